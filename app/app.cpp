@@ -1,0 +1,52 @@
+#include "app/app.h"
+
+#include <shellapi.h>
+
+#include <cstdlib>
+
+std::string ProgramDir;
+std::string ServerBase;
+int32_t CommandTable[101];
+
+const char* HomePageAddress() { return YXYT_HOME_PAGE; }
+const char* SupportMail() { return YXYT_SUPPORT_MAIL; }
+
+std::string ServerRoot()
+{
+    const char* env = std::getenv("YXYT_SERVER");
+    std::string root = env && *env ? env : YXYT_SERVER_BASE;
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    return root;
+}
+
+void FillCommandTable()
+{
+    for (int k = 1; k <= kCommandCount; k++)
+        CommandTable[k] = 102422 + k;
+}
+
+int CommandIndex(int32_t id)
+{
+    for (int k = 1; k <= kCommandCount; k++)
+        if (CommandTable[k] == id)
+            return k;
+    return kCommandCount + 1;
+}
+
+void EndOwnProcess()
+{
+    HANDLE self = OpenProcess(PROCESS_TERMINATE, FALSE, GetCurrentProcessId());
+    TerminateProcess(self ? self : GetCurrentProcess(), 0);
+    ExitProcess(0);
+}
+
+void OpenInBrowser(const char* address)
+{
+    ShellExecuteA(NULL, "open", address, "", "", SW_SHOWNORMAL);
+}
+
+int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT style)
+{
+    return MessageBoxA(owner, text.c_str(), caption, style | MB_TASKMODAL);
+}

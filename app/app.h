@@ -1,0 +1,43 @@
+#pragma once
+// Shared state of the program and the few operations every part uses.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// Directory of the executable, always ending with "\".
+extern std::string ProgramDir;
+// Update server base address followed by "/YXProgect/yxyt/".
+extern std::string ServerBase;
+// Command ids of every menu item, entries 1..100 (entry k = 102422 + k);
+// entry 0 is unused so that indices read as in the menu tables.
+extern int32_t CommandTable[101];
+
+constexpr int kCommandCount = 100;
+constexpr int kFirstKitEntry = 4, kLastKitEntry = 33;    // kit n = entry n + 3
+constexpr int kFirstCardEntry = 34, kLastCardEntry = 63; // card n = entry n + 33
+constexpr int kMaxKits = 30, kMaxCards = 30;
+
+// The product's own version and its fixed addresses.
+constexpr const char* kProductName = "逸响乐台";
+constexpr const char* kOwnVersion = "1.1.0.0";
+const char* HomePageAddress();
+const char* SupportMail();
+// The base address (scheme and host): YXYT_SERVER in the environment
+// overrides the built-in value, so a publisher can point a copy elsewhere.
+std::string ServerRoot();
+
+void FillCommandTable();
+// Position 1..100 of the first entry equal to id; 101 when none matches.
+int CommandIndex(int32_t id);
+
+// Ends the own process at once with exit code 0; nothing after it runs.
+[[noreturn]] void EndOwnProcess();
+void OpenInBrowser(const char* address);
+
+// Every box of the program is task-modal and answers what MessageBoxA answers.
+int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT style);
+
+// The main window's handle once it exists, else the foreground window:
+// the owner of the program's message boxes.
+HWND MessageOwner();

@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs everything the build and the tests need on a Debian 12 machine.
+# Idempotent: quiet and quick when all is present. Run as root.
+set -e
+
+need=""
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+PKGS="g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32 wine64 \
+xvfb xdotool x11-utils pulseaudio pulseaudio-utils fonts-wqy-microhei sox \
+googletest python3-pytest locales cmake make g++ clang libclang-rt-14-dev imagemagick zip unzip"
+
+for p in $PKGS; do have "$p" || need="$need $p"; done
+
+if [ -n "$need" ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    if ! dpkg --print-foreign-architectures | grep -q i386; then
+        dpkg --add-architecture i386
+    fi
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends $need >/dev/null
+fi
+
+# Wine takes its ANSI code page from the glibc locale: without zh_CN.UTF-8
+# generated the program silently runs with code page 1252.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+    sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi
