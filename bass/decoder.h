@@ -19,6 +19,9 @@ public:
     virtual size_t Read(float* stereo, size_t frames) = 0;
     // Moves to a frame; refuses (false, position unchanged) at or past the end.
     virtual bool Seek(uint64_t frame) = 0;
+    // True when the audio is held in memory: Read then does no file I/O and
+    // no allocation, so it may run on the mixer thread (short drum samples).
+    virtual bool InMemory() const { return false; }
 };
 
 // Opens a file the library can play (WAV by our own parser; on Windows

@@ -15,10 +15,21 @@ public:
     // reports how many of each it used.
     void Process(const float* in, size_t inFrames, size_t* inUsed,
                  float* out, size_t outFrames, size_t* outMade);
+    // After the last input: writes the frames still owed for it (the input
+    // edge is held), up to `outFrames`; *outMade is 0 once all are out.
+    // In all, N input frames give exactly ceil(N * outRate / inRate) frames.
+    void Drain(float* out, size_t outFrames, size_t* outMade);
 private:
+    void Push(const float* frame);
+    void Advance();
+    void Emit(float* out) const;
+
     uint32_t inRate_ = 44100, outRate_ = 44100;
-    uint64_t step_ = 0;      // input frames per output frame, 32.32 fixed point
-    uint64_t phase_ = 0;     // fractional position, 32.32 fixed point
-    float hist_[4][2] = {};  // last four input frames
-    int primed_ = 0;
+    // Position of the next output frame in input frames: whole_ + frac_ / outRate_,
+    // kept exact so long streams do not drift.
+    uint64_t whole_ = 0;
+    uint32_t frac_ = 0;
+    uint64_t consumed_ = 0;  // input frames taken so far
+    float window_[4][2] = {};  // input frames whole_-1 .. whole_+2
+    int filled_ = 0;           // frames of window_ present; negative: frames still to skip
 };

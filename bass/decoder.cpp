@@ -1,0 +1,16 @@
+#include "decoder.h"
+
+#include <cstring>
+
+#include "byte_source.h"
+#include "wav.h"
+
+std::unique_ptr<Decoder> OpenDecoder(const char* path) {
+    auto source = OpenFileSource(path);
+    if (!source) return nullptr;
+    uint8_t head[12] = {};
+    source->ReadAt(0, head, sizeof head);
+    if (memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0)
+        return OpenWav(std::move(source));
+    return nullptr;
+}

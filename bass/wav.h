@@ -1,0 +1,50 @@
+#pragma once
+// RIFF WAVE parsing and decoding. Pure (no windows.h): tested against sox
+// and fuzzed on the build machine.
+#include "byte_source.h"
+#include "decoder.h"
+
+enum WavEncoding : uint16_t { WavPcm = 1, WavFloat = 3 };
+
+struct WavFormat {
+    WavEncoding encoding = WavPcm;
+    uint16_t channels = 0;
+    uint16_t bitsPerSample = 0;  // container bits: 8, 16, 24, 32 or 64
+    uint32_t sampleRate = 0;
+    uint32_t channelMask = 0;    // speaker bits of WAVE_FORMAT_EXTENSIBLE, 0 when absent
+    uint64_t dataOffset = 0;
+    uint64_t frames = 0;         // whole frames present in the file
+    uint32_t BlockAlign() const { return channels * (bitsPerSample / 8u); }
+};
+
+// Limits of what we accept; the rest is refused as damaged or absurd.
+constexpr uint16_t kWavMaxChannels = 32;
+constexpr uint32_t kWavMinRate = 1000;
+constexpr uint32_t kWavMaxRate = 768000;
+// Files whose audio data is at most this large are read into memory whole
+// at open (drum samples); larger ones are read in chunks as they play.
+constexpr uint64_t kWavMemoryBytes = 4u << 20;
+
+// Fills `format` from the chunks of a RIFF WAVE file: unknown chunks are
+// skipped, odd chunk sizes padded, and a data chunk whose size runs past the
+// end of the file is cut to the bytes really there. False when the bytes
+// hold no playable WAVE audio.
+bool ParseWav(ByteSource& source, WavFormat* format);
+
+// Stereo gains of each file channel, as used to down-mix to stereo:
+// gains[c][0] to the left, gains[c][1] to the right.
+//   mono: the channel on both sides at full level;
+//   stereo: as it is;
+//   more: each channel by its speaker position (channel mask, or the usual
+//   order FL FR FC LFE BL BR FLC FRC BC SL SR when absent): fronts to their
+//   side at 1, centres to both at 0.7071, backs and sides to their side at
+//   0.7071, back/top centres to both at 0.5, LFE dropped, channels without a
+//   position alternately left and right at 0.7071; then each side is scaled
+//   by 1 / (sum of its gains) when that sum is above 1, so full-scale input
+//   on every channel cannot clip.
+void WavStereoGains(const WavFormat& format, float gains[][2]);
+
+// A decoder of the WAVE audio in `source`; null when it is not playable.
+// Audio up to `memoryBytes` is read into memory at open.
+std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source,
+                                 uint64_t memoryBytes = kWavMemoryBytes);
