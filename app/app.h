@@ -2,6 +2,10 @@
 // Shared state of the program and the few operations every part uses.
 #include <windows.h>
 
+#include "ui/label.h"
+#include "ui/menu.h"
+#include "ui/window.h"
+
 #include <cstdint>
 #include <string>
 
@@ -17,6 +21,11 @@ constexpr int kCommandCount = 100;
 constexpr int kFirstKitEntry = 4, kLastKitEntry = 33;    // kit n = entry n + 3
 constexpr int kFirstCardEntry = 34, kLastCardEntry = 63; // card n = entry n + 33
 constexpr int kMaxKits = 30, kMaxCards = 30;
+
+// The main window, its label and its five menus.
+extern Window MainWindow;
+extern Label KitLabel;
+extern Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
 
 // The product's own version and its fixed addresses.
 constexpr const char* kProductName = "逸响乐台";

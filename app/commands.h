@@ -1,0 +1,15 @@
+#pragma once
+// The menu bar, its fixed items and the dispatcher of menu commands.
+#include <windows.h>
+
+#include <cstdint>
+
+// Creates the bar and the pop-ups, attaches the bar, appends the fixed items.
+void BuildMenus();
+// The main window's message hook: carries out menu commands, always answers 0.
+LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The full command id of a WM_COMMAND, also where the system reports menu
+// ids in 16 bits.
+int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam);
+void OpenHomePage();
+void OpenHelpFile();

@@ -1,0 +1,10 @@
+#include "app/app.h"
+#include "app/startup.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    StartWindowFramework();
+    RunStartup();
+    // Normal operation never gets here: every way out ends the process.
+    EndOwnProcess();
+}

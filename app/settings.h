@@ -1,0 +1,22 @@
+#pragma once
+// Config.ini beside the program: read at the moment a value is needed,
+// written key by key at the moment it changes. No cache.
+#include <string>
+
+// Section and key names as they stand in the file.
+constexpr const char* kKitSection = "鼓源";
+constexpr const char* kOptionSection = "选项";
+constexpr const char* kKitVolumeKey = "鼓源音量";
+constexpr const char* kKitIndexKey = "鼓源索引";
+constexpr const char* kRepeatHitKey = "重复敲击";
+constexpr const char* kMusicVolumeKey = "背景音量";
+constexpr const char* kClosePromptKey = "关闭提示";
+
+std::string SettingsPath();
+std::string ReadSetting(const char* section, const char* key, const char* defaultText);
+int ReadIntSetting(const char* section, const char* key, const char* defaultText);
+float ReadFloatSetting(const char* section, const char* key, const char* defaultText);
+void WriteSetting(const char* section, const char* key, const std::string& value);
+void WriteIntSetting(const char* section, const char* key, int value);
+// "%.6g": 0.95 is written as 0.95 and 1 as 1.
+void WriteFloatSetting(const char* section, const char* key, double value);
