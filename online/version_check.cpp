@@ -1,0 +1,28 @@
+#include "online/version_check.h"
+
+#include "app/app.h"
+#include "online/http.h"
+#include "online/url.h"
+
+void CheckForUpdate()
+{
+    const std::string version = FetchText(ServerBase + "ver.txt");
+    const std::string log = FetchText(ServerBase + "ChangeLog.txt");
+    // The change log doubles as the reachability test.
+    if (log.size() < 2) {
+        ShowMessage(GetForegroundWindow(),
+                    std::string("连接更新服务器出错！请检查网络连接或防火墙设置，如果问题仍然存在请发送邮件到") +
+                        SupportMail() + "谢谢支持。当前版本仍然可以正常使用。",
+                    "出错啦！", MB_ICONERROR);
+        return;
+    }
+    if (version == kOwnVersion)
+        return;
+    if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！",
+                    MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+    const std::string address = FetchText(ServerBase + "upindex.txt");
+    if (IsWebAddress(address))
+        OpenInBrowser(address.c_str());
+    EndOwnProcess();
+}
