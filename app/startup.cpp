@@ -1,8 +1,14 @@
 #include "app/startup.h"
 
 #include "app/app.h"
+#include "app/close_prompt.h"
 #include "app/commands.h"
+#include "app/instance.h"
 #include "app/path_rules.h"
+#include "audio/engine.h"
+#include "audio/keyboard.h"
+#include "audio/kits.h"
+#include "music/music.h"
 
 Window MainWindow;
 Label KitLabel;
@@ -22,6 +28,8 @@ std::string ExecutableDirectory()
     GetModuleFileNameA(NULL, path, sizeof path - 1);
     return DirectoryOfPath(path);
 }
+
+} // namespace
 
 void CreateMainWindow()
 {
@@ -49,16 +57,30 @@ void CreateWelcomeLabel(const std::string& text)
                          (int)(w / 3), (int)(h / 3), (int)(w / 3), (int)(h / 3));
 }
 
-} // namespace
-
 void RunStartup()
 {
     ServerBase = ServerRoot() + "/YXProgect/yxyt/";
     ProgramDir = ExecutableDirectory();
     FillCommandTable();
+    CheckOutputDevices();
+    CheckAudioLibrary();
     CreateMainWindow();
+    EnsureSingleInstance("yixiangyuetai", true, "逸响乐台已经运行，请不要重复启动啦！", MB_ICONINFORMATION, true);
     CreateWelcomeLabel("");
+    StartAudioEngine();
     BuildMenus();
+    CheckKitFolder();
+    AddSoundCardItems();
+    DiscoverKits();
+    KitMenu.AppendItem("退出(&E)", CommandTable[100]);
+    ReadKitVolume();
+    InstallKeyboardHook();
+    LoadInitialKit();
+    MainWindow.SetCloseHandler(ClosePrompt);
+    LoadRepeatHitOption();
     RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    PlayStartupSound();
+    LoadMusicSlots();
+    MainTrack.loop = 0;
     RunMessageLoop(MainWindow, true);
 }

@@ -1,4 +1,11 @@
 #pragma once
 
+#include <string>
+
 // The whole start-up, in its fixed order; returns only if the message loop ends.
 void RunStartup();
+
+// Start-up steps that build the main window: a third of the screen in the
+// middle, and the label in the middle third of the window.
+void CreateMainWindow();
+void CreateWelcomeLabel(const std::string& text);

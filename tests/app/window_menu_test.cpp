@@ -1,0 +1,313 @@
+// The main window, its menus, label and dispatcher, built by the very
+// start-up steps the program runs, checked in-process.
+#include "app/app.h"
+#include "app/commands.h"
+#include "app/startup.h"
+#include "tests/support/box_watcher.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct Item {
+    std::string text;
+    UINT id;
+    HMENU sub;
+};
+
+std::vector<Item> ItemsOf(HMENU menu)
+{
+    std::vector<Item> items;
+    int n = GetMenuItemCount(menu);
+    for (int i = 0; i < n; i++) {
+        char text[256] = {};
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        MENUITEMINFOA info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_SUBMENU;
+        GetMenuItemInfoA(menu, i, TRUE, &info);
+        items.push_back({text, info.wID, info.hSubMenu});
+    }
+    return items;
+}
+
+// Texts, ids and check marks of every menu: "nothing changed" means this
+// snapshot is the same before and after.
+std::string Snapshot()
+{
+    std::string all;
+    for (HMENU menu : {MenuBar.GetHandle(), KitMenu.GetHandle(), SoundMenu.GetHandle(), CardMenu.GetHandle(),
+                       HelpMenu.GetHandle()}) {
+        for (auto& item : ItemsOf(menu))
+            all += item.text + "/" + std::to_string(item.id) + "/" +
+                   std::to_string(GetMenuState(menu, item.id, MF_BYCOMMAND) & MF_CHECKED) + ";";
+        all += "|";
+    }
+    return all + KitLabel.LabelText() + "|" + MainWindow.GetTitle();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        StartWindowFramework();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        ProgramDir = std::string(temp) + "yxyt_app_window_test\\";
+        CreateDirectoryA(ProgramDir.c_str(), NULL);
+        FillCommandTable();
+        CreateMainWindow();
+        CreateWelcomeLabel("欢迎");
+        BuildMenus();
+        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    }
+};
+
+TEST_F(MainWindowTest, WindowIsAThirdOfTheScreenInTheMiddle)
+{
+    HWND window = MainWindow.GetHandle();
+    ASSERT_TRUE(IsWindow(window));
+    char cls[32] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    EXPECT_STREQ(cls, "YXYT");
+    EXPECT_EQ(MainWindow.GetTitle(), "逸响乐台");
+    int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    RECT r;
+    GetWindowRect(window, &r);
+    EXPECT_EQ(r.left, (int)(sw / 3.0));
+    EXPECT_EQ(r.top, (int)(sh / 3.0));
+    EXPECT_EQ(r.right - r.left, (int)(sw / 3.0));
+    EXPECT_EQ(r.bottom - r.top, (int)(sh / 3.0));
+    EXPECT_EQ(MainWindow.Width(), r.right - r.left);
+    EXPECT_EQ(MainWindow.Height(), r.bottom - r.top);
+    LONG style = GetWindowLongA(window, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU), WS_CAPTION | WS_CLIPSIBLINGS);
+    EXPECT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    EXPECT_TRUE(IsWindowVisible(window));
+}
+
+TEST_F(MainWindowTest, LabelSitsInTheMiddleThirdWithId501)
+{
+    HWND label = KitLabel.GetHandle();
+    ASSERT_TRUE(IsWindow(label));
+    EXPECT_EQ(GetDlgCtrlID(label), 501);
+    char cls[32] = {};
+    GetClassNameA(label, cls, sizeof cls);
+    EXPECT_STREQ(cls, "Static");
+    EXPECT_EQ((DWORD)GetWindowLongA(label, GWL_STYLE) & 0x5C0001FF, 0x54000101u);
+    EXPECT_EQ(KitLabel.LabelText(), "欢迎");
+    RECT r;
+    GetWindowRect(label, &r);
+    POINT topLeft = {r.left, r.top};
+    ScreenToClient(MainWindow.GetHandle(), &topLeft);
+    EXPECT_EQ(topLeft.x, MainWindow.Width() / 3);
+    EXPECT_EQ(topLeft.y, MainWindow.Height() / 3);
+    EXPECT_EQ(r.right - r.left, MainWindow.Width() / 3);
+    EXPECT_EQ(r.bottom - r.top, MainWindow.Height() / 3);
+
+    // The label answers its colour question with its own opaque brush.
+    HDC dc = GetDC(label);
+    LRESULT brush = SendMessageA(MainWindow.GetHandle(), WM_CTLCOLORSTATIC, (WPARAM)dc, (LPARAM)label);
+    EXPECT_NE(brush, 0);
+    EXPECT_EQ(GetBkColor(dc), GetSysColor(COLOR_BTNFACE));
+    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+    ReleaseDC(label, dc);
+}
+
+TEST_F(MainWindowTest, BackgroundIsPaintedByTheWindowItself)
+{
+    HDC dc = GetDC(MainWindow.GetHandle());
+    EXPECT_EQ(SendMessageA(MainWindow.GetHandle(), WM_ERASEBKGND, (WPARAM)dc, 0), 1);
+    EXPECT_EQ(GetPixel(dc, 1, 1), GetSysColor(COLOR_BTNFACE));
+    ReleaseDC(MainWindow.GetHandle(), dc);
+}
+
+TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
+{
+    auto bar = ItemsOf(MenuBar.GetHandle());
+    ASSERT_EQ(bar.size(), 3u);
+    EXPECT_EQ(bar[0].text, "鼓源设定(&g)");
+    EXPECT_EQ(bar[0].sub, KitMenu.GetHandle());
+    EXPECT_EQ(bar[1].text, "声效设定(&s)");
+    EXPECT_EQ(bar[1].sub, SoundMenu.GetHandle());
+    EXPECT_EQ(bar[2].text, "帮助(&H)");
+    EXPECT_EQ(bar[2].sub, HelpMenu.GetHandle());
+    EXPECT_EQ(GetMenu(MainWindow.GetHandle()), MenuBar.GetHandle());
+
+    auto kit = ItemsOf(KitMenu.GetHandle());
+    ASSERT_GE(kit.size(), 1u);
+    EXPECT_EQ(kit[0].text, "删除当前选中鼓源(&D)");
+    EXPECT_EQ(kit[0].id, 102425u);
+
+    struct { const char* text; UINT id; } sound[] = {
+        {"增加鼓源音量(&U)", 102521}, {"减小鼓源音量(&D)", 102520}, {"打开背景音乐(&O)", 102519},
+        {"设置背景音乐循环(&R)", 102518}, {"暂停背景音乐(&S)", 102517}, {"增加背景音量(&M)", 102516},
+        {"减小背景音量(&W)", 102515}, {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
+        {"重复敲击(&P)", 102510},
+    };
+    auto items = ItemsOf(SoundMenu.GetHandle());
+    ASSERT_EQ(items.size(), 11u);
+    EXPECT_EQ(items[0].text, "声卡选择(&c)");
+    EXPECT_EQ(items[0].sub, CardMenu.GetHandle());
+    for (size_t i = 0; i < 10; i++) {
+        EXPECT_EQ(items[i + 1].text, sound[i].text) << i;
+        EXPECT_EQ(items[i + 1].id, sound[i].id) << i;
+    }
+
+    auto help = ItemsOf(HelpMenu.GetHandle());
+    ASSERT_EQ(help.size(), 3u);
+    EXPECT_EQ(help[0].text, "访问官方主页(&V)");
+    EXPECT_EQ(help[0].id, 102424u);
+    EXPECT_EQ(help[1].text, "阅读帮助文件(&R)");
+    EXPECT_EQ(help[1].id, 102512u);
+    EXPECT_EQ(help[2].text, "关于(&A)");
+    EXPECT_EQ(help[2].id, 102511u);
+}
+
+TEST_F(MainWindowTest, MenuObjectsAddressItemsByCommand)
+{
+    Menu menu;
+    ASSERT_EQ(menu.CreatePopup(), 1);
+    HMENU first = menu.GetHandle();
+    EXPECT_EQ(menu.CreatePopup(), 0);
+    EXPECT_EQ(menu.CreateMenuBar(), 0);
+    EXPECT_EQ(menu.GetHandle(), first);
+
+    ASSERT_EQ(menu.AppendItem("鼓(&1)", 102426), 1);
+    ASSERT_EQ(menu.AppendItem("镲(&2)", 102427), 1);
+    EXPECT_EQ(menu.GetItemText(102427), "镲(&2)");
+    EXPECT_EQ(menu.GetItemText(0, true), "鼓(&1)");
+    EXPECT_EQ(menu.SetItemState(102426, MFS_CHECKED), 1);
+    EXPECT_TRUE(GetMenuState(first, 102426, MF_BYCOMMAND) & MF_CHECKED);
+    // A new state replaces the old one whole: a greyed item becomes enabled.
+    EnableMenuItem(first, 102427, MF_BYCOMMAND | MF_GRAYED);
+    EXPECT_EQ(menu.SetItemState(102427, 0), 1);
+    EXPECT_FALSE(GetMenuState(first, 102427, MF_BYCOMMAND) & (MF_GRAYED | MF_CHECKED));
+    EXPECT_EQ(menu.SetItemText(102426, "新名字(&1)"), 1);
+    EXPECT_EQ(menu.GetItemText(102426), "新名字(&1)");
+    EXPECT_EQ(menu.RemoveItem(102426), 1);
+    EXPECT_EQ(GetMenuItemCount(first), 1);
+    EXPECT_EQ(menu.GetItemText(102426), "");
+    DestroyMenu(first);
+}
+
+TEST_F(MainWindowTest, CommandIndexFindsEveryEntry)
+{
+    for (int k = 1; k <= 100; k++)
+        EXPECT_EQ(CommandIndex(102422 + k), k);
+    for (int32_t id : {0, 1, 501, 102422, 102523, -102423, 36887})
+        EXPECT_EQ(CommandIndex(id), 101) << id;
+}
+
+TEST_F(MainWindowTest, MenuIdsReportedInSixteenBitsAreMappedBack)
+{
+    for (int k = 1; k <= 100; k++) {
+        EXPECT_EQ(ReceivedCommandId(CommandTable[k], 0), CommandTable[k]);
+        EXPECT_EQ(ReceivedCommandId(LOWORD(CommandTable[k]), 0), CommandTable[k]);
+    }
+    // A control's notification keeps its own id.
+    EXPECT_EQ(ReceivedCommandId(MAKEWPARAM(501, STN_CLICKED), (LPARAM)KitLabel.GetHandle()),
+              (int32_t)MAKEWPARAM(501, STN_CLICKED));
+    EXPECT_EQ(ReceivedCommandId(1, 0), 1);
+}
+
+TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
+{
+    BoxWatcher boxes(IDOK);
+    std::string before = Snapshot();
+    HWND window = MainWindow.GetHandle();
+    for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486,
+                      (WPARAM)102509, (WPARAM)102523, (WPARAM)0xFFFFFFFF})
+        EXPECT_EQ(DispatchCommand(window, WM_COMMAND, id, 0), 0) << id;
+    EXPECT_EQ(DispatchCommand(window, WM_TIMER, 102424, 0), 0);
+    EXPECT_EQ(DispatchCommand(window, WM_USER + 9, 102512, 0), 0);
+    // A click on the label reaches the dispatcher and matches no command.
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(501, STN_CLICKED), (LPARAM)KitLabel.GetHandle());
+    PumpMessages();
+    EXPECT_EQ(Snapshot(), before);
+    EXPECT_TRUE(boxes.Seen().empty());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+int CloseAnswer;
+int CloseAsked;
+int AskClose()
+{
+    CloseAsked++;
+    return CloseAnswer;
+}
+
+bool VisibleDuringCreation;
+std::string TitleDuringCreation;
+void OnTestWindowCreated(HWND window)
+{
+    VisibleDuringCreation = IsWindowVisible(window);
+    TitleDuringCreation = WindowText(window);
+    SetWindowTextA(window, (TitleDuringCreation + " - 后缀").c_str());
+}
+
+LRESULT SwallowClose(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_CLOSE ? 7 : 0;
+}
+
+TEST(WindowObject, CreationHandlerRunsBeforeTheWindowIsShown)
+{
+    Window window;
+    WindowCreateArgs args;
+    args.title = "测试";
+    args.onCreate = OnTestWindowCreated;
+    args.className = "YXYTTest";
+    ASSERT_TRUE(window.Create(args));
+    EXPECT_FALSE(VisibleDuringCreation);
+    EXPECT_EQ(TitleDuringCreation, "测试");
+    EXPECT_EQ(window.GetTitle(), "测试 - 后缀");
+    EXPECT_TRUE(IsWindowVisible(window.GetHandle()));
+    // One object holds one window.
+    EXPECT_EQ(window.Create(args), (HWND)NULL);
+    DestroyWindow(window.GetHandle());
+    EXPECT_EQ(window.GetHandle(), (HWND)NULL);
+}
+
+TEST(WindowObject, CloseHandlerDecidesWhetherTheWindowStays)
+{
+    Window window;
+    WindowCreateArgs args;
+    args.className = "YXYTTest";
+    ASSERT_TRUE(window.Create(args));
+    HWND handle = window.GetHandle();
+    window.SetCloseHandler(AskClose);
+
+    CloseAnswer = 1;
+    CloseAsked = 0;
+    EXPECT_EQ(SendMessageA(handle, WM_CLOSE, 0, 0), 1);
+    EXPECT_EQ(CloseAsked, 1);
+    EXPECT_TRUE(IsWindow(handle));
+
+    // A message hook that answers non-zero ends the message: nobody is asked.
+    RegisterMessageHook(handle, SwallowClose);
+    EXPECT_EQ(SendMessageA(handle, WM_CLOSE, 0, 0), 7);
+    EXPECT_EQ(CloseAsked, 1);
+    EXPECT_TRUE(IsWindow(handle));
+    RegisterMessageHook(handle, [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+
+    CloseAnswer = 0;
+    SendMessageA(handle, WM_CLOSE, 0, 0);
+    EXPECT_EQ(CloseAsked, 2);
+    EXPECT_FALSE(IsWindow(handle));
+}
+
+TEST(WindowObject, MessageLoopEndsWhenTheWindowIsGone)
+{
+    Window window;
+    WindowCreateArgs args;
+    args.className = "YXYTTest";
+    ASSERT_TRUE(window.Create(args));
+    PostMessageA(window.GetHandle(), WM_CLOSE, 0, 0);
+    RunMessageLoop(window, true);
+    EXPECT_FALSE(IsWindow(window.GetHandle()));
+}
+
+} // namespace
