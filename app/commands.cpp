@@ -1,6 +1,10 @@
 #include "app/commands.h"
 
 #include "app/app.h"
+#include "audio/engine.h"
+#include "audio/keyboard.h"
+#include "audio/kit_volume.h"
+#include "audio/kits.h"
 
 #include <shellapi.h>
 
@@ -54,10 +58,27 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     int32_t id = ReceivedCommandId(wParam, lParam);
 
+    if (id >= CommandTable[kFirstKitEntry] && id <= CommandTable[kLastKitEntry]) {
+        // A withdrawn id, or one past the last kit, selects no kit.
+        int n = KitNumberOfCommand(id);
+        if (n >= 1 && n <= (int)KitList.size())
+            LoadKit(id, n);
+        return 0;
+    }
+    if (id >= CommandTable[kFirstCardEntry] && id <= CommandTable[kLastCardEntry]) {
+        SwitchSoundCard(id, CommandIndex(id) - 33);
+        return 0;
+    }
     if (id == CommandTable[2])
         OpenHomePage();
+    else if (id == CommandTable[99])
+        ChangeKitVolume(1);
+    else if (id == CommandTable[98])
+        ChangeKitVolume(0);
     else if (id == CommandTable[90])
         OpenHelpFile();
+    else if (id == CommandTable[88])
+        ToggleRepeatHit();
     return 0;
 }
 

@@ -1,0 +1,136 @@
+#include "audio/keyboard.h"
+
+#include "app/app.h"
+#include "app/settings.h"
+#include "audio/bass_api.h"
+#include "audio/kit_volume.h"
+#include "audio/kits.h"
+#include "music/music.h"
+
+HHOOK KeyboardHook = NULL;
+int RepeatHitOption = 0;
+bool PlayLock = false;
+
+namespace {
+
+// The option lives in the same settings file, whose name this key has
+// always been written with in lower case.
+std::string RepeatHitFile()
+{
+    return ProgramDir + "config.ini";
+}
+
+bool IsPassThroughKey(DWORD vk)
+{
+    switch (vk) {
+    case VK_TAB: case VK_LMENU: case VK_RMENU: case VK_RETURN: case VK_F4:
+    case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN: case VK_ESCAPE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void InstallKeyboardHook()
+{
+    KeyboardHook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
+}
+
+LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
+{
+    DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
+    HWND main = MainWindow.GetHandle();
+    if (GetForegroundWindow() != main)
+        return CallNextHookEx(KeyboardHook, code, message, record);
+
+    if (message == WM_KEYDOWN && vk >= 'A' && vk <= 'Z') {
+        if (vk == 'H' || vk == 'J' || vk == 'K' || vk == 'L')
+            MuteChokeGroup();
+        PlaySample(std::string(1, (char)(vk - 'A' + 'a')) + ".WAV");
+    }
+    if (RepeatHitOption == 1)
+        PlayLock = (message == WM_KEYDOWN);
+
+    if (message == WM_KEYUP) {
+        if (vk == VK_PRIOR)
+            ChangeKitVolume(1);
+        else if (vk == VK_NEXT)
+            ChangeKitVolume(0);
+        else if (vk == VK_HOME) {
+            CurrentKitIndex = CurrentKitIndex - 1;
+            SelectKitByIndex(CurrentKitIndex);
+        } else if (vk == VK_END) {
+            CurrentKitIndex = CurrentKitIndex + 1;
+            SelectKitByIndex(CurrentKitIndex);
+        } else if (vk == VK_INSERT) {
+            OpenMusic();
+        }
+    }
+    if (message == WM_KEYDOWN) {
+        if (vk == VK_SPACE)
+            TogglePlayPause();
+        else if (vk == VK_ADD)
+            ChangeMusicVolume(1);
+        else if (vk == VK_SUBTRACT)
+            ChangeMusicVolume(0);
+        else if (vk == VK_F3)
+            SeekMusic(0);
+        else if (vk == VK_F4)
+            SeekMusic(1);
+        else if (vk >= '1' && vk <= '9')
+            PressMusicSlot((int)(vk - '0'));
+        else if (vk == '0')
+            PressMusicSlot(10);
+        else if (vk == VK_F5)
+            AskClearMusicSlots();
+        else if (vk == VK_F6)
+            StopMusicSlots();
+    }
+
+    // Non-zero swallows the key; a box or dialog opened above, and the
+    // keys that work the menu bar and the window, still get it.
+    LRESULT result = (LRESULT)main;
+    if (GetForegroundWindow() != main || IsPassThroughKey(vk))
+        result = CallNextHookEx(KeyboardHook, code, message, record);
+    return result;
+}
+
+void PlaySample(const std::string& name)
+{
+    DWORD handle = 0;
+    for (auto& s : SampleTable)
+        if (SampleMatches(s.fileName, name))
+            handle = s.channel;
+    if (!PlayLock)
+        BASS_ChannelPlay(handle, TRUE);
+}
+
+void MuteChokeGroup()
+{
+    for (auto& s : SampleTable)
+        if (InChokeGroup(s.fileName))
+            BASS_ChannelPause(s.channel);
+}
+
+void LoadRepeatHitOption()
+{
+    RepeatHitOption = ReadIntSetting(kOptionSection, kRepeatHitKey, "0");
+    if (RepeatHitOption == 1)
+        SoundMenu.SetItemState(CommandTable[88], MFS_CHECKED);
+}
+
+void ToggleRepeatHit()
+{
+    if (RepeatHitOption == 0) {
+        RepeatHitOption = 1;
+        SoundMenu.SetItemState(CommandTable[88], MFS_CHECKED);
+    } else if (RepeatHitOption == 1) {
+        RepeatHitOption = 0;
+        PlayLock = false;
+        SoundMenu.SetItemState(CommandTable[88], 0);
+    }
+    WritePrivateProfileStringA(kOptionSection, kRepeatHitKey, std::to_string(RepeatHitOption).c_str(),
+                               RepeatHitFile().c_str());
+}

@@ -1,0 +1,207 @@
+#include "audio/kits.h"
+
+#include "app/app.h"
+#include "app/settings.h"
+#include "audio/bass_api.h"
+#include "audio/keyboard.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+
+std::vector<std::string> KitList;
+int CurrentKitIndex = 0;
+int32_t CurrentKitCommand = 0;
+float KitVolume = 1.0f;
+std::vector<Sample> SampleTable;
+KitCommandList KitCommands;
+
+namespace {
+
+bool FirstLoadDone = false;
+bool Loading = false;
+struct KitRequest {
+    int32_t commandId;
+    int kitIndex;
+};
+bool HasPendingRequest = false;
+KitRequest PendingRequest = {};
+
+std::u16string WideName(const char* name)
+{
+    wchar_t wide[MAX_PATH] = {};
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH);
+    return std::u16string(wide, wide + lstrlenW(wide));
+}
+
+struct Listed {
+    std::string name;
+    std::u16string key;
+};
+
+// Names in `folder` (ending with "\"), folders or files, sorted as NTFS
+// lists them so that indices stay the same from one start to the next.
+// `each` runs after every entry found.
+template <typename Each>
+std::vector<std::string> ListFolder(const std::string& folder, bool folders, Each each)
+{
+    std::vector<Listed> found;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (folders ? (isFolder && data.cFileName[0] != '.')
+                        : (!isFolder && HasWavExtension(data.cFileName))) {
+                found.push_back({data.cFileName, WideName(data.cFileName)});
+                each();
+            }
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    std::sort(found.begin(), found.end(), [](const Listed& a, const Listed& b) { return ListsBefore(a.key, b.key); });
+    std::vector<std::string> names;
+    for (auto& f : found)
+        names.push_back(f.name);
+    return names;
+}
+
+void FreeSamples()
+{
+    for (auto& s : SampleTable)
+        BASS_SampleFree(s.channel);
+    SampleTable.clear();
+}
+
+void LoadKitNow(int32_t commandId, int kitIndex)
+{
+    CurrentKitIndex = kitIndex;
+    FreeSamples();
+    std::string folder = (kitIndex >= 1 && kitIndex <= (int)KitList.size()) ? KitList[kitIndex - 1] + "\\" : "";
+    // Messages run while the folder is listed, so keys and menus stay
+    // alive during a long listing; the table is empty meanwhile.
+    std::vector<std::string> files;
+    if (!folder.empty())
+        files = ListFolder(folder, false, PumpMessages);
+    for (auto& name : files) {
+        std::string path = folder + name;
+        DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+        SampleTable.push_back({h, name});
+        BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, KitVolume);
+    }
+    std::string finish = ProgramDir + "SND\\Finish.wav";
+    SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
+
+    KitMenu.SetItemState(CurrentKitCommand, 0);
+    CurrentKitCommand = commandId;
+    KitMenu.SetItemState(CurrentKitCommand, MFS_CHECKED);
+    WriteIntSetting(kKitSection, kKitIndexKey, kitIndex);
+    if (FirstLoadDone) {
+        KitLabel.LabelText(KitLabelText(KitMenu.GetItemText(commandId)));
+        PlaySample("Finish.wav");
+    }
+    FirstLoadDone = true;
+}
+
+} // namespace
+
+void CheckKitFolder()
+{
+    if (PathIsDirectoryEmptyA((ProgramDir + "SND").c_str())) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到默认鼓源目录为空，即将停止运行，请填充默认鼓源目录！",
+                    "出错啦！", MB_ICONERROR);
+        EndOwnProcess();
+    }
+}
+
+void DiscoverKits()
+{
+    std::string root = ProgramDir + "SND\\";
+    KitList.clear();
+    for (auto& name : ListFolder(root, true, [] {})) {
+        std::string path = root + name;
+        // The command table has ids for 30 kits; later folders are left out.
+        if (!IsExcludedKit(path) && (int)KitList.size() < kMaxKits)
+            KitList.push_back(path);
+    }
+    KitCommands.ids.assign(CommandTable + kFirstKitEntry, CommandTable + kLastKitEntry + 1);
+
+    int empty = 0;
+    for (int n = 1; n <= (int)KitList.size(); n++) {
+        const std::string& path = KitList[n - 1];
+        if (PathIsDirectoryEmptyA(path.c_str())) {
+            ShowMessage(MainWindow.GetHandle(), "程序检测到您位于" + path + "的目录是空的，已经跳过检测这个鼓源",
+                        "错误！", MB_ICONERROR);
+            empty++;
+        } else {
+            KitMenu.AppendItem(NumberedItemText(KitNameOfPath(path), n).c_str(), KitCommandOfNumber(n));
+        }
+    }
+    if (empty >= (int)KitList.size()) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！",
+                    "错误！", MB_ICONERROR);
+        EndOwnProcess();
+    }
+}
+
+void ReadKitVolume()
+{
+    KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
+}
+
+void LoadInitialKit()
+{
+    int i = ReadIntSetting(kKitSection, kKitIndexKey, "1");
+    if (i > (int)KitList.size()) {
+        i = 1;
+        WriteSetting(kKitSection, kKitIndexKey, "1");
+    } else if (i < 1) {
+        i = 1;
+        WriteSetting(kKitSection, kKitIndexKey, "1");
+        ShowMessage(MainWindow.GetHandle(), "程序检测到配置文件发生异常，已经重制成默认状态", "错误！", MB_ICONERROR);
+    }
+    LoadKit(KitCommandOfNumber(i), i);
+}
+
+void LoadKit(int32_t commandId, int kitIndex)
+{
+    if (Loading) {
+        // Home and End count from the kit asked for last.
+        CurrentKitIndex = kitIndex;
+        PendingRequest = {commandId, kitIndex};
+        HasPendingRequest = true;
+        return;
+    }
+    Loading = true;
+    LoadKitNow(commandId, kitIndex);
+    while (HasPendingRequest) {
+        HasPendingRequest = false;
+        LoadKitNow(PendingRequest.commandId, PendingRequest.kitIndex);
+    }
+    Loading = false;
+}
+
+void SelectKitByIndex(int index)
+{
+    int count = (int)KitList.size();
+    if (index > count)
+        index = 1;
+    if (index <= 0)
+        index = count;
+    LoadKit(KitCommandOfNumber(index), index);
+}
+
+int KitNumberOfCommand(int32_t id)
+{
+    return KitCommands.NumberOf(id);
+}
+
+int32_t KitCommandOfNumber(int n)
+{
+    return KitCommands.CommandOf(n);
+}
+
+void WithdrawKitCommand(int32_t id)
+{
+    KitCommands.Withdraw(id);
+}
