@@ -1,0 +1,241 @@
+#include "music/music.h"
+
+#include "app/app.h"
+#include "app/settings.h"
+#include "audio/bass_api.h"
+#include "music/file_dialog.h"
+
+MusicTrack MainTrack;
+MusicSlot MusicSlots[kMusicSlotCount + 1];
+
+namespace {
+
+constexpr double kVolumeStep = 0.01;
+constexpr double kSeekStep = 500000;
+
+QWORD SavedTrackPosition;
+QWORD SavedSlotPositions[kMusicSlotCount + 1];
+
+const char* kPauseCaption = "暂停背景音乐(&S)";
+const char* kPlayCaption = "播放背景音乐(&P)";
+
+void ShowPlayCaption(int playState)
+{
+    SoundMenu.SetItemText(CommandTable[95], playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
+}
+
+float StoredMusicVolume()
+{
+    return ReadFloatSetting(kOptionSection, kMusicVolumeKey, "1");
+}
+
+std::string SlotKey(int slot)
+{
+    return "bgm" + std::to_string(slot);
+}
+
+bool IsExistingFile(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+DWORD CreateMusicStream(const std::string& file)
+{
+    return BASS_StreamCreateFile(FALSE, file.c_str(), 0, 0, 0);
+}
+
+// Runs on the audio library's thread: only hands the channel over.
+void CALLBACK MusicEndSync(DWORD sync, DWORD channel, DWORD data, void* user)
+{
+    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, channel, 0);
+}
+
+void WatchTrackEnd()
+{
+    BASS_ChannelSetSync(MainTrack.stream, BASS_SYNC_END, 0, MusicEndSync, nullptr);
+}
+
+// Relative to the channel's own level; false when its level cannot be read.
+bool StepVolume(DWORD stream, int direction)
+{
+    float v = 0;
+    if (!BASS_ChannelGetAttribute(stream, BASS_ATTRIB_VOL, &v))
+        return false;
+    double next = direction == 1 ? (double)v + kVolumeStep : (double)v - kVolumeStep;
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, (float)next);
+    return true;
+}
+
+} // namespace
+
+void OpenMusic()
+{
+    BASS_ChannelStop(MainTrack.stream);
+    std::string name = ChooseMusicFile(MainWindow.GetHandle());
+    if (name.size() < 5)
+        return;
+    MainTrack.stream = CreateMusicStream(name);
+    MainTrack.file = name;
+    BASS_ChannelSetAttribute(MainTrack.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
+    BASS_ChannelPlay(MainTrack.stream, TRUE);
+    WatchTrackEnd();
+    MainTrack.playState = kMusicPlaying;
+    ShowPlayCaption(MainTrack.playState);
+}
+
+void TogglePlayPause()
+{
+    switch (MainTrack.playState) {
+    case kMusicEnded:
+        BASS_ChannelPlay(MainTrack.stream, TRUE);
+        MainTrack.playState = kMusicPlaying;
+        break;
+    case kMusicPlaying:
+        BASS_ChannelPause(MainTrack.stream);
+        MainTrack.playState = kMusicPaused;
+        break;
+    case kMusicPaused:
+        BASS_ChannelPlay(MainTrack.stream, FALSE);
+        MainTrack.playState = kMusicPlaying;
+        break;
+    default:
+        return;
+    }
+    ShowPlayCaption(MainTrack.playState);
+}
+
+void OnMusicEnd(DWORD channel)
+{
+    // An end reported for a stream that has since been replaced (a new file,
+    // a card switch) says nothing about the current track.
+    if (channel != MainTrack.stream)
+        return;
+    if (MainTrack.loop == 1) {
+        BASS_ChannelPlay(channel, TRUE);
+        MainTrack.playState = kMusicPlaying;
+    } else {
+        MainTrack.playState = kMusicEnded;
+    }
+    ShowPlayCaption(MainTrack.playState);
+}
+
+void ToggleLoop()
+{
+    MainTrack.loop = MainTrack.loop == 0 ? 1 : 0;
+    SoundMenu.SetItemState(CommandTable[96], MainTrack.loop == 1 ? MFS_CHECKED : 0);
+}
+
+void ChangeMusicVolume(int direction)
+{
+    StepVolume(MainTrack.stream, direction);
+    for (int n = 1; n <= kMusicSlotCount; n++)
+        if (MusicSlots[n].stream != 0)
+            StepVolume(MusicSlots[n].stream, direction);
+    // Only a level read back from the main track is remembered.
+    float v = 0;
+    if (BASS_ChannelGetAttribute(MainTrack.stream, BASS_ATTRIB_VOL, &v))
+        WriteFloatSetting(kOptionSection, kMusicVolumeKey, v);
+}
+
+void SeekMusic(int direction)
+{
+    QWORD position = BASS_ChannelGetPosition(MainTrack.stream, BASS_POS_BYTE);
+    if (position == (QWORD)-1)
+        return; // no track: nothing to move
+    double p = (double)position;
+    p = direction == 0 ? p - kSeekStep : p + kSeekStep;
+    // A target before the start becomes a huge position, which the library refuses.
+    BASS_ChannelSetPosition(MainTrack.stream, (QWORD)(int64_t)p, BASS_POS_BYTE);
+}
+
+void PressMusicSlot(int slot)
+{
+    if (slot < 1 || slot > kMusicSlotCount)
+        return;
+    MusicSlot& s = MusicSlots[slot];
+    if (s.file.size() > 5 && IsExistingFile(s.file)) {
+        if (s.state == 1) {
+            s.state = 2;
+            BASS_ChannelPause(s.stream);
+        } else if (s.state == 2) {
+            s.state = 1;
+            BASS_ChannelPlay(s.stream, FALSE);
+        }
+        return;
+    }
+    s.file = ChooseMusicFile(MainWindow.GetHandle());
+    if (s.file.size() < 5)
+        return;
+    WriteSetting(kOptionSection, SlotKey(slot).c_str(), s.file);
+    s.stream = CreateMusicStream(s.file);
+    BASS_ChannelSetAttribute(s.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
+    BASS_ChannelPlay(s.stream, TRUE);
+    s.state = 1;
+}
+
+void AskClearMusicSlots()
+{
+    if (ShowMessage(GetForegroundWindow(), "是否清空所有自定义背景音乐", "询问", MB_YESNO | MB_ICONQUESTION) == IDYES)
+        ClearMusicSlots();
+}
+
+void ClearMusicSlots()
+{
+    for (int n = 1; n <= kMusicSlotCount; n++) {
+        WriteSetting(kOptionSection, SlotKey(n).c_str(), "");
+        MusicSlots[n].file.clear();
+    }
+}
+
+void StopMusicSlots()
+{
+    for (int n = 1; n <= kMusicSlotCount; n++) {
+        BASS_ChannelStop(MusicSlots[n].stream);
+        BASS_ChannelSetPosition(MusicSlots[n].stream, 0, BASS_POS_BYTE);
+        MusicSlots[n].state = 2;
+    }
+}
+
+void LoadMusicSlots()
+{
+    for (int n = 1; n <= kMusicSlotCount; n++) {
+        MusicSlot& s = MusicSlots[n];
+        s.file = ReadSetting(kOptionSection, SlotKey(n).c_str(), "");
+        if (IsExistingFile(s.file)) {
+            s.stream = CreateMusicStream(s.file);
+            BASS_ChannelSetAttribute(s.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
+            s.state = 2;
+        } else {
+            s.stream = 0;
+            s.state = 0;
+        }
+    }
+}
+
+void SaveMusicPositions()
+{
+    SavedTrackPosition = BASS_ChannelGetPosition(MainTrack.stream, BASS_POS_BYTE);
+    for (int n = 1; n <= kMusicSlotCount; n++)
+        SavedSlotPositions[n] = BASS_ChannelGetPosition(MusicSlots[n].stream, BASS_POS_BYTE);
+}
+
+void RestoreMusicAfterDeviceChange()
+{
+    for (int n = 1; n <= kMusicSlotCount; n++) {
+        MusicSlot& s = MusicSlots[n];
+        s.stream = CreateMusicStream(s.file);
+        BASS_ChannelSetAttribute(s.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
+        BASS_ChannelSetPosition(s.stream, SavedSlotPositions[n], BASS_POS_BYTE);
+        if (s.state == 1)
+            BASS_ChannelPlay(s.stream, FALSE);
+    }
+    if (MainTrack.file.empty())
+        return;
+    MainTrack.stream = CreateMusicStream(MainTrack.file);
+    BASS_ChannelSetAttribute(MainTrack.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
+    BASS_ChannelSetPosition(MainTrack.stream, SavedTrackPosition, BASS_POS_BYTE);
+    if (MainTrack.playState == kMusicPlaying)
+        BASS_ChannelPlay(MainTrack.stream, FALSE);
+    WatchTrackEnd();
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Background music: one main track opened from the menu, and ten custom
+// slots bound to the digit keys whose files are remembered in Config.ini.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+constexpr int kMusicSlotCount = 10;
+
+// Play states of the main track.
+constexpr int kMusicEnded = 0, kMusicPlaying = 1, kMusicPaused = 2;
+
+struct MusicTrack {
+    DWORD stream = 0;
+    std::string file;
+    int playState = kMusicEnded;
+    int loop = 0;
+};
+
+struct MusicSlot {
+    std::string file;
+    DWORD stream = 0;
+    int state = 0; // 1 playing, 2 paused or ready, 0 before any stream
+};
+
+extern MusicTrack MainTrack;
+// Slots 1..10 (slot 10 is key 0); entry 0 is unused.
+extern MusicSlot MusicSlots[kMusicSlotCount + 1];
+
+// Posted to the main window by the end notification, which arrives on the
+// audio library's thread; wParam carries the channel that ended.
+constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
+
+void OpenMusic();
+void TogglePlayPause();
+void ToggleLoop();
+// direction 1 = up, 0 = down, by 0.01 on every music stream.
+void ChangeMusicVolume(int direction);
+// direction 1 = forward, 0 = back, by 500000 bytes.
+void SeekMusic(int direction);
+void PressMusicSlot(int slot);
+// F5: asks first, clears the slot names on Yes.
+void AskClearMusicSlots();
+void ClearMusicSlots();
+void StopMusicSlots();
+void LoadMusicSlots();
+// Halves of the sound-card switch: before the engine is freed, and after
+// it is open on the new card with the kit reloaded.
+void SaveMusicPositions();
+void RestoreMusicAfterDeviceChange();
+// Carries out a WM_MUSIC_END on the user-interface thread.
+void OnMusicEnd(DWORD channel);
