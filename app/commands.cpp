@@ -1,10 +1,13 @@
 #include "app/commands.h"
 
 #include "app/app.h"
+#include "app/close_prompt.h"
 #include "audio/engine.h"
 #include "audio/keyboard.h"
+#include "audio/kit_removal.h"
 #include "audio/kit_volume.h"
 #include "audio/kits.h"
+#include "music/music.h"
 
 #include <shellapi.h>
 
@@ -54,6 +57,10 @@ int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
 
 LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_MUSIC_END) {
+        OnMusicEnd((DWORD)wParam);
+        return 0;
+    }
     if (message != WM_COMMAND)
         return 0;
     int32_t id = ReceivedCommandId(wParam, lParam);
@@ -71,10 +78,28 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     }
     if (id == CommandTable[2])
         OpenHomePage();
+    else if (id == CommandTable[3])
+        RemoveCurrentKit();
+    else if (id == CommandTable[100])
+        ClosePrompt();
     else if (id == CommandTable[99])
         ChangeKitVolume(1);
     else if (id == CommandTable[98])
         ChangeKitVolume(0);
+    else if (id == CommandTable[97])
+        OpenMusic();
+    else if (id == CommandTable[96])
+        ToggleLoop();
+    else if (id == CommandTable[95])
+        TogglePlayPause();
+    else if (id == CommandTable[94])
+        ChangeMusicVolume(1);
+    else if (id == CommandTable[93])
+        ChangeMusicVolume(0);
+    else if (id == CommandTable[92])
+        SeekMusic(1);
+    else if (id == CommandTable[91])
+        SeekMusic(0);
     else if (id == CommandTable[90])
         OpenHelpFile();
     else if (id == CommandTable[88])

@@ -1,0 +1,17 @@
+#pragma once
+// Taking the current kit out of the running program: delete its files for
+// good or exclude its folder by renaming it.
+#include <cstdint>
+#include <string>
+
+// The menu command: asks, then deletes or excludes, then loads kit 1.
+void RemoveCurrentKit();
+// Removes a kit folder with everything in it through a hidden batch script
+// in the temporary folder, and waits for it. Unsafe paths and non-folders
+// are left alone.
+void DeleteKitFolder(const std::string& folderPath);
+// 13-digit millisecond stamp of the local time (the script's name).
+std::string MakeTimeStamp();
+// The common tail: kit `kitIndex` leaves the list and the menu, its id is
+// withdrawn, the engine reopens and kit 1 is loaded.
+void ForgetKit(int kitIndex, int32_t kitCommand);
