@@ -4,6 +4,9 @@
 
 #include "byte_source.h"
 #include "wav.h"
+#ifdef _WIN32
+#include "mp3_decoder.h"
+#endif
 
 std::unique_ptr<Decoder> OpenDecoder(const char* path) {
     auto source = OpenFileSource(path);
@@ -12,5 +15,9 @@ std::unique_ptr<Decoder> OpenDecoder(const char* path) {
     source->ReadAt(0, head, sizeof head);
     if (memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0)
         return OpenWav(std::move(source));
+#ifdef _WIN32
+    return OpenMp3(std::move(source));
+#else
     return nullptr;
+#endif
 }

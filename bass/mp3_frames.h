@@ -1,0 +1,40 @@
+#pragma once
+// MPEG audio layer III frame parsing: headers, ID3v2 tags, Xing/Info and
+// LAME tags, and the frame index used for seeking. Pure (no windows.h).
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct Mp3Header {
+    int version = 0;            // 10 = MPEG 1, 20 = MPEG 2, 25 = MPEG 2.5
+    uint32_t sampleRate = 0;
+    uint32_t bitrate = 0;       // bits per second
+    uint16_t channels = 0;
+    uint32_t frameBytes = 0;    // whole frame, header included
+    uint32_t samplesPerFrame = 0;
+};
+
+// Parses the 4 header bytes at `p`; false when they are no layer III frame
+// header we can play (free-format bitrate included).
+bool ParseMp3Header(const uint8_t* p, Mp3Header* header);
+
+// Size of the ID3v2 tag starting at `p` (header and footer included), 0 when
+// none starts there. `n` is the bytes available at `p`.
+uint64_t Id3v2Size(const uint8_t* p, size_t n);
+
+struct Mp3Index {
+    Mp3Header first;                 // of the first audio frame
+    std::vector<uint64_t> offsets;   // file offset of each audio frame
+    std::vector<uint32_t> sizes;     // byte size of each audio frame
+    // From a LAME tag: samples of silence the encoder added before and after
+    // the audio (0 when the file has no such tag).
+    uint32_t encoderDelay = 0;
+    uint32_t encoderPadding = 0;
+    uint64_t Frames() const { return offsets.size(); }
+};
+
+// Indexes the audio frames of an MP3 file held in memory: skips ID3v2 tags
+// and junk, drops a Xing/Info/VBRI frame from the audio, stops at a
+// truncated last frame or a trailing tag. False when no run of consistent
+// layer III frames is found.
+bool IndexMp3(const uint8_t* bytes, size_t size, Mp3Index* index);

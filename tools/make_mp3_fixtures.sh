@@ -1,0 +1,28 @@
+#!/bin/sh
+# Makes the MP3 files of the decoding tests, and lame's own decodes of them
+# as references: tools/make_mp3_fixtures.sh OUTDIR
+set -e
+out=$1
+mkdir -p "$out"
+cd "$out"
+# A sweep with a second, independent sweep on the right: no period, so a
+# cross-correlation has one clear peak.
+sox -n -r 44100 -c 2 -b 16 source.wav synth 3 sine 150:3000 sine 4000:300 gain -6
+sox -n -r 22050 -c 1 -b 16 source22.wav synth 2 sine 200:2000 gain -6
+sox -n -r 11025 -c 1 -b 16 source11.wav synth 2 sine 300:1500 gain -6
+lame --quiet -b 128 source.wav cbr.mp3
+lame --quiet -V 4 source.wav vbr.mp3
+lame --quiet -b 64 -m m source22.wav mpeg2.mp3
+lame --quiet -b 32 -m m source11.wav mpeg25.mp3
+lame --quiet -b 128 --add-id3v2 --tt "tagged" --ta "tester" source.wav id3.mp3
+for f in cbr vbr mpeg2 mpeg25 id3; do
+    lame --quiet --decode "$f.mp3" "$f.ref.wav"
+done
+# Ten minutes of music-like audio for the memory and seek figures.
+sox -n -r 44100 -c 2 -b 16 long.wav synth 600 sine 100:5000 sine 5000:100 gain -6
+lame --quiet -b 128 long.wav long.mp3
+rm -f long.wav long.mp3.tmp
+# Names in Chinese reach the program as GBK and are stored as UTF-8 on disk.
+cp cbr.mp3 "音乐.mp3"
+cp source22.wav "鼓声.wav"
+touch stamp
