@@ -16,7 +16,8 @@
 static const char Usage[] =
     "usage: probe <command> [arguments]\n"
     "  windows [--class C] [--pid P]             top-level windows, visible or not\n"
-    "  wait-window --class C [--title-prefix T] [--pid P] [--visible] [--timeout ms]\n"
+    "  wait-window --class C [--title-prefix T] [--pid P] [--visible] [--exclude h1,h2]\n"
+    "              [--timeout ms]\n"
     "                                            first matching window; exit 1 at the deadline\n"
     "  wait-gone <hwnd> [--timeout ms]           until the window no longer exists\n"
     "  text <hwnd>                               the window's text\n"
@@ -164,8 +165,11 @@ static std::string WindowJson(HWND hwnd)
 {
     RECT c = {0, 0, 0, 0};
     GetClientRect(hwnd, &c);
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd, &origin);
     return "{\"hwnd\":" + Json(HandleValue(hwnd)) + ",\"pid\":" + Json((unsigned long long)ProcessOf(hwnd)) +
            ",\"class\":" + Json(ClassOf(hwnd)) + ",\"title\":" + Json(WindowText(hwnd)) + "," + RectFields(hwnd) +
+           ",\"client_x\":" + Json((long)origin.x) + ",\"client_y\":" + Json((long)origin.y) +
            ",\"client_w\":" + Json((long)c.right) + ",\"client_h\":" + Json((long)c.bottom) +
            ",\"visible\":" + JsonBool(IsWindowVisible(hwnd)) + ",\"minimized\":" + JsonBool(IsIconic(hwnd)) +
            ",\"enabled\":" + JsonBool(IsWindowEnabled(hwnd)) +
@@ -181,11 +185,14 @@ struct Filter {
     std::wstring title;
     DWORD pid = 0;
     bool visibleOnly = false;
+    std::vector<HWND> excluded;
 };
 
 static bool Matches(HWND hwnd, const Filter& f)
 {
     if (f.visibleOnly && !IsWindowVisible(hwnd)) return false;
+    for (HWND x : f.excluded)
+        if (x == hwnd) return false;
     if (f.pid && ProcessOf(hwnd) != f.pid) return false;
     if (!f.cls.empty() && ClassOf(hwnd) != f.cls) return false;
     if (!f.title.empty() || !f.titlePrefix.empty()) {
@@ -399,6 +406,14 @@ static bool ParseOptions(const std::vector<std::wstring>& args, size_t from, Opt
             else if (a == L"--pid") o.filter.pid = Number(v);
             else if (a == L"--timeout") o.timeout = Number(v);
             else if (a == L"--caption") o.caption = v;
+            else if (a == L"--exclude") {
+                for (size_t at = 0; at <= v.size();) {
+                    size_t comma = v.find(L',', at);
+                    if (comma == std::wstring::npos) comma = v.size();
+                    if (comma > at) o.filter.excluded.push_back(HandleArg(v.substr(at, comma - at)));
+                    at = comma + 1;
+                }
+            }
             else return false;
         } else {
             o.positional.push_back(a);

@@ -1,0 +1,163 @@
+"""Reading, writing and comparing sound for the end-to-end tests.
+
+Standard library only. A recording is a list of mono floats in -1..1 at
+44,100 Hz (the null sink's monitor, channels averaged). Comparisons take a
+reference excerpt a little after its onset, so a few milliseconds lost at
+the start of a recording do not matter.
+"""
+import array
+import math
+import struct
+import sys
+import wave
+
+RATE = 44100
+
+
+def read_s16le(path, channels=2):
+    """Raw little-endian 16-bit PCM as mono floats (channels averaged)."""
+    data = array.array("h")
+    with open(path, "rb") as f:
+        raw = f.read()
+    raw = raw[: len(raw) - len(raw) % (2 * channels)]
+    data.frombytes(raw)
+    if sys.byteorder == "big":
+        data.byteswap()
+    scale = 1.0 / (32768.0 * channels)
+    if channels == 1:
+        return [s / 32768.0 for s in data]
+    return [sum(data[i:i + channels]) * scale for i in range(0, len(data), channels)]
+
+
+def read_wav(path):
+    """A PCM WAV file (8 or 16 bit) as (rate, mono floats)."""
+    with wave.open(str(path), "rb") as w:
+        rate, channels, width = w.getframerate(), w.getnchannels(), w.getsampwidth()
+        raw = w.readframes(w.getnframes())
+    if width == 2:
+        data = array.array("h")
+        data.frombytes(raw)
+        if sys.byteorder == "big":
+            data.byteswap()
+        scale = 1.0 / (32768.0 * channels)
+    elif width == 1:
+        data = [b - 128 for b in raw]
+        scale = 1.0 / (128.0 * channels)
+    else:
+        raise ValueError("unsupported sample width %d" % width)
+    if channels == 1:
+        return rate, [s * scale for s in data]
+    return rate, [sum(data[i:i + channels]) * scale for i in range(0, len(data), channels)]
+
+
+def tone(freq, seconds, rate=RATE, amplitude=0.5, fade=0.005):
+    """A sine tone with short linear fades, so that it starts and ends without a click."""
+    n = int(round(seconds * rate))
+    ramp = max(1, int(fade * rate))
+    out = []
+    step = 2.0 * math.pi * freq / rate
+    for i in range(n):
+        g = min(1.0, i / ramp, (n - 1 - i) / ramp)
+        out.append(amplitude * g * math.sin(step * i))
+    return out
+
+
+def write_wav(path, samples, rate=RATE, channels=1):
+    """Mono floats as a 16-bit PCM WAV; with channels=2 the same signal on both sides."""
+    pcm = array.array("h", (max(-32768, min(32767, int(round(s * 32767)))) for s in samples for _ in range(channels)))
+    if sys.byteorder == "big":
+        pcm.byteswap()
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(pcm.tobytes())
+
+
+def write_tone(path, freq, seconds=0.3, rate=RATE, channels=1, amplitude=0.5):
+    """Writes a short sine tone WAV; returns its samples (mono)."""
+    samples = tone(freq, seconds, rate, amplitude)
+    write_wav(path, samples, rate, channels)
+    return samples
+
+
+def envelope(samples, window=64):
+    """Peak of |x| per block of `window` samples."""
+    return [max(abs(s) for s in samples[i:i + window]) for i in range(0, len(samples) - window + 1, window)]
+
+
+def onsets(samples, threshold=0.05, window=64, min_gap=0.05, rate=RATE):
+    """Sample positions where the level rises above threshold after at least
+    min_gap seconds below half of it."""
+    env = envelope(samples, window)
+    quiet_blocks = max(1, int(min_gap * rate / window))
+    found, quiet = [], quiet_blocks
+    for i, level in enumerate(env):
+        if level >= threshold and quiet >= quiet_blocks:
+            # Refine to the first sample of the block above the threshold.
+            start = i * window
+            for j in range(start, start + window):
+                if abs(samples[j]) >= threshold:
+                    start = j
+                    break
+            found.append(start)
+            quiet = 0
+        elif level < threshold / 2:
+            quiet += 1
+        else:
+            quiet = 0
+    return found
+
+
+def rms(samples):
+    return math.sqrt(sum(s * s for s in samples) / len(samples)) if samples else 0.0
+
+
+def peak(samples):
+    return max((abs(s) for s in samples), default=0.0)
+
+
+def _ncc_at(recording, excerpt, pos, excerpt_energy):
+    seg = recording[pos:pos + len(excerpt)]
+    if len(seg) < len(excerpt):
+        return 0.0
+    dot = sum(a * b for a, b in zip(seg, excerpt))
+    energy = sum(a * a for a in seg)
+    if energy <= 0.0 or excerpt_energy <= 0.0:
+        return 0.0
+    return dot / math.sqrt(energy * excerpt_energy)
+
+
+def excerpt_after_onset(reference, skip=0.01, length=0.05, rate=RATE, threshold=0.02):
+    """The part of a reference that the recording must contain: `length`
+    seconds starting `skip` seconds after the reference's own onset.
+    Returns (offset from the onset in samples, excerpt)."""
+    start = next((i for i, s in enumerate(reference) if abs(s) >= threshold), 0)
+    a = start + int(skip * rate)
+    return a - start, reference[a:a + int(length * rate)]
+
+
+def match(recording, reference, near=None, search=0.05, skip=0.01, length=0.05, rate=RATE):
+    """Best normalised cross-correlation of the reference excerpt against the
+    recording, searched within `search` seconds around the expected place.
+
+    near: where the reference's onset is expected in the recording (a sample
+    index); by default every onset of the recording is tried.
+    Returns (score, position of the reference's onset in the recording).
+    """
+    offset, excerpt = excerpt_after_onset(reference, skip, length, rate)
+    if not excerpt:
+        raise ValueError("reference too short for the excerpt")
+    excerpt_energy = sum(s * s for s in excerpt)
+    candidates = [near] if near is not None else onsets(recording, rate=rate)
+    best = (0.0, None)
+    radius = int(search * rate)
+    for c in candidates:
+        # Coarse pass every 4 samples, then refine around the best lag.
+        lo, hi = max(0, c + offset - radius), c + offset + radius
+        coarse = max(((_ncc_at(recording, excerpt, p, excerpt_energy), p) for p in range(lo, hi, 4)), default=(0.0, lo))
+        for p in range(max(0, coarse[1] - 4), coarse[1] + 5):
+            score = _ncc_at(recording, excerpt, p, excerpt_energy)
+            if score > best[0]:
+                best = (score, p - offset)
+    return best

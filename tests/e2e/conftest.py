@@ -1,0 +1,603 @@
+"""Fixtures for end-to-end tests of YXYT.exe under Wine.
+
+build       the cross build (YXYT_BUILD, default <repo>/build/test) with
+            bin/YXYT.exe, bin/bass.dll and bin/probe.exe
+session     Xvfb, the PulseAudio null sink and the Wine prefix of that build
+probe       runs bin/probe.exe (tests/probe/probe.cpp) and parses its JSON lines
+server      a local HTTP server playing the update server; records every request
+progdir     a fresh program directory: YXYT.exe, bass.dll, SND with demo kits, ReadMe.txt
+app         starts YXYT.exe and drives it; every started copy is killed at teardown
+recorder    records the null sink's monitor with parec
+
+Everything waits on events (a window appears, a box closes, a trace line
+arrives, a file grows) up to a deadline; nothing sleeps for a fixed time.
+"""
+import http.server
+import json
+import os
+import re
+import shutil
+import signal
+import socketserver
+import subprocess
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+import pytest
+
+import audio_util
+
+ROOT = Path(__file__).resolve().parents[2]
+TOOLS = ROOT / "tools"
+BUILD = Path(os.environ.get("YXYT_BUILD") or ROOT / "build" / "test").resolve()
+BIN = BUILD / "bin"
+
+MAIN_CLASS = "YXYT"
+PRODUCT = "逸响乐台"
+LABEL_ID = 501
+WM_COMMAND = 0x0111
+WM_CLOSE = 0x0010
+COMMAND_BASE = 102422  # command table entry k is COMMAND_BASE + k
+
+# The update server's files when the repository's update-server/ folder
+# lacks them: a current version and no notices, so start-up shows no box.
+DEFAULT_SERVER_FILES = {
+    "/YXProgect/yxyt/ver.txt": "1.1.0.0",
+    "/YXProgect/yxyt/ChangeLog.txt": "1.1.0.0：首个版本。",
+    "/YXProgect/yxyt/jy.txt": "0",
+    "/YXProgect/yxyt/jyts.txt": "本程序已停止服务。",
+    "/YXProgect/yxyt/gg.txt": "欢迎使用",
+    "/YXProgect/yxyt/hy.txt": "欢迎使用逸响乐台！",
+    "/YXProgect/yxyt/gy.txt": "逸响乐台 1.1.0.0",
+    "/YXProgect/yxyt/upindex.txt": "http://127.0.0.1/",
+    "/YXProgect/EN.txt": "close",
+}
+
+
+def deadline_loop(timeout, what):
+    """Yields until the caller breaks out; fails the test at the deadline.
+
+    Used only where no event can be waited on (another process's file); the
+    interval is short so the deadline, not the interval, bounds the wait."""
+    end = time.monotonic() + timeout
+    while True:
+        yield
+        if time.monotonic() >= end:
+            pytest.fail("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(0.02)
+
+
+def winpath(path):
+    """A Linux path as Wine's Z: drive path."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def read_session_env(build):
+    env = {}
+    f = build / "session.env"
+    if f.exists():
+        for line in f.read_text().splitlines():
+            m = re.match(r"\s*export\s+(\w+)=(.*)$", line)
+            if m:
+                env[m.group(1)] = m.group(2).strip().strip("'\"")
+    return env
+
+
+# ---------------------------------------------------------------- build, session
+
+@pytest.fixture(scope="session")
+def build():
+    missing = [n for n in ("YXYT.exe", "bass.dll", "probe.exe") if not (BIN / n).exists()]
+    if missing:
+        pytest.fail("not built in %s: %s (run tools/test.sh or the cross build)" % (BIN, ", ".join(missing)))
+    return BUILD
+
+
+class Session:
+    def __init__(self, build, env):
+        self.build = build
+        self.vars = env
+        self.env = dict(os.environ)
+        self.env.update(env)
+        self.env["YXYT_BUILD"] = str(build)
+        self.env["LANG"] = "zh_CN.UTF-8"
+        self.env.pop("LC_ALL", None)
+
+    def wine(self, *args, **kw):
+        return subprocess.run([str(TOOLS / "wine-run.sh"), *map(str, args)], env=self.env, **kw)
+
+
+@pytest.fixture(scope="session")
+def session():
+    BUILD.mkdir(parents=True, exist_ok=True)
+    env = dict(os.environ, YXYT_BUILD=str(BUILD))
+    started_here = not (BUILD / "session.env").exists()
+    subprocess.run([str(TOOLS / "session.sh"), "start"], env=env, check=True)
+    s = Session(BUILD, read_session_env(BUILD))
+    # A persistent wineserver saves Wine's start-up on every probe call.
+    subprocess.run(["sh", "-c", '. "$ROOT/tools/wine-env.sh"; wineserver -p'], env=dict(s.env, ROOT=str(ROOT)))
+    yield s
+    subprocess.run(["sh", "-c", '. "$ROOT/tools/wine-env.sh"; wineserver -k'], env=dict(s.env, ROOT=str(ROOT)),
+                   stderr=subprocess.DEVNULL)
+    if started_here:
+        subprocess.run([str(TOOLS / "session.sh"), "stop"], env=env)
+
+
+# ---------------------------------------------------------------- probe
+
+class ProbeError(AssertionError):
+    pass
+
+
+class Probe:
+    def __init__(self, session, exe):
+        self.session = session
+        self.exe = exe
+
+    def run(self, *args, check=True, timeout=60):
+        """All JSON lines of one probe command, and its exit code."""
+        # Files, not pipes: Wine's helper processes started by this call
+        # inherit its output and would hold a pipe open after it ends.
+        with tempfile.TemporaryFile() as out_f, tempfile.TemporaryFile() as err_f:
+            r = self.session.wine(self.exe, *args, stdout=out_f, stderr=err_f, timeout=timeout)
+            out_f.seek(0)
+            err_f.seek(0)
+            r.stdout, r.stderr = out_f.read(), err_f.read()
+        out = r.stdout.decode("utf-8", "replace")
+        lines = [json.loads(l) for l in out.splitlines() if l.strip().startswith("{")]
+        if check and r.returncode != 0:
+            raise ProbeError("probe %s failed (%d): %s %s" % (" ".join(map(str, args)), r.returncode, out,
+                                                               r.stderr.decode("utf-8", "replace")[-500:]))
+        return lines, r.returncode
+
+    def lines(self, *args, **kw):
+        return self.run(*args, **kw)[0]
+
+    def one(self, *args, **kw):
+        lines = self.lines(*args, **kw)
+        return lines[0] if lines else None
+
+    def windows(self, cls=None):
+        return self.lines("windows", *(["--class", cls] if cls else []))
+
+    def children(self, hwnd):
+        return self.lines("children", hwnd)
+
+    def codepage(self):
+        return self.one("codepage")["acp"]
+
+    def screen(self):
+        s = self.one("screen")
+        return s["w"], s["h"]
+
+
+@pytest.fixture(scope="session")
+def probe(session, build):
+    return Probe(session, BIN / "probe.exe")
+
+
+# ---------------------------------------------------------------- HTTP server
+
+class Request:
+    def __init__(self, method, path, version, headers, body):
+        self.method = method
+        self.path = path
+        self.version = version
+        self.headers = headers  # (name, value) pairs in the order received
+        self.body = body
+
+    def header(self, name):
+        return next((v for k, v in self.headers if k.lower() == name.lower()), None)
+
+    def __repr__(self):
+        return "%s %s" % (self.method, self.path)
+
+
+class UpdateServer:
+    """Serves `root` over HTTP on 127.0.0.1 and keeps every request.
+
+    Texts given to put() are encoded as GBK, as the program reads them.
+    handlers[path] = fn(handler) takes over one path entirely (hang, error,
+    slow body ...)."""
+
+    def __init__(self, root):
+        self.root = Path(root)
+        self.requests = []
+        self.handlers = {}
+        self.changed = threading.Condition()
+        server = self
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def __init__(self, *a, **kw):
+                super().__init__(*a, directory=str(server.root), **kw)
+
+            def log_message(self, *a):
+                pass
+
+            def record(self):
+                length = int(self.headers.get("Content-Length") or 0)
+                body = self.rfile.read(length) if length else b""
+                path = self.path.split("?", 1)[0]
+                with server.changed:
+                    server.requests.append(Request(self.command, self.path, self.request_version,
+                                                   list(self.headers.items()), body))
+                    server.changed.notify_all()
+                custom = server.handlers.get(path)
+                if custom:
+                    custom(self)
+                    return True
+                return False
+
+            def do_GET(self):
+                if not self.record():
+                    super().do_GET()
+
+            def do_HEAD(self):
+                if not self.record():
+                    super().do_HEAD()
+
+            def do_POST(self):
+                if not self.record():
+                    super().do_GET()
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+            allow_reuse_address = True
+
+        self.httpd = Server(("127.0.0.1", 0), Handler)
+        self.port = self.httpd.server_address[1]
+        self.url = "http://127.0.0.1:%d" % self.port
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def put(self, path, content, encoding="gbk"):
+        f = self.root / path.lstrip("/")
+        f.parent.mkdir(parents=True, exist_ok=True)
+        f.write_bytes(content if isinstance(content, bytes) else content.encode(encoding))
+
+    def remove(self, path):
+        (self.root / path.lstrip("/")).unlink(missing_ok=True)
+
+    def paths(self):
+        return [r.path for r in self.requests]
+
+    def requests_for(self, path):
+        return [r for r in self.requests if r.path == path]
+
+    def wait_request(self, path, count=1, timeout=20):
+        """Waits until `path` has been requested `count` times in all."""
+        with self.changed:
+            if not self.changed.wait_for(lambda: len(self.requests_for(path)) >= count, timeout):
+                pytest.fail("no request #%d for %s within %s s; got %s" % (count, path, timeout, self.paths()))
+        return self.requests_for(path)[count - 1]
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def fill_default_server(root):
+    shipped = ROOT / "update-server"
+    if shipped.is_dir():
+        shutil.copytree(shipped, root, dirs_exist_ok=True)
+    for path, text in DEFAULT_SERVER_FILES.items():
+        f = root / path.lstrip("/")
+        if not f.exists():
+            f.parent.mkdir(parents=True, exist_ok=True)
+            f.write_bytes(text.encode("gbk"))
+
+
+@pytest.fixture
+def server(tmp_path):
+    root = tmp_path / "www"
+    root.mkdir()
+    fill_default_server(root)
+    s = UpdateServer(root)
+    s.thread.start()
+    yield s
+    s.close()
+
+
+# ---------------------------------------------------------------- program directory
+
+def write_tiny_kits(snd):
+    """Two kits of short distinct tones and Finish.wav, for when the demo
+    kit generator is missing."""
+    for k, kit in enumerate(("kit1", "kit2")):
+        d = snd / kit
+        d.mkdir(parents=True, exist_ok=True)
+        for i, letter in enumerate("abcdefghijklmnopqrstuvwxyz"):
+            audio_util.write_tone(d / ("%s.WAV" % letter), 200 + 40 * i + 7 * k, 0.15)
+    audio_util.write_tone(snd / "Finish.wav", 1760, 0.1)
+
+
+@pytest.fixture(scope="session")
+def demo_snd(tmp_path_factory):
+    """The demo kits, generated once per test run."""
+    snd = tmp_path_factory.mktemp("demo") / "SND"
+    gen = TOOLS / "gen_kits.py"
+    if gen.exists():
+        subprocess.run(["python3", str(gen), str(snd)], check=True, stdout=subprocess.DEVNULL)
+    else:
+        write_tiny_kits(snd)
+    return snd
+
+
+def readme_bytes():
+    src = ROOT / "assets" / "ReadMe.txt"
+    text = src.read_text(encoding="utf-8") if src.exists() else "逸响乐台 使用说明\n"
+    return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("gbk")
+
+
+class ProgramDir:
+    """A program directory; `path` is on the Linux side, `win` the same for Wine."""
+
+    def __init__(self, path):
+        self.path = Path(path)
+        self.win = winpath(path)
+        self.snd = self.path / "SND"
+        self.exe = self.path / "YXYT.exe"
+        self.config = self.path / "Config.ini"
+
+    def kit(self, name, tones=None, letters="abcdefghijklmnopqrstuvwxyz"):
+        """Lays out a kit of tones: tones maps letter -> frequency (default a
+        distinct frequency per letter). Returns the kit folder."""
+        d = self.snd / name
+        d.mkdir(parents=True, exist_ok=True)
+        for i, letter in enumerate(letters):
+            freq = (tones or {}).get(letter, 220 + 30 * i)
+            audio_util.write_tone(d / ("%s.WAV" % letter), freq, 0.2)
+        return d
+
+    def write_config(self, sections):
+        """Writes Config.ini (GBK, CRLF) from {section: {key: value}}."""
+        lines = []
+        for section, keys in sections.items():
+            lines.append("[%s]" % section)
+            lines += ["%s=%s" % (k, v) for k, v in keys.items()]
+        self.config.write_bytes(("\r\n".join(lines) + "\r\n").encode("gbk"))
+
+    def read_config(self):
+        return self.config.read_bytes().decode("gbk") if self.config.exists() else ""
+
+
+@pytest.fixture
+def make_progdir(build, demo_snd, tmp_path):
+    """make_progdir(name="prog", kits=True, bass=True, readme=True) -> ProgramDir."""
+    def make(name="prog", kits=True, bass=True, readme=True):
+        d = tmp_path / name
+        d.mkdir(parents=True)
+        shutil.copy2(BIN / "YXYT.exe", d / "YXYT.exe")
+        if bass:
+            shutil.copy2(BIN / "bass.dll", d / "bass.dll")
+        if kits:
+            shutil.copytree(demo_snd, d / "SND")
+        if readme:
+            (d / "ReadMe.txt").write_bytes(readme_bytes())
+        return ProgramDir(d)
+    return make
+
+
+@pytest.fixture
+def progdir(make_progdir):
+    return make_progdir()
+
+
+# ---------------------------------------------------------------- the program
+
+class App:
+    def __init__(self, session, probe, progdir, server, trace, proc):
+        self.session = session
+        self.probe = probe
+        self.progdir = progdir
+        self.server = server
+        self.trace = trace
+        self.proc = proc
+        self.hwnd = None
+
+    # -- process
+    def running(self):
+        return self.proc.poll() is None
+
+    def exit_code(self):
+        return self.proc.poll()
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            pytest.fail("YXYT.exe still running after %s s" % timeout)
+
+    def kill(self):
+        if self.running():
+            self.proc.kill()
+            self.proc.wait(10)
+
+    # -- windows
+    def wait_window(self, timeout=30, exclude=()):
+        """Waits for a main window (class YXYT) that is not in `exclude`;
+        fails early when the process ends first."""
+        args = ["wait-window", "--class", MAIN_CLASS, "--visible", "--timeout", "1000"]
+        if exclude:
+            args += ["--exclude", ",".join(str(h) for h in exclude)]
+        end = time.monotonic() + timeout
+        while True:
+            lines, rc = self.probe.run(*args, check=False)
+            if rc == 0 and lines:
+                self.hwnd = lines[0]["hwnd"]
+                return lines[0]
+            if not self.running():
+                boxes = self.probe.lines("windows", "--class", "#32770")
+                pytest.fail("YXYT.exe ended (exit code %s) without a main window; boxes: %s" % (self.exit_code(), boxes))
+            if time.monotonic() >= end:
+                pytest.fail("no main window within %s s; boxes: %s" % (timeout, self.probe.lines("windows", "--class", "#32770")))
+
+    def window(self):
+        return next((w for w in self.probe.windows(MAIN_CLASS) if w["hwnd"] == self.hwnd), None)
+
+    def title(self):
+        return self.probe.one("text", self.hwnd)["text"]
+
+    def label(self):
+        return next((c for c in self.probe.children(self.hwnd) if c["id"] == LABEL_ID), None)
+
+    def wait_label(self, timeout=20):
+        """Waits for the label, which start-up creates after the window is shown."""
+        return self.wait_for(self.label, "the label (Static, id %d)" % LABEL_ID, timeout)
+
+    def label_text(self):
+        return self.wait_label()["text"]
+
+    def wait_for(self, condition, what, timeout=20):
+        """Polls a condition on the program's windows up to a deadline; returns its value."""
+        for _ in deadline_loop(timeout, what):
+            value = condition()
+            if value:
+                return value
+            if not self.running():
+                pytest.fail("YXYT.exe ended (exit code %s) while waiting for %s" % (self.exit_code(), what))
+
+    def boxes(self):
+        return [b for b in self.probe.windows("#32770") if b["visible"]]
+
+    def wait_box(self, caption=None, timeout=20):
+        args = ["wait-box", "--timeout", str(int(timeout * 1000))]
+        if caption is not None:
+            args += ["--caption", caption]
+        lines, rc = self.probe.run(*args, check=False, timeout=timeout + 30)
+        if rc != 0:
+            pytest.fail("no message box %r within %s s; windows: %s" % (caption, timeout, self.probe.windows()))
+        return lines[0]
+
+    def answer(self, button, caption=None, box=None, timeout=10):
+        """Presses `button` (IDOK, IDCANCEL, IDYES, IDNO or a number) in the box
+        given by handle or caption; waits until the box has closed."""
+        target = [str(box["hwnd"] if isinstance(box, dict) else box)] if box is not None else ["--caption", caption]
+        return self.probe.one("answer", *target, button, "--timeout", str(int(timeout * 1000)))
+
+    def post(self, msg, wparam=0, lparam=0):
+        return self.probe.one("post", self.hwnd, msg, wparam, lparam)
+
+    def send(self, msg, wparam=0, lparam=0):
+        """SendMessageTimeout (5 s): returns once the window procedure has handled it."""
+        return self.probe.one("send", self.hwnd, msg, wparam, lparam, check=False)
+
+    def post_command(self, command_id):
+        """WM_COMMAND with the full 32-bit id: ids above 65535 do not fit LOWORD."""
+        return self.post(WM_COMMAND, command_id, 0)
+
+    def close(self):
+        return self.post(WM_CLOSE)
+
+    # -- keyboard
+    def focus(self):
+        """Gives the main window the X focus, which makes it Windows' foreground window."""
+        rect = self.window()
+        assert rect, "main window gone"
+        env = dict(self.session.env, LANG="C.UTF-8")
+        out = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^" + re.escape(PRODUCT)],
+                             env=env, capture_output=True, text=True, timeout=30).stdout.split()
+        xid = None
+        for cand in out:
+            geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", cand], env=env,
+                                 capture_output=True, text=True).stdout
+            g = dict(l.split("=", 1) for l in geo.split())
+            if (int(g["WIDTH"]), int(g["HEIGHT"])) == (rect["client_w"], rect["client_h"]) or len(out) == 1:
+                xid = cand
+                break
+        assert xid, "no X window for the main window among %s" % out
+        subprocess.run(["xdotool", "windowfocus", "--sync", xid], env=env, check=True, timeout=30)
+        for _ in deadline_loop(10, "the main window to become the foreground window"):
+            if self.probe.one("foreground")["hwnd"] == self.hwnd:
+                return xid
+
+    def keys(self, *keys, delay=50, focus=True):
+        """Types X key names (a, Home, Next, KP_Add ...) with xdotool."""
+        if focus:
+            self.focus()
+        subprocess.run(["xdotool", "key", "--delay", str(delay), *keys], env=self.session.env, check=True, timeout=60)
+
+    # -- audio library trace
+    def trace_lines(self):
+        if not self.trace.exists():
+            return []
+        return self.trace.read_bytes().decode("utf-8", "replace").splitlines()
+
+    def wait_trace(self, pattern, count=1, timeout=20, after=0):
+        """Waits until `count` trace lines from line index `after` on match the
+        regular expression; returns the matching lines."""
+        rx = re.compile(pattern)
+        for _ in deadline_loop(timeout, "trace line /%s/ x%d" % (pattern, count)):
+            hits = [l for l in self.trace_lines()[after:] if rx.search(l)]
+            if len(hits) >= count:
+                return hits
+
+
+@pytest.fixture
+def app(session, probe, server, progdir, tmp_path):
+    """launch(directory=None, env=None, wait=True) starts YXYT.exe in a
+    program directory (default: progdir) and, with wait, returns once its
+    main window is visible. session/probe select another display."""
+    started = []
+
+    def launch(directory=None, env=None, wait=True, session=session, probe=probe):
+        directory = directory or progdir
+        trace = tmp_path / ("bass-trace-%d.txt" % len(started))
+        e = dict(session.env, YXYT_SERVER=server.url, YXYT_AUDIO_TRACE=winpath(trace))
+        e.update(env or {})
+        # Main windows that exist already (another copy) are not this one's.
+        existing = [w["hwnd"] for w in probe.windows(MAIN_CLASS)]
+        proc = subprocess.Popen([str(TOOLS / "wine-run.sh"), str(directory.exe)], cwd=str(directory.path), env=e,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        a = App(session, probe, directory, server, trace, proc)
+        started.append(a)
+        if wait:
+            a.wait_window(exclude=existing)
+        return a
+
+    yield launch
+    for a in started:
+        a.kill()
+
+
+# ---------------------------------------------------------------- recording
+
+class Recorder:
+    def __init__(self, session, path):
+        self.session = session
+        self.path = path
+        self.proc = None
+
+    def start(self):
+        """Starts recording; returns once sound data flows into the file."""
+        sink = self.session.vars.get("YXYT_SINK", "yxyt_sink")
+        self.file = open(self.path, "wb")
+        self.proc = subprocess.Popen(["parec", "-d", sink + ".monitor", "--latency-msec=5", "--raw", "--format=s16le",
+                                      "--rate=44100", "--channels=2"], stdout=self.file, env=self.session.env)
+        for _ in deadline_loop(10, "parec to deliver data"):
+            if self.path.stat().st_size > 0:
+                return self
+            if self.proc.poll() is not None:
+                pytest.fail("parec ended with %s" % self.proc.returncode)
+
+    def stop(self):
+        """Stops recording; returns the recording as mono floats."""
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.file.close()
+        return audio_util.read_s16le(self.path)
+
+
+@pytest.fixture
+def recorder(session, tmp_path):
+    r = Recorder(session, tmp_path / "recording.raw")
+    yield r
+    if r.proc and r.proc.poll() is None:
+        r.proc.kill()
+        r.proc.wait()
