@@ -1,0 +1,142 @@
+#include "online_test_util.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* const kSchemes[] = {"http", "https"};
+
+std::string ReadDefault(HKEY root, const std::string& key)
+{
+    char value[1024] = "";
+    LONG size = sizeof value;
+    if (RegQueryValueA(root, key.c_str(), value, &size) != ERROR_SUCCESS)
+        return "";
+    return value;
+}
+
+void WriteDefault(HKEY root, const std::string& key, const std::string& value)
+{
+    HKEY handle;
+    if (RegCreateKeyExA(root, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL) == ERROR_SUCCESS) {
+        RegSetValueExA(handle, NULL, 0, REG_SZ, (const BYTE*)value.c_str(), DWORD(value.size() + 1));
+        RegCloseKey(handle);
+    }
+}
+
+std::string Beside(const char* name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string dir = path;
+    return dir.substr(0, dir.rfind('\\') + 1) + name;
+}
+
+struct BoxSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param)
+{
+    auto* search = reinterpret_cast<BoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[32] = "";
+    GetClassNameA(window, cls, sizeof cls);
+    if (pid == search->pid && strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string TextOf(HWND window)
+{
+    char text[8192] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+StandInBrowser::StandInBrowser()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    logPath_ = std::string(temp) + "yxyt-opened-" + std::to_string(GetCurrentProcessId()) + ".log";
+    DeleteFileA(logPath_.c_str());
+    SetEnvironmentVariableA("YXYT_OPEN_LOG", logPath_.c_str());
+    const std::string command = "\"" + Beside("open_recorder.exe") + "\" \"%1\"";
+    for (int i = 0; i < 2; i++) {
+        saved_[i] = ReadDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command");
+        WriteDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command", command);
+    }
+    WriteDefault(HKEY_CLASSES_ROOT, "yxtest", "URL:yxtest");
+    HKEY scheme;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "yxtest", 0, KEY_ALL_ACCESS, &scheme) == ERROR_SUCCESS) {
+        RegSetValueExA(scheme, "URL Protocol", 0, REG_SZ, (const BYTE*)"", 1);
+        RegCloseKey(scheme);
+    }
+    WriteDefault(HKEY_CLASSES_ROOT, "yxtest\\shell\\open\\command", command);
+}
+
+StandInBrowser::~StandInBrowser()
+{
+    for (int i = 0; i < 2; i++)
+        if (!saved_[i].empty())
+            WriteDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command", saved_[i]);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "yxtest");
+    DeleteFileA(logPath_.c_str());
+}
+
+std::string StandInBrowser::Log() const
+{
+    std::string text;
+    if (FILE* f = fopen(logPath_.c_str(), "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
+            text.append(buffer, got);
+        fclose(f);
+    }
+    return text;
+}
+
+bool StandInBrowser::WaitFor(const std::string& text, DWORD deadlineMs) const
+{
+    // Another process writes the file: look again every 20 ms up to the deadline.
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (Log().find(text) != std::string::npos)
+            return true;
+        if (GetTickCount() - start >= deadlineMs)
+            return false;
+        Sleep(20);
+    }
+}
+
+FoundBox WaitForBox(DWORD pid, DWORD deadlineMs)
+{
+    FoundBox box;
+    DWORD start = GetTickCount();
+    for (;;) {
+        BoxSearch search = {pid, NULL};
+        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            box.window = search.found;
+            box.caption = TextOf(search.found);
+            box.text = TextOf(GetDlgItem(search.found, 0xFFFF));
+            return box;
+        }
+        if (GetTickCount() - start >= deadlineMs)
+            return box;
+        Sleep(20);
+    }
+}
+
+void PressButton(const FoundBox& box, int button)
+{
+    PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box.window, button)));
+}

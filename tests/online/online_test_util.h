@@ -1,0 +1,32 @@
+#pragma once
+// Helpers of the on-line tests: stand-in browser registration and
+// message boxes of this or another process.
+#include <windows.h>
+
+#include <string>
+
+// Points the shell's "open" of http, https and the test scheme "yxtest:"
+// at open_recorder.exe beside the test, which logs every address it is
+// given; restores the previous handlers on destruction.
+class StandInBrowser {
+public:
+    StandInBrowser();
+    ~StandInBrowser();
+    std::string Log() const;
+    // Waits until the log holds `text` or the deadline passes.
+    bool WaitFor(const std::string& text, DWORD deadlineMs) const;
+
+private:
+    std::string logPath_;
+    std::string saved_[2];
+};
+
+struct FoundBox {
+    HWND window = NULL;
+    std::string caption;
+    std::string text;
+};
+
+// Waits for a visible message box of process `pid` or the deadline.
+FoundBox WaitForBox(DWORD pid, DWORD deadlineMs);
+void PressButton(const FoundBox& box, int button);
