@@ -17,7 +17,7 @@ void Resampler::Reset() {
 }
 
 size_t Resampler::InputFramesFor(size_t outFrames) const {
-    if (outFrames == 0) return 0;
+    if (outFrames == 0 || inRate_ == outRate_) return outFrames;
     // The last of the frames sits at whole_ + floor((frac_ + (n-1) * in) / out)
     // and needs the input up to two frames past it.
     const uint64_t last = whole_ + (frac_ + static_cast<uint64_t>(outFrames - 1) * inRate_) / outRate_;
@@ -67,6 +67,14 @@ void Resampler::Emit(float* out) const {
 
 void Resampler::Process(const float* in, size_t inFrames, size_t* inUsed,
                         float* out, size_t outFrames, size_t* outMade) {
+    // Same rate: the kernel at phase 0 is the input itself, so copy it and
+    // keep no look-ahead.
+    if (inRate_ == outRate_) {
+        const size_t n = inFrames < outFrames ? inFrames : outFrames;
+        memcpy(out, in, n * 2 * sizeof(float));
+        *inUsed = *outMade = n;
+        return;
+    }
     size_t used = 0, made = 0;
     for (;;) {
         while (filled_ < 4 && used < inFrames) Push(in + 2 * used++);
@@ -80,6 +88,7 @@ void Resampler::Process(const float* in, size_t inFrames, size_t* inUsed,
 
 void Resampler::Drain(float* out, size_t outFrames, size_t* outMade) {
     size_t made = 0;
+    if (inRate_ == outRate_) outFrames = 0;
     // Frames are owed while their position lies inside the input.
     while (made < outFrames && consumed_ > 0 && whole_ < consumed_) {
         while (filled_ < 4) {
