@@ -8,6 +8,7 @@
 #include "audio/kit_volume.h"
 #include "audio/kits.h"
 #include "music/music.h"
+#include "online/http.h"
 
 #include <shellapi.h>
 
@@ -102,6 +103,8 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         SeekMusic(0);
     else if (id == CommandTable[90])
         OpenHelpFile();
+    else if (id == CommandTable[89])
+        ShowMessage(MainWindow.GetHandle(), FetchText(ServerBase + "gy.txt"), "关于", MB_ICONINFORMATION);
     else if (id == CommandTable[88])
         ToggleRepeatHit();
     return 0;

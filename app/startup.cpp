@@ -9,6 +9,8 @@
 #include "audio/keyboard.h"
 #include "audio/kits.h"
 #include "music/music.h"
+#include "online/notices.h"
+#include "online/version_check.h"
 
 Window MainWindow;
 Label KitLabel;
@@ -38,6 +40,7 @@ void CreateMainWindow()
     double screenHeight = GetSystemMetrics(SM_CYSCREEN);
     WindowCreateArgs args;
     args.title = kProductName;
+    args.onCreate = AppendTitleNotice;
     args.x = (int)(screenWidth / 3);
     args.y = (int)(screenHeight / 3);
     args.width = (int)(screenWidth / 3);
@@ -61,12 +64,16 @@ void RunStartup()
 {
     ServerBase = ServerRoot() + "/YXProgect/yxyt/";
     ProgramDir = ExecutableDirectory();
+    CheckStopNotice();
+    CheckForUpdate();
     FillCommandTable();
     CheckOutputDevices();
     CheckAudioLibrary();
     CreateMainWindow();
     EnsureSingleInstance("yixiangyuetai", true, "逸响乐台已经运行，请不要重复启动啦！", MB_ICONINFORMATION, true);
-    CreateWelcomeLabel("");
+    SetTimer(MainWindow.GetHandle(), kNoticeTimerId, kNoticePeriodMs, NoticeTimerProc);
+    StartNoticeCheck();
+    CreateWelcomeLabel(LoadWelcomeText());
     StartAudioEngine();
     BuildMenus();
     CheckKitFolder();
