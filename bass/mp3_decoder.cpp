@@ -210,7 +210,15 @@ private:
 std::unique_ptr<Decoder> OpenMp3(std::unique_ptr<ByteSource> source) {
     if (!source || source->Size() == 0 || source->Size() > kMaxFileBytes) return nullptr;
     if (!source->Data()) {
-        source = LoadIntoMemory(*source, 0, source->Size());
+        // Frames must show up near the start (after the tags) before the
+        // whole file is read: a large file of another kind is refused cheaply.
+        uint8_t tag[10] = {};
+        source->ReadAt(0, tag, sizeof tag);
+        const uint64_t head = std::min<uint64_t>(source->Size(), Id3v2Size(tag, sizeof tag) + (1u << 20) + 8192);
+        auto start = LoadIntoMemory(*source, 0, head);
+        Mp3Index probe;
+        if (!start || !IndexMp3(start->Data(), static_cast<size_t>(head), &probe)) return nullptr;
+        source = head == source->Size() ? std::move(start) : LoadIntoMemory(*source, 0, source->Size());
         if (!source) return nullptr;
     }
     auto decoder = std::make_unique<Mp3Decoder>();

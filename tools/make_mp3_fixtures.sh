@@ -22,6 +22,14 @@ done
 sox -n -r 44100 -c 2 -b 16 long.wav synth 600 sine 100:5000 sine 5000:100 gain -6
 lame --quiet -b 128 long.wav long.mp3
 rm -f long.wav long.mp3.tmp
+# A RIFF WAVE file whose data is MP3 (format 0x55).
+python3 - <<'PY'
+import struct
+mp3 = open("cbr.mp3", "rb").read()
+fmt = struct.pack("<4sIHHIIHHH", b"fmt ", 18, 0x55, 2, 44100, 16000, 1, 0, 0)
+body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(mp3)) + mp3
+open("mp3_in_wav.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+PY
 # Names in Chinese reach the program as GBK and are stored as UTF-8 on disk.
 cp cbr.mp3 "音乐.mp3"
 cp source22.wav "鼓声.wav"

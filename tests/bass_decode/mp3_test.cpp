@@ -126,6 +126,19 @@ TEST(Mp3File, UnopenableFilesGiveNull) {
     EXPECT_TRUE(OpenDecoder(path.c_str()));
 }
 
+TEST(Mp3File, OtherFilesAreNotTakenForMp3) {
+    // A large file of another kind is refused from its first megabyte.
+    const std::string text = std::string(MP3_FIXTURES) + "/not_audio.mp3";
+    FILE* f = fopen(text.c_str(), "wb");
+    ASSERT_TRUE(f);
+    for (int i = 0; i < 100000; ++i) fputs("Not audio at all, only a text named like music.\r\n", f);
+    fclose(f);
+    EXPECT_FALSE(OpenDecoder(text.c_str()));
+    // A WAV holding MP3 data is not a WAV we play, nor a bare MP3 stream.
+    ASSERT_TRUE(OpenFileSource(Fixture("mp3_in_wav.wav").c_str()));
+    EXPECT_FALSE(OpenDecoder(Fixture("mp3_in_wav.wav").c_str()));
+}
+
 size_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
     pmc.cb = sizeof pmc;

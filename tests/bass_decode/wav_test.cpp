@@ -192,6 +192,19 @@ TEST_P(WavVariant, SeekLandsOnTheFrameAndRefusesTheEnd) {
 INSTANTIATE_TEST_SUITE_P(Sox, WavVariant, ::testing::ValuesIn(kVariants),
                          [](const ::testing::TestParamInfo<Variant>& i) { return std::string(i.param.name); });
 
+TEST(WavSize, SmallFilesAreHeldInMemoryLargeOnesStreamed) {
+    const std::string small = TempDir() + "/small.wav", large = TempDir() + "/large.wav";
+    Shell(std::string(SOX) + " -R -n -r 44100 -c 2 -b 16 " + small + " synth 1 sine 440");
+    // 30 s of 16-bit stereo: 5.3 MB of audio, past the in-memory limit.
+    Shell(std::string(SOX) + " -R -n -r 44100 -c 2 -b 16 " + large + " synth 30 sine 440");
+    auto s = OpenDecoder(small.c_str()), l = OpenDecoder(large.c_str());
+    ASSERT_TRUE(s && l);
+    EXPECT_TRUE(s->InMemory());
+    EXPECT_FALSE(l->InMemory());
+    EXPECT_EQ(l->LengthFrames(), 30u * 44100);
+    EXPECT_EQ(ReadAll(*l, 4096).size(), 2u * 30 * 44100);
+}
+
 TEST(WavSixteenBit, EqualsSoxSixteenBitRaw) {
     const std::string path = TempDir() + "/s16_noise.wav";
     Shell(std::string(SOX) + " -R -n -r 44100 -c 2 -b 16 " + path + " synth 0.5 whitenoise gain -6");
