@@ -1,0 +1,466 @@
+// The music player in-process, against the real audio library: what it
+// asks of the library (its trace), what it stores in Config.ini and what
+// the menu shows.
+#include "app/app.h"
+#include "app/commands.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "audio/bass_api.h"
+#include "audio/engine.h"
+#include "music/music.h"
+#include "tests/music/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Folder;
+std::string LongTone, ShortTone, MidTone, SlotTone;
+
+std::string PlayCaption()
+{
+    return SoundMenu.GetItemText(CommandTable[95]);
+}
+
+bool LoopChecked()
+{
+    return (GetMenuState(SoundMenu.GetHandle(), CommandTable[96], MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+std::string Call(const char* format, DWORD a)
+{
+    char text[200];
+    snprintf(text, sizeof text, format, (unsigned long)a);
+    return text;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line)
+{
+    for (auto& l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+QWORD Position(DWORD stream)
+{
+    return BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
+}
+
+float Volume(DWORD stream)
+{
+    float v = -1;
+    BASS_ChannelGetAttribute(stream, BASS_ATTRIB_VOL, &v);
+    return v;
+}
+
+bool SlotIsPlaying(DWORD stream)
+{
+    QWORD before = Position(stream);
+    return PumpUntil([&] { return Position(stream) > before; }, 3000);
+}
+
+class MusicTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        StartWindowFramework();
+        Folder = TempFolder("yxyt_music_test");
+        ProgramDir = Folder;
+        char exe[MAX_PATH];
+        GetModuleFileNameA(NULL, exe, MAX_PATH);
+        std::string bin = exe;
+        bin.erase(bin.find_last_of('\\') + 1);
+        CopyFileA((bin + "bass.dll").c_str(), (Folder + "bass.dll").c_str(), FALSE);
+        Trace::Start(Folder + "trace.txt");
+        LongTone = Folder + "long tone.wav";
+        ShortTone = Folder + "short.wav";
+        MidTone = Folder + "背景音乐.wav";
+        WriteToneWav(LongTone, 6.0, 440);
+        WriteToneWav(ShortTone, 0.3, 660);
+        WriteToneWav(MidTone, 3.0, 550);
+        // Slot tests answer several dialogs while the slot plays on.
+        SlotTone = Folder + "slot.wav";
+        WriteToneWav(SlotTone, 30.0, 330);
+        FillCommandTable();
+        CreateMainWindow();
+        BuildMenus();
+        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+        CurrentCardIndex = 1;
+        BASS_Init(-1, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+    }
+
+    static void TearDownTestSuite() { BASS_Free(); }
+
+    void SetUp() override
+    {
+        StopMusicSlots();
+        BASS_ChannelStop(MainTrack.stream);
+        MainTrack = MusicTrack();
+        for (auto& s : MusicSlots)
+            s = MusicSlot();
+        SetFileAttributesA(SettingsPath().c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(SettingsPath().c_str());
+        RemoveDirectoryA(SettingsPath().c_str());
+        SoundMenu.SetItemText(CommandTable[95], "暂停背景音乐(&S)");
+        SoundMenu.SetItemState(CommandTable[96], 0);
+    }
+
+    void Open(UiDriver& ui, const std::string& path)
+    {
+        size_t before = ui.Seen().size();
+        ui.QueueFile(path);
+        OpenMusic();
+        ASSERT_EQ(ui.Seen().size(), before + 1);
+    }
+};
+
+TEST_F(MusicTest, PlayPauseWithNothingOpenedOnlyMovesStateAndCaption)
+{
+    size_t mark = Trace::Mark();
+    const char* expected[][2] = {{"1", "暂停背景音乐(&S)"}, {"2", "播放背景音乐(&P)"}, {"1", "暂停背景音乐(&S)"}};
+    for (auto& step : expected) {
+        TogglePlayPause();
+        EXPECT_EQ(std::to_string(MainTrack.playState), step[0]);
+        EXPECT_EQ(PlayCaption(), step[1]);
+    }
+    // Every call went to stream 0 and the library refused it: nothing sounded.
+    for (auto& line : Trace::Matching(mark, "BASS_ChannelP"))
+        EXPECT_NE(line.find("(0"), std::string::npos) << line;
+    EXPECT_TRUE(Contains(Trace::Since(mark), "BASS_ChannelPlay(0, 1) = 0"));
+    EXPECT_TRUE(Contains(Trace::Since(mark), "BASS_ChannelPause(0) = 0"));
+    EXPECT_TRUE(Contains(Trace::Since(mark), "BASS_ChannelPlay(0, 0) = 0"));
+}
+
+TEST_F(MusicTest, OpenAsksWithTheMusicDialogAndPlaysAtTheStoredVolume)
+{
+    WriteSetting(kOptionSection, kMusicVolumeKey, "0.5");
+    UiDriver ui;
+    size_t mark = Trace::Mark();
+    Open(ui, MidTone);
+    SeenDialog dialog = ui.Seen().at(0);
+    EXPECT_TRUE(dialog.fileDialog);
+    EXPECT_EQ(dialog.caption, "请选择您要播放的文件");
+    EXPECT_EQ(dialog.owner, MainWindow.GetHandle());
+
+    DWORD h = MainTrack.stream;
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(MainTrack.file, MidTone);
+    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
+    std::vector<std::string> lines = Trace::Since(mark);
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "BASS_ChannelStop(0) = 0"); // stopped before the dialog, nothing open yet
+    EXPECT_NE(lines[1].find("BASS_StreamCreateFile(0, \""), std::string::npos) << lines[1];
+    EXPECT_EQ(lines[2], Call("BASS_ChannelSetAttribute(%lu, 2, 0.5) = 1", h));
+    EXPECT_EQ(lines[3], Call("BASS_ChannelPlay(%lu, 1) = 1", h));
+    EXPECT_EQ(lines[4].rfind(Call("BASS_ChannelSetSync(%lu, 2, 0, ", h), 0), 0u) << lines[4];
+    EXPECT_TRUE(SlotIsPlaying(h));
+}
+
+TEST_F(MusicTest, CancelledOpenLeavesTheStoppedTrackInStatePlaying)
+{
+    UiDriver ui;
+    Open(ui, LongTone);
+    DWORD h = MainTrack.stream;
+    size_t mark = Trace::Mark();
+    Open(ui, "");
+    EXPECT_EQ(Trace::Since(mark), std::vector<std::string>{Call("BASS_ChannelStop(%lu) = 1", h)});
+    EXPECT_EQ(MainTrack.stream, h);
+    EXPECT_EQ(MainTrack.file, LongTone);
+    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
+
+    mark = Trace::Mark();
+    TogglePlayPause();
+    EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
+    TogglePlayPause();
+    std::vector<std::string> lines = Trace::Since(mark);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind(Call("BASS_ChannelPause(%lu)", h), 0), 0u);
+    EXPECT_EQ(lines[1], Call("BASS_ChannelPlay(%lu, 0) = 1", h));
+}
+
+TEST_F(MusicTest, NameShorterThanFiveBytesChangesNothing)
+{
+    UiDriver ui;
+    Open(ui, LongTone);
+    MusicTrack before = MainTrack;
+    size_t mark = Trace::Mark();
+    Open(ui, "C:\\a");
+    EXPECT_EQ(Trace::Matching(mark, "BASS_StreamCreateFile").size(), 0u);
+    EXPECT_EQ(MainTrack.stream, before.stream);
+    EXPECT_EQ(MainTrack.file, before.file);
+}
+
+TEST_F(MusicTest, UndecodableFileGivesStreamZeroAndNoMessage)
+{
+    std::string junk = Folder + "junk.mp3";
+    HANDLE f = CreateFileA(junk.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(f, "not audio at all, not audio at all", 34, &written, NULL);
+    CloseHandle(f);
+    UiDriver ui;
+    Open(ui, junk);
+    EXPECT_EQ(MainTrack.stream, 0u);
+    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(ui.Seen().size(), 1u); // the dialog only, no box
+}
+
+TEST_F(MusicTest, TrackEndWithoutLoopTurnsCaptionAndNextPressRestarts)
+{
+    UiDriver ui;
+    Open(ui, ShortTone);
+    DWORD h = MainTrack.stream;
+    ASSERT_TRUE(PumpUntil([] { return MainTrack.playState == kMusicEnded; }));
+    EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
+    size_t mark = Trace::Mark();
+    TogglePlayPause();
+    EXPECT_EQ(Trace::Since(mark).at(0), Call("BASS_ChannelPlay(%lu, 1) = 1", h));
+    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
+}
+
+TEST_F(MusicTest, LoopRestartsAtTheEndKeepsCaptionAndNextPressPauses)
+{
+    ToggleLoop();
+    EXPECT_TRUE(LoopChecked());
+    UiDriver ui;
+    size_t mark = Trace::Mark();
+    Open(ui, ShortTone);
+    DWORD h = MainTrack.stream;
+    std::string restart = Call("BASS_ChannelPlay(%lu, 1) = 1", h);
+    // Two restarts after the first play: the sync fired twice and each time
+    // the same stream began again.
+    ASSERT_TRUE(PumpUntil([&] {
+        auto lines = Trace::Matching(mark, restart);
+        return lines.size() >= 3;
+    }));
+    EXPECT_GE(Trace::Matching(mark, "SYNCPROC(").size(), 2u);
+    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
+    TogglePlayPause();
+    EXPECT_EQ(MainTrack.playState, kMusicPaused);
+    EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
+    ToggleLoop();
+    EXPECT_FALSE(LoopChecked());
+    EXPECT_EQ(MainTrack.loop, 0);
+}
+
+TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
+{
+    UiDriver ui;
+    Open(ui, LongTone);
+    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, MainTrack.stream + 1000, 0);
+    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, MainTrack.stream, 0);
+    ASSERT_TRUE(PumpUntil([] { return MainTrack.playState == kMusicEnded; }));
+    // The foreign notice came first and left the state alone; the own one ended it.
+    EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
+}
+
+TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
+{
+    UiDriver ui;
+    Open(ui, LongTone);
+    ui.QueueFile(MidTone);
+    PressMusicSlot(2);
+    DWORD slot = MusicSlots[2].stream;
+    ASSERT_NE(slot, 0u);
+    BASS_ChannelSetAttribute(slot, BASS_ATTRIB_VOL, 0.5f);
+
+    ChangeMusicVolume(0);
+    EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), "0.99");
+    EXPECT_NEAR(Volume(slot), 0.49f, 1e-6);
+    ChangeMusicVolume(1);
+    ChangeMusicVolume(1);
+    EXPECT_NEAR(Volume(slot), 0.51f, 1e-6);
+    // Past full volume the library decides; the stored text follows it.
+    char reported[32];
+    snprintf(reported, sizeof reported, "%.6g", Volume(MainTrack.stream));
+    EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), reported);
+}
+
+TEST_F(MusicTest, VolumeWithoutMainTrackStoresNothing)
+{
+    WriteSetting(kOptionSection, kMusicVolumeKey, "0.7");
+    ChangeMusicVolume(1);
+    ChangeMusicVolume(0);
+    EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), "0.7");
+}
+
+TEST_F(MusicTest, SeekMovesHalfAMillionBytesAndRefusesPastEitherEnd)
+{
+    UiDriver ui;
+    Open(ui, MidTone); // 3 s = 529200 bytes
+    DWORD h = MainTrack.stream;
+    TogglePlayPause();
+    ASSERT_TRUE(BASS_ChannelSetPosition(h, 10000, BASS_POS_BYTE));
+    SeekMusic(0);
+    EXPECT_EQ(Position(h), 10000u);
+    SeekMusic(1);
+    EXPECT_EQ(Position(h), 510000u);
+    SeekMusic(1);
+    EXPECT_EQ(Position(h), 510000u);
+    SeekMusic(0);
+    EXPECT_EQ(Position(h), 10000u);
+}
+
+TEST_F(MusicTest, SlotAsksOnceRemembersThenPausesAndResumes)
+{
+    UiDriver ui;
+    ui.QueueFile(MidTone);
+    PressMusicSlot(10);
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "请选择您要播放的文件");
+    EXPECT_EQ(ReadSetting(kOptionSection, "bgm10", ""), MidTone);
+    DWORD h = MusicSlots[10].stream;
+    EXPECT_EQ(MusicSlots[10].state, 1);
+    EXPECT_TRUE(SlotIsPlaying(h));
+
+    size_t mark = Trace::Mark();
+    PressMusicSlot(10);
+    EXPECT_EQ(MusicSlots[10].state, 2);
+    PressMusicSlot(10);
+    EXPECT_EQ(MusicSlots[10].state, 1);
+    EXPECT_EQ(Trace::Since(mark),
+              (std::vector<std::string>{Call("BASS_ChannelPause(%lu) = 1", h), Call("BASS_ChannelPlay(%lu, 0) = 1", h)}));
+    EXPECT_EQ(ui.Seen().size(), 1u);
+}
+
+TEST_F(MusicTest, CancelledOrShortSlotChoiceStoresNothing)
+{
+    UiDriver ui;
+    ui.QueueFile("");
+    PressMusicSlot(4);
+    ui.QueueFile("C:\\a");
+    PressMusicSlot(4);
+    EXPECT_EQ(ui.Seen().size(), 2u);
+    EXPECT_EQ(ReadSetting(kOptionSection, "bgm4", "absent"), "absent");
+    EXPECT_EQ(MusicSlots[4].stream, 0u);
+}
+
+TEST_F(MusicTest, DeletedSlotFileAsksAgain)
+{
+    std::string copy = Folder + "gone soon.wav";
+    CopyFileA(ShortTone.c_str(), copy.c_str(), FALSE);
+    UiDriver ui;
+    ui.QueueFile(copy);
+    PressMusicSlot(1);
+    StopMusicSlots();
+    DeleteFileA(copy.c_str());
+    ui.QueueFile("");
+    PressMusicSlot(1);
+    EXPECT_EQ(ui.Seen().size(), 2u);
+}
+
+TEST_F(MusicTest, LoadedSlotsAreReadyAndSilentAndFoldersOrMissingFilesAreNot)
+{
+    WriteSetting(kOptionSection, "bgm1", MidTone);
+    WriteSetting(kOptionSection, "bgm2", Folder);
+    WriteSetting(kOptionSection, "bgm3", Folder + "missing.wav");
+    WriteSetting(kOptionSection, kMusicVolumeKey, "0.25");
+    size_t mark = Trace::Mark();
+    LoadMusicSlots();
+    EXPECT_NE(MusicSlots[1].stream, 0u);
+    EXPECT_EQ(MusicSlots[1].state, 2);
+    EXPECT_NEAR(Volume(MusicSlots[1].stream), 0.25f, 1e-6);
+    for (int n : {2, 3, 4}) {
+        EXPECT_EQ(MusicSlots[n].stream, 0u) << n;
+        EXPECT_EQ(MusicSlots[n].state, 0) << n;
+    }
+    EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u);
+    EXPECT_EQ(Trace::Matching(mark, "BASS_StreamCreateFile").size(), 1u);
+
+    UiDriver ui;
+    ui.QueueFile("");
+    PressMusicSlot(2); // a folder is no file: the slot asks
+    ui.QueueFile("");
+    PressMusicSlot(3);
+    EXPECT_EQ(ui.Seen().size(), 2u);
+    PressMusicSlot(1);
+    EXPECT_EQ(MusicSlots[1].state, 1);
+    EXPECT_TRUE(SlotIsPlaying(MusicSlots[1].stream));
+}
+
+TEST_F(MusicTest, ClearAsksAndKeepsAPlayingSlotPlayingUntilStopped)
+{
+    UiDriver ui;
+    ui.QueueFile(SlotTone);
+    PressMusicSlot(5);
+    DWORD h = MusicSlots[5].stream;
+
+    ui.SetBoxButton(IDNO);
+    AskClearMusicSlots();
+    ASSERT_EQ(ui.Seen().size(), 2u);
+    SeenDialog box = ui.Seen()[1];
+    EXPECT_EQ(box.caption, "询问");
+    EXPECT_EQ(box.text, "是否清空所有自定义背景音乐");
+    EXPECT_EQ(ReadSetting(kOptionSection, "bgm5", ""), SlotTone);
+
+    ui.SetBoxButton(IDYES);
+    size_t mark = Trace::Mark();
+    AskClearMusicSlots();
+    for (int n = 1; n <= 10; n++)
+        EXPECT_EQ(ReadSetting(kOptionSection, ("bgm" + std::to_string(n)).c_str(), "absent"), "") << n;
+    EXPECT_TRUE(MusicSlots[5].file.empty());
+    EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelStop").size(), 0u);
+    EXPECT_TRUE(SlotIsPlaying(h));
+
+    StopMusicSlots();
+    EXPECT_EQ(MusicSlots[5].state, 2);
+    EXPECT_EQ(Position(h), 0u);
+    EXPECT_TRUE(Contains(Trace::Since(mark), Call("BASS_ChannelStop(%lu) = 1", h)));
+    ui.QueueFile("");
+    PressMusicSlot(5);
+    EXPECT_EQ(ui.Seen().size(), 4u); // the name is gone: the slot asks again
+}
+
+TEST_F(MusicTest, UnwritableSettingsStillPlayTheChosenSlot)
+{
+    // A folder in the file's place: no write can succeed (a read-only mark
+    // does not stop the super-user these tests may run as).
+    ASSERT_TRUE(CreateDirectoryA(SettingsPath().c_str(), NULL));
+    UiDriver ui;
+    ui.QueueFile(SlotTone);
+    PressMusicSlot(6);
+    EXPECT_EQ(ReadSetting(kOptionSection, "bgm6", "absent"), "absent");
+    EXPECT_EQ(MusicSlots[6].state, 1);
+    EXPECT_NEAR(Volume(MusicSlots[6].stream), 1.0f, 1e-6);
+    EXPECT_TRUE(SlotIsPlaying(MusicSlots[6].stream));
+    RemoveDirectoryA(SettingsPath().c_str());
+}
+
+TEST_F(MusicTest, CardSwitchKeepsPausedPausedAndPlayingPlayingAtTheirPositions)
+{
+    UiDriver ui;
+    Open(ui, LongTone);
+    ui.QueueFile(MidTone);
+    PressMusicSlot(7);
+    PressMusicSlot(7); // paused
+    ASSERT_TRUE(BASS_ChannelSetPosition(MusicSlots[7].stream, 200000, BASS_POS_BYTE));
+    ASSERT_TRUE(BASS_ChannelSetPosition(MainTrack.stream, 300000, BASS_POS_BYTE));
+    QWORD trackAt = Position(MainTrack.stream);
+
+    size_t mark = Trace::Mark();
+    SwitchSoundCard(CommandTable[34], 1);
+    DWORD track = MainTrack.stream, slot = MusicSlots[7].stream;
+    ASSERT_NE(track, 0u);
+    ASSERT_NE(slot, 0u);
+    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(MusicSlots[7].state, 2);
+    EXPECT_EQ(Position(slot), 200000u);
+    EXPECT_GE(Position(track), trackAt);
+    EXPECT_TRUE(SlotIsPlaying(track));
+    EXPECT_FALSE(Contains(Trace::Since(mark), Call("BASS_ChannelPlay(%lu, 0) = 1", slot)));
+    EXPECT_TRUE(Contains(Trace::Since(mark), Call("BASS_ChannelPlay(%lu, 0) = 1", track)));
+    // The end notice is registered on the new stream.
+    EXPECT_EQ(Trace::Matching(mark, Call("BASS_ChannelSetSync(%lu, 2, 0, ", track)).size(), 1u);
+
+    TogglePlayPause();
+    mark = Trace::Mark();
+    SwitchSoundCard(CommandTable[34], 1);
+    EXPECT_EQ(MainTrack.playState, kMusicPaused);
+    EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u);
+}
+
+} // namespace
