@@ -1,0 +1,41 @@
+#pragma once
+// The channel table: handles, playback state, volumes, positions and end
+// routines, shared by the API threads, the mixer thread and the library's
+// own feeder and end-routine threads. Pure C++ so it is tested natively.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class Decoder;
+
+// Calls one end routine; the exported layer knows its calling convention.
+using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* user);
+
+constexpr uint64_t NoPosition = ~0ull;
+
+// Opens the table for an output running at `deviceRate` and starts the
+// feeder and end-routine threads. False when it is already open.
+bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker);
+// Frees every channel (their handles fail from now on) and joins the
+// threads. The mixer must no longer call RenderMix.
+void ChannelsClose();
+bool ChannelsAreOpen();
+
+// A stopped channel at volume 1 playing the decoder's audio; 0 on failure.
+uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder);
+bool ChannelFree(uint32_t handle);
+bool ChannelPlay(uint32_t handle, bool restart);
+bool ChannelPause(uint32_t handle);
+bool ChannelStop(uint32_t handle);
+bool ChannelGetVolume(uint32_t handle, float* volume);
+bool ChannelSetVolume(uint32_t handle, float volume);
+// Bytes of the file's audio as 16-bit PCM at its own rate and channels.
+uint64_t ChannelGetPosition(uint32_t handle);
+bool ChannelSetPosition(uint32_t handle, uint64_t bytes);
+// A routine called on the library's thread each time the channel ends.
+uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime);
+
+// Mixer thread: renders `frames` stereo frames of all playing channels,
+// limited to full scale. Returns the handle of a channel whose first
+// frames after a play call are in this block, else 0.
+uint32_t RenderMix(float* out, size_t frames);

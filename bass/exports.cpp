@@ -1,0 +1,168 @@
+// The library's exported functions: argument checks, the trace line, and
+// a call into the channel table, the devices or the output.
+#include "bass/bass.h"
+
+#include <mutex>
+
+#include "bass/channels.h"
+#include "bass/decoder.h"
+#include "bass/devices.h"
+#include "bass/output.h"
+#include "bass/trace.h"
+
+namespace {
+
+std::mutex LifeLock;  // serialises BASS_Init and BASS_Free
+int OpenDevice = 0;
+
+void InvokeSync(void* proc, uint32_t sync, uint32_t channel, void* user)
+{
+    TraceLine("SYNCPROC(%u, %u, 0, %p)", sync, channel, user);
+    reinterpret_cast<SYNCPROC*>(proc)(sync, channel, 0, user);
+}
+
+BOOL Traced(BOOL result, const char* format, ...) __attribute__((format(printf, 2, 3)));
+BOOL Traced(BOOL result, const char* format, ...)
+{
+    if (TraceEnabled()) {
+        char text[900];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof(text), format, args);
+        va_end(args);
+        TraceLine("%s = %d", text, result);
+    }
+    return result;
+}
+
+}  // namespace
+
+BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void* clsid)
+{
+    BOOL ok = FALSE;
+    {
+        std::lock_guard<std::mutex> hold(LifeLock);
+        if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
+            if (ChannelsOpen(OutputCurrentFormat().Rate, InvokeSync)) {
+                OpenDevice = device;
+                ok = TRUE;
+            } else {
+                OutputClose();
+            }
+        }
+    }
+    if (TraceEnabled()) {
+        const OutputFormat& f = OutputCurrentFormat();
+        TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u, buffer %u frames]", device,
+                  freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.Api, f.Rate, f.PeriodFrames, f.TargetFrames,
+                  f.BufferFrames);
+    }
+    return ok;
+}
+
+BOOL WINAPI BASS_Set3DFactors(float distf, float rollf, float doppf)
+{
+    BOOL ok = ChannelsAreOpen();
+    return Traced(ok, "BASS_Set3DFactors(%g, %g, %g)", distf, rollf, doppf);
+}
+
+BOOL WINAPI BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info)
+{
+    const char* name = nullptr;
+    const char* driver = nullptr;
+    DWORD flags = 0;
+    BOOL ok = info && device <= 0x7fffffff && DeviceDescribe((int)device, &name, &driver, &flags);
+    if (ok) {
+        std::lock_guard<std::mutex> hold(LifeLock);
+        if (OpenDevice == (int)device || (OpenDevice == -1 && (flags & BASS_DEVICE_DEFAULT)))
+            flags |= BASS_DEVICE_INIT;
+        info->name = name;
+        info->driver = driver;
+        info->flags = flags;
+    }
+    return Traced(ok, "BASS_GetDeviceInfo(%lu) {%s}", device, ok ? TraceText(name).c_str() : "");
+}
+
+BOOL WINAPI BASS_Free()
+{
+    BOOL ok = FALSE;
+    {
+        std::lock_guard<std::mutex> hold(LifeLock);
+        if (OpenDevice) {
+            OutputClose();
+            ChannelsClose();
+            OpenDevice = 0;
+            ok = TRUE;
+        }
+    }
+    return Traced(ok, "BASS_Free()");
+}
+
+DWORD WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags)
+{
+    // Only what the program asks for: a whole file by its ANSI path.
+    DWORD handle = 0;
+    if (!mem && file && offset == 0 && length == 0 && ChannelsAreOpen())
+        handle = ChannelCreate(OpenDecoder(static_cast<const char*>(file)));
+    if (TraceEnabled())
+        TraceLine("BASS_StreamCreateFile(%d, \"%s\", %llu, %llu, %lu) = %lu", mem,
+                  mem ? "<memory>" : TraceText(static_cast<const char*>(file)).c_str(), offset, length, flags, handle);
+    return handle;
+}
+
+BOOL WINAPI BASS_SampleFree(DWORD handle)
+{
+    return Traced(ChannelFree(handle), "BASS_SampleFree(%lu)", handle);
+}
+
+BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
+{
+    return Traced(ChannelPlay(handle, restart != FALSE), "BASS_ChannelPlay(%lu, %d)", handle, restart);
+}
+
+BOOL WINAPI BASS_ChannelPause(DWORD handle)
+{
+    return Traced(ChannelPause(handle), "BASS_ChannelPause(%lu)", handle);
+}
+
+BOOL WINAPI BASS_ChannelStop(DWORD handle)
+{
+    return Traced(ChannelStop(handle), "BASS_ChannelStop(%lu)", handle);
+}
+
+BOOL WINAPI BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value)
+{
+    BOOL ok = attrib == BASS_ATTRIB_VOL && ChannelGetVolume(handle, value);
+    return Traced(ok, "BASS_ChannelGetAttribute(%lu, %lu) {%g}", handle, attrib, ok ? *value : 0.0f);
+}
+
+BOOL WINAPI BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value)
+{
+    BOOL ok = attrib == BASS_ATTRIB_VOL && ChannelSetVolume(handle, value);
+    return Traced(ok, "BASS_ChannelSetAttribute(%lu, %lu, %g)", handle, attrib, value);
+}
+
+QWORD WINAPI BASS_ChannelGetPosition(DWORD handle, DWORD mode)
+{
+    QWORD pos = mode == BASS_POS_BYTE ? ChannelGetPosition(handle) : NoPosition;
+    if (TraceEnabled())
+        TraceLine("BASS_ChannelGetPosition(%lu, %lu) = %lld", handle, mode, (long long)pos);
+    return pos;
+}
+
+BOOL WINAPI BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode)
+{
+    BOOL ok = mode == BASS_POS_BYTE && ChannelSetPosition(handle, pos);
+    return Traced(ok, "BASS_ChannelSetPosition(%lu, %llu, %lu)", handle, pos, mode);
+}
+
+DWORD WINAPI BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user)
+{
+    DWORD sync = 0;
+    if ((type & ~BASS_SYNC_ONETIME) == BASS_SYNC_END)
+        sync = ChannelSetEndSync(handle, reinterpret_cast<void*>(proc), user, (type & BASS_SYNC_ONETIME) != 0);
+    if (TraceEnabled())
+        TraceLine("BASS_ChannelSetSync(%lu, %lu, %llu, %p, %p) = %lu", handle, type, param,
+                  reinterpret_cast<void*>(proc), user, sync);
+    return sync;
+}

@@ -1,0 +1,72 @@
+#include "bass/mixer.h"
+
+#include <cmath>
+#include <cstring>
+
+void MixClear(float* out, size_t frames)
+{
+    std::memset(out, 0, frames * 2 * sizeof(float));
+}
+
+void MixAdd(float* out, const float* in, size_t frames, float gain)
+{
+    size_t n = frames * 2;
+    if (gain == 0.0f)
+        return;
+    if (gain == 1.0f) {
+        for (size_t i = 0; i < n; i++)
+            out[i] += in[i];
+        return;
+    }
+    for (size_t i = 0; i < n; i++)
+        out[i] += in[i] * gain;
+}
+
+void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs)
+{
+    // Recover 1 - 1/e of the remaining gain reduction per release time.
+    float frames = releaseMs * 0.001f * (sampleRate ? sampleRate : 44100);
+    limiter.Release = 1.0f - std::exp(-1.0f / frames);
+    limiter.Gain = 1.0f;
+}
+
+void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
+{
+    float gain = limiter.Gain;
+    const float ceiling = limiter.Ceiling;
+    for (size_t i = 0; i < frames; i++) {
+        float* f = buffer + 2 * i;
+        float peak = std::fmax(std::fabs(f[0]), std::fabs(f[1]));
+        if (gain < 1.0f) {
+            gain += (1.0f - gain) * limiter.Release;
+            // Snap the last sliver so a quiet signal becomes bit-exact again.
+            if (gain > 0.99999f)
+                gain = 1.0f;
+        }
+        if (peak * gain > ceiling)
+            gain = ceiling / peak;
+        if (gain != 1.0f) {
+            f[0] *= gain;
+            f[1] *= gain;
+        }
+        // Rounding of the product may still land a hair above the ceiling;
+        // NaN from a broken source becomes silence rather than a full-scale spike.
+        for (int c = 0; c < 2; c++) {
+            if (!(f[c] <= ceiling && f[c] >= -ceiling))
+                f[c] = std::isnan(f[c]) ? 0.0f : std::copysign(ceiling, f[c]);
+        }
+    }
+    limiter.Gain = gain;
+}
+
+void ToPcm16(int16_t* out, const float* in, size_t samples)
+{
+    for (size_t i = 0; i < samples; i++) {
+        float v = in[i] * 32767.0f;
+        if (!(v > -32768.0f))
+            v = std::isnan(v) ? 0.0f : -32768.0f;
+        if (v > 32767.0f)
+            v = 32767.0f;
+        out[i] = (int16_t)std::lrintf(v);
+    }
+}

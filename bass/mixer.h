@@ -1,0 +1,23 @@
+#pragma once
+// The mixing arithmetic of the library, on interleaved stereo float frames.
+// No platform code: it is tested natively and runs on the mixer thread.
+#include <cstddef>
+#include <cstdint>
+
+void MixClear(float* out, size_t frames);
+// out += in * gain, with the common gains 0 and 1 taken without multiplying.
+void MixAdd(float* out, const float* in, size_t frames, float gain);
+
+// Peak limiter with instant attack and smooth release: the output never
+// leaves [-Ceiling, Ceiling], and while the input stays below the ceiling
+// with the gain recovered it passes bit-exact.
+struct Limiter {
+    float Ceiling = 1.0f;
+    float Gain = 1.0f;
+    float Release = 0.0f;  // per-frame recovery factor, set by LimiterSetup
+};
+void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs = 80.0f);
+void LimiterProcess(Limiter& limiter, float* buffer, size_t frames);
+
+// Float to 16-bit PCM with rounding and saturation, never wrap-around.
+void ToPcm16(int16_t* out, const float* in, size_t samples);

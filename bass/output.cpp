@@ -1,0 +1,141 @@
+#include "bass/output.h"
+
+#include <windows.h>
+
+#include <avrt.h>
+#include <mmsystem.h>
+#include <objbase.h>
+
+#include <vector>
+
+#include "bass/channels.h"
+#include "bass/devices.h"
+
+StartProbe OutputStartProbe;
+
+namespace {
+
+const OutputBackend* Backend = nullptr;
+OutputFormat Format;
+HANDLE MixerThread = nullptr;
+HANDLE StopEvent = nullptr;
+HANDLE OpenedEvent = nullptr;
+std::atomic<bool> StopFlag{false};
+bool OpenResult = false;
+int OpenDevice = -1;
+
+void RaisePriority()
+{
+    DWORD task = 0;
+    if (!AvSetMmThreadCharacteristicsW(L"Pro Audio", &task))
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+bool OpenBackend()
+{
+    std::wstring endpoint;
+    UINT wave = WAVE_MAPPER;
+    if (OpenDevice != -1) {
+        if (!DeviceEndpoint(OpenDevice, &endpoint))
+            return false;
+        wave = (UINT)(OpenDevice - 1);
+    }
+    for (const OutputBackend* b : {&WasapiOutput, &WaveOutOutput}) {
+        Format = OutputFormat();
+        if (b->Open(endpoint, wave, StopEvent, &Format)) {
+            Backend = b;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Opens the device here, not on the caller's thread, so COM runs in this
+// thread's own apartment whatever the caller's is.
+DWORD WINAPI MixerMain(void*)
+{
+    HRESULT co = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    OpenResult = OpenBackend();
+    SetEvent(OpenedEvent);
+    if (OpenResult) {
+        RaisePriority();
+        std::vector<float> block(65536 * 2);
+        bool started = false;
+        DWORD timeout = 0;  // fill the buffer once before starting the device
+        while (!StopFlag.load()) {
+            uint32_t queued = 0;
+            uint32_t frames = Backend->Wait(timeout, &queued);
+            if (StopFlag.load())
+                break;
+            if (frames > block.size() / 2)
+                frames = (uint32_t)(block.size() / 2);
+            if (frames) {
+                uint32_t first = RenderMix(block.data(), frames);
+                Backend->Write(block.data(), frames);
+                if (first) {
+                    LARGE_INTEGER now;
+                    QueryPerformanceCounter(&now);
+                    OutputStartProbe.Handle.store(first);
+                    OutputStartProbe.Ticks.store(now.QuadPart);
+                    OutputStartProbe.Queued.store(queued);
+                    OutputStartProbe.Seq.fetch_add(1);
+                }
+            }
+            if (!started) {
+                started = Backend->Start();
+                timeout = 200;
+            }
+        }
+        Backend->Stop();
+        Backend->Close();
+    }
+    if (SUCCEEDED(co))
+        CoUninitialize();
+    return 0;
+}
+
+}  // namespace
+
+bool OutputOpen(int device)
+{
+    if (MixerThread)
+        return false;
+    OpenDevice = device;
+    StopFlag.store(false);
+    StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OpenedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    MixerThread = CreateThread(nullptr, 0, MixerMain, nullptr, 0, nullptr);
+    if (MixerThread)
+        WaitForSingleObject(OpenedEvent, INFINITE);
+    CloseHandle(OpenedEvent);
+    OpenedEvent = nullptr;
+    if (MixerThread && OpenResult)
+        return true;
+    OutputClose();
+    return false;
+}
+
+void OutputClose()
+{
+    if (MixerThread) {
+        StopFlag.store(true);
+        SetEvent(StopEvent);
+        WaitForSingleObject(MixerThread, INFINITE);
+        CloseHandle(MixerThread);
+        MixerThread = nullptr;
+    }
+    if (StopEvent)
+        CloseHandle(StopEvent);
+    StopEvent = nullptr;
+    Backend = nullptr;
+}
+
+const OutputFormat& OutputCurrentFormat()
+{
+    return Format;
+}
+
+const char* OutputBackendName()
+{
+    return Backend ? Backend->Name : "";
+}

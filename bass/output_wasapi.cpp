@@ -1,0 +1,212 @@
+// Shared-mode, event-driven WASAPI output at the smallest period the device
+// allows, in the device's own mix format.
+#include <initguid.h>
+
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+#include <mmreg.h>
+#include <ks.h>
+#include <ksmedia.h>
+
+#include <algorithm>
+
+#include "bass/output.h"
+
+namespace {
+
+IMMDevice* Device = nullptr;
+IAudioClient* Client = nullptr;
+IAudioRenderClient* Render = nullptr;
+HANDLE DeviceEvent = nullptr;
+HANDLE Stop = nullptr;
+OutputFormat* Format = nullptr;
+WORD Channels = 2;
+enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
+bool Running = false;
+uint32_t DefaultFrames = 0;
+
+template <class T> void Release(T*& p)
+{
+    if (p)
+        p->Release();
+    p = nullptr;
+}
+
+bool ReadFormat(const WAVEFORMATEX* wfx)
+{
+    Channels = wfx->nChannels;
+    bool isFloat = wfx->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+    bool isPcm = wfx->wFormatTag == WAVE_FORMAT_PCM;
+    if (wfx->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+        auto ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wfx);
+        isFloat = IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+        isPcm = IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
+    }
+    if (isFloat && wfx->wBitsPerSample == 32)
+        Type = SampleType::Float32;
+    else if (isPcm && wfx->wBitsPerSample == 16)
+        Type = SampleType::Pcm16;
+    else if (isPcm && wfx->wBitsPerSample == 24)
+        Type = SampleType::Pcm24;
+    else if (isPcm && wfx->wBitsPerSample == 32)
+        Type = SampleType::Pcm32;
+    else
+        return false;
+    return Channels >= 1;
+}
+
+// IAudioClient3 gives periods below the classic minimum where the engine
+// supports them; otherwise the minimum of GetDevicePeriod.
+bool InitializeClient(WAVEFORMATEX* wfx)
+{
+    IAudioClient3* client3 = nullptr;
+    if (SUCCEEDED(Client->QueryInterface(__uuidof(IAudioClient3), (void**)&client3))) {
+        UINT32 def = 0, fundamental = 0, minimum = 0, maximum = 0;
+        HRESULT hr = client3->GetSharedModeEnginePeriod(wfx, &def, &fundamental, &minimum, &maximum);
+        if (SUCCEEDED(hr) && minimum)
+            hr = client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minimum, wfx, nullptr);
+        client3->Release();
+        if (SUCCEEDED(hr) && minimum) {
+            Format->PeriodFrames = minimum;
+            DefaultFrames = 0;
+            Format->Api = "IAudioClient3";
+            return true;
+        }
+    }
+    REFERENCE_TIME defPeriod = 0, minPeriod = 0;
+    Client->GetDevicePeriod(&defPeriod, &minPeriod);
+    for (REFERENCE_TIME period : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
+        if (SUCCEEDED(Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, period, 0, wfx,
+                                         nullptr))) {
+            REFERENCE_TIME p = period ? period : defPeriod;
+            Format->PeriodFrames = (uint32_t)((p * wfx->nSamplesPerSec + 5000000) / 10000000);
+            DefaultFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
+            Format->Api = "IAudioClient";
+            return true;
+        }
+    }
+    return false;
+}
+
+void WasapiClose();
+
+bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
+{
+    Format = format;
+    Stop = stopEvent;
+    IMMDeviceEnumerator* enumerator = nullptr;
+    WAVEFORMATEX* wfx = nullptr;
+    bool ok = false;
+    UINT32 bufferFrames = 0;
+    REFERENCE_TIME latency = 0;
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                (void**)&enumerator)))
+        goto done;
+    if (endpoint.empty() ? FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device))
+                         : FAILED(enumerator->GetDevice(endpoint.c_str(), &Device)))
+        goto done;
+    if (FAILED(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client)))
+        goto done;
+    if (FAILED(Client->GetMixFormat(&wfx)) || !ReadFormat(wfx))
+        goto done;
+    format->Rate = wfx->nSamplesPerSec;
+    if (!InitializeClient(wfx))
+        goto done;
+    if (FAILED(Client->GetBufferSize(&bufferFrames)) || !bufferFrames)
+        goto done;
+    Client->GetStreamLatency(&latency);
+    format->BufferFrames = bufferFrames;
+    format->LatencyMs = latency / 10000.0;
+    // Two periods ahead: one being played, one ready. Where only the
+    // classic period is negotiated, engines that feed the sound server in
+    // default-period chunks (Wine's) drop out below one default period.
+    format->TargetFrames = std::min<uint32_t>(bufferFrames, std::max(2 * format->PeriodFrames, DefaultFrames));
+    DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!DeviceEvent || FAILED(Client->SetEventHandle(DeviceEvent)))
+        goto done;
+    if (FAILED(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render)))
+        goto done;
+    ok = true;
+done:
+    if (wfx)
+        CoTaskMemFree(wfx);
+    if (enumerator)
+        enumerator->Release();
+    if (!ok)
+        WasapiClose();
+    return ok;
+}
+
+bool WasapiStart()
+{
+    Running = SUCCEEDED(Client->Start());
+    return Running;
+}
+
+void WasapiStop()
+{
+    if (Running)
+        Client->Stop();
+    Running = false;
+}
+
+void WasapiClose()
+{
+    Release(Render);
+    Release(Client);
+    Release(Device);
+    if (DeviceEvent)
+        CloseHandle(DeviceEvent);
+    DeviceEvent = nullptr;
+}
+
+uint32_t WasapiWait(DWORD timeoutMs, uint32_t* queued)
+{
+    if (timeoutMs) {
+        HANDLE events[2] = {Stop, DeviceEvent};
+        DWORD r = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
+        if (r == WAIT_OBJECT_0)
+            return 0;
+    }
+    UINT32 padding = 0;
+    if (FAILED(Client->GetCurrentPadding(&padding)))
+        return 0;
+    *queued = padding;
+    return padding < Format->TargetFrames ? Format->TargetFrames - padding : 0;
+}
+
+bool WasapiWrite(const float* stereo, uint32_t frames)
+{
+    BYTE* data = nullptr;
+    if (FAILED(Render->GetBuffer(frames, &data)))
+        return false;
+    for (uint32_t i = 0; i < frames; i++) {
+        for (WORD c = 0; c < Channels; c++) {
+            float v = Channels == 1 ? 0.5f * (stereo[2 * i] + stereo[2 * i + 1]) : c < 2 ? stereo[2 * i + c] : 0.0f;
+            size_t k = (size_t)i * Channels + c;
+            switch (Type) {
+            case SampleType::Float32:
+                reinterpret_cast<float*>(data)[k] = v;
+                break;
+            case SampleType::Pcm16:
+                reinterpret_cast<int16_t*>(data)[k] = (int16_t)(v * 32767.0f);
+                break;
+            case SampleType::Pcm24: {
+                int32_t s = (int32_t)(v * 8388607.0f);
+                data[3 * k] = (BYTE)s;
+                data[3 * k + 1] = (BYTE)(s >> 8);
+                data[3 * k + 2] = (BYTE)(s >> 16);
+                break;
+            }
+            case SampleType::Pcm32:
+                reinterpret_cast<int32_t*>(data)[k] = (int32_t)(v * 2147483520.0f);
+                break;
+            }
+        }
+    }
+    return SUCCEEDED(Render->ReleaseBuffer(frames, 0));
+}
+
+}  // namespace
+
+const OutputBackend WasapiOutput = {"WASAPI", WasapiOpen, WasapiStart, WasapiStop, WasapiClose, WasapiWait, WasapiWrite};

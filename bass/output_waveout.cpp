@@ -1,0 +1,117 @@
+// waveOut output for systems without WASAPI: a few short 16-bit buffers
+// recycled as the driver signals them done.
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <vector>
+
+#include "bass/mixer.h"
+#include "bass/output.h"
+
+namespace {
+
+constexpr int BufferCount = 4;
+constexpr uint32_t Rate = 44100;
+constexpr uint32_t PeriodFrames = 441;  // 10 ms, about what waveOut drivers keep up with
+
+HWAVEOUT Wave = nullptr;
+HANDLE DoneEvent = nullptr;
+HANDLE Stop = nullptr;
+WAVEHDR Headers[BufferCount];
+std::vector<int16_t> Memory;
+int Next = 0;
+
+void WaveClose();
+
+bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputFormat* format)
+{
+    Stop = stopEvent;
+    WAVEFORMATEX wfx = {};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = 2;
+    wfx.nSamplesPerSec = Rate;
+    wfx.wBitsPerSample = 16;
+    wfx.nBlockAlign = 4;
+    wfx.nAvgBytesPerSec = Rate * 4;
+    DoneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!DoneEvent || waveOutOpen(&Wave, waveDevice, &wfx, (DWORD_PTR)DoneEvent, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+        Wave = nullptr;
+        WaveClose();
+        return false;
+    }
+    Memory.assign((size_t)BufferCount * PeriodFrames * 2, 0);
+    for (int i = 0; i < BufferCount; i++) {
+        Headers[i] = WAVEHDR();
+        Headers[i].lpData = reinterpret_cast<LPSTR>(Memory.data() + (size_t)i * PeriodFrames * 2);
+        Headers[i].dwBufferLength = PeriodFrames * 4;
+        waveOutPrepareHeader(Wave, &Headers[i], sizeof(WAVEHDR));
+        Headers[i].dwFlags |= WHDR_DONE;
+    }
+    Next = 0;
+    format->Rate = Rate;
+    format->PeriodFrames = PeriodFrames;
+    format->BufferFrames = BufferCount * PeriodFrames;
+    format->TargetFrames = BufferCount * PeriodFrames;
+    format->LatencyMs = 0;
+    return true;
+}
+
+bool WaveStart()
+{
+    return true;
+}
+
+void WaveStop()
+{
+    if (Wave)
+        waveOutReset(Wave);
+}
+
+void WaveClose()
+{
+    if (Wave) {
+        waveOutReset(Wave);
+        for (WAVEHDR& h : Headers)
+            waveOutUnprepareHeader(Wave, &h, sizeof(WAVEHDR));
+        waveOutClose(Wave);
+    }
+    Wave = nullptr;
+    if (DoneEvent)
+        CloseHandle(DoneEvent);
+    DoneEvent = nullptr;
+}
+
+uint32_t QueuedFrames()
+{
+    uint32_t queued = 0;
+    for (const WAVEHDR& h : Headers)
+        if (!(h.dwFlags & WHDR_DONE))
+            queued += PeriodFrames;
+    return queued;
+}
+
+uint32_t WaveWait(DWORD timeoutMs, uint32_t* queued)
+{
+    if (!(Headers[Next].dwFlags & WHDR_DONE) && timeoutMs) {
+        HANDLE events[2] = {Stop, DoneEvent};
+        if (WaitForMultipleObjects(2, events, FALSE, timeoutMs) == WAIT_OBJECT_0)
+            return 0;
+    }
+    *queued = QueuedFrames();
+    return (Headers[Next].dwFlags & WHDR_DONE) ? PeriodFrames : 0;
+}
+
+bool WaveWrite(const float* stereo, uint32_t frames)
+{
+    WAVEHDR& h = Headers[Next];
+    ToPcm16(reinterpret_cast<int16_t*>(h.lpData), stereo, (size_t)frames * 2);
+    h.dwBufferLength = frames * 4;
+    h.dwFlags &= ~WHDR_DONE;
+    Next = (Next + 1) % BufferCount;
+    return waveOutWrite(Wave, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+}
+
+}  // namespace
+
+const OutputBackend WaveOutOutput = {"waveOut", WaveOpen, WaveStart, WaveStop, WaveClose, WaveWait, WaveWrite};

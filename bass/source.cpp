@@ -1,0 +1,172 @@
+#include "bass/source.h"
+
+#include <algorithm>
+#include <cstring>
+
+uint64_t Source::DeviceFrameOf(uint64_t frame) const
+{
+    if (FileRate == DeviceRate)
+        return frame;
+    return frame * DeviceRate / FileRate;
+}
+
+uint64_t Source::FileFramesOf(uint64_t deviceFrames) const
+{
+    if (FileRate == DeviceRate)
+        return deviceFrames;
+    return deviceFrames * FileRate / DeviceRate;
+}
+
+static void Describe(Source& s, const Decoder& d, uint32_t deviceRate)
+{
+    s.FileRate = d.SampleRate();
+    s.FileChannels = d.FileChannels();
+    s.FileFrames = d.LengthFrames();
+    s.DeviceRate = deviceRate;
+}
+
+std::shared_ptr<MemorySource> LoadMemorySource(Decoder& decoder, uint32_t deviceRate)
+{
+    auto src = std::make_shared<MemorySource>();
+    Describe(*src, decoder, deviceRate);
+    std::vector<float> pcm(src->FileFrames * 2);
+    size_t got = decoder.Read(pcm.data(), src->FileFrames);
+    pcm.resize(got * 2);
+    src->FileFrames = got;
+    if (src->FileRate == deviceRate || got == 0) {
+        src->Pcm = std::move(pcm);
+        return src;
+    }
+    Resampler rs;
+    rs.Configure(src->FileRate, deviceRate);
+    size_t outCap = (size_t)((uint64_t)got * deviceRate / src->FileRate) + 16;
+    src->Pcm.resize(outCap * 2);
+    size_t used = 0, made = 0;
+    rs.Process(pcm.data(), got, &used, src->Pcm.data(), outCap, &made);
+    src->Pcm.resize(made * 2);
+    return src;
+}
+
+StreamSource::StreamSource(std::unique_ptr<Decoder> decoder, uint32_t deviceRate)
+    : decoder_(std::move(decoder)), blocks_(new StreamBlock[RingBlocks])
+{
+    Describe(*this, *decoder_, deviceRate);
+    IsStream = true;
+    resample_ = FileRate != deviceRate;
+    if (resample_) {
+        resampler_.Configure(FileRate, deviceRate);
+        in_.resize(StreamBlock::Capacity * 2 * 8);
+    }
+}
+
+void StreamSource::Request(uint32_t gen, uint64_t frame)
+{
+    std::lock_guard<std::mutex> hold(requestLock_);
+    requestGen_ = gen;
+    requestFrame_ = frame;
+}
+
+size_t StreamSource::Produce(float* out, size_t frames, bool* last)
+{
+    *last = false;
+    if (!resample_) {
+        size_t got = decoder_->Read(out, frames);
+        *last = got < frames;
+        return got;
+    }
+    size_t made = 0;
+    const size_t inCap = in_.size() / 2;
+    while (made < frames) {
+        if (inCount_ == 0 && !eof_) {
+            inPos_ = 0;
+            inCount_ = decoder_->Read(in_.data(), inCap);
+            if (inCount_ < inCap)
+                eof_ = true;
+        }
+        if (inCount_ == 0)
+            break;
+        size_t used = 0, got = 0;
+        resampler_.Process(in_.data() + inPos_ * 2, inCount_, &used, out + made * 2, frames - made, &got);
+        inPos_ += used;
+        inCount_ -= used;
+        made += got;
+        if (used == 0 && got == 0)
+            break;  // the resampler holds the few frames of its history
+    }
+    *last = eof_ && inCount_ == 0 && made < frames;
+    return made;
+}
+
+bool StreamSource::Fill()
+{
+    uint32_t gen;
+    uint64_t frame;
+    {
+        std::lock_guard<std::mutex> hold(requestLock_);
+        gen = requestGen_;
+        frame = requestFrame_;
+    }
+    if (gen != fedGen_) {
+        decoder_->Seek(frame);
+        resampler_.Reset();
+        fedGen_ = gen;
+        eof_ = false;
+        inCount_ = 0;
+        producedLast_ = false;
+    }
+    bool work = false;
+    while (!producedLast_) {
+        uint32_t w = write_.load(std::memory_order_relaxed);
+        if (w - read_.load(std::memory_order_acquire) >= RingBlocks)
+            break;
+        StreamBlock& b = blocks_[w % RingBlocks];
+        bool last = false;
+        b.Frames = (uint32_t)Produce(b.Data, StreamBlock::Capacity, &last);
+        b.Gen = gen;
+        b.Last = last;
+        write_.store(w + 1, std::memory_order_release);
+        work = true;
+        if (last)
+            producedLast_ = true;
+        std::lock_guard<std::mutex> hold(requestLock_);
+        if (requestGen_ != gen)
+            break;
+    }
+    return work;
+}
+
+size_t StreamSource::Read(float* out, size_t frames, uint32_t gen, bool* ended)
+{
+    *ended = false;
+    size_t made = 0;
+    while (made < frames) {
+        uint32_t r = read_.load(std::memory_order_relaxed);
+        if (r == write_.load(std::memory_order_acquire))
+            break;
+        const StreamBlock& b = blocks_[r % RingBlocks];
+        if (b.Gen != gen) {
+            readOffset_ = 0;
+            read_.store(r + 1, std::memory_order_release);
+            continue;
+        }
+        size_t n = std::min<size_t>(frames - made, b.Frames - readOffset_);
+        std::memcpy(out + made * 2, b.Data + readOffset_ * 2, n * 2 * sizeof(float));
+        made += n;
+        readOffset_ += (uint32_t)n;
+        if (readOffset_ == b.Frames) {
+            readOffset_ = 0;
+            bool last = b.Last;
+            read_.store(r + 1, std::memory_order_release);
+            if (last) {
+                *ended = true;
+                break;
+            }
+        }
+    }
+    return made;
+}
+
+bool StreamSource::Starved() const
+{
+    return write_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed) < RingBlocks / 2;
+}
