@@ -71,6 +71,8 @@ start() {
         wineboot -i >/dev/null 2>&1 || true
         wineserver -w
     fi
+    # A persistent server spares every later wine call the server start-up.
+    wineserver -p >/dev/null 2>&1 || true
 }
 
 case "$1" in

@@ -1,0 +1,21 @@
+# make run    build and run the program under Wine (tools/run.sh)
+# make test   every test stage (tools/test.sh); the last line counts the results
+# make build  the Windows build in build/run
+# make clean  remove all build folders
+.PHONY: run test build clean
+
+run:
+	tools/run.sh
+
+test:
+	tools/test.sh
+
+build:
+	cmake -S . -B build/run -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/run -j2
+
+clean:
+	-tools/session.sh stop 2>/dev/null
+	-YXYT_BUILD=$(CURDIR)/build/test tools/session.sh stop 2>/dev/null
+	-YXYT_BUILD=$(CURDIR)/build/run tools/session.sh stop 2>/dev/null
+	rm -rf build

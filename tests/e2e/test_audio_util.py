@@ -1,0 +1,85 @@
+"""The sound analysis and the recorder, checked against sox and paplay."""
+import shutil
+import subprocess
+
+import pytest
+
+import audio_util
+
+RATE = audio_util.RATE
+
+needs_sox = pytest.mark.skipif(not shutil.which("sox"), reason="sox is not installed")
+
+
+def sox(*args):
+    subprocess.run(["sox", *map(str, args)], check=True, capture_output=True)
+
+
+@needs_sox
+def test_wav_reader_matches_sox_statistics(tmp_path):
+    f = tmp_path / "sine.wav"
+    sox("-n", "-r", RATE, "-c", 2, "-b", 16, f, "synth", 0.5, "sine", 441, "vol", 0.5)
+    rate, samples = audio_util.read_wav(f)
+    assert rate == RATE
+    assert len(samples) == RATE // 2
+    stats = subprocess.run(["sox", f, "-n", "stat"], capture_output=True, text=True).stderr
+    sox_rms = float(next(l for l in stats.splitlines() if l.startswith("RMS     amplitude")).split()[-1])
+    assert audio_util.rms(samples) == pytest.approx(sox_rms, rel=0.01)
+    assert audio_util.peak(samples) == pytest.approx(0.5, abs=0.01)
+
+
+@needs_sox
+def test_onsets_are_found_where_sox_put_them(tmp_path):
+    # Three bursts at 0.1, 0.35 and 0.6 s in silence, as raw s16le stereo.
+    f = tmp_path / "bursts.raw"
+    parts = []
+    for i, start in enumerate((0.1, 0.35, 0.6)):
+        p = tmp_path / ("b%d.wav" % i)
+        sox("-n", "-r", RATE, "-c", 2, "-b", 16, p, "synth", 0.05, "sine", 600 + 200 * i, "pad", start, 0)
+        parts.append(p)
+    sox("-m", *parts, "-t", "raw", "-e", "signed", "-b", 16, "-c", 2, "-r", RATE, f, "pad", 0, 0.2)
+    found = audio_util.onsets(audio_util.read_s16le(f), threshold=0.05)
+    assert len(found) == 3
+    for got, want in zip(found, (0.1, 0.35, 0.6)):
+        assert abs(got / RATE - want) < 0.002
+
+
+@needs_sox
+def test_match_finds_the_reference_and_rejects_another_sound(tmp_path):
+    ref = tmp_path / "ref.wav"
+    other = tmp_path / "other.wav"
+    sox("-n", "-r", RATE, "-c", 1, "-b", 16, ref, "synth", 0.3, "sine", "300-1200", "vol", 0.7)
+    sox("-n", "-r", RATE, "-c", 1, "-b", 16, other, "synth", 0.3, "square", 523, "vol", 0.7)
+    # The recording: 0.2 s of silence, then the reference with its first 3 ms lost.
+    rec = tmp_path / "rec.raw"
+    sox(ref, "-t", "raw", "-e", "signed", "-b", 16, "-c", 2, "-r", RATE, rec, "trim", 0.003, "pad", 0.2, 0.1)
+    recording = audio_util.read_s16le(rec)
+    score, at = audio_util.match(recording, audio_util.read_wav(ref)[1])
+    assert score > 0.99
+    # The reference's onset lies 3 ms before where the recording's sound begins.
+    assert abs(at - int(0.2 * RATE) + int(0.003 * RATE)) <= 2
+    score_other, _ = audio_util.match(recording, audio_util.read_wav(other)[1])
+    assert score_other < 0.5
+
+
+def test_write_tone_round_trips(tmp_path):
+    f = tmp_path / "t.wav"
+    samples = audio_util.write_tone(f, 1000, 0.1, channels=2)
+    rate, back = audio_util.read_wav(f)
+    assert rate == RATE and len(back) == len(samples)
+    assert max(abs(a - b) for a, b in zip(samples, back)) < 1e-4
+    # Faded ends: no click at the first or last sample.
+    assert abs(back[0]) < 1e-3 and abs(back[-1]) < 0.01
+
+
+@needs_sox
+def test_recorder_captures_what_the_sink_plays(session, recorder, tmp_path):
+    ref = tmp_path / "chirp.wav"
+    sox("-n", "-r", RATE, "-c", 2, "-b", 16, ref, "synth", 0.5, "sine", "400-2000", "vol", 0.6)
+    recorder.start()
+    subprocess.run(["paplay", "-d", session.vars.get("YXYT_SINK", "yxyt_sink"), str(ref)], env=session.env,
+                   check=True, timeout=30)
+    recording = recorder.stop()
+    score, at = audio_util.match(recording, audio_util.read_wav(ref)[1])
+    assert score > 0.95, "best correlation %.3f" % score
+    assert at is not None and at >= 0
