@@ -5,6 +5,7 @@
 #include "byte_source.h"
 #include "wav.h"
 #ifdef _WIN32
+#include "mf_decoder.h"
 #include "mp3_decoder.h"
 #endif
 
@@ -16,7 +17,8 @@ std::unique_ptr<Decoder> OpenDecoder(const char* path) {
     if (memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0)
         return OpenWav(std::move(source));
 #ifdef _WIN32
-    return OpenMp3(std::move(source));
+    if (auto mp3 = OpenMp3(std::move(source))) return mp3;
+    return OpenMf(path);
 #else
     return nullptr;
 #endif

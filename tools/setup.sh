@@ -8,7 +8,9 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 
 PKGS="g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32 wine64 \
 xvfb xdotool x11-utils pulseaudio pulseaudio-utils fonts-wqy-microhei sox lame \
-googletest python3-pytest locales cmake make g++ clang libclang-rt-14-dev imagemagick zip unzip"
+googletest python3-pytest locales cmake make g++ clang libclang-rt-14-dev imagemagick zip unzip \
+ffmpeg gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386 \
+gstreamer1.0-libav:i386"
 
 for p in $PKGS; do have "$p" || need="$need $p"; done
 

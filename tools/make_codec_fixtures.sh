@@ -1,6 +1,6 @@
 #!/bin/sh
-# Makes the MP3 files of the decoding tests, and lame's own decodes of them
-# as references: tools/make_mp3_fixtures.sh OUTDIR
+# Makes the MP3 and WMA files of the decoding tests, and lame's and ffmpeg's
+# own decodes of them as references: tools/make_codec_fixtures.sh OUTDIR
 set -e
 out=$1
 mkdir -p "$out"
@@ -18,6 +18,10 @@ lame --quiet -b 128 --add-id3v2 --tt "tagged" --ta "tester" source.wav id3.mp3
 for f in cbr vbr mpeg2 mpeg25 id3; do
     lame --quiet --decode "$f.mp3" "$f.ref.wav"
 done
+# WMA, decoded through Media Foundation and compared with its source.
+ffmpeg -loglevel error -y -i source.wav -c:a wmav2 -b:a 128k stereo.wma
+ffmpeg -loglevel error -y -i source22.wav -c:a wmav2 -b:a 48k mono.wma
+cp stereo.wma "歌曲.wma"
 # Ten minutes of music-like audio for the memory and seek figures.
 sox -n -r 44100 -c 2 -b 16 long.wav synth 600 sine 100:5000 sine 5000:100 gain -6
 lame --quiet -b 128 long.wav long.mp3
