@@ -24,28 +24,29 @@ void MixAdd(float* out, const float* in, size_t frames, float gain)
 
 void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs)
 {
-    // Recover 1 - 1/e of the remaining gain reduction per release time.
+    // The reduction falls to 1/e of itself per release time.
     float frames = releaseMs * 0.001f * (sampleRate ? sampleRate : 44100);
-    limiter.Release = 1.0f - std::exp(-1.0f / frames);
-    limiter.Gain = 1.0f;
+    limiter.Keep = std::exp(-1.0f / frames);
+    limiter.Reduction = 0.0f;
 }
 
 void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
 {
-    float gain = limiter.Gain;
+    float reduction = limiter.Reduction;
     const float ceiling = limiter.Ceiling;
     for (size_t i = 0; i < frames; i++) {
         float* f = buffer + 2 * i;
-        float peak = std::fmax(std::fabs(f[0]), std::fabs(f[1]));
-        if (gain < 1.0f) {
-            gain += (1.0f - gain) * limiter.Release;
-            // Snap the last sliver so a quiet signal becomes bit-exact again.
-            if (gain > 0.99999f)
-                gain = 1.0f;
+        if (reduction > 0.0f) {
+            reduction *= limiter.Keep;
+            // Below this the gain rounds to 1 anyway: be bit-exact again.
+            if (reduction < 1e-6f)
+                reduction = 0.0f;
         }
-        if (peak * gain > ceiling)
-            gain = ceiling / peak;
-        if (gain != 1.0f) {
+        float peak = std::fmax(std::fabs(f[0]), std::fabs(f[1]));
+        if (peak * (1.0f - reduction) > ceiling)
+            reduction = 1.0f - ceiling / peak;
+        if (reduction > 0.0f) {
+            float gain = 1.0f - reduction;
             f[0] *= gain;
             f[1] *= gain;
         }
@@ -56,7 +57,7 @@ void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
                 f[c] = std::isnan(f[c]) ? 0.0f : std::copysign(ceiling, f[c]);
         }
     }
-    limiter.Gain = gain;
+    limiter.Reduction = reduction;
 }
 
 void ToPcm16(int16_t* out, const float* in, size_t samples)

@@ -13,8 +13,10 @@ void MixAdd(float* out, const float* in, size_t frames, float gain);
 // with the gain recovered it passes bit-exact.
 struct Limiter {
     float Ceiling = 1.0f;
-    float Gain = 1.0f;
-    float Release = 0.0f;  // per-frame recovery factor, set by LimiterSetup
+    // 1 - gain, kept as such so the release reaches exactly 0 instead of
+    // stalling one float step below a gain of 1.
+    float Reduction = 0.0f;
+    float Keep = 0.0f;  // per-frame release factor, set by LimiterSetup
 };
 void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs = 80.0f);
 void LimiterProcess(Limiter& limiter, float* buffer, size_t frames);

@@ -1,0 +1,325 @@
+// The channel table driven the way the mixer thread drives it: renders are
+// explicit calls here, so positions and restarts are checked frame-exact.
+// Each file frame n carries the value n + 1 (scaled), so a rendered block
+// tells which file frames it played.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "bass/channels.h"
+#include "bass/decoder.h"
+
+namespace {
+
+constexpr float Scale = 1.0f / 65536;
+
+class CountingDecoder : public Decoder {
+public:
+    CountingDecoder(uint32_t rate, uint32_t channels, uint64_t frames) : rate_(rate), channels_(channels), frames_(frames) {}
+    uint32_t SampleRate() const override { return rate_; }
+    uint32_t FileChannels() const override { return channels_; }
+    uint64_t LengthFrames() const override { return frames_; }
+    size_t Read(float* stereo, size_t frames) override
+    {
+        size_t n = (size_t)std::min<uint64_t>(frames, frames_ - pos_);
+        for (size_t i = 0; i < n; i++) {
+            stereo[2 * i] = (float)(pos_ + i + 1) * Scale;
+            stereo[2 * i + 1] = -(float)(pos_ + i + 1) * Scale;
+        }
+        pos_ += n;
+        return n;
+    }
+    bool Seek(uint64_t frame) override
+    {
+        if (frame >= frames_)
+            return false;
+        pos_ = frame;
+        return true;
+    }
+
+private:
+    uint32_t rate_, channels_;
+    uint64_t frames_, pos_ = 0;
+};
+
+// Frame index (file frame) a rendered left sample stands for; -1 for silence.
+long FrameOf(float left)
+{
+    return left == 0.0f ? -1 : std::lround(left / Scale) - 1;
+}
+
+struct SyncLog {
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::vector<uint32_t> Channels;
+    std::vector<uint32_t> Syncs;
+    std::function<void(uint32_t)> OnEnd;
+};
+SyncLog* Log = nullptr;
+
+void RecordSync(void*, uint32_t sync, uint32_t channel, void*)
+{
+    std::function<void(uint32_t)> then;
+    {
+        std::lock_guard<std::mutex> hold(Log->Lock);
+        then = Log->OnEnd;
+    }
+    if (then)
+        then(channel);
+    {
+        std::lock_guard<std::mutex> hold(Log->Lock);
+        Log->Channels.push_back(channel);
+        Log->Syncs.push_back(sync);
+    }
+    Log->Changed.notify_all();
+}
+
+class Channels : public ::testing::Test {
+protected:
+    static constexpr uint32_t Rate = 8000;
+    SyncLog log;
+    std::vector<float> block;
+
+    void SetUp() override
+    {
+        Log = &log;
+        ASSERT_TRUE(ChannelsOpen(Rate, RecordSync));
+    }
+    void TearDown() override
+    {
+        ChannelsClose();
+        Log = nullptr;
+    }
+    uint32_t Make(uint64_t frames, uint32_t channels = 2, uint32_t rate = Rate)
+    {
+        return ChannelCreate(std::make_unique<CountingDecoder>(rate, channels, frames));
+    }
+    const std::vector<float>& Render(size_t frames)
+    {
+        block.assign(frames * 2, 1.0f);
+        RenderMix(block.data(), frames);
+        return block;
+    }
+    bool WaitSyncs(size_t count)
+    {
+        std::unique_lock<std::mutex> hold(log.Lock);
+        return log.Changed.wait_for(hold, std::chrono::seconds(10), [&] { return log.Channels.size() >= count; });
+    }
+};
+
+TEST_F(Channels, NewChannelIsStoppedAtZeroWithVolumeOne)
+{
+    uint32_t h = Make(1000);
+    ASSERT_NE(h, 0u);
+    float v = 0;
+    EXPECT_TRUE(ChannelGetVolume(h, &v));
+    EXPECT_EQ(v, 1.0f);
+    EXPECT_EQ(ChannelGetPosition(h), 0u);
+    for (float s : Render(256))
+        ASSERT_EQ(s, 0.0f);
+    EXPECT_EQ(ChannelGetPosition(h), 0u);
+}
+
+TEST_F(Channels, PlayPauseResumeRestartStop)
+{
+    uint32_t h = Make(1000, 2);
+    ASSERT_TRUE(ChannelPlay(h, true));
+    auto& b = Render(100);
+    EXPECT_EQ(FrameOf(b[0]), 0);
+    EXPECT_EQ(FrameOf(b[198]), 99);
+    EXPECT_EQ(b[199], -b[198]);
+    EXPECT_EQ(ChannelGetPosition(h), 100u * 4);
+
+    ASSERT_TRUE(ChannelPause(h));
+    for (float s : Render(50))
+        ASSERT_EQ(s, 0.0f);
+    EXPECT_EQ(ChannelGetPosition(h), 400u);
+
+    ASSERT_TRUE(ChannelPlay(h, false));
+    EXPECT_EQ(FrameOf(Render(10)[0]), 100);
+    EXPECT_EQ(ChannelGetPosition(h), 110u * 4);
+
+    ASSERT_TRUE(ChannelStop(h));
+    for (float s : Render(50))
+        ASSERT_EQ(s, 0.0f);
+    EXPECT_EQ(ChannelGetPosition(h), 440u);
+    ASSERT_TRUE(ChannelPlay(h, false));
+    EXPECT_EQ(FrameOf(Render(10)[0]), 110);
+
+    // A new hit cuts off the last one in the very next block.
+    ASSERT_TRUE(ChannelPlay(h, true));
+    EXPECT_EQ(FrameOf(Render(10)[0]), 0);
+    EXPECT_EQ(ChannelGetPosition(h), 40u);
+}
+
+TEST_F(Channels, PositionsCountTheFileAsSixteenBitAtItsOwnRateAndChannels)
+{
+    uint32_t mono = Make(1000, 1, 4000);  // played at twice its rate
+    uint32_t six = Make(1000, 6);
+    ASSERT_TRUE(ChannelPlay(mono, true));
+    ASSERT_TRUE(ChannelPlay(six, true));
+    Render(200);
+    EXPECT_EQ(ChannelGetPosition(mono), 100u * 1 * 2);
+    EXPECT_EQ(ChannelGetPosition(six), 200u * 6 * 2);
+}
+
+TEST_F(Channels, SetPositionMovesAndRefusesTheEnd)
+{
+    uint32_t h = Make(1000, 2);
+    EXPECT_FALSE(ChannelSetPosition(h, 1000 * 4));
+    EXPECT_FALSE(ChannelSetPosition(h, 5000 * 4));
+    EXPECT_EQ(ChannelGetPosition(h), 0u);
+    ASSERT_TRUE(ChannelSetPosition(h, 999 * 4));
+    EXPECT_EQ(ChannelGetPosition(h), 999u * 4);
+    ASSERT_TRUE(ChannelSetPosition(h, 500 * 4 + 3));  // inside a frame: that frame
+    EXPECT_EQ(ChannelGetPosition(h), 500u * 4);
+    ASSERT_TRUE(ChannelPlay(h, false));
+    EXPECT_EQ(FrameOf(Render(4)[0]), 500);
+}
+
+TEST_F(Channels, VolumeIsHeldInsideZeroToOneAndScalesTheOutput)
+{
+    uint32_t h = Make(1000);
+    float v = -1;
+    ASSERT_TRUE(ChannelSetVolume(h, 1.5f));
+    ChannelGetVolume(h, &v);
+    EXPECT_EQ(v, 1.0f);
+    ASSERT_TRUE(ChannelSetVolume(h, -0.2f));
+    ChannelGetVolume(h, &v);
+    EXPECT_EQ(v, 0.0f);
+    ASSERT_TRUE(ChannelSetVolume(h, 0.5f));
+    ChannelGetVolume(h, &v);
+    EXPECT_EQ(v, 0.5f);
+    ChannelPlay(h, true);
+    EXPECT_FLOAT_EQ(Render(8)[6], 4 * Scale * 0.5f);
+}
+
+TEST_F(Channels, EndRoutineRunsOnceForEachEndAndMayRestart)
+{
+    uint32_t h = Make(300);
+    uint32_t sync = ChannelSetEndSync(h, (void*)1, nullptr, false);
+    ASSERT_NE(sync, 0u);
+    ChannelPlay(h, true);
+    Render(256);
+    auto& b = Render(256);
+    EXPECT_EQ(FrameOf(b[2 * 43]), 299);
+    EXPECT_EQ(b[2 * 44], 0.0f);  // silence after the end
+    ASSERT_TRUE(WaitSyncs(1));
+    EXPECT_EQ(ChannelGetPosition(h), 300u * 4);
+    Render(512);  // nothing more to end
+    ASSERT_TRUE(ChannelPlay(h, false));  // at the end: from the start again
+    EXPECT_EQ(FrameOf(Render(1)[0]), 0);
+    Render(400);
+    ASSERT_TRUE(WaitSyncs(2));
+    std::lock_guard<std::mutex> hold(log.Lock);
+    EXPECT_EQ(log.Channels, (std::vector<uint32_t>{h, h}));
+    EXPECT_EQ(log.Syncs, (std::vector<uint32_t>{sync, sync}));
+}
+
+TEST_F(Channels, EndRoutineCanRestartItsChannel)
+{
+    uint32_t h = Make(100);
+    ChannelSetEndSync(h, (void*)1, nullptr, false);
+    log.OnEnd = [](uint32_t ch) { ChannelPlay(ch, true); };
+    ChannelPlay(h, true);
+    for (int loop = 1; loop <= 20; loop++) {
+        // The restart from the routine is in before the next block is asked for.
+        auto& b = Render(100);
+        ASSERT_EQ(FrameOf(b[0]), 0) << loop;
+        ASSERT_EQ(FrameOf(b[198]), 99) << loop;
+        ASSERT_TRUE(WaitSyncs(loop));
+    }
+}
+
+TEST_F(Channels, FreedAndClosedHandlesFailAndAreNotReused)
+{
+    std::vector<uint32_t> seen;
+    for (int i = 0; i < 2000; i++) {
+        uint32_t h = Make(10);
+        ASSERT_NE(h, 0u);
+        for (uint32_t old : seen)
+            ASSERT_NE(old, h);
+        seen.push_back(h);
+        if (seen.size() > 50)
+            seen.erase(seen.begin());
+        ASSERT_TRUE(ChannelFree(h));
+        float v;
+        EXPECT_FALSE(ChannelFree(h));
+        EXPECT_FALSE(ChannelPlay(h, true));
+        EXPECT_FALSE(ChannelGetVolume(h, &v));
+        EXPECT_EQ(ChannelGetPosition(h), NoPosition);
+    }
+    uint32_t live = Make(10);
+    ChannelsClose();
+    EXPECT_FALSE(ChannelPlay(live, true));
+    EXPECT_EQ(ChannelCreate(std::make_unique<CountingDecoder>(Rate, 2, 10)), 0u);
+    ASSERT_TRUE(ChannelsOpen(Rate, RecordSync));
+    EXPECT_NE(Make(10), live);
+    EXPECT_FALSE(ChannelsOpen(Rate, RecordSync));
+}
+
+TEST_F(Channels, LongFilesStreamThroughTheFeederInOrder)
+{
+    // 30 s at 1 kHz: longer than what is decoded at creation.
+    ChannelsClose();
+    ASSERT_TRUE(ChannelsOpen(1000, RecordSync));
+    uint32_t h = Make(30000, 2, 1000);
+    ASSERT_NE(ChannelSetEndSync(h, (void*)1, nullptr, false), 0u);
+    ASSERT_TRUE(ChannelPlay(h, true));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    long expected = 0;
+    bool seeked = false;
+    while (expected < 30000 && std::chrono::steady_clock::now() < deadline) {
+        auto& b = Render(700);
+        for (size_t i = 0; i < 700; i++) {
+            long f = FrameOf(b[2 * i]);
+            if (f < 0)
+                continue;  // the feeder had not caught up: silence, not stale audio
+            ASSERT_EQ(f, expected);
+            expected++;
+        }
+        if (!seeked && expected > 5000) {
+            ASSERT_TRUE(ChannelSetPosition(h, 20000 * 4));
+            expected = 20000;
+            seeked = true;
+        }
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(expected, 30000);
+    ASSERT_TRUE(WaitSyncs(1));
+    EXPECT_EQ(ChannelGetPosition(h), 30000u * 4);
+}
+
+TEST_F(Channels, ConcurrentPlayPauseAndVolumeLoseNothing)
+{
+    uint32_t h = Make(4000);
+    std::atomic<bool> done{false};
+    std::thread mixer([&] {
+        std::vector<float> b(64 * 2);
+        while (!done.load())
+            RenderMix(b.data(), 64);
+    });
+    for (int i = 0; i < 20000; i++) {
+        ChannelPlay(h, i % 7 == 0);
+        ChannelSetVolume(h, (i % 101) / 100.0f);
+        ChannelPause(h);
+    }
+    ChannelSetVolume(h, 0.37f);
+    done.store(true);
+    mixer.join();
+    float v = 0;
+    ASSERT_TRUE(ChannelGetVolume(h, &v));
+    EXPECT_EQ(v, 0.37f);
+    uint64_t pos = ChannelGetPosition(h);
+    Render(16);
+    EXPECT_EQ(ChannelGetPosition(h), pos);  // paused stays paused
+}
+
+}  // namespace
