@@ -34,6 +34,8 @@ fmt = struct.pack("<4sIHHIIHHH", b"fmt ", 18, 0x55, 2, 44100, 16000, 1, 0, 0)
 body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(mp3)) + mp3
 open("mp3_in_wav.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
 PY
+# 30 s of 16-bit stereo: past the size read into memory, so it streams.
+sox -n -r 44100 -c 2 -b 16 large.wav synth 30 sine 100:5000 sine 5000:100 gain -6
 # Names in Chinese reach the program as GBK and are stored as UTF-8 on disk.
 cp cbr.mp3 "音乐.mp3"
 cp source22.wav "鼓声.wav"
