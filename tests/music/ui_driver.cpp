@@ -73,6 +73,12 @@ void UiDriver::QueueFile(const std::string& path)
     files_.push_back(path);
 }
 
+void UiDriver::LogTo(const std::string& path)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    log_ = path;
+}
+
 std::vector<SeenDialog> UiDriver::Seen()
 {
     std::lock_guard<std::mutex> hold(lock_);
@@ -130,6 +136,10 @@ void UiDriver::Answer(HWND dialog)
         std::lock_guard<std::mutex> hold(lock_);
         seen_.push_back(seen);
         answered_.push_back(dialog);
+        if (!log_.empty()) {
+            std::ofstream out(log_, std::ios::binary | std::ios::app);
+            out << seen.caption << "|" << seen.text << "|" << (seen.owner ? "owned" : "none") << "\n";
+        }
     }
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(dialog, button));
 }

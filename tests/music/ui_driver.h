@@ -27,6 +27,9 @@ public:
     // The path the next open-file dialog returns; "" presses Cancel.
     void QueueFile(const std::string& path);
     void SetBoxButton(int button) { button_ = button; }
+    // Appends "caption|text|owner" of every dialog to `path` before answering
+    // it, for a child process that ends inside the dialog's caller.
+    void LogTo(const std::string& path);
     std::vector<SeenDialog> Seen();
     // Pumps this thread's messages until `count` dialogs have been answered.
     bool WaitFor(size_t count, DWORD timeoutMs = 10000);
@@ -39,6 +42,7 @@ private:
     HANDLE wake_;
     std::mutex lock_;
     std::deque<std::string> files_;
+    std::string log_;
     std::vector<SeenDialog> seen_;
     std::vector<HWND> answered_;
     std::thread thread_;

@@ -1,0 +1,460 @@
+// Close prompt, single-instance guard and kit removal in-process, with
+// real folders, the real audio library and its trace. The ways that end
+// the process run in a child copy of this program.
+#include "app/app.h"
+#include "app/close_prompt.h"
+#include "app/commands.h"
+#include "app/instance.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "audio/bass_api.h"
+#include "audio/engine.h"
+#include "audio/keyboard.h"
+#include "audio/kit_removal.h"
+#include "audio/kits.h"
+#include "tests/music/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string Folder, Snd;
+
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+void MakeKit(const std::string& name)
+{
+    std::string kit = Snd + name;
+    CreateDirectoryA(kit.c_str(), NULL);
+    WriteToneWav(kit + "\\a.WAV", 0.1, 440);
+    WriteToneWav(kit + "\\b.wav", 0.1, 550);
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string ExePath()
+{
+    char exe[MAX_PATH];
+    GetModuleFileNameA(NULL, exe, MAX_PATH);
+    return exe;
+}
+
+std::vector<UINT> KitItemIds()
+{
+    std::vector<UINT> ids;
+    for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
+        ids.push_back(GetMenuItemID(KitMenu.GetHandle(), i));
+    return ids;
+}
+
+void StartProgramParts(const std::string& folder)
+{
+    StartWindowFramework();
+    ProgramDir = folder;
+    char exe[MAX_PATH];
+    GetModuleFileNameA(NULL, exe, MAX_PATH);
+    std::string bin = exe;
+    bin.erase(bin.find_last_of('\\') + 1);
+    CopyFileA((bin + "bass.dll").c_str(), (folder + "bass.dll").c_str(), FALSE);
+    FillCommandTable();
+    CreateMainWindow();
+    CreateWelcomeLabel("");
+    BuildMenus();
+    MainWindow.SetCloseHandler(ClosePrompt);
+    RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    CurrentCardIndex = 1;
+    BASS_Init(-1, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+}
+
+// Runs this program's child test in `mode` with `folder` as program
+// directory, pumping messages meanwhile; returns its exit code.
+DWORD RunChild(const std::string& mode, const std::string& folder)
+{
+    SetEnvironmentVariableA("YXYT_CHILD_MODE", mode.c_str());
+    SetEnvironmentVariableA("YXYT_CHILD_DIR", folder.c_str());
+    SetEnvironmentVariableA("YXYT_AUDIO_TRACE", (folder + "trace.txt").c_str());
+    std::string command = "\"" + ExePath() + "\" --gtest_filter=ShellChild.Run";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    SetEnvironmentVariableA("YXYT_CHILD_MODE", NULL);
+    if (!started)
+        return 999;
+    PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 60000);
+    DWORD code = 998;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+std::string ChildFolder(const std::string& name)
+{
+    std::string folder = TempFolder(name);
+    DeleteFileA((folder + "trace.txt").c_str());
+    DeleteFileA((folder + "boxes.txt").c_str());
+    DeleteFileA((folder + "Config.ini").c_str());
+    return folder;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Folder = TempFolder("yxyt_shell_test");
+        Snd = Folder + "SND\\";
+        Trace::Start(Folder + "trace.txt");
+        StartProgramParts(Folder);
+    }
+
+    static void TearDownTestSuite() { BASS_Free(); }
+
+    void SetUp() override
+    {
+        DeleteFileA(SettingsPath().c_str());
+        RemoveTree(Folder + "SND");
+        CreateDirectoryA(Snd.c_str(), NULL);
+        WriteToneWav(Snd + "Finish.wav", 0.1, 880);
+        for (const char* kit : {"K1", "K2", "K3"})
+            MakeKit(kit);
+        // K2 holds what a plain delete would trip over.
+        std::string k2 = Snd + "K2\\";
+        WriteToneWav(k2 + "c.WAV", 0.1, 660);
+        SetFileAttributesA((k2 + "c.WAV").c_str(), FILE_ATTRIBUTE_READONLY);
+        std::ofstream(k2 + "notes.txt") << "hidden";
+        SetFileAttributesA((k2 + "notes.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        CreateDirectoryA((k2 + "sub").c_str(), NULL);
+        std::ofstream(k2 + "sub\\inner.txt") << "x";
+
+        for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+            KitMenu.RemoveItem(CommandTable[k]);
+        BASS_Init(CurrentCardIndex, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+        DiscoverKits();
+        LoadKit(KitCommandOfNumber(2), 2);
+    }
+};
+
+TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsItem)
+{
+    UiDriver ui;
+    ui.SetBoxButton(IDYES);
+    size_t mark = Trace::Mark();
+    RemoveCurrentKit();
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "询问？");
+    EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+    EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+    EXPECT_TRUE(FileExists(Snd + "K3\\a.WAV"));
+
+    std::vector<std::string> lines = Trace::Since(mark);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "BASS_Free() = 1");
+    bool reopened = false;
+    for (auto& l : lines)
+        reopened |= l.rfind("BASS_Init(1, 44100, 4,", 0) == 0;
+    EXPECT_TRUE(reopened);
+
+    ASSERT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(ReadSetting(kKitSection, kKitIndexKey, ""), "1");
+    // The removed kit's item is gone; kit 3's item keeps id and caption.
+    std::vector<UINT> ids = KitItemIds();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[5]), 0);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[6]), 1);
+    EXPECT_EQ(KitMenu.GetItemText(CommandTable[6]), "K3(&3)");
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[6], 0);
+    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(CurrentKitCommand, CommandTable[6]);
+    EXPECT_EQ(KitList[1], Snd + "K3");
+    EXPECT_NE(KitLabel.LabelText().find("K3"), std::string::npos);
+    // The menu's other commands keep their meaning.
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[4], 0);
+    EXPECT_EQ(CurrentKitIndex, 1);
+}
+
+TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
+{
+    UiDriver ui;
+    ui.SetBoxButton(IDNO);
+    RemoveCurrentKit();
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+    EXPECT_TRUE(FileExists(Snd + "K2_已排除\\c.WAV"));
+    ASSERT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(KitList[1], Snd + "K3");
+    // Discovery from scratch, as at the next start, skips it.
+    DiscoverKits();
+    EXPECT_EQ(KitList.size(), 2u);
+}
+
+TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
+{
+    CreateDirectoryA((Snd + "K2_已排除").c_str(), NULL);
+    std::ofstream(Snd + "K2_已排除\\block.txt") << "x";
+    UiDriver ui;
+    ui.SetBoxButton(IDNO);
+    RemoveCurrentKit();
+    ASSERT_TRUE(ui.WaitFor(2));
+    EXPECT_EQ(ui.Seen()[1].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[1].text, "在尝试修改鼓源路径" + Snd + "K2" +
+                                     "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样");
+    EXPECT_TRUE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(KitList.size(), 2u);
+}
+
+TEST_F(ShellTest, CancelTouchesNothing)
+{
+    UiDriver ui;
+    ui.SetBoxButton(IDCANCEL);
+    size_t mark = Trace::Mark();
+    RemoveCurrentKit();
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    EXPECT_TRUE(Trace::Since(mark).empty());
+    EXPECT_EQ(KitList.size(), 3u);
+    EXPECT_TRUE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(CurrentKitIndex, 2);
+}
+
+TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
+{
+    std::string locked = Snd + "K2\\b.wav";
+    HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    UiDriver ui;
+    ui.SetBoxButton(IDYES);
+    RemoveCurrentKit();
+    CloseHandle(hold);
+    ASSERT_GE(ui.Seen().size(), 2u);
+    EXPECT_EQ(ui.Seen()[1].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[1].text, "在尝试删除" + locked + "时发生错误，请您手工删除这个文件");
+    EXPECT_TRUE(FileExists(locked));
+    EXPECT_FALSE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(KitList.size(), 2u);
+}
+
+TEST_F(ShellTest, SingleKitRefuses)
+{
+    RemoveTree(Snd + "K2");
+    RemoveTree(Snd + "K3");
+    for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+        KitMenu.RemoveItem(CommandTable[k]);
+    DiscoverKits();
+    LoadKit(KitCommandOfNumber(1), 1);
+    UiDriver ui;
+    size_t mark = Trace::Mark();
+    RemoveCurrentKit();
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[0].text, "程序检测到当前只有一个鼓源，不满足删除条件");
+    EXPECT_TRUE(Trace::Since(mark).empty());
+    EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
+{
+    // Each name is next to the sibling cmd would reach if it read the name
+    // as it reads unquoted or unescaped text: %b% expands to nothing, a
+    // lone % is dropped.
+    struct Case {
+        const char* name;
+        const char* sibling;
+    } cases[] = {
+        {"a%b%b", "ab"}, {"100%", "100"}, {"x&y", "x"}, {"p^q", "pq"},
+        {"e!x!t", "et"}, {"with space", "with"}, {"鼓源 %OS% 套", "鼓源  套"},
+    };
+    std::string root = TempFolder("yxyt_script_test");
+    for (const Case& c : cases) {
+        std::string target = root + c.name, sibling = root + c.sibling;
+        CreateDirectoryA(target.c_str(), NULL);
+        CreateDirectoryA((target + "\\deep").c_str(), NULL);
+        std::ofstream(target + "\\deep\\f.txt") << "x";
+        SetFileAttributesA((target + "\\deep\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        CreateDirectoryA(sibling.c_str(), NULL);
+        std::ofstream(sibling + "\\keep.txt") << "x";
+    }
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    auto scripts = [&] {
+        int n = 0;
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((std::string(temp) + "*_Speed.bat").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do
+                n++;
+            while (FindNextFileA(find, &data));
+            FindClose(find);
+        }
+        return n;
+    };
+    int scriptsBefore = scripts();
+    for (const Case& c : cases) {
+        DeleteKitFolder(root + c.name);
+        EXPECT_FALSE(FileExists(root + c.name)) << c.name;
+        EXPECT_TRUE(FileExists(root + c.sibling + "\\keep.txt")) << c.sibling;
+    }
+    EXPECT_EQ(scripts(), scriptsBefore);
+    RemoveTree(root.substr(0, root.size() - 1));
+}
+
+TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
+{
+    std::string file = Snd + "K1\\a.WAV";
+    DeleteKitFolder(file);
+    EXPECT_TRUE(FileExists(file));
+    DeleteKitFolder("K1");
+    DeleteKitFolder(Snd + "nothing here");
+    EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
+{
+    UiDriver ui;
+    ui.SetBoxButton(IDNO);
+    size_t mark = Trace::Mark();
+    EXPECT_EQ(ClosePrompt(), 1);
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "询问！");
+    EXPECT_EQ(ui.Seen()[0].text, "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示");
+    EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
+    EXPECT_TRUE(Trace::Since(mark).empty());
+    EXPECT_EQ(ReadSetting(kOptionSection, kClosePromptKey, "absent"), "absent");
+    // The same through the window: it stays.
+    SendMessageA(MainWindow.GetHandle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(MainWindow.GetHandle()));
+}
+
+TEST_F(ShellTest, CloseYesAndCancelEndWithCodeZeroAfterFreeingTheLibrary)
+{
+    struct Case {
+        const char* mode;
+        const char* stored; // 关闭提示 before
+        const char* after;  // 关闭提示 after, "-" = no Config.ini
+        int boxes;
+    } cases[] = {
+        {"close:6", nullptr, "-", 1},  // Yes
+        {"close:2", nullptr, "1", 1},  // Cancel switches the question off
+        {"close:7", "1", "1", 0},      // switched off: no question (a No would fail the child)
+        {"close:7", "2", "2", 0},
+        {"close:7", "", "", 0},
+    };
+    for (const Case& c : cases) {
+        std::string folder = ChildFolder("yxyt_close_child");
+        std::string ini = folder + "Config.ini";
+        if (c.stored)
+            WritePrivateProfileStringA("选项", "关闭提示", c.stored, ini.c_str());
+        EXPECT_EQ(RunChild(c.mode, folder), 0u) << c.mode;
+        std::string trace = ReadAll(folder + "trace.txt");
+        ASSERT_GE(trace.size(), 17u) << c.mode;
+        EXPECT_EQ(trace.substr(trace.size() - 17), "BASS_Free() = 1\r\n") << c.mode;
+        std::string boxes = ReadAll(folder + "boxes.txt");
+        EXPECT_EQ((int)std::count(boxes.begin(), boxes.end(), '\n'), c.boxes) << c.mode;
+        if (c.boxes) {
+            EXPECT_EQ(boxes.substr(0, boxes.find('|')), "询问！");
+        }
+        if (std::string(c.after) == "-") {
+            EXPECT_FALSE(FileExists(ini)) << c.mode;
+        } else {
+            char value[32] = {};
+            GetPrivateProfileStringA("选项", "关闭提示", "absent", value, sizeof value, ini.c_str());
+            EXPECT_STREQ(value, c.after) << c.mode;
+        }
+    }
+}
+
+TEST_F(ShellTest, SecondCopyTellsTheUserBringsTheFirstForwardAndEnds)
+{
+    std::string name = "yxyt_instance_test_" + std::to_string(GetCurrentProcessId());
+    EnsureSingleInstance(name.c_str(), true, "unused", MB_ICONINFORMATION, true);
+    HWND main = MainWindow.GetHandle();
+    ShowWindow(main, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(main));
+    std::string folder = ChildFolder("yxyt_instance_child");
+    SetEnvironmentVariableA("YXYT_INSTANCE_NAME", name.c_str());
+    EXPECT_EQ(RunChild("instance", folder), 0u);
+    EXPECT_EQ(ReadAll(folder + "boxes.txt"), "友情提醒:|逸响乐台已经运行，请不要重复启动啦！|none\n");
+    EXPECT_TRUE(PumpUntil([&] { return !IsIconic(main); }, 5000));
+}
+
+TEST(ProcessSearch, FindsTheFirstCopyByNameWithoutRegardToCase)
+{
+    std::string exe = ExePath();
+    std::string name = exe.substr(exe.find_last_of('\\') + 1);
+    DWORD pid = FindProcessByExeName(name);
+    EXPECT_NE(pid, 0u);
+    std::string upper = name;
+    CharUpperBuffA(&upper[0], (DWORD)upper.size());
+    EXPECT_EQ(FindProcessByExeName(upper), pid);
+    EXPECT_EQ(FindProcessByExeName("no-such-program.exe"), 0u);
+}
+
+TEST(ProcessSearch, WindowSearchForAWindowlessProcessGivesUp)
+{
+    // A process without windows: the search ends (bounded) with none.
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    char command[] = "cmd.exe /c pause";
+    ASSERT_TRUE(CreateProcessA(NULL, command, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(FindVisibleWindowOfProcess(process.dwProcessId), (HWND)NULL);
+    printf("search gave up after %lu ms\n", (unsigned long)(GetTickCount() - start));
+    TerminateProcess(process.hProcess, 0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+// The child copy: ends inside the program's own code, or fails.
+TEST(ShellChild, Run)
+{
+    const char* mode = getenv("YXYT_CHILD_MODE");
+    if (!mode || !*mode)
+        GTEST_SKIP() << "runs only as a child copy";
+    std::string folder = getenv("YXYT_CHILD_DIR");
+    StartProgramParts(folder);
+    UiDriver ui;
+    ui.LogTo(folder + "boxes.txt");
+    std::string m = mode;
+    if (m.rfind("close:", 0) == 0) {
+        ui.SetBoxButton(atoi(m.c_str() + 6));
+        InstallKeyboardHook();
+        ClosePrompt();
+        FAIL() << "ClosePrompt returned";
+    } else if (m == "instance") {
+        EnsureSingleInstance(getenv("YXYT_INSTANCE_NAME"), true, "逸响乐台已经运行，请不要重复启动啦！",
+                             MB_ICONINFORMATION, true);
+        FAIL() << "the second copy kept running";
+    }
+}
+
+} // namespace
