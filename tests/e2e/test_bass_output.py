@@ -1,0 +1,79 @@
+"""bass.dll's real output: a WAV played through it under Wine is recorded
+from the null sink's monitor and compared with the file itself.
+
+Several excerpts spread over the sound must each be found, and all at the
+place the first one predicts: a drop-out or a wrong rate would move them.
+"""
+import math
+import shutil
+import subprocess
+import wave
+
+import pytest
+
+import audio_util
+from conftest import BIN, winpath
+
+RATE = audio_util.RATE
+
+
+def write_chirp(path, seconds, rate, channels):
+    """A rising sweep, 16-bit: unlike a steady tone it matches at one lag only."""
+    n = int(seconds * rate)
+    frames = bytearray()
+    phase = 0.0
+    for i in range(n):
+        f = 200.0 + 1800.0 * i / n
+        phase += 2 * math.pi * f / rate
+        g = min(1.0, i / (0.005 * rate), (n - 1 - i) / (0.005 * rate))
+        s = int(12000 * g * math.sin(phase))
+        frames += s.to_bytes(2, "little", signed=True) * channels
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(channels)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(bytes(frames))
+
+
+def play(session, wav):
+    exe = BIN / "bass_play_file.exe"
+    if not exe.exists():
+        pytest.fail("not built: %s" % exe)
+    r = session.wine(exe, winpath(wav), capture_output=True, timeout=60)
+    assert r.returncode == 0, r.stdout + r.stderr
+
+
+def first_onset(samples, threshold=0.05):
+    return next(i for i, s in enumerate(samples) if abs(s) >= threshold)
+
+
+def check_recording(recording, reference, seconds):
+    onset = first_onset(recording)
+    places = []
+    for skip in (0.1, seconds / 2, seconds - 0.35):
+        score, pos = audio_util.match(recording, reference, near=onset, search=0.03, skip=skip, length=0.2)
+        assert score > 0.9, "excerpt at %.2f s: correlation %.3f" % (skip, score)
+        places.append(pos)
+    # Every excerpt puts the sound's start at the same sample (2 ms slack).
+    assert max(places) - min(places) <= 88, places
+
+
+@pytest.mark.parametrize("rate,channels", [(44100, 2), (22050, 1)], ids=["device-rate-stereo", "half-rate-mono"])
+def test_played_wav_is_recorded_whole(session, recorder, tmp_path, rate, channels):
+    seconds = 1.5
+    wav = tmp_path / "chirp.wav"
+    write_chirp(wav, seconds, rate, channels)
+    if rate == RATE:
+        reference = audio_util.read_wav(wav)[1]
+    else:
+        # The reference rate conversion is sox's, not ours.
+        if not shutil.which("sox"):
+            pytest.skip("sox is needed for the reference conversion")
+        converted = tmp_path / "reference.wav"
+        subprocess.run(["sox", str(wav), "-r", str(RATE), str(converted)], check=True)
+        reference = audio_util.read_wav(converted)[1]
+    recorder.start()
+    play(session, wav)
+    recording = recorder.stop()
+    assert audio_util.peak(recording) > 0.1, "nothing was recorded"
+    check_recording(recording, reference, seconds)
