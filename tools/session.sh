@@ -73,6 +73,10 @@ start() {
     fi
     # A persistent server spares every later wine call the server start-up.
     wineserver -p >/dev/null 2>&1 || true
+    # Start Wine's service processes now, detached from any pipe: started by
+    # the first test they would inherit its output and keep a reader such as
+    # ctest waiting for the pipe to close. They live as long as the server.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 case "$1" in

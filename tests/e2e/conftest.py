@@ -116,11 +116,8 @@ def session():
     started_here = not (BUILD / "session.env").exists()
     subprocess.run([str(TOOLS / "session.sh"), "start"], env=env, check=True)
     s = Session(BUILD, read_session_env(BUILD))
-    # A persistent wineserver saves Wine's start-up on every probe call.
-    subprocess.run(["sh", "-c", '. "$ROOT/tools/wine-env.sh"; wineserver -p'], env=dict(s.env, ROOT=str(ROOT)))
     yield s
-    subprocess.run(["sh", "-c", '. "$ROOT/tools/wine-env.sh"; wineserver -k'], env=dict(s.env, ROOT=str(ROOT)),
-                   stderr=subprocess.DEVNULL)
+    # A session started by someone else (tools/test.sh) is theirs to stop.
     if started_here:
         subprocess.run([str(TOOLS / "session.sh"), "stop"], env=env)
 
