@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the on-line tests: stand-in browser registration and
+// Support of the on-line tests: stand-in browser registration and
 // message boxes of this or another process.
 #include <windows.h>
 
