@@ -1,0 +1,899 @@
+// The drum pad in-process: the main window and menus built as start-up
+// builds them, kits laid out on disk, and the real audio library, whose
+// trace file shows exactly what the program asked of it.
+#include "app/app.h"
+#include "app/commands.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "audio/bass_api.h"
+#include "audio/engine.h"
+#include "audio/keyboard.h"
+#include "audio/kit_volume.h"
+#include "audio/kits.h"
+#include "tests/support/box_watcher.h"
+
+#include <gtest/gtest.h>
+#include <mmsystem.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+std::string Root;  // the program directory of this run
+std::string TracePath;
+
+void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD n = 0;
+    WriteFile(f, bytes.data(), (DWORD)bytes.size(), &n, NULL);
+    CloseHandle(f);
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return "";
+    std::string data(GetFileSize(f, NULL), '\0');
+    DWORD n = 0;
+    ReadFile(f, &data[0], (DWORD)data.size(), &n, NULL);
+    CloseHandle(f);
+    data.resize(n);
+    return data;
+}
+
+// A mono 16-bit 44.1 kHz sine of `ms` milliseconds.
+std::string ToneWav(double hz, int ms)
+{
+    int frames = 44100 * ms / 1000;
+    auto u32 = [](uint32_t v) { return std::string((const char*)&v, 4); };
+    auto u16 = [](uint16_t v) { return std::string((const char*)&v, 2); };
+    std::string data;
+    for (int i = 0; i < frames; i++)
+        data += u16((uint16_t)(int16_t)(12000 * std::sin(2 * 3.14159265358979 * hz * i / 44100)));
+    return "RIFF" + u32(36 + (uint32_t)data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(44100) +
+           u32(88200) + u16(2) + u16(16) + "data" + u32((uint32_t)data.size()) + data;
+}
+
+void MakeDir(const std::string& path) { CreateDirectoryA(path.c_str(), NULL); }
+
+const std::string kChineseKit = "中文鼓(电子)";
+
+// SND as the tests expect it; listed order: Alpha, Empty, zeta, 中文鼓(电子).
+void LayOutKits(const std::string& snd)
+{
+    MakeDir(snd);
+    WriteFileBytes(snd + "Finish.wav", ToneWav(1000, 30));
+    std::string alpha = snd + "Alpha\\";
+    MakeDir(alpha);
+    WriteFileBytes(alpha + "A.wav", ToneWav(200, 30));
+    for (char c = 'b'; c <= 'z'; c++)
+        WriteFileBytes(alpha + std::string(1, c) + ".WAV", ToneWav(200 + 10 * (c - 'a'), 30));
+    WriteFileBytes(alpha + "1.wav", ToneWav(300, 30));
+    WriteFileBytes(alpha + "notes.txt", "not a sample");
+    MakeDir(alpha + "extra");
+    WriteFileBytes(alpha + "extra\\c.WAV", ToneWav(400, 30));
+    MakeDir(snd + "beta_已排除");
+    WriteFileBytes(snd + "beta_已排除\\a.WAV", ToneWav(500, 30));
+    MakeDir(snd + "Empty");
+    std::string zeta = snd + "zeta\\";
+    MakeDir(zeta);
+    WriteFileBytes(zeta + "a.wav", "this is not a wave file at all");
+    for (const char* n : {"h.WAV", "j.WAV", "k.WAV", "l.WAV", "m.WAV"})
+        WriteFileBytes(zeta + n, ToneWav(700, 30));
+    std::string chinese = snd + kChineseKit + "\\";
+    MakeDir(chinese);
+    WriteFileBytes(chinese + "a.WAV", ToneWav(800, 30));
+    WriteFileBytes(chinese + "s.WAV", ToneWav(900, 30));
+}
+
+// ---- the library's trace ----
+
+struct Call {
+    std::string name;
+    std::vector<std::string> args;
+    std::string result;
+    std::string line;
+};
+
+std::vector<std::string> TraceLines()
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFileBytes(TracePath));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+Call ParseCall(const std::string& line)
+{
+    static const std::regex form(R"(^(\w+)\((.*)\)(?: \{.*\})?(?: = (\S+))?.*$)");
+    Call call;
+    call.line = line;
+    std::smatch m;
+    if (!std::regex_match(line, m, form))
+        return call;
+    call.name = m[1];
+    call.result = m[3];
+    // Arguments split on ", " outside quotes.
+    std::string args = m[2], cur;
+    bool quoted = false;
+    for (size_t i = 0; i < args.size(); i++) {
+        char c = args[i];
+        if (c == '"')
+            quoted = !quoted;
+        if (!quoted && c == ',' && i + 1 < args.size() && args[i + 1] == ' ') {
+            call.args.push_back(cur);
+            cur.clear();
+            i++;
+            continue;
+        }
+        cur += c;
+    }
+    if (!args.empty())
+        call.args.push_back(cur);
+    return call;
+}
+
+// Calls made since `mark` lines, ignoring the ones named in `skip`.
+class Trace {
+public:
+    Trace() : mark_(TraceLines().size()) {}
+    std::vector<Call> Calls(const std::set<std::string>& only = {}) const
+    {
+        std::vector<Call> calls;
+        auto lines = TraceLines();
+        for (size_t i = mark_; i < lines.size(); i++) {
+            Call c = ParseCall(lines[i]);
+            if (only.empty() || only.count(c.name))
+                calls.push_back(c);
+        }
+        return calls;
+    }
+    std::string Dump() const
+    {
+        std::string all;
+        for (auto& c : Calls())
+            all += c.line + "\n";
+        return all;
+    }
+
+private:
+    size_t mark_;
+};
+
+std::string FileOf(const std::string& quotedPath)
+{
+    std::string p = quotedPath;
+    if (p.size() >= 2 && p.front() == '"')
+        p = p.substr(1, p.size() - 2);
+    return p.substr(p.find_last_of('\\') + 1);
+}
+
+// A kit without an item has no state (-1), so no check mark either.
+bool Checked(int32_t id)
+{
+    UINT state = GetMenuState(KitMenu.GetHandle(), id, MF_BYCOMMAND);
+    return state != (UINT)-1 && (state & MF_CHECKED);
+}
+
+std::vector<std::string> TableNames()
+{
+    std::vector<std::string> names;
+    for (auto& s : SampleTable)
+        names.push_back(s.fileName);
+    return names;
+}
+
+DWORD ChannelOf(const std::string& fileName)
+{
+    for (auto& s : SampleTable)
+        if (s.fileName == fileName)
+            return s.channel;
+    return (DWORD)-1;
+}
+
+LRESULT Key(DWORD vk, WPARAM message)
+{
+    KBDLLHOOKSTRUCT record = {};
+    record.vkCode = vk;
+    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
+}
+
+void Press(DWORD vk)
+{
+    Key(vk, WM_KEYDOWN);
+    Key(vk, WM_KEYUP);
+}
+
+void Command(int entry) { SendMessageA(MainWindow.GetHandle(), WM_COMMAND, (WPARAM)CommandTable[entry], 0); }
+
+std::string Setting(const char* section, const char* key) { return ReadSetting(section, key, "<none>"); }
+
+void BringMainToFront()
+{
+    SetForegroundWindow(MainWindow.GetHandle());
+    PumpMessages();
+}
+
+std::string ExeDirectory()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string p = path;
+    return p.substr(0, p.find_last_of('\\') + 1);
+}
+
+class DrumPad : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        Root = std::string(temp) + "yxyt_drumpad_" + std::to_string(GetCurrentProcessId()) + "\\";
+        MakeDir(Root);
+        CopyFileA((ExeDirectory() + "bass.dll").c_str(), (Root + "bass.dll").c_str(), FALSE);
+        TracePath = Root + "trace.txt";
+        SetEnvironmentVariableA("YXYT_AUDIO_TRACE", TracePath.c_str());
+        LayOutKits(Root + "SND\\");
+        WriteFileBytes(Root + "Config.ini", "");
+
+        ProgramDir = Root;
+        StartWindowFramework();
+        FillCommandTable();
+        CreateMainWindow();
+        CreateWelcomeLabel("欢迎");
+        StartAudioEngine();
+        BuildMenus();
+        BoxWatcher boxes(IDOK);
+        CheckKitFolder();
+        AddSoundCardItems();
+        DiscoverKits();
+        boxes.WaitFor(1, 5000);
+        DiscoveryBoxes = new std::vector<SeenBox>(boxes.Seen());
+        KitMenu.AppendItem("退出(&E)", CommandTable[100]);
+        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    }
+    // The engine is closed as shutdown closes it, before the library unloads.
+    static void TearDownTestSuite() { BASS_Free(); }
+    static std::vector<SeenBox>* DiscoveryBoxes;
+};
+std::vector<SeenBox>* DrumPad::DiscoveryBoxes;
+
+// ---- tests, in the order start-up meets them ----
+
+TEST_F(DrumPad, EngineOpensTheDefaultDeviceAndListsEveryCard)
+{
+    auto lines = TraceLines();
+    ASSERT_GE(lines.size(), 2u);
+    Call init = ParseCall(lines[0]);
+    EXPECT_EQ(init.name, "BASS_Init");
+    ASSERT_GE(init.args.size(), 3u);
+    EXPECT_EQ(init.args[0], "-1");
+    EXPECT_EQ(init.args[1], "44100");
+    EXPECT_EQ(init.args[2], "4");
+    EXPECT_EQ(ParseCall(lines[1]).line.rfind("BASS_Set3DFactors(0.3048, -10, 0)", 0), 0u) << lines[1];
+
+    UINT devices = waveOutGetNumDevs();
+    ASSERT_GT(devices, 0u) << "the test needs the session's sound server";
+    ASSERT_EQ(SoundCards.size(), devices);
+    EXPECT_EQ(CurrentCardIndex, 0) << "only CheckOutputDevices sets it";
+    int items = GetMenuItemCount(CardMenu.GetHandle());
+    ASSERT_EQ(items, (int)std::min<UINT>(devices, 30));
+    for (int n = 1; n <= items; n++) {
+        EXPECT_EQ(CardMenu.GetItemText(CommandTable[n + 33]), SoundCards[n - 1] + "(&" + std::to_string(n) + ")");
+        EXPECT_FALSE(GetMenuState(CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED)
+            << "no card is marked before the first switch";
+    }
+    EXPECT_FALSE(SoundCards[0].empty());
+}
+
+TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
+{
+    std::string snd = Root + "SND\\";
+    std::vector<std::string> expected = {snd + "Alpha", snd + "Empty", snd + "zeta", snd + kChineseKit};
+    EXPECT_EQ(KitList, expected);
+
+    // The empty kit keeps its number but has no item; mnemonics show the gap.
+    std::vector<std::pair<std::string, UINT>> items;
+    for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
+        items.push_back({KitMenu.GetItemText(i, true), GetMenuItemID(KitMenu.GetHandle(), i)});
+    std::vector<std::pair<std::string, UINT>> want = {
+        {"删除当前选中鼓源(&D)", 102425}, {"Alpha(&1)", 102426}, {"zeta(&3)", 102428},
+        {kChineseKit + "(&4)", 102429}, {"退出(&E)", 102522}};
+    EXPECT_EQ(items, want);
+
+    ASSERT_EQ(DiscoveryBoxes->size(), 1u);
+    const SeenBox& box = (*DiscoveryBoxes)[0];
+    EXPECT_EQ(box.caption, "错误！");
+    EXPECT_EQ(box.text, "程序检测到您位于" + snd + "Empty的目录是空的，已经跳过检测这个鼓源");
+    EXPECT_EQ(box.owner, MainWindow.GetHandle());
+}
+
+TEST_F(DrumPad, FirstLoadTakesTheStoredKitAtTheStoredVolumeSilently)
+{
+    WriteSetting(kKitSection, kKitIndexKey, "3");
+    WriteSetting(kKitSection, kKitVolumeKey, "0.5");
+    Trace trace;
+    ReadKitVolume();
+    EXPECT_FLOAT_EQ(KitVolume, 0.5f);
+    LoadInitialKit();
+
+    auto calls = trace.Calls();
+    std::vector<std::string> created;
+    std::map<std::string, std::string> volumes;
+    std::map<std::string, std::string> handleFile;
+    for (auto& c : calls) {
+        if (c.name == "BASS_StreamCreateFile") {
+            created.push_back(FileOf(c.args[1]));
+            handleFile[c.result] = FileOf(c.args[1]);
+            EXPECT_EQ(c.args[0], "0");
+        }
+        if (c.name == "BASS_ChannelSetAttribute")
+            volumes[handleFile[c.args[0]]] = c.args[1] + "," + c.args[2];
+        EXPECT_NE(c.name, "BASS_ChannelPlay") << "no confirmation at start-up";
+    }
+    std::vector<std::string> want = {"a.wav", "h.WAV", "j.WAV", "k.WAV", "l.WAV", "m.WAV", "Finish.wav"};
+    EXPECT_EQ(created, want) << trace.Dump();
+    // The undecodable a.wav has handle 0 and gets its volume call all the same.
+    std::map<std::string, std::string> wantVolumes = {{"a.wav", "2,0.5"}, {"h.WAV", "2,0.5"}, {"j.WAV", "2,0.5"},
+                                                      {"k.WAV", "2,0.5"}, {"l.WAV", "2,0.5"}, {"m.WAV", "2,0.5"}};
+    EXPECT_EQ(volumes, wantVolumes) << "Finish.wav keeps the library's default volume\n" << trace.Dump();
+    EXPECT_EQ(ChannelOf("a.wav"), 0u);
+    EXPECT_EQ(TableNames(), want);
+    EXPECT_EQ(KitLabel.LabelText(), "欢迎");
+    EXPECT_TRUE(Checked(102428));
+    EXPECT_EQ(CurrentKitCommand, 102428);
+    EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "3");
+}
+
+TEST_F(DrumPad, StoredIndexIsRepairedWithAMessageOnlyBelowOne)
+{
+    struct Case {
+        const char* stored;
+        bool message;
+    } cases[] = {{"0", true}, {"-3", true}, {"abc", true}, {"99", false}, {"5", false}, {"4", false}};
+    for (auto& c : cases) {
+        WriteSetting(kKitSection, kKitIndexKey, c.stored);
+        BoxWatcher boxes(IDOK);
+        LoadInitialKit();
+        if (c.message)
+            boxes.WaitFor(1, 5000);
+        auto seen = boxes.Seen();
+        ASSERT_EQ(seen.size(), c.message ? 1u : 0u) << c.stored;
+        if (c.message) {
+            EXPECT_EQ(seen[0].caption, "错误！");
+            EXPECT_EQ(seen[0].text, "程序检测到配置文件发生异常，已经重制成默认状态");
+        }
+        int want = std::string(c.stored) == "4" ? 4 : 1;
+        EXPECT_EQ(CurrentKitIndex, want) << c.stored;
+        EXPECT_EQ(Setting(kKitSection, kKitIndexKey), std::to_string(want)) << c.stored;
+    }
+}
+
+TEST_F(DrumPad, KitCommandLoadsOnlyTheKitsWavFilesAndConfirms)
+{
+    Command(6); // zeta, kit 3
+    Trace trace;
+    std::vector<DWORD> before;
+    for (auto& s : SampleTable)
+        before.push_back(s.channel);
+    Command(4); // Alpha, kit 1
+
+    std::vector<std::string> want = {"1.wav", "A.wav"};
+    for (char c = 'b'; c <= 'z'; c++)
+        want.push_back(std::string(1, c) + ".WAV");
+    want.push_back("Finish.wav");
+    EXPECT_EQ(TableNames(), want);
+
+    auto calls = trace.Calls({"BASS_SampleFree", "BASS_StreamCreateFile", "BASS_ChannelPlay"});
+    ASSERT_GE(calls.size(), before.size() + want.size() + 1);
+    for (size_t i = 0; i < before.size(); i++) {
+        EXPECT_EQ(calls[i].name, "BASS_SampleFree");
+        EXPECT_EQ(calls[i].args[0], std::to_string(before[i]));
+    }
+    for (size_t i = 0; i < want.size(); i++)
+        EXPECT_EQ(FileOf(calls[before.size() + i].args[1]), want[i]);
+    Call play = calls.back();
+    EXPECT_EQ(play.name, "BASS_ChannelPlay");
+    EXPECT_EQ(play.args[0], std::to_string(ChannelOf("Finish.wav")));
+    EXPECT_EQ(play.args[1], "1");
+    EXPECT_EQ(play.result, "1") << "the confirmation sample really plays";
+
+    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - Alpha");
+    EXPECT_TRUE(Checked(102426));
+    EXPECT_FALSE(Checked(102428));
+    EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "1");
+}
+
+TEST_F(DrumPad, LettersRestartTheirSampleOnlyWithTheWindowInFront)
+{
+    Command(4);
+    BringMainToFront();
+    ASSERT_EQ(GetForegroundWindow(), MainWindow.GetHandle());
+    Trace trace;
+    EXPECT_EQ(Key('A', WM_KEYDOWN), (LRESULT)MainWindow.GetHandle()) << "the key is swallowed";
+    EXPECT_EQ(Key('A', WM_KEYUP), (LRESULT)MainWindow.GetHandle());
+    Key('Z', WM_KEYDOWN);
+    auto plays = trace.Calls({"BASS_ChannelPlay", "BASS_ChannelPause"});
+    ASSERT_EQ(plays.size(), 2u) << trace.Dump();
+    EXPECT_EQ(plays[0].args[0], std::to_string(ChannelOf("A.wav")));
+    EXPECT_EQ(plays[0].args[1], "1");
+    EXPECT_EQ(plays[0].result, "1");
+    EXPECT_EQ(plays[1].args[0], std::to_string(ChannelOf("z.WAV")));
+
+    // With another window in front nothing is asked of the library.
+    HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL, NULL, NULL, NULL);
+    SetForegroundWindow(other);
+    PumpMessages();
+    ASSERT_EQ(GetForegroundWindow(), other);
+    Trace quiet;
+    EXPECT_NE(Key('A', WM_KEYDOWN), (LRESULT)MainWindow.GetHandle());
+    Key('A', WM_KEYUP);
+    Press(VK_END);
+    Press(VK_PRIOR);
+    EXPECT_TRUE(quiet.Calls().empty()) << quiet.Dump();
+    EXPECT_EQ(CurrentKitIndex, 1);
+    DestroyWindow(other);
+    BringMainToFront();
+}
+
+TEST_F(DrumPad, TenKeysPassThroughAndEveryOtherKeyIsSwallowed)
+{
+    BringMainToFront();
+    HWND main = MainWindow.GetHandle();
+    for (DWORD vk : {VK_TAB, VK_LMENU, VK_RMENU, VK_RETURN, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, VK_ESCAPE}) {
+        EXPECT_NE(Key(vk, WM_KEYDOWN), (LRESULT)main) << vk;
+        EXPECT_NE(Key(vk, WM_KEYUP), (LRESULT)main) << vk;
+    }
+    for (DWORD vk : {(DWORD)VK_F1, (DWORD)VK_F12, (DWORD)VK_SHIFT, (DWORD)'Q', (DWORD)VK_OEM_1, (DWORD)VK_DELETE})
+        EXPECT_EQ(Key(vk, WM_KEYDOWN), (LRESULT)main) << vk;
+    // Alt-held letters come as system keys: swallowed, and nothing plays.
+    Trace trace;
+    EXPECT_EQ(Key('A', WM_SYSKEYDOWN), (LRESULT)main);
+    EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
+}
+
+TEST_F(DrumPad, HatKeysChokeTheHatFamilyAndOtherKeysDoNot)
+{
+    Command(6); // zeta: a.wav (undecodable), h, j, k, l, m
+    BringMainToFront();
+    Trace trace;
+    Key('H', WM_KEYDOWN);
+    auto calls = trace.Calls({"BASS_ChannelPlay", "BASS_ChannelPause"});
+    std::vector<std::string> got;
+    for (auto& c : calls)
+        got.push_back(c.name.substr(12) + " " + c.args[0]);
+    std::vector<std::string> want = {
+        "Pause " + std::to_string(ChannelOf("h.WAV")), "Pause " + std::to_string(ChannelOf("j.WAV")),
+        "Pause " + std::to_string(ChannelOf("k.WAV")), "Pause " + std::to_string(ChannelOf("l.WAV")),
+        "Pause " + std::to_string(ChannelOf("Finish.wav")), "Play " + std::to_string(ChannelOf("h.WAV"))};
+    EXPECT_EQ(got, want);
+
+    Trace other;
+    Key('M', WM_KEYDOWN);
+    Key('A', WM_KEYDOWN);
+    auto calls2 = other.Calls({"BASS_ChannelPlay", "BASS_ChannelPause"});
+    ASSERT_EQ(calls2.size(), 2u) << other.Dump();
+    EXPECT_EQ(calls2[0].name, "BASS_ChannelPlay");
+    // The undecodable file left a handle of 0: the call fails, nothing sounds.
+    EXPECT_EQ(calls2[1].args[0], "0");
+    EXPECT_EQ(calls2[1].result, "0");
+}
+
+TEST_F(DrumPad, RepeatHitOptionLocksUntilAKeyIsReleased)
+{
+    Command(4);
+    BringMainToFront();
+    ASSERT_EQ(RepeatHitOption, 0);
+    auto plays = [](const Trace& t) { return t.Calls({"BASS_ChannelPlay"}).size(); };
+
+    Trace off;
+    Key('A', WM_KEYDOWN);
+    Key('A', WM_KEYDOWN); // auto-repeat
+    Key('S', WM_KEYDOWN);
+    Key('S', WM_KEYUP);
+    Key('A', WM_KEYUP);
+    EXPECT_EQ(plays(off), 3u);
+
+    Command(88);
+    EXPECT_EQ(RepeatHitOption, 1);
+    EXPECT_TRUE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
+    char raw[16] = {};
+    GetPrivateProfileStringA("选项", "重复敲击", "", raw, sizeof raw, (Root + "config.ini").c_str());
+    EXPECT_STREQ(raw, "1");
+
+    Trace on;
+    Key('A', WM_KEYDOWN);
+    Key('A', WM_KEYDOWN);
+    Key('A', WM_KEYDOWN);
+    Key('S', WM_KEYDOWN);
+    EXPECT_EQ(plays(on), 1u) << on.Dump();
+    Key('S', WM_KEYUP);
+    Key('A', WM_KEYUP);
+    Trace again;
+    Key('S', WM_KEYDOWN);
+    Key('S', WM_KEYUP);
+    EXPECT_EQ(plays(again), 1u) << "a release clears the lock";
+
+    // The lock also silences the confirmation of a kit change made while held.
+    Key('A', WM_KEYDOWN);
+    Trace held;
+    Command(7);
+    EXPECT_EQ(plays(held), 0u);
+    Key('A', WM_KEYUP);
+
+    Key('A', WM_KEYDOWN); // lock set, then the option goes off
+    Command(88);
+    EXPECT_EQ(RepeatHitOption, 0);
+    EXPECT_FALSE(PlayLock);
+    EXPECT_FALSE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
+    GetPrivateProfileStringA("选项", "重复敲击", "", raw, sizeof raw, (Root + "config.ini").c_str());
+    EXPECT_STREQ(raw, "0");
+
+    // A stored value other than 0 and 1 acts as off and is written back unchanged.
+    WriteSetting(kOptionSection, kRepeatHitKey, "2");
+    LoadRepeatHitOption();
+    EXPECT_FALSE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
+    Trace two;
+    Key('A', WM_KEYDOWN);
+    Key('A', WM_KEYDOWN);
+    EXPECT_EQ(plays(two), 2u);
+    Command(88);
+    EXPECT_EQ(Setting(kOptionSection, kRepeatHitKey), "2");
+    WriteSetting(kOptionSection, kRepeatHitKey, "0");
+    LoadRepeatHitOption();
+    Key('A', WM_KEYUP);
+}
+
+TEST_F(DrumPad, HomeAndEndWrapAroundTheKitList)
+{
+    Command(4);
+    BringMainToFront();
+    Press(VK_HOME);
+    EXPECT_EQ(CurrentKitIndex, 4);
+    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
+    EXPECT_TRUE(Checked(102429));
+    EXPECT_EQ((std::vector<std::string>{"a.WAV", "s.WAV", "Finish.wav"}), TableNames());
+    Press(VK_END);
+    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_TRUE(Checked(102426));
+    EXPECT_FALSE(Checked(102429));
+
+    // Landing on the empty kit: no samples, no check mark, an empty name.
+    Press(VK_END);
+    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(TableNames(), std::vector<std::string>{"Finish.wav"});
+    EXPECT_FALSE(Checked(102426));
+    EXPECT_FALSE(Checked(102427));
+    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - ");
+    EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "2");
+    // Home acts on release only.
+    Key(VK_HOME, WM_KEYDOWN);
+    EXPECT_EQ(CurrentKitIndex, 2);
+    Key(VK_HOME, WM_KEYUP);
+    EXPECT_EQ(CurrentKitIndex, 1);
+}
+
+TEST_F(DrumPad, KitVolumeStepsEveryChannelAndClampsTheStoredValue)
+{
+    WriteSetting(kKitSection, kKitVolumeKey, "1");
+    ReadKitVolume();
+    Command(4);
+    BringMainToFront();
+    Trace down;
+    Key(VK_NEXT, WM_KEYDOWN);
+    EXPECT_TRUE(down.Calls().empty()) << "Page Down acts on release";
+    Key(VK_NEXT, WM_KEYUP);
+    auto sets = down.Calls({"BASS_ChannelSetAttribute"});
+    ASSERT_EQ(sets.size(), SampleTable.size());
+    for (size_t i = 0; i < sets.size(); i++) {
+        EXPECT_EQ(sets[i].args[0], std::to_string(SampleTable[i].channel));
+        EXPECT_EQ(sets[i].args[2], "0.95") << "each channel, the confirmation too, from 1";
+    }
+    EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "0.95");
+    EXPECT_FLOAT_EQ(KitVolume, 0.95f);
+
+    // The next load gives the kit the new volume and the confirmation full volume.
+    Trace load;
+    Command(7);
+    for (auto& c : load.Calls({"BASS_ChannelSetAttribute"}))
+        EXPECT_EQ(c.args[2], "0.95");
+    EXPECT_EQ(load.Calls({"BASS_ChannelSetAttribute"}).size(), 2u);
+
+    Command(99); // menu: louder
+    EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1");
+    Command(99);
+    EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1") << "1.05 is clamped";
+    EXPECT_FLOAT_EQ(KitVolume, 1.0f);
+
+    WriteSetting(kKitSection, kKitVolumeKey, "1");
+    ReadKitVolume();
+    Command(4);
+    for (int i = 0; i < 20; i++)
+        Command(98);
+    EXPECT_NEAR(std::stod(Setting(kKitSection, kKitVolumeKey)), 0.0, 1e-5);
+    Command(98);
+    EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "0") << "-0.05 is clamped";
+    EXPECT_EQ(KitVolume, 0.0f);
+
+    // A direction other than 0 and 1 moves no channel but stores and clamps.
+    WriteSetting(kKitSection, kKitVolumeKey, "5");
+    KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
+    SampleTable.clear();
+    ChangeKitVolume(2);
+    EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1");
+    WriteSetting(kKitSection, kKitVolumeKey, "-1");
+    ReadKitVolume();
+    ChangeKitVolume(2);
+    EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "0");
+    WriteSetting(kKitSection, kKitVolumeKey, "1");
+    ReadKitVolume();
+    Command(4);
+}
+
+// A kit change asked for while a load is dispatching messages runs after
+// it, so the table ends up holding the kit with the check mark.
+TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
+{
+    Command(4);
+    HWND main = MainWindow.GetHandle();
+    PostMessageA(main, WM_COMMAND, CommandTable[6], 0);   // zeta
+    PostMessageA(main, WM_COMMAND, CommandTable[7], 0);   // 中文鼓: the latest wins
+    Trace trace;
+    LoadKit(CommandTable[4], 1);
+
+    EXPECT_EQ((std::vector<std::string>{"a.WAV", "s.WAV", "Finish.wav"}), TableNames());
+    EXPECT_EQ(CurrentKitIndex, 4);
+    EXPECT_EQ(CurrentKitCommand, 102429);
+    for (int32_t id : {102426, 102427, 102428})
+        EXPECT_FALSE(Checked(id)) << id;
+    EXPECT_TRUE(Checked(102429));
+    EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "4");
+    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
+
+    // Every stream made on the way was freed: only the table's remain.
+    std::set<std::string> live;
+    for (auto& c : trace.Calls({"BASS_StreamCreateFile", "BASS_SampleFree"})) {
+        if (c.name == "BASS_StreamCreateFile")
+            live.insert(c.result);
+        else
+            live.erase(c.args[0]);
+    }
+    std::set<std::string> table;
+    for (auto& s : SampleTable)
+        table.insert(std::to_string(s.channel));
+    EXPECT_EQ(live, table) << trace.Dump();
+}
+
+TEST_F(DrumPad, CardSwitchReopensTheEngineAndReloadsTheKit)
+{
+    Command(4);
+    int cards = GetMenuItemCount(CardMenu.GetHandle());
+    ASSERT_GE(cards, 1);
+    int card = cards >= 2 ? 2 : 1;
+    Trace trace;
+    // Also posted into the load's message pump: the reload follows the switch.
+    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[card + 33], 0);
+    LoadKit(CommandTable[6], 3);
+
+    auto calls = trace.Calls({"BASS_Free", "BASS_Init", "BASS_StreamCreateFile", "BASS_ChannelPlay"});
+    size_t freeAt = calls.size();
+    for (size_t i = 0; i < calls.size(); i++)
+        if (calls[i].name == "BASS_Free")
+            freeAt = i;
+    ASSERT_LT(freeAt + 1, calls.size()) << trace.Dump();
+    EXPECT_EQ(calls[freeAt + 1].name, "BASS_Init");
+    EXPECT_EQ(calls[freeAt + 1].args[0], std::to_string(card));
+    EXPECT_EQ(calls[freeAt + 1].result, "1") << trace.Dump();
+    // After the reopen the kit is loaded again and confirmed on the new device.
+    // The interrupted load finishes on the new device, then the switch's
+    // own reload runs; the music's streams in between are not ours.
+    std::vector<std::string> after;
+    for (size_t i = freeAt + 2; i < calls.size(); i++) {
+        if (calls[i].name == "BASS_ChannelPlay")
+            after.push_back("play=" + calls[i].result);
+        else if (calls[i].args[1].find("\\SND\\") != std::string::npos)
+            after.push_back(FileOf(calls[i].args[1]) + (calls[i].result == "0" ? "=0" : ""));
+    }
+    std::vector<std::string> one = {"a.wav=0", "h.WAV", "j.WAV", "k.WAV", "l.WAV", "m.WAV", "Finish.wav", "play=1"};
+    std::vector<std::string> want = one;
+    want.insert(want.end(), one.begin(), one.end());
+    EXPECT_EQ(after, want) << trace.Dump();
+    EXPECT_EQ(CurrentCardIndex, card);
+    EXPECT_EQ(MarkedCardCommand, CommandTable[card + 33]);
+    EXPECT_TRUE(GetMenuState(CardMenu.GetHandle(), CommandTable[card + 33], MF_BYCOMMAND) & MF_CHECKED);
+
+    // The same card again still reopens and reloads; the mark stays single.
+    Trace again;
+    Command(card + 33);
+    EXPECT_EQ(again.Calls({"BASS_Free"}).size(), 1u);
+    EXPECT_EQ(again.Calls({"BASS_ChannelPlay"}).size(), 1u);
+    int marked = 0;
+    for (int n = 1; n <= cards; n++)
+        marked += (GetMenuState(CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED) ? 1 : 0;
+    EXPECT_EQ(marked, 1);
+    BringMainToFront();
+    Trace hit;
+    Key('H', WM_KEYDOWN);
+    auto play = hit.Calls({"BASS_ChannelPlay"});
+    ASSERT_EQ(play.size(), 1u);
+    EXPECT_EQ(play[0].result, "1") << "handles of the reloaded kit are valid on the new device";
+}
+
+TEST_F(DrumPad, KitIdsFollowWithdrawalsAndStrayIdsDoNothing)
+{
+    Command(4);
+    Trace trace;
+    Command(33); // kit 30: no such kit
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, 102422 + 64, 0); // entry 64: routed nowhere
+    EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
+    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(KitNumberOfCommand(102428), 3);
+    EXPECT_EQ(KitCommandOfNumber(4), 102429);
+}
+
+// ---- start-up paths that end the process run in a child copy of this test ----
+
+std::string RunStartupChild(const std::string& progDir, DWORD* exitCode)
+{
+    std::string log = progDir + "child.log";
+    DeleteFileA(log.c_str());
+    char exe[MAX_PATH];
+    GetModuleFileNameA(NULL, exe, MAX_PATH);
+    // No backslash before the closing quote, where it would escape it.
+    std::string dir = progDir.substr(0, progDir.size() - 1);
+    std::string cmd = "\"" + std::string(exe) + "\" --discover-child \"" + dir + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return "<no child>";
+    WaitForSingleObject(pi.hProcess, 60000);
+    GetExitCodeProcess(pi.hProcess, exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return ReadFileBytes(log);
+}
+
+std::string FreshDir(const std::string& name)
+{
+    std::string dir = Root + name + "\\";
+    MakeDir(dir);
+    return dir;
+}
+
+TEST(DrumPadStart, EmptySndEndsWithItsMessage)
+{
+    std::string dir = FreshDir("empty_snd");
+    MakeDir(dir + "SND");
+    DWORD code = 99;
+    std::string log = RunStartupChild(dir, &code);
+    EXPECT_EQ(log, "BOX 出错啦！|程序检测到默认鼓源目录为空，即将停止运行，请填充默认鼓源目录！\n");
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(DrumPadStart, MissingSndEndsWithTheAllEmptyMessage)
+{
+    std::string dir = FreshDir("no_snd");
+    DWORD code = 99;
+    std::string log = RunStartupChild(dir, &code);
+    EXPECT_EQ(log, "BOX 错误！|程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！\n");
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(DrumPadStart, OnlyEmptyAndExcludedKitsEndAfterOneMessagePerEmptyKit)
+{
+    std::string dir = FreshDir("all_empty");
+    MakeDir(dir + "SND");
+    WriteFileBytes(dir + "SND\\Finish.wav", ToneWav(1000, 10));
+    MakeDir(dir + "SND\\a");
+    MakeDir(dir + "SND\\b");
+    MakeDir(dir + "SND\\full_已排除");
+    WriteFileBytes(dir + "SND\\full_已排除\\a.WAV", ToneWav(1000, 10));
+    DWORD code = 99;
+    std::string log = RunStartupChild(dir, &code);
+    std::string snd = dir + "SND\\";
+    EXPECT_EQ(log, "BOX 错误！|程序检测到您位于" + snd + "a的目录是空的，已经跳过检测这个鼓源\n"
+                   "BOX 错误！|程序检测到您位于" + snd + "b的目录是空的，已经跳过检测这个鼓源\n"
+                   "BOX 错误！|程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！\n");
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(DrumPadStart, KitsPastTheThirtiethGetNoItemAndNoIndex)
+{
+    std::string dir = FreshDir("many_kits");
+    MakeDir(dir + "SND");
+    for (int i = 1; i <= 33; i++) {
+        char name[16];
+        std::snprintf(name, sizeof name, "k%02d", i);
+        MakeDir(dir + "SND\\" + name);
+        WriteFileBytes(dir + "SND\\" + name + "\\a.WAV", ToneWav(1000, 10));
+    }
+    DWORD code = 99;
+    std::string log = RunStartupChild(dir, &code);
+    std::string want = "KITS 30\n";
+    for (int i = 1; i <= 30; i++) {
+        char line[64];
+        std::snprintf(line, sizeof line, "ITEM k%02d(&%d) %d\n", i, i, 102425 + i);
+        want += line;
+    }
+    EXPECT_EQ(log, want);
+    EXPECT_EQ(code, 7u);
+}
+
+BOOL CALLBACK FindOwnBox(HWND w, LPARAM p)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[16] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (pid == GetCurrentProcessId() && !strcmp(cls, "#32770") && IsWindowVisible(w)) {
+        *(HWND*)p = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The child: start-up's kit steps with every box logged, then answered.
+int DiscoverChild(const std::string& progDir)
+{
+    static std::string log = progDir + "child.log";
+    auto append = [](const std::string& line) {
+        HANDLE f = CreateFileA(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
+        DWORD n = 0;
+        WriteFile(f, line.data(), (DWORD)line.size(), &n, NULL);
+        CloseHandle(f);
+    };
+    ProgramDir = progDir;
+    StartWindowFramework();
+    FillCommandTable();
+    CreateMainWindow();
+    BuildMenus();
+    std::thread([append] {
+        std::set<HWND> done;
+        for (;;) {
+            HWND box = NULL;
+            EnumWindows(FindOwnBox, (LPARAM)&box);
+            if (box && !done.count(box)) {
+                done.insert(box);
+                char caption[256] = {}, text[2048] = {};
+                GetWindowTextA(box, caption, sizeof caption);
+                GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
+                append(std::string("BOX ") + caption + "|" + text + "\n");
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            }
+            Sleep(20);
+        }
+    }).detach();
+    CheckKitFolder();
+    DiscoverKits();
+    append("KITS " + std::to_string(KitList.size()) + "\n");
+    for (int i = 1; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
+        append("ITEM " + KitMenu.GetItemText(i, true) + " " + std::to_string(GetMenuItemID(KitMenu.GetHandle(), i)) +
+               "\n");
+    return 7;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && std::string(argv[1]) == "--discover-child")
+        return DiscoverChild(std::string(argv[2]) + "\\");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
