@@ -87,23 +87,22 @@ def envelope(samples, window=64):
 
 
 def onsets(samples, threshold=0.05, window=64, min_gap=0.05, rate=RATE):
-    """Sample positions where the level rises above threshold after at least
-    min_gap seconds below half of it."""
+    """Sample positions where the level rises to threshold after at least
+    min_gap seconds below half of it (hysteresis, so fades do not count twice)."""
     env = envelope(samples, window)
     quiet_blocks = max(1, int(min_gap * rate / window))
-    found, quiet = [], quiet_blocks
+    found, sounding, quiet = [], False, 0
     for i, level in enumerate(env):
-        if level >= threshold and quiet >= quiet_blocks:
-            # Refine to the first sample of the block above the threshold.
-            start = i * window
-            for j in range(start, start + window):
-                if abs(samples[j]) >= threshold:
-                    start = j
-                    break
-            found.append(start)
-            quiet = 0
+        if not sounding:
+            if level >= threshold:
+                # Refine to the first sample of the block at the threshold.
+                start = i * window
+                start = next((j for j in range(start, start + window) if abs(samples[j]) >= threshold), start)
+                found.append(start)
+                sounding, quiet = True, 0
         elif level < threshold / 2:
             quiet += 1
+            sounding = quiet < quiet_blocks
         else:
             quiet = 0
     return found
@@ -150,14 +149,24 @@ def match(recording, reference, near=None, search=0.05, skip=0.01, length=0.05, 
         raise ValueError("reference too short for the excerpt")
     excerpt_energy = sum(s * s for s in excerpt)
     candidates = [near] if near is not None else onsets(recording, rate=rate)
-    best = (0.0, None)
     radius = int(search * rate)
+    results = []
     for c in candidates:
+        # A periodic sound matches equally well one period later: among equal
+        # scores the lag nearest to the expected place wins.
+        expected = c + offset
+
+        def key(sp):
+            return round(sp[0], 3), -abs(sp[1] - expected)
+
+        lo, hi = max(0, expected - radius), expected + radius
         # Coarse pass every 4 samples, then refine around the best lag.
-        lo, hi = max(0, c + offset - radius), c + offset + radius
-        coarse = max(((_ncc_at(recording, excerpt, p, excerpt_energy), p) for p in range(lo, hi, 4)), default=(0.0, lo))
-        for p in range(max(0, coarse[1] - 4), coarse[1] + 5):
-            score = _ncc_at(recording, excerpt, p, excerpt_energy)
-            if score > best[0]:
-                best = (score, p - offset)
-    return best
+        coarse = max(((_ncc_at(recording, excerpt, p, excerpt_energy), p) for p in range(lo, hi, 4)),
+                     key=key, default=(0.0, lo))
+        fine = max(((_ncc_at(recording, excerpt, p, excerpt_energy), p)
+                    for p in range(max(0, coarse[1] - 4), coarse[1] + 5)), key=key)
+        results.append((key(fine), fine[0], fine[1] - offset))
+    if not results:
+        return 0.0, None
+    _, score, at = max(results)
+    return score, at

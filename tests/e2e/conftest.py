@@ -361,8 +361,14 @@ class ProgramDir:
 
 @pytest.fixture
 def make_progdir(build, demo_snd, tmp_path):
-    """make_progdir(name="prog", kits=True, bass=True, readme=True) -> ProgramDir."""
-    def make(name="prog", kits=True, bass=True, readme=True):
+    """make_progdir(name=None, kits=True, bass=True, readme=True) -> ProgramDir;
+    without a name the folders are prog, prog2, prog3 ..."""
+    def make(name=None, kits=True, bass=True, readme=True):
+        n = 1
+        while name is None:
+            candidate = "prog" if n == 1 else "prog%d" % n
+            name = None if (tmp_path / candidate).exists() else candidate
+            n += 1
         d = tmp_path / name
         d.mkdir(parents=True)
         shutil.copy2(BIN / "YXYT.exe", d / "YXYT.exe")
@@ -561,32 +567,65 @@ def app(session, probe, server, progdir, tmp_path):
 # ---------------------------------------------------------------- recording
 
 class Recorder:
+    """Records the null sink's monitor. The null sink renders only while
+    something plays into it, so a stream of silence keeps it running: the
+    recording then runs in real time and the gaps between sounds survive."""
+
+    FORMAT = ["--raw", "--format=s16le", "--rate=44100", "--channels=2"]
+
     def __init__(self, session, path):
         self.session = session
         self.path = path
         self.proc = None
+        self.silence = None
 
     def start(self):
         """Starts recording; returns once sound data flows into the file."""
         sink = self.session.vars.get("YXYT_SINK", "yxyt_sink")
+        self.silence = subprocess.Popen(["pacat", "--playback", "-d", sink, "--latency-msec=5", *self.FORMAT],
+                                        stdin=open("/dev/zero", "rb"),
+                                        env=self.session.env)
         self.file = open(self.path, "wb")
-        self.proc = subprocess.Popen(["parec", "-d", sink + ".monitor", "--latency-msec=5", "--raw", "--format=s16le",
-                                      "--rate=44100", "--channels=2"], stdout=self.file, env=self.session.env)
+        self.proc = subprocess.Popen(["parec", "-d", sink + ".monitor", "--latency-msec=5", *self.FORMAT],
+                                     stdout=self.file, env=self.session.env)
         for _ in deadline_loop(10, "parec to deliver data"):
             if self.path.stat().st_size > 0:
                 return self
             if self.proc.poll() is not None:
                 pytest.fail("parec ended with %s" % self.proc.returncode)
 
+    def seconds(self):
+        """Length of the recording so far."""
+        return self.path.stat().st_size / 4 / audio_util.RATE
+
+    def wait_length(self, seconds, timeout=30):
+        """Waits until the recording holds `seconds` more than now."""
+        target = self.seconds() + seconds
+        for _ in deadline_loop(timeout, "%.2f s more recording" % seconds):
+            if self.seconds() >= target:
+                return
+
+    def wait_silence(self, seconds=0.3, level=0.002, timeout=30):
+        """Waits until the last `seconds` of the recording stay below `level`
+        (e.g. the start-up sound has ended); returns the recording's length
+        in samples at that point."""
+        quiet_needed = int(seconds * audio_util.RATE)
+        for _ in deadline_loop(timeout, "%.2f s of silence in the recording" % seconds):
+            samples = audio_util.read_s16le(self.path)
+            tail = samples[-quiet_needed:]
+            if len(tail) == quiet_needed and audio_util.peak(tail) < level:
+                return len(samples)
+
     def stop(self):
         """Stops recording; returns the recording as mono floats."""
-        if self.proc and self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGINT)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        for p, sig in ((self.proc, signal.SIGINT), (self.silence, signal.SIGTERM)):
+            if p and p.poll() is None:
+                p.send_signal(sig)
+                try:
+                    p.wait(10)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
         self.file.close()
         return audio_util.read_s16le(self.path)
 
@@ -595,6 +634,7 @@ class Recorder:
 def recorder(session, tmp_path):
     r = Recorder(session, tmp_path / "recording.raw")
     yield r
-    if r.proc and r.proc.poll() is None:
-        r.proc.kill()
-        r.proc.wait()
+    for p in (r.proc, r.silence):
+        if p and p.poll() is None:
+            p.kill()
+            p.wait()

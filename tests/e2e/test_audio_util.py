@@ -45,6 +45,26 @@ def test_onsets_are_found_where_sox_put_them(tmp_path):
 
 
 @needs_sox
+def test_faded_sounds_count_once_each(tmp_path):
+    # Fades of 10 ms pass slowly through the threshold band; each sound must
+    # still give exactly one onset.
+    parts = []
+    for i, start in enumerate((0.05, 0.5)):
+        p = tmp_path / ("f%d.wav" % i)
+        sox("-n", "-r", RATE, "-c", 1, "-b", 16, p, "synth", 0.2, "sine", 440 + 220 * i, "fade", "t", 0.01, 0.2, 0.01,
+            "vol", 0.5, "pad", start, 0)
+        parts.append(p)
+    mix = tmp_path / "mix.wav"
+    sox("-m", *parts, mix, "pad", 0, 0.1)
+    found = audio_util.onsets(audio_util.read_wav(mix)[1])
+    assert len(found) == 2
+    # A linear fade to 0.5 passes the 0.05 threshold a tenth of the way in,
+    # at the next crest of the sine.
+    for got, start in zip(found, (0.05, 0.5)):
+        assert start + 0.001 <= got / RATE <= start + 0.003
+
+
+@needs_sox
 def test_match_finds_the_reference_and_rejects_another_sound(tmp_path):
     ref = tmp_path / "ref.wav"
     other = tmp_path / "other.wav"
@@ -83,3 +103,33 @@ def test_recorder_captures_what_the_sink_plays(session, recorder, tmp_path):
     score, at = audio_util.match(recording, audio_util.read_wav(ref)[1])
     assert score > 0.95, "best correlation %.3f" % score
     assert at is not None and at >= 0
+
+
+def test_a_typed_key_is_recorded_as_its_sample(app, make_progdir, recorder):
+    """The whole chain the sound tests rely on: xdotool key, the program's
+    keyboard hook, the audio library, Wine, the null sink, parec."""
+    d = make_progdir(kits=False)
+    d.snd.mkdir()
+    kit = d.kit("tones", tones={"a": 440, "s": 660})
+    audio_util.write_tone(d.snd / "Finish.wav", 1760, 0.1)
+    a = app(d)
+    a.wait_label()
+    recorder.start()
+    # The start-up sound plays first; record the hits after it.
+    start = recorder.wait_silence()
+    played = len(a.trace_lines())
+    a.keys("a")
+    a.wait_trace(r"BASS_ChannelPlay", after=played)
+    recorder.wait_length(0.4)
+    a.keys("s")
+    a.wait_trace(r"BASS_ChannelPlay", count=2, after=played)
+    recorder.wait_length(0.4)
+    recording = recorder.stop()[start:]
+    hits = audio_util.onsets(recording)
+    assert len(hits) == 2, hits
+    for letter, hit in zip("as", hits):
+        score, at = audio_util.match(recording, audio_util.read_wav(kit / (letter + ".WAV"))[1], near=hit)
+        assert score > 0.9, "%s.WAV matched only %.3f" % (letter, score)
+    # Each recorded hit is its own sample, not the other one.
+    wrong, _ = audio_util.match(recording, audio_util.read_wav(kit / "s.WAV")[1], near=hits[0])
+    assert wrong < 0.5
