@@ -62,6 +62,10 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         OnMusicEnd((DWORD)wParam);
         return 0;
     }
+    if (message == WM_MUSIC_KEY) {
+        OnMusicKey((DWORD)wParam);
+        return 0;
+    }
     if (message != WM_COMMAND)
         return 0;
     int32_t id = ReceivedCommandId(wParam, lParam);

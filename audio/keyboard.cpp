@@ -65,7 +65,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
             CurrentKitIndex = CurrentKitIndex + 1;
             SelectKitByIndex(CurrentKitIndex);
         } else if (vk == VK_INSERT) {
-            OpenMusic();
+            DeferMusicKey(vk);
         }
     }
     if (message == WM_KEYDOWN) {
@@ -79,12 +79,8 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
             SeekMusic(0);
         else if (vk == VK_F4)
             SeekMusic(1);
-        else if (vk >= '1' && vk <= '9')
-            PressMusicSlot((int)(vk - '0'));
-        else if (vk == '0')
-            PressMusicSlot(10);
-        else if (vk == VK_F5)
-            AskClearMusicSlots();
+        else if ((vk >= '0' && vk <= '9') || vk == VK_F5)
+            DeferMusicKey(vk);
         else if (vk == VK_F6)
             StopMusicSlots();
     }

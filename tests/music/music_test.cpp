@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "audio/bass_api.h"
 #include "audio/engine.h"
+#include "audio/keyboard.h"
 #include "music/music.h"
 #include "tests/music/ui_driver.h"
 
@@ -461,6 +462,27 @@ TEST_F(MusicTest, CardSwitchKeepsPausedPausedAndPlayingPlayingAtTheirPositions)
     SwitchSoundCard(CommandTable[34], 1);
     EXPECT_EQ(MainTrack.playState, kMusicPaused);
     EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u);
+}
+
+TEST_F(MusicTest, DialogKeysOpenTheirDialogOnlyAfterTheHookHasReturned)
+{
+    HWND main = MainWindow.GetHandle();
+    SetForegroundWindow(main);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
+    UiDriver ui;
+    for (DWORD vk : {(DWORD)VK_INSERT, (DWORD)'7'}) {
+        size_t before = ui.Seen().size();
+        ui.QueueFile("");
+        KBDLLHOOKSTRUCT key = {};
+        key.vkCode = vk;
+        WPARAM message = vk == VK_INSERT ? WM_KEYUP : WM_KEYDOWN;
+        // The hook swallows the key and returns at once, with no dialog open.
+        EXPECT_EQ(KeyboardHookProc(HC_ACTION, message, (LPARAM)&key), (LRESULT)main) << vk;
+        EXPECT_EQ(ui.Seen().size(), before) << vk;
+        ASSERT_TRUE(ui.WaitFor(before + 1)) << vk;
+        EXPECT_EQ(ui.Seen().back().caption, "请选择您要播放的文件");
+        SetForegroundWindow(main);
+    }
 }
 
 } // namespace
