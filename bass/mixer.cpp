@@ -32,8 +32,22 @@ void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs)
 
 void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
 {
-    float reduction = limiter.Reduction;
+    const size_t n = frames * 2;
     const float ceiling = limiter.Ceiling;
+    float blockPeak = 0.0f;
+    bool nan = false;
+    for (size_t i = 0; i < n; i++) {
+        float a = std::fabs(buffer[i]);
+        nan |= a != a;
+        blockPeak = a > blockPeak ? a : blockPeak;
+    }
+    // A NaN from a broken source becomes silence rather than a full-scale spike.
+    if (nan)
+        for (size_t i = 0; i < n; i++)
+            buffer[i] = buffer[i] == buffer[i] ? buffer[i] : 0.0f;
+    float reduction = limiter.Reduction;
+    if (reduction == 0.0f && blockPeak <= ceiling)
+        return;
     for (size_t i = 0; i < frames; i++) {
         float* f = buffer + 2 * i;
         if (reduction > 0.0f) {
@@ -42,19 +56,15 @@ void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
             if (reduction < 1e-6f)
                 reduction = 0.0f;
         }
-        float peak = std::fmax(std::fabs(f[0]), std::fabs(f[1]));
+        float l = std::fabs(f[0]), r = std::fabs(f[1]);
+        float peak = l > r ? l : r;
         if (peak * (1.0f - reduction) > ceiling)
             reduction = 1.0f - ceiling / peak;
-        if (reduction > 0.0f) {
-            float gain = 1.0f - reduction;
-            f[0] *= gain;
-            f[1] *= gain;
-        }
-        // Rounding of the product may still land a hair above the ceiling;
-        // NaN from a broken source becomes silence rather than a full-scale spike.
+        float gain = 1.0f - reduction;
+        // Rounding of the product may still land a hair above the ceiling.
         for (int c = 0; c < 2; c++) {
-            if (!(f[c] <= ceiling && f[c] >= -ceiling))
-                f[c] = std::isnan(f[c]) ? 0.0f : std::copysign(ceiling, f[c]);
+            float v = f[c] * gain;
+            f[c] = v > ceiling ? ceiling : v < -ceiling ? -ceiling : v;
         }
     }
     limiter.Reduction = reduction;

@@ -23,7 +23,7 @@ OutputFormat* Format = nullptr;
 WORD Channels = 2;
 enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
 bool Running = false;
-uint32_t DefaultFrames = 0;
+bool LowLatency = false;
 
 template <class T> void Release(T*& p)
 {
@@ -68,19 +68,19 @@ bool InitializeClient(WAVEFORMATEX* wfx)
         client3->Release();
         if (SUCCEEDED(hr) && minimum) {
             Format->PeriodFrames = minimum;
-            DefaultFrames = 0;
             Format->Api = "IAudioClient3";
+            LowLatency = true;
             return true;
         }
     }
+    // Without IAudioClient3 a shared stream runs at the engine's default
+    // period whatever we ask; the smallest buffer is asked for and read back.
     REFERENCE_TIME defPeriod = 0, minPeriod = 0;
     Client->GetDevicePeriod(&defPeriod, &minPeriod);
-    for (REFERENCE_TIME period : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
-        if (SUCCEEDED(Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, period, 0, wfx,
+    for (REFERENCE_TIME duration : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
+        if (SUCCEEDED(Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx,
                                          nullptr))) {
-            REFERENCE_TIME p = period ? period : defPeriod;
-            Format->PeriodFrames = (uint32_t)((p * wfx->nSamplesPerSec + 5000000) / 10000000);
-            DefaultFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
+            Format->PeriodFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
             Format->Api = "IAudioClient";
             return true;
         }
@@ -92,6 +92,7 @@ void WasapiClose();
 
 bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
 {
+    LowLatency = false;
     Format = format;
     Stop = stopEvent;
     IMMDeviceEnumerator* enumerator = nullptr;
@@ -117,10 +118,11 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     Client->GetStreamLatency(&latency);
     format->BufferFrames = bufferFrames;
     format->LatencyMs = latency / 10000.0;
-    // Two periods ahead: one being played, one ready. Where only the
-    // classic period is negotiated, engines that feed the sound server in
-    // default-period chunks (Wine's) drop out below one default period.
-    format->TargetFrames = std::min<uint32_t>(bufferFrames, std::max(2 * format->PeriodFrames, DefaultFrames));
+    // The engine takes whole periods at its wake-up and we refill at once
+    // after it: one period ahead at the classic 10 ms period (measured clean
+    // under Wine, where a fill that is not a whole number of periods drops
+    // out), two at the short periods of IAudioClient3.
+    format->TargetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->PeriodFrames);
     DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!DeviceEvent || FAILED(Client->SetEventHandle(DeviceEvent)))
         goto done;

@@ -131,3 +131,15 @@ TEST(Pcm16, RoundsAndSaturatesWithoutWrapAround)
     for (int i = 0; i < 10; i++)
         EXPECT_EQ(out[i], expected[i]) << "sample " << i;
 }
+
+TEST(Limiter, TurnsNaNIntoSilenceNotAFullScaleSpike)
+{
+    Limiter lim;
+    LimiterSetup(lim, 44100);
+    float b[] = {0.5f, std::numeric_limits<float>::quiet_NaN(), 3.0f, -3.0f};
+    LimiterProcess(lim, b, 2);
+    EXPECT_EQ(b[1], 0.0f);
+    EXPECT_EQ(b[0], 0.5f);
+    EXPECT_LE(std::fabs(b[2]), 1.0f);
+    EXPECT_LE(std::fabs(b[3]), 1.0f);
+}
