@@ -135,7 +135,7 @@ class Probe:
 
     def run(self, *args, check=True, timeout=60):
         """All JSON lines of one probe command, and its exit code."""
-        # Files, not pipes: Wine's helper processes started by this call
+        # Files, not pipes: Wine's service processes started by this call
         # inherit its output and would hold a pipe open after it ends.
         with tempfile.TemporaryFile() as out_f, tempfile.TemporaryFile() as err_f:
             r = self.session.wine(self.exe, *args, stdout=out_f, stderr=err_f, timeout=timeout)
