@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Start-up time of YXYT.exe to its visible main window under Wine, with the
+update server up, refusing connections, and accepting but never answering.
+
+Usage: YXYT_BUILD=<cross build> tools/bench/startup_online.py [runs]
+
+Prints the median time to the window per case and its ratio to the first
+case; with a dead server the program first shows the "server unreachable"
+box, which is answered at once (the time it appeared is printed too).
+"""
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import json
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+from conftest import UpdateServer, fill_default_server, read_session_env, readme_bytes  # noqa: E402
+
+BUILD = Path(os.environ.get("YXYT_BUILD") or ROOT / "build" / "test").resolve()
+BIN = BUILD / "bin"
+UNREACHABLE = "出错啦！"
+
+
+class SilentServer:
+    """Accepts every connection and never answers."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(64)
+        self.url = "http://127.0.0.1:%d" % self.sock.getsockname()[1]
+        self.held = []
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                self.held.append(self.sock.accept()[0])
+            except OSError:
+                return
+
+    def close(self):
+        self.sock.close()
+        for c in self.held:
+            c.close()
+
+
+def refused_url():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return "http://127.0.0.1:%d" % port
+
+
+class Probe:
+    """probe.exe in serve mode: one command per line, answers as JSON lines."""
+
+    def __init__(self, env):
+        self.proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "probe.exe"), "serve"],
+                                     env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def call(self, *args):
+        line = " ".join('"%s"' % a if " " in a else a for a in args) + "\n"
+        self.proc.stdin.write(line.encode("utf-8"))
+        self.proc.stdin.flush()
+        lines = []
+        while True:
+            out = self.proc.stdout.readline()
+            if not out:
+                raise RuntimeError("probe ended")
+            out = out.decode("utf-8", "replace").strip()
+            if not out.startswith("{"):
+                continue
+            obj = json.loads(out)
+            if "done" in obj:
+                return obj["done"], lines
+            lines.append(obj)
+
+    def close(self):
+        self.proc.stdin.write(b"quit\n")
+        self.proc.stdin.flush()
+        self.proc.wait(30)
+
+
+def make_progdir(base):
+    d = base / "prog"
+    d.mkdir()
+    shutil.copy2(BIN / "YXYT.exe", d)
+    shutil.copy2(BIN / "bass.dll", d)
+    subprocess.run(["python3", str(ROOT / "tools" / "gen_kits.py"), str(d / "SND")], check=True,
+                   stdout=subprocess.DEVNULL)
+    (d / "ReadMe.txt").write_bytes(readme_bytes())
+    return d
+
+
+def one_start(env, probe, progdir, url, expect_box):
+    t0 = time.monotonic()
+    proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(progdir / "YXYT.exe")], cwd=str(progdir),
+                            env=dict(env, YXYT_SERVER=url), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    box_at = answered_at = None
+    try:
+        if expect_box:
+            rc, _ = probe.call("wait-box", "--caption", UNREACHABLE, "--timeout", "120000")
+            box_at = time.monotonic() - t0
+            if rc != 0:
+                raise RuntimeError("no unreachable-server box")
+            probe.call("answer", "--caption", UNREACHABLE, "IDOK", "--timeout", "10000")
+            answered_at = time.monotonic() - t0
+        rc, wins = probe.call("wait-window", "--class", "YXYT", "--visible", "--timeout", "120000")
+        window_at = time.monotonic() - t0
+        if rc != 0 or not wins:
+            raise RuntimeError("no main window")
+        return box_at, answered_at, window_at, wins[0]["hwnd"]
+    finally:
+        proc.kill()
+        proc.wait(30)
+
+
+def main():
+    runs = int(sys.argv[1]) if len(sys.argv) > 1 else 3
+    for name in ("YXYT.exe", "bass.dll", "probe.exe"):
+        if not (BIN / name).exists():
+            sys.exit("not built: %s" % (BIN / name))
+    env = dict(os.environ, YXYT_BUILD=str(BUILD))
+    subprocess.run([str(ROOT / "tools" / "session.sh"), "start"], env=env, check=True, stdout=subprocess.DEVNULL)
+    env.update(read_session_env(BUILD))
+    env["LANG"] = "zh_CN.UTF-8"
+    env.pop("LC_ALL", None)
+
+    work = Path(tempfile.mkdtemp(prefix="yxyt-bench-"))
+    www = work / "www"
+    www.mkdir()
+    fill_default_server(www)
+    up = UpdateServer(www)
+    up.thread.start()
+    silent = SilentServer()
+    cases = [("server up", up.url, False), ("connection refused", refused_url(), True),
+             ("never answers", silent.url, True)]
+    probe = Probe(env)
+    probe.call("codepage")
+    progdir = make_progdir(work)
+    times = {c[0]: [] for c in cases}
+    boxes = {c[0]: [] for c in cases}
+    answers = {c[0]: [] for c in cases}
+    try:
+        one_start(env, probe, progdir, up.url, False)  # warm-up: Wine's caches
+        for _ in range(runs):
+            for name, url, box in cases:
+                box_at, answered_at, window_at, hwnd = one_start(env, probe, progdir, url, box)
+                probe.call("wait-gone", str(hwnd), "--timeout", "30000")
+                times[name].append(window_at)
+                if box_at is not None:
+                    boxes[name].append(box_at)
+                    answers[name].append(answered_at)
+    finally:
+        probe.close()
+        up.close()
+        silent.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+    base = statistics.median(times[cases[0][0]])
+    print("start-up to visible main window, median of %d runs (Wine, %s)" % (runs, BUILD.name))
+    # "own" leaves out the time the box was open (the probe pressing OK).
+    print("%-20s %10s %8s %14s %14s %8s %10s" % ("case", "window s", "ratio", "error box s", "box closed s",
+                                                "own s", "own ratio"))
+    for name, _, _ in cases:
+        m = statistics.median(times[name])
+        b = "%.2f" % statistics.median(boxes[name]) if boxes[name] else "-"
+        c = "%.2f" % statistics.median(answers[name]) if answers[name] else "-"
+        own = statistics.median([w - (a - b) if b is not None else w for w, b, a in
+                                 zip(times[name], boxes[name] or [None] * runs, answers[name] or [0] * runs)])
+        print("%-20s %10.2f %8.2f %14s %14s %8.2f %10.2f" % (name, m, m / base, b, c, own, own / base))
+    print("all runs:", {k: ["%.2f" % t for t in v] for k, v in times.items()})
+
+
+if __name__ == "__main__":
+    main()
