@@ -1,4 +1,4 @@
-"""Helpers for the music and shell tests: stereo test tones, the open-file
+"""Support for the music and shell tests: stereo test tones, the open-file
 dialog driven with xdotool, and reading the audio library's trace."""
 import math
 import re

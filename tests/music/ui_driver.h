@@ -2,7 +2,7 @@
 // Plays the user for in-process tests: a thread that waits for this
 // process's dialogs and answers them. Open-file dialogs get the next queued
 // path typed into their name field (an empty path cancels); message boxes
-// get the current button pressed. Also small helpers to lay out WAV files
+// get the current button pressed. Also small functions to lay out WAV files
 // and read the audio library's trace.
 #include <windows.h>
 
