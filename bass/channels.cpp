@@ -427,7 +427,7 @@ static void MixVoice(Voice& v, float* out, size_t frames)
         const MemorySource& m = static_cast<const MemorySource&>(*v.Audio);
         uint64_t total = m.Frames();
         size_t n = v.DevPos < total ? (size_t)std::min<uint64_t>(frames, total - v.DevPos) : 0;
-        MixAdd(out, m.Pcm.data() + v.DevPos * 2, n, v.Gain);
+        MixAdd(out, m.Pcm.get() + v.DevPos * 2, n, v.Gain);
         v.Mixed = n;
         v.Ended = v.DevPos + n >= total;
         return;

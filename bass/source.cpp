@@ -29,21 +29,21 @@ std::shared_ptr<MemorySource> LoadMemorySource(Decoder& decoder, uint32_t device
 {
     auto src = std::make_shared<MemorySource>();
     Describe(*src, decoder, deviceRate);
-    std::vector<float> pcm(src->FileFrames * 2);
-    size_t got = decoder.Read(pcm.data(), src->FileFrames);
-    pcm.resize(got * 2);
+    std::unique_ptr<float[]> pcm(new float[src->FileFrames * 2]);
+    size_t got = decoder.Read(pcm.get(), src->FileFrames);
     src->FileFrames = got;
     if (src->FileRate == deviceRate || got == 0) {
         src->Pcm = std::move(pcm);
+        src->PcmFrames = got;
         return src;
     }
     Resampler rs;
     rs.Configure(src->FileRate, deviceRate);
     size_t outCap = (size_t)((uint64_t)got * deviceRate / src->FileRate) + 16;
-    src->Pcm.resize(outCap * 2);
+    src->Pcm.reset(new float[outCap * 2]);
     size_t used = 0, made = 0;
-    rs.Process(pcm.data(), got, &used, src->Pcm.data(), outCap, &made);
-    src->Pcm.resize(made * 2);
+    rs.Process(pcm.get(), got, &used, src->Pcm.get(), outCap, &made);
+    src->PcmFrames = made;
     return src;
 }
 

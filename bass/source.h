@@ -26,8 +26,11 @@ struct Source {
 };
 
 struct MemorySource : Source {
-    std::vector<float> Pcm;  // stereo frames at the device rate
-    uint64_t Frames() const { return Pcm.size() / 2; }
+    // Stereo frames at the device rate; not value-initialised, as every
+    // frame is written by the decoder before use.
+    std::unique_ptr<float[]> Pcm;
+    uint64_t PcmFrames = 0;
+    uint64_t Frames() const { return PcmFrames; }
 };
 
 struct StreamBlock {
