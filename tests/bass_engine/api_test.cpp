@@ -1,5 +1,5 @@
 // bass.dll in-process, loaded by full path and plain names as the program
-// does, playing into the session's sound server.
+// does, playing into the test sound server.
 #include <gtest/gtest.h>
 
 #include <atomic>
