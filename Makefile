@@ -1,8 +1,9 @@
 # make run    build and run the program under Wine (tools/run.sh)
 # make test   every test stage (tools/test.sh); the last line counts the results
 # make build  the Windows build in build/run
+# make dist   the zip a Windows user downloads: build/dist/YXYT-<version>.zip
 # make clean  remove all build folders
-.PHONY: run test build clean
+.PHONY: run test build dist clean
 
 run:
 	tools/run.sh
@@ -13,6 +14,9 @@ test:
 build:
 	cmake -S . -B build/run -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build build/run -j2
+
+dist:
+	tools/package.sh
 
 clean:
 	-tools/session.sh stop 2>/dev/null

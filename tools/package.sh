@@ -1,0 +1,80 @@
+#!/bin/bash
+# Builds the Windows release and packs what a user downloads:
+#   build/dist/YXYT-<version>.zip holding one folder 逸响乐台/ with
+#   YXYT.exe, bass.dll, SND/ (two demo kits and Finish.wav), ReadMe.txt and
+#   LICENSE.txt. Nothing else has to be installed on Windows.
+#   YXYT_BUILD   cross build folder (default build/dist)
+#   YXYT_DIST    folder the zip is written to (default build/dist)
+#   YXYT_JOBS    parallel build jobs (default 2)
+# Prints the zip's path as its last line.
+#
+# Names inside the zip are GBK without the UTF-8 flag, each with an Info-ZIP
+# Unicode Path field (0x7075) carrying the UTF-8 name: Explorer's built-in
+# unzip decodes flagless names with the OEM code page, which is GBK on the
+# Chinese Windows the program needs anyway (it opens the kits' Chinese folder
+# names through ANSI calls); 7-Zip and Info-ZIP unzip read the UTF-8 field.
+set -eu
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD="${YXYT_BUILD:-$ROOT/build/dist}"
+OUT="${YXYT_DIST:-$ROOT/build/dist}"
+VERSION=$(sed -n 's/.*kOwnVersion = "\([0-9.]*\)".*/\1/p' "$ROOT/app/app.h")
+[ -n "$VERSION" ] || { echo "no kOwnVersion in app/app.h" >&2; exit 1; }
+FOLDER=逸响乐台
+ZIP="$OUT/YXYT-$VERSION.zip"
+
+mkdir -p "$BUILD" "$OUT"
+{
+    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release &&
+        cmake --build "$BUILD" -j"${YXYT_JOBS:-2}" --target YXYT bass
+} >"$BUILD/package-build.log" 2>&1 || { tail -n 30 "$BUILD/package-build.log" >&2; exit 1; }
+
+STAGE=$(mktemp -d "$OUT/stage.XXXXXX")
+trap 'rm -rf "$STAGE"' EXIT
+DIR="$STAGE/$FOLDER"
+mkdir -p "$DIR"
+cp "$BUILD/bin/YXYT.exe" "$BUILD/bin/bass.dll" "$DIR/"
+python3 "$ROOT/tools/gen_kits.py" "$DIR/SND" >/dev/null
+# Notepad and the program read text files in the system code page: GBK, CR LF.
+for pair in "assets/ReadMe.txt:ReadMe.txt" "LICENSE:LICENSE.txt"; do
+    tr -d '\r' <"$ROOT/${pair%%:*}" | sed 's/$/\r/' | iconv -f UTF-8 -t GBK >"$DIR/${pair##*:}"
+done
+
+# Every entry gets the last commit's time, so the same sources give the same zip.
+STAMP=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)
+rm -f "$ZIP"
+python3 - "$STAGE" "$FOLDER" "$ZIP" "$STAMP" <<'PY'
+import os, struct, sys, time, zipfile, zlib
+
+stage, folder, out, stamp = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+when = time.localtime(stamp)[:6]
+
+
+class GbkInfo(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("gbk"), self.flag_bits & ~0x800
+
+
+def entry(name, is_dir):
+    info = GbkInfo(name, when)
+    info.create_system = 0  # MS-DOS: the name is in the OEM code page
+    info.external_attr = 0x10 if is_dir else 0x20
+    info.compress_type = zipfile.ZIP_STORED if is_dir else zipfile.ZIP_DEFLATED
+    raw = name.encode("gbk")
+    utf8 = name.encode("utf-8")
+    if raw != utf8:
+        body = b"\x01" + struct.pack("<I", zlib.crc32(raw)) + utf8
+        info.extra = struct.pack("<HH", 0x7075, len(body)) + body
+    return info
+
+
+with zipfile.ZipFile(out, "w") as z:
+    for top, dirs, files in os.walk(os.path.join(stage, folder)):
+        dirs.sort()
+        rel = os.path.relpath(top, stage).replace(os.sep, "/")
+        z.writestr(entry(rel + "/", True), b"")
+        for f in sorted(files):
+            with open(os.path.join(top, f), "rb") as src:
+                z.writestr(entry(rel + "/" + f, False), src.read())
+PY
+echo "$ZIP"
