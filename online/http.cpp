@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <memory>
+
 namespace {
 
 // wininet.dll is loaded at run time: the program starts even where it is missing.
@@ -58,9 +60,7 @@ void SetTimeouts(const WinInet& api, HINTERNET handle)
         api.setOption(handle, option, &ms, sizeof ms);
 }
 
-} // namespace
-
-FetchReply FetchUrl(const FetchRequest& request)
+FetchReply Exchange(const FetchRequest& request)
 {
     FetchReply reply;
     const WinInet& api = LoadWinInet();
@@ -127,6 +127,39 @@ FetchReply FetchUrl(const FetchRequest& request)
 
     reply.receivedCookies = CollectCookies(reply.receivedHeaders);
     return reply;
+}
+
+struct FetchJob {
+    FetchRequest request;
+    FetchReply reply;
+};
+
+DWORD WINAPI RunFetchJob(void* parameter)
+{
+    auto* held = static_cast<std::shared_ptr<FetchJob>*>(parameter);
+    (*held)->reply = Exchange((*held)->request);
+    delete held;
+    return 0;
+}
+
+} // namespace
+
+FetchReply FetchUrl(const FetchRequest& request)
+{
+    auto job = std::make_shared<FetchJob>();
+    job->request = request;
+    auto* held = new std::shared_ptr<FetchJob>(job);
+    HANDLE thread = CreateThread(NULL, 0, RunFetchJob, held, 0, NULL);
+    if (!thread) {
+        delete held;
+        return Exchange(request);
+    }
+    // The time-outs do not bound everything: under Wine a TLS handshake with
+    // a server that never answers waits forever. Past the deadline the
+    // exchange is left to end on its own thread and the caller gets nothing.
+    const bool done = WaitForSingleObject(thread, kFetchDeadlineMs) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return done ? std::move(job->reply) : FetchReply{};
 }
 
 std::string FetchText(const std::string& url)

@@ -23,6 +23,8 @@ struct FetchReply {
 
 // Bounds on every exchange so a silent server cannot hold up the caller.
 constexpr unsigned long kFetchTimeoutMs = 3000;
+// The whole exchange, for what the time-outs above do not cover.
+constexpr unsigned long kFetchDeadlineMs = 10000;
 constexpr size_t kFetchBodyCap = 1u << 20;
 
 FetchReply FetchUrl(const FetchRequest& request);

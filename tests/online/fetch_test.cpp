@@ -254,4 +254,21 @@ TEST_F(FetchTest, SilentServerAndRefusedConnectionGiveEmptyTextInBoundedTime)
     EXPECT_EQ(body, "");
 }
 
+TEST_F(FetchTest, HttpsUrlSpeaksTlsToTheGivenPort)
+{
+    // The plain server cannot finish a handshake, but what arrives on its
+    // port shows the secure flag: a TLS record (0x16 = handshake, version 3.x)
+    // instead of a request line. The handshake never completes; the fetch
+    // still returns, empty.
+    std::string body = "unset";
+    ASSERT_TRUE(FetchReturns("HTTPS://127.0.0.1:" + std::to_string(server.Port()) + "/Secure.txt", body, 30000));
+    EXPECT_EQ(body, "");
+    ASSERT_TRUE(server.WaitForRequests(1, 20000));
+    const std::string raw = server.Requests()[0].raw;
+    ASSERT_GE(raw.size(), 3u);
+    EXPECT_EQ(raw[0], '\x16');
+    EXPECT_EQ(raw[1], '\x03');
+    EXPECT_EQ(raw.find("GET "), std::string::npos);
+}
+
 } // namespace

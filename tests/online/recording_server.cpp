@@ -26,6 +26,12 @@ RecordingServer::~RecordingServer()
     SetEvent(stopEvent_);
     closesocket(listener_);
     acceptThread_.join();
+    {
+        // Wakes handlers still waiting for a client that never finishes.
+        std::lock_guard<std::mutex> hold(lock_);
+        for (SOCKET client : clients_)
+            shutdown(client, SD_BOTH);
+    }
     std::vector<std::thread> handlers;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -94,6 +100,7 @@ void RecordingServer::AcceptLoop()
         if (client == INVALID_SOCKET)
             return; // the listener was closed
         std::lock_guard<std::mutex> hold(lock_);
+        clients_.push_back(client);
         handlers_.emplace_back([this, client] { Handle(client); });
     }
 }
@@ -116,6 +123,9 @@ void RecordingServer::Handle(SOCKET client)
             }
         }
         if (headerEnd != std::string::npos && raw.size() >= wanted)
+            break;
+        // A TLS client waits for the server's hello: record what it sent.
+        if (!raw.empty() && raw[0] == '\x16')
             break;
         int got = recv(client, buffer, sizeof buffer, 0);
         if (got <= 0)
@@ -144,7 +154,7 @@ void RecordingServer::Handle(SOCKET client)
     }
     arrived_.notify_all();
 
-    if (response.silent) {
+    if (response.silent || raw.empty() || raw[0] == '\x16') {
         WaitForSingleObject(stopEvent_, INFINITE);
     } else {
         std::string reply = "HTTP/1.1 " + std::to_string(response.status) + " Canned\r\n" +

@@ -50,6 +50,7 @@ private:
     HANDLE stopEvent_ = NULL;
     std::thread acceptThread_;
     std::vector<std::thread> handlers_;
+    std::vector<SOCKET> clients_;
     std::mutex lock_;
     std::condition_variable arrived_;
     std::map<std::string, CannedResponse> routes_;
