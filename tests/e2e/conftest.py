@@ -567,9 +567,14 @@ def app(session, probe, server, progdir, tmp_path):
 # ---------------------------------------------------------------- recording
 
 class Recorder:
-    """Records the null sink's monitor. The null sink renders only while
-    something plays into it, so a stream of silence keeps it running: the
-    recording then runs in real time and the gaps between sounds survive."""
+    """Records the null sink's monitor with parec.
+
+    The null sink renders only while something plays into it: an idle sink
+    adds nothing to the recording, so gaps between sounds shrink. With
+    keep_running a stream of silence keeps it rendering in real time; but a
+    running sink rewinds when a new stream joins, which can drop or repeat a
+    few milliseconds at that moment, so whole-sound comparisons record
+    without it."""
 
     FORMAT = ["--raw", "--format=s16le", "--rate=44100", "--channels=2"]
 
@@ -579,20 +584,23 @@ class Recorder:
         self.proc = None
         self.silence = None
 
-    def start(self):
-        """Starts recording; returns once sound data flows into the file."""
+    def start(self, keep_running=False):
+        """Starts recording; returns once data flows."""
         sink = self.session.vars.get("YXYT_SINK", "yxyt_sink")
-        self.silence = subprocess.Popen(["pacat", "--playback", "-d", sink, "--latency-msec=5", *self.FORMAT],
-                                        stdin=open("/dev/zero", "rb"),
-                                        env=self.session.env)
+        if keep_running:
+            self.silence = subprocess.Popen(["pacat", "--playback", "-d", sink, "--latency-msec=5", *self.FORMAT],
+                                            stdin=open("/dev/zero", "rb"), env=self.session.env)
         self.file = open(self.path, "wb")
         self.proc = subprocess.Popen(["parec", "-d", sink + ".monitor", "--latency-msec=5", *self.FORMAT],
                                      stdout=self.file, env=self.session.env)
+        # The monitor delivers silence as soon as parec is connected; sound
+        # played before that would be missed.
         for _ in deadline_loop(10, "parec to deliver data"):
             if self.path.stat().st_size > 0:
-                return self
+                break
             if self.proc.poll() is not None:
                 pytest.fail("parec ended with %s" % self.proc.returncode)
+        return self
 
     def seconds(self):
         """Length of the recording so far."""
@@ -606,14 +614,21 @@ class Recorder:
                 return
 
     def wait_silence(self, seconds=0.3, level=0.002, timeout=30):
-        """Waits until the last `seconds` of the recording stay below `level`
-        (e.g. the start-up sound has ended); returns the recording's length
-        in samples at that point."""
+        """Waits until nothing audible plays (e.g. the start-up sound has
+        ended): the last `seconds` of the recording stay below `level`, or
+        the idle sink has delivered nothing for `seconds`. Returns the
+        recording's length in samples at that point."""
         quiet_needed = int(seconds * audio_util.RATE)
+        size, since = -1, time.monotonic()
         for _ in deadline_loop(timeout, "%.2f s of silence in the recording" % seconds):
+            now_size = self.path.stat().st_size
+            if now_size != size:
+                size, since = now_size, time.monotonic()
             samples = audio_util.read_s16le(self.path)
             tail = samples[-quiet_needed:]
             if len(tail) == quiet_needed and audio_util.peak(tail) < level:
+                return len(samples)
+            if time.monotonic() - since >= seconds and audio_util.peak(samples[-64:]) < level * 10:
                 return len(samples)
 
     def stop(self):
