@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Start-up time of YXYT.exe to its visible main window under Wine, with the
-update server up, refusing connections, and accepting but never answering.
+update server up, refusing connections, and accepting but never answering
+(plain and HTTPS).
 
 Usage: YXYT_BUILD=<cross build> tools/bench/startup_online.py [runs]
 
@@ -144,7 +145,8 @@ def main():
     up.thread.start()
     silent = SilentServer()
     cases = [("server up", up.url, False), ("connection refused", refused_url(), True),
-             ("never answers", silent.url, True)]
+             ("never answers", silent.url, True),
+             ("https, never answers", silent.url.replace("http://", "https://"), True)]
     probe = Probe(env)
     probe.call("codepage")
     progdir = make_progdir(work)
@@ -170,7 +172,7 @@ def main():
     base = statistics.median(times[cases[0][0]])
     print("start-up to visible main window, median of %d runs (Wine, %s)" % (runs, BUILD.name))
     # "own" leaves out the time the box was open (the probe pressing OK).
-    print("%-20s %10s %8s %14s %14s %8s %10s" % ("case", "window s", "ratio", "error box s", "box closed s",
+    print("%-22s %10s %8s %14s %14s %8s %10s" % ("case", "window s", "ratio", "error box s", "box closed s",
                                                 "own s", "own ratio"))
     for name, _, _ in cases:
         m = statistics.median(times[name])
@@ -178,7 +180,7 @@ def main():
         c = "%.2f" % statistics.median(answers[name]) if answers[name] else "-"
         own = statistics.median([w - (a - b) if b is not None else w for w, b, a in
                                  zip(times[name], boxes[name] or [None] * runs, answers[name] or [0] * runs)])
-        print("%-20s %10.2f %8.2f %14s %14s %8.2f %10.2f" % (name, m, m / base, b, c, own, own / base))
+        print("%-22s %10.2f %8.2f %14s %14s %8.2f %10.2f" % (name, m, m / base, b, c, own, own / base))
     print("all runs:", {k: ["%.2f" % t for t in v] for k, v in times.items()})
 
 
