@@ -57,6 +57,9 @@ protected:
         GetTempPathA(MAX_PATH, temp);
         ProgramDir = std::string(temp) + "yxyt_app_window_test\\";
         CreateDirectoryA(ProgramDir.c_str(), NULL);
+        // The title suffix is fetched while the window is created: from a
+        // port where nothing listens, so it is empty at once.
+        ServerBase = "http://127.0.0.1:9/YXProgect/yxyt/";
         FillCommandTable();
         CreateMainWindow();
         CreateWelcomeLabel("欢迎");
@@ -72,7 +75,7 @@ TEST_F(MainWindowTest, WindowIsAThirdOfTheScreenInTheMiddle)
     char cls[32] = {};
     GetClassNameA(window, cls, sizeof cls);
     EXPECT_STREQ(cls, "YXYT");
-    EXPECT_EQ(MainWindow.GetTitle(), "逸响乐台");
+    EXPECT_EQ(MainWindow.GetTitle(), "逸响乐台 - ");
     int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
     RECT r;
     GetWindowRect(window, &r);
