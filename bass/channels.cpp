@@ -58,6 +58,16 @@ struct Voice {
 // One flag per thread instance: a thread told to stop from inside itself
 // (BASS_Free in an end routine) is left to finish alone.
 struct Worker {
+    Worker() = default;
+    Worker(Worker&&) = default;
+    Worker& operator=(Worker&&) = default;
+    // A program that exits without BASS_Free still has the threads running
+    // when the library's globals are destroyed; the exit ends them anyway.
+    ~Worker()
+    {
+        if (Thread.joinable())
+            Thread.detach();
+    }
     std::thread Thread;
     std::shared_ptr<std::atomic<bool>> Stop;
 };

@@ -83,8 +83,14 @@ size_t StreamSource::Produce(float* out, size_t frames, bool* last)
             if (inCount_ < inCap)
                 eof_ = true;
         }
-        if (inCount_ == 0)
+        if (inCount_ == 0) {
+            // The decoder is done: the resampler still owes the frames of
+            // its last few input frames.
+            size_t got = 0;
+            resampler_.Drain(out + made * 2, frames - made, &got);
+            made += got;
             break;
+        }
         size_t used = 0, got = 0;
         resampler_.Process(in_.data() + inPos_ * 2, inCount_, &used, out + made * 2, frames - made, &got);
         inPos_ += used;
