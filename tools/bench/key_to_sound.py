@@ -1,0 +1,322 @@
+#!/usr/bin/env python3
+"""Key-to-sound: YXYT.exe against a naive drum pad (baseline_pad.exe, its
+own keyboard hook and PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample,
+same keys, same run, under Wine on Xvfb with the PulseAudio null sink.
+
+Usage: YXYT_BUILD=<cross build> tools/bench/key_to_sound.py [presses] [interval_ms]
+       (default 40 presses, 150 ms apart)
+
+Method.
+- Keys: this script sends the X key events itself through XTest
+  (XTestFakeKeyEvent + XFlush over ctypes) at absolute deadlines, so each
+  press has a timestamp on the monotonic clock taken right after the event
+  left for the X server - microseconds, where a spawned xdotool per key
+  would add milliseconds of process start-up jitter.
+- Sound: parec records the null sink's monitor (--latency-msec=5) into a
+  pipe this script reads. Every chunk is timestamped on arrival; the
+  recording's clock is tied to the monotonic clock by the earliest arrival
+  seen over the whole run (T0 = min(arrival - frames / rate)), since a
+  chunk can arrive late but never before its samples were rendered. A
+  sample index is then a monotonic time, so an onset is comparable with
+  its key press. The capture path's own delay, and the null sink rendering
+  a block ahead of the clock, shift both programs' figures alike by a few
+  ms; the difference between them is the programs'.
+- A stream of silence keeps the null sink rendering in real time, as the
+  tests' recorder does.
+- One lead press a second before the steady presses gives each program's
+  latency unambiguously; the steady presses are then paired with the onset
+  nearest to press time plus that latency, so a latency longer than the
+  interval is not mistaken for a short one.
+- The sample is a 30 ms click (a 2 kHz burst with an instant attack), so
+  its onset is a single threshold crossing.
+Figures: latency key press -> onset of the lead and of the steady presses
+(median, p95, max) and the jitter of
+onset intervals against key intervals, |(o[i+1]-o[i]) - (k[i+1]-k[i])|
+(median, p95), plus how many presses were heard.
+"""
+import array
+import ctypes
+import json
+import math
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+import audio_util  # noqa: E402
+from conftest import UpdateServer, fill_default_server, read_session_env, readme_bytes, winpath  # noqa: E402
+
+BUILD = Path(os.environ.get("YXYT_BUILD") or ROOT / "build" / "test").resolve()
+BIN = BUILD / "bin"
+RATE = 44100
+FORMAT = ["--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=2", "--latency-msec=5"]
+
+
+class Keyboard:
+    """X key events through XTest."""
+
+    def __init__(self, display):
+        self.x11 = ctypes.CDLL("libX11.so.6")
+        self.xtst = ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.dpy = self.x11.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open display %s" % display)
+
+    def keycode(self, name):
+        return self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(name.encode()))
+
+    def event(self, code, down):
+        self.xtst.XTestFakeKeyEvent(self.dpy, code, 1 if down else 0, 0)
+        self.x11.XFlush(self.dpy)
+        return time.monotonic()
+
+
+class Capture:
+    """parec into a pipe; every chunk timestamped on arrival."""
+
+    def __init__(self, env):
+        sink = env.get("YXYT_SINK", "yxyt_sink")
+        self.keeper = subprocess.Popen(["pacat", "--playback", "-d", sink, *FORMAT], stdin=open("/dev/zero", "rb"),
+                                       env=env)
+        self.proc = subprocess.Popen(["parec", "-d", sink + ".monitor", *FORMAT], stdout=subprocess.PIPE, env=env)
+        self.data = bytearray()
+        self.t0 = math.inf
+        self.lock = threading.Lock()
+        self.started = threading.Event()
+        self.thread = threading.Thread(target=self.read, daemon=True)
+        self.thread.start()
+
+    def read(self):
+        fd = self.proc.stdout.fileno()
+        while True:
+            chunk = os.read(fd, 4096)
+            now = time.monotonic()
+            if not chunk:
+                return
+            with self.lock:
+                self.data += chunk
+                frames = len(self.data) // 4
+                self.t0 = min(self.t0, now - frames / RATE)
+            self.started.set()
+
+    def frames(self):
+        with self.lock:
+            return len(self.data) // 4
+
+    def wait_frames(self, frames, timeout=30):
+        end = time.monotonic() + timeout
+        while self.frames() < frames:
+            if time.monotonic() > end:
+                raise RuntimeError("recording stalled")
+            time.sleep(0.01)
+
+    def mono(self, start, end):
+        with self.lock:
+            raw = bytes(self.data[start * 4:end * 4])
+        pcm = array.array("h")
+        pcm.frombytes(raw)
+        return [(pcm[i] + pcm[i + 1]) / 65536.0 for i in range(0, len(pcm) - 1, 2)]
+
+    def time_of(self, frame):
+        return self.t0 + frame / RATE
+
+    def close(self):
+        for p in (self.proc, self.keeper):
+            p.terminate()
+            p.wait(10)
+
+
+def click(path):
+    """30 ms: a 2 kHz burst at full attack, decaying."""
+    n = int(0.03 * RATE)
+    samples = [0.8 * math.exp(-i / (0.008 * RATE)) * math.sin(2 * math.pi * 2000 * i / RATE) for i in range(n)]
+    samples[0] = 0.8  # the very first sample crosses the threshold
+    audio_util.write_wav(path, samples)
+
+
+def quiet(capture, seconds=0.3, level=0.002, timeout=30):
+    """Waits until the last `seconds` of the recording are silent."""
+    need = int(seconds * RATE)
+    end = time.monotonic() + timeout
+    while True:
+        n = capture.frames()
+        if n >= need and audio_util.peak(capture.mono(n - need, n)) < level:
+            return
+        if time.monotonic() > end:
+            raise RuntimeError("no silence in the recording")
+        time.sleep(0.05)
+
+
+def probe(env, *args, check=True):
+    # A file, not a pipe: Wine's service processes started by this call
+    # inherit its output and would hold a pipe open after it ends.
+    with tempfile.TemporaryFile() as f:
+        rc = subprocess.run([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "probe.exe"), *args], env=env,
+                            stdout=f, stderr=subprocess.DEVNULL, timeout=180).returncode
+        f.seek(0)
+        text = f.read().decode("utf-8", "replace")
+    lines = [json.loads(l) for l in text.splitlines() if l.startswith("{")]
+    if check and (rc != 0 or not lines):
+        raise RuntimeError("probe %s failed: %s" % (" ".join(args), text))
+    return lines[0] if lines else {}
+
+
+def focus(env, name, cls):
+    """Gives the program's window the X focus and waits until Windows calls
+    it the foreground window, which is when its keyboard hook plays."""
+    hwnd = probe(env, "wait-window", "--class", cls, "--visible", "--timeout", "120000", check=False).get("hwnd")
+    if not hwnd:
+        raise RuntimeError("no %s window; message boxes: %s" % (cls, probe(env, "windows", "--class", "#32770",
+                                                                          check=False)))
+    xenv = dict(env, LANG="C.UTF-8")
+    ids = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", name], env=xenv,
+                         capture_output=True, text=True, timeout=60).stdout.split()
+    if not ids:
+        raise RuntimeError("no window named %s" % name)
+    subprocess.run(["xdotool", "windowfocus", "--sync", ids[-1]], env=xenv, check=True, timeout=30)
+    end = time.monotonic() + 20
+    while probe(env, "foreground")["hwnd"] != hwnd:
+        if time.monotonic() > end:
+            raise RuntimeError("%s did not become the foreground window" % name)
+    # The hook runs on the window's thread: once a sent WM_NULL returns, that
+    # thread is in its message loop (YXYT.exe plays its start-up sound first).
+    while not probe(env, "send", str(hwnd), "0", "0", "0", check=False).get("sent"):
+        if time.monotonic() > end + 60:
+            raise RuntimeError("%s does not answer messages" % name)
+
+
+def play(capture, keyboard, presses, interval):
+    """One lead press, then A `presses` times at absolute deadlines; returns
+    the lead's time, the press times and the recording from just before
+    the lead. The lead stands a second apart from everything, so its sound
+    is unambiguous even when a program's latency exceeds the interval."""
+    code = keyboard.keycode("a")
+    quiet(capture)
+    # Without a key event first, the first letter of a run never reached a hook under Wine.
+    shift = keyboard.keycode("Shift_L")
+    keyboard.event(shift, True)
+    keyboard.event(shift, False)
+    first_frame = capture.frames()
+    start = time.monotonic() + 0.2
+    targets = [start] + [start + 1.0 + i * interval for i in range(presses)]
+    times = []
+    for target in targets:
+        while time.monotonic() < target - 0.002:
+            time.sleep(0.001)
+        while time.monotonic() < target:
+            pass
+        times.append(keyboard.event(code, True))
+        time.sleep(0.03)
+        keyboard.event(code, False)
+    capture.wait_frames(capture.frames() + int(0.8 * RATE))
+    last = capture.frames()
+    return times[0], times[1:], first_frame, capture.mono(first_frame, last)
+
+
+def figures(name, capture, lead, key_times, first_frame, recording, interval):
+    onsets = [first_frame + o for o in audio_util.onsets(recording, threshold=0.1, window=16,
+                                                         min_gap=min(0.05, interval / 3))]
+    onset_times = [capture.time_of(o) for o in onsets]
+    lead_hit = next((o for o in onset_times if lead <= o < lead + 0.9), None)
+    if lead_hit is None:
+        print("%-14s the lead press was not heard" % name)
+        return
+    rough = lead_hit - lead
+    # Each press pairs with the onset within half an interval of where the lead's latency puts it.
+    pairs = []
+    for k in key_times:
+        hit = next((o for o in onset_times if abs(o - (k + rough)) < interval / 2), None)
+        if hit is not None:
+            pairs.append((k, hit))
+    lat = sorted(1000 * (o - k) for k, o in pairs)
+    jit = sorted(abs(1000 * ((o2 - o1) - (k2 - k1))) for (k1, o1), (k2, o2) in zip(pairs, pairs[1:]))
+
+    def pct(v, p):
+        return v[min(len(v) - 1, int(round(p * (len(v) - 1))))] if v else float("nan")
+
+    print("%-14s heard %2d/%-2d  lead %5.1f ms  latency ms: median %6.1f  p95 %6.1f  max %6.1f   "
+          "interval jitter ms: median %5.1f  p95 %5.1f" %
+          (name, len(pairs), len(key_times), 1000 * rough, pct(lat, 0.5), pct(lat, 0.95), lat[-1] if lat else float("nan"),
+           pct(jit, 0.5), pct(jit, 0.95)), flush=True)
+
+
+def main():
+    presses = int(sys.argv[1]) if len(sys.argv) > 1 else 40
+    interval = (int(sys.argv[2]) if len(sys.argv) > 2 else 150) / 1000.0
+    for name in ("YXYT.exe", "bass.dll", "baseline_pad.exe", "probe.exe"):
+        if not (BIN / name).exists():
+            sys.exit("not built: %s" % (BIN / name))
+    env = dict(os.environ, YXYT_BUILD=str(BUILD))
+    subprocess.run([str(ROOT / "tools" / "session.sh"), "start"], env=env, check=True, stdout=subprocess.DEVNULL)
+    env.update(read_session_env(BUILD))
+    env["LANG"] = "zh_CN.UTF-8"
+    env.pop("LC_ALL", None)
+    wine = str(ROOT / "tools" / "wine-run.sh")
+
+    work = Path(tempfile.mkdtemp(prefix="yxyt-keybench-"))
+    www = work / "www"
+    www.mkdir()
+    fill_default_server(www)
+    server = UpdateServer(www)
+    server.thread.start()
+    prog = work / "prog"
+    kit = prog / "SND" / "click"
+    kit.mkdir(parents=True)
+    shutil.copy2(BIN / "YXYT.exe", prog)
+    shutil.copy2(BIN / "bass.dll", prog)
+    (prog / "ReadMe.txt").write_bytes(readme_bytes())
+    sample = kit / "a.WAV"
+    click(sample)
+    audio_util.write_wav(prog / "SND" / "Finish.wav", [0.0] * 441)
+
+    keyboard = Keyboard(env["DISPLAY"])
+    capture = Capture(env)
+    capture.started.wait(10)
+    procs = []
+    try:
+        print("key-to-sound, %d presses of A every %d ms, one sample (30 ms click), %s" %
+              (presses, interval * 1000, BUILD.name), flush=True)
+        yxyt = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog), env=dict(env, YXYT_SERVER=server.url),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(yxyt)
+        focus(env, "^逸响乐台", "YXYT")
+        runs = [("YXYT.exe", *play(capture, keyboard, presses, interval))]
+        yxyt.kill()
+        yxyt.wait(30)
+
+        base = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), winpath(sample)], env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(base)
+        focus(env, "^BaselinePad$", "BaselinePad")
+        runs.append(("PlaySound pad", *play(capture, keyboard, presses, interval)))
+        # Both with the final tie between the clocks.
+        for run in runs:
+            figures(*run[:1], capture, *run[1:], interval)
+    finally:
+        for p in procs:
+            if p.poll() is None:
+                p.kill()
+                p.wait(30)
+        capture.close()
+        server.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
