@@ -1,5 +1,7 @@
 #include "tests/music/ui_driver.h"
 
+#include "tests/support/box_watcher.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,34 +12,6 @@
 namespace {
 
 std::string TraceFilePath;
-
-struct Search {
-    DWORD pid;
-    HWND found;
-    const std::vector<HWND>* skip;
-};
-
-BOOL CALLBACK FindDialog(HWND window, LPARAM param)
-{
-    auto* search = (Search*)param;
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[32] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid == search->pid && strcmp(cls, "#32770") == 0 && IsWindowVisible(window) &&
-        std::find(search->skip->begin(), search->skip->end(), window) == search->skip->end()) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::string TextOf(HWND window)
-{
-    char buf[8192] = {};
-    GetWindowTextA(window, buf, sizeof buf);
-    return buf;
-}
 
 // The name field of the open-file dialog: the combo box of the Explorer
 // style (cmb13) or the edit field of the old style (edt1).
@@ -99,17 +73,16 @@ void UiDriver::Run()
             std::lock_guard<std::mutex> hold(lock_);
             skip = answered_;
         }
-        Search search = {GetCurrentProcessId(), NULL, &skip};
-        EnumWindows(FindDialog, (LPARAM)&search);
-        if (search.found)
-            Answer(search.found);
+        HWND found = FindVisibleDialog(GetCurrentProcessId(), skip);
+        if (found)
+            Answer(found);
     }
 }
 
 void UiDriver::Answer(HWND dialog)
 {
     SeenDialog seen;
-    seen.caption = TextOf(dialog);
+    seen.caption = WindowTextOf(dialog);
     seen.owner = GetWindow(dialog, GW_OWNER);
     HWND field = FileNameField(dialog);
     seen.fileDialog = field != NULL;
@@ -130,7 +103,7 @@ void UiDriver::Answer(HWND dialog)
             button = IDOK;
         }
     } else {
-        seen.text = TextOf(GetDlgItem(dialog, 0xFFFF));
+        seen.text = WindowTextOf(GetDlgItem(dialog, 0xFFFF));
     }
     {
         std::lock_guard<std::mutex> hold(lock_);

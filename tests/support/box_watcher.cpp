@@ -25,14 +25,21 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM param)
     return TRUE;
 }
 
-std::string TextOf(HWND window)
+} // namespace
+
+HWND FindVisibleDialog(DWORD pid, const std::vector<HWND>& skip)
+{
+    Search search = {pid, NULL, &skip};
+    EnumWindows(FindDialog, (LPARAM)&search);
+    return search.found;
+}
+
+std::string WindowTextOf(HWND window)
 {
     char buf[8192] = {};
     GetWindowTextA(window, buf, sizeof buf);
     return buf;
 }
-
-} // namespace
 
 BoxWatcher::BoxWatcher(int button) : button_(button)
 {
@@ -57,22 +64,21 @@ void BoxWatcher::Run()
             std::lock_guard<std::mutex> hold(lock_);
             skip = answered_;
         }
-        Search search = {GetCurrentProcessId(), NULL, &skip};
-        EnumWindows(FindDialog, (LPARAM)&search);
-        if (!search.found)
+        HWND found = FindVisibleDialog(GetCurrentProcessId(), skip);
+        if (!found)
             continue;
         SeenBox box;
-        box.caption = TextOf(search.found);
-        box.text = TextOf(GetDlgItem(search.found, 0xFFFF));
-        box.style = GetWindowLongA(search.found, GWL_STYLE);
-        box.owner = GetWindow(search.found, GW_OWNER);
+        box.caption = WindowTextOf(found);
+        box.text = WindowTextOf(GetDlgItem(found, 0xFFFF));
+        box.style = GetWindowLongA(found, GWL_STYLE);
+        box.owner = GetWindow(found, GW_OWNER);
         {
             std::lock_guard<std::mutex> hold(lock_);
             seen_.push_back(box);
-            answered_.push_back(search.found);
+            answered_.push_back(found);
         }
-        PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(button_.load(), BN_CLICKED),
-                     (LPARAM)GetDlgItem(search.found, button_.load()));
+        PostMessageA(found, WM_COMMAND, MAKEWPARAM(button_.load(), BN_CLICKED),
+                     (LPARAM)GetDlgItem(found, button_.load()));
     }
 }
 

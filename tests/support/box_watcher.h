@@ -10,6 +10,11 @@
 #include <thread>
 #include <vector>
 
+// A visible dialog (class #32770) of process `pid` that is not in `skip`, or NULL.
+HWND FindVisibleDialog(DWORD pid, const std::vector<HWND>& skip);
+// A window's text as the program wrote it (GBK).
+std::string WindowTextOf(HWND window);
+
 struct SeenBox {
     std::string caption; // GBK, as the program wrote it
     std::string text;
