@@ -18,9 +18,10 @@ Method.
   seen over the whole run (T0 = min(arrival - frames / rate)), since a
   chunk can arrive late but never before its samples were rendered. A
   sample index is then a monotonic time, so an onset is comparable with
-  its key press. The capture path's own delay, and the null sink rendering
-  a block ahead of the clock, shift both programs' figures alike by a few
-  ms; the difference between them is the programs'.
+  its key press. The null sink renders in blocks of about 5 ms and a
+  block is timed by its end, so a figure can read up to one block low (a
+  path shorter than that can even read slightly negative); the shift is
+  the same for both programs, so their difference is the programs' own.
 - A stream of silence keeps the null sink rendering in real time, as the
   tests' recorder does.
 - One lead press a second before the steady presses gives each program's
