@@ -43,7 +43,9 @@ std::shared_ptr<MemorySource> LoadMemorySource(Decoder& decoder, uint32_t device
     src->Pcm.reset(new float[outCap * 2]);
     size_t used = 0, made = 0;
     rs.Process(pcm.get(), got, &used, src->Pcm.get(), outCap, &made);
-    src->PcmFrames = made;
+    size_t tail = 0;
+    rs.Drain(src->Pcm.get() + made * 2, outCap - made, &tail);
+    src->PcmFrames = made + tail;
     return src;
 }
 

@@ -1,7 +1,7 @@
-// Hit latency. Part 1: from the return of BASS_ChannelPlay to the first
+// Hit latency. First: from the return of BASS_ChannelPlay to the first
 // frame of the channel entering the device buffer (the mixer's share), and
 // the device's share on top (frames queued ahead plus the stream latency it
-// reports), over 1,000 hits. Part 2: the same sample played by
+// reports), over 1,000 hits. Second: the same sample played by
 // BASS_ChannelPlay and by PlaySound, each hit timed until its sound shows
 // up in a capture of the output's monitor; the capture path adds the same
 // delay to both.
