@@ -66,7 +66,7 @@ std::string RemixSpec(unsigned channels) {
     for (char* t = strtok(names, " "); t; t = strtok(nullptr, " "))
         for (const Gain& g : kGains)
             if (strcmp(g.name, t) == 0) ch.push_back(g);
-    std::string spec;
+    std::string remix;
     for (int side = 0; side < 2; ++side) {
         double sum = 0;
         for (const Gain& g : ch) sum += side ? g.r : g.l;
@@ -79,9 +79,9 @@ std::string RemixSpec(unsigned channels) {
             snprintf(part, sizeof part, "%s%zuv%.9f", out.empty() ? "" : ",", c + 1, gain);
             out += part;
         }
-        spec += (side ? " " : "") + out;
+        remix += (side ? " " : "") + out;
     }
-    return spec;
+    return remix;
 }
 
 struct Variant {
