@@ -276,6 +276,7 @@ uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder)
         audio = std::make_shared<StreamSource>(std::move(decoder), rate);
     if (audio->FileFrames == 0)
         return 0;
+    const bool isStream = audio->IsStream;
     uint32_t handle = 0;
     {
         std::lock_guard<std::mutex> hold(TableLock);
@@ -295,7 +296,7 @@ uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder)
             ch.Audio = std::move(audio);
         }
     }
-    if (handle)
+    if (handle && isStream)
         FeederWake.notify_one();
     return handle;
 }
@@ -312,6 +313,7 @@ bool ChannelFree(uint32_t handle)
 
 bool ChannelPlay(uint32_t handle, bool restart)
 {
+    bool stream;
     {
         std::lock_guard<std::mutex> hold(TableLock);
         Channel* ch = Find(handle);
@@ -323,8 +325,11 @@ bool ChannelPlay(uint32_t handle, bool restart)
             Reposition(*ch, 0);
         ch->State = PlayState::Playing;
         ch->StartProbe = true;
+        stream = ch->Audio->IsStream;
     }
-    FeederWake.notify_one();
+    // A drum hit plays from memory: only streams have anything to decode.
+    if (stream)
+        FeederWake.notify_one();
     return true;
 }
 
