@@ -1,5 +1,6 @@
 #include "online/http.h"
 
+#include "app/app.h"
 #include "online/url.h"
 
 #include <windows.h>
@@ -167,4 +168,11 @@ std::string FetchText(const std::string& url)
     FetchRequest request;
     request.url = url;
     return TextOfBytes(FetchUrl(request).body);
+}
+
+void OpenAddressFrom(const std::string& url)
+{
+    const std::string address = FetchText(url);
+    if (IsWebAddress(address))
+        OpenInBrowser(address.c_str());
 }

@@ -30,3 +30,7 @@ constexpr size_t kFetchBodyCap = 1u << 20;
 FetchReply FetchUrl(const FetchRequest& request);
 // GET with every default; the body up to its first NUL, empty on failure.
 std::string FetchText(const std::string& url);
+// Opens the address that the remote file `url` names, but only a web
+// address: the text comes over the network and the program runs with
+// administrator rights, so a local program or share is never started.
+void OpenAddressFrom(const std::string& url);

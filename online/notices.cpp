@@ -16,13 +16,6 @@ std::atomic<bool> NoticeCheckRunning{false};
 
 std::string NoticeBase() { return ParentAddress(ServerBase); }
 
-void OpenNoticePage()
-{
-    const std::string address = FetchText(NoticeBase() + "ENIndex.txt");
-    if (IsWebAddress(address))
-        OpenInBrowser(address.c_str());
-}
-
 DWORD WINAPI NoticeThread(void*)
 {
     RunNoticeCheck();
@@ -47,9 +40,7 @@ std::string LoadWelcomeText()
 
 void AppendTitleNotice(HWND window)
 {
-    char title[512] = "";
-    GetWindowTextA(window, title, sizeof title);
-    SetWindowTextA(window, (std::string(title) + " - " + FetchText(ServerBase + "gg.txt")).c_str());
+    SetWindowTextA(window, (WindowText(window) + " - " + FetchText(ServerBase + "gg.txt")).c_str());
 }
 
 void CALLBACK NoticeTimerProc(HWND, UINT, UINT_PTR, DWORD)
@@ -87,10 +78,10 @@ void RunNoticeCheck()
             mciSendStringA("play sound", NULL, 0, NULL);
         }
     } else if (type == "2") {
-        OpenNoticePage();
+        OpenAddressFrom(base + "ENIndex.txt");
     } else if (type == "3") {
         ShowMessage(MainWindow.GetHandle(), FetchText(base + "ENMessage.txt"), "官方紧急提示",
                     MB_ICONINFORMATION);
-        OpenNoticePage();
+        OpenAddressFrom(base + "ENIndex.txt");
     }
 }

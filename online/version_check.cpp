@@ -2,7 +2,6 @@
 
 #include "app/app.h"
 #include "online/http.h"
-#include "online/url.h"
 
 void CheckForUpdate()
 {
@@ -21,8 +20,6 @@ void CheckForUpdate()
     if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！",
                     MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    const std::string address = FetchText(ServerBase + "upindex.txt");
-    if (IsWebAddress(address))
-        OpenInBrowser(address.c_str());
+    OpenAddressFrom(ServerBase + "upindex.txt");
     EndOwnProcess();
 }
