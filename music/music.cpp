@@ -24,11 +24,6 @@ void ShowPlayCaption(int playState)
     SoundMenu.SetItemText(CommandTable[95], playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
 }
 
-float StoredMusicVolume()
-{
-    return ReadFloatSetting(kOptionSection, kMusicVolumeKey, "1");
-}
-
 std::string SlotKey(int slot)
 {
     return "bgm" + std::to_string(slot);
@@ -40,9 +35,12 @@ bool IsExistingFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Every music stream starts at the remembered music volume.
 DWORD CreateMusicStream(const std::string& file)
 {
-    return BASS_StreamCreateFile(FALSE, file.c_str(), 0, 0, 0);
+    DWORD stream = BASS_StreamCreateFile(FALSE, file.c_str(), 0, 0, 0);
+    BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, ReadFloatSetting(kOptionSection, kMusicVolumeKey, "1"));
+    return stream;
 }
 
 // Runs on the audio library's thread: only hands the channel over.
@@ -77,7 +75,6 @@ void OpenMusic()
         return;
     MainTrack.stream = CreateMusicStream(name);
     MainTrack.file = name;
-    BASS_ChannelSetAttribute(MainTrack.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
     BASS_ChannelPlay(MainTrack.stream, TRUE);
     WatchTrackEnd();
     MainTrack.playState = kMusicPlaying;
@@ -186,7 +183,6 @@ void PressMusicSlot(int slot)
         return;
     WriteSetting(kOptionSection, SlotKey(slot).c_str(), s.file);
     s.stream = CreateMusicStream(s.file);
-    BASS_ChannelSetAttribute(s.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
     BASS_ChannelPlay(s.stream, TRUE);
     s.state = 1;
 }
@@ -221,7 +217,6 @@ void LoadMusicSlots()
         s.file = ReadSetting(kOptionSection, SlotKey(n).c_str(), "");
         if (IsExistingFile(s.file)) {
             s.stream = CreateMusicStream(s.file);
-            BASS_ChannelSetAttribute(s.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
             s.state = 2;
         } else {
             s.stream = 0;
@@ -242,7 +237,6 @@ void RestoreMusicAfterDeviceChange()
     for (int n = 1; n <= kMusicSlotCount; n++) {
         MusicSlot& s = MusicSlots[n];
         s.stream = CreateMusicStream(s.file);
-        BASS_ChannelSetAttribute(s.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
         BASS_ChannelSetPosition(s.stream, SavedSlotPositions[n], BASS_POS_BYTE);
         if (s.state == 1)
             BASS_ChannelPlay(s.stream, FALSE);
@@ -250,7 +244,6 @@ void RestoreMusicAfterDeviceChange()
     if (MainTrack.file.empty())
         return;
     MainTrack.stream = CreateMusicStream(MainTrack.file);
-    BASS_ChannelSetAttribute(MainTrack.stream, BASS_ATTRIB_VOL, StoredMusicVolume());
     BASS_ChannelSetPosition(MainTrack.stream, SavedTrackPosition, BASS_POS_BYTE);
     if (MainTrack.playState == kMusicPlaying)
         BASS_ChannelPlay(MainTrack.stream, FALSE);
