@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "audio/bass_api.h"
 #include "audio/engine.h"
+#include "audio/folder_listing.h"
 #include "audio/kits.h"
 #include "audio/removal_rules.h"
 
@@ -12,28 +13,10 @@
 
 namespace {
 
-// Every file directly in `folder` (ending with "\"), hidden ones included;
-// messages run after each one found.
-std::vector<std::string> FilesOf(const std::string& folder)
-{
-    std::vector<std::string> paths;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "*.*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return paths;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            paths.push_back(folder + data.cFileName);
-            PumpMessages();
-        }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-    return paths;
-}
-
 void DeleteKitFiles(const std::string& folder)
 {
-    for (const std::string& path : FilesOf(folder + "\\")) {
+    for (const std::string& name : ListFolder(folder + "\\", FolderEntry::AllFiles, PumpMessages)) {
+        std::string path = folder + "\\" + name;
         SetFileAttributesA(path.c_str(), 0);
         if (!DeleteFileA(path.c_str()))
             ShowMessage(MainWindow.GetHandle(), "在尝试删除" + path + "时发生错误，请您手工删除这个文件", "错误！",

@@ -3,11 +3,11 @@
 #include "app/app.h"
 #include "app/settings.h"
 #include "audio/bass_api.h"
+#include "audio/folder_listing.h"
 #include "audio/keyboard.h"
 
 #include <shlwapi.h>
 
-#include <algorithm>
 
 std::vector<std::string> KitList;
 int CurrentKitIndex = 0;
@@ -27,45 +27,6 @@ struct KitRequest {
 bool HasPendingRequest = false;
 KitRequest PendingRequest = {};
 
-std::u16string WideName(const char* name)
-{
-    wchar_t wide[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, name, -1, wide, MAX_PATH);
-    return std::u16string(wide, wide + lstrlenW(wide));
-}
-
-struct Listed {
-    std::string name;
-    std::u16string key;
-};
-
-// Names in `folder` (ending with "\"), folders or files, sorted as NTFS
-// lists them so that indices stay the same from one start to the next.
-// `each` runs after every entry found.
-template <typename Each>
-std::vector<std::string> ListFolder(const std::string& folder, bool folders, Each each)
-{
-    std::vector<Listed> found;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            if (folders ? (isFolder && data.cFileName[0] != '.')
-                        : (!isFolder && HasWavExtension(data.cFileName))) {
-                found.push_back({data.cFileName, WideName(data.cFileName)});
-                each();
-            }
-        } while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    std::sort(found.begin(), found.end(), [](const Listed& a, const Listed& b) { return ListsBefore(a.key, b.key); });
-    std::vector<std::string> names;
-    for (auto& f : found)
-        names.push_back(f.name);
-    return names;
-}
-
 void FreeSamples()
 {
     for (auto& s : SampleTable)
@@ -82,7 +43,7 @@ void LoadKitNow(int32_t commandId, int kitIndex)
     // alive during a long listing; the table is empty meanwhile.
     std::vector<std::string> files;
     if (!folder.empty())
-        files = ListFolder(folder, false, PumpMessages);
+        files = ListFolder(folder, FolderEntry::WavFiles, PumpMessages);
     for (auto& name : files) {
         std::string path = folder + name;
         DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
@@ -118,7 +79,7 @@ void DiscoverKits()
 {
     std::string root = ProgramDir + "SND\\";
     KitList.clear();
-    for (auto& name : ListFolder(root, true, [] {})) {
+    for (auto& name : ListFolder(root, FolderEntry::Folders, nullptr)) {
         std::string path = root + name;
         // The command table has ids for 30 kits; later folders are left out.
         if (!IsExcludedKit(path) && (int)KitList.size() < kMaxKits)
