@@ -287,3 +287,23 @@ void PumpMessages()
         DispatchMessageA(&msg);
     }
 }
+
+bool WaitAnsweringSentMessages(HANDLE object, DWORD timeoutMs)
+{
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            ULONGLONG spent = GetTickCount64() - start;
+            left = spent >= timeoutMs ? 0 : DWORD(timeoutMs - spent);
+        }
+        DWORD result = MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0)
+            return true;
+        if (result != WAIT_OBJECT_0 + 1)
+            return false;
+        // Peeking delivers the sent messages; nothing posted is removed.
+        MSG msg;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}

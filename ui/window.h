@@ -87,3 +87,8 @@ WindowObject* FindWindowObject(HWND window);
 WPARAM RunMessageLoop(Window& window, bool forwardInput);
 // Dispatches every pending message of this thread, then returns.
 void PumpMessages();
+// Waits up to timeoutMs (INFINITE allowed) for `object` while still
+// answering messages sent to this thread, the low-level keyboard hook's
+// calls among them: Windows removes a hook whose thread stops answering.
+// Posted messages stay queued. True when the object was signalled.
+bool WaitAnsweringSentMessages(HANDLE object, DWORD timeoutMs);
