@@ -12,7 +12,7 @@ test:
 	tools/test.sh
 
 build:
-	cmake -S . -B build/run -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B build/run -C cmake/dev.cmake
 	cmake --build build/run -j2
 
 dist:

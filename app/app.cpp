@@ -13,8 +13,11 @@ const char* SupportMail() { return YXYT_SUPPORT_MAIL; }
 
 std::string ServerRoot()
 {
-    const char* env = std::getenv("YXYT_SERVER");
-    std::string root = env && *env ? env : YXYT_SERVER_BASE;
+    std::string root = YXYT_SERVER_BASE;
+#if YXYT_SERVER_FROM_ENV
+    if (const char* env = std::getenv("YXYT_SERVER"); env && *env)
+        root = env;
+#endif
     while (!root.empty() && root.back() == '/')
         root.pop_back();
     return root;

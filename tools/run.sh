@@ -35,8 +35,7 @@ DETACH=0
 
 echo "building (log: $YXYT_BUILD/build.log) ..."
 {
-    cmake -S "$ROOT" -B "$YXYT_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release &&
+    cmake -S "$ROOT" -B "$YXYT_BUILD" -C "$ROOT/cmake/dev.cmake" &&
         cmake --build "$YXYT_BUILD" -j"${YXYT_JOBS:-2}" --target YXYT bass probe
 } >"$YXYT_BUILD/build.log" 2>&1 || { tail -n 30 "$YXYT_BUILD/build.log"; exit 1; }
 

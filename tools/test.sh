@@ -129,8 +129,7 @@ do_native() {
 }
 
 do_cross() {
-    cmake -S "$ROOT" -B "$YXYT_BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release &&
+    cmake -S "$ROOT" -B "$YXYT_BUILD" -C "$ROOT/cmake/dev.cmake" &&
         cmake --build "$YXYT_BUILD" -j"$JOBS"
 }
 
