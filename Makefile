@@ -12,6 +12,7 @@ test:
 	tools/test.sh
 
 build:
+	tools/setup.sh
 	cmake -S . -B build/run -C cmake/dev.cmake
 	cmake --build build/run -j2
 

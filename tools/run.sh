@@ -33,6 +33,11 @@ fi
 DETACH=0
 [ "${1:-}" = --detach ] && DETACH=1
 
+# The same installs as the test command, so this works as the first command
+# on a new machine.
+echo "checking what the build and the run need (log: $YXYT_BUILD/setup.log) ..."
+"$ROOT/tools/setup.sh" >"$YXYT_BUILD/setup.log" 2>&1 || { tail -n 30 "$YXYT_BUILD/setup.log"; exit 1; }
+
 echo "building (log: $YXYT_BUILD/build.log) ..."
 {
     cmake -S "$ROOT" -B "$YXYT_BUILD" -C "$ROOT/cmake/dev.cmake" &&

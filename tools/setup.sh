@@ -1,10 +1,24 @@
 #!/bin/sh
-# Installs everything the build and the tests need on a Debian 12 machine.
-# Idempotent: quiet and quick when all is present. Run as root.
+# Installs everything the build, `make run` and the tests need on a Debian 12
+# machine. Idempotent: quiet and quick when all is present. As root it
+# installs; as another user it only checks that the tools are there.
 set -e
 
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+if [ "$(id -u)" -ne 0 ]; then
+    missing=""
+    for t in cmake i686-w64-mingw32-g++-posix wine Xvfb xdotool pulseaudio parec sox python3; do
+        command -v "$t" >/dev/null || missing="$missing $t"
+    done
+    if [ -n "$missing" ]; then
+        echo "not root and missing:$missing; run tools/setup.sh as root"
+        exit 1
+    fi
+    echo "not root: nothing installed, all tools present"
+    exit 0
+fi
 
 PKGS="g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32 wine64 \
 xvfb xdotool x11-utils pulseaudio pulseaudio-utils fonts-wqy-microhei sox lame \

@@ -108,19 +108,7 @@ pytest_python() {
 }
 
 do_setup() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$ROOT/tools/setup.sh"
-    else
-        local missing=""
-        for t in cmake i686-w64-mingw32-g++-posix wine Xvfb xdotool pulseaudio parec sox; do
-            command -v "$t" >/dev/null || missing="$missing $t"
-        done
-        if [ -n "$missing" ]; then
-            echo "not root and missing:$missing; run tools/setup.sh as root"
-            return 1
-        fi
-        echo "not root: setup skipped, all tools present"
-    fi
+    "$ROOT/tools/setup.sh"
 }
 
 do_native() {
