@@ -3,9 +3,15 @@
 #   build/dist/YXYT-<version>.zip holding one folder 逸响乐台/ with
 #   YXYT.exe, bass.dll, SND/ (two demo kits and Finish.wav), ReadMe.txt and
 #   LICENSE.txt. Nothing else has to be installed on Windows.
-#   YXYT_BUILD   cross build folder (default build/dist)
+#   YXYT_BUILD   cross build folder (default build/dist); it is configured
+#                as a release, so never give it a development build's folder
 #   YXYT_DIST    folder the zip is written to (default build/dist)
 #   YXYT_JOBS    parallel build jobs (default 2)
+#   YXYT_SERVER_BASE, YXYT_HOME_PAGE, YXYT_SUPPORT_MAIL
+#                the publisher's update server (scheme and host), home page
+#                and support mail; without a server the program makes no
+#                network request at all
+# The released program ignores YXYT_SERVER in its environment.
 # Prints the zip's path as its last line.
 #
 # Names inside the zip are GBK without the UTF-8 flag, each with an Info-ZIP
@@ -25,7 +31,9 @@ ZIP="$OUT/YXYT-$VERSION.zip"
 mkdir -p "$BUILD" "$OUT"
 {
     cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release &&
+        -DCMAKE_BUILD_TYPE=Release -DYXYT_SERVER_FROM_ENV=OFF \
+        -DYXYT_SERVER_BASE="${YXYT_SERVER_BASE:-}" -DYXYT_HOME_PAGE="${YXYT_HOME_PAGE:-}" \
+        -DYXYT_SUPPORT_MAIL="${YXYT_SUPPORT_MAIL:-support@yxyt.example}" &&
         cmake --build "$BUILD" -j"${YXYT_JOBS:-2}" --target YXYT bass
 } >"$BUILD/package-build.log" 2>&1 || { tail -n 30 "$BUILD/package-build.log" >&2; exit 1; }
 

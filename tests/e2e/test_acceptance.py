@@ -43,11 +43,18 @@ def server_text(name):
 
 # ---------------------------------------------------------------- the package
 
+# The release build of tools/package.sh: as a publisher who names no update
+# server makes it (the test build's server settings would not be released).
+DIST_BUILD = BIN.parent.parent / (BIN.parent.name + "-dist")
+
+
 @pytest.fixture(scope="module")
 def package(tmp_path_factory):
-    """The zip made by tools/package.sh from this build."""
+    """The zip made by tools/package.sh, as `make dist` makes it."""
     out = tmp_path_factory.mktemp("dist")
-    env = dict(os.environ, YXYT_DIST=str(out), YXYT_BUILD=str(BIN.parent))
+    env = dict(os.environ, YXYT_DIST=str(out), YXYT_BUILD=str(DIST_BUILD))
+    for publisher_setting in ("YXYT_SERVER_BASE", "YXYT_HOME_PAGE", "YXYT_SUPPORT_MAIL"):
+        env.pop(publisher_setting, None)
     r = subprocess.run([str(TOOLS / "package.sh")], env=env, capture_output=True, text=True, timeout=900)
     assert r.returncode == 0, r.stderr[-2000:]
     zips = list(out.glob("YXYT-*.zip"))
@@ -89,8 +96,8 @@ def test_zip_holds_one_folder_with_program_library_kits_help_and_licence(package
             if not info.filename.isascii():
                 assert unicode_path(info) == info.filename
         assert z.testzip() is None
-        assert z.read(FOLDER + "/YXYT.exe") == (BIN / "YXYT.exe").read_bytes()
-        assert z.read(FOLDER + "/bass.dll") == (BIN / "bass.dll").read_bytes()
+        assert z.read(FOLDER + "/YXYT.exe") == (DIST_BUILD / "bin" / "YXYT.exe").read_bytes()
+        assert z.read(FOLDER + "/bass.dll") == (DIST_BUILD / "bin" / "bass.dll").read_bytes()
         assert z.read(FOLDER + "/SND/Finish.wav") == (demo_snd / "Finish.wav").read_bytes()
         for kit in KITS:
             for l in LETTERS:
