@@ -5,6 +5,7 @@
 #include "ui/label.h"
 #include "ui/menu.h"
 #include "ui/window.h"
+#include "version.h"
 
 #include <cstdint>
 #include <string>
@@ -29,7 +30,7 @@ extern Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
 
 // The product's own version and its fixed addresses.
 constexpr const char* kProductName = "逸响乐台";
-constexpr const char* kOwnVersion = "1.1.0.0";
+constexpr const char* kOwnVersion = YXYT_VERSION_TEXT;
 const char* HomePageAddress();
 const char* SupportMail();
 // The base address (scheme and host): YXYT_SERVER in the environment

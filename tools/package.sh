@@ -23,19 +23,17 @@ set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="${YXYT_BUILD:-$ROOT/build/dist}"
 OUT="${YXYT_DIST:-$ROOT/build/dist}"
-VERSION=$(sed -n 's/.*kOwnVersion = "\([0-9.]*\)".*/\1/p' "$ROOT/app/app.h")
-[ -n "$VERSION" ] || { echo "no kOwnVersion in app/app.h" >&2; exit 1; }
 FOLDER=逸响乐台
-ZIP="$OUT/YXYT-$VERSION.zip"
 
 mkdir -p "$BUILD" "$OUT"
 {
-    cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DYXYT_SERVER_FROM_ENV=OFF \
-        -DYXYT_SERVER_BASE="${YXYT_SERVER_BASE:-}" -DYXYT_HOME_PAGE="${YXYT_HOME_PAGE:-}" \
-        -DYXYT_SUPPORT_MAIL="${YXYT_SUPPORT_MAIL:-support@yxyt.example}" &&
+    cmake -S "$ROOT" --preset dist -B "$BUILD" &&
         cmake --build "$BUILD" -j"${YXYT_JOBS:-2}" --target YXYT bass
 } >"$BUILD/package-build.log" 2>&1 || { tail -n 30 "$BUILD/package-build.log" >&2; exit 1; }
+# The version CMake's project() gives the program.
+VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
+[ -n "$VERSION" ] || { echo "no project version in $BUILD/CMakeCache.txt" >&2; exit 1; }
+ZIP="$OUT/YXYT-$VERSION.zip"
 
 STAGE=$(mktemp -d "$OUT/stage.XXXXXX")
 trap 'rm -rf "$STAGE"' EXIT
