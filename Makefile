@@ -13,7 +13,7 @@ test:
 
 build:
 	tools/setup.sh
-	cmake -S . -B build/run -C cmake/dev.cmake
+	cmake -S . --preset dev -B build/run
 	cmake --build build/run -j2
 
 dist:

@@ -40,7 +40,7 @@ echo "checking what the build and the run need (log: $YXYT_BUILD/setup.log) ..."
 
 echo "building (log: $YXYT_BUILD/build.log) ..."
 {
-    cmake -S "$ROOT" -B "$YXYT_BUILD" -C "$ROOT/cmake/dev.cmake" &&
+    cmake -S "$ROOT" --preset dev -B "$YXYT_BUILD" &&
         cmake --build "$YXYT_BUILD" -j"${YXYT_JOBS:-2}" --target YXYT bass probe
 } >"$YXYT_BUILD/build.log" 2>&1 || { tail -n 30 "$YXYT_BUILD/build.log"; exit 1; }
 

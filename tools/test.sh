@@ -112,12 +112,12 @@ do_setup() {
 }
 
 do_native() {
-    cmake -S "$ROOT" -B "$NATIVE" -DCMAKE_BUILD_TYPE=Debug -DYXYT_SANITIZE=ON &&
+    cmake -S "$ROOT" --preset native -B "$NATIVE" &&
         cmake --build "$NATIVE" -j"$JOBS"
 }
 
 do_cross() {
-    cmake -S "$ROOT" -B "$YXYT_BUILD" -C "$ROOT/cmake/dev.cmake" &&
+    cmake -S "$ROOT" --preset dev -B "$YXYT_BUILD" &&
         cmake --build "$YXYT_BUILD" -j"$JOBS"
 }
 
