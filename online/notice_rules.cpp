@@ -1,5 +1,7 @@
 #include "online/notice_rules.h"
 
+#include "online/url.h"
+
 bool NoticeGate::TryPass(uint64_t now)
 {
     if (now < opensAt)
@@ -19,7 +21,7 @@ std::string ParentAddress(const std::string& folderAddress)
 
 bool SoundOpenCommand(const std::string& address, std::string& command)
 {
-    if (address.empty() || address.find('"') != std::string::npos)
+    if (!IsWebAddress(address))
         return false;
     command = "open \"" + address + "\" alias sound";
     return true;

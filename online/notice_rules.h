@@ -19,6 +19,7 @@ struct NoticeGate {
 std::string ParentAddress(const std::string& folderAddress);
 
 // The MCI command that opens the notice sound under the alias "sound",
-// with the address as one quoted word; false when the address is empty or
-// holds a double quote, which could end the word and add more.
+// with the address as one quoted word; false unless the address is a web
+// address: the text comes from the server, and MCI would as readily open a
+// local file or a share.
 bool SoundOpenCommand(const std::string& address, std::string& command);

@@ -68,7 +68,23 @@ std::string UrlObject(const std::string& url)
 bool IsWebAddress(const std::string& text)
 {
     std::string lower = LowerAscii(text.substr(0, 8));
-    return lower.compare(0, 7, "http://") == 0 || lower == "https://";
+    if (lower.compare(0, 7, "http://") != 0 && lower != "https://")
+        return false;
+    // Whoever gets the address next may quote it or split it at a space.
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F || c == ' ' || c == '"' || c == '\'')
+            return false;
+    return true;
+}
+
+std::string UpdateServerRoot(const std::string& configured)
+{
+    std::string root = configured;
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    if (!IsWebAddress(root) || UrlHost(root, false).empty())
+        return "";
+    return root;
 }
 
 const char* MethodText(int method)

@@ -20,6 +20,11 @@ std::string UrlObject(const std::string& url);
 // The only addresses the program hands to the shell: web pages.
 bool IsWebAddress(const std::string& text);
 
+// The update server's base address (scheme, host, maybe a folder) without
+// trailing "/"; empty, meaning no server, unless the configured text is a
+// web address with a host.
+std::string UpdateServerRoot(const std::string& configured);
+
 // 0 = GET, 1 = POST, 2 = HEAD; anything else reads as GET.
 const char* MethodText(int method);
 

@@ -57,18 +57,22 @@ TEST(NoticeRules, ParentAddress)
     EXPECT_EQ(ParentAddress("https://a.b/x/YXProgect/yxyt//"), "https://a.b/x/YXProgect/");
 }
 
-TEST(NoticeRules, SoundAddressIsOneQuotedWord)
+TEST(NoticeRules, SoundAddressIsOneQuotedWebAddress)
 {
     std::string command = "unchanged";
-    ASSERT_TRUE(SoundOpenCommand("C:\\Sounds\\notice one.wav", command));
-    EXPECT_EQ(command, "open \"C:\\Sounds\\notice one.wav\" alias sound");
-    ASSERT_TRUE(SoundOpenCommand("http://h/a.mp3 alias x", command));
-    EXPECT_EQ(command, "open \"http://h/a.mp3 alias x\" alias sound");
+    ASSERT_TRUE(SoundOpenCommand("http://h/notice.wav", command));
+    EXPECT_EQ(command, "open \"http://h/notice.wav\" alias sound");
+    ASSERT_TRUE(SoundOpenCommand("HTTPS://h:8443/a.mp3?x=1", command));
+    EXPECT_EQ(command, "open \"HTTPS://h:8443/a.mp3?x=1\" alias sound");
 
+    // Only web addresses: no local file, no share, nothing that could
+    // leave the quoted word.
     command = "unchanged";
-    EXPECT_FALSE(SoundOpenCommand("", command));
-    EXPECT_FALSE(SoundOpenCommand("a.wav\" alias other wait \"", command));
-    EXPECT_FALSE(SoundOpenCommand("\"", command));
+    for (const char* refused : {"", "C:\\Sounds\\notice one.wav", "C:\\Sounds\\notice.wav",
+                                "\\\\host\\share\\x.wav", "//host/share/x.wav", "file:///C:/x.wav",
+                                "notice.wav", "http://h/a.mp3 alias x", "http://h/a.wav\" alias other wait \"",
+                                "a.wav\" alias other wait \"", "\"", "http://h/a\r\nplay x"})
+        EXPECT_FALSE(SoundOpenCommand(refused, command)) << refused;
     EXPECT_EQ(command, "unchanged");
 }
 

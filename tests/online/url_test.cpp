@@ -55,6 +55,49 @@ TEST(Url, WebAddressesAreOnlyHttpAndHttps)
         EXPECT_FALSE(IsWebAddress(no)) << no;
 }
 
+TEST(Url, WebAddressesHoldNoControlsSpacesOrQuotes)
+{
+    // Each of these could end the address early where it is quoted or
+    // passed on as a command line, or split a header line.
+    const std::string refused[] = {"http://a b/", "http://a/b c", "https://a/\tx", "http://a/\r\nX: y",
+                                   "http://a/\n", "http://a/\x01", "http://a/\x7f", "http://a/\x1f",
+                                   "http://a/\"x", "https://a/'x", "http://a/x\"", std::string("http://a/\0b", 10)};
+    for (const std::string& no : refused)
+        EXPECT_FALSE(IsWebAddress(no)) << no;
+    // Bytes of GBK and UTF-8 texts are not control characters.
+    for (const char* yes : {"http://h/\xd6\xd0\xce\xc4.txt", "https://h/%20a?b=c&d=~e#f", "http://h/\xe4\xb8\xad"})
+        EXPECT_TRUE(IsWebAddress(yes)) << yes;
+}
+
+TEST(Url, UpdateServerRootIsAWebAddressWithAHost)
+{
+    const struct {
+        const char* configured;
+        const char* root;
+    } cases[] = {
+        {"http://127.0.0.1:8960", "http://127.0.0.1:8960"},
+        {"http://127.0.0.1:8960/", "http://127.0.0.1:8960"},
+        {"HTTPS://Updates.Example.com//", "HTTPS://Updates.Example.com"},
+        {"https://h/mirror", "https://h/mirror"},
+        // No server: nothing, garbage, another scheme, a share, no host, hostile text.
+        {"", ""},
+        {"none", ""},
+        {"127.0.0.1:8960", ""},
+        {"ftp://h", ""},
+        {"file:///C:/x", ""},
+        {"\\\\host\\share", ""},
+        {"http://", ""},
+        {"https:///", ""},
+        {"http:///x", ""},
+        {"http://:80", ""},
+        {"http://h x", ""},
+        {"http://h\"&calc", ""},
+        {" http://h", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UpdateServerRoot(c.configured), c.root) << c.configured;
+}
+
 TEST(Url, MethodTextAndFlags)
 {
     EXPECT_STREQ(MethodText(0), "GET");
