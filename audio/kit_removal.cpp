@@ -33,27 +33,48 @@ void ExcludeKitFolder(const std::string& folder)
                     "错误！", MB_ICONERROR);
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& text)
+// Created readable by all and writable or deletable by nobody else, and
+// kept open until cmd has ended: cmd reads the script line by line while
+// it runs elevated, so nobody may swap its text in between. cmd opens a
+// batch file sharing read and write, which this handle allows.
+HANDLE CreateHeldScript(const std::string& path, const std::string& text)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return file;
     DWORD written = 0;
-    BOOL ok = WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
-    CloseHandle(file);
-    return ok && written == text.size();
+    if (!WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL) || written != text.size()) {
+        CloseHandle(file);
+        DeleteFileA(path.c_str());
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
-void RunHiddenAndWait(std::string commandLine)
+// This program runs elevated: a command processor found by name could be
+// one planted in the program's folder or the current folder, which come
+// first in that search. Empty when the system folder is unknown.
+std::string SystemFolder()
+{
+    char folder[MAX_PATH + 1] = {};
+    UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    return length && length < sizeof folder ? std::string(folder, length) : std::string();
+}
+
+// Waits answering sent messages: the keyboard hook's calls come to this
+// thread, and Windows drops a hook that stops answering.
+void RunHiddenAndWait(const std::string& program, std::string commandLine, const std::string& workFolder)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process))
+    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
+                        workFolder.c_str(), &startup, &process))
         return;
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitAnsweringSentMessages(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 }
@@ -76,14 +97,22 @@ void DeleteKitFolder(const std::string& folderPath)
         folder += "\\";
     if (PathIsDirectoryA(folder.c_str()) != FILE_ATTRIBUTE_DIRECTORY)
         return;
+    std::string system = SystemFolder();
+    if (system.empty())
+        return;
     char temp[MAX_PATH + 1] = {};
     GetTempPathA(sizeof temp, temp);
     std::string script = std::string(temp) + MakeTimeStamp() + "_Speed.bat";
-    if (!WriteWholeFile(script, RemovalScriptText(folder, script)))
+    HANDLE held = CreateHeldScript(script, RemovalScriptText(folder, script));
+    if (held == INVALID_HANDLE_VALUE)
         return;
-    // cmd is named so that AutoRun (/D) and delayed expansion (/V:OFF, which
-    // would eat "!" in a folder name) are off whatever the registry says.
-    RunHiddenAndWait("cmd.exe /D /V:OFF /C \"\"" + script + "\"\"");
+    // AutoRun (/D) and delayed expansion (/V:OFF, which would eat "!" in a
+    // folder name) are off whatever the registry says.
+    std::string cmd = system + "\\cmd.exe";
+    RunHiddenAndWait(cmd, "\"" + cmd + "\" /D /V:OFF /C \"\"" + script + "\"\"", system);
+    // The script's own last line could not delete it while it was held.
+    CloseHandle(held);
+    DeleteFileA(script.c_str());
 }
 
 void ForgetKit(int kitIndex, int32_t kitCommand)
@@ -98,8 +127,10 @@ void ForgetKit(int kitIndex, int32_t kitCommand)
 
 void RemoveCurrentKit()
 {
-    if (CurrentKitCommand <= 0 || KitList.size() < 2 || CurrentKitIndex < 1 ||
-        CurrentKitIndex > (int)KitList.size()) {
+    // The kit asked for last, with its own item: a load in progress may not
+    // have reached it yet, and the checked item is still the old kit's.
+    KitChoice kit = AskedKit;
+    if (kit.command <= 0 || KitList.size() < 2 || kit.index < 1 || kit.index > (int)KitList.size()) {
         ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
         return;
     }
@@ -110,8 +141,8 @@ void RemoveCurrentKit()
         return;
     // Kept now: messages run while the files are listed, and a kit change
     // made meanwhile must not turn the removal onto another kit.
-    int kitIndex = CurrentKitIndex;
-    int32_t kitCommand = CurrentKitCommand;
+    int kitIndex = kit.index;
+    int32_t kitCommand = kit.command;
     std::string folder = KitList[kitIndex - 1];
     BASS_Free();
     if (answer == IDYES) {

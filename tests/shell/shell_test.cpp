@@ -16,9 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -68,6 +72,115 @@ std::string ExePath()
     return exe;
 }
 
+std::string ExeFolder()
+{
+    std::string exe = ExePath();
+    return exe.substr(0, exe.find_last_of('\\') + 1);
+}
+
+std::string TempPath()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// Names of the removal scripts now in the temporary folder.
+std::set<std::string> RemovalScripts()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((TempPath() + "*_Speed.bat").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.insert(data.cFileName);
+        while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    return names;
+}
+
+// `count` empty files in `folder`\many: the real cmd takes a while to
+// remove them, and the kit's own file deletion does not reach them.
+void AddManyFiles(const std::string& folder, int count)
+{
+    CreateDirectoryA(folder.c_str(), NULL);
+    CreateDirectoryA((folder + "\\many").c_str(), NULL);
+    for (int i = 0; i < count; i++) {
+        std::string path = folder + "\\many\\" + std::to_string(i) + ".txt";
+        CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    }
+}
+
+// Runs `act` on its own thread, with the full path of the first removal
+// script that appears in the temporary folder after construction, while
+// the caller's thread removes a folder.
+class ScriptWatch {
+public:
+    explicit ScriptWatch(std::function<void(const std::string&)> act) : act_(std::move(act))
+    {
+        before_ = RemovalScripts();
+        change_ = FindFirstChangeNotificationA(TempPath().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        stop_ = CreateEventA(NULL, TRUE, FALSE, NULL);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~ScriptWatch() { Join(); }
+    // Stops watching; true when a script was seen and acted upon.
+    bool Join()
+    {
+        if (thread_.joinable()) {
+            SetEvent(stop_);
+            thread_.join();
+            FindCloseChangeNotification(change_);
+            CloseHandle(stop_);
+        }
+        return seen_;
+    }
+
+private:
+    void Run()
+    {
+        HANDLE events[] = {change_, stop_};
+        for (;;) {
+            for (const std::string& name : RemovalScripts()) {
+                if (!before_.count(name)) {
+                    seen_ = true;
+                    act_(TempPath() + name);
+                    return;
+                }
+            }
+            if (WaitForMultipleObjects(2, events, FALSE, 30000) != WAIT_OBJECT_0)
+                return;
+            FindNextChangeNotification(change_);
+        }
+    }
+    std::function<void(const std::string&)> act_;
+    std::set<std::string> before_;
+    HANDLE change_, stop_;
+    bool seen_ = false;
+    std::thread thread_;
+};
+
+// Presses and releases `vk` as a keyboard would, from the calling thread;
+// returns how long the press took to be taken in, in milliseconds.
+double TimedKeyPress(WORD vk)
+{
+    INPUT input[2] = {};
+    for (INPUT& i : input) {
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = vk;
+        i.ki.wScan = (WORD)MapVirtualKeyA(vk, MAPVK_VK_TO_VSC);
+    }
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    SendInput(1, &input[0], sizeof(INPUT));
+    QueryPerformanceCounter(&end);
+    SendInput(1, &input[1], sizeof(INPUT));
+    return (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
 std::vector<UINT> KitItemIds()
 {
     std::vector<UINT> ids;
@@ -96,17 +209,18 @@ void StartProgramParts(const std::string& folder)
 }
 
 // Runs this program's child test in `mode` with `folder` as program
-// directory, pumping messages meanwhile; returns its exit code.
-DWORD RunChild(const std::string& mode, const std::string& folder)
+// directory, pumping messages meanwhile; returns its exit code. `exe` is
+// this program or a copy of it.
+DWORD RunChild(const std::string& mode, const std::string& folder, const std::string& exe = ExePath())
 {
     SetEnvironmentVariableA("YXYT_CHILD_MODE", mode.c_str());
     SetEnvironmentVariableA("YXYT_CHILD_DIR", folder.c_str());
     SetEnvironmentVariableA("YXYT_AUDIO_TRACE", (folder + "trace.txt").c_str());
-    std::string command = "\"" + ExePath() + "\" --gtest_filter=ShellChild.Run";
+    std::string command = "\"" + exe + "\" --gtest_filter=ShellChild.Run";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    BOOL started = CreateProcessA(exe.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
     SetEnvironmentVariableA("YXYT_CHILD_MODE", NULL);
     if (!started)
         return 999;
@@ -303,27 +417,13 @@ TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
         CreateDirectoryA(sibling.c_str(), NULL);
         std::ofstream(sibling + "\\keep.txt") << "x";
     }
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    auto scripts = [&] {
-        int n = 0;
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA((std::string(temp) + "*_Speed.bat").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            do
-                n++;
-            while (FindNextFileA(find, &data));
-            FindClose(find);
-        }
-        return n;
-    };
-    int scriptsBefore = scripts();
+    std::set<std::string> scriptsBefore = RemovalScripts();
     for (const Case& c : cases) {
         DeleteKitFolder(root + c.name);
         EXPECT_FALSE(FileExists(root + c.name)) << c.name;
         EXPECT_TRUE(FileExists(root + c.sibling + "\\keep.txt")) << c.sibling;
     }
-    EXPECT_EQ(scripts(), scriptsBefore);
+    EXPECT_EQ(RemovalScripts(), scriptsBefore);
     RemoveTree(root.substr(0, root.size() - 1));
 }
 
@@ -335,6 +435,117 @@ TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
     DeleteKitFolder("K1");
     DeleteKitFolder(Snd + "nothing here");
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
+{
+    std::string root = TempFolder("yxyt_held_script");
+    std::string slow = root + "slow", victim = root + "victim";
+    AddManyFiles(slow, 2000);
+    CreateDirectoryA(victim.c_str(), NULL);
+    std::ofstream(victim + "\\keep.txt") << "x";
+    std::set<std::string> scriptsBefore = RemovalScripts();
+
+    // What another process of the user would try on the elevated script.
+    struct {
+        std::string script;
+        bool duringRemoval = false;
+        DWORD writeError = 0;
+        bool renamed = false, deleted = false;
+    } tamper;
+    ScriptWatch watch([&](const std::string& script) {
+        tamper.script = script;
+        tamper.duringRemoval = FileExists(slow);
+        HANDLE file = CreateFileA(script.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  NULL, OPEN_EXISTING, 0, NULL);
+        tamper.writeError = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            std::string swapped = "Rd /s /q \"" + victim + "\\\"\r\n";
+            DWORD written = 0;
+            WriteFile(file, swapped.data(), (DWORD)swapped.size(), &written, NULL);
+            SetEndOfFile(file);
+            CloseHandle(file);
+        }
+        tamper.renamed = MoveFileA(script.c_str(), (script + ".swapped").c_str());
+        tamper.deleted = DeleteFileA(script.c_str());
+    });
+    DeleteKitFolder(slow);
+    ASSERT_TRUE(watch.Join());
+
+    EXPECT_TRUE(tamper.duringRemoval);
+    EXPECT_EQ(tamper.writeError, (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(tamper.renamed);
+    EXPECT_FALSE(tamper.deleted);
+    EXPECT_FALSE(FileExists(slow));
+    EXPECT_TRUE(FileExists(victim + "\\keep.txt"));
+    EXPECT_FALSE(FileExists(tamper.script));
+    EXPECT_FALSE(FileExists(tamper.script + ".swapped"));
+    EXPECT_EQ(RemovalScripts(), scriptsBefore);
+    RemoveTree(root.substr(0, root.size() - 1));
+}
+
+TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
+{
+    // The current kit K2 takes the real cmd a while to remove.
+    AddManyFiles(Snd + "K2", 2000);
+    InstallKeyboardHook();
+    struct Unhook {
+        ~Unhook()
+        {
+            UnhookWindowsHookEx(KeyboardHook);
+            KeyboardHook = NULL;
+        }
+    } unhook;
+    HWND main = MainWindow.GetHandle();
+    SetForegroundWindow(main);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
+
+    struct {
+        bool hookRan = false, duringRemoval = false;
+        double ms = 0;
+    } key;
+    ScriptWatch watch([&](const std::string&) {
+        size_t mark = Trace::Mark();
+        key.ms = TimedKeyPress('A');
+        // The engine is closed now, so the hook's hit is silent; its call
+        // to the library is in the trace all the same.
+        key.hookRan = !Trace::Matching(mark, "BASS_ChannelPlay(").empty();
+        key.duringRemoval = FileExists(Snd + "K2");
+    });
+    UiDriver ui;
+    ui.SetBoxButton(IDYES);
+    RemoveCurrentKit();
+    ASSERT_TRUE(watch.Join());
+    printf("a key pressed during the removal was taken in after %.2f ms\n", key.ms);
+    EXPECT_TRUE(key.hookRan);
+    EXPECT_TRUE(key.duringRemoval);
+    // Wine gives up on an unanswered hook after 2 s and passes the key on.
+    EXPECT_LT(key.ms, 1000.0);
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+
+    // The hook is still installed: after the removal a letter plays kit 1.
+    ASSERT_EQ(CurrentKitIndex, 1);
+    DWORD a = 0;
+    for (auto& sample : SampleTable)
+        if (sample.fileName == "a.WAV")
+            a = sample.channel;
+    SetForegroundWindow(main);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
+    size_t mark = Trace::Mark();
+    std::atomic<bool> pressed{false};
+    std::thread press([&] {
+        TimedKeyPress('A');
+        pressed = true;
+    });
+    // This thread answers the hook, so it pumps until the press is done.
+    bool played = PumpUntil(
+        [&] {
+            return pressed && !Trace::Matching(mark, "BASS_ChannelPlay(" + std::to_string(a) + ", 1) = 1").empty();
+        },
+        10000);
+    PumpUntil([&] { return pressed.load(); }, 30000);
+    press.join();
+    EXPECT_TRUE(played);
 }
 
 TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
@@ -434,6 +645,33 @@ TEST(ProcessSearch, WindowSearchForAWindowlessProcessGivesUp)
     CloseHandle(process.hProcess);
 }
 
+TEST(PlantedCommandProcessor, NeitherTheProgramFolderNorTheCurrentFolderIsSearched)
+{
+    // A copy of this program, started in another folder, removes a folder
+    // while a stand-in cmd.exe lies in its own folder or in the current one
+    // (each first in the search for a program given by name).
+    std::string root = TempFolder("yxyt_planted");
+    std::string program = TempFolder("yxyt_planted\\program"), current = TempFolder("yxyt_planted\\current");
+    std::string copy = program + "shell_copy.exe";
+    ASSERT_TRUE(CopyFileA(ExePath().c_str(), copy.c_str(), FALSE));
+    for (const std::string& planted : {program, current}) {
+        for (const std::string& folder : {program, current}) {
+            DeleteFileA((folder + "cmd.exe").c_str());
+            DeleteFileA((folder + "ran.txt").c_str());
+        }
+        ASSERT_TRUE(CopyFileA((ExeFolder() + "standin_cmd.exe").c_str(), (planted + "cmd.exe").c_str(), FALSE));
+        std::string kit = root + "kit";
+        CreateDirectoryA(kit.c_str(), NULL);
+        CreateDirectoryA((kit + "\\sub").c_str(), NULL);
+        std::ofstream(kit + "\\sub\\f.txt") << "x";
+
+        EXPECT_EQ(RunChild("planted", root, copy), 0u) << planted;
+        EXPECT_FALSE(FileExists(planted + "ran.txt")) << planted;
+        EXPECT_FALSE(FileExists(kit)) << planted;
+    }
+    RemoveTree(root.substr(0, root.size() - 1));
+}
+
 // The child copy: ends inside the program's own code, or fails.
 TEST(ShellChild, Run)
 {
@@ -441,10 +679,15 @@ TEST(ShellChild, Run)
     if (!mode || !*mode)
         GTEST_SKIP() << "runs only as a child copy";
     std::string folder = getenv("YXYT_CHILD_DIR");
+    std::string m = mode;
+    if (m == "planted") {
+        ASSERT_TRUE(SetCurrentDirectoryA((folder + "current").c_str()));
+        DeleteKitFolder(folder + "kit");
+        return;
+    }
     StartProgramParts(folder);
     UiDriver ui;
     ui.LogTo(folder + "boxes.txt");
-    std::string m = mode;
     if (m.rfind("close:", 0) == 0) {
         ui.SetBoxButton(atoi(m.c_str() + 6));
         InstallKeyboardHook();
