@@ -631,15 +631,22 @@ TEST(ProcessSearch, FindsTheFirstCopyByNameWithoutRegardToCase)
 
 TEST(ProcessSearch, WindowSearchForAWindowlessProcessGivesUp)
 {
-    // A process without windows: the search ends (bounded) with none.
+    // A process without windows: the search gives up after its 5 s with none.
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string cmd = std::string(system) + "\\cmd.exe";
+    std::string command = "\"" + cmd + "\" /c pause";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    char command[] = "cmd.exe /c pause";
-    ASSERT_TRUE(CreateProcessA(NULL, command, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process));
+    ASSERT_TRUE(CreateProcessA(cmd.c_str(), &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
+                               &process));
     DWORD start = GetTickCount();
     EXPECT_EQ(FindVisibleWindowOfProcess(process.dwProcessId), (HWND)NULL);
-    printf("search gave up after %lu ms\n", (unsigned long)(GetTickCount() - start));
+    DWORD spent = GetTickCount() - start;
+    printf("search gave up after %lu ms\n", (unsigned long)spent);
+    EXPECT_GE(spent, 5000u);
+    EXPECT_LE(spent, 15000u);
     TerminateProcess(process.hProcess, 0);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
