@@ -66,6 +66,10 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         OnMusicKey((DWORD)wParam);
         return 0;
     }
+    if (message == WM_KIT_KEY) {
+        StepKit((unsigned)wParam);
+        return 0;
+    }
     if (message != WM_COMMAND)
         return 0;
     int32_t id = ReceivedCommandId(wParam, lParam);
@@ -78,6 +82,7 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     if (id >= CommandTable[kFirstCardEntry] && id <= CommandTable[kLastCardEntry]) {
+        // SwitchSoundCard ignores a card past the list: it has no item.
         SwitchSoundCard(id, CommandIndex(id) - 33);
         return 0;
     }

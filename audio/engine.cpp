@@ -63,6 +63,10 @@ void AddSoundCardItems()
 void SwitchSoundCard(int32_t commandId, int cardNumber)
 {
     SaveMusicPositions();
+    // A card without an item: reopening on it would leave the program
+    // without an engine.
+    if (cardNumber < 1 || cardNumber > std::min((int)SoundCards.size(), kMaxCards))
+        return;
     BASS_Free();
     BASS_Init(cardNumber, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
     if (CurrentKitCommand > 0) {

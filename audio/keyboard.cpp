@@ -58,15 +58,10 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
             ChangeKitVolume(1);
         else if (vk == VK_NEXT)
             ChangeKitVolume(0);
-        else if (vk == VK_HOME) {
-            CurrentKitIndex = CurrentKitIndex - 1;
-            SelectKitByIndex(CurrentKitIndex);
-        } else if (vk == VK_END) {
-            CurrentKitIndex = CurrentKitIndex + 1;
-            SelectKitByIndex(CurrentKitIndex);
-        } else if (vk == VK_INSERT) {
+        else if (vk == VK_HOME || vk == VK_END)
+            PostMessageA(main, WM_KIT_KEY, vk, 0);
+        else if (vk == VK_INSERT)
             DeferMusicKey(vk);
-        }
     }
     if (message == WM_KEYDOWN) {
         if (vk == VK_SPACE)

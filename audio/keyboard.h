@@ -5,6 +5,11 @@
 
 #include <string>
 
+// Posted to the main window by the hook for Home and End (wParam: the
+// virtual key): a kit load inside the hook call would hold up every key of
+// the system, and Windows drops a hook whose calls keep timing out.
+constexpr UINT WM_KIT_KEY = WM_APP + 0x33;
+
 extern HHOOK KeyboardHook;
 // [选项] 重复敲击: 1 = a held key or a second key sounds only once.
 extern int RepeatHitOption;

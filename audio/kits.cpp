@@ -12,6 +12,7 @@
 std::vector<std::string> KitList;
 int CurrentKitIndex = 0;
 int32_t CurrentKitCommand = 0;
+KitChoice AskedKit = {};
 float KitVolume = 1.0f;
 std::vector<Sample> SampleTable;
 KitCommandList KitCommands;
@@ -20,12 +21,8 @@ namespace {
 
 bool FirstLoadDone = false;
 bool Loading = false;
-struct KitRequest {
-    int32_t commandId;
-    int kitIndex;
-};
+// AskedKit still has to be loaded once the load in progress ends.
 bool HasPendingRequest = false;
-KitRequest PendingRequest = {};
 
 void FreeSamples()
 {
@@ -34,9 +31,10 @@ void FreeSamples()
     SampleTable.clear();
 }
 
-void LoadKitNow(int32_t commandId, int kitIndex)
+void LoadKitNow(KitChoice kit)
 {
-    CurrentKitIndex = kitIndex;
+    int32_t commandId = kit.command;
+    int kitIndex = kit.index;
     FreeSamples();
     std::string folder = (kitIndex >= 1 && kitIndex <= (int)KitList.size()) ? KitList[kitIndex - 1] + "\\" : "";
     // Messages run while the folder is listed, so keys and menus stay
@@ -55,6 +53,7 @@ void LoadKitNow(int32_t commandId, int kitIndex)
 
     KitMenu.SetItemState(CurrentKitCommand, 0);
     CurrentKitCommand = commandId;
+    CurrentKitIndex = kitIndex;
     KitMenu.SetItemState(CurrentKitCommand, MFS_CHECKED);
     WriteIntSetting(kKitSection, kKitIndexKey, kitIndex);
     if (FirstLoadDone) {
@@ -126,19 +125,16 @@ void LoadInitialKit()
 
 void LoadKit(int32_t commandId, int kitIndex)
 {
+    AskedKit = {commandId, kitIndex};
     if (Loading) {
-        // Home and End count from the kit asked for last.
-        CurrentKitIndex = kitIndex;
-        PendingRequest = {commandId, kitIndex};
         HasPendingRequest = true;
         return;
     }
     Loading = true;
-    LoadKitNow(commandId, kitIndex);
-    while (HasPendingRequest) {
+    do {
         HasPendingRequest = false;
-        LoadKitNow(PendingRequest.commandId, PendingRequest.kitIndex);
-    }
+        LoadKitNow(AskedKit);
+    } while (HasPendingRequest);
     Loading = false;
 }
 
@@ -150,6 +146,14 @@ void SelectKitByIndex(int index)
     if (index <= 0)
         index = count;
     LoadKit(KitCommandOfNumber(index), index);
+}
+
+void StepKit(unsigned vk)
+{
+    if (vk == VK_HOME)
+        SelectKitByIndex(AskedKit.index - 1);
+    else if (vk == VK_END)
+        SelectKitByIndex(AskedKit.index + 1);
 }
 
 int KitNumberOfCommand(int32_t id)

@@ -11,11 +11,22 @@ struct Sample {
     std::string fileName;
 };
 
+// A kit number and the command id of that kit's item, always taken together.
+struct KitChoice {
+    int32_t command;
+    int index;
+};
+
 // Full path of each kit folder, kit n at entry n-1; empty kits stay listed.
 extern std::vector<std::string> KitList;
+// The loaded kit: its samples are in the table and its item is checked.
 extern int CurrentKitIndex;
 // Command id of the loaded kit's item; 0 before the first load.
 extern int32_t CurrentKitCommand;
+// The kit asked for last, loaded or still waiting for the load in progress;
+// Home, End, the card switch and kit removal start from it. Command 0
+// before the first load.
+extern KitChoice AskedKit;
 extern float KitVolume;
 // The loaded kit's streams in listing order, then "Finish.wav".
 extern std::vector<Sample> SampleTable;
@@ -37,6 +48,9 @@ void LoadInitialKit();
 void LoadKit(int32_t commandId, int kitIndex);
 // Home and End: wraps below 1 to the last kit and past the last to kit 1.
 void SelectKitByIndex(int index);
+// Home (previous kit) or End (next kit), counted from the kit asked for last;
+// the keyboard hook posts it as WM_KIT_KEY rather than loading in its call.
+void StepKit(unsigned vk);
 
 // Kit number of a kit id: its position among the ids still in use.
 int KitNumberOfCommand(int32_t id);
