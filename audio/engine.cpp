@@ -62,15 +62,17 @@ void AddSoundCardItems()
 
 void SwitchSoundCard(int32_t commandId, int cardNumber)
 {
-    SaveMusicPositions();
     // A card without an item: reopening on it would leave the program
     // without an engine.
     if (cardNumber < 1 || cardNumber > std::min((int)SoundCards.size(), kMaxCards))
         return;
+    SaveMusicPositions();
     BASS_Free();
     BASS_Init(cardNumber, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
-    if (CurrentKitCommand > 0) {
-        LoadKit(CurrentKitCommand, CurrentKitIndex);
+    // The kit asked for last, with its own item: a load in progress may not
+    // have reached it yet.
+    if (AskedKit.command > 0) {
+        LoadKit(AskedKit.command, AskedKit.index);
         CurrentCardIndex = cardNumber;
     }
     CardMenu.SetItemState(MarkedCardCommand, 0);
