@@ -110,10 +110,19 @@ TEST_F(MainWindowTest, LabelSitsInTheMiddleThirdWithId501)
     EXPECT_EQ(r.right - r.left, MainWindow.Width() / 3);
     EXPECT_EQ(r.bottom - r.top, MainWindow.Height() / 3);
 
-    // The label answers its colour question with its own opaque brush.
+    // The label answers its colour question with its own opaque brush, not
+    // the system's button-face brush that the default procedure gives.
     HDC dc = GetDC(label);
+    SetTextColor(dc, RGB(255, 0, 0));
+    SetBkColor(dc, RGB(0, 0, 255));
     LRESULT brush = SendMessageA(MainWindow.GetHandle(), WM_CTLCOLORSTATIC, (WPARAM)dc, (LPARAM)label);
     EXPECT_NE(brush, 0);
+    EXPECT_EQ(brush, KitLabel.ColorControl(dc));
+    EXPECT_NE(brush, (LRESULT)GetSysColorBrush(COLOR_BTNFACE));
+    LOGBRUSH info = {};
+    ASSERT_EQ(GetObjectA((HBRUSH)brush, sizeof info, &info), (int)sizeof info);
+    EXPECT_EQ(info.lbStyle, (UINT)BS_SOLID);
+    EXPECT_EQ(info.lbColor, GetSysColor(COLOR_BTNFACE));
     EXPECT_EQ(GetBkColor(dc), GetSysColor(COLOR_BTNFACE));
     EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
     ReleaseDC(label, dc);
@@ -121,10 +130,22 @@ TEST_F(MainWindowTest, LabelSitsInTheMiddleThirdWithId501)
 
 TEST_F(MainWindowTest, BackgroundIsPaintedByTheWindowItself)
 {
-    HDC dc = GetDC(MainWindow.GetHandle());
-    EXPECT_EQ(SendMessageA(MainWindow.GetHandle(), WM_ERASEBKGND, (WPARAM)dc, 0), 1);
-    EXPECT_EQ(GetPixel(dc, 1, 1), GetSysColor(COLOR_BTNFACE));
-    ReleaseDC(MainWindow.GetHandle(), dc);
+    // The class brush is swapped for red for the length of the test: the
+    // default erase would paint red, the window's own painting its colour.
+    HWND window = MainWindow.GetHandle();
+    HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+    ULONG_PTR classBrush = SetClassLongPtrA(window, GCLP_HBRBACKGROUND, (LONG_PTR)red);
+    RECT client;
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    HBRUSH black = (HBRUSH)GetStockObject(BLACK_BRUSH);
+    FillRect(dc, &client, black);
+    EXPECT_EQ(SendMessageA(window, WM_ERASEBKGND, (WPARAM)dc, 0), 1);
+    for (POINT p : {POINT{0, 0}, POINT{client.right - 1, client.bottom - 1}, POINT{client.right / 2, 1}})
+        EXPECT_EQ(GetPixel(dc, p.x, p.y), GetSysColor(COLOR_BTNFACE)) << p.x << "," << p.y;
+    ReleaseDC(window, dc);
+    SetClassLongPtrA(window, GCLP_HBRBACKGROUND, (LONG_PTR)classBrush);
+    DeleteObject(red);
 }
 
 TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
