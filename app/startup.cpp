@@ -24,6 +24,17 @@ HWND MessageOwner()
 
 namespace {
 
+bool CloseAskedDuringStartup = false;
+
+// Until the close prompt is connected a close request is only noted:
+// destroying the window then would leave a process without a window that
+// still holds the instance marker, the keyboard hook and the audio device.
+int NoteCloseRequest()
+{
+    CloseAskedDuringStartup = true;
+    return 1;
+}
+
 std::string ExecutableDirectory()
 {
     char path[MAX_PATH * 2] = {};
@@ -69,6 +80,7 @@ void RunStartup()
     FillCommandTable();
     CheckOutputDevices();
     CheckAudioLibrary();
+    MainWindow.SetCloseHandler(NoteCloseRequest);
     CreateMainWindow();
     EnsureSingleInstance("yixiangyuetai", true, "逸响乐台已经运行，请不要重复启动啦！", MB_ICONINFORMATION, true);
     SetTimer(MainWindow.GetHandle(), kNoticeTimerId, kNoticePeriodMs, NoticeTimerProc);
@@ -84,6 +96,9 @@ void RunStartup()
     InstallKeyboardHook();
     LoadInitialKit();
     MainWindow.SetCloseHandler(ClosePrompt);
+    // A close asked for while starting reaches the prompt from the message loop.
+    if (CloseAskedDuringStartup)
+        PostMessageA(MainWindow.GetHandle(), WM_CLOSE, 0, 0);
     LoadRepeatHitOption();
     RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
     PlayStartupSound();

@@ -2,6 +2,7 @@
 import os
 import struct
 import subprocess
+import threading
 import xml.etree.ElementTree as ET
 
 import pytest
@@ -184,3 +185,34 @@ def test_commands_with_unused_ids_change_nothing(app):
     a.probe.one("show", a.hwnd, "SW_RESTORE")
     assert a.running()
     assert snapshot(a) == before
+
+
+def test_close_during_start_up_asks_once_start_up_is_done(app, server):
+    """A close posted while start-up still runs: the server holds back the
+    welcome text (fetched after the window is shown, before the first kit
+    loads) until WM_CLOSE is queued, so the request meets the first kit
+    load's message pump, before the close prompt is connected."""
+    release = threading.Event()
+
+    def held_welcome(handler):
+        release.wait(30)
+        body = "欢迎".encode("gbk")
+        handler.send_response(200)
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        handler.wfile.write(body)
+
+    server.handlers["/YXProgect/yxyt/hy.txt"] = held_welcome
+    a = app()
+    server.wait_request("/YXProgect/yxyt/hy.txt")
+    a.close()
+    release.set()
+    box = a.wait_box("询问！")
+    assert box["text"].startswith("您是否希望退出逸响乐台")
+    a.answer("IDYES", box=box)
+    assert a.wait_exit() == 0
+    # The first copy let go of the instance marker: a second start runs.
+    b = app()
+    b.wait_label()
+    assert [x for x in b.boxes() if x["caption"] == "友情提醒:"] == []
+    assert b.running()
