@@ -97,6 +97,8 @@ void DeleteKitFolder(const std::string& folderPath)
         folder += "\\";
     if (PathIsDirectoryA(folder.c_str()) != FILE_ATTRIBUTE_DIRECTORY)
         return;
+    if (IsOrHoldsLinkedFolder(folder))
+        return;
     std::string system = SystemFolder();
     if (system.empty())
         return;
@@ -113,6 +115,31 @@ void DeleteKitFolder(const std::string& folderPath)
     // The script's own last line could not delete it while it was held.
     CloseHandle(held);
     DeleteFileA(script.c_str());
+}
+
+bool IsOrHoldsLinkedFolder(const std::string& folder)
+{
+    std::string path = folder;
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return true;
+    bool linked = false;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        std::string name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..")
+            continue;
+        linked = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsOrHoldsLinkedFolder(path + "\\" + name);
+    } while (!linked && FindNextFileA(find, &data));
+    FindClose(find);
+    return linked;
 }
 
 void ForgetKit(int kitIndex, int32_t kitCommand)
@@ -144,6 +171,13 @@ void RemoveCurrentKit()
     int kitIndex = kit.index;
     int32_t kitCommand = kit.command;
     std::string folder = KitList[kitIndex - 1];
+    if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
+        ShowMessage(MainWindow.GetHandle(),
+                    "鼓源目录" + folder +
+                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排除操作，或者手工删除这个链接。",
+                    "错误！", MB_ICONERROR);
+        return;
+    }
     BASS_Free();
     if (answer == IDYES) {
         DeleteKitFiles(folder);

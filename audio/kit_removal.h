@@ -7,9 +7,14 @@
 // The menu command: asks, then deletes or excludes, then loads kit 1.
 void RemoveCurrentKit();
 // Removes a kit folder with everything in it through a hidden batch script
-// in the temporary folder, and waits for it. Unsafe paths and non-folders
-// are left alone.
+// in the temporary folder, and waits for it. Unsafe paths, non-folders and
+// linked folders are left alone.
 void DeleteKitFolder(const std::string& folderPath);
+// A folder that is a link (junction, symbolic link; under Wine a Unix
+// symbolic link too, all marked as reparse points) or holds one at any
+// depth: deleting through it would delete the files it points to, and
+// Wine's "Rd /s" follows links inside the folder it removes.
+bool IsOrHoldsLinkedFolder(const std::string& folder);
 // 13-digit millisecond stamp of the local time (the script's name).
 std::string MakeTimeStamp();
 // The common tail: kit `kitIndex` leaves the list and the menu, its id is
