@@ -76,6 +76,9 @@ std::mutex TableLock;  // held only for short copies, never across I/O or callba
 Channel Table[MaxChannels];
 std::vector<Sync> Syncs;
 std::vector<std::pair<std::shared_ptr<Source>, uint64_t>> Retired;
+// Room, reserved at open, for the table's sources at close: closing must
+// not need memory.
+std::vector<std::shared_ptr<Source>> Closing;
 uint32_t EndEvents[MaxEvents];
 size_t EventHead = 0, EventCount = 0;
 bool Open = false;
@@ -129,31 +132,48 @@ void RetireLocked(Channel& ch)
     ch = Channel();
 }
 
+// One round of the feeder: frees what the mixer has let go, then decodes
+// ahead in every stream. True when it decoded anything.
+bool Feed(std::vector<std::shared_ptr<Source>>& streams, std::vector<std::shared_ptr<Source>>& dead)
+{
+    {
+        std::unique_lock<std::mutex> hold(TableLock);
+        streams.clear();
+        for (Channel& ch : Table)
+            if (ch.Handle && ch.Audio->IsStream)
+                streams.push_back(ch.Audio);
+        // Free what the mixer can no longer be reading, outside the lock.
+        uint64_t cycle = MixCycle.load();
+        auto keep =
+            std::partition(Retired.begin(), Retired.end(), [&](const auto& r) { return r.second + 1 >= cycle; });
+        for (auto it = keep; it != Retired.end(); ++it)
+            dead.push_back(std::move(it->first));
+        Retired.erase(keep, Retired.end());
+    }
+    dead.clear();
+    bool work = false;
+    for (auto& s : streams)
+        work |= static_cast<StreamSource&>(*s).Fill();
+    streams.clear();
+    return work;
+}
+
 void FeederMain(std::shared_ptr<std::atomic<bool>> stop)
 {
     std::vector<std::shared_ptr<Source>> streams;
     std::vector<std::shared_ptr<Source>> dead;
-    streams.reserve(MaxChannels);
     while (!stop->load()) {
-        {
-            std::unique_lock<std::mutex> hold(TableLock);
-            streams.clear();
-            for (Channel& ch : Table)
-                if (ch.Handle && ch.Audio->IsStream)
-                    streams.push_back(ch.Audio);
-            // Free what the mixer can no longer be reading, outside the lock.
-            uint64_t cycle = MixCycle.load();
-            auto keep = std::partition(Retired.begin(), Retired.end(),
-                                       [&](const auto& r) { return r.second + 1 >= cycle; });
-            for (auto it = keep; it != Retired.end(); ++it)
-                dead.push_back(std::move(it->first));
-            Retired.erase(keep, Retired.end());
-        }
-        dead.clear();
         bool work = false;
-        for (auto& s : streams)
-            work |= static_cast<StreamSource&>(*s).Fill();
-        streams.clear();
+        try {
+            streams.reserve(MaxChannels);
+            dead.reserve(MaxChannels);
+            work = Feed(streams, dead);
+        } catch (...) {
+            // Out of memory while decoding: a stream misses a block, and the
+            // feeder tries again after its pause instead of ending the process.
+            streams.clear();
+            dead.clear();
+        }
         if (work)
             continue;
         std::unique_lock<std::mutex> hold(TableLock);
@@ -182,8 +202,13 @@ void DelivererMain(std::shared_ptr<std::atomic<bool>> stop)
                     Syncs.end());
         SyncInvoker invoke = Invoker;
         hold.unlock();
-        for (size_t i = 0; i < n && !stop->load(); i++)
-            invoke(calls[i].Proc, calls[i].Handle, calls[i].Channel, calls[i].User);
+        for (size_t i = 0; i < n && !stop->load(); i++) {
+            // An end routine that throws loses its call, not this thread.
+            try {
+                invoke(calls[i].Proc, calls[i].Handle, calls[i].Channel, calls[i].User);
+            } catch (...) {
+            }
+        }
         hold.lock();
     }
 }
@@ -224,12 +249,22 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         DeviceRate = deviceRate;
         Invoker = invoker;
         EventHead = EventCount = 0;
-        Syncs.reserve(256);
-        Retired.reserve(MaxChannels);
     }
-    LimiterSetup(OutputLimiter, deviceRate);
-    Feeder = StartWorker(FeederMain);
-    Deliverer = StartWorker(DelivererMain);
+    // Out of memory (or threads) half-way, what was started is closed again.
+    try {
+        {
+            std::lock_guard<std::mutex> hold(TableLock);
+            Syncs.reserve(256);
+            Retired.reserve(MaxChannels);
+            Closing.reserve(MaxChannels);
+        }
+        LimiterSetup(OutputLimiter, deviceRate);
+        Feeder = StartWorker(FeederMain);
+        Deliverer = StartWorker(DelivererMain);
+    } catch (...) {
+        ChannelsClose();
+        throw;
+    }
     return true;
 }
 
@@ -237,19 +272,22 @@ void ChannelsClose()
 {
     StopWorker(Feeder, FeederWake);
     StopWorker(Deliverer, SyncWake);
-    std::vector<std::shared_ptr<Source>> dead;
-    std::lock_guard<std::mutex> hold(TableLock);
-    for (Channel& ch : Table) {
-        if (ch.Handle)
-            dead.push_back(std::move(ch.Audio));
-        ch = Channel();
+    std::vector<std::shared_ptr<Source>> closing;
+    std::vector<std::pair<std::shared_ptr<Source>, uint64_t>> retired;
+    {
+        std::lock_guard<std::mutex> hold(TableLock);
+        for (Channel& ch : Table) {
+            if (ch.Handle && Closing.size() < Closing.capacity())
+                Closing.push_back(std::move(ch.Audio));
+            ch = Channel();
+        }
+        // The sources are destroyed outside the lock.
+        closing.swap(Closing);
+        retired.swap(Retired);
+        Syncs.clear();
+        EventHead = EventCount = 0;
+        Open = false;
     }
-    for (auto& r : Retired)
-        dead.push_back(std::move(r.first));
-    Retired.clear();
-    Syncs.clear();
-    EventHead = EventCount = 0;
-    Open = false;
 }
 
 bool ChannelsAreOpen()

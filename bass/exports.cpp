@@ -3,6 +3,7 @@
 #include "bass/bass.h"
 
 #include <mutex>
+#include <new>
 
 #include "bass/channels.h"
 #include "bass/decoder.h"
@@ -14,6 +15,7 @@ namespace {
 
 std::mutex LifeLock;  // serialises BASS_Init and BASS_Free
 int OpenDevice = 0;
+thread_local int LastError = BASS_OK;
 
 void InvokeSync(void* proc, uint32_t sync, uint32_t channel, void* user)
 {
@@ -35,134 +37,200 @@ BOOL Traced(BOOL result, const char* format, ...)
     return result;
 }
 
+// Runs the body of every export. A C++ exception must not reach the
+// program, which is no C++ of ours and would end: the call fails instead,
+// and an allocation failure (a long file in a full 32-bit address space)
+// is told apart by its error code.
+template <typename Result, typename Body>
+Result Guarded(const char* name, Result failure, Body body)
+{
+    int code = BASS_ERROR_UNKNOWN;
+    try {
+        Result result = body();
+        LastError = result == failure ? BASS_ERROR_UNKNOWN : BASS_OK;
+        return result;
+    } catch (const std::bad_alloc&) {
+        code = BASS_ERROR_MEM;
+    } catch (...) {
+    }
+    LastError = code;
+    TraceLine("%s failed: %s", name, code == BASS_ERROR_MEM ? "out of memory" : "internal error");
+    return failure;
+}
+
 }  // namespace
 
 BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void* clsid)
 {
-    BOOL ok = FALSE;
-    {
-        std::lock_guard<std::mutex> hold(LifeLock);
-        if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
-            if (ChannelsOpen(OutputCurrentFormat().Rate, InvokeSync)) {
-                OpenDevice = device;
-                ok = TRUE;
-            } else {
-                OutputClose();
+    return Guarded("BASS_Init", FALSE, [&] {
+        BOOL ok = FALSE;
+        {
+            std::lock_guard<std::mutex> hold(LifeLock);
+            if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
+                bool channels = false;
+                try {
+                    channels = ChannelsOpen(OutputCurrentFormat().Rate, InvokeSync);
+                } catch (...) {
+                    OutputClose();
+                    throw;
+                }
+                if (channels) {
+                    OpenDevice = device;
+                    ok = TRUE;
+                } else {
+                    OutputClose();
+                }
             }
         }
-    }
-    if (TraceEnabled()) {
-        const OutputFormat& f = OutputCurrentFormat();
-        TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u, buffer %u frames]", device,
-                  freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.Api, f.Rate, f.PeriodFrames, f.TargetFrames,
-                  f.BufferFrames);
-    }
-    return ok;
+        if (TraceEnabled()) {
+            const OutputFormat& f = OutputCurrentFormat();
+            TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u, buffer %u frames]",
+                      device, freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.Api, f.Rate, f.PeriodFrames,
+                      f.TargetFrames, f.BufferFrames);
+        }
+        return ok;
+    });
 }
 
 BOOL WINAPI BASS_Set3DFactors(float distf, float rollf, float doppf)
 {
-    BOOL ok = ChannelsAreOpen();
-    return Traced(ok, "BASS_Set3DFactors(%g, %g, %g)", distf, rollf, doppf);
+    return Guarded("BASS_Set3DFactors", FALSE, [&] {
+        BOOL ok = ChannelsAreOpen();
+        return Traced(ok, "BASS_Set3DFactors(%g, %g, %g)", distf, rollf, doppf);
+    });
 }
 
 BOOL WINAPI BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info)
 {
-    const char* name = nullptr;
-    const char* driver = nullptr;
-    DWORD flags = 0;
-    BOOL ok = info && device <= 0x7fffffff && DeviceDescribe((int)device, &name, &driver, &flags);
-    if (ok) {
-        std::lock_guard<std::mutex> hold(LifeLock);
-        if (OpenDevice == (int)device || (OpenDevice == -1 && (flags & BASS_DEVICE_DEFAULT)))
-            flags |= BASS_DEVICE_INIT;
-        info->name = name;
-        info->driver = driver;
-        info->flags = flags;
-    }
-    return Traced(ok, "BASS_GetDeviceInfo(%lu) {%s}", device, ok ? TraceText(name).c_str() : "");
+    return Guarded("BASS_GetDeviceInfo", FALSE, [&] {
+        const char* name = nullptr;
+        const char* driver = nullptr;
+        DWORD flags = 0;
+        BOOL ok = info && device <= 0x7fffffff && DeviceDescribe((int)device, &name, &driver, &flags);
+        if (ok) {
+            std::lock_guard<std::mutex> hold(LifeLock);
+            if (OpenDevice == (int)device || (OpenDevice == -1 && (flags & BASS_DEVICE_DEFAULT)))
+                flags |= BASS_DEVICE_INIT;
+            info->name = name;
+            info->driver = driver;
+            info->flags = flags;
+        }
+        return Traced(ok, "BASS_GetDeviceInfo(%lu) {%s}", device, ok ? TraceText(name).c_str() : "");
+    });
 }
 
 BOOL WINAPI BASS_Free()
 {
-    BOOL ok = FALSE;
-    {
-        std::lock_guard<std::mutex> hold(LifeLock);
-        if (OpenDevice) {
-            OutputClose();
-            ChannelsClose();
-            OpenDevice = 0;
-            ok = TRUE;
+    return Guarded("BASS_Free", FALSE, [&] {
+        BOOL ok = FALSE;
+        {
+            std::lock_guard<std::mutex> hold(LifeLock);
+            if (OpenDevice) {
+                OutputClose();
+                ChannelsClose();
+                OpenDevice = 0;
+                ok = TRUE;
+            }
         }
-    }
-    return Traced(ok, "BASS_Free()");
+        return Traced(ok, "BASS_Free()");
+    });
 }
 
 DWORD WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags)
 {
-    // Only what the program asks for: a whole file by its ANSI path.
-    DWORD handle = 0;
-    if (!mem && file && offset == 0 && length == 0 && ChannelsAreOpen())
-        handle = ChannelCreate(OpenDecoder(static_cast<const char*>(file)));
-    if (TraceEnabled())
-        TraceLine("BASS_StreamCreateFile(%d, \"%s\", %llu, %llu, %lu) = %lu", mem,
-                  mem ? "<memory>" : TraceText(static_cast<const char*>(file)).c_str(), offset, length, flags, handle);
-    return handle;
+    return Guarded("BASS_StreamCreateFile", (DWORD)0, [&] {
+        // Only what the program asks for: a whole file by its ANSI path.
+        DWORD handle = 0;
+        if (!mem && file && offset == 0 && length == 0 && ChannelsAreOpen())
+            handle = ChannelCreate(OpenDecoder(static_cast<const char*>(file)));
+        if (TraceEnabled())
+            TraceLine("BASS_StreamCreateFile(%d, \"%s\", %llu, %llu, %lu) = %lu", mem,
+                      mem ? "<memory>" : TraceText(static_cast<const char*>(file)).c_str(), offset, length, flags,
+                      handle);
+        return handle;
+    });
 }
 
 BOOL WINAPI BASS_SampleFree(DWORD handle)
 {
-    return Traced(ChannelFree(handle), "BASS_SampleFree(%lu)", handle);
+    return Guarded("BASS_SampleFree", FALSE,
+                   [&] { return Traced(ChannelFree(handle), "BASS_SampleFree(%lu)", handle); });
+}
+
+// Streams and samples are both channels of one table here.
+BOOL WINAPI BASS_StreamFree(DWORD handle)
+{
+    return Guarded("BASS_StreamFree", FALSE,
+                   [&] { return Traced(ChannelFree(handle), "BASS_StreamFree(%lu)", handle); });
 }
 
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
-    return Traced(ChannelPlay(handle, restart != FALSE), "BASS_ChannelPlay(%lu, %d)", handle, restart);
+    return Guarded("BASS_ChannelPlay", FALSE, [&] {
+        return Traced(ChannelPlay(handle, restart != FALSE), "BASS_ChannelPlay(%lu, %d)", handle, restart);
+    });
 }
 
 BOOL WINAPI BASS_ChannelPause(DWORD handle)
 {
-    return Traced(ChannelPause(handle), "BASS_ChannelPause(%lu)", handle);
+    return Guarded("BASS_ChannelPause", FALSE,
+                   [&] { return Traced(ChannelPause(handle), "BASS_ChannelPause(%lu)", handle); });
 }
 
 BOOL WINAPI BASS_ChannelStop(DWORD handle)
 {
-    return Traced(ChannelStop(handle), "BASS_ChannelStop(%lu)", handle);
+    return Guarded("BASS_ChannelStop", FALSE,
+                   [&] { return Traced(ChannelStop(handle), "BASS_ChannelStop(%lu)", handle); });
 }
 
 BOOL WINAPI BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value)
 {
-    BOOL ok = attrib == BASS_ATTRIB_VOL && ChannelGetVolume(handle, value);
-    return Traced(ok, "BASS_ChannelGetAttribute(%lu, %lu) {%g}", handle, attrib, ok ? *value : 0.0f);
+    return Guarded("BASS_ChannelGetAttribute", FALSE, [&] {
+        BOOL ok = attrib == BASS_ATTRIB_VOL && ChannelGetVolume(handle, value);
+        return Traced(ok, "BASS_ChannelGetAttribute(%lu, %lu) {%g}", handle, attrib, ok ? *value : 0.0f);
+    });
 }
 
 BOOL WINAPI BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value)
 {
-    BOOL ok = attrib == BASS_ATTRIB_VOL && ChannelSetVolume(handle, value);
-    return Traced(ok, "BASS_ChannelSetAttribute(%lu, %lu, %g)", handle, attrib, value);
+    return Guarded("BASS_ChannelSetAttribute", FALSE, [&] {
+        BOOL ok = attrib == BASS_ATTRIB_VOL && ChannelSetVolume(handle, value);
+        return Traced(ok, "BASS_ChannelSetAttribute(%lu, %lu, %g)", handle, attrib, value);
+    });
 }
 
 QWORD WINAPI BASS_ChannelGetPosition(DWORD handle, DWORD mode)
 {
-    QWORD pos = mode == BASS_POS_BYTE ? ChannelGetPosition(handle) : NoPosition;
-    if (TraceEnabled())
-        TraceLine("BASS_ChannelGetPosition(%lu, %lu) = %lld", handle, mode, (long long)pos);
-    return pos;
+    return Guarded("BASS_ChannelGetPosition", (QWORD)NoPosition, [&] {
+        QWORD pos = mode == BASS_POS_BYTE ? ChannelGetPosition(handle) : NoPosition;
+        if (TraceEnabled())
+            TraceLine("BASS_ChannelGetPosition(%lu, %lu) = %lld", handle, mode, (long long)pos);
+        return pos;
+    });
 }
 
 BOOL WINAPI BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode)
 {
-    BOOL ok = mode == BASS_POS_BYTE && ChannelSetPosition(handle, pos);
-    return Traced(ok, "BASS_ChannelSetPosition(%lu, %llu, %lu)", handle, pos, mode);
+    return Guarded("BASS_ChannelSetPosition", FALSE, [&] {
+        BOOL ok = mode == BASS_POS_BYTE && ChannelSetPosition(handle, pos);
+        return Traced(ok, "BASS_ChannelSetPosition(%lu, %llu, %lu)", handle, pos, mode);
+    });
 }
 
 DWORD WINAPI BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC* proc, void* user)
 {
-    DWORD sync = 0;
-    if ((type & ~BASS_SYNC_ONETIME) == BASS_SYNC_END)
-        sync = ChannelSetEndSync(handle, reinterpret_cast<void*>(proc), user, (type & BASS_SYNC_ONETIME) != 0);
-    if (TraceEnabled())
-        TraceLine("BASS_ChannelSetSync(%lu, %lu, %llu, %p, %p) = %lu", handle, type, param,
-                  reinterpret_cast<void*>(proc), user, sync);
-    return sync;
+    return Guarded("BASS_ChannelSetSync", (DWORD)0, [&] {
+        DWORD sync = 0;
+        if ((type & ~BASS_SYNC_ONETIME) == BASS_SYNC_END)
+            sync = ChannelSetEndSync(handle, reinterpret_cast<void*>(proc), user, (type & BASS_SYNC_ONETIME) != 0);
+        if (TraceEnabled())
+            TraceLine("BASS_ChannelSetSync(%lu, %lu, %llu, %p, %p) = %lu", handle, type, param,
+                      reinterpret_cast<void*>(proc), user, sync);
+        return sync;
+    });
+}
+
+int WINAPI BASS_ErrorGetCode()
+{
+    return LastError;
 }

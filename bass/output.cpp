@@ -6,6 +6,9 @@
 #include <mmsystem.h>
 #include <objbase.h>
 
+#include <algorithm>
+#include <exception>
+#include <utility>
 #include <vector>
 
 #include "bass/channels.h"
@@ -22,7 +25,9 @@ HANDLE StopEvent = nullptr;
 HANDLE OpenedEvent = nullptr;
 std::atomic<bool> StopFlag{false};
 bool OpenResult = false;
+std::exception_ptr OpenFailure;  // thrown while opening, rethrown to the caller
 int OpenDevice = -1;
+std::vector<float> Block;  // allocated by the caller: mixing allocates nothing
 
 void RaisePriority()
 {
@@ -50,16 +55,33 @@ bool OpenBackend()
     return false;
 }
 
+// A C++ exception must not end this thread, and with it the process: a
+// block that cannot be mixed plays as silence.
+uint32_t MixOrSilence(float* out, uint32_t frames)
+{
+    try {
+        return RenderMix(out, frames);
+    } catch (...) {
+        std::fill(out, out + (size_t)frames * 2, 0.0f);
+        return 0;
+    }
+}
+
 // Opens the device here, not on the caller's thread, so COM runs in this
-// thread's own apartment whatever the caller's is.
+// thread's own apartment whatever the caller's is. What the opening throws
+// (out of memory) is handed to the caller's thread.
 DWORD WINAPI MixerMain(void*)
 {
     HRESULT co = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    OpenResult = OpenBackend();
+    try {
+        OpenResult = OpenBackend();
+    } catch (...) {
+        OpenResult = false;
+        OpenFailure = std::current_exception();
+    }
     SetEvent(OpenedEvent);
     if (OpenResult) {
         RaisePriority();
-        std::vector<float> block(65536 * 2);
         bool started = false;
         DWORD timeout = 0;  // fill the buffer once before starting the device
         while (!StopFlag.load()) {
@@ -67,11 +89,11 @@ DWORD WINAPI MixerMain(void*)
             uint32_t frames = Backend->Wait(timeout, &queued);
             if (StopFlag.load())
                 break;
-            if (frames > block.size() / 2)
-                frames = (uint32_t)(block.size() / 2);
+            if (frames > Block.size() / 2)
+                frames = (uint32_t)(Block.size() / 2);
             if (frames) {
-                uint32_t first = RenderMix(block.data(), frames);
-                Backend->Write(block.data(), frames);
+                uint32_t first = MixOrSilence(Block.data(), frames);
+                Backend->Write(Block.data(), frames);
                 if (first) {
                     LARGE_INTEGER now;
                     QueryPerformanceCounter(&now);
@@ -100,6 +122,8 @@ bool OutputOpen(int device)
 {
     if (MixerThread)
         return false;
+    Block.resize(65536 * 2);
+    OpenFailure = nullptr;
     OpenDevice = device;
     StopFlag.store(false);
     StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -112,6 +136,8 @@ bool OutputOpen(int device)
     if (MixerThread && OpenResult)
         return true;
     OutputClose();
+    if (OpenFailure)
+        std::rethrow_exception(std::exchange(OpenFailure, nullptr));
     return false;
 }
 

@@ -34,13 +34,14 @@ bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputForm
     wfx.wBitsPerSample = 16;
     wfx.nBlockAlign = 4;
     wfx.nAvgBytesPerSec = Rate * 4;
+    // Allocated before the device opens: running out of memory leaves nothing open.
+    Memory.assign((size_t)BufferCount * PeriodFrames * 2, 0);
     DoneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!DoneEvent || waveOutOpen(&Wave, waveDevice, &wfx, (DWORD_PTR)DoneEvent, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
         Wave = nullptr;
         WaveClose();
         return false;
     }
-    Memory.assign((size_t)BufferCount * PeriodFrames * 2, 0);
     for (int i = 0; i < BufferCount; i++) {
         Headers[i] = WAVEHDR();
         Headers[i].lpData = reinterpret_cast<LPSTR>(Memory.data() + (size_t)i * PeriodFrames * 2);

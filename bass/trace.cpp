@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -55,14 +56,19 @@ std::string TraceText(const char* ansi)
 {
     if (!ansi)
         return "(null)";
-    int wn = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
-    if (wn <= 0)
-        return ansi;
-    std::wstring wide(wn, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi, -1, &wide[0], wn);
-    int un = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(un > 0 ? un - 1 : 0, '\0');
-    if (un > 1)
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], un, nullptr, nullptr);
-    return out;
+    // The trace must not fail the call it describes: out of memory, the text is left out.
+    try {
+        int wn = MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0);
+        if (wn <= 0)
+            return ansi;
+        std::wstring wide(wn, L'\0');
+        MultiByteToWideChar(CP_ACP, 0, ansi, -1, &wide[0], wn);
+        int un = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string out(un > 0 ? un - 1 : 0, '\0');
+        if (un > 1)
+            WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &out[0], un, nullptr, nullptr);
+        return out;
+    } catch (const std::bad_alloc&) {
+        return std::string();
+    }
 }
