@@ -48,6 +48,7 @@ BASS_CALL(BOOL, BASS_Free, FALSE, (), ())
 BASS_CALL(DWORD, BASS_StreamCreateFile, 0, (BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags),
           (mem, file, offset, length, flags))
 BASS_CALL(BOOL, BASS_SampleFree, FALSE, (DWORD handle), (handle))
+BASS_CALL(BOOL, BASS_StreamFree, FALSE, (DWORD handle), (handle))
 BASS_CALL(BOOL, BASS_ChannelPlay, FALSE, (DWORD handle, BOOL restart), (handle, restart))
 BASS_CALL(BOOL, BASS_ChannelPause, FALSE, (DWORD handle), (handle))
 BASS_CALL(BOOL, BASS_ChannelStop, FALSE, (DWORD handle), (handle))

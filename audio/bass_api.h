@@ -27,6 +27,7 @@ BOOL BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info);
 BOOL BASS_Free();
 DWORD BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 BOOL BASS_SampleFree(DWORD handle);
+BOOL BASS_StreamFree(DWORD handle);
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
 BOOL BASS_ChannelPause(DWORD handle);
 BOOL BASS_ChannelStop(DWORD handle);

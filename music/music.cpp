@@ -43,6 +43,15 @@ DWORD CreateMusicStream(const std::string& file)
     return stream;
 }
 
+// The stream a new file replaces is freed first: the library holds a whole
+// MP3 in memory, and a few long files would fill the 32-bit address space.
+// An end notice of the old stream still on its way is ignored by OnMusicEnd.
+void ReplaceMusicStream(DWORD& stream, const std::string& file)
+{
+    BASS_StreamFree(stream);
+    stream = CreateMusicStream(file);
+}
+
 // Runs on the audio library's thread: only hands the channel over.
 void CALLBACK MusicEndSync(DWORD sync, DWORD channel, DWORD data, void* user)
 {
@@ -73,7 +82,7 @@ void OpenMusic()
     std::string name = ChooseMusicFile(MainWindow.GetHandle());
     if (name.size() < 5)
         return;
-    MainTrack.stream = CreateMusicStream(name);
+    ReplaceMusicStream(MainTrack.stream, name);
     MainTrack.file = name;
     BASS_ChannelPlay(MainTrack.stream, TRUE);
     WatchTrackEnd();
@@ -182,7 +191,7 @@ void PressMusicSlot(int slot)
     if (s.file.size() < 5)
         return;
     WriteSetting(kOptionSection, SlotKey(slot).c_str(), s.file);
-    s.stream = CreateMusicStream(s.file);
+    ReplaceMusicStream(s.stream, s.file);
     BASS_ChannelPlay(s.stream, TRUE);
     s.state = 1;
 }
@@ -232,6 +241,7 @@ void SaveMusicPositions()
         SavedSlotPositions[n] = BASS_ChannelGetPosition(MusicSlots[n].stream, BASS_POS_BYTE);
 }
 
+// BASS_Free has already released every stream: the old handles are only forgotten.
 void RestoreMusicAfterDeviceChange()
 {
     for (int n = 1; n <= kMusicSlotCount; n++) {
