@@ -8,6 +8,7 @@ import xml.etree.ElementTree as ET
 import pytest
 
 from conftest import BIN, BUILD, COMMAND_BASE, MAIN_CLASS, PRODUCT, TOOLS, Probe, Session, read_session_env, winpath
+from online_util import browser  # noqa: F401  (fixture)
 
 WS_CAPTION = 0x00C00000
 WS_EX_APPWINDOW = 0x00040000
@@ -157,17 +158,19 @@ def snapshot(a):
 
 
 # Entry 1 and entries 64..87 of the command table belong to no menu item;
-# 0 and 101 lie outside it; the low word of entry 2 alone, and with another
-# high word, test that the whole 32-bit wParam is compared.
+# 0 and 101 lie outside it; the low word of entry 2 with another high word
+# tests that the whole 32-bit wParam is compared. The low word alone is how
+# a system that reports menu ids in 16 bits delivers the home-page item.
 ENTRY2_LOW = (COMMAND_BASE + 2) & 0xFFFF
 UNUSED_IDS = [COMMAND_BASE, COMMAND_BASE + 1, COMMAND_BASE + 64, COMMAND_BASE + 75, COMMAND_BASE + 87,
-              COMMAND_BASE + 101, 0, 1, 65535, ENTRY2_LOW, 0x20000 | ENTRY2_LOW]
+              COMMAND_BASE + 101, 0, 1, 65535, 0x20000 | ENTRY2_LOW]
+HOME_PAGE = "http://127.0.0.1:8960/"  # cmake/dev.cmake
 SC_MINIMIZE = 0xF020
 WM_SYSCOMMAND = 0x0112
 
 
-def test_commands_with_unused_ids_change_nothing(app):
-    a = app()
+def test_commands_with_unused_ids_change_nothing(app, browser):
+    a = app(env=browser.env)
     # The label is the last thing start-up adds to what a probe can see.
     a.wait_label()
     before = snapshot(a)
@@ -185,6 +188,16 @@ def test_commands_with_unused_ids_change_nothing(app):
     a.probe.one("show", a.hwnd, "SW_RESTORE")
     assert a.running()
     assert snapshot(a) == before
+
+    # Mapped back to entry 2, the 16-bit id opens the home page, once. A
+    # control opened afterwards shows that nothing else was on its way.
+    r = a.probe.one("send", a.hwnd, "WM_COMMAND", ENTRY2_LOW, 0, check=False)
+    assert r and r["sent"], a.boxes()
+    browser.wait_opened(HOME_PAGE)
+    subprocess.run([str(TOOLS / "wine-run.sh"), "start", "yxtest:control"], env=dict(a.session.env, **browser.env),
+                   check=True, timeout=60)
+    browser.wait_opened("yxtest:control")
+    assert browser.opened() == [HOME_PAGE, "yxtest:control"]
 
 
 def test_close_during_start_up_asks_once_start_up_is_done(app, server):
