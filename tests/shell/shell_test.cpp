@@ -100,8 +100,11 @@ std::set<std::string> RemovalScripts()
     return names;
 }
 
-// `count` empty files in `folder`\many: the real cmd takes a while to
-// remove them, and the kit's own file deletion does not reach them.
+// Enough empty files for the real cmd to take a while to remove.
+constexpr int kManyFiles = 1000;
+
+// `count` empty files in `folder`\many, out of reach of the kit's own file
+// deletion, which takes only the files of the kit folder itself.
 void AddManyFiles(const std::string& folder, int count)
 {
     CreateDirectoryA(folder.c_str(), NULL);
@@ -441,7 +444,7 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
 {
     std::string root = TempFolder("yxyt_held_script");
     std::string slow = root + "slow", victim = root + "victim";
-    AddManyFiles(slow, 2000);
+    AddManyFiles(slow, kManyFiles);
     CreateDirectoryA(victim.c_str(), NULL);
     std::ofstream(victim + "\\keep.txt") << "x";
     std::set<std::string> scriptsBefore = RemovalScripts();
@@ -469,7 +472,9 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
         tamper.renamed = MoveFileA(script.c_str(), (script + ".swapped").c_str());
         tamper.deleted = DeleteFileA(script.c_str());
     });
+    DWORD start = GetTickCount();
     DeleteKitFolder(slow);
+    printf("the removal of %d files took %lu ms\n", kManyFiles, (unsigned long)(GetTickCount() - start));
     ASSERT_TRUE(watch.Join());
 
     EXPECT_TRUE(tamper.duringRemoval);
@@ -487,7 +492,7 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
 TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
 {
     // The current kit K2 takes the real cmd a while to remove.
-    AddManyFiles(Snd + "K2", 2000);
+    AddManyFiles(Snd + "K2", kManyFiles);
     InstallKeyboardHook();
     struct Unhook {
         ~Unhook()
