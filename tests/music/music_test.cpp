@@ -88,7 +88,8 @@ protected:
         BuildMenus();
         RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
         CurrentCardIndex = 1;
-        BASS_Init(-1, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+        // Start-up's own step: a card switch needs the card list.
+        StartAudioEngine();
     }
 
     static void TearDownTestSuite() { BASS_Free(); }
