@@ -1,5 +1,7 @@
 #include "app/app.h"
 
+#include "online/url.h"
+
 #include <shellapi.h>
 
 #include <cstdlib>
@@ -18,10 +20,12 @@ std::string ServerRoot()
     if (const char* env = std::getenv("YXYT_SERVER"); env && *env)
         root = env;
 #endif
-    while (!root.empty() && root.back() == '/')
-        root.pop_back();
-    return root;
+    return UpdateServerRoot(root);
 }
+
+bool HasUpdateServer() { return !ServerRoot().empty(); }
+
+bool HasHomePage() { return IsWebAddress(HomePageAddress()); }
 
 void FillCommandTable()
 {

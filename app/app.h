@@ -33,9 +33,14 @@ constexpr const char* kProductName = "逸响乐台";
 constexpr const char* kOwnVersion = YXYT_VERSION_TEXT;
 const char* HomePageAddress();
 const char* SupportMail();
-// The base address (scheme and host): YXYT_SERVER in the environment
-// overrides the built-in value, so a publisher can point a copy elsewhere.
+// The base address (scheme and host), empty when there is no update
+// server. Builds for development and tests let YXYT_SERVER in the
+// environment replace the built-in value; "none" or any other text that is
+// no web address means no server.
 std::string ServerRoot();
+// Without a server the program makes no request and shows built-in texts.
+bool HasUpdateServer();
+bool HasHomePage();
 
 void FillCommandTable();
 // Position 1..100 of the first entry equal to id; 101 when none matches.

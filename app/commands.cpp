@@ -8,7 +8,7 @@
 #include "audio/kit_volume.h"
 #include "audio/kits.h"
 #include "music/music.h"
-#include "online/http.h"
+#include "online/notices.h"
 
 #include <shellapi.h>
 
@@ -113,7 +113,7 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     else if (id == CommandTable[90])
         OpenHelpFile();
     else if (id == CommandTable[89])
-        ShowMessage(MainWindow.GetHandle(), FetchText(ServerBase + "gy.txt"), "关于", MB_ICONINFORMATION);
+        ShowMessage(MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION);
     else if (id == CommandTable[88])
         ToggleRepeatHit();
     return 0;
@@ -121,7 +121,10 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 
 void OpenHomePage()
 {
-    OpenInBrowser(HomePageAddress());
+    if (HasHomePage())
+        OpenInBrowser(HomePageAddress());
+    else
+        ShowMessage(MainWindow.GetHandle(), "本程序没有配置官方主页。", "友情提醒:", MB_ICONINFORMATION);
 }
 
 void OpenHelpFile()
@@ -134,6 +137,7 @@ void OpenHelpFile()
     text += HomePageAddress();
     text += "进行下载，我们无法保证您从其他渠道获取本程序的安全性，谢谢您的支持。点击确定后程序会自动为您打开官网";
     ShowMessage(MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
-    OpenHomePage();
+    if (HasHomePage())
+        OpenInBrowser(HomePageAddress());
     EndOwnProcess();
 }

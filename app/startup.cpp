@@ -83,8 +83,7 @@ void RunStartup()
     MainWindow.SetCloseHandler(NoteCloseRequest);
     CreateMainWindow();
     EnsureSingleInstance("yixiangyuetai", true, "逸响乐台已经运行，请不要重复启动啦！", MB_ICONINFORMATION, true);
-    SetTimer(MainWindow.GetHandle(), kNoticeTimerId, kNoticePeriodMs, NoticeTimerProc);
-    StartNoticeCheck();
+    StartPeriodicCheck(MainWindow.GetHandle());
     CreateWelcomeLabel(LoadWelcomeText());
     StartAudioEngine();
     BuildMenus();

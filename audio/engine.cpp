@@ -34,7 +34,8 @@ void CheckAudioLibrary()
     text += HomePageAddress();
     text += "获取新的复本后重新运行，我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会打开官网首页。";
     ShowMessage(GetForegroundWindow(), text, "错误~", MB_ICONERROR);
-    OpenInBrowser(HomePageAddress());
+    if (HasHomePage())
+        OpenInBrowser(HomePageAddress());
     EndOwnProcess();
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "online/url.h"
+#include "ui/window.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -52,16 +53,16 @@ const WinInet& LoadWinInet()
 }
 
 // Wine ignores time-outs set on the Internet handle, so each connection
-// and request gets its own.
-void SetTimeouts(const WinInet& api, HINTERNET handle)
+// and request gets its own: the fetch's deadline, so that an exchange left
+// behind at the deadline mostly ends soon after.
+void SetTimeouts(const WinInet& api, HINTERNET handle, DWORD ms)
 {
-    DWORD ms = kFetchTimeoutMs;
     for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                          INTERNET_OPTION_RECEIVE_TIMEOUT})
         api.setOption(handle, option, &ms, sizeof ms);
 }
 
-FetchReply Exchange(const FetchRequest& request)
+FetchReply Exchange(const FetchRequest& request, DWORD timeoutMs)
 {
     FetchReply reply;
     const WinInet& api = LoadWinInet();
@@ -85,7 +86,7 @@ FetchReply Exchange(const FetchRequest& request)
         api.close(internet);
         return reply;
     }
-    SetTimeouts(api, connection);
+    SetTimeouts(api, connection, timeoutMs);
     const DWORD flags = RequestFlags(request.cookies.has_value(), request.noRedirect, https);
     HINTERNET req = api.openRequest(connection, MethodText(request.method),
                                     UrlObject(url).c_str(), "HTTP/1.1", NULL, NULL, flags, 0);
@@ -94,25 +95,28 @@ FetchReply Exchange(const FetchRequest& request)
         api.close(internet);
         return reply;
     }
-    SetTimeouts(api, req);
+    SetTimeouts(api, req, timeoutMs);
 
     reply.headersSent = CompleteRequestHeaders(request.headers, url, request.cookies.value_or(""));
     std::string& headers = reply.headersSent;
+    BOOL sent;
     if (request.method == 1 || request.method == 2) {
         const std::string& body = request.bodyBytes.empty() ? request.bodyText : request.bodyBytes;
-        api.send(req, headers.c_str(), DWORD(headers.size()),
-                 const_cast<char*>(body.data()), DWORD(body.size()));
+        sent = api.send(req, headers.c_str(), DWORD(headers.size()),
+                        const_cast<char*>(body.data()), DWORD(body.size()));
     } else {
-        api.send(req, headers.c_str(), DWORD(headers.size()), NULL, 0);
+        sent = api.send(req, headers.c_str(), DWORD(headers.size()), NULL, 0);
     }
 
     char chunk[1024];
     DWORD got = 0;
+    BOOL readOk = TRUE;
     while (reply.body.size() < kFetchBodyCap &&
-           api.read(req, chunk, sizeof chunk, &got) && got > 0)
+           (readOk = api.read(req, chunk, sizeof chunk, &got)) && got > 0)
         reply.body.append(chunk, got);
     if (reply.body.size() > kFetchBodyCap)
         reply.body.resize(kFetchBodyCap);
+    reply.completed = sent && readOk;
 
     // Headers that do not fit leave the spaces: no cookies are read then.
     char raw[5000];
@@ -132,35 +136,53 @@ FetchReply Exchange(const FetchRequest& request)
 
 struct FetchJob {
     FetchRequest request;
+    DWORD timeoutMs;
     FetchReply reply;
 };
 
 DWORD WINAPI RunFetchJob(void* parameter)
 {
     auto* held = static_cast<std::shared_ptr<FetchJob>*>(parameter);
-    (*held)->reply = Exchange((*held)->request);
+    (*held)->reply = Exchange((*held)->request, (*held)->timeoutMs);
     delete held;
     return 0;
 }
 
-} // namespace
-
-FetchReply FetchUrl(const FetchRequest& request)
+// Runs the exchange on its own thread for at most deadlineMs. The
+// time-outs do not bound everything: under Wine a TLS handshake with a
+// server that never answers waits forever, and a server that trickles its
+// answer never lets the receive time-out fire. Past the deadline the
+// exchange is left to end on its own thread, whose handle goes to
+// `leftBehind` when given, and the caller gets nothing.
+FetchReply FetchWithin(const FetchRequest& request, DWORD deadlineMs, HANDLE* leftBehind)
 {
     auto job = std::make_shared<FetchJob>();
     job->request = request;
+    job->timeoutMs = deadlineMs;
     auto* held = new std::shared_ptr<FetchJob>(job);
     HANDLE thread = CreateThread(NULL, 0, RunFetchJob, held, 0, NULL);
     if (!thread) {
         delete held;
-        return Exchange(request);
+        return Exchange(request, deadlineMs);
     }
-    // The time-outs do not bound everything: under Wine a TLS handshake with
-    // a server that never answers waits forever. Past the deadline the
-    // exchange is left to end on its own thread and the caller gets nothing.
-    const bool done = WaitForSingleObject(thread, kFetchDeadlineMs) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return done ? std::move(job->reply) : FetchReply{};
+    if (WaitAnsweringSentMessages(thread, deadlineMs)) {
+        CloseHandle(thread);
+        return std::move(job->reply);
+    }
+    if (leftBehind)
+        *leftBehind = thread;
+    else
+        CloseHandle(thread);
+    return FetchReply{};
+}
+
+} // namespace
+
+FetchGroup StartupFetches(kStartupFetchDeadlineMs);
+
+FetchReply FetchUrl(const FetchRequest& request)
+{
+    return FetchWithin(request, kFetchDeadlineMs, nullptr);
 }
 
 std::string FetchText(const std::string& url)
@@ -170,9 +192,39 @@ std::string FetchText(const std::string& url)
     return TextOfBytes(FetchUrl(request).body);
 }
 
-void OpenAddressFrom(const std::string& url)
+std::string FetchText(const std::string& url, FetchGroup& group)
 {
-    const std::string address = FetchText(url);
+    if (group.failed)
+        return "";
+    FetchRequest request;
+    request.url = url;
+    HANDLE leftBehind = NULL;
+    FetchReply reply = FetchWithin(request, group.deadlineMs, &leftBehind);
+    if (leftBehind) {
+        if (HANDLE older = group.abandoned.exchange(leftBehind))
+            CloseHandle(older);
+    }
+    if (!reply.completed)
+        group.failed = true;
+    return TextOfBytes(reply.body);
+}
+
+bool RenewFetchGroup(FetchGroup& group)
+{
+    HANDLE left = group.abandoned.load();
+    if (left) {
+        if (WaitForSingleObject(left, 0) == WAIT_TIMEOUT)
+            return false;
+        if (group.abandoned.compare_exchange_strong(left, NULL))
+            CloseHandle(left);
+    }
+    group.failed = false;
+    return true;
+}
+
+void OpenAddressFrom(const std::string& url, FetchGroup& group)
+{
+    const std::string address = FetchText(url, group);
     if (IsWebAddress(address))
         OpenInBrowser(address.c_str());
 }

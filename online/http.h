@@ -1,5 +1,8 @@
 #pragma once
 // One blocking HTTP(S) exchange over WinINet, callable from any thread.
+#include <windows.h>
+
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -19,18 +22,42 @@ struct FetchReply {
     std::string headersSent;     // the completed request header text
     std::string receivedHeaders; // raw response headers, CR LF separated
     std::string receivedCookies; // "name=value; name=value"
+    bool completed = false;      // the server was reached and the body read to its end or the cap
 };
 
-// Bounds on every exchange so a silent server cannot hold up the caller.
-constexpr unsigned long kFetchTimeoutMs = 3000;
-// The whole exchange, for what the time-outs above do not cover.
+// Bounds on the whole exchange, so that a silent or trickling server cannot
+// hold up the caller; WinINet's connect, send and receive time-outs are set
+// to the same value.
 constexpr unsigned long kFetchDeadlineMs = 10000;
+// Each fetch of a start-up: the user is waiting for the window.
+constexpr unsigned long kStartupFetchDeadlineMs = 3000;
 constexpr size_t kFetchBodyCap = 1u << 20;
 
+// Fetches that stand or fall together, like those of one start-up: once
+// one of them cannot reach the server or runs past its deadline, the later
+// ones give the empty text at once instead of each waiting out a deadline.
+struct FetchGroup {
+    explicit FetchGroup(DWORD deadline) : deadlineMs(deadline) {}
+    const DWORD deadlineMs;
+    std::atomic<bool> failed{false};
+    // The exchange thread last left running past its deadline.
+    std::atomic<HANDLE> abandoned{NULL};
+};
+
+// The fetches of this start-up, the first notice check's included.
+extern FetchGroup StartupFetches;
+
+// The waits on the exchange keep answering sent messages, so the keyboard
+// hook goes on playing when the hook's own thread fetches.
 FetchReply FetchUrl(const FetchRequest& request);
 // GET with every default; the body up to its first NUL, empty on failure.
 std::string FetchText(const std::string& url);
+// The same within the group's deadline; empty at once when the group has failed.
+std::string FetchText(const std::string& url, FetchGroup& group);
+// A fresh verdict for a new round of the group's fetches; false, with the
+// verdict kept, while an exchange the group left behind still runs.
+bool RenewFetchGroup(FetchGroup& group);
 // Opens the address that the remote file `url` names, but only a web
 // address: the text comes over the network and the program runs with
 // administrator rights, so a local program or share is never started.
-void OpenAddressFrom(const std::string& url);
+void OpenAddressFrom(const std::string& url, FetchGroup& group);

@@ -4,6 +4,7 @@
 // start-up and every 200 seconds.
 #include <windows.h>
 
+#include "online/http.h"
 #include "online/notice_rules.h"
 
 #include <string>
@@ -13,18 +14,29 @@ constexpr UINT kNoticePeriodMs = 200000;
 
 // The channel's daily gate; read and written only by the one check running.
 extern NoticeGate NoticeCheckGate;
+// The fetches of the periodic checks, a fresh verdict for each check.
+extern FetchGroup NoticeFetches;
+
+// Without an update server every routine below fetches nothing: no stop
+// notice, no title suffix, no checks; the welcome and about texts are
+// built in.
 
 // jy.txt reading exactly "1": show jyts.txt and end the program.
 void CheckStopNotice();
 // hy.txt, the first text of the main window's label.
 std::string LoadWelcomeText();
+// gy.txt, the text of the about box; fetched on the hook's thread, which
+// goes on answering the hook meanwhile.
+std::string LoadAboutText();
 // Creation handler of the main window: appends " - " and gg.txt to its caption.
 void AppendTitleNotice(HWND window);
+// The check timer on `window` and the first check, one of the start-up's fetches.
+void StartPeriodicCheck(HWND window);
 // Timer procedure of kNoticeTimerId: starts a check.
 void CALLBACK NoticeTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
-// Starts RunNoticeCheck on a worker thread unless a check still runs;
-// true when a thread was started.
+// Starts RunNoticeCheck on a worker thread unless a check still runs or an
+// exchange of the last one still hangs; true when a thread was started.
 bool StartNoticeCheck();
 // One check of the urgent-notice channel; blocks on the network and on
 // the message box of type "3".
-void RunNoticeCheck();
+void RunNoticeCheck(FetchGroup& fetches);

@@ -5,8 +5,10 @@
 
 void CheckForUpdate()
 {
-    const std::string version = FetchText(ServerBase + "ver.txt");
-    const std::string log = FetchText(ServerBase + "ChangeLog.txt");
+    if (!HasUpdateServer())
+        return;
+    const std::string version = FetchText(ServerBase + "ver.txt", StartupFetches);
+    const std::string log = FetchText(ServerBase + "ChangeLog.txt", StartupFetches);
     // The change log doubles as the reachability test.
     if (log.size() < 2) {
         ShowMessage(GetForegroundWindow(),
@@ -20,6 +22,6 @@ void CheckForUpdate()
     if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！",
                     MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    OpenAddressFrom(ServerBase + "upindex.txt");
+    OpenAddressFrom(ServerBase + "upindex.txt", StartupFetches);
     EndOwnProcess();
 }

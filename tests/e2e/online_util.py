@@ -1,9 +1,13 @@
-"""A stand-in browser for the end-to-end tests of the on-line services.
+"""Helpers of the end-to-end tests of the on-line services: a stand-in
+browser, and update servers that answer late, never or very slowly.
 
-The shell's "open" of http, https and the test scheme yxtest: runs
-open_recorder.exe (built beside the program), which appends each address to
-a log file; the previous handlers come back at teardown."""
+The stand-in browser: the shell's "open" of http, https and the test scheme
+yxtest: runs open_recorder.exe (built beside the program), which appends
+each address to a log file; the previous handlers come back at teardown."""
+import http.server
+import socket
 import subprocess
+import threading
 
 import pytest
 
@@ -61,3 +65,87 @@ def browser(session, tmp_path):
         if value:
             reg_set(session, r"HKCR\%s\shell\open\command" % s, value)
     session.wine("reg", "delete", r"HKCR\yxtest", "/f", capture_output=True)
+
+
+class HeldAnswer:
+    """A path of the update server that answers only after `seconds`;
+    `answered` is set the moment the answer goes out."""
+
+    def __init__(self, server, path, seconds):
+        self.answered = threading.Event()
+        self.release = threading.Event()
+
+        def handle(handler):
+            self.release.wait(seconds)
+            http.server.SimpleHTTPRequestHandler.do_GET(handler)
+            self.answered.set()
+
+        server.handlers[path] = handle
+
+
+class SilentServer:
+    """Accepts every connection and never answers; its https:// address
+    makes a TLS handshake that never completes."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(64)
+        self.url = "http://127.0.0.1:%d" % self.sock.getsockname()[1]
+        self.https_url = self.url.replace("http://", "https://")
+        self.held = []
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                self.held.append(self.sock.accept()[0])
+            except OSError:
+                return
+
+    def close(self):
+        self.sock.close()
+        for c in self.held:
+            c.close()
+
+
+class TrickleServer(SilentServer):
+    """Answers every request, but one byte a second."""
+
+    ANSWER = b"HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\n0"
+
+    def __init__(self):
+        self.closed = threading.Event()
+        super().__init__()
+
+    def accept(self):
+        while True:
+            try:
+                conn = self.sock.accept()[0]
+            except OSError:
+                return
+            self.held.append(conn)
+            threading.Thread(target=self.trickle, args=(conn,), daemon=True).start()
+
+    def trickle(self, conn):
+        try:
+            conn.recv(65536)
+            for i in range(len(self.ANSWER)):
+                if self.closed.wait(1.0 if i else 0):
+                    return
+                conn.sendall(self.ANSWER[i:i + 1])
+        except OSError:
+            return
+
+    def close(self):
+        self.closed.set()
+        super().close()
+
+
+def refused_url():
+    """An address where nothing listens: a port that was free a moment ago."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return "http://127.0.0.1:%d" % port

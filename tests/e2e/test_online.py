@@ -1,8 +1,13 @@
 """The on-line services of the running program against the local update server."""
+import re
 import subprocess
+import time
+
+import pytest
 
 from conftest import COMMAND_BASE, PRODUCT, TOOLS
-from online_util import browser  # noqa: F401  (fixture)
+from drum_util import handle_of
+from online_util import HeldAnswer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
 
 OWN = "/YXProgect/yxyt/"
 CAPTION_STOP = "错误！"
@@ -10,6 +15,9 @@ CAPTION_UPDATE = "逸响乐台发现新版本！"
 CAPTION_UNREACHABLE = "出错啦！"
 CAPTION_URGENT = "官方紧急提示"
 SUPPORT_MAIL = "support@yxyt.example"
+UNREACHABLE_TEXT = ("连接更新服务器出错！请检查网络连接或防火墙设置，如果问题仍然存在请发送邮件到"
+                    + SUPPORT_MAIL + "谢谢支持。当前版本仍然可以正常使用。")
+BUILT_IN_WELCOME = "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。"
 
 
 def test_stop_notice_shows_its_text_and_ends(app, server):
@@ -79,8 +87,7 @@ def test_one_byte_change_log_means_unreachable(app, server):
     server.put(OWN + "ChangeLog.txt", "x")
     a = app(wait=False)
     box = a.wait_box(CAPTION_UNREACHABLE)
-    assert box["text"] == ("连接更新服务器出错！请检查网络连接或防火墙设置，如果问题仍然存在请发送邮件到"
-                           + SUPPORT_MAIL + "谢谢支持。当前版本仍然可以正常使用。")
+    assert box["text"] == UNREACHABLE_TEXT
     a.answer("IDOK", box=box)
     a.wait_window()
 
@@ -114,6 +121,27 @@ def test_about_box_shows_the_remote_text(app, server):
     a.answer("IDOK", box=box)
 
 
+def test_keys_play_while_the_about_text_is_on_its_way(app, server):
+    server.put(OWN + "gy.txt", "慢慢来的关于")
+    held = HeldAnswer(server, OWN + "gy.txt", 5)
+    a = app()
+    a.wait_trace(r'BASS_StreamCreateFile\(0, ".*Finish\.wav"')
+    handle = handle_of(a, "\\a.WAV")
+    a.focus()
+    mark = len(a.trace_lines())
+    a.post_command(COMMAND_BASE + 89)
+    server.wait_request(OWN + "gy.txt")
+    pressed = time.monotonic()
+    a.keys("a", focus=False)
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle, after=mark)
+    print("key to BASS_ChannelPlay during the about fetch: %.3f s" % (time.monotonic() - pressed))
+    # The hook ran while the main thread still waited for gy.txt.
+    assert not held.answered.is_set()
+    box = a.wait_box("关于")
+    assert box["text"] == "慢慢来的关于"
+    a.answer("IDOK", box=box)
+
+
 def test_urgent_message_then_page_after_the_box_closes(app, server, browser):
     server.put("/YXProgect/EN.txt", "open")
     server.put("/YXProgect/ENType.txt", "3")
@@ -139,3 +167,80 @@ def test_urgent_page_that_is_not_a_web_address_is_not_opened(app, server, browse
     probe_env_open(probe, browser, "yxtest:control")
     assert "yxtest:not-a-web-page" not in browser.opened()
     assert a.running()
+
+
+@pytest.mark.parametrize("setting", ["none", "address without scheme"])
+def test_without_a_server_nothing_is_asked_and_texts_are_built_in(app, server, progdir, browser, setting):
+    # Without its scheme the recording server's address is no web address:
+    # a copy that took it anyway would be seen asking.
+    value = "none" if setting == "none" else server.url[len("http://"):]
+    # A broken kit index holds start-up in a box once the label exists.
+    progdir.write_config({"鼓源": {"鼓源索引": "0"}})
+    a = app(wait=False, env=dict(browser.env, YXYT_SERVER=value))
+    box = a.wait_box()
+    assert (box["caption"], box["text"]) == ("错误！", "程序检测到配置文件发生异常，已经重制成默认状态")
+    a.wait_window()
+    assert a.title() == PRODUCT
+    assert a.label_text() == BUILT_IN_WELCOME
+    a.answer("IDOK", box=box)
+
+    a.post_command(COMMAND_BASE + 89)
+    about = a.wait_box("关于")
+    assert about["text"].startswith(PRODUCT + " 1.1.0.0"), about["text"]
+    assert "MIT" in about["text"]
+    a.answer("IDOK", box=about)
+    home = re.search(r"官方主页：(\S+)", about["text"])
+    a.post_command(COMMAND_BASE + 2)
+    if home:
+        browser.wait_opened(home.group(1))
+    else:
+        box = a.wait_box("友情提醒:")
+        assert box["text"] == "本程序没有配置官方主页。"
+        a.answer("IDOK", box=box)
+    assert a.running()
+    assert server.paths() == []
+
+
+def timed_start(app, url):
+    """Starts the program against `url`; seconds from the start to the
+    unreachable-server box (None when there is none) and to the visible
+    window, the box's time open left out."""
+    started = time.monotonic()
+    a = app(wait=False, env={"YXYT_SERVER": url} if url else None)
+    box_at = None
+    if url is not None:
+        box = a.wait_box(CAPTION_UNREACHABLE, timeout=120)
+        box_at = time.monotonic() - started
+        assert box["text"] == UNREACHABLE_TEXT
+        a.answer("IDOK", box=box)
+        answered = time.monotonic() - started
+        a.wait_window(timeout=120)
+        window_at = time.monotonic() - started - (answered - box_at)
+    else:
+        a.wait_window(timeout=120)
+        window_at = time.monotonic() - started
+    return a, box_at, window_at
+
+
+def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
+    silent = SilentServer()
+    trickle = TrickleServer()
+    try:
+        live, _, live_window = timed_start(app, None)
+        live.kill()
+        cases = [("connection refused", refused_url()), ("never answers", silent.url),
+                 ("TLS handshake never completes", silent.https_url), ("one byte a second", trickle.url)]
+        print("\nserver up: window after %.2f s" % live_window)
+        for name, url in cases:
+            a, box_at, window_at = timed_start(app, url)
+            print("%s: box after %.2f s (+%.2f), window after %.2f s (+%.2f) not counting the box"
+                  % (name, box_at, box_at - live_window, window_at, window_at - live_window))
+            # The same boxes and caption as with any failed server, within
+            # 4 s and 6 s of the live start, plus slack for a loaded machine.
+            assert a.title() == PRODUCT + " - "
+            assert box_at - live_window < 4 + 2, name
+            assert window_at - live_window < 6 + 2, name
+            a.kill()
+    finally:
+        silent.close()
+        trickle.close()

@@ -1,5 +1,7 @@
 // FetchUrl over the real WinINet against a recording server in this process.
+#include "app/app.h"
 #include "online/http.h"
+#include "online/notices.h"
 #include "online/url.h"
 #include "recording_server.h"
 
@@ -256,6 +258,62 @@ TEST_F(FetchTest, SilentServerAndRefusedConnectionGiveEmptyTextInBoundedTime)
     EXPECT_EQ(body, "");
 }
 
+// Seconds since `start`, for the figures the tests print.
+double Since(ULONGLONG start)
+{
+    return (GetTickCount64() - start) / 1000.0;
+}
+
+TEST_F(FetchTest, AGroupGivesUpTogetherOnceOneFetchFails)
+{
+    CannedResponse silent;
+    silent.silent = true;
+    server.Serve("/silent", silent);
+    CannedResponse trickle;
+    trickle.body = "0";
+    trickle.trickleMs = 1000;
+    server.Serve("/trickle", trickle);
+    server.ServeText("/ok.txt", "ok");
+    int refusedPort;
+    {
+        RecordingServer gone;
+        refusedPort = gone.Port();
+    }
+    const struct {
+        const char* name;
+        std::string url;
+    } bad[] = {
+        {"accepts and never answers", server.Root() + "/silent"},
+        {"one byte a second", server.Root() + "/trickle"},
+        {"refuses the connection", "http://127.0.0.1:" + std::to_string(refusedPort) + "/x"},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.name);
+        server.ClearLog();
+        FetchGroup group(kStartupFetchDeadlineMs);
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(FetchText(c.url, group), "");
+        const double first = Since(start);
+        EXPECT_TRUE(group.failed);
+        // The rest of the group does not even ask.
+        const size_t asked = server.Requests().size();
+        EXPECT_EQ(FetchText(server.Root() + "/ok.txt", group), "");
+        EXPECT_EQ(FetchText(server.Root() + "/ok.txt", group), "");
+        EXPECT_EQ(server.Requests().size(), asked);
+        printf("[ figures  ] %s: first fetch gave up after %.2f s, the group after %.2f s\n", c.name, first,
+               Since(start));
+    }
+
+    // Error pages reach the server: the group goes on.
+    server.ClearLog();
+    FetchGroup group(kStartupFetchDeadlineMs);
+    EXPECT_EQ(FetchText(server.Root() + "/missing.txt", group), "not found");
+    EXPECT_EQ(FetchText(server.Root() + "/ok.txt", group), "ok");
+    EXPECT_FALSE(group.failed);
+    EXPECT_EQ(server.Targets(), (std::vector<std::string>{"/missing.txt", "/ok.txt"}));
+    EXPECT_TRUE(RenewFetchGroup(group));
+}
+
 // Runs one test of this program in a child copy with YXYT_TLS_CHILD set;
 // the child's exit code, or STILL_ACTIVE when it had to be killed.
 DWORD RunTestInChild(const char* filter, DWORD deadlineMs)
@@ -311,6 +369,50 @@ TEST_F(FetchTest, HttpsUrlSpeaksTlsToTheGivenPort)
     EXPECT_EQ(raw[0], '\x16');
     EXPECT_EQ(raw[1], '\x03');
     EXPECT_EQ(raw.find("GET "), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FetchTest, AHungHandshakeIsLeftBehindOnceAndBlocksTheNextRound)
+{
+    if (!getenv("YXYT_TLS_CHILD")) {
+        EXPECT_EQ(RunTestInChild("FetchTest.AHungHandshakeIsLeftBehindOnceAndBlocksTheNextRound", 120000), 0u);
+        return;
+    }
+    EndChildWhenDone end;
+    const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/hello.txt";
+    FetchGroup group(kStartupFetchDeadlineMs);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(FetchText(url, group), "");
+    printf("[ figures  ] hung TLS handshake: fetch gave up after %.2f s\n", Since(start));
+    EXPECT_TRUE(group.failed);
+    ASSERT_TRUE(server.WaitForRequests(1, 20000));
+    EXPECT_EQ(FetchText(url, group), "");
+    // While the handshake hangs no new round starts, and nothing asks again.
+    EXPECT_FALSE(RenewFetchGroup(group));
+    EXPECT_TRUE(group.failed);
+    EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(FetchTest, PeriodicChecksLeaveOneHungExchangeNotOnePerTick)
+{
+    if (!getenv("YXYT_TLS_CHILD")) {
+        EXPECT_EQ(RunTestInChild("FetchTest.PeriodicChecksLeaveOneHungExchangeNotOnePerTick", 120000), 0u);
+        return;
+    }
+    EndChildWhenDone end;
+    ServerBase = "https://127.0.0.1:" + std::to_string(server.Port()) + "/YXProgect/yxyt/";
+    ASSERT_TRUE(RenewFetchGroup(NoticeFetches));
+    const ULONGLONG start = GetTickCount64();
+    RunNoticeCheck(NoticeFetches);
+    printf("[ figures  ] check against a hung handshake ended after %.2f s\n", Since(start));
+    ASSERT_TRUE(server.WaitForRequests(1, 20000));
+    // Later ticks start nothing while that exchange still hangs.
+    for (int tick = 0; tick < 3; tick++)
+        EXPECT_FALSE(StartNoticeCheck()) << tick;
+    EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 } // namespace

@@ -27,10 +27,14 @@ const std::string kOwn = "/YXProgect/yxyt/";
 
 struct OnlineTest : ::testing::Test {
     RecordingServer server;
+    // Checks run here have a verdict of their own: a check a test left
+    // running may fail against the server of that test.
+    FetchGroup fetches{kFetchDeadlineMs};
     void SetUp() override
     {
         ServerBase = server.Root() + kOwn;
         NoticeCheckGate = NoticeGate{};
+        ASSERT_TRUE(RenewFetchGroup(StartupFetches));
     }
 };
 
@@ -49,28 +53,28 @@ bool WaitUntilIdle(DWORD deadlineMs)
 TEST_F(OnlineTest, NoticeChannelRequestCounts)
 {
     server.ServeText(kEN, "close");
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN}));
 
     server.ClearLog();
     server.ServeText(kEN, "open\r\n");
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN}));
 
     // An unknown type still closes the gate for a day.
     server.ClearLog();
     server.ServeText(kEN, "open");
     server.ServeText(kType, "");
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType}));
     server.ClearLog();
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN}));
 
     // A channel turned off again stops at the first request.
     server.ClearLog();
     server.ServeText(kEN, "close");
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN}));
 }
 
@@ -80,13 +84,13 @@ TEST_F(OnlineTest, NoticePageOpensOnlyWebAddresses)
     server.ServeText(kEN, "open");
     server.ServeText(kType, "2");
     server.ServeText(kIndex, "yxtest:blocked-notice");
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
 
     NoticeCheckGate = NoticeGate{};
     server.ClearLog();
     server.ServeText(kIndex, "http://127.0.0.1:9/notice-page");
-    RunNoticeCheck();
+    RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
     ASSERT_TRUE(browser.WaitFor("http://127.0.0.1:9/notice-page", 20000)) << browser.Log();
 
@@ -126,7 +130,7 @@ TEST_F(OnlineTest, MessageNoticeOpensThePageOnlyAfterTheBoxCloses)
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kMessage, kIndex, kEN, kEN}));
 }
 
-TEST_F(OnlineTest, SoundNoticeAddressIsOneQuotedWord)
+TEST_F(OnlineTest, SoundNoticeOpensOnlyWebAddresses)
 {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
@@ -151,23 +155,80 @@ TEST_F(OnlineTest, SoundNoticeAddressIsOneQuotedWord)
     }
     char mode[64] = "";
     ASSERT_NE(mciSendStringA("status sound mode", mode, sizeof mode, NULL), 0u) << "alias open before the test";
+    // The control: MCI does open this file under the alias when asked.
+    ASSERT_EQ(mciSendStringA(("open \"" + wav + "\" alias sound").c_str(), NULL, 0, NULL), 0u);
+    mciSendStringA("close sound", NULL, 0, NULL);
 
     server.ServeText(kEN, "open");
     server.ServeText(kType, "1");
-    server.ServeText(kIndex, wav + "\" alias other \"");
-    RunNoticeCheck();
-    EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
-    EXPECT_NE(mciSendStringA("status sound mode", mode, sizeof mode, NULL), 0u);
-    EXPECT_NE(mciSendStringA("status other mode", mode, sizeof mode, NULL), 0u);
-
-    // A path with spaces opens only as one quoted word.
-    NoticeCheckGate = NoticeGate{};
-    server.ServeText(kIndex, wav);
-    RunNoticeCheck();
-    EXPECT_EQ(mciSendStringA("status sound mode", mode, sizeof mode, NULL), 0u);
-    mciSendStringA("close sound", NULL, 0, NULL);
+    // A local file, a share (the program runs elevated: a share could be
+    // anyone's), and a web address with a quote that would end the word.
+    for (const std::string& address : {wav, std::string("\\\\127.0.0.1\\share\\notice.wav"),
+                                       wav + "\" alias other \"", std::string("http://127.0.0.1:9/a.wav\" alias other \"")}) {
+        SCOPED_TRACE(address);
+        NoticeCheckGate = NoticeGate{};
+        server.ClearLog();
+        server.ServeText(kIndex, address);
+        RunNoticeCheck(fetches);
+        EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
+        EXPECT_NE(mciSendStringA("status sound mode", mode, sizeof mode, NULL), 0u);
+        EXPECT_NE(mciSendStringA("status other mode", mode, sizeof mode, NULL), 0u);
+        mciSendStringA("close sound", NULL, 0, NULL);
+    }
     DeleteFileA(wav.c_str());
     RemoveDirectoryA(folder.c_str());
+}
+
+// Sets YXYT_SERVER for the life of the object.
+struct ServerSetting {
+    explicit ServerSetting(const std::string& value) { _putenv(("YXYT_SERVER=" + value).c_str()); }
+    ~ServerSetting() { _putenv("YXYT_SERVER="); }
+};
+
+TEST_F(OnlineTest, WithoutAServerNothingIsAskedAndTextsAreBuiltIn)
+{
+    server.ServeText(kOwn + "jy.txt", "0");
+    server.ServeText(kOwn + "ver.txt", "2.0.0.0");
+    server.ServeText(kOwn + "ChangeLog.txt", "新版本");
+    server.ServeText(kOwn + "hy.txt", "远程欢迎");
+    server.ServeText(kOwn + "gy.txt", "远程关于");
+    server.ServeText(kOwn + "gg.txt", "远程标题");
+    server.ServeText(kEN, "close");
+    // "none", and what is no web address: a reachable address without its scheme.
+    for (const std::string& setting : {std::string("none"), server.Root().substr(7)}) {
+        SCOPED_TRACE(setting);
+        ServerSetting unset(setting);
+        ASSERT_FALSE(HasUpdateServer());
+        EXPECT_EQ(ServerRoot(), "");
+
+        CheckStopNotice();
+        CheckForUpdate();
+        EXPECT_EQ(LoadWelcomeText(), "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。");
+        const std::string about = LoadAboutText();
+        for (const std::string& part : {std::string("逸响乐台 1.1.0.0"), std::string("MIT"),
+                                        std::string(HomePageAddress())})
+            EXPECT_NE(about.find(part), std::string::npos) << about;
+
+        HWND window = CreateWindowExA(0, "STATIC", "逸响乐台", WS_OVERLAPPED, 0, 0, 100, 100, NULL, NULL,
+                                      GetModuleHandleA(NULL), NULL);
+        ASSERT_TRUE(window);
+        AppendTitleNotice(window);
+        char title[256] = "";
+        GetWindowTextA(window, title, sizeof title);
+        EXPECT_STREQ(title, "逸响乐台");
+        StartPeriodicCheck(window);
+        EXPECT_FALSE(KillTimer(window, kNoticeTimerId)) << "no check timer without a server";
+        DestroyWindow(window);
+        EXPECT_FALSE(StartNoticeCheck());
+        EXPECT_EQ(server.Targets(), Targets{});
+    }
+
+    // The same routines with the server: the control that they do ask.
+    ServerSetting set(server.Root());
+    ASSERT_TRUE(HasUpdateServer());
+    EXPECT_EQ(LoadWelcomeText(), "远程欢迎");
+    EXPECT_EQ(LoadAboutText(), "远程关于");
+    EXPECT_EQ(server.Targets(), (Targets{kOwn + "hy.txt", kOwn + "gy.txt"}));
 }
 
 TEST_F(OnlineTest, StopNoticeNeedsExactlyOne)

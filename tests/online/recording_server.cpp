@@ -162,15 +162,23 @@ void RecordingServer::Handle(SOCKET client)
                             "Connection: close\r\n" + response.headers + "\r\n";
         if (request.method != "HEAD")
             reply += response.body;
+        bool stopped = false;
         for (size_t sent = 0; sent < reply.size();) {
-            int n = send(client, reply.data() + sent, int(reply.size() - sent), 0);
+            if (response.trickleMs && sent > 0 &&
+                WaitForSingleObject(stopEvent_, response.trickleMs) != WAIT_TIMEOUT) {
+                stopped = true;
+                break;
+            }
+            const int piece = response.trickleMs ? 1 : int(reply.size() - sent);
+            int n = send(client, reply.data() + sent, piece, 0);
             if (n <= 0)
                 break;
             sent += n;
         }
+        // Drain until the client closes, so the reply is not reset; a
+        // client that gave up on a trickle may keep its end open long after.
         shutdown(client, SD_SEND);
-        // Drain until the client closes, so the reply is not reset.
-        while (recv(client, buffer, sizeof buffer, 0) > 0) {
+        while (!stopped && recv(client, buffer, sizeof buffer, 0) > 0) {
         }
     }
     closesocket(client);

@@ -17,6 +17,7 @@ struct CannedResponse {
     std::string headers; // extra header lines, each ending in CR LF
     std::string body;
     bool silent = false; // accept the request, never answer
+    DWORD trickleMs = 0; // send the answer one byte every trickleMs
 };
 
 struct RecordedRequest {
