@@ -115,7 +115,9 @@ BOOL WINAPI BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info)
             info->driver = driver;
             info->flags = flags;
         }
-        return Traced(ok, "BASS_GetDeviceInfo(%lu) {%s}", device, ok ? TraceText(name).c_str() : "");
+        if (TraceEnabled())
+            TraceLine("BASS_GetDeviceInfo(%lu) {%s} = %d", device, ok ? TraceText(name).c_str() : "", ok);
+        return ok;
     });
 }
 
