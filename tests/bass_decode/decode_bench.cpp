@@ -1,7 +1,6 @@
 // Prints decoding figures: MP3 open, seek and decode speed on a ten-minute
 // file, memory held, WAV open against reading the bytes, resampler speed.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "byte_source.h"
 #include "decoder.h"
 #include "resampler.h"
+#include "tests/support/process_memory.h"
 
 namespace {
 
@@ -19,14 +19,6 @@ double Now() {
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return double(t.QuadPart) / double(freq.QuadPart);
-}
-
-size_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX pmc = {};
-    pmc.cb = sizeof pmc;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
-    // Commit charge: Wine leaves PrivateUsage at 0.
-    return pmc.PagefileUsage;
 }
 
 double Percentile(std::vector<double> v, double p) {

@@ -1,7 +1,6 @@
 // MP3 decoding through the system's ACM codec, compared with lame's own
 // decode of the same files (made by tools/make_mp3_fixtures.sh).
 #include <windows.h>
-#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include "byte_source.h"
 #include "decoder.h"
 #include "wav.h"
+#include "tests/support/process_memory.h"
 
 namespace {
 
@@ -137,14 +137,6 @@ TEST(Mp3File, OtherFilesAreNotTakenForMp3) {
     // A WAV holding MP3 data is not a WAV we play, nor a bare MP3 stream.
     ASSERT_TRUE(OpenFileSource(Fixture("mp3_in_wav.wav").c_str()));
     EXPECT_FALSE(OpenDecoder(Fixture("mp3_in_wav.wav").c_str()));
-}
-
-size_t PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX pmc = {};
-    pmc.cb = sizeof pmc;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&pmc), sizeof pmc);
-    // Commit charge: Wine leaves PrivateUsage at 0.
-    return pmc.PagefileUsage;
 }
 
 TEST(Mp3Long, TenMinutesAreNotDecodedWhole) {
