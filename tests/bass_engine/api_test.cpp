@@ -322,6 +322,24 @@ TEST_F(Api, HandlesFailAfterFreeAndAreNotReused)
     EXPECT_NE(again, live);
 }
 
+TEST_F(Api, StreamFreeReleasesAPlayingStreamAndEachThreadHasItsErrorCode)
+{
+    DWORD h = Open(longWav);
+    ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
+    EXPECT_EQ(Bass.ErrorGetCode(), BASS_OK);
+    ASSERT_TRUE(Bass.StreamFree(h));
+    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), ~0ull);
+    EXPECT_FALSE(Bass.StreamFree(h));
+    EXPECT_EQ(Bass.ErrorGetCode(), BASS_ERROR_UNKNOWN);
+    int other = -2;
+    std::thread([&] {
+        Bass.Set3DFactors(0.3048f, -10.0f, 0.0f);
+        other = Bass.ErrorGetCode();
+    }).join();
+    EXPECT_EQ(other, BASS_OK);
+    EXPECT_EQ(Bass.ErrorGetCode(), BASS_ERROR_UNKNOWN);
+}
+
 TEST_F(Api, HammeringFromAnotherThreadLosesNoUpdate)
 {
     DWORD h = Open(longWav);

@@ -13,6 +13,7 @@ struct BassApi {
     decltype(&BASS_Free) Free = nullptr;
     decltype(&BASS_StreamCreateFile) StreamCreateFile = nullptr;
     decltype(&BASS_SampleFree) SampleFree = nullptr;
+    decltype(&BASS_StreamFree) StreamFree = nullptr;
     decltype(&BASS_ChannelPlay) ChannelPlay = nullptr;
     decltype(&BASS_ChannelPause) ChannelPause = nullptr;
     decltype(&BASS_ChannelStop) ChannelStop = nullptr;
@@ -21,6 +22,7 @@ struct BassApi {
     decltype(&BASS_ChannelGetPosition) ChannelGetPosition = nullptr;
     decltype(&BASS_ChannelSetPosition) ChannelSetPosition = nullptr;
     decltype(&BASS_ChannelSetSync) ChannelSetSync = nullptr;
+    decltype(&BASS_ErrorGetCode) ErrorGetCode = nullptr;
 };
 
 inline std::string ProgramFolder()
@@ -50,6 +52,7 @@ inline bool LoadBass(BassApi* api)
     get(api->Free, "BASS_Free");
     get(api->StreamCreateFile, "BASS_StreamCreateFile");
     get(api->SampleFree, "BASS_SampleFree");
+    get(api->StreamFree, "BASS_StreamFree");
     get(api->ChannelPlay, "BASS_ChannelPlay");
     get(api->ChannelPause, "BASS_ChannelPause");
     get(api->ChannelStop, "BASS_ChannelStop");
@@ -58,5 +61,6 @@ inline bool LoadBass(BassApi* api)
     get(api->ChannelGetPosition, "BASS_ChannelGetPosition");
     get(api->ChannelSetPosition, "BASS_ChannelSetPosition");
     get(api->ChannelSetSync, "BASS_ChannelSetSync");
+    get(api->ErrorGetCode, "BASS_ErrorGetCode");
     return ok;
 }
