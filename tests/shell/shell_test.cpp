@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -163,6 +164,38 @@ private:
     bool seen_ = false;
     std::thread thread_;
 };
+
+// Starts one of the system's Unix programs on the Unix names of `paths`
+// and waits until `done` holds: Wine gives no handle of such a process.
+// Wine 8 makes no links of its own (CreateSymbolicLinkA does nothing, a
+// junction cannot be set), but it shows a Unix symbolic link as a folder
+// with the reparse-point mark, as Windows shows its links.
+bool RunUnixTool(const std::string& tool, const std::string& options, std::initializer_list<std::string> paths,
+                 const std::function<bool()>& done)
+{
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = (UnixName)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    if (!unixName)
+        return false;
+    std::string command = tool + " " + options;
+    for (const std::string& path : paths) {
+        wchar_t wide[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName(wide);
+        if (!name)
+            return false;
+        command += " \"" + std::string(name) + "\"";
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    std::string program = "Z:" + tool;
+    std::replace(program.begin(), program.end(), '/', '\\');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    return PumpUntil(done, 10000);
+}
 
 // Presses and releases `vk` as a keyboard would, from the calling thread;
 // returns how long the press took to be taken in, in milliseconds.
@@ -438,6 +471,36 @@ TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
     DeleteKitFolder("K1");
     DeleteKitFolder(Snd + "nothing here");
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, LinkedFoldersAndWhatTheyPointToAreNotDeleted)
+{
+    // "is" is a link to "elsewhere"; "holds" is a folder holding one.
+    std::string root = TempFolder("yxyt_linked_" + std::to_string(GetCurrentProcessId()));
+    std::string elsewhere = root + "elsewhere", is = root + "is", holds = root + "holds";
+    CreateDirectoryA(elsewhere.c_str(), NULL);
+    CreateDirectoryA((elsewhere + "\\deep").c_str(), NULL);
+    std::ofstream(elsewhere + "\\deep\\keep.txt") << "x";
+    CreateDirectoryA(holds.c_str(), NULL);
+    std::ofstream(holds + "\\own.txt") << "x";
+    std::string more = holds + "\\more";
+    ASSERT_TRUE(RunUnixTool("/bin/ln", "-s", {elsewhere, is}, [&] { return FileExists(is); }));
+    ASSERT_TRUE(RunUnixTool("/bin/ln", "-s", {elsewhere, more}, [&] { return FileExists(more); }));
+
+    EXPECT_TRUE(IsOrHoldsLinkedFolder(is));
+    EXPECT_TRUE(IsOrHoldsLinkedFolder(holds + "\\"));
+    EXPECT_FALSE(IsOrHoldsLinkedFolder(elsewhere));
+    EXPECT_FALSE(IsOrHoldsLinkedFolder(Snd + "K2"));
+    for (const std::string& folder : {is, holds}) {
+        DeleteKitFolder(folder);
+        EXPECT_TRUE(FileExists(elsewhere + "\\deep\\keep.txt")) << folder;
+    }
+    EXPECT_TRUE(FileExists(holds + "\\own.txt"));
+    EXPECT_TRUE(FileExists(more + "\\deep\\keep.txt"));
+    EXPECT_TRUE(FileExists(is + "\\deep\\keep.txt"));
+    // rm does not follow links; Windows calls cannot remove a Unix one.
+    std::string top = root.substr(0, root.size() - 1);
+    EXPECT_TRUE(RunUnixTool("/bin/rm", "-rf", {top}, [&] { return !FileExists(top); }));
 }
 
 TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
