@@ -10,8 +10,12 @@
 #include "audio/keyboard.h"
 #include "music/music.h"
 #include "tests/music/ui_driver.h"
+#include "tests/support/process_memory.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -59,6 +63,29 @@ bool SlotIsPlaying(DWORD stream)
 {
     QWORD before = Position(stream);
     return PumpUntil([&] { return Position(stream) > before; }, 3000);
+}
+
+// Carries out what was posted to this thread so far, the end notices among it.
+void DeliverPostedMessages()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// Ten minutes at 128 kbit/s, made by tools/make_codec_fixtures.sh.
+std::string LongMp3()
+{
+    std::string path = CODEC_FIXTURES "/long.mp3";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+double Megabytes(size_t bytes)
+{
+    return bytes / 1048576.0;
 }
 
 class MusicTest : public ::testing::Test {
@@ -151,12 +178,13 @@ TEST_F(MusicTest, OpenAsksWithTheMusicDialogAndPlaysAtTheStoredVolume)
     EXPECT_EQ(MainTrack.playState, kMusicPlaying);
     EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
     std::vector<std::string> lines = Trace::Since(mark);
-    ASSERT_GE(lines.size(), 5u);
+    ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(lines[0], "BASS_ChannelStop(0) = 0"); // stopped before the dialog, nothing open yet
-    EXPECT_NE(lines[1].find("BASS_StreamCreateFile(0, \""), std::string::npos) << lines[1];
-    EXPECT_EQ(lines[2], Call("BASS_ChannelSetAttribute(%lu, 2, 0.5) = 1", h));
-    EXPECT_EQ(lines[3], Call("BASS_ChannelPlay(%lu, 1) = 1", h));
-    EXPECT_EQ(lines[4].rfind(Call("BASS_ChannelSetSync(%lu, 2, 0, ", h), 0), 0u) << lines[4];
+    EXPECT_EQ(lines[1], "BASS_StreamFree(0) = 0");  // the stream replaced: none yet
+    EXPECT_NE(lines[2].find("BASS_StreamCreateFile(0, \""), std::string::npos) << lines[2];
+    EXPECT_EQ(lines[3], Call("BASS_ChannelSetAttribute(%lu, 2, 0.5) = 1", h));
+    EXPECT_EQ(lines[4], Call("BASS_ChannelPlay(%lu, 1) = 1", h));
+    EXPECT_EQ(lines[5].rfind(Call("BASS_ChannelSetSync(%lu, 2, 0, ", h), 0), 0u) << lines[5];
     EXPECT_TRUE(SlotIsPlaying(h));
 }
 
@@ -252,12 +280,76 @@ TEST_F(MusicTest, LoopRestartsAtTheEndKeepsCaptionAndNextPressPauses)
 TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
 {
     UiDriver ui;
-    Open(ui, LongTone);
-    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, MainTrack.stream + 1000, 0);
-    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, MainTrack.stream, 0);
-    ASSERT_TRUE(PumpUntil([] { return MainTrack.playState == kMusicEnded; }));
-    // The foreign notice came first and left the state alone; the own one ended it.
+    Open(ui, MidTone);
+    DWORD replaced = MainTrack.stream;
+    Open(ui, LongTone); // 6 s: it does not end during the test
+    DWORD current = MainTrack.stream;
+    ASSERT_NE(current, replaced);
+    // A notice of the replaced stream, or of any foreign one, arrives while
+    // the new track plays: without repeat it would end the new track, with
+    // repeat restart a stream that is no longer the track.
+    for (DWORD stale : {replaced, current + 1000}) {
+        for (int loop : {0, 1}) {
+            MainTrack.loop = loop;
+            size_t mark = Trace::Mark();
+            PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, stale, 0);
+            DeliverPostedMessages();
+            EXPECT_EQ(MainTrack.playState, kMusicPlaying) << stale << " loop " << loop;
+            EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)") << stale << " loop " << loop;
+            EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u) << stale << " loop " << loop;
+        }
+    }
+    // The own notice ends the track.
+    MainTrack.loop = 0;
+    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, current, 0);
+    DeliverPostedMessages();
+    EXPECT_EQ(MainTrack.playState, kMusicEnded);
     EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
+}
+
+TEST_F(MusicTest, ReplacedStreamsAreFreedSoLongFilesInTurnKeepMemoryBounded)
+{
+    const std::string mp3 = LongMp3();
+    HANDLE f = CreateFileA(mp3.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << mp3;
+    const size_t fileBytes = GetFileSize(f, NULL);
+    CloseHandle(f);
+    UiDriver ui;
+    // Fifteen times as the main track and fifteen times as slot 3, which
+    // asks again after its name is cleared; the library holds each MP3 whole.
+    const int rounds = 15;
+    const size_t before = PrivateBytes();
+    size_t afterFirst = 0, peak = before;
+    std::vector<DWORD> replaced;
+    for (int i = 0; i < rounds; i++) {
+        if (MainTrack.stream)
+            replaced.push_back(MainTrack.stream);
+        Open(ui, mp3);
+        ASSERT_NE(MainTrack.stream, 0u) << i;
+        if (MusicSlots[3].stream)
+            replaced.push_back(MusicSlots[3].stream);
+        ClearMusicSlots();
+        ui.QueueFile(mp3);
+        PressMusicSlot(3);
+        ASSERT_NE(MusicSlots[3].stream, 0u) << i;
+        size_t now = PrivateBytes();
+        peak = std::max(peak, now);
+        if (i == 0)
+            afterFirst = now;
+    }
+    const size_t after = PrivateBytes();
+    printf("private memory over %d opens of a %.1f MB MP3: before %.1f MB, after the first two %.1f MB, "
+           "peak %.1f MB, after %.1f MB\n",
+           2 * rounds, Megabytes(fileBytes), Megabytes(before), Megabytes(afterFirst), Megabytes(peak),
+           Megabytes(after));
+    // Two streams live (track and slot) and a few freed ones still being
+    // let go; kept, the thirty streams would hold thirty copies of the file.
+    EXPECT_LT(peak - before, 8 * fileBytes);
+    EXPECT_EQ(replaced.size(), (size_t)(2 * rounds - 2));
+    for (DWORD old : replaced)
+        EXPECT_EQ(Position(old), (QWORD)-1) << old; // freed: the library no longer knows it
+    EXPECT_TRUE(SlotIsPlaying(MainTrack.stream));
+    EXPECT_TRUE(SlotIsPlaying(MusicSlots[3].stream));
 }
 
 TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
