@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bass/bass.h"
+#include "tests/bass_engine/wait_until.h"
 
 namespace {
 
@@ -85,17 +86,6 @@ std::string Fixture(const char* name)
         if (c == '/')
             c = '\\';
     return path;
-}
-
-template <class F> bool WaitUntil(F done, DWORD ms = 10000)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        Sleep(1);
-    }
-    return true;
 }
 
 // Makes the first, second, third ... allocation of `call` fail in turn,

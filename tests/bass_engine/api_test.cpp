@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/bass_engine/bass_api.h"
+#include "tests/bass_engine/wait_until.h"
 
 #include <mmsystem.h>
 
@@ -37,18 +38,6 @@ uint32_t WriteWav(const std::string& path, uint32_t frames, uint16_t channels = 
     f.write((const char*)&byteRate, 4).write((const char*)&align, 2).write((const char*)&bits, 2);
     f.write("data", 4).write((const char*)&data, 4).write((const char*)pcm.data(), data);
     return data;
-}
-
-// Polls a condition the library changes on its own thread, up to a deadline.
-template <class F> bool WaitUntil(F done, DWORD ms = 10000)
-{
-    DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > ms)
-            return false;
-        Sleep(1);
-    }
-    return true;
 }
 
 struct EndCounter {
