@@ -244,3 +244,22 @@ def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
     finally:
         silent.close()
         trickle.close()
+
+
+def test_missing_help_file_opens_the_home_page_only_when_there_is_one(app, make_progdir, browser, probe):
+    a = app(make_progdir(readme=False), env=browser.env)
+    a.wait_label()
+    a.post_command(COMMAND_BASE + 90)
+    box = a.wait_box("错误！")
+    m = re.fullmatch(r"程序检测到帮助文件已经丢失,请重新下载本程序的复本解压使用，请访问官方唯一地址(.*)"
+                     r"进行下载，我们无法保证您从其他渠道获取本程序的安全性，谢谢您的支持。点击确定后程序会自动为您打开官网",
+                     box["text"])
+    assert m, box["text"]
+    a.answer("IDOK", box=box)
+    assert a.wait_exit() == 0
+    if m.group(1):
+        browser.wait_opened(m.group(1))
+    else:
+        # A build without a home page opens nothing: not even an empty address.
+        probe_env_open(probe, browser, "yxtest:control")
+        assert browser.opened() == ["yxtest:control"]
