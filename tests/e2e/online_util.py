@@ -14,6 +14,8 @@ import pytest
 from conftest import BIN, deadline_loop, winpath
 
 SCHEMES = ("http", "https")
+# The label's text when the program has no update server to ask.
+BUILT_IN_WELCOME = "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。"
 
 
 def reg_default(session, key):

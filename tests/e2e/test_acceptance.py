@@ -19,6 +19,7 @@ from conftest import BIN, COMMAND_BASE, PRODUCT, ROOT, TOOLS, Probe, ProgramDir,
 from drum_util import handle_of
 from music_util import (choose_file, command, positions, recent_level, stream_of, wait_config, wait_recorded,
                         write_stereo_tone)
+from online_util import BUILT_IN_WELCOME
 
 FOLDER = "逸响乐台"
 KITS = ("原声鼓", "电子鼓")
@@ -35,10 +36,6 @@ SYSTEM_DLLS = {"advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "ker
                "msacm32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll", "winmm.dll",
                "ws2_32.dll", "version.dll", "uuid.dll", "avrt.dll", "mfplat.dll", "mfreadwrite.dll",
                "propsys.dll", "setupapi.dll", "wininet.dll"}
-
-
-def server_text(name):
-    return (ROOT / "update-server" / "YXProgect" / "yxyt" / name).read_bytes().decode("gbk")
 
 
 # ---------------------------------------------------------------- the package
@@ -188,14 +185,20 @@ def found_in_order(recording, references, threshold=0.8):
     return found
 
 
-def test_first_start_welcomes_with_the_server_texts_and_the_chime(start, unpacked, recorder, server):
+def test_first_start_off_line_welcomes_asks_nothing_and_plays_a(start, unpacked, recorder, server):
+    """The zip names no update server: the window comes up with no box and
+    the built-in welcome, nothing is asked of any server (not even of the
+    one the environment names, which a release ignores), and A plays the
+    first demo kit's a.WAV after the chime."""
     recorder.start()
     a = start()
-    assert a.title() == PRODUCT + " - " + server_text("gg.txt")
-    a.wait_for(lambda: a.label_text() == server_text("hy.txt"), "the welcome text in the label")
+    assert a.title() == PRODUCT
+    a.wait_for(lambda: a.label_text() == BUILT_IN_WELCOME, "the built-in welcome text in the label")
     recorder.wait_length(1.0)
     recorder.wait_silence(0.3, timeout=30)
-    recording = recorder.stop()
+    assert not a.boxes()
+    recording = audio_util.read_s16le(recorder.path)
+    begin = len(recording)
     chime = audio_util.read_wav(ROOT / "assets" / "startup.wav")[1]
     score, at = audio_util.match(recording, chime, search=0.02)
     assert score > 0.9, score
@@ -203,7 +206,15 @@ def test_first_start_welcomes_with_the_server_texts_and_the_chime(start, unpacke
     a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\SND\\Finish\.wav"')
     finish = handle_of(a, "\\SND\\Finish.wav")
     assert not [l for l in a.trace_lines() if l.startswith("BASS_ChannelPlay(%d," % finish)]
-    assert server.requests_for("/YXProgect/yxyt/hy.txt") and server.requests_for("/YXProgect/yxyt/gg.txt")
+
+    mark = len(a.trace_lines())
+    a.keys("a")
+    a.wait_trace(r"BASS_ChannelPlay\(\d+, 1\) = 1", after=mark)
+    recorder.wait_length(0.6)
+    heard = recorder.stop()[begin:]
+    assert found_in_order(heard, [kit_sample(unpacked, KITS[0], "a.WAV")]) != [None]
+    assert not a.boxes()
+    assert server.requests == []
 
 
 def quiet_start(start, recorder):

@@ -7,7 +7,7 @@ import pytest
 
 from conftest import COMMAND_BASE, PRODUCT, TOOLS
 from drum_util import handle_of
-from online_util import HeldAnswer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
+from online_util import BUILT_IN_WELCOME, HeldAnswer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
 
 OWN = "/YXProgect/yxyt/"
 CAPTION_STOP = "错误！"
@@ -17,7 +17,6 @@ CAPTION_URGENT = "官方紧急提示"
 SUPPORT_MAIL = "support@yxyt.example"
 UNREACHABLE_TEXT = ("连接更新服务器出错！请检查网络连接或防火墙设置，如果问题仍然存在请发送邮件到"
                     + SUPPORT_MAIL + "谢谢支持。当前版本仍然可以正常使用。")
-BUILT_IN_WELCOME = "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。"
 
 
 def test_stop_notice_shows_its_text_and_ends(app, server):

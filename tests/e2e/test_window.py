@@ -164,7 +164,7 @@ def snapshot(a):
 ENTRY2_LOW = (COMMAND_BASE + 2) & 0xFFFF
 UNUSED_IDS = [COMMAND_BASE, COMMAND_BASE + 1, COMMAND_BASE + 64, COMMAND_BASE + 75, COMMAND_BASE + 87,
               COMMAND_BASE + 101, 0, 1, 65535, 0x20000 | ENTRY2_LOW]
-HOME_PAGE = "http://127.0.0.1:8960/"  # cmake/dev.cmake
+HOME_PAGE = "http://127.0.0.1:8960/"  # the "dev" preset of CMakePresets.json
 SC_MINIMIZE = 0xF020
 WM_SYSCOMMAND = 0x0112
 
