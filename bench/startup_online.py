@@ -4,7 +4,7 @@ update server up, with no server configured, and with a server that refuses
 connections, accepts and never answers (plain and HTTPS: a TLS handshake
 that never completes) or answers one byte a second.
 
-Usage: YXYT_BUILD=<cross build> tools/bench/startup_online.py [runs]
+Usage: YXYT_BUILD=<cross build> bench/startup_online.py [runs]
 
 Prints the median time to the window per case and its ratio to "server
 up"; with a failing server the program first shows the "server
@@ -21,7 +21,7 @@ import time
 import json
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 from conftest import UpdateServer, fill_default_server, read_session_env, readme_bytes  # noqa: E402
 from online_util import SilentServer, TrickleServer, refused_url  # noqa: E402

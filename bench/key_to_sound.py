@@ -3,7 +3,7 @@
 own keyboard hook and PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample,
 same keys, same run, under Wine on Xvfb with the PulseAudio null sink.
 
-Usage: YXYT_BUILD=<cross build> tools/bench/key_to_sound.py [presses] [interval_ms]
+Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms]
        (default 40 presses, 150 ms apart)
 
 Method.
@@ -49,7 +49,7 @@ import threading
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import audio_util  # noqa: E402
 from conftest import UpdateServer, fill_default_server, read_session_env, readme_bytes, winpath  # noqa: E402
