@@ -77,7 +77,7 @@ protected:
     uint32_t shortBytes = 0, longBytes = 0;
     void SetUp() override
     {
-        ASSERT_TRUE(Bass.Init(-1, 44100, 4, nullptr, nullptr));
+        ASSERT_TRUE(Bass.BASS_Init(-1, 44100, 4, nullptr, nullptr));
         shortWav = Folder + "short.wav";
         longWav = Folder + "long.wav";
         markerWav = Folder + "marker.wav";
@@ -85,11 +85,11 @@ protected:
         longBytes = WriteWav(longWav, 88200);    // 2 s
         WriteWav(markerWav, 4410);
     }
-    void TearDown() override { Bass.Free(); }
+    void TearDown() override { Bass.BASS_Free(); }
 
     DWORD Open(const std::string& path)
     {
-        return Bass.StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+        return Bass.BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
     }
     // Plays a 100 ms marker to its end: whatever the mixer was going to do
     // within that time has been done when this returns.
@@ -97,25 +97,25 @@ protected:
     {
         EndCounter ended;
         DWORD m = Open(markerWav);
-        ASSERT_NE(Bass.ChannelSetSync(m, BASS_SYNC_END, 0, CountEnd, &ended), 0u);
-        ASSERT_TRUE(Bass.ChannelPlay(m, TRUE));
+        ASSERT_NE(Bass.BASS_ChannelSetSync(m, BASS_SYNC_END, 0, CountEnd, &ended), 0u);
+        ASSERT_TRUE(Bass.BASS_ChannelPlay(m, TRUE));
         ASSERT_EQ(WaitForSingleObject(ended.Event, 10000), WAIT_OBJECT_0);
-        Bass.SampleFree(m);
+        Bass.BASS_SampleFree(m);
     }
 };
 
 TEST_F(Api, InitOnceFreeThenInitOnACardNumber)
 {
-    EXPECT_FALSE(Bass.Init(-1, 44100, 4, nullptr, nullptr));
-    EXPECT_TRUE(Bass.Set3DFactors(0.3048f, -10.0f, 0.0f));
-    ASSERT_TRUE(Bass.Free());
-    EXPECT_FALSE(Bass.Free());
-    EXPECT_FALSE(Bass.Init((int)waveOutGetNumDevs() + 1, 44100, 4, nullptr, nullptr));
-    ASSERT_TRUE(Bass.Init(1, 44100, 4, nullptr, nullptr));
-    EXPECT_FALSE(Bass.Init(1, 44100, 4, nullptr, nullptr));
+    EXPECT_FALSE(Bass.BASS_Init(-1, 44100, 4, nullptr, nullptr));
+    EXPECT_TRUE(Bass.BASS_Set3DFactors(0.3048f, -10.0f, 0.0f));
+    ASSERT_TRUE(Bass.BASS_Free());
+    EXPECT_FALSE(Bass.BASS_Free());
+    EXPECT_FALSE(Bass.BASS_Init((int)waveOutGetNumDevs() + 1, 44100, 4, nullptr, nullptr));
+    ASSERT_TRUE(Bass.BASS_Init(1, 44100, 4, nullptr, nullptr));
+    EXPECT_FALSE(Bass.BASS_Init(1, 44100, 4, nullptr, nullptr));
     DWORD h = Open(shortWav);
     EXPECT_NE(h, 0u);
-    EXPECT_TRUE(Bass.ChannelPlay(h, TRUE));
+    EXPECT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
 }
 
 TEST_F(Api, DeviceNamesFollowTheWaveOutputDevices)
@@ -124,7 +124,7 @@ TEST_F(Api, DeviceNamesFollowTheWaveOutputDevices)
     ASSERT_GT(n, 0u);
     for (UINT d = 1; d <= n; d++) {
         BASS_DEVICEINFO info = {};
-        ASSERT_TRUE(Bass.GetDeviceInfo(d, &info)) << d;
+        ASSERT_TRUE(Bass.BASS_GetDeviceInfo(d, &info)) << d;
         ASSERT_NE(info.name, nullptr);
         WAVEOUTCAPSA caps = {};
         ASSERT_EQ(waveOutGetDevCapsA(d - 1, &caps, sizeof(caps)), MMSYSERR_NOERROR);
@@ -135,7 +135,7 @@ TEST_F(Api, DeviceNamesFollowTheWaveOutputDevices)
     const char* sentinel = "untouched";
     for (DWORD d : {0ul, (DWORD)n + 1, 0xFFFFFFFFul}) {
         BASS_DEVICEINFO info = {sentinel, sentinel, 77};
-        EXPECT_FALSE(Bass.GetDeviceInfo(d, &info)) << d;
+        EXPECT_FALSE(Bass.BASS_GetDeviceInfo(d, &info)) << d;
         EXPECT_EQ(info.name, sentinel);
         EXPECT_EQ(info.driver, sentinel);
         EXPECT_EQ(info.flags, 77u);
@@ -148,79 +148,79 @@ TEST_F(Api, NewStreamIsStoppedAtZeroWithVolumeOne)
     DWORD h = Open(shortWav);
     ASSERT_NE(h, 0u);
     float v = 0;
-    ASSERT_TRUE(Bass.ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v));
+    ASSERT_TRUE(Bass.BASS_ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v));
     EXPECT_EQ(v, 1.0f);
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), 0u);
-    EXPECT_EQ(Bass.ChannelGetPosition(h, 1), ~0ull);
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), 0u);
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, 1), ~0ull);
     PlayMarker();
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), 0u);
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), 0u);
 }
 
 TEST_F(Api, VolumeIsHeldAtTheNearestBound)
 {
     DWORD h = Open(shortWav);
     float v = -5;
-    ASSERT_TRUE(Bass.ChannelSetAttribute(h, BASS_ATTRIB_VOL, 1.7f));
-    Bass.ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v);
+    ASSERT_TRUE(Bass.BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 1.7f));
+    Bass.BASS_ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v);
     EXPECT_EQ(v, 1.0f);
-    ASSERT_TRUE(Bass.ChannelSetAttribute(h, BASS_ATTRIB_VOL, -0.5f));
-    Bass.ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v);
+    ASSERT_TRUE(Bass.BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, -0.5f));
+    Bass.BASS_ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v);
     EXPECT_EQ(v, 0.0f);
-    ASSERT_TRUE(Bass.ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.25f));
-    Bass.ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v);
+    ASSERT_TRUE(Bass.BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.25f));
+    Bass.BASS_ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v);
     EXPECT_EQ(v, 0.25f);
-    EXPECT_FALSE(Bass.ChannelSetAttribute(h, 1, 0.5f));
-    EXPECT_FALSE(Bass.ChannelGetAttribute(h, 1, &v));
+    EXPECT_FALSE(Bass.BASS_ChannelSetAttribute(h, 1, 0.5f));
+    EXPECT_FALSE(Bass.BASS_ChannelGetAttribute(h, 1, &v));
 }
 
 TEST_F(Api, SetPositionMovesAndRefusesTheEnd)
 {
     DWORD h = Open(longWav);
-    EXPECT_FALSE(Bass.ChannelSetPosition(h, longBytes, BASS_POS_BYTE));
-    EXPECT_FALSE(Bass.ChannelSetPosition(h, longBytes + 4000, BASS_POS_BYTE));
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), 0u);
-    ASSERT_TRUE(Bass.ChannelSetPosition(h, longBytes - 4, BASS_POS_BYTE));
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), longBytes - 4);
-    ASSERT_TRUE(Bass.ChannelSetPosition(h, 176400, BASS_POS_BYTE));
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), 176400u);
+    EXPECT_FALSE(Bass.BASS_ChannelSetPosition(h, longBytes, BASS_POS_BYTE));
+    EXPECT_FALSE(Bass.BASS_ChannelSetPosition(h, longBytes + 4000, BASS_POS_BYTE));
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), 0u);
+    ASSERT_TRUE(Bass.BASS_ChannelSetPosition(h, longBytes - 4, BASS_POS_BYTE));
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), longBytes - 4);
+    ASSERT_TRUE(Bass.BASS_ChannelSetPosition(h, 176400, BASS_POS_BYTE));
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), 176400u);
 }
 
 TEST_F(Api, PauseStopResumeAndRestartWhilePlaying)
 {
     DWORD h = Open(longWav);
-    ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
-    ASSERT_TRUE(WaitUntil([&] { return Bass.ChannelGetPosition(h, BASS_POS_BYTE) > 20000; }));
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
+    ASSERT_TRUE(WaitUntil([&] { return Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE) > 20000; }));
 
-    ASSERT_TRUE(Bass.ChannelPause(h));
-    QWORD paused = Bass.ChannelGetPosition(h, BASS_POS_BYTE);
+    ASSERT_TRUE(Bass.BASS_ChannelPause(h));
+    QWORD paused = Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE);
     PlayMarker();
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), paused);
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), paused);
 
-    ASSERT_TRUE(Bass.ChannelPlay(h, FALSE));
-    ASSERT_TRUE(WaitUntil([&] { return Bass.ChannelGetPosition(h, BASS_POS_BYTE) > paused + 20000; }));
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(WaitUntil([&] { return Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE) > paused + 20000; }));
 
-    ASSERT_TRUE(Bass.ChannelStop(h));
-    QWORD stopped = Bass.ChannelGetPosition(h, BASS_POS_BYTE);
+    ASSERT_TRUE(Bass.BASS_ChannelStop(h));
+    QWORD stopped = Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE);
     PlayMarker();
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), stopped);
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), stopped);
 
-    ASSERT_TRUE(Bass.ChannelPlay(h, FALSE));
-    ASSERT_TRUE(WaitUntil([&] { return Bass.ChannelGetPosition(h, BASS_POS_BYTE) > stopped; }));
-    ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
-    EXPECT_LT(Bass.ChannelGetPosition(h, BASS_POS_BYTE), stopped);
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(WaitUntil([&] { return Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE) > stopped; }));
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
+    EXPECT_LT(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), stopped);
 }
 
 TEST_F(Api, EndRoutineRunsOnceForEachEnd)
 {
     EndCounter ended;
     DWORD h = Open(shortWav);
-    DWORD sync = Bass.ChannelSetSync(h, BASS_SYNC_END, 0, CountEnd, &ended);
+    DWORD sync = Bass.BASS_ChannelSetSync(h, BASS_SYNC_END, 0, CountEnd, &ended);
     ASSERT_NE(sync, 0u);
-    EXPECT_EQ(Bass.ChannelSetSync(h + 1, BASS_SYNC_END, 0, CountEnd, &ended), 0u);
+    EXPECT_EQ(Bass.BASS_ChannelSetSync(h + 1, BASS_SYNC_END, 0, CountEnd, &ended), 0u);
     for (int round = 1; round <= 3; round++) {
-        ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
+        ASSERT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
         ASSERT_EQ(WaitForSingleObject(ended.Event, 10000), WAIT_OBJECT_0);
-        EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), shortBytes);
+        EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), shortBytes);
         PlayMarker();
         EXPECT_EQ(ended.Count.load(), round);
         EXPECT_EQ(ended.Channel.load(), h);
@@ -240,7 +240,7 @@ void CALLBACK LoopAgain(DWORD, DWORD channel, DWORD, void* user)
     auto* l = static_cast<Looper*>(user);
     // Calls back into the library from its own thread, as the program does.
     if (++l->Count < l->Target)
-        l->Api->ChannelPlay(channel, TRUE);
+        l->Api->BASS_ChannelPlay(channel, TRUE);
     else
         SetEvent(l->Done);
 }
@@ -253,8 +253,8 @@ TEST_F(Api, LoopRestartedFromTheEndRoutineRunsAThousandTimes)
     loop.Api = &Bass;
     loop.Target = 1000;
     DWORD h = Open(tiny);
-    ASSERT_NE(Bass.ChannelSetSync(h, BASS_SYNC_END, 0, LoopAgain, &loop), 0u);
-    ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
+    ASSERT_NE(Bass.BASS_ChannelSetSync(h, BASS_SYNC_END, 0, LoopAgain, &loop), 0u);
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
     ASSERT_EQ(WaitForSingleObject(loop.Done, 120000), WAIT_OBJECT_0) << loop.Count.load();
     PlayMarker();
     EXPECT_EQ(loop.Count.load(), 1000);
@@ -263,7 +263,7 @@ TEST_F(Api, LoopRestartedFromTheEndRoutineRunsAThousandTimes)
 void CALLBACK FreeFromRoutine(DWORD, DWORD, DWORD, void* user)
 {
     auto* c = static_cast<EndCounter*>(user);
-    c->Count = Bass.Free() ? 1 : -1;
+    c->Count = Bass.BASS_Free() ? 1 : -1;
     SetEvent(c->Event);
 }
 
@@ -271,12 +271,12 @@ TEST_F(Api, FreeFromInsideTheEndRoutineDoesNotDeadlock)
 {
     EndCounter ended;
     DWORD h = Open(shortWav);
-    Bass.ChannelSetSync(h, BASS_SYNC_END, 0, FreeFromRoutine, &ended);
-    ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
+    Bass.BASS_ChannelSetSync(h, BASS_SYNC_END, 0, FreeFromRoutine, &ended);
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
     ASSERT_EQ(WaitForSingleObject(ended.Event, 10000), WAIT_OBJECT_0);
     EXPECT_EQ(ended.Count.load(), 1);
-    EXPECT_FALSE(Bass.ChannelPlay(h, TRUE));
-    ASSERT_TRUE(Bass.Init(-1, 44100, 4, nullptr, nullptr));
+    EXPECT_FALSE(Bass.BASS_ChannelPlay(h, TRUE));
+    ASSERT_TRUE(Bass.BASS_Init(-1, 44100, 4, nullptr, nullptr));
     EXPECT_NE(Open(shortWav), 0u);
 }
 
@@ -287,25 +287,25 @@ TEST_F(Api, HandlesFailAfterFreeAndAreNotReused)
         DWORD h = Open(shortWav);
         ASSERT_NE(h, 0u);
         EXPECT_TRUE(seen.insert(h).second) << "handle reused: " << h;
-        ASSERT_TRUE(Bass.SampleFree(h));
-        EXPECT_FALSE(Bass.SampleFree(h));
-        EXPECT_FALSE(Bass.ChannelPlay(h, TRUE));
+        ASSERT_TRUE(Bass.BASS_SampleFree(h));
+        EXPECT_FALSE(Bass.BASS_SampleFree(h));
+        EXPECT_FALSE(Bass.BASS_ChannelPlay(h, TRUE));
     }
     DWORD live = Open(longWav);
-    ASSERT_TRUE(Bass.ChannelPlay(live, TRUE));
-    ASSERT_TRUE(Bass.Free());
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(live, TRUE));
+    ASSERT_TRUE(Bass.BASS_Free());
     float v;
-    EXPECT_FALSE(Bass.ChannelPlay(live, TRUE));
-    EXPECT_FALSE(Bass.ChannelPause(live));
-    EXPECT_FALSE(Bass.ChannelStop(live));
-    EXPECT_FALSE(Bass.ChannelGetAttribute(live, BASS_ATTRIB_VOL, &v));
-    EXPECT_FALSE(Bass.ChannelSetAttribute(live, BASS_ATTRIB_VOL, 0.5f));
-    EXPECT_FALSE(Bass.ChannelSetPosition(live, 0, BASS_POS_BYTE));
-    EXPECT_EQ(Bass.ChannelGetPosition(live, BASS_POS_BYTE), ~0ull);
-    EXPECT_EQ(Bass.ChannelSetSync(live, BASS_SYNC_END, 0, CountEnd, nullptr), 0u);
-    EXPECT_FALSE(Bass.SampleFree(live));
+    EXPECT_FALSE(Bass.BASS_ChannelPlay(live, TRUE));
+    EXPECT_FALSE(Bass.BASS_ChannelPause(live));
+    EXPECT_FALSE(Bass.BASS_ChannelStop(live));
+    EXPECT_FALSE(Bass.BASS_ChannelGetAttribute(live, BASS_ATTRIB_VOL, &v));
+    EXPECT_FALSE(Bass.BASS_ChannelSetAttribute(live, BASS_ATTRIB_VOL, 0.5f));
+    EXPECT_FALSE(Bass.BASS_ChannelSetPosition(live, 0, BASS_POS_BYTE));
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(live, BASS_POS_BYTE), ~0ull);
+    EXPECT_EQ(Bass.BASS_ChannelSetSync(live, BASS_SYNC_END, 0, CountEnd, nullptr), 0u);
+    EXPECT_FALSE(Bass.BASS_SampleFree(live));
     EXPECT_EQ(Open(shortWav), 0u);  // nothing plays without an open output
-    ASSERT_TRUE(Bass.Init(-1, 44100, 4, nullptr, nullptr));
+    ASSERT_TRUE(Bass.BASS_Init(-1, 44100, 4, nullptr, nullptr));
     DWORD again = Open(shortWav);
     EXPECT_EQ(seen.count(again), 0u);
     EXPECT_NE(again, live);
@@ -314,19 +314,19 @@ TEST_F(Api, HandlesFailAfterFreeAndAreNotReused)
 TEST_F(Api, StreamFreeReleasesAPlayingStreamAndEachThreadHasItsErrorCode)
 {
     DWORD h = Open(longWav);
-    ASSERT_TRUE(Bass.ChannelPlay(h, TRUE));
-    EXPECT_EQ(Bass.ErrorGetCode(), BASS_OK);
-    ASSERT_TRUE(Bass.StreamFree(h));
-    EXPECT_EQ(Bass.ChannelGetPosition(h, BASS_POS_BYTE), ~0ull);
-    EXPECT_FALSE(Bass.StreamFree(h));
-    EXPECT_EQ(Bass.ErrorGetCode(), BASS_ERROR_UNKNOWN);
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, TRUE));
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_OK);
+    ASSERT_TRUE(Bass.BASS_StreamFree(h));
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), ~0ull);
+    EXPECT_FALSE(Bass.BASS_StreamFree(h));
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_ERROR_UNKNOWN);
     int other = -2;
     std::thread([&] {
-        Bass.Set3DFactors(0.3048f, -10.0f, 0.0f);
-        other = Bass.ErrorGetCode();
+        Bass.BASS_Set3DFactors(0.3048f, -10.0f, 0.0f);
+        other = Bass.BASS_ErrorGetCode();
     }).join();
     EXPECT_EQ(other, BASS_OK);
-    EXPECT_EQ(Bass.ErrorGetCode(), BASS_ERROR_UNKNOWN);
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_ERROR_UNKNOWN);
 }
 
 TEST_F(Api, HammeringFromAnotherThreadLosesNoUpdate)
@@ -335,25 +335,25 @@ TEST_F(Api, HammeringFromAnotherThreadLosesNoUpdate)
     DWORD other = Open(shortWav);
     std::thread hammer([&] {
         for (int i = 0; i < 20000; i++) {
-            Bass.ChannelPlay(h, i % 5 == 0);
-            Bass.ChannelSetAttribute(h, BASS_ATTRIB_VOL, (i % 100) / 100.0f);
-            Bass.ChannelPause(h);
-            Bass.ChannelPlay(other, TRUE);
+            Bass.BASS_ChannelPlay(h, i % 5 == 0);
+            Bass.BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, (i % 100) / 100.0f);
+            Bass.BASS_ChannelPause(h);
+            Bass.BASS_ChannelPlay(other, TRUE);
         }
-        Bass.ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.37f);
-        Bass.ChannelPlay(h, TRUE);
+        Bass.BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.37f);
+        Bass.BASS_ChannelPlay(h, TRUE);
     });
     for (int i = 0; i < 20000; i++) {
         float v;
-        ASSERT_TRUE(Bass.ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v));
-        ASSERT_LE(Bass.ChannelGetPosition(h, BASS_POS_BYTE), longBytes);
+        ASSERT_TRUE(Bass.BASS_ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v));
+        ASSERT_LE(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), longBytes);
     }
     hammer.join();
     float v = 0;
-    ASSERT_TRUE(Bass.ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v));
+    ASSERT_TRUE(Bass.BASS_ChannelGetAttribute(h, BASS_ATTRIB_VOL, &v));
     EXPECT_EQ(v, 0.37f);
     // The last play is in force: the channel moves on.
-    ASSERT_TRUE(WaitUntil([&] { return Bass.ChannelGetPosition(h, BASS_POS_BYTE) > 20000; }));
+    ASSERT_TRUE(WaitUntil([&] { return Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE) > 20000; }));
 }
 
 TEST_F(Api, TraceHasOneLinePerCallWithPathsAsText)
@@ -363,8 +363,8 @@ TEST_F(Api, TraceHasOneLinePerCallWithPathsAsText)
     WriteWav(drum, 441);
     DWORD h = Open(drum);
     ASSERT_NE(h, 0u);
-    Bass.ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.25f);
-    Bass.ChannelPlay(h, TRUE);
+    Bass.BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.25f);
+    Bass.BASS_ChannelPlay(h, TRUE);
     std::ifstream f(TracePath, std::ios::binary);
     std::stringstream text;
     text << f.rdbuf();

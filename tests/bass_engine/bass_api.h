@@ -7,22 +7,9 @@
 
 struct BassApi {
     HMODULE Module = nullptr;
-    decltype(&BASS_Init) Init = nullptr;
-    decltype(&BASS_Set3DFactors) Set3DFactors = nullptr;
-    decltype(&BASS_GetDeviceInfo) GetDeviceInfo = nullptr;
-    decltype(&BASS_Free) Free = nullptr;
-    decltype(&BASS_StreamCreateFile) StreamCreateFile = nullptr;
-    decltype(&BASS_SampleFree) SampleFree = nullptr;
-    decltype(&BASS_StreamFree) StreamFree = nullptr;
-    decltype(&BASS_ChannelPlay) ChannelPlay = nullptr;
-    decltype(&BASS_ChannelPause) ChannelPause = nullptr;
-    decltype(&BASS_ChannelStop) ChannelStop = nullptr;
-    decltype(&BASS_ChannelGetAttribute) ChannelGetAttribute = nullptr;
-    decltype(&BASS_ChannelSetAttribute) ChannelSetAttribute = nullptr;
-    decltype(&BASS_ChannelGetPosition) ChannelGetPosition = nullptr;
-    decltype(&BASS_ChannelSetPosition) ChannelSetPosition = nullptr;
-    decltype(&BASS_ChannelSetSync) ChannelSetSync = nullptr;
-    decltype(&BASS_ErrorGetCode) ErrorGetCode = nullptr;
+#define BASS_API_MEMBER(ret, name, failure, params, args) ret(WINAPI* name) params = nullptr;
+    BASS_CALLS(BASS_API_MEMBER)
+#undef BASS_API_MEMBER
 };
 
 inline std::string ProgramFolder()
@@ -41,26 +28,10 @@ inline bool LoadBass(BassApi* api)
     if (!api->Module)
         return false;
     bool ok = true;
-    auto get = [&](auto& fn, const char* name) {
-        fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(
-            reinterpret_cast<void*>(GetProcAddress(api->Module, name)));
-        ok = ok && fn;
-    };
-    get(api->Init, "BASS_Init");
-    get(api->Set3DFactors, "BASS_Set3DFactors");
-    get(api->GetDeviceInfo, "BASS_GetDeviceInfo");
-    get(api->Free, "BASS_Free");
-    get(api->StreamCreateFile, "BASS_StreamCreateFile");
-    get(api->SampleFree, "BASS_SampleFree");
-    get(api->StreamFree, "BASS_StreamFree");
-    get(api->ChannelPlay, "BASS_ChannelPlay");
-    get(api->ChannelPause, "BASS_ChannelPause");
-    get(api->ChannelStop, "BASS_ChannelStop");
-    get(api->ChannelGetAttribute, "BASS_ChannelGetAttribute");
-    get(api->ChannelSetAttribute, "BASS_ChannelSetAttribute");
-    get(api->ChannelGetPosition, "BASS_ChannelGetPosition");
-    get(api->ChannelSetPosition, "BASS_ChannelSetPosition");
-    get(api->ChannelSetSync, "BASS_ChannelSetSync");
-    get(api->ErrorGetCode, "BASS_ErrorGetCode");
+#define BASS_API_LOOKUP(ret, name, failure, params, args)                                                              \
+    api->name = reinterpret_cast<ret(WINAPI*) params>(reinterpret_cast<void*>(GetProcAddress(api->Module, #name)));    \
+    ok = ok && api->name;
+    BASS_CALLS(BASS_API_LOOKUP)
+#undef BASS_API_LOOKUP
     return ok;
 }

@@ -23,20 +23,20 @@ int main(int argc, char** argv)
         return 1;
     }
     int device = argc > 2 ? std::atoi(argv[2]) : -1;
-    if (!bass.Init(device, 44100, 4, nullptr, nullptr)) {
+    if (!bass.BASS_Init(device, 44100, 4, nullptr, nullptr)) {
         std::fprintf(stderr, "BASS_Init failed\n");
         return 1;
     }
-    DWORD stream = bass.StreamCreateFile(FALSE, argv[1], 0, 0, 0);
+    DWORD stream = bass.BASS_StreamCreateFile(FALSE, argv[1], 0, 0, 0);
     HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!stream || !bass.ChannelSetSync(stream, BASS_SYNC_END, 0, OnEnd, ended) || !bass.ChannelPlay(stream, TRUE)) {
+    if (!stream || !bass.BASS_ChannelSetSync(stream, BASS_SYNC_END, 0, OnEnd, ended) || !bass.BASS_ChannelPlay(stream, TRUE)) {
         std::fprintf(stderr, "cannot play %s\n", argv[1]);
         return 1;
     }
     std::printf("playing\n");
     std::fflush(stdout);
     DWORD r = WaitForSingleObject(ended, 60000);
-    bass.Free();
+    bass.BASS_Free();
     std::printf(r == WAIT_OBJECT_0 ? "ended\n" : "timed out\n");
     return r == WAIT_OBJECT_0 ? 0 : 1;
 }
