@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "bass/output.h"
+#include "bass/trace.h"
 
 namespace {
 
@@ -55,9 +56,18 @@ bool ReadFormat(const WAVEFORMATEX* wfx)
     return Channels >= 1;
 }
 
+// A failed step of the set-up names itself and its code in the trace.
+bool Failed(HRESULT hr, const char* step)
+{
+    if (SUCCEEDED(hr))
+        return false;
+    TraceFailure("wasapi", step, hr);
+    return true;
+}
+
 // IAudioClient3 gives periods below the classic minimum where the engine
 // supports them; otherwise the minimum of GetDevicePeriod.
-bool InitializeClient(WAVEFORMATEX* wfx)
+HRESULT InitializeClient(WAVEFORMATEX* wfx)
 {
     IAudioClient3* client3 = nullptr;
     if (SUCCEEDED(Client->QueryInterface(__uuidof(IAudioClient3), (void**)&client3))) {
@@ -70,22 +80,23 @@ bool InitializeClient(WAVEFORMATEX* wfx)
             Format->PeriodFrames = minimum;
             Format->Api = "IAudioClient3";
             LowLatency = true;
-            return true;
+            return hr;
         }
     }
     // Without IAudioClient3 a shared stream runs at the engine's default
     // period whatever we ask; the smallest buffer is asked for and read back.
     REFERENCE_TIME defPeriod = 0, minPeriod = 0;
     Client->GetDevicePeriod(&defPeriod, &minPeriod);
+    HRESULT hr = E_FAIL;
     for (REFERENCE_TIME duration : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
-        if (SUCCEEDED(Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx,
-                                         nullptr))) {
+        hr = Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx, nullptr);
+        if (SUCCEEDED(hr)) {
             Format->PeriodFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
             Format->Api = "IAudioClient";
-            return true;
+            return hr;
         }
     }
-    return false;
+    return hr;
 }
 
 void WasapiClose();
@@ -100,21 +111,33 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     bool ok = false;
     UINT32 bufferFrames = 0;
     REFERENCE_TIME latency = 0;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                (void**)&enumerator)))
+    if (Failed(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                (void**)&enumerator),
+               "CoCreateInstance(MMDeviceEnumerator)"))
         goto done;
-    if (endpoint.empty() ? FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device))
-                         : FAILED(enumerator->GetDevice(endpoint.c_str(), &Device)))
+    if (endpoint.empty() ? Failed(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device),
+                                  "IMMDeviceEnumerator::GetDefaultAudioEndpoint")
+                         : Failed(enumerator->GetDevice(endpoint.c_str(), &Device), "IMMDeviceEnumerator::GetDevice"))
         goto done;
-    if (FAILED(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client)))
+    if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
+               "IMMDevice::Activate(IAudioClient)"))
         goto done;
-    if (FAILED(Client->GetMixFormat(&wfx)) || !ReadFormat(wfx))
+    if (Failed(Client->GetMixFormat(&wfx), "IAudioClient::GetMixFormat"))
         goto done;
+    if (!ReadFormat(wfx)) {
+        TraceLine("wasapi: mix format not playable: tag 0x%04X, %u bits, %u channels", wfx->wFormatTag,
+                  wfx->wBitsPerSample, wfx->nChannels);
+        goto done;
+    }
     format->Rate = wfx->nSamplesPerSec;
-    if (!InitializeClient(wfx))
+    if (Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
         goto done;
-    if (FAILED(Client->GetBufferSize(&bufferFrames)) || !bufferFrames)
+    if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
         goto done;
+    if (!bufferFrames) {
+        TraceLine("wasapi: IAudioClient::GetBufferSize gave 0 frames");
+        goto done;
+    }
     Client->GetStreamLatency(&latency);
     format->BufferFrames = bufferFrames;
     format->LatencyMs = latency / 10000.0;
@@ -124,9 +147,14 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     // out), two at the short periods of IAudioClient3.
     format->TargetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->PeriodFrames);
     DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!DeviceEvent || FAILED(Client->SetEventHandle(DeviceEvent)))
+    if (!DeviceEvent) {
+        TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
         goto done;
-    if (FAILED(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render)))
+    }
+    if (Failed(Client->SetEventHandle(DeviceEvent), "IAudioClient::SetEventHandle"))
+        goto done;
+    if (Failed(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render),
+               "IAudioClient::GetService(IAudioRenderClient)"))
         goto done;
     ok = true;
 done:
@@ -141,7 +169,7 @@ done:
 
 bool WasapiStart()
 {
-    Running = SUCCEEDED(Client->Start());
+    Running = !Failed(Client->Start(), "IAudioClient::Start");
     return Running;
 }
 

@@ -52,6 +52,11 @@ void TraceLine(const char* format, ...)
     WriteFile(File, line, (DWORD)n, &written, nullptr);
 }
 
+void TraceFailure(const char* where, const char* step, long code)
+{
+    TraceLine("%s: %s failed 0x%08lX", where, step, (unsigned long)code);
+}
+
 std::string TraceText(const char* ansi)
 {
     if (!ansi)

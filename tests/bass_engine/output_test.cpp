@@ -8,11 +8,41 @@
 #include <objbase.h>
 
 #include <cmath>
+#include <fstream>
+#include <regex>
+#include <string>
 #include <vector>
 
 #include "bass/output.h"
 
 namespace {
+
+// The library opens its trace once, at the first line: the file is named
+// before any test runs.
+std::string TraceFile()
+{
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    static const std::string path =
+        std::string(dir) + "bass_output_test_trace_" + std::to_string(GetCurrentProcessId()) + ".txt";
+    return path;
+}
+const bool TraceNamed = [] {
+    DeleteFileA(TraceFile().c_str());
+    return SetEnvironmentVariableA("YXYT_AUDIO_TRACE", TraceFile().c_str()) != FALSE;
+}();
+
+std::vector<std::string> TraceLines()
+{
+    std::vector<std::string> lines;
+    std::ifstream in(TraceFile());
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 void Drive(const OutputBackend& backend)
 {
@@ -62,7 +92,32 @@ void Drive(const OutputBackend& backend)
 
 TEST(Output, WasapiPlaysOnTheDefaultDevice)
 {
+    size_t before = TraceLines().size();
     Drive(WasapiOutput);
+    // Nothing failed, so nothing is traced.
+    EXPECT_EQ(TraceLines().size(), before);
+}
+
+// An endpoint the system does not have: the open fails at the device
+// look-up, and the trace says which call failed with which code.
+TEST(Output, WasapiNamesTheStepThatFailedAndItsCode)
+{
+    ASSERT_TRUE(TraceNamed);
+    size_t before = TraceLines().size();
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OutputFormat format;
+    EXPECT_FALSE(WasapiOutput.Open(L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
+    CloseHandle(stop);
+    CoUninitialize();
+
+    std::vector<std::string> lines = TraceLines();
+    ASSERT_EQ(lines.size(), before + 1);
+    const std::string& line = lines.back();
+    EXPECT_TRUE(std::regex_match(line, std::regex("wasapi: IMMDeviceEnumerator::GetDevice failed 0x[0-9A-F]{8}")))
+        << line;
+    // A failure code has its top bit set.
+    EXPECT_NE(line.find("failed 0x8"), std::string::npos) << line;
 }
 
 TEST(Output, WaveOutPlaysOnTheDefaultDevice)
