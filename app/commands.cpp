@@ -12,6 +12,58 @@
 
 #include <shellapi.h>
 
+namespace {
+
+struct MenuRow {
+    Menu& menu;
+    const char* text;
+    CommandEntry entry;
+};
+
+// The fixed items in the order they are appended; the kit and card items
+// and "退出(&E)" follow once the kits and cards are known.
+const MenuRow kFixedItems[] = {
+    {HelpMenu, "访问官方主页(&V)", kHomePageEntry},
+    {KitMenu, "删除当前选中鼓源(&D)", kRemoveKitEntry},
+    {SoundMenu, "增加鼓源音量(&U)", kKitVolumeUpEntry},
+    {SoundMenu, "减小鼓源音量(&D)", kKitVolumeDownEntry},
+    {SoundMenu, "打开背景音乐(&O)", kOpenMusicEntry},
+    {SoundMenu, "设置背景音乐循环(&R)", kLoopMusicEntry},
+    {SoundMenu, "暂停背景音乐(&S)", kPauseMusicEntry},
+    {SoundMenu, "增加背景音量(&M)", kMusicVolumeUpEntry},
+    {SoundMenu, "减小背景音量(&W)", kMusicVolumeDownEntry},
+    {SoundMenu, "背景音乐快进(&F)", kSeekForwardEntry},
+    {SoundMenu, "背景音乐快退(&B)", kSeekBackEntry},
+    {SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
+    {HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
+    {HelpMenu, "关于(&A)", kAboutEntry},
+};
+
+struct CommandRow {
+    CommandEntry entry;
+    void (*action)();
+};
+
+const CommandRow kCommandActions[] = {
+    {kHomePageEntry, OpenHomePage},
+    {kRemoveKitEntry, RemoveCurrentKit},
+    {kExitEntry, [] { ClosePrompt(); }},
+    {kKitVolumeUpEntry, [] { ChangeKitVolume(1); }},
+    {kKitVolumeDownEntry, [] { ChangeKitVolume(0); }},
+    {kOpenMusicEntry, OpenMusic},
+    {kLoopMusicEntry, ToggleLoop},
+    {kPauseMusicEntry, TogglePlayPause},
+    {kMusicVolumeUpEntry, [] { ChangeMusicVolume(1); }},
+    {kMusicVolumeDownEntry, [] { ChangeMusicVolume(0); }},
+    {kSeekForwardEntry, [] { SeekMusic(1); }},
+    {kSeekBackEntry, [] { SeekMusic(0); }},
+    {kHelpFileEntry, OpenHelpFile},
+    {kAboutEntry, [] { ShowMessage(MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION); }},
+    {kRepeatHitEntry, ToggleRepeatHit},
+};
+
+} // namespace
+
 void BuildMenus()
 {
     MenuBar.CreateMenuBar();
@@ -27,20 +79,8 @@ void BuildMenus()
 
     MenuBar.AttachToWindow(MainWindow.GetHandle());
 
-    HelpMenu.AppendItem("访问官方主页(&V)", CommandTable[2]);
-    KitMenu.AppendItem("删除当前选中鼓源(&D)", CommandTable[3]);
-    SoundMenu.AppendItem("增加鼓源音量(&U)", CommandTable[99]);
-    SoundMenu.AppendItem("减小鼓源音量(&D)", CommandTable[98]);
-    SoundMenu.AppendItem("打开背景音乐(&O)", CommandTable[97]);
-    SoundMenu.AppendItem("设置背景音乐循环(&R)", CommandTable[96]);
-    SoundMenu.AppendItem("暂停背景音乐(&S)", CommandTable[95]);
-    SoundMenu.AppendItem("增加背景音量(&M)", CommandTable[94]);
-    SoundMenu.AppendItem("减小背景音量(&W)", CommandTable[93]);
-    SoundMenu.AppendItem("背景音乐快进(&F)", CommandTable[92]);
-    SoundMenu.AppendItem("背景音乐快退(&B)", CommandTable[91]);
-    SoundMenu.AppendItem("重复敲击(&P)", CommandTable[88]);
-    HelpMenu.AppendItem("阅读帮助文件(&R)", CommandTable[90]);
-    HelpMenu.AppendItem("关于(&A)", CommandTable[89]);
+    for (const MenuRow& row : kFixedItems)
+        row.menu.AppendItem(row.text, CommandOf(row.entry));
 }
 
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
@@ -74,48 +114,24 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     int32_t id = ReceivedCommandId(wParam, lParam);
 
-    if (id >= CommandTable[kFirstKitEntry] && id <= CommandTable[kLastKitEntry]) {
+    if (id >= CommandOf(kFirstKitEntry) && id <= CommandOf(kLastKitEntry)) {
         // A withdrawn id, or one past the last kit, selects no kit.
         int n = KitNumberOfCommand(id);
         if (n >= 1 && n <= (int)KitList.size())
             LoadKit(id, n);
         return 0;
     }
-    if (id >= CommandTable[kFirstCardEntry] && id <= CommandTable[kLastCardEntry]) {
+    if (id >= CommandOf(kFirstCardEntry) && id <= CommandOf(kLastCardEntry)) {
         // SwitchSoundCard ignores a card past the list: it has no item.
-        SwitchSoundCard(id, CommandIndex(id) - 33);
+        SwitchSoundCard(id, CardNumberOf(id));
         return 0;
     }
-    if (id == CommandTable[2])
-        OpenHomePage();
-    else if (id == CommandTable[3])
-        RemoveCurrentKit();
-    else if (id == CommandTable[100])
-        ClosePrompt();
-    else if (id == CommandTable[99])
-        ChangeKitVolume(1);
-    else if (id == CommandTable[98])
-        ChangeKitVolume(0);
-    else if (id == CommandTable[97])
-        OpenMusic();
-    else if (id == CommandTable[96])
-        ToggleLoop();
-    else if (id == CommandTable[95])
-        TogglePlayPause();
-    else if (id == CommandTable[94])
-        ChangeMusicVolume(1);
-    else if (id == CommandTable[93])
-        ChangeMusicVolume(0);
-    else if (id == CommandTable[92])
-        SeekMusic(1);
-    else if (id == CommandTable[91])
-        SeekMusic(0);
-    else if (id == CommandTable[90])
-        OpenHelpFile();
-    else if (id == CommandTable[89])
-        ShowMessage(MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION);
-    else if (id == CommandTable[88])
-        ToggleRepeatHit();
+    for (const CommandRow& row : kCommandActions) {
+        if (id == CommandOf(row.entry)) {
+            row.action();
+            break;
+        }
+    }
     return 0;
 }
 

@@ -90,7 +90,7 @@ void RunStartup()
     CheckKitFolder();
     AddSoundCardItems();
     DiscoverKits();
-    KitMenu.AppendItem("退出(&E)", CommandTable[100]);
+    KitMenu.AppendItem("退出(&E)", CommandOf(kExitEntry));
     ReadKitVolume();
     InstallKeyboardHook();
     LoadInitialKit();

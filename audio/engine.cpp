@@ -58,7 +58,7 @@ void AddSoundCardItems()
     // The command table has ids for 30 cards; later cards get no item.
     int shown = std::min((int)SoundCards.size(), kMaxCards);
     for (int n = 1; n <= shown; n++)
-        CardMenu.AppendItem(NumberedItemText(SoundCards[n - 1], n).c_str(), CommandTable[n + 33]);
+        CardMenu.AppendItem(NumberedItemText(SoundCards[n - 1], n).c_str(), CardCommand(n));
 }
 
 void SwitchSoundCard(int32_t commandId, int cardNumber)

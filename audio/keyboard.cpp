@@ -13,13 +13,6 @@ bool PlayLock = false;
 
 namespace {
 
-// The option lives in the same settings file, whose name this key has
-// always been written with in lower case.
-std::string RepeatHitFile()
-{
-    return ProgramDir + "config.ini";
-}
-
 bool IsPassThroughKey(DWORD vk)
 {
     switch (vk) {
@@ -109,19 +102,18 @@ void LoadRepeatHitOption()
 {
     RepeatHitOption = ReadIntSetting(kOptionSection, kRepeatHitKey, "0");
     if (RepeatHitOption == 1)
-        SoundMenu.SetItemState(CommandTable[88], MFS_CHECKED);
+        SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
 }
 
 void ToggleRepeatHit()
 {
     if (RepeatHitOption == 0) {
         RepeatHitOption = 1;
-        SoundMenu.SetItemState(CommandTable[88], MFS_CHECKED);
+        SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
     } else if (RepeatHitOption == 1) {
         RepeatHitOption = 0;
         PlayLock = false;
-        SoundMenu.SetItemState(CommandTable[88], 0);
+        SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), 0);
     }
-    WritePrivateProfileStringA(kOptionSection, kRepeatHitKey, std::to_string(RepeatHitOption).c_str(),
-                               RepeatHitFile().c_str());
+    WriteIntSetting(kOptionSection, kRepeatHitKey, RepeatHitOption);
 }

@@ -21,7 +21,7 @@ const char* kPlayCaption = "播放背景音乐(&P)";
 
 void ShowPlayCaption(int playState)
 {
-    SoundMenu.SetItemText(CommandTable[95], playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
+    SoundMenu.SetItemText(CommandOf(kPauseMusicEntry), playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
 }
 
 std::string SlotKey(int slot)
@@ -146,7 +146,7 @@ void OnMusicEnd(DWORD channel)
 void ToggleLoop()
 {
     MainTrack.loop = MainTrack.loop == 0 ? 1 : 0;
-    SoundMenu.SetItemState(CommandTable[96], MainTrack.loop == 1 ? MFS_CHECKED : 0);
+    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), MainTrack.loop == 1 ? MFS_CHECKED : 0);
 }
 
 void ChangeMusicVolume(int direction)
