@@ -81,6 +81,18 @@ def write_tone(path, freq, seconds=0.3, rate=RATE, channels=1, amplitude=0.5):
     return samples
 
 
+def tone_level(samples, freq, rate=RATE):
+    """Amplitude of one frequency in a mono signal (a single DFT bin)."""
+    if not samples:
+        return 0.0
+    re_ = im = 0.0
+    w = 2 * math.pi * freq / rate
+    for i, s in enumerate(samples):
+        re_ += s * math.cos(w * i)
+        im += s * math.sin(w * i)
+    return 2 * math.hypot(re_, im) / len(samples)
+
+
 def envelope(samples, window=64):
     """Peak of |x| per block of `window` samples."""
     return [max(abs(s) for s in samples[i:i + window]) for i in range(0, len(samples) - window + 1, window)]

@@ -31,16 +31,3 @@ def handle_of(app, tail, after=0):
     assert hits, "no stream ending in %r in the trace" % tail
     return hits[-1]
 
-
-def tone_level(samples, freq, rate=audio_util.RATE):
-    """Amplitude of one frequency in a stretch of samples (a single DFT bin)."""
-    import math
-    n = len(samples)
-    if n == 0:
-        return 0.0
-    w = 2 * math.pi * freq / rate
-    re_, im = 0.0, 0.0
-    for i, s in enumerate(samples):
-        re_ += s * math.cos(w * i)
-        im += s * math.sin(w * i)
-    return 2 * math.hypot(re_, im) / n

@@ -1,10 +1,7 @@
 """Support for the music and shell tests: stereo test tones, the open-file
 dialog driven with xdotool, and reading the audio library's trace."""
-import math
 import re
-import struct
 import subprocess
-import wave
 
 import pytest
 
@@ -22,21 +19,8 @@ def command(entry):
 
 def write_stereo_tone(path, freq, seconds, amplitude=0.4):
     """16-bit stereo 44100 Hz sine, so a byte position is 1/176400 s."""
-    frames = int(seconds * 44100)
-    with wave.open(str(path), "wb") as w:
-        w.setnchannels(2)
-        w.setsampwidth(2)
-        w.setframerate(44100)
-        data = bytearray()
-        for i in range(frames):
-            v = int(32767 * amplitude * math.sin(2 * math.pi * freq * i / 44100))
-            data += struct.pack("<hh", v, v)
-        w.writeframes(bytes(data))
+    audio_util.write_wav(path, audio_util.tone(freq, seconds, amplitude=amplitude, fade=0), channels=2)
     return path
-
-
-def mono_tone(freq, seconds, amplitude=0.4):
-    return [amplitude * math.sin(2 * math.pi * freq * i / 44100) for i in range(int(seconds * 44100))]
 
 
 def make_mp3(wav, mp3):
@@ -123,21 +107,9 @@ def wait_recorded(recorder, seconds, timeout=30):
             return
 
 
-def tone_level(samples, freq):
-    """Amplitude of one frequency in a mono signal (a single DFT bin)."""
-    if not samples:
-        return 0.0
-    re_ = im = 0.0
-    w = 2 * math.pi * freq / 44100
-    for i, s in enumerate(samples):
-        re_ += s * math.cos(w * i)
-        im += s * math.sin(w * i)
-    return 2 * math.hypot(re_, im) / len(samples)
-
-
 def recent_level(recorder, freq, seconds=0.3):
     samples = audio_util.read_s16le(recorder.path)
-    return tone_level(samples[-int(seconds * 44100):], freq)
+    return audio_util.tone_level(samples[-int(seconds * 44100):], freq)
 
 
 def wait_level(recorder, freq, heard, timeout=15):

@@ -93,6 +93,18 @@ def test_write_tone_round_trips(tmp_path):
 
 
 @needs_sox
+def test_tone_level_reads_one_frequency_of_a_mix(tmp_path):
+    f = tmp_path / "mix.wav"
+    sox("-n", "-r", RATE, "-b", "16", "-c", 2, f, "synth", 0.5, "sine", 440, "sine", 1000, "vol", 0.8)
+    _, samples = audio_util.read_wav(f)
+    # One sine a side at 0.8; the mono reading averages the sides: 0.4 each.
+    assert audio_util.tone_level(samples, 440) == pytest.approx(0.4, abs=0.02)
+    assert audio_util.tone_level(samples, 1000) == pytest.approx(0.4, abs=0.02)
+    assert audio_util.tone_level(samples, 700) < 0.02
+    assert audio_util.tone_level([], 440) == 0.0
+
+
+@needs_sox
 def test_recorder_captures_what_the_sink_plays(session, recorder, tmp_path):
     ref = tmp_path / "chirp.wav"
     sox("-n", "-r", RATE, "-c", 2, "-b", 16, ref, "synth", 0.5, "sine", "400-2000", "vol", 0.6)

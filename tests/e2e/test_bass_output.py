@@ -7,7 +7,6 @@ place the first one predicts: a drop-out or a wrong rate would move them.
 import math
 import shutil
 import subprocess
-import wave
 
 import pytest
 
@@ -20,19 +19,14 @@ RATE = audio_util.RATE
 def write_chirp(path, seconds, rate, channels):
     """A rising sweep, 16-bit: unlike a steady tone it matches at one lag only."""
     n = int(seconds * rate)
-    frames = bytearray()
+    samples = []
     phase = 0.0
     for i in range(n):
         f = 200.0 + 1800.0 * i / n
         phase += 2 * math.pi * f / rate
         g = min(1.0, i / (0.005 * rate), (n - 1 - i) / (0.005 * rate))
-        s = int(12000 * g * math.sin(phase))
-        frames += s.to_bytes(2, "little", signed=True) * channels
-    with wave.open(str(path), "wb") as w:
-        w.setnchannels(channels)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(bytes(frames))
+        samples.append(12000 / 32767 * g * math.sin(phase))
+    audio_util.write_wav(path, samples, rate, channels)
 
 
 def play(session, wav):

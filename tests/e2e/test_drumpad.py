@@ -9,7 +9,8 @@ import pytest
 import audio_util
 from conftest import COMMAND_BASE, TOOLS, deadline_loop
 from online_util import browser  # noqa: F401  (fixture)
-from drum_util import handle_of, streams, tone_kit, tone_level
+from audio_util import tone_level
+from drum_util import handle_of, streams, tone_kit
 
 KIT_ENTRY = 3     # kit n = entry n + 3
 CARD_ENTRY = 33   # card n = entry n + 33
