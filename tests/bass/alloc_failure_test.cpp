@@ -14,7 +14,7 @@
 #include <string>
 
 #include "bass/bass.h"
-#include "tests/bass_engine/wait_until.h"
+#include "tests/bass/wait_until.h"
 
 namespace {
 

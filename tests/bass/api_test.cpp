@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/bass_engine/bass_api.h"
-#include "tests/bass_engine/wait_until.h"
+#include "tests/bass/bass_api.h"
+#include "tests/bass/wait_until.h"
 
 #include <mmsystem.h>
 

@@ -15,7 +15,7 @@
 
 #include "bass/channels.h"
 #include "bass/decoder.h"
-#include "tests/bass_engine/counting_decoder.h"
+#include "tests/bass/counting_decoder.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tests/bass_engine/bass_api.h"
+#include "tests/bass/bass_api.h"
 
 static void CALLBACK OnEnd(DWORD, DWORD, DWORD, void* user)
 {

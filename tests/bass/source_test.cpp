@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "bass/source.h"
-#include "tests/bass_engine/counting_decoder.h"
+#include "tests/bass/counting_decoder.h"
 
 namespace {
 
