@@ -41,7 +41,7 @@ void CheckAudioLibrary()
 
 void StartAudioEngine()
 {
-    BASS_Init(-1, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+    OpenEngine(-1);
     BASS_Set3DFactors(0.3048f, -10.0f, 0.0f);
     // One record for every call: a device the library does not know leaves
     // it untouched, so that card repeats the previous name.
@@ -69,7 +69,7 @@ void SwitchSoundCard(int32_t commandId, int cardNumber)
         return;
     SaveMusicPositions();
     BASS_Free();
-    BASS_Init(cardNumber, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+    OpenEngine(cardNumber);
     // The kit asked for last, with its own item: a load in progress may not
     // have reached it yet.
     if (AskedKit.command > 0) {

@@ -148,7 +148,7 @@ void ForgetKit(int kitIndex, int32_t kitCommand)
         KitList.erase(KitList.begin() + (kitIndex - 1));
     KitMenu.RemoveItem(kitCommand);
     WithdrawKitCommand(kitCommand);
-    BASS_Init(CurrentCardIndex, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+    OpenEngine(CurrentCardIndex);
     LoadKit(KitCommandOfNumber(1), 1);
 }
 

@@ -241,7 +241,7 @@ void StartProgramParts(const std::string& folder)
     MainWindow.SetCloseHandler(ClosePrompt);
     RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
     CurrentCardIndex = 1;
-    BASS_Init(-1, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+    OpenEngine(-1);
 }
 
 // Runs this program's child test in `mode` with `folder` as program
@@ -308,7 +308,7 @@ protected:
 
         for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
             KitMenu.RemoveItem(CommandTable[k]);
-        BASS_Init(CurrentCardIndex, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+        OpenEngine(CurrentCardIndex);
         DiscoverKits();
         LoadKit(KitCommandOfNumber(2), 2);
     }
