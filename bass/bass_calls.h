@@ -17,8 +17,8 @@ struct BASS_DEVICEINFO {
 
 typedef void CALLBACK SYNCPROC(DWORD handle, DWORD channel, DWORD data, void* user);
 
-constexpr DWORD BASS_DEVICE_3D = 4;        // BASS_Init flag
-constexpr DWORD BASS_DEVICE_ENABLED = 1;   // BASS_DEVICEINFO flags
+constexpr DWORD BASS_DEVICE_3D = 4;      // BASS_Init flag
+constexpr DWORD BASS_DEVICE_ENABLED = 1; // BASS_DEVICEINFO flags
 constexpr DWORD BASS_DEVICE_DEFAULT = 2;
 constexpr DWORD BASS_DEVICE_INIT = 4;
 constexpr DWORD BASS_ATTRIB_VOL = 2;
@@ -38,7 +38,7 @@ constexpr int BASS_ERROR_UNKNOWN = -1;
 #define BASS_CALLS(X)                                                                                                  \
     X(BOOL, BASS_Init, FALSE, (int device, DWORD freq, DWORD flags, HWND win, const void* clsid),                      \
       (device, freq, flags, win, clsid))                                                                               \
-    X(BOOL, BASS_Set3DFactors, FALSE, (float distf, float rollf, float doppf), (distf, rollf, doppf))                 \
+    X(BOOL, BASS_Set3DFactors, FALSE, (float distf, float rollf, float doppf), (distf, rollf, doppf))                  \
     X(BOOL, BASS_GetDeviceInfo, FALSE, (DWORD device, BASS_DEVICEINFO * info), (device, info))                         \
     X(BOOL, BASS_Free, FALSE, (), ())                                                                                  \
     X(DWORD, BASS_StreamCreateFile, 0, (BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags),          \

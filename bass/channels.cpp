@@ -15,44 +15,44 @@ namespace {
 
 // Files up to this long are decoded whole at creation (the kit samples);
 // longer ones (music) are decoded as they play.
-constexpr uint64_t MemorySeconds = 20;
-constexpr uint32_t SlotBits = 10;
-constexpr uint32_t MaxChannels = 1u << SlotBits;
-constexpr size_t MaxVoices = 256;
-constexpr size_t ChunkFrames = 2048;
-constexpr size_t MaxEvents = 1024;
-constexpr size_t MaxSyncsPerEvent = 16;
+constexpr uint64_t kMemorySeconds = 20;
+constexpr uint32_t kSlotBits = 10;
+constexpr uint32_t kMaxChannels = 1u << kSlotBits;
+constexpr size_t kMaxVoices = 256;
+constexpr size_t kChunkFrames = 2048;
+constexpr size_t kMaxEvents = 1024;
+constexpr size_t kMaxSyncsPerEvent = 16;
 
 enum class PlayState { Stopped, Playing, Paused };
 
 struct Channel {
-    uint32_t Handle = 0;  // 0: free slot
-    std::shared_ptr<Source> Audio;
-    PlayState State = PlayState::Stopped;
-    float Volume = 1.0f;
-    uint64_t BaseFrame = 0;   // file frame of the last reposition
-    uint64_t PlayedDev = 0;   // device frames mixed since
-    bool AtEnd = false;
-    uint32_t Gen = 1;         // bumped by every reposition
-    bool StartProbe = false;  // first frames after a play call not yet mixed
+    uint32_t handle = 0; // 0: free slot
+    std::shared_ptr<Source> audio;
+    PlayState state = PlayState::Stopped;
+    float volume = 1.0f;
+    uint64_t baseFrame = 0; // file frame of the last reposition
+    uint64_t playedDev = 0; // device frames mixed since
+    bool atEnd = false;
+    uint32_t gen = 1;        // bumped by every reposition
+    bool startProbe = false; // first frames after a play call not yet mixed
 };
 
 struct Sync {
-    uint32_t Handle;
-    uint32_t Channel;
-    void* Proc;
-    void* User;
-    bool OneTime;
+    uint32_t handle;
+    uint32_t channel;
+    void* proc;
+    void* user;
+    bool oneTime;
 };
 
 struct Voice {
-    uint32_t Slot, Handle, Gen;
-    Source* Audio;
-    uint64_t DevPos;  // memory sources: next frame to mix
-    float Gain;
-    bool Probe;
-    size_t Mixed;
-    bool Ended;
+    uint32_t slot, handle, gen;
+    Source* audio;
+    uint64_t devPos; // memory sources: next frame to mix
+    float gain;
+    bool probe;
+    size_t mixed;
+    bool ended;
 };
 
 // One flag per thread instance: a thread told to stop from inside itself
@@ -65,26 +65,26 @@ struct Worker {
     // when the library's globals are destroyed; the exit ends them anyway.
     ~Worker()
     {
-        if (Thread.joinable())
-            Thread.detach();
+        if (thread.joinable())
+            thread.detach();
     }
-    std::thread Thread;
-    std::shared_ptr<std::atomic<bool>> Stop;
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> stop;
 };
 
-std::mutex TableLock;  // held only for short copies, never across I/O or callbacks
-Channel Table[MaxChannels];
+std::mutex TableLock; // held only for short copies, never across I/O or callbacks
+Channel Table[kMaxChannels];
 std::vector<Sync> Syncs;
 std::vector<std::pair<std::shared_ptr<Source>, uint64_t>> Retired;
 // Room, reserved at open, for the table's sources at close: closing must
 // not need memory.
 std::vector<std::shared_ptr<Source>> Closing;
-uint32_t EndEvents[MaxEvents];
+uint32_t EndEvents[kMaxEvents];
 size_t EventHead = 0, EventCount = 0;
 bool Open = false;
 uint32_t DeviceRate = 44100;
 SyncInvoker Invoker = nullptr;
-uint32_t Serial = 0;      // never reset, so handles are not reused soon
+uint32_t Serial = 0; // never reset, so handles are not reused soon
 uint32_t SyncSerial = 0;
 uint32_t NextSlot = 0;
 std::atomic<uint64_t> MixCycle{0};
@@ -93,41 +93,41 @@ std::condition_variable FeederWake, SyncWake;
 Worker Feeder, Deliverer;
 
 // Mixer-thread state.
-Voice Voices[MaxVoices];
-float Scratch[ChunkFrames * 2];
+Voice Voices[kMaxVoices];
+float Scratch[kChunkFrames * 2];
 Limiter OutputLimiter;
 
 Channel* Find(uint32_t handle)
 {
     if (!handle)
         return nullptr;
-    Channel& ch = Table[handle & (MaxChannels - 1)];
-    return ch.Handle == handle ? &ch : nullptr;
+    Channel& ch = Table[handle & (kMaxChannels - 1)];
+    return ch.handle == handle ? &ch : nullptr;
 }
 
 uint64_t CurrentFrame(const Channel& ch)
 {
-    const Source& s = *ch.Audio;
-    if (ch.AtEnd)
-        return s.FileFrames;
-    return std::min(s.FileFrames, ch.BaseFrame + s.FileFramesOf(ch.PlayedDev));
+    const Source& s = *ch.audio;
+    if (ch.atEnd)
+        return s.fileFrames;
+    return std::min(s.fileFrames, ch.baseFrame + s.FileFramesOf(ch.playedDev));
 }
 
 void Reposition(Channel& ch, uint64_t frame)
 {
-    ch.BaseFrame = frame;
-    ch.PlayedDev = 0;
-    ch.AtEnd = false;
-    ch.Gen++;
-    if (ch.Audio->IsStream)
-        static_cast<StreamSource&>(*ch.Audio).Request(ch.Gen, frame);
+    ch.baseFrame = frame;
+    ch.playedDev = 0;
+    ch.atEnd = false;
+    ch.gen++;
+    if (ch.audio->isStream)
+        static_cast<StreamSource&>(*ch.audio).Request(ch.gen, frame);
 }
 
 void RetireLocked(Channel& ch)
 {
-    Retired.emplace_back(std::move(ch.Audio), MixCycle.load());
-    uint32_t handle = ch.Handle;
-    Syncs.erase(std::remove_if(Syncs.begin(), Syncs.end(), [&](const Sync& s) { return s.Channel == handle; }),
+    Retired.emplace_back(std::move(ch.audio), MixCycle.load());
+    uint32_t handle = ch.handle;
+    Syncs.erase(std::remove_if(Syncs.begin(), Syncs.end(), [&](const Sync& s) { return s.channel == handle; }),
                 Syncs.end());
     ch = Channel();
 }
@@ -140,8 +140,8 @@ bool Feed(std::vector<std::shared_ptr<Source>>& streams, std::vector<std::shared
         std::unique_lock<std::mutex> hold(TableLock);
         streams.clear();
         for (Channel& ch : Table)
-            if (ch.Handle && ch.Audio->IsStream)
-                streams.push_back(ch.Audio);
+            if (ch.handle && ch.audio->isStream)
+                streams.push_back(ch.audio);
         // Free what the mixer can no longer be reading, outside the lock.
         uint64_t cycle = MixCycle.load();
         auto keep =
@@ -165,8 +165,8 @@ void FeederMain(std::shared_ptr<std::atomic<bool>> stop)
     while (!stop->load()) {
         bool work = false;
         try {
-            streams.reserve(MaxChannels);
-            dead.reserve(MaxChannels);
+            streams.reserve(kMaxChannels);
+            dead.reserve(kMaxChannels);
             work = Feed(streams, dead);
         } catch (...) {
             // Out of memory while decoding: a stream misses a block, and the
@@ -183,7 +183,7 @@ void FeederMain(std::shared_ptr<std::atomic<bool>> stop)
 
 void DelivererMain(std::shared_ptr<std::atomic<bool>> stop)
 {
-    Sync calls[MaxSyncsPerEvent];
+    Sync calls[kMaxSyncsPerEvent];
     std::unique_lock<std::mutex> hold(TableLock);
     while (!stop->load()) {
         if (!EventCount) {
@@ -191,21 +191,21 @@ void DelivererMain(std::shared_ptr<std::atomic<bool>> stop)
             continue;
         }
         uint32_t channel = EndEvents[EventHead];
-        EventHead = (EventHead + 1) % MaxEvents;
+        EventHead = (EventHead + 1) % kMaxEvents;
         EventCount--;
         size_t n = 0;
         for (const Sync& s : Syncs)
-            if (s.Channel == channel && n < MaxSyncsPerEvent)
+            if (s.channel == channel && n < kMaxSyncsPerEvent)
                 calls[n++] = s;
         Syncs.erase(std::remove_if(Syncs.begin(), Syncs.end(),
-                                   [&](const Sync& s) { return s.Channel == channel && s.OneTime; }),
+                                   [&](const Sync& s) { return s.channel == channel && s.oneTime; }),
                     Syncs.end());
         SyncInvoker invoke = Invoker;
         hold.unlock();
         for (size_t i = 0; i < n && !stop->load(); i++) {
             // An end routine that throws loses its call, not this thread.
             try {
-                invoke(calls[i].Proc, calls[i].Handle, calls[i].Channel, calls[i].User);
+                invoke(calls[i].proc, calls[i].handle, calls[i].channel, calls[i].user);
             } catch (...) {
             }
         }
@@ -216,28 +216,28 @@ void DelivererMain(std::shared_ptr<std::atomic<bool>> stop)
 Worker StartWorker(void (*main)(std::shared_ptr<std::atomic<bool>>))
 {
     Worker w;
-    w.Stop = std::make_shared<std::atomic<bool>>(false);
-    w.Thread = std::thread(main, w.Stop);
+    w.stop = std::make_shared<std::atomic<bool>>(false);
+    w.thread = std::thread(main, w.stop);
     return w;
 }
 
 void StopWorker(Worker& w, std::condition_variable& wake)
 {
-    if (!w.Thread.joinable())
+    if (!w.thread.joinable())
         return;
     {
         std::lock_guard<std::mutex> hold(TableLock);
-        w.Stop->store(true);
+        w.stop->store(true);
     }
     wake.notify_all();
-    if (w.Thread.get_id() == std::this_thread::get_id())
-        w.Thread.detach();
+    if (w.thread.get_id() == std::this_thread::get_id())
+        w.thread.detach();
     else
-        w.Thread.join();
+        w.thread.join();
     w = Worker();
 }
 
-}  // namespace
+} // namespace
 
 bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
 {
@@ -255,8 +255,8 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         {
             std::lock_guard<std::mutex> hold(TableLock);
             Syncs.reserve(256);
-            Retired.reserve(MaxChannels);
-            Closing.reserve(MaxChannels);
+            Retired.reserve(kMaxChannels);
+            Closing.reserve(kMaxChannels);
         }
         LimiterSetup(OutputLimiter, deviceRate);
         Feeder = StartWorker(FeederMain);
@@ -277,8 +277,8 @@ void ChannelsClose()
     {
         std::lock_guard<std::mutex> hold(TableLock);
         for (Channel& ch : Table) {
-            if (ch.Handle && Closing.size() < Closing.capacity())
-                Closing.push_back(std::move(ch.Audio));
+            if (ch.handle && Closing.size() < Closing.capacity())
+                Closing.push_back(std::move(ch.audio));
             ch = Channel();
         }
         // The sources are destroyed outside the lock.
@@ -308,30 +308,30 @@ uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder)
         rate = DeviceRate;
     }
     std::shared_ptr<Source> audio;
-    if (decoder->LengthFrames() <= MemorySeconds * decoder->SampleRate())
+    if (decoder->LengthFrames() <= kMemorySeconds * decoder->SampleRate())
         audio = LoadMemorySource(*decoder, rate);
     else
         audio = std::make_shared<StreamSource>(std::move(decoder), rate);
-    if (audio->FileFrames == 0)
+    if (audio->fileFrames == 0)
         return 0;
-    const bool isStream = audio->IsStream;
+    const bool isStream = audio->isStream;
     uint32_t handle = 0;
     {
         std::lock_guard<std::mutex> hold(TableLock);
         if (!Open || rate != DeviceRate)
             return 0;
-        for (uint32_t i = 0; i < MaxChannels && !handle; i++) {
-            uint32_t slot = (NextSlot + i) % MaxChannels;
-            if (Table[slot].Handle)
+        for (uint32_t i = 0; i < kMaxChannels && !handle; i++) {
+            uint32_t slot = (NextSlot + i) % kMaxChannels;
+            if (Table[slot].handle)
                 continue;
-            if (++Serial >= (1u << (32 - SlotBits)))
+            if (++Serial >= (1u << (32 - kSlotBits)))
                 Serial = 1;
-            handle = (Serial << SlotBits) | slot;
+            handle = (Serial << kSlotBits) | slot;
             NextSlot = slot + 1;
             Channel& ch = Table[slot];
             ch = Channel();
-            ch.Handle = handle;
-            ch.Audio = std::move(audio);
+            ch.handle = handle;
+            ch.audio = std::move(audio);
         }
     }
     if (handle && isStream)
@@ -357,13 +357,13 @@ bool ChannelPlay(uint32_t handle, bool restart)
         Channel* ch = Find(handle);
         if (!ch)
             return false;
-        bool untouched = ch->BaseFrame == 0 && ch->PlayedDev == 0 && !ch->AtEnd;
+        bool untouched = ch->baseFrame == 0 && ch->playedDev == 0 && !ch->atEnd;
         // A channel that played to its end starts again from the beginning.
-        if ((restart || ch->AtEnd) && !untouched)
+        if ((restart || ch->atEnd) && !untouched)
             Reposition(*ch, 0);
-        ch->State = PlayState::Playing;
-        ch->StartProbe = true;
-        stream = ch->Audio->IsStream;
+        ch->state = PlayState::Playing;
+        ch->startProbe = true;
+        stream = ch->audio->isStream;
     }
     // A drum hit plays from memory: only streams have anything to decode.
     if (stream)
@@ -377,8 +377,8 @@ static bool Halt(uint32_t handle, PlayState state)
     Channel* ch = Find(handle);
     if (!ch)
         return false;
-    if (ch->State == PlayState::Playing || state == PlayState::Stopped)
-        ch->State = state;
+    if (ch->state == PlayState::Playing || state == PlayState::Stopped)
+        ch->state = state;
     return true;
 }
 
@@ -398,7 +398,7 @@ bool ChannelGetVolume(uint32_t handle, float* volume)
     Channel* ch = Find(handle);
     if (!ch || !volume)
         return false;
-    *volume = ch->Volume;
+    *volume = ch->volume;
     return true;
 }
 
@@ -410,7 +410,7 @@ bool ChannelSetVolume(uint32_t handle, float volume)
     Channel* ch = Find(handle);
     if (!ch)
         return false;
-    ch->Volume = std::min(1.0f, std::max(0.0f, volume));
+    ch->volume = std::min(1.0f, std::max(0.0f, volume));
     return true;
 }
 
@@ -419,8 +419,8 @@ uint64_t ChannelGetPosition(uint32_t handle)
     std::lock_guard<std::mutex> hold(TableLock);
     Channel* ch = Find(handle);
     if (!ch)
-        return NoPosition;
-    return CurrentFrame(*ch) * ch->Audio->FileChannels * 2;
+        return kNoPosition;
+    return CurrentFrame(*ch) * ch->audio->fileChannels * 2;
 }
 
 bool ChannelSetPosition(uint32_t handle, uint64_t bytes)
@@ -430,8 +430,8 @@ bool ChannelSetPosition(uint32_t handle, uint64_t bytes)
         Channel* ch = Find(handle);
         if (!ch)
             return false;
-        uint64_t frame = bytes / (ch->Audio->FileChannels * 2);
-        if (frame >= ch->Audio->FileFrames)
+        uint64_t frame = bytes / (ch->audio->fileChannels * 2);
+        if (frame >= ch->audio->fileFrames)
             return false;
         Reposition(*ch, frame);
     }
@@ -456,38 +456,38 @@ static size_t Snapshot()
 {
     size_t n = 0;
     std::lock_guard<std::mutex> hold(TableLock);
-    for (uint32_t slot = 0; slot < MaxChannels && n < MaxVoices; slot++) {
+    for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
         const Channel& ch = Table[slot];
-        if (!ch.Handle || ch.State != PlayState::Playing || ch.AtEnd)
+        if (!ch.handle || ch.state != PlayState::Playing || ch.atEnd)
             continue;
         Voice& v = Voices[n++];
-        v.Slot = slot;
-        v.Handle = ch.Handle;
-        v.Gen = ch.Gen;
-        v.Audio = ch.Audio.get();
-        v.DevPos = ch.Audio->DeviceFrameOf(ch.BaseFrame) + ch.PlayedDev;
-        v.Gain = ch.Volume;
-        v.Probe = ch.StartProbe;
-        v.Mixed = 0;
-        v.Ended = false;
+        v.slot = slot;
+        v.handle = ch.handle;
+        v.gen = ch.gen;
+        v.audio = ch.audio.get();
+        v.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
+        v.gain = ch.volume;
+        v.probe = ch.startProbe;
+        v.mixed = 0;
+        v.ended = false;
     }
     return n;
 }
 
 static void MixVoice(Voice& v, float* out, size_t frames)
 {
-    if (!v.Audio->IsStream) {
-        const MemorySource& m = static_cast<const MemorySource&>(*v.Audio);
+    if (!v.audio->isStream) {
+        const MemorySource& m = static_cast<const MemorySource&>(*v.audio);
         uint64_t total = m.Frames();
-        size_t n = v.DevPos < total ? (size_t)std::min<uint64_t>(frames, total - v.DevPos) : 0;
-        MixAdd(out, m.Pcm.get() + v.DevPos * 2, n, v.Gain);
-        v.Mixed = n;
-        v.Ended = v.DevPos + n >= total;
+        size_t n = v.devPos < total ? (size_t)std::min<uint64_t>(frames, total - v.devPos) : 0;
+        MixAdd(out, m.pcm.get() + v.devPos * 2, n, v.gain);
+        v.mixed = n;
+        v.ended = v.devPos + n >= total;
         return;
     }
-    StreamSource& s = static_cast<StreamSource&>(*v.Audio);
-    v.Mixed = s.Read(Scratch, frames, v.Gen, &v.Ended);
-    MixAdd(out, Scratch, v.Mixed, v.Gain);
+    StreamSource& s = static_cast<StreamSource&>(*v.audio);
+    v.mixed = s.Read(Scratch, frames, v.gen, &v.ended);
+    MixAdd(out, Scratch, v.mixed, v.gain);
 }
 
 static uint32_t WriteBack(size_t count, bool* wakeSyncs, bool* wakeFeeder)
@@ -496,23 +496,23 @@ static uint32_t WriteBack(size_t count, bool* wakeSyncs, bool* wakeFeeder)
     std::lock_guard<std::mutex> hold(TableLock);
     for (size_t i = 0; i < count; i++) {
         const Voice& v = Voices[i];
-        Channel& ch = Table[v.Slot];
-        if (v.Audio->IsStream && static_cast<const StreamSource&>(*v.Audio).Starved())
+        Channel& ch = Table[v.slot];
+        if (v.audio->isStream && static_cast<const StreamSource&>(*v.audio).Starved())
             *wakeFeeder = true;
         // A play, seek or free since the snapshot wins over this block.
-        if (ch.Handle != v.Handle || ch.Gen != v.Gen)
+        if (ch.handle != v.handle || ch.gen != v.gen)
             continue;
-        ch.PlayedDev += v.Mixed;
-        if (v.Probe && v.Mixed && ch.StartProbe) {
-            ch.StartProbe = false;
-            started = v.Handle;
+        ch.playedDev += v.mixed;
+        if (v.probe && v.mixed && ch.startProbe) {
+            ch.startProbe = false;
+            started = v.handle;
         }
-        if (!v.Ended)
+        if (!v.ended)
             continue;
-        ch.AtEnd = true;
-        ch.State = PlayState::Stopped;
-        if (EventCount < MaxEvents) {
-            EndEvents[(EventHead + EventCount) % MaxEvents] = v.Handle;
+        ch.atEnd = true;
+        ch.state = PlayState::Stopped;
+        if (EventCount < kMaxEvents) {
+            EndEvents[(EventHead + EventCount) % kMaxEvents] = v.handle;
             EventCount++;
             *wakeSyncs = true;
         }
@@ -526,7 +526,7 @@ uint32_t RenderMix(float* out, size_t frames)
     uint32_t started = 0;
     bool wakeSyncs = false, wakeFeeder = false;
     while (frames) {
-        size_t chunk = std::min(frames, ChunkFrames);
+        size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
         size_t count = Snapshot();
         for (size_t i = 0; i < count; i++)

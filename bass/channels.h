@@ -11,7 +11,7 @@ class Decoder;
 // Calls one end routine; the exported layer knows its calling convention.
 using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* user);
 
-constexpr uint64_t NoPosition = ~0ull;
+constexpr uint64_t kNoPosition = ~0ull;
 
 // Opens the table for an output running at `deviceRate` and starts the
 // feeder and end-routine threads. False when it is already open.

@@ -9,15 +9,18 @@
 #include "mp3_decoder.h"
 #endif
 
-std::unique_ptr<Decoder> OpenDecoder(const char* path) {
+std::unique_ptr<Decoder> OpenDecoder(const char* path)
+{
     auto source = OpenFileSource(path);
-    if (!source) return nullptr;
+    if (!source)
+        return nullptr;
     uint8_t head[12] = {};
     source->ReadAt(0, head, sizeof head);
     if (memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0)
         return OpenWav(std::move(source));
 #ifdef _WIN32
-    if (auto mp3 = OpenMp3(std::move(source))) return mp3;
+    if (auto mp3 = OpenMp3(std::move(source)))
+        return mp3;
     return OpenMf(path);
 #else
     return nullptr;

@@ -15,7 +15,7 @@
 namespace {
 
 std::mutex PoolLock;
-std::list<std::string> Pool;  // texts handed out stay valid for the process
+std::list<std::string> Pool; // texts handed out stay valid for the process
 
 const char* Intern(const std::string& text)
 {
@@ -39,10 +39,10 @@ std::string ToAnsi(const wchar_t* text)
 
 // Keeps COM usable on the caller's thread whatever apartment it chose.
 struct ComScope {
-    HRESULT Hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     ~ComScope()
     {
-        if (SUCCEEDED(Hr))
+        if (SUCCEEDED(hr))
             CoUninitialize();
     }
 };
@@ -91,7 +91,7 @@ std::wstring DefaultEndpoint()
     return id;
 }
 
-}  // namespace
+} // namespace
 
 int DeviceCount()
 {

@@ -13,7 +13,7 @@
 
 namespace {
 
-std::mutex LifeLock;  // serialises BASS_Init and BASS_Free
+std::mutex LifeLock; // serialises BASS_Init and BASS_Free
 int OpenDevice = 0;
 thread_local int LastError = BASS_OK;
 
@@ -58,7 +58,7 @@ Result Guarded(const char* name, Result failure, Body body)
     return failure;
 }
 
-}  // namespace
+} // namespace
 
 BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void* clsid)
 {
@@ -69,7 +69,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
             if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
                 bool channels = false;
                 try {
-                    channels = ChannelsOpen(OutputCurrentFormat().Rate, InvokeSync);
+                    channels = ChannelsOpen(OutputCurrentFormat().rate, InvokeSync);
                 } catch (...) {
                     OutputClose();
                     throw;
@@ -85,8 +85,8 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
         if (TraceEnabled()) {
             const OutputFormat& f = OutputCurrentFormat();
             TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u, buffer %u frames]",
-                      device, freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.Api, f.Rate, f.PeriodFrames,
-                      f.TargetFrames, f.BufferFrames);
+                      device, freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.api, f.rate, f.periodFrames,
+                      f.targetFrames, f.bufferFrames);
         }
         return ok;
     });
@@ -203,8 +203,8 @@ BOOL WINAPI BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value)
 
 QWORD WINAPI BASS_ChannelGetPosition(DWORD handle, DWORD mode)
 {
-    return Guarded("BASS_ChannelGetPosition", (QWORD)NoPosition, [&] {
-        QWORD pos = mode == BASS_POS_BYTE ? ChannelGetPosition(handle) : NoPosition;
+    return Guarded("BASS_ChannelGetPosition", (QWORD)kNoPosition, [&] {
+        QWORD pos = mode == BASS_POS_BYTE ? ChannelGetPosition(handle) : kNoPosition;
         if (TraceEnabled())
             TraceLine("BASS_ChannelGetPosition(%lu, %lu) = %lld", handle, mode, (long long)pos);
         return pos;

@@ -13,79 +13,95 @@
 namespace {
 
 constexpr DWORD kAudio = static_cast<DWORD>(MF_SOURCE_READER_FIRST_AUDIO_STREAM);
-constexpr double kUnitsPerSecond = 1e7;  // Media Foundation times are in 100 ns
+constexpr double kUnitsPerSecond = 1e7; // Media Foundation times are in 100 ns
 
 // Media Foundation is loaded at run time, not imported: bass.dll must load
 // on systems without it (Windows N editions), where it just decodes less.
 struct MfApi {
-    decltype(&MFStartup) Startup = nullptr;
-    decltype(&MFShutdown) Shutdown = nullptr;
-    decltype(&MFCreateMediaType) CreateMediaType = nullptr;
-    decltype(&MFCreateSourceReaderFromURL) CreateSourceReaderFromURL = nullptr;
+    decltype(&MFStartup) startup = nullptr;
+    decltype(&MFShutdown) shutdown = nullptr;
+    decltype(&MFCreateMediaType) createMediaType = nullptr;
+    decltype(&MFCreateSourceReaderFromURL) createSourceReaderFromUrl = nullptr;
 };
 
-const MfApi* LoadMf() {
+const MfApi* LoadMf()
+{
     static const MfApi api = [] {
         MfApi a;
         HMODULE plat = LoadLibraryA("mfplat.dll");
         HMODULE rw = LoadLibraryA("mfreadwrite.dll");
-        if (!plat || !rw) return a;
-        a.Startup = reinterpret_cast<decltype(a.Startup)>(GetProcAddress(plat, "MFStartup"));
-        a.Shutdown = reinterpret_cast<decltype(a.Shutdown)>(GetProcAddress(plat, "MFShutdown"));
-        a.CreateMediaType = reinterpret_cast<decltype(a.CreateMediaType)>(GetProcAddress(plat, "MFCreateMediaType"));
-        a.CreateSourceReaderFromURL = reinterpret_cast<decltype(a.CreateSourceReaderFromURL)>(
-            GetProcAddress(rw, "MFCreateSourceReaderFromURL"));
+        if (!plat || !rw)
+            return a;
+        a.startup = reinterpret_cast<decltype(a.startup)>(GetProcAddress(plat, "MFStartup"));
+        a.shutdown = reinterpret_cast<decltype(a.shutdown)>(GetProcAddress(plat, "MFShutdown"));
+        a.createMediaType = reinterpret_cast<decltype(a.createMediaType)>(GetProcAddress(plat, "MFCreateMediaType"));
+        a.createSourceReaderFromUrl =
+            reinterpret_cast<decltype(a.createSourceReaderFromUrl)>(GetProcAddress(rw, "MFCreateSourceReaderFromURL"));
         return a;
     }();
-    const bool complete = api.Startup && api.Shutdown && api.CreateMediaType && api.CreateSourceReaderFromURL;
+    const bool complete = api.startup && api.shutdown && api.createMediaType && api.createSourceReaderFromUrl;
     return complete ? &api : nullptr;
 }
 
 template <typename T>
-void Release(T*& p) {
-    if (p) p->Release();
+void Release(T*& p)
+{
+    if (p)
+        p->Release();
     p = nullptr;
 }
 
 class MfDecoder : public Decoder {
 public:
-    ~MfDecoder() override {
+    ~MfDecoder() override
+    {
         Release(reader_);
-        if (started_) mf_->Shutdown();
+        if (started_)
+            mf_->shutdown();
     }
 
-    bool Open(const char* path) {
+    bool Open(const char* path)
+    {
         // Joins the calling thread to the multi-threaded apartment unless it
         // already has one; the reader's objects are free-threaded, so the
         // feeder thread may use them afterwards.
         mf_ = LoadMf();
-        if (!mf_) return false;
+        if (!mf_)
+            return false;
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (FAILED(mf_->Startup(MF_VERSION, MFSTARTUP_NOSOCKET))) return false;
+        if (FAILED(mf_->startup(MF_VERSION, MFSTARTUP_NOSOCKET)))
+            return false;
         started_ = true;
         const int n = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         std::vector<wchar_t> wide(n);
         MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), n);
-        if (FAILED(mf_->CreateSourceReaderFromURL(wide.data(), nullptr, &reader_))) return false;
+        if (FAILED(mf_->createSourceReaderFromUrl(wide.data(), nullptr, &reader_)))
+            return false;
         reader_->SetStreamSelection(static_cast<DWORD>(MF_SOURCE_READER_ALL_STREAMS), FALSE);
-        if (FAILED(reader_->SetStreamSelection(kAudio, TRUE))) return false;
+        if (FAILED(reader_->SetStreamSelection(kAudio, TRUE)))
+            return false;
 
         IMFMediaType* want = nullptr;
-        if (FAILED(mf_->CreateMediaType(&want))) return false;
+        if (FAILED(mf_->createMediaType(&want)))
+            return false;
         want->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Audio);
         want->SetGUID(MF_MT_SUBTYPE, MFAudioFormat_PCM);
         want->SetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, 16);
         HRESULT hr = reader_->SetCurrentMediaType(kAudio, nullptr, want);
         Release(want);
-        if (FAILED(hr)) return false;
+        if (FAILED(hr))
+            return false;
         IMFMediaType* got = nullptr;
-        if (FAILED(reader_->GetCurrentMediaType(kAudio, &got))) return false;
+        if (FAILED(reader_->GetCurrentMediaType(kAudio, &got)))
+            return false;
         UINT32 bits = 0, mask = 0;
         got->GetUINT32(MF_MT_AUDIO_NUM_CHANNELS, &channels_);
         got->GetUINT32(MF_MT_AUDIO_SAMPLES_PER_SECOND, &rate_);
         got->GetUINT32(MF_MT_AUDIO_BITS_PER_SAMPLE, &bits);
-        if (FAILED(got->GetUINT32(MF_MT_AUDIO_CHANNEL_MASK, &mask))) mask = 0;
+        if (FAILED(got->GetUINT32(MF_MT_AUDIO_CHANNEL_MASK, &mask)))
+            mask = 0;
         Release(got);
         if (bits != 16 || channels_ == 0 || channels_ > kWavMaxChannels || rate_ < kWavMinRate || rate_ > kWavMaxRate)
             return false;
@@ -108,11 +124,13 @@ public:
     uint32_t FileChannels() const override { return channels_; }
     uint64_t LengthFrames() const override { return length_; }
 
-    size_t Read(float* stereo, size_t frames) override {
+    size_t Read(float* stereo, size_t frames) override
+    {
         size_t done = 0;
         while (done < frames && position_ < length_) {
             if (pcmRead_ == pcm_.size() / channels_) {
-                if (!DecodeMore()) break;
+                if (!DecodeMore())
+                    break;
                 continue;
             }
             size_t n = std::min({pcm_.size() / channels_ - pcmRead_, frames - done, size_t(length_ - position_)});
@@ -139,14 +157,17 @@ public:
         return done;
     }
 
-    bool Seek(uint64_t frame) override {
-        if (frame >= length_) return false;
+    bool Seek(uint64_t frame) override
+    {
+        if (frame >= length_)
+            return false;
         PROPVARIANT at;
         PropVariantInit(&at);
         at.vt = VT_I8;
         at.hVal.QuadPart = static_cast<LONGLONG>(frame * kUnitsPerSecond / rate_);
         const HRESULT hr = reader_->SetCurrentPosition(GUID_NULL, at);
-        if (FAILED(hr)) return false;
+        if (FAILED(hr))
+            return false;
         pcm_.clear();
         pcmRead_ = 0;
         ended_ = false;
@@ -157,7 +178,8 @@ public:
 
 private:
     // Takes the next decoded buffer; false at the end or on an error.
-    bool DecodeMore() {
+    bool DecodeMore()
+    {
         pcm_.clear();
         pcmRead_ = 0;
         while (pcm_.empty() && !ended_) {
@@ -170,7 +192,8 @@ private:
                 Release(sample);
                 break;
             }
-            if (!sample) continue;
+            if (!sample)
+                continue;
             IMFMediaBuffer* buffer = nullptr;
             if (SUCCEEDED(sample->ConvertToContiguousBuffer(&buffer))) {
                 BYTE* bytes = nullptr;
@@ -189,8 +212,10 @@ private:
                 seeking_ = false;
                 const int64_t start = static_cast<int64_t>(time / kUnitsPerSecond * rate_ + 0.5);
                 const int64_t skip = static_cast<int64_t>(position_) - start;
-                if (skip > 0) pcmRead_ = std::min<size_t>(static_cast<size_t>(skip), pcm_.size() / channels_);
-                if (pcmRead_ == pcm_.size() / channels_) pcm_.clear();
+                if (skip > 0)
+                    pcmRead_ = std::min<size_t>(static_cast<size_t>(skip), pcm_.size() / channels_);
+                if (pcmRead_ == pcm_.size() / channels_)
+                    pcm_.clear();
             }
         }
         return !pcm_.empty();
@@ -202,17 +227,19 @@ private:
     UINT32 channels_ = 0, rate_ = 0;
     float gains_[kWavMaxChannels][2];
     uint64_t length_ = 0;
-    std::vector<int16_t> pcm_;  // decoded, interleaved at the file's channels
-    size_t pcmRead_ = 0;        // frames of pcm_ already read
+    std::vector<int16_t> pcm_; // decoded, interleaved at the file's channels
+    size_t pcmRead_ = 0;       // frames of pcm_ already read
     uint64_t position_ = 0;
     bool ended_ = false;
-    bool seeking_ = false;      // the next buffer is the first after a seek
+    bool seeking_ = false; // the next buffer is the first after a seek
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<Decoder> OpenMf(const char* path) {
+std::unique_ptr<Decoder> OpenMf(const char* path)
+{
     auto decoder = std::make_unique<MfDecoder>();
-    if (!path || !decoder->Open(path)) return nullptr;
+    if (!path || !decoder->Open(path))
+        return nullptr;
     return decoder;
 }

@@ -26,14 +26,14 @@ void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs)
 {
     // The reduction falls to 1/e of itself per release time.
     float frames = releaseMs * 0.001f * (sampleRate ? sampleRate : 44100);
-    limiter.Keep = std::exp(-1.0f / frames);
-    limiter.Reduction = 0.0f;
+    limiter.keep = std::exp(-1.0f / frames);
+    limiter.reduction = 0.0f;
 }
 
 void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
 {
     const size_t n = frames * 2;
-    const float ceiling = limiter.Ceiling;
+    const float ceiling = limiter.ceiling;
     float blockPeak = 0.0f;
     bool nan = false;
     for (size_t i = 0; i < n; i++) {
@@ -45,13 +45,13 @@ void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
     if (nan)
         for (size_t i = 0; i < n; i++)
             buffer[i] = buffer[i] == buffer[i] ? buffer[i] : 0.0f;
-    float reduction = limiter.Reduction;
+    float reduction = limiter.reduction;
     if (reduction == 0.0f && blockPeak <= ceiling)
         return;
     for (size_t i = 0; i < frames; i++) {
         float* f = buffer + 2 * i;
         if (reduction > 0.0f) {
-            reduction *= limiter.Keep;
+            reduction *= limiter.keep;
             // Below this the gain rounds to 1 anyway: be bit-exact again.
             if (reduction < 1e-6f)
                 reduction = 0.0f;
@@ -67,7 +67,7 @@ void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
             f[c] = v > ceiling ? ceiling : v < -ceiling ? -ceiling : v;
         }
     }
-    limiter.Reduction = reduction;
+    limiter.reduction = reduction;
 }
 
 void ToPcm16(int16_t* out, const float* in, size_t samples)

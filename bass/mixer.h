@@ -9,14 +9,14 @@ void MixClear(float* out, size_t frames);
 void MixAdd(float* out, const float* in, size_t frames, float gain);
 
 // Peak limiter with instant attack and smooth release: the output never
-// leaves [-Ceiling, Ceiling], and while the input stays below the ceiling
+// leaves [-ceiling, ceiling], and while the input stays below the ceiling
 // with the gain recovered it passes bit-exact.
 struct Limiter {
-    float Ceiling = 1.0f;
+    float ceiling = 1.0f;
     // 1 - gain, kept as such so the release reaches exactly 0 instead of
     // stalling one float step below a gain of 1.
-    float Reduction = 0.0f;
-    float Keep = 0.0f;  // per-frame release factor, set by LimiterSetup
+    float reduction = 0.0f;
+    float keep = 0.0f; // per-frame release factor, set by LimiterSetup
 };
 void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs = 80.0f);
 void LimiterProcess(Limiter& limiter, float* buffer, size_t frames);

@@ -24,13 +24,16 @@ class Mp3Decoder : public Decoder {
 public:
     ~Mp3Decoder() override { CloseStream(); }
 
-    bool Open(std::unique_ptr<ByteSource> bytes) {
+    bool Open(std::unique_ptr<ByteSource> bytes)
+    {
         bytes_ = std::move(bytes);
-        if (!IndexMp3(bytes_->Data(), static_cast<size_t>(bytes_->Size()), &index_)) return false;
+        if (!IndexMp3(bytes_->Data(), static_cast<size_t>(bytes_->Size()), &index_))
+            return false;
         const Mp3Header& h = index_.first;
         spf_ = h.samplesPerFrame;
         uint32_t maxFrame = 0;
-        for (uint32_t s : index_.sizes) maxFrame = std::max(maxFrame, s);
+        for (uint32_t s : index_.sizes)
+            maxFrame = std::max(maxFrame, s);
         src_.resize(maxFrame * kFramesPerConvert * 2);
         // Room for the frames fed plus what the codec may still hold back.
         dst_.resize((kFramesPerConvert + 2) * spf_ * h.channels * sizeof(int16_t));
@@ -47,12 +50,14 @@ public:
     uint32_t FileChannels() const override { return index_.first.channels; }
     uint64_t LengthFrames() const override { return length_; }
 
-    size_t Read(float* stereo, size_t frames) override {
+    size_t Read(float* stereo, size_t frames) override
+    {
         const unsigned ch = index_.first.channels;
         size_t done = 0;
         while (done < frames && position_ < length_) {
             if (pcmRead_ == pcm_.size() / ch) {
-                if (!DecodeMore()) break;
+                if (!DecodeMore())
+                    break;
                 continue;
             }
             size_t avail = pcm_.size() / ch - pcmRead_;
@@ -76,13 +81,16 @@ public:
         return done;
     }
 
-    bool Seek(uint64_t frame) override {
-        if (frame >= length_) return false;
+    bool Seek(uint64_t frame) override
+    {
+        if (frame >= length_)
+            return false;
         return StartAt(frame);
     }
 
 private:
-    bool OpenStream() {
+    bool OpenStream()
+    {
         const Mp3Header& h = index_.first;
         MPEGLAYER3WAVEFORMAT in = {};
         in.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;
@@ -121,8 +129,10 @@ private:
         return true;
     }
 
-    void CloseStream() {
-        if (!stream_) return;
+    void CloseStream()
+    {
+        if (!stream_)
+            return;
         header_.cbSrcLength = static_cast<DWORD>(src_.size());
         header_.cbDstLength = static_cast<DWORD>(dst_.size());
         acmStreamUnprepareHeader(stream_, &header_, 0);
@@ -134,7 +144,8 @@ private:
     // The codec is fed from a few frames earlier: layer III frames borrow up
     // to 511 bytes of earlier frames (the bit reservoir), and the synthesis
     // overlaps one frame into the next.
-    bool StartAt(uint64_t frame) {
+    bool StartAt(uint64_t frame)
+    {
         const uint64_t sample = frame + skip_;
         uint64_t first = sample / spf_;
         uint32_t borrowed = 0;
@@ -145,7 +156,8 @@ private:
         }
         // The codec keeps state between frames: a fresh stream forgets it.
         CloseStream();
-        if (!OpenStream()) return false;
+        if (!OpenStream())
+            return false;
         nextFrame_ = first;
         pending_ = 0;
         ended_ = false;
@@ -157,15 +169,15 @@ private:
     }
 
     // Feeds the next frames to the codec; false once it has nothing more.
-    bool DecodeMore() {
+    bool DecodeMore()
+    {
         pcm_.clear();
         pcmRead_ = 0;
         while (pcm_.empty() && stream_ && !ended_) {
             for (size_t fed = 0; fed < kFramesPerConvert && nextFrame_ < index_.Frames() &&
                                  pending_ + index_.sizes[nextFrame_] <= src_.size();
                  ++fed, ++nextFrame_) {
-                memcpy(src_.data() + pending_, bytes_->Data() + index_.offsets[nextFrame_],
-                       index_.sizes[nextFrame_]);
+                memcpy(src_.data() + pending_, bytes_->Data() + index_.offsets[nextFrame_], index_.sizes[nextFrame_]);
                 pending_ += index_.sizes[nextFrame_];
             }
             // After the last frame one more call drains what the codec holds.
@@ -180,7 +192,8 @@ private:
             const size_t samples = header_.cbDstLengthUsed / sizeof(int16_t);
             const int16_t* pcm = reinterpret_cast<const int16_t*>(dst_.data());
             pcm_.assign(pcm, pcm + samples);
-            if (last && (used == 0 || pending_ == 0) && samples == 0) ended_ = true;
+            if (last && (used == 0 || pending_ == 0) && samples == 0)
+                ended_ = true;
             // A codec that takes nothing from a full buffer is stuck on bad data.
             if (!last && used == 0 && samples == 0 && pending_ + index_.sizes[nextFrame_] > src_.size())
                 ended_ = true;
@@ -191,24 +204,26 @@ private:
     std::unique_ptr<ByteSource> bytes_;
     Mp3Index index_;
     uint32_t spf_ = 1152;
-    uint32_t skip_ = 0;         // decoded samples before the audio starts
+    uint32_t skip_ = 0; // decoded samples before the audio starts
     uint64_t length_ = 0;
     HACMSTREAM stream_ = nullptr;
     ACMSTREAMHEADER header_ = {};
     std::vector<uint8_t> src_, dst_;
-    size_t pending_ = 0;        // bytes in src_ not yet taken by the codec
-    bool ended_ = false;        // the codec has given all it will
-    uint64_t nextFrame_ = 0;    // next frame to feed
-    std::vector<int16_t> pcm_;  // decoded, interleaved at the file's channels
-    size_t pcmRead_ = 0;        // frames of pcm_ already read
-    uint64_t discard_ = 0;      // decoded frames to drop before `position_`
+    size_t pending_ = 0;       // bytes in src_ not yet taken by the codec
+    bool ended_ = false;       // the codec has given all it will
+    uint64_t nextFrame_ = 0;   // next frame to feed
+    std::vector<int16_t> pcm_; // decoded, interleaved at the file's channels
+    size_t pcmRead_ = 0;       // frames of pcm_ already read
+    uint64_t discard_ = 0;     // decoded frames to drop before `position_`
     uint64_t position_ = 0;
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<Decoder> OpenMp3(std::unique_ptr<ByteSource> source) {
-    if (!source || source->Size() == 0 || source->Size() > kMaxFileBytes) return nullptr;
+std::unique_ptr<Decoder> OpenMp3(std::unique_ptr<ByteSource> source)
+{
+    if (!source || source->Size() == 0 || source->Size() > kMaxFileBytes)
+        return nullptr;
     if (!source->Data()) {
         // Frames must show up near the start (after the tags) before the
         // whole file is read: a large file of another kind is refused cheaply.
@@ -217,11 +232,14 @@ std::unique_ptr<Decoder> OpenMp3(std::unique_ptr<ByteSource> source) {
         const uint64_t head = std::min<uint64_t>(source->Size(), Id3v2Size(tag, sizeof tag) + (1u << 20) + 8192);
         auto start = LoadIntoMemory(*source, 0, head);
         Mp3Index probe;
-        if (!start || !IndexMp3(start->Data(), static_cast<size_t>(head), &probe)) return nullptr;
+        if (!start || !IndexMp3(start->Data(), static_cast<size_t>(head), &probe))
+            return nullptr;
         source = head == source->Size() ? std::move(start) : LoadIntoMemory(*source, 0, source->Size());
-        if (!source) return nullptr;
+        if (!source)
+            return nullptr;
     }
     auto decoder = std::make_unique<Mp3Decoder>();
-    if (!decoder->Open(std::move(source))) return nullptr;
+    if (!decoder->Open(std::move(source)))
+        return nullptr;
     return decoder;
 }

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+enum class MpegVersion { Unknown, Mpeg1, Mpeg2, Mpeg25 };
+
 struct Mp3Header {
-    int version = 0;            // 10 = MPEG 1, 20 = MPEG 2, 25 = MPEG 2.5
+    MpegVersion version = MpegVersion::Unknown;
     uint32_t sampleRate = 0;
-    uint32_t bitrate = 0;       // bits per second
+    uint32_t bitrate = 0; // bits per second
     uint16_t channels = 0;
-    uint32_t frameBytes = 0;    // whole frame, header included
+    uint32_t frameBytes = 0; // whole frame, header included
     uint32_t samplesPerFrame = 0;
 };
 
@@ -23,9 +25,9 @@ bool ParseMp3Header(const uint8_t* p, Mp3Header* header);
 uint64_t Id3v2Size(const uint8_t* p, size_t n);
 
 struct Mp3Index {
-    Mp3Header first;                 // of the first audio frame
-    std::vector<uint64_t> offsets;   // file offset of each audio frame
-    std::vector<uint32_t> sizes;     // byte size of each audio frame
+    Mp3Header first;               // of the first audio frame
+    std::vector<uint64_t> offsets; // file offset of each audio frame
+    std::vector<uint32_t> sizes;   // byte size of each audio frame
     // From a LAME tag: samples of silence the encoder added before and after
     // the audio (0 when the file has no such tag).
     uint32_t encoderDelay = 0;

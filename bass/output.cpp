@@ -25,9 +25,9 @@ HANDLE StopEvent = nullptr;
 HANDLE OpenedEvent = nullptr;
 std::atomic<bool> StopFlag{false};
 bool OpenResult = false;
-std::exception_ptr OpenFailure;  // thrown while opening, rethrown to the caller
+std::exception_ptr OpenFailure; // thrown while opening, rethrown to the caller
 int OpenDevice = -1;
-std::vector<float> Block;  // allocated by the caller: mixing allocates nothing
+std::vector<float> Block; // allocated by the caller: mixing allocates nothing
 
 void RaisePriority()
 {
@@ -47,7 +47,7 @@ bool OpenBackend()
     }
     for (const OutputBackend* b : {&WasapiOutput, &WaveOutOutput}) {
         Format = OutputFormat();
-        if (b->Open(endpoint, wave, StopEvent, &Format)) {
+        if (b->open(endpoint, wave, StopEvent, &Format)) {
             Backend = b;
             return true;
         }
@@ -83,40 +83,40 @@ DWORD WINAPI MixerMain(void*)
     if (OpenResult) {
         RaisePriority();
         bool started = false;
-        DWORD timeout = 0;  // fill the buffer once before starting the device
+        DWORD timeout = 0; // fill the buffer once before starting the device
         while (!StopFlag.load()) {
             uint32_t queued = 0;
-            uint32_t frames = Backend->Wait(timeout, &queued);
+            uint32_t frames = Backend->wait(timeout, &queued);
             if (StopFlag.load())
                 break;
             if (frames > Block.size() / 2)
                 frames = (uint32_t)(Block.size() / 2);
             if (frames) {
                 uint32_t first = MixOrSilence(Block.data(), frames);
-                Backend->Write(Block.data(), frames);
+                Backend->write(Block.data(), frames);
                 if (first) {
                     LARGE_INTEGER now;
                     QueryPerformanceCounter(&now);
-                    OutputStartProbe.Handle.store(first);
-                    OutputStartProbe.Ticks.store(now.QuadPart);
-                    OutputStartProbe.Queued.store(queued);
-                    OutputStartProbe.Seq.fetch_add(1);
+                    OutputStartProbe.handle.store(first);
+                    OutputStartProbe.ticks.store(now.QuadPart);
+                    OutputStartProbe.queued.store(queued);
+                    OutputStartProbe.seq.fetch_add(1);
                 }
             }
             if (!started) {
-                started = Backend->Start();
+                started = Backend->start();
                 timeout = 200;
             }
         }
-        Backend->Stop();
-        Backend->Close();
+        Backend->stop();
+        Backend->close();
     }
     if (SUCCEEDED(co))
         CoUninitialize();
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 bool OutputOpen(int device)
 {
@@ -163,5 +163,5 @@ const OutputFormat& OutputCurrentFormat()
 
 const char* OutputBackendName()
 {
-    return Backend ? Backend->Name : "";
+    return Backend ? Backend->name : "";
 }

@@ -9,25 +9,25 @@
 #include <string>
 
 struct OutputFormat {
-    uint32_t Rate = 0;
-    uint32_t PeriodFrames = 0;   // what the device asks for per wake-up
-    uint32_t BufferFrames = 0;   // the real buffer size read back
-    uint32_t TargetFrames = 0;   // how far ahead we keep it filled
-    double LatencyMs = 0;        // what the device adds after its buffer
-    const char* Api = "";
+    uint32_t rate = 0;
+    uint32_t periodFrames = 0; // what the device asks for per wake-up
+    uint32_t bufferFrames = 0; // the real buffer size read back
+    uint32_t targetFrames = 0; // how far ahead we keep it filled
+    double latencyMs = 0;      // what the device adds after its buffer
+    const char* api = "";
 };
 
 struct OutputBackend {
-    const char* Name;
+    const char* name;
     // `endpoint` empty: the default device. `waveDevice`: WAVE_MAPPER or an index.
-    bool (*Open)(const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
-    bool (*Start)();
-    void (*Stop)();
-    void (*Close)();
+    bool (*open)(const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
+    bool (*start)();
+    void (*stop)();
+    void (*close)();
     // Waits for the device (or the stop event, or the time-out) and returns
     // the frames to write now and, in `queued`, the frames still ahead of them.
-    uint32_t (*Wait)(DWORD timeoutMs, uint32_t* queued);
-    bool (*Write)(const float* stereo, uint32_t frames);
+    uint32_t (*wait)(DWORD timeoutMs, uint32_t* queued);
+    bool (*write)(const float* stereo, uint32_t frames);
 };
 
 extern const OutputBackend WasapiOutput;
@@ -43,9 +43,9 @@ const char* OutputBackendName();
 // When the first frames of a played channel entered the device buffer:
 // read by the latency benchmark.
 struct StartProbe {
-    std::atomic<uint32_t> Seq{0};
-    std::atomic<uint32_t> Handle{0};
-    std::atomic<int64_t> Ticks{0};      // QueryPerformanceCounter after the write
-    std::atomic<uint32_t> Queued{0};    // frames ahead of them in the buffer
+    std::atomic<uint32_t> seq{0};
+    std::atomic<uint32_t> handle{0};
+    std::atomic<int64_t> ticks{0};   // QueryPerformanceCounter after the write
+    std::atomic<uint32_t> queued{0}; // frames ahead of them in the buffer
 };
 extern StartProbe OutputStartProbe;

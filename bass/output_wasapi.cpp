@@ -26,7 +26,8 @@ enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float3
 bool Running = false;
 bool LowLatency = false;
 
-template <class T> void Release(T*& p)
+template <class T>
+void Release(T*& p)
 {
     if (p)
         p->Release();
@@ -77,8 +78,8 @@ HRESULT InitializeClient(WAVEFORMATEX* wfx)
             hr = client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minimum, wfx, nullptr);
         client3->Release();
         if (SUCCEEDED(hr) && minimum) {
-            Format->PeriodFrames = minimum;
-            Format->Api = "IAudioClient3";
+            Format->periodFrames = minimum;
+            Format->api = "IAudioClient3";
             LowLatency = true;
             return hr;
         }
@@ -91,8 +92,8 @@ HRESULT InitializeClient(WAVEFORMATEX* wfx)
     for (REFERENCE_TIME duration : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
         hr = Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx, nullptr);
         if (SUCCEEDED(hr)) {
-            Format->PeriodFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
-            Format->Api = "IAudioClient";
+            Format->periodFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
+            Format->api = "IAudioClient";
             return hr;
         }
     }
@@ -129,7 +130,7 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
                   wfx->wBitsPerSample, wfx->nChannels);
         goto done;
     }
-    format->Rate = wfx->nSamplesPerSec;
+    format->rate = wfx->nSamplesPerSec;
     if (Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
         goto done;
     if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
@@ -139,13 +140,13 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
         goto done;
     }
     Client->GetStreamLatency(&latency);
-    format->BufferFrames = bufferFrames;
-    format->LatencyMs = latency / 10000.0;
+    format->bufferFrames = bufferFrames;
+    format->latencyMs = latency / 10000.0;
     // The engine takes whole periods at its wake-up and we refill at once
     // after it: one period ahead at the classic 10 ms period (measured clean
     // under Wine, where a fill that is not a whole number of periods drops
     // out), two at the short periods of IAudioClient3.
-    format->TargetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->PeriodFrames);
+    format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
     DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!DeviceEvent) {
         TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
@@ -202,7 +203,7 @@ uint32_t WasapiWait(DWORD timeoutMs, uint32_t* queued)
     if (FAILED(Client->GetCurrentPadding(&padding)))
         return 0;
     *queued = padding;
-    return padding < Format->TargetFrames ? Format->TargetFrames - padding : 0;
+    return padding < Format->targetFrames ? Format->targetFrames - padding : 0;
 }
 
 bool WasapiWrite(const float* stereo, uint32_t frames)
@@ -237,6 +238,7 @@ bool WasapiWrite(const float* stereo, uint32_t frames)
     return SUCCEEDED(Render->ReleaseBuffer(frames, 0));
 }
 
-}  // namespace
+} // namespace
 
-const OutputBackend WasapiOutput = {"WASAPI", WasapiOpen, WasapiStart, WasapiStop, WasapiClose, WasapiWait, WasapiWrite};
+const OutputBackend WasapiOutput = {"WASAPI",    WasapiOpen, WasapiStart, WasapiStop,
+                                    WasapiClose, WasapiWait, WasapiWrite};

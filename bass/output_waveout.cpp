@@ -11,14 +11,14 @@
 
 namespace {
 
-constexpr int BufferCount = 4;
-constexpr uint32_t Rate = 44100;
-constexpr uint32_t PeriodFrames = 441;  // 10 ms, about what waveOut drivers keep up with
+constexpr int kBufferCount = 4;
+constexpr uint32_t kRate = 44100;
+constexpr uint32_t kPeriodFrames = 441; // 10 ms, about what waveOut drivers keep up with
 
 HWAVEOUT Wave = nullptr;
 HANDLE DoneEvent = nullptr;
 HANDLE Stop = nullptr;
-WAVEHDR Headers[BufferCount];
+WAVEHDR Headers[kBufferCount];
 std::vector<int16_t> Memory;
 int Next = 0;
 
@@ -30,31 +30,32 @@ bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputForm
     WAVEFORMATEX wfx = {};
     wfx.wFormatTag = WAVE_FORMAT_PCM;
     wfx.nChannels = 2;
-    wfx.nSamplesPerSec = Rate;
+    wfx.nSamplesPerSec = kRate;
     wfx.wBitsPerSample = 16;
     wfx.nBlockAlign = 4;
-    wfx.nAvgBytesPerSec = Rate * 4;
+    wfx.nAvgBytesPerSec = kRate * 4;
     // Allocated before the device opens: running out of memory leaves nothing open.
-    Memory.assign((size_t)BufferCount * PeriodFrames * 2, 0);
+    Memory.assign((size_t)kBufferCount * kPeriodFrames * 2, 0);
     DoneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!DoneEvent || waveOutOpen(&Wave, waveDevice, &wfx, (DWORD_PTR)DoneEvent, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+    if (!DoneEvent ||
+        waveOutOpen(&Wave, waveDevice, &wfx, (DWORD_PTR)DoneEvent, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
         Wave = nullptr;
         WaveClose();
         return false;
     }
-    for (int i = 0; i < BufferCount; i++) {
+    for (int i = 0; i < kBufferCount; i++) {
         Headers[i] = WAVEHDR();
-        Headers[i].lpData = reinterpret_cast<LPSTR>(Memory.data() + (size_t)i * PeriodFrames * 2);
-        Headers[i].dwBufferLength = PeriodFrames * 4;
+        Headers[i].lpData = reinterpret_cast<LPSTR>(Memory.data() + (size_t)i * kPeriodFrames * 2);
+        Headers[i].dwBufferLength = kPeriodFrames * 4;
         waveOutPrepareHeader(Wave, &Headers[i], sizeof(WAVEHDR));
         Headers[i].dwFlags |= WHDR_DONE;
     }
     Next = 0;
-    format->Rate = Rate;
-    format->PeriodFrames = PeriodFrames;
-    format->BufferFrames = BufferCount * PeriodFrames;
-    format->TargetFrames = BufferCount * PeriodFrames;
-    format->LatencyMs = 0;
+    format->rate = kRate;
+    format->periodFrames = kPeriodFrames;
+    format->bufferFrames = kBufferCount * kPeriodFrames;
+    format->targetFrames = kBufferCount * kPeriodFrames;
+    format->latencyMs = 0;
     return true;
 }
 
@@ -88,7 +89,7 @@ uint32_t QueuedFrames()
     uint32_t queued = 0;
     for (const WAVEHDR& h : Headers)
         if (!(h.dwFlags & WHDR_DONE))
-            queued += PeriodFrames;
+            queued += kPeriodFrames;
     return queued;
 }
 
@@ -100,7 +101,7 @@ uint32_t WaveWait(DWORD timeoutMs, uint32_t* queued)
             return 0;
     }
     *queued = QueuedFrames();
-    return (Headers[Next].dwFlags & WHDR_DONE) ? PeriodFrames : 0;
+    return (Headers[Next].dwFlags & WHDR_DONE) ? kPeriodFrames : 0;
 }
 
 bool WaveWrite(const float* stereo, uint32_t frames)
@@ -109,10 +110,10 @@ bool WaveWrite(const float* stereo, uint32_t frames)
     ToPcm16(reinterpret_cast<int16_t*>(h.lpData), stereo, (size_t)frames * 2);
     h.dwBufferLength = frames * 4;
     h.dwFlags &= ~WHDR_DONE;
-    Next = (Next + 1) % BufferCount;
+    Next = (Next + 1) % kBufferCount;
     return waveOutWrite(Wave, &h, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
 }
 
-}  // namespace
+} // namespace
 
 const OutputBackend WaveOutOutput = {"waveOut", WaveOpen, WaveStart, WaveStop, WaveClose, WaveWait, WaveWrite};

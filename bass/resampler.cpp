@@ -2,13 +2,15 @@
 
 #include <cstring>
 
-void Resampler::Configure(uint32_t inRate, uint32_t outRate) {
+void Resampler::Configure(uint32_t inRate, uint32_t outRate)
+{
     inRate_ = inRate ? inRate : 1;
     outRate_ = outRate ? outRate : 1;
     Reset();
 }
 
-void Resampler::Reset() {
+void Resampler::Reset()
+{
     whole_ = 0;
     frac_ = 0;
     consumed_ = 0;
@@ -16,8 +18,10 @@ void Resampler::Reset() {
     memset(window_, 0, sizeof window_);
 }
 
-size_t Resampler::InputFramesFor(size_t outFrames) const {
-    if (outFrames == 0 || inRate_ == outRate_) return outFrames;
+size_t Resampler::InputFramesFor(size_t outFrames) const
+{
+    if (outFrames == 0 || inRate_ == outRate_)
+        return outFrames;
     // The last of the frames sits at whole_ + floor((frac_ + (n-1) * in) / out)
     // and needs the input up to two frames past it.
     const uint64_t last = whole_ + (frac_ + static_cast<uint64_t>(outFrames - 1) * inRate_) / outRate_;
@@ -25,7 +29,8 @@ size_t Resampler::InputFramesFor(size_t outFrames) const {
     return needed > consumed_ ? static_cast<size_t>(needed - consumed_) : 0;
 }
 
-void Resampler::Push(const float* frame) {
+void Resampler::Push(const float* frame)
+{
     ++consumed_;
     if (filled_ < 0) {
         ++filled_;
@@ -43,17 +48,20 @@ void Resampler::Push(const float* frame) {
     ++filled_;
 }
 
-void Resampler::Advance() {
+void Resampler::Advance()
+{
     frac_ += inRate_;
     while (frac_ >= outRate_) {
         frac_ -= outRate_;
         ++whole_;
-        if (filled_ > 0) memmove(window_[0], window_[1], sizeof window_[0] * 3);
+        if (filled_ > 0)
+            memmove(window_[0], window_[1], sizeof window_[0] * 3);
         --filled_;
     }
 }
 
-void Resampler::Emit(float* out) const {
+void Resampler::Emit(float* out) const
+{
     // 4-point, 3rd-order Hermite (Catmull-Rom) between window_[1] and window_[2].
     const float t = static_cast<float>(frac_) / static_cast<float>(outRate_);
     for (int c = 0; c < 2; ++c) {
@@ -65,8 +73,8 @@ void Resampler::Emit(float* out) const {
     }
 }
 
-void Resampler::Process(const float* in, size_t inFrames, size_t* inUsed,
-                        float* out, size_t outFrames, size_t* outMade) {
+void Resampler::Process(const float* in, size_t inFrames, size_t* inUsed, float* out, size_t outFrames, size_t* outMade)
+{
     // Same rate: the kernel at phase 0 is the input itself, so copy it and
     // keep no look-ahead.
     if (inRate_ == outRate_) {
@@ -77,8 +85,10 @@ void Resampler::Process(const float* in, size_t inFrames, size_t* inUsed,
     }
     size_t used = 0, made = 0;
     for (;;) {
-        while (filled_ < 4 && used < inFrames) Push(in + 2 * used++);
-        if (filled_ < 4 || made == outFrames) break;
+        while (filled_ < 4 && used < inFrames)
+            Push(in + 2 * used++);
+        if (filled_ < 4 || made == outFrames)
+            break;
         Emit(out + 2 * made++);
         Advance();
     }
@@ -86,9 +96,11 @@ void Resampler::Process(const float* in, size_t inFrames, size_t* inUsed,
     *outMade = made;
 }
 
-void Resampler::Drain(float* out, size_t outFrames, size_t* outMade) {
+void Resampler::Drain(float* out, size_t outFrames, size_t* outMade)
+{
     size_t made = 0;
-    if (inRate_ == outRate_) outFrames = 0;
+    if (inRate_ == outRate_)
+        outFrames = 0;
     // Frames are owed while their position lies inside the input.
     while (made < outFrames && consumed_ > 0 && whole_ < consumed_) {
         while (filled_ < 4) {

@@ -13,12 +13,12 @@ public:
     size_t InputFramesFor(size_t outFrames) const;
     // Converts: reads at most `inFrames`, writes at most `outFrames`;
     // reports how many of each it used.
-    void Process(const float* in, size_t inFrames, size_t* inUsed,
-                 float* out, size_t outFrames, size_t* outMade);
+    void Process(const float* in, size_t inFrames, size_t* inUsed, float* out, size_t outFrames, size_t* outMade);
     // After the last input: writes the frames still owed for it (the input
     // edge is held), up to `outFrames`; *outMade is 0 once all are out.
     // In all, N input frames give exactly ceil(N * outRate / inRate) frames.
     void Drain(float* out, size_t outFrames, size_t* outMade);
+
 private:
     void Push(const float* frame);
     void Advance();
@@ -29,7 +29,7 @@ private:
     // kept exact so long streams do not drift.
     uint64_t whole_ = 0;
     uint32_t frac_ = 0;
-    uint64_t consumed_ = 0;  // input frames taken so far
-    float window_[4][2] = {};  // input frames whole_-1 .. whole_+2
-    int filled_ = 0;           // frames of window_ present; negative: frames still to skip
+    uint64_t consumed_ = 0;   // input frames taken so far
+    float window_[4][2] = {}; // input frames whole_-1 .. whole_+2
+    int filled_ = 0;          // frames of window_ present; negative: frames still to skip
 };

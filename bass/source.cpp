@@ -5,59 +5,59 @@
 
 uint64_t Source::DeviceFrameOf(uint64_t frame) const
 {
-    if (FileRate == DeviceRate)
+    if (fileRate == deviceRate)
         return frame;
-    return frame * DeviceRate / FileRate;
+    return frame * deviceRate / fileRate;
 }
 
 uint64_t Source::FileFramesOf(uint64_t deviceFrames) const
 {
-    if (FileRate == DeviceRate)
+    if (fileRate == deviceRate)
         return deviceFrames;
-    return deviceFrames * FileRate / DeviceRate;
+    return deviceFrames * fileRate / deviceRate;
 }
 
 static void Describe(Source& s, const Decoder& d, uint32_t deviceRate)
 {
-    s.FileRate = d.SampleRate();
-    s.FileChannels = d.FileChannels();
-    s.FileFrames = d.LengthFrames();
-    s.DeviceRate = deviceRate;
+    s.fileRate = d.SampleRate();
+    s.fileChannels = d.FileChannels();
+    s.fileFrames = d.LengthFrames();
+    s.deviceRate = deviceRate;
 }
 
 std::shared_ptr<MemorySource> LoadMemorySource(Decoder& decoder, uint32_t deviceRate)
 {
     auto src = std::make_shared<MemorySource>();
     Describe(*src, decoder, deviceRate);
-    std::unique_ptr<float[]> pcm(new float[src->FileFrames * 2]);
-    size_t got = decoder.Read(pcm.get(), src->FileFrames);
-    src->FileFrames = got;
-    if (src->FileRate == deviceRate || got == 0) {
-        src->Pcm = std::move(pcm);
-        src->PcmFrames = got;
+    std::unique_ptr<float[]> pcm(new float[src->fileFrames * 2]);
+    size_t got = decoder.Read(pcm.get(), src->fileFrames);
+    src->fileFrames = got;
+    if (src->fileRate == deviceRate || got == 0) {
+        src->pcm = std::move(pcm);
+        src->pcmFrames = got;
         return src;
     }
     Resampler rs;
-    rs.Configure(src->FileRate, deviceRate);
-    size_t outCap = (size_t)((uint64_t)got * deviceRate / src->FileRate) + 16;
-    src->Pcm.reset(new float[outCap * 2]);
+    rs.Configure(src->fileRate, deviceRate);
+    size_t outCap = (size_t)((uint64_t)got * deviceRate / src->fileRate) + 16;
+    src->pcm.reset(new float[outCap * 2]);
     size_t used = 0, made = 0;
-    rs.Process(pcm.get(), got, &used, src->Pcm.get(), outCap, &made);
+    rs.Process(pcm.get(), got, &used, src->pcm.get(), outCap, &made);
     size_t tail = 0;
-    rs.Drain(src->Pcm.get() + made * 2, outCap - made, &tail);
-    src->PcmFrames = made + tail;
+    rs.Drain(src->pcm.get() + made * 2, outCap - made, &tail);
+    src->pcmFrames = made + tail;
     return src;
 }
 
 StreamSource::StreamSource(std::unique_ptr<Decoder> decoder, uint32_t deviceRate)
-    : decoder_(std::move(decoder)), blocks_(new StreamBlock[RingBlocks])
+    : decoder_(std::move(decoder)), blocks_(new StreamBlock[kRingBlocks])
 {
     Describe(*this, *decoder_, deviceRate);
-    IsStream = true;
-    resample_ = FileRate != deviceRate;
+    isStream = true;
+    resample_ = fileRate != deviceRate;
     if (resample_) {
-        resampler_.Configure(FileRate, deviceRate);
-        in_.resize(StreamBlock::Capacity * 2 * 8);
+        resampler_.Configure(fileRate, deviceRate);
+        in_.resize(StreamBlock::kCapacity * 2 * 8);
     }
 }
 
@@ -99,7 +99,7 @@ size_t StreamSource::Produce(float* out, size_t frames, bool* last)
         inCount_ -= used;
         made += got;
         if (used == 0 && got == 0)
-            break;  // the resampler holds the few frames of its history
+            break; // the resampler holds the few frames of its history
     }
     *last = eof_ && inCount_ == 0 && made < frames;
     return made;
@@ -125,13 +125,13 @@ bool StreamSource::Fill()
     bool work = false;
     while (!producedLast_) {
         uint32_t w = write_.load(std::memory_order_relaxed);
-        if (w - read_.load(std::memory_order_acquire) >= RingBlocks)
+        if (w - read_.load(std::memory_order_acquire) >= kRingBlocks)
             break;
-        StreamBlock& b = blocks_[w % RingBlocks];
+        StreamBlock& b = blocks_[w % kRingBlocks];
         bool last = false;
-        b.Frames = (uint32_t)Produce(b.Data, StreamBlock::Capacity, &last);
-        b.Gen = gen;
-        b.Last = last;
+        b.frames = (uint32_t)Produce(b.data, StreamBlock::kCapacity, &last);
+        b.gen = gen;
+        b.last = last;
         write_.store(w + 1, std::memory_order_release);
         work = true;
         if (last)
@@ -151,19 +151,19 @@ size_t StreamSource::Read(float* out, size_t frames, uint32_t gen, bool* ended)
         uint32_t r = read_.load(std::memory_order_relaxed);
         if (r == write_.load(std::memory_order_acquire))
             break;
-        const StreamBlock& b = blocks_[r % RingBlocks];
-        if (b.Gen != gen) {
+        const StreamBlock& b = blocks_[r % kRingBlocks];
+        if (b.gen != gen) {
             readOffset_ = 0;
             read_.store(r + 1, std::memory_order_release);
             continue;
         }
-        size_t n = std::min<size_t>(frames - made, b.Frames - readOffset_);
-        std::memcpy(out + made * 2, b.Data + readOffset_ * 2, n * 2 * sizeof(float));
+        size_t n = std::min<size_t>(frames - made, b.frames - readOffset_);
+        std::memcpy(out + made * 2, b.data + readOffset_ * 2, n * 2 * sizeof(float));
         made += n;
         readOffset_ += (uint32_t)n;
-        if (readOffset_ == b.Frames) {
+        if (readOffset_ == b.frames) {
             readOffset_ = 0;
-            bool last = b.Last;
+            bool last = b.last;
             read_.store(r + 1, std::memory_order_release);
             if (last) {
                 *ended = true;
@@ -176,5 +176,5 @@ size_t StreamSource::Read(float* out, size_t frames, uint32_t gen, bool* ended)
 
 bool StreamSource::Starved() const
 {
-    return write_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed) < RingBlocks / 2;
+    return write_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed) < kRingBlocks / 2;
 }

@@ -13,11 +13,11 @@
 #include "bass/resampler.h"
 
 struct Source {
-    uint32_t FileRate = 0;
-    uint32_t FileChannels = 0;
-    uint64_t FileFrames = 0;
-    uint32_t DeviceRate = 0;
-    bool IsStream = false;
+    uint32_t fileRate = 0;
+    uint32_t fileChannels = 0;
+    uint64_t fileFrames = 0;
+    uint32_t deviceRate = 0;
+    bool isStream = false;
     virtual ~Source() = default;
     // Device frame that plays file frame `frame`.
     uint64_t DeviceFrameOf(uint64_t frame) const;
@@ -28,22 +28,22 @@ struct Source {
 struct MemorySource : Source {
     // Stereo frames at the device rate; not value-initialised, as every
     // frame is written by the decoder before use.
-    std::unique_ptr<float[]> Pcm;
-    uint64_t PcmFrames = 0;
-    uint64_t Frames() const { return PcmFrames; }
+    std::unique_ptr<float[]> pcm;
+    uint64_t pcmFrames = 0;
+    uint64_t Frames() const { return pcmFrames; }
 };
 
 struct StreamBlock {
-    static constexpr size_t Capacity = 1024;
-    float Data[Capacity * 2];
-    uint32_t Frames;
-    uint32_t Gen;  // the channel generation it was decoded for
-    bool Last;     // the file ends with this block
+    static constexpr size_t kCapacity = 1024;
+    float data[kCapacity * 2];
+    uint32_t frames;
+    uint32_t gen; // the channel generation it was decoded for
+    bool last;    // the file ends with this block
 };
 
 class StreamSource : public Source {
 public:
-    static constexpr uint32_t RingBlocks = 16;
+    static constexpr uint32_t kRingBlocks = 16;
     StreamSource(std::unique_ptr<Decoder> decoder, uint32_t deviceRate);
     // API side: decode from `frame` on, for generation `gen`.
     void Request(uint32_t gen, uint64_t frame);

@@ -23,7 +23,7 @@ void OpenTrace()
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-}  // namespace
+} // namespace
 
 bool TraceEnabled()
 {

@@ -13,13 +13,19 @@ constexpr uint16_t kFormatExtensible = 0xFFFE;
 constexpr uint8_t kSubtypeTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                       0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
+uint16_t Le16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t Le32(const uint8_t* p)
+{
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool ParseFmt(const uint8_t* p, uint32_t size, WavFormat* f) {
-    if (size < 16) return false;
+bool ParseFmt(const uint8_t* p, uint32_t size, WavFormat* f)
+{
+    if (size < 16)
+        return false;
     uint16_t tag = Le16(p);
     f->channels = Le16(p + 2);
     f->sampleRate = Le32(p + 4);
@@ -27,36 +33,43 @@ bool ParseFmt(const uint8_t* p, uint32_t size, WavFormat* f) {
     f->bitsPerSample = Le16(p + 14);
     f->channelMask = 0;
     if (tag == kFormatExtensible) {
-        if (size < 40 || Le16(p + 16) < 22) return false;
+        if (size < 40 || Le16(p + 16) < 22)
+            return false;
         f->channelMask = Le32(p + 20);
-        if (memcmp(p + 26, kSubtypeTail, sizeof kSubtypeTail) != 0) return false;
+        if (memcmp(p + 26, kSubtypeTail, sizeof kSubtypeTail) != 0)
+            return false;
         tag = Le16(p + 24);
     }
     if (tag == kFormatPcm) {
         f->encoding = WavPcm;
-        if (f->bitsPerSample != 8 && f->bitsPerSample != 16 && f->bitsPerSample != 24 &&
-            f->bitsPerSample != 32)
+        if (f->bitsPerSample != 8 && f->bitsPerSample != 16 && f->bitsPerSample != 24 && f->bitsPerSample != 32)
             return false;
     } else if (tag == kFormatFloat) {
         f->encoding = WavFloat;
-        if (f->bitsPerSample != 32 && f->bitsPerSample != 64) return false;
+        if (f->bitsPerSample != 32 && f->bitsPerSample != 64)
+            return false;
     } else {
         return false;
     }
-    if (f->channels == 0 || f->channels > kWavMaxChannels) return false;
-    if (f->sampleRate < kWavMinRate || f->sampleRate > kWavMaxRate) return false;
+    if (f->channels == 0 || f->channels > kWavMaxChannels)
+        return false;
+    if (f->sampleRate < kWavMinRate || f->sampleRate > kWavMaxRate)
+        return false;
     // A block alignment that disagrees with the sample layout means we would
     // read the frames wrongly.
     return blockAlign == f->BlockAlign();
 }
 
-}  // namespace
+} // namespace
 
-bool ParseWav(ByteSource& source, WavFormat* format) {
+bool ParseWav(ByteSource& source, WavFormat* format)
+{
     const uint64_t size = source.Size();
     uint8_t head[12];
-    if (source.ReadAt(0, head, 12) != 12) return false;
-    if (memcmp(head, "RIFF", 4) != 0 || memcmp(head + 8, "WAVE", 4) != 0) return false;
+    if (source.ReadAt(0, head, 12) != 12)
+        return false;
+    if (memcmp(head, "RIFF", 4) != 0 || memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
 
     // The RIFF size is not trusted: writers that stream often leave it 0 or
     // 0xFFFFFFFF. Chunks are walked up to the real end of the file.
@@ -66,20 +79,24 @@ bool ParseWav(ByteSource& source, WavFormat* format) {
     uint64_t pos = 12;
     while (pos + 8 <= size && !(haveFmt && haveData)) {
         uint8_t chunk[8];
-        if (source.ReadAt(pos, chunk, 8) != 8) return false;
+        if (source.ReadAt(pos, chunk, 8) != 8)
+            return false;
         const uint64_t body = pos + 8;
         uint64_t chunkSize = Le32(chunk + 4);
         const uint64_t left = size - body;
         if (memcmp(chunk, "fmt ", 4) == 0 && !haveFmt) {
-            if (chunkSize > left) return false;
+            if (chunkSize > left)
+                return false;
             uint8_t fmt[40] = {};
             uint32_t n = chunkSize < 40 ? static_cast<uint32_t>(chunkSize) : 40;
-            if (source.ReadAt(body, fmt, n) != n || !ParseFmt(fmt, n, &f)) return false;
+            if (source.ReadAt(body, fmt, n) != n || !ParseFmt(fmt, n, &f))
+                return false;
             haveFmt = true;
         } else if (memcmp(chunk, "data", 4) == 0 && !haveData) {
             // A size that lies (larger than the file, or 0xFFFFFFFF from a
             // writer that never came back to fix it) means "up to the end".
-            if (chunkSize > left) chunkSize = left;
+            if (chunkSize > left)
+                chunkSize = left;
             f.dataOffset = body;
             dataBytes = chunkSize;
             haveData = true;
@@ -88,37 +105,44 @@ bool ParseWav(ByteSource& source, WavFormat* format) {
         }
         pos = body + chunkSize + (chunkSize & 1);
     }
-    if (!haveFmt || !haveData) return false;
+    if (!haveFmt || !haveData)
+        return false;
     f.frames = dataBytes / f.BlockAlign();
-    if (f.frames == 0) return false;
+    if (f.frames == 0)
+        return false;
     *format = f;
     return true;
 }
 
-void WavStereoGains(const WavFormat& format, float gains[][2]) {
+void WavStereoGains(const WavFormat& format, float gains[][2])
+{
     const unsigned n = format.channels;
     if (n == 1) {
         gains[0][0] = gains[0][1] = 1.0f;
         return;
     }
     if (n == 2) {
-        gains[0][0] = 1; gains[0][1] = 0;
-        gains[1][0] = 0; gains[1][1] = 1;
+        gains[0][0] = 1;
+        gains[0][1] = 0;
+        gains[1][0] = 0;
+        gains[1][1] = 1;
         return;
     }
     constexpr float h = 0.70710678f;
     // Gains of the speaker positions in the order of the channel-mask bits.
-    static const float kSpeaker[18][2] = {
-        {1, 0}, {0, 1}, {h, h}, {0, 0}, {h, 0}, {0, h},           // FL FR FC LFE BL BR
-        {1, 0}, {0, 1}, {0.5f, 0.5f}, {h, 0}, {0, h},             // FLC FRC BC SL SR
-        {0.5f, 0.5f}, {h, 0}, {0.5f, 0.5f}, {0, h},               // TC TFL TFC TFR
-        {h, 0}, {0.5f, 0.5f}, {0, h}};                            // TBL TBC TBR
+    static const float kSpeaker[18][2] = {{1, 0},       {0, 1},       {h, h},       {0, 0}, {h, 0},
+                                          {0, h}, // FL FR FC LFE BL BR
+                                          {1, 0},       {0, 1},       {0.5f, 0.5f}, {h, 0}, {0, h}, // FLC FRC BC SL SR
+                                          {0.5f, 0.5f}, {h, 0},       {0.5f, 0.5f}, {0, h},         // TC TFL TFC TFR
+                                          {h, 0},       {0.5f, 0.5f}, {0, h}};                      // TBL TBC TBR
     static const uint32_t kUsualMask[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x13F, 0x63F};
     uint32_t mask = format.channelMask;
-    if (mask == 0 && n < 9) mask = kUsualMask[n];
+    if (mask == 0 && n < 9)
+        mask = kUsualMask[n];
     unsigned bit = 0, unplaced = 0;
     for (unsigned c = 0; c < n; ++c) {
-        while (bit < 18 && !(mask & (1u << bit))) ++bit;
+        while (bit < 18 && !(mask & (1u << bit)))
+            ++bit;
         if (bit < 18) {
             gains[c][0] = kSpeaker[bit][0];
             gains[c][1] = kSpeaker[bit][1];
@@ -131,15 +155,18 @@ void WavStereoGains(const WavFormat& format, float gains[][2]) {
     }
     for (int side = 0; side < 2; ++side) {
         float sum = 0;
-        for (unsigned c = 0; c < n; ++c) sum += gains[c][side];
+        for (unsigned c = 0; c < n; ++c)
+            sum += gains[c][side];
         if (sum > 1)
-            for (unsigned c = 0; c < n; ++c) gains[c][side] /= sum;
+            for (unsigned c = 0; c < n; ++c)
+                gains[c][side] /= sum;
     }
 }
 
 namespace {
 
-float SampleAt(const uint8_t* p, WavEncoding encoding, unsigned bits) {
+float SampleAt(const uint8_t* p, WavEncoding encoding, unsigned bits)
+{
     if (encoding == WavFloat) {
         double v;
         if (bits == 32) {
@@ -155,35 +182,43 @@ float SampleAt(const uint8_t* p, WavEncoding encoding, unsigned bits) {
         return std::isfinite(v) ? static_cast<float>(v) : 0.0f;
     }
     switch (bits) {
-    case 8: return (p[0] - 128) * (1.0f / 128);
-    case 16: return static_cast<int16_t>(Le16(p)) * (1.0f / 32768);
+    case 8:
+        return (p[0] - 128) * (1.0f / 128);
+    case 16:
+        return static_cast<int16_t>(Le16(p)) * (1.0f / 32768);
     case 24:
         return static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
                                     static_cast<uint32_t>(p[2]) << 24) *
                (1.0f / 2147483648.0f);
-    default: return static_cast<int32_t>(Le32(p)) * (1.0f / 2147483648.0f);
+    default:
+        return static_cast<int32_t>(Le32(p)) * (1.0f / 2147483648.0f);
     }
 }
 
 class WavDecoder : public Decoder {
 public:
     WavDecoder(std::unique_ptr<ByteSource> source, const WavFormat& f, uint64_t base)
-        : source_(std::move(source)), format_(f), base_(base), block_(f.BlockAlign()) {
+        : source_(std::move(source)), format_(f), base_(base), block_(f.BlockAlign())
+    {
         WavStereoGains(f, gains_);
         chunkFrames_ = kChunkBytes / block_;
-        if (!source_->Data()) raw_.resize(chunkFrames_ * block_);
+        if (!source_->Data())
+            raw_.resize(chunkFrames_ * block_);
     }
     uint32_t SampleRate() const override { return format_.sampleRate; }
     uint32_t FileChannels() const override { return format_.channels; }
     uint64_t LengthFrames() const override { return format_.frames; }
     bool InMemory() const override { return source_->Data() != nullptr; }
 
-    size_t Read(float* stereo, size_t frames) override {
+    size_t Read(float* stereo, size_t frames) override
+    {
         size_t done = 0;
         while (done < frames && position_ < format_.frames) {
             size_t n = frames - done;
-            if (n > chunkFrames_) n = chunkFrames_;
-            if (n > format_.frames - position_) n = static_cast<size_t>(format_.frames - position_);
+            if (n > chunkFrames_)
+                n = chunkFrames_;
+            if (n > format_.frames - position_)
+                n = static_cast<size_t>(format_.frames - position_);
             const uint64_t offset = base_ + position_ * block_;
             const uint8_t* bytes = source_->Data();
             if (bytes) {
@@ -191,7 +226,8 @@ public:
             } else {
                 // A short read (file cut while playing) ends the audio there.
                 size_t got = source_->ReadAt(offset, raw_.data(), n * block_) / block_;
-                if (got == 0) break;
+                if (got == 0)
+                    break;
                 n = got;
                 bytes = raw_.data();
             }
@@ -202,8 +238,10 @@ public:
         return done;
     }
 
-    bool Seek(uint64_t frame) override {
-        if (frame >= format_.frames) return false;
+    bool Seek(uint64_t frame) override
+    {
+        if (frame >= format_.frames)
+            return false;
         position_ = frame;
         return true;
     }
@@ -211,7 +249,8 @@ public:
 private:
     static constexpr size_t kChunkBytes = 64 * 1024;
 
-    void Convert(const uint8_t* p, size_t frames, float* out) const {
+    void Convert(const uint8_t* p, size_t frames, float* out) const
+    {
         const unsigned n = format_.channels, bytes = format_.bitsPerSample / 8;
         if (format_.encoding == WavPcm && bytes == 2 && n <= 2) {
             for (size_t i = 0; i < frames; ++i, p += block_, out += 2) {
@@ -242,16 +281,20 @@ private:
     uint64_t position_ = 0;
 };
 
-}  // namespace
+} // namespace
 
-std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t memoryBytes) {
-    if (!source) return nullptr;
+std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t memoryBytes)
+{
+    if (!source)
+        return nullptr;
     WavFormat f;
-    if (!ParseWav(*source, &f)) return nullptr;
+    if (!ParseWav(*source, &f))
+        return nullptr;
     const uint64_t dataBytes = f.frames * f.BlockAlign();
     if (!source->Data() && dataBytes <= memoryBytes) {
         auto memory = LoadIntoMemory(*source, f.dataOffset, dataBytes);
-        if (!memory) return nullptr;
+        if (!memory)
+            return nullptr;
         return std::make_unique<WavDecoder>(std::move(memory), f, 0);
     }
     return std::make_unique<WavDecoder>(std::move(source), f, f.dataOffset);

@@ -9,11 +9,11 @@ enum WavEncoding : uint16_t { WavPcm = 1, WavFloat = 3 };
 struct WavFormat {
     WavEncoding encoding = WavPcm;
     uint16_t channels = 0;
-    uint16_t bitsPerSample = 0;  // container bits: 8, 16, 24, 32 or 64
+    uint16_t bitsPerSample = 0; // container bits: 8, 16, 24, 32 or 64
     uint32_t sampleRate = 0;
-    uint32_t channelMask = 0;    // speaker bits of WAVE_FORMAT_EXTENSIBLE, 0 when absent
+    uint32_t channelMask = 0; // speaker bits of WAVE_FORMAT_EXTENSIBLE, 0 when absent
     uint64_t dataOffset = 0;
-    uint64_t frames = 0;         // whole frames present in the file
+    uint64_t frames = 0; // whole frames present in the file
     uint32_t BlockAlign() const { return channels * (bitsPerSample / 8u); }
 };
 
@@ -46,5 +46,4 @@ void WavStereoGains(const WavFormat& format, float gains[][2]);
 
 // A decoder of the WAVE audio in `source`; null when it is not playable.
 // Audio up to `memoryBytes` is read into memory at open.
-std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source,
-                                 uint64_t memoryBytes = kWavMemoryBytes);
+std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t memoryBytes = kWavMemoryBytes);

@@ -185,8 +185,8 @@ int main(int argc, char** argv)
     const OutputFormat& f = OutputCurrentFormat();
     std::printf("output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms), buffer %u frames, "
                 "stream latency %.2f ms\n",
-                OutputBackendName(), f.Api, f.Rate, f.PeriodFrames, 1000.0 * f.PeriodFrames / f.Rate, f.TargetFrames,
-                1000.0 * f.TargetFrames / f.Rate, f.BufferFrames, f.LatencyMs);
+                OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.targetFrames,
+                1000.0 * f.targetFrames / f.rate, f.bufferFrames, f.latencyMs);
 
     std::vector<char> wav = BurstWav();
     char temp[MAX_PATH];
@@ -199,16 +199,16 @@ int main(int argc, char** argv)
 
     std::vector<double> mixer, device, total;
     for (int i = 0; i < hits; i++) {
-        uint32_t seq = OutputStartProbe.Seq.load();
+        uint32_t seq = OutputStartProbe.seq.load();
         BASS_ChannelPlay(h, TRUE);
         int64_t t0 = Ticks();
         DWORD start = GetTickCount();
-        while (OutputStartProbe.Seq.load() == seq && GetTickCount() - start < 1000)
+        while (OutputStartProbe.seq.load() == seq && GetTickCount() - start < 1000)
             std::this_thread::yield();
-        if (OutputStartProbe.Handle.load() != h)
+        if (OutputStartProbe.handle.load() != h)
             continue;
-        double m = std::max(0.0, (OutputStartProbe.Ticks.load() - t0) * 1000.0 / freq);
-        double d = OutputStartProbe.Queued.load() * 1000.0 / f.Rate + f.LatencyMs;
+        double m = std::max(0.0, (OutputStartProbe.ticks.load() - t0) * 1000.0 / freq);
+        double d = OutputStartProbe.queued.load() * 1000.0 / f.rate + f.latencyMs;
         mixer.push_back(m);
         device.push_back(d);
         total.push_back(m + d);

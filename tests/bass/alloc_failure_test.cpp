@@ -19,9 +19,9 @@
 namespace {
 
 std::atomic<DWORD> CountedThread{0};
-std::atomic<long> Countdown{0};      // allocations of CountedThread let through before one fails
-std::atomic<DWORD> SparedThread{0};  // set: every other thread's allocations fail
-std::atomic<long> Injected{0};       // failures handed out so far
+std::atomic<long> Countdown{0};     // allocations of CountedThread let through before one fails
+std::atomic<DWORD> SparedThread{0}; // set: every other thread's allocations fail
+std::atomic<long> Injected{0};      // failures handed out so far
 
 bool FailThisAllocation()
 {
@@ -36,7 +36,7 @@ bool FailThisAllocation()
     return false;
 }
 
-}  // namespace
+} // namespace
 
 void* operator new(std::size_t size)
 {
@@ -92,7 +92,8 @@ std::string Fixture(const char* name)
 // until it runs through without one. Each failed call must report
 // BASS_ERROR_MEM, and `stillWorks` must hold after it. Returns how many
 // allocations were failed.
-template <class Call, class Check> long FailEachAllocationOf(Call call, Check stillWorks)
+template <class Call, class Check>
+long FailEachAllocationOf(Call call, Check stillWorks)
 {
     for (long n = 0; n < 2000; n++) {
         long injected = Injected.load();
@@ -118,7 +119,8 @@ DWORD Open(const std::string& path)
     return BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
 }
 
-void CALLBACK IgnoreEnd(DWORD, DWORD, DWORD, void*) {}
+void CALLBACK IgnoreEnd(DWORD, DWORD, DWORD, void*)
+{}
 
 bool Plays(DWORD handle)
 {
@@ -268,4 +270,4 @@ TEST_F(AllocationFailure, FeederOutOfMemoryLivesOnAndTheStreamPlaysAfterwards)
     EXPECT_TRUE(Plays(next));
 }
 
-}  // namespace
+} // namespace

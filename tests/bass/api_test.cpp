@@ -81,16 +81,13 @@ protected:
         shortWav = Folder + "short.wav";
         longWav = Folder + "long.wav";
         markerWav = Folder + "marker.wav";
-        shortBytes = WriteWav(shortWav, 2205);   // 50 ms
-        longBytes = WriteWav(longWav, 88200);    // 2 s
+        shortBytes = WriteWav(shortWav, 2205); // 50 ms
+        longBytes = WriteWav(longWav, 88200);  // 2 s
         WriteWav(markerWav, 4410);
     }
     void TearDown() override { Bass.BASS_Free(); }
 
-    DWORD Open(const std::string& path)
-    {
-        return Bass.BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
-    }
+    DWORD Open(const std::string& path) { return Bass.BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0); }
     // Plays a 100 ms marker to its end: whatever the mixer was going to do
     // within that time has been done when this returns.
     void PlayMarker()
@@ -248,7 +245,7 @@ void CALLBACK LoopAgain(DWORD, DWORD channel, DWORD, void* user)
 TEST_F(Api, LoopRestartedFromTheEndRoutineRunsAThousandTimes)
 {
     std::string tiny = Folder + "tiny.wav";
-    WriteWav(tiny, 220);  // 5 ms
+    WriteWav(tiny, 220); // 5 ms
     Looper loop;
     loop.Api = &Bass;
     loop.Target = 1000;
@@ -304,7 +301,7 @@ TEST_F(Api, HandlesFailAfterFreeAndAreNotReused)
     EXPECT_EQ(Bass.BASS_ChannelGetPosition(live, BASS_POS_BYTE), ~0ull);
     EXPECT_EQ(Bass.BASS_ChannelSetSync(live, BASS_SYNC_END, 0, CountEnd, nullptr), 0u);
     EXPECT_FALSE(Bass.BASS_SampleFree(live));
-    EXPECT_EQ(Open(shortWav), 0u);  // nothing plays without an open output
+    EXPECT_EQ(Open(shortWav), 0u); // nothing plays without an open output
     ASSERT_TRUE(Bass.BASS_Init(-1, 44100, 4, nullptr, nullptr));
     DWORD again = Open(shortWav);
     EXPECT_EQ(seen.count(again), 0u);
@@ -377,4 +374,4 @@ TEST_F(Api, TraceHasOneLinePerCallWithPathsAsText)
     EXPECT_NE(s.find("BASS_Init(-1, 44100, 4, "), std::string::npos);
 }
 
-}  // namespace
+} // namespace

@@ -6,7 +6,7 @@
 #include <string>
 
 struct BassApi {
-    HMODULE Module = nullptr;
+    HMODULE module = nullptr;
 #define BASS_API_MEMBER(ret, name, failure, params, args) ret(WINAPI* name) params = nullptr;
     BASS_CALLS(BASS_API_MEMBER)
 #undef BASS_API_MEMBER
@@ -24,12 +24,12 @@ inline std::string ProgramFolder()
 inline bool LoadBass(BassApi* api)
 {
     std::string path = ProgramFolder() + "bass.dll";
-    api->Module = LoadLibraryA(path.c_str());
-    if (!api->Module)
+    api->module = LoadLibraryA(path.c_str());
+    if (!api->module)
         return false;
     bool ok = true;
 #define BASS_API_LOOKUP(ret, name, failure, params, args)                                                              \
-    api->name = reinterpret_cast<ret(WINAPI*) params>(reinterpret_cast<void*>(GetProcAddress(api->Module, #name)));    \
+    api->name = reinterpret_cast<ret(WINAPI*) params>(reinterpret_cast<void*>(GetProcAddress(api->module, #name)));    \
     ok = ok && api->name;
     BASS_CALLS(BASS_API_LOOKUP)
 #undef BASS_API_LOOKUP

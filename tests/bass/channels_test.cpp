@@ -131,7 +131,7 @@ TEST_F(Channels, PlayPauseResumeRestartStop)
 
 TEST_F(Channels, PositionsCountTheFileAsSixteenBitAtItsOwnRateAndChannels)
 {
-    uint32_t mono = Make(1000, 1, 4000);  // played at twice its rate
+    uint32_t mono = Make(1000, 1, 4000); // played at twice its rate
     uint32_t six = Make(1000, 6);
     ASSERT_TRUE(ChannelPlay(mono, true));
     ASSERT_TRUE(ChannelPlay(six, true));
@@ -148,7 +148,7 @@ TEST_F(Channels, SetPositionMovesAndRefusesTheEnd)
     EXPECT_EQ(ChannelGetPosition(h), 0u);
     ASSERT_TRUE(ChannelSetPosition(h, 999 * 4));
     EXPECT_EQ(ChannelGetPosition(h), 999u * 4);
-    ASSERT_TRUE(ChannelSetPosition(h, 500 * 4 + 3));  // inside a frame: that frame
+    ASSERT_TRUE(ChannelSetPosition(h, 500 * 4 + 3)); // inside a frame: that frame
     EXPECT_EQ(ChannelGetPosition(h), 500u * 4);
     ASSERT_TRUE(ChannelPlay(h, false));
     EXPECT_EQ(FrameOf(Render(4)[0]), 500);
@@ -180,11 +180,11 @@ TEST_F(Channels, EndRoutineRunsOnceForEachEndAndMayRestart)
     Render(256);
     auto& b = Render(256);
     EXPECT_EQ(FrameOf(b[2 * 43]), 299);
-    EXPECT_EQ(b[2 * 44], 0.0f);  // silence after the end
+    EXPECT_EQ(b[2 * 44], 0.0f); // silence after the end
     ASSERT_TRUE(WaitSyncs(1));
     EXPECT_EQ(ChannelGetPosition(h), 300u * 4);
-    Render(512);  // nothing more to end
-    ASSERT_TRUE(ChannelPlay(h, false));  // at the end: from the start again
+    Render(512);                        // nothing more to end
+    ASSERT_TRUE(ChannelPlay(h, false)); // at the end: from the start again
     EXPECT_EQ(FrameOf(Render(1)[0]), 0);
     Render(400);
     ASSERT_TRUE(WaitSyncs(2));
@@ -224,7 +224,7 @@ TEST_F(Channels, FreedAndClosedHandlesFailAndAreNotReused)
         EXPECT_FALSE(ChannelFree(h));
         EXPECT_FALSE(ChannelPlay(h, true));
         EXPECT_FALSE(ChannelGetVolume(h, &v));
-        EXPECT_EQ(ChannelGetPosition(h), NoPosition);
+        EXPECT_EQ(ChannelGetPosition(h), kNoPosition);
     }
     uint32_t live = Make(10);
     ChannelsClose();
@@ -251,7 +251,7 @@ TEST_F(Channels, LongFilesStreamThroughTheFeederInOrder)
         for (size_t i = 0; i < 700; i++) {
             long f = FrameOf(b[2 * i]);
             if (f < 0)
-                continue;  // the feeder had not caught up: silence, not stale audio
+                continue; // the feeder had not caught up: silence, not stale audio
             ASSERT_EQ(f, expected);
             expected++;
         }
@@ -289,7 +289,7 @@ TEST_F(Channels, ConcurrentPlayPauseAndVolumeLoseNothing)
     EXPECT_EQ(v, 0.37f);
     uint64_t pos = ChannelGetPosition(h);
     Render(16);
-    EXPECT_EQ(ChannelGetPosition(h), pos);  // paused stays paused
+    EXPECT_EQ(ChannelGetPosition(h), pos); // paused stays paused
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,9 @@ constexpr float Scale = 1.0f / 65536;
 
 class CountingDecoder : public Decoder {
 public:
-    CountingDecoder(uint32_t rate, uint32_t channels, uint64_t frames) : rate_(rate), channels_(channels), frames_(frames) {}
+    CountingDecoder(uint32_t rate, uint32_t channels, uint64_t frames)
+        : rate_(rate), channels_(channels), frames_(frames)
+    {}
     uint32_t SampleRate() const override { return rate_; }
     uint32_t FileChannels() const override { return channels_; }
     uint64_t LengthFrames() const override { return frames_; }

@@ -17,21 +17,28 @@
 
 namespace {
 
-std::string Fixture(const char* name) { return std::string(MP3_FIXTURES) + "/" + name; }
+std::string Fixture(const char* name)
+{
+    return std::string(MP3_FIXTURES) + "/" + name;
+}
 
-std::vector<float> ReadAll(Decoder& d, size_t chunk = 1000) {
+std::vector<float> ReadAll(Decoder& d, size_t chunk = 1000)
+{
     std::vector<float> all, buf(2 * chunk);
-    for (size_t n; (n = d.Read(buf.data(), chunk)) > 0;) all.insert(all.end(), buf.begin(), buf.begin() + 2 * n);
+    for (size_t n; (n = d.Read(buf.data(), chunk)) > 0;)
+        all.insert(all.end(), buf.begin(), buf.begin() + 2 * n);
     return all;
 }
 
 // Normalised cross-correlation of both channels of `a` from `at` against
 // `b` from `at + lag`.
-double Correlation(const std::vector<float>& a, const std::vector<float>& b, size_t at, long lag, size_t frames) {
+double Correlation(const std::vector<float>& a, const std::vector<float>& b, size_t at, long lag, size_t frames)
+{
     double ab = 0, aa = 0, bb = 0;
     for (size_t i = 2 * at; i < 2 * (at + frames) && i < a.size(); ++i) {
         const long j = long(i) + 2 * lag;
-        if (j < 0 || size_t(j) >= b.size()) continue;
+        if (j < 0 || size_t(j) >= b.size())
+            continue;
         ab += double(a[i]) * b[j];
         aa += double(a[i]) * a[i];
         bb += double(b[j]) * b[j];
@@ -39,21 +46,30 @@ double Correlation(const std::vector<float>& a, const std::vector<float>& b, siz
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
-long BestLag(const std::vector<float>& a, const std::vector<float>& b, size_t at, size_t frames, long range, double* value) {
+long BestLag(const std::vector<float>& a, const std::vector<float>& b, size_t at, size_t frames, long range,
+             double* value)
+{
     long best = 0;
     *value = -2;
     for (long lag = -range; lag <= range; ++lag) {
         const double c = Correlation(a, b, at, lag, frames);
-        if (c > *value) { *value = c; best = lag; }
+        if (c > *value) {
+            *value = c;
+            best = lag;
+        }
     }
     return best;
 }
 
-struct WmaCase { const char* wma; const char* source; };
+struct WmaCase {
+    const char* wma;
+    const char* source;
+};
 
 class WmaDecode : public ::testing::TestWithParam<WmaCase> {};
 
-TEST_P(WmaDecode, MatchesItsSourceAtOneOffset) {
+TEST_P(WmaDecode, MatchesItsSourceAtOneOffset)
+{
     const WmaCase& c = GetParam();
     auto wma = OpenDecoder(Fixture(c.wma).c_str());
     ASSERT_TRUE(wma) << "Media Foundation could not open " << c.wma;
@@ -70,7 +86,8 @@ TEST_P(WmaDecode, MatchesItsSourceAtOneOffset) {
     for (size_t at : {a.size() / 2 / 4, a.size() / 2 / 2, a.size() / 2 * 3 / 4}) {
         double value;
         const long lag = BestLag(a, b, at, 2048, 4096, &value);
-        if (at == a.size() / 2 / 4) first = lag;
+        if (at == a.size() / 2 / 4)
+            first = lag;
         EXPECT_EQ(lag, first) << c.wma << " at " << at;
         EXPECT_LE(lag, 0) << "decoded audio cannot lead its source";
         EXPECT_GT(value, 0.99) << c.wma << " at " << at;
@@ -81,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Files, WmaDecode,
                          ::testing::Values(WmaCase{"stereo.wma", "source.wav"}, WmaCase{"mono.wma", "source22.wav"}));
 
 // ASF stamps its packets in milliseconds: a seek lands within 1.5 ms.
-TEST(WmaSeek, LandsWhereContinuousDecodingIs) {
+TEST(WmaSeek, LandsWhereContinuousDecodingIs)
+{
     auto wma = OpenDecoder(Fixture("stereo.wma").c_str());
     ASSERT_TRUE(wma);
     auto whole = ReadAll(*wma);
@@ -98,11 +116,13 @@ TEST(WmaSeek, LandsWhereContinuousDecodingIs) {
     EXPECT_FALSE(wma->Seek(wma->LengthFrames()));
 }
 
-TEST(WmaFile, ChineseNameOpens) {
+TEST(WmaFile, ChineseNameOpens)
+{
     EXPECT_TRUE(OpenDecoder(Fixture("歌曲.wma").c_str()));
 }
 
-TEST(WmaFile, WhatMediaFoundationCannotDecodeGivesNull) {
+TEST(WmaFile, WhatMediaFoundationCannotDecodeGivesNull)
+{
     const std::string empty = Fixture("empty.wma"), text = Fixture("text.wma");
     FILE* f = fopen(empty.c_str(), "wb");
     ASSERT_TRUE(f);
@@ -116,4 +136,4 @@ TEST(WmaFile, WhatMediaFoundationCannotDecodeGivesNull) {
     EXPECT_FALSE(OpenMf(Fixture("missing.wma").c_str()));
 }
 
-}  // namespace
+} // namespace

@@ -89,13 +89,13 @@ TEST(Limiter, RecoversToBitExactAfterALoudBurst)
     LimiterSetup(lim, 44100, 80.0f);
     std::vector<float> loud = Sine(4410, 4.0f, 44);
     LimiterProcess(lim, loud.data(), 4410);
-    EXPECT_GT(lim.Reduction, 0.7f);
+    EXPECT_GT(lim.reduction, 0.7f);
     // Two seconds of quiet audio: within 15 release times (1.2 s) the gain
     // is back at exactly 1 and the last half second is untouched.
     std::vector<float> quiet = Sine(88200, 0.5f, 880);
     std::vector<float> out = quiet;
     LimiterProcess(lim, out.data(), 88200);
-    EXPECT_EQ(lim.Reduction, 0.0f);
+    EXPECT_EQ(lim.reduction, 0.0f);
     for (size_t i = 132300; i < 176400; i++)
         ASSERT_EQ(out[i], quiet[i]) << i;
     // Just after the burst it is attenuated, never amplified.

@@ -15,39 +15,42 @@ namespace {
 struct HeaderCase {
     uint8_t bytes[4];
     bool valid;
-    int version;
+    MpegVersion version;
     uint32_t rate, bitrate, channels, frameBytes, samples;
 };
 
 // Frame sizes from ISO 11172-3 / 13818-3: 144 * bitrate / rate (+1 when
 // padded) for MPEG 1, 72 * bitrate / rate for MPEG 2 and 2.5.
 const HeaderCase kHeaders[] = {
-    {{0xFF, 0xFB, 0x90, 0x64}, true, 10, 44100, 128000, 2, 417, 1152},
-    {{0xFF, 0xFB, 0x92, 0x64}, true, 10, 44100, 128000, 2, 418, 1152},
-    {{0xFF, 0xFA, 0xE4, 0xC4}, true, 10, 48000, 320000, 1, 960, 1152},   // with CRC
-    {{0xFF, 0xFB, 0x18, 0x00}, true, 10, 32000, 32000, 2, 144, 1152},
-    {{0xFF, 0xF3, 0x88, 0xC4}, true, 20, 16000, 64000, 1, 288, 576},
-    {{0xFF, 0xF3, 0x40, 0x00}, true, 20, 22050, 32000, 2, 104, 576},
-    {{0xFF, 0xE3, 0x18, 0xC0}, true, 25, 8000, 8000, 1, 72, 576},
-    {{0xFF, 0xE3, 0x52, 0x40}, true, 25, 11025, 40000, 2, 262, 576},
-    {{0xFF, 0xFD, 0x90, 0x64}, false, 0, 0, 0, 0, 0, 0},   // layer II
-    {{0xFF, 0xFF, 0x90, 0x64}, false, 0, 0, 0, 0, 0, 0},   // layer I
-    {{0xFF, 0xF9, 0x90, 0x64}, false, 0, 0, 0, 0, 0, 0},   // layer bits reserved
-    {{0xFF, 0xEB, 0x90, 0x64}, false, 0, 0, 0, 0, 0, 0},   // version reserved
-    {{0xFF, 0xFB, 0x00, 0x64}, false, 0, 0, 0, 0, 0, 0},   // free format
-    {{0xFF, 0xFB, 0xF0, 0x64}, false, 0, 0, 0, 0, 0, 0},   // bitrate index 15
-    {{0xFF, 0xFB, 0x9C, 0x64}, false, 0, 0, 0, 0, 0, 0},   // rate index 3
-    {{0xFF, 0xFB, 0x90, 0x66}, false, 0, 0, 0, 0, 0, 0},   // emphasis reserved
-    {{0xFF, 0x1B, 0x90, 0x64}, false, 0, 0, 0, 0, 0, 0},   // no sync
-    {{0x49, 0x44, 0x33, 0x04}, false, 0, 0, 0, 0, 0, 0},   // "ID3"
+    {{0xFF, 0xFB, 0x90, 0x64}, true, MpegVersion::Mpeg1, 44100, 128000, 2, 417, 1152},
+    {{0xFF, 0xFB, 0x92, 0x64}, true, MpegVersion::Mpeg1, 44100, 128000, 2, 418, 1152},
+    {{0xFF, 0xFA, 0xE4, 0xC4}, true, MpegVersion::Mpeg1, 48000, 320000, 1, 960, 1152}, // with CRC
+    {{0xFF, 0xFB, 0x18, 0x00}, true, MpegVersion::Mpeg1, 32000, 32000, 2, 144, 1152},
+    {{0xFF, 0xF3, 0x88, 0xC4}, true, MpegVersion::Mpeg2, 16000, 64000, 1, 288, 576},
+    {{0xFF, 0xF3, 0x40, 0x00}, true, MpegVersion::Mpeg2, 22050, 32000, 2, 104, 576},
+    {{0xFF, 0xE3, 0x18, 0xC0}, true, MpegVersion::Mpeg25, 8000, 8000, 1, 72, 576},
+    {{0xFF, 0xE3, 0x52, 0x40}, true, MpegVersion::Mpeg25, 11025, 40000, 2, 262, 576},
+    {{0xFF, 0xFD, 0x90, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // layer II
+    {{0xFF, 0xFF, 0x90, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // layer I
+    {{0xFF, 0xF9, 0x90, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // layer bits reserved
+    {{0xFF, 0xEB, 0x90, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // version reserved
+    {{0xFF, 0xFB, 0x00, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // free format
+    {{0xFF, 0xFB, 0xF0, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // bitrate index 15
+    {{0xFF, 0xFB, 0x9C, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // rate index 3
+    {{0xFF, 0xFB, 0x90, 0x66}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // emphasis reserved
+    {{0xFF, 0x1B, 0x90, 0x64}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // no sync
+    {{0x49, 0x44, 0x33, 0x04}, false, MpegVersion::Unknown, 0, 0, 0, 0, 0}, // "ID3"
 };
 
-TEST(Mp3Header, MatchesTheStandardTables) {
+TEST(Mp3Header, MatchesTheStandardTables)
+{
     for (const HeaderCase& c : kHeaders) {
         Mp3Header h;
-        SCOPED_TRACE(::testing::Message() << std::hex << int(c.bytes[1]) << " " << int(c.bytes[2]) << " " << int(c.bytes[3]));
+        SCOPED_TRACE(::testing::Message()
+                     << std::hex << int(c.bytes[1]) << " " << int(c.bytes[2]) << " " << int(c.bytes[3]));
         ASSERT_EQ(ParseMp3Header(c.bytes, &h), c.valid);
-        if (!c.valid) continue;
+        if (!c.valid)
+            continue;
         EXPECT_EQ(h.version, c.version);
         EXPECT_EQ(h.sampleRate, c.rate);
         EXPECT_EQ(h.bitrate, c.bitrate);
@@ -57,7 +60,8 @@ TEST(Mp3Header, MatchesTheStandardTables) {
     }
 }
 
-TEST(Mp3Id3, SizeIsSynchsafeWithOptionalFooter) {
+TEST(Mp3Id3, SizeIsSynchsafeWithOptionalFooter)
+{
     const uint8_t plain[10] = {'I', 'D', '3', 4, 0, 0x00, 0x00, 0x00, 0x02, 0x01};
     EXPECT_EQ(Id3v2Size(plain, 10), 10u + 257);
     const uint8_t footer[10] = {'I', 'D', '3', 4, 0, 0x10, 0x00, 0x01, 0x00, 0x00};
@@ -71,7 +75,8 @@ TEST(Mp3Id3, SizeIsSynchsafeWithOptionalFooter) {
 
 // A stream of CBR MPEG 1 frames (128 kbit/s, 44.1 kHz, unpadded: 417 bytes)
 // whose bodies hold no sync bytes.
-std::vector<uint8_t> Frames(int count) {
+std::vector<uint8_t> Frames(int count)
+{
     std::vector<uint8_t> v;
     for (int i = 0; i < count; ++i) {
         const uint8_t head[4] = {0xFF, 0xFB, 0x90, 0x64};
@@ -81,21 +86,33 @@ std::vector<uint8_t> Frames(int count) {
     return v;
 }
 
-std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
+std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts)
+{
     std::vector<uint8_t> v;
-    for (auto& p : parts) v.insert(v.end(), p.begin(), p.end());
+    for (auto& p : parts)
+        v.insert(v.end(), p.begin(), p.end());
     return v;
 }
 
-std::vector<uint8_t> Id3Tag(uint32_t body) {
-    std::vector<uint8_t> v = {'I', 'D', '3', 3, 0, 0, uint8_t((body >> 21) & 0x7F), uint8_t((body >> 14) & 0x7F),
-                              uint8_t((body >> 7) & 0x7F), uint8_t(body & 0x7F)};
-    v.insert(v.end(), body, 0xFF);  // sync-like bytes inside the tag must be skipped, not parsed
+std::vector<uint8_t> Id3Tag(uint32_t body)
+{
+    std::vector<uint8_t> v = {'I',
+                              'D',
+                              '3',
+                              3,
+                              0,
+                              0,
+                              uint8_t((body >> 21) & 0x7F),
+                              uint8_t((body >> 14) & 0x7F),
+                              uint8_t((body >> 7) & 0x7F),
+                              uint8_t(body & 0x7F)};
+    v.insert(v.end(), body, 0xFF); // sync-like bytes inside the tag must be skipped, not parsed
     return v;
 }
 
 // A tag header that claims more bytes than follow it.
-std::vector<uint8_t> TagClaiming(uint32_t body, const std::vector<uint8_t>& rest) {
+std::vector<uint8_t> TagClaiming(uint32_t body, const std::vector<uint8_t>& rest)
+{
     auto v = Id3Tag(body);
     v.resize(10);
     v.insert(v.end(), rest.begin(), rest.end());
@@ -105,18 +122,19 @@ std::vector<uint8_t> TagClaiming(uint32_t body, const std::vector<uint8_t>& rest
 struct StreamCase {
     const char* name;
     std::vector<uint8_t> bytes;
-    long frames;  // -1: not an MP3
+    long frames; // -1: not an MP3
     uint64_t firstOffset;
 };
 
-TEST(Mp3Index, FindsTheFramesOfDamagedStreams) {
+TEST(Mp3Index, FindsTheFramesOfDamagedStreams)
+{
     std::vector<uint8_t> junk(300, 0x20);
     std::vector<uint8_t> tagV1(128, 0);
     memcpy(tagV1.data(), "TAG", 3);
     auto cut = Frames(10);
     cut.resize(cut.size() - 100);
     auto damaged = Frames(10);
-    damaged[417 * 4] = 0x00;  // fifth header destroyed
+    damaged[417 * 4] = 0x00; // fifth header destroyed
     std::vector<uint8_t> text(5000, 'a');
     const StreamCase cases[] = {
         {"clean", Frames(10), 10, 0},
@@ -137,7 +155,8 @@ TEST(Mp3Index, FindsTheFramesOfDamagedStreams) {
         Mp3Index index;
         const bool found = IndexMp3(c.bytes.data(), c.bytes.size(), &index);
         ASSERT_EQ(found, c.frames >= 0);
-        if (!found) continue;
+        if (!found)
+            continue;
         EXPECT_EQ(index.Frames(), uint64_t(c.frames));
         EXPECT_EQ(index.offsets[0], c.firstOffset);
         for (size_t i = 0; i < index.Frames(); ++i) {
@@ -147,12 +166,15 @@ TEST(Mp3Index, FindsTheFramesOfDamagedStreams) {
     }
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
+std::vector<uint8_t> ReadFile(const std::string& path)
+{
     std::vector<uint8_t> v;
     FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return v;
+    if (!f)
+        return v;
     uint8_t buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) v.insert(v.end(), buf, buf + n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        v.insert(v.end(), buf, buf + n);
     fclose(f);
     return v;
 }
@@ -162,10 +184,11 @@ struct LameCase {
     const char* soxArgs;
     const char* lameArgs;
     uint32_t rate, channels, samples;
-    bool lameTag;  // lame leaves its tag out when the frames are too small for it
+    bool lameTag; // lame leaves its tag out when the frames are too small for it
 };
 
-TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim) {
+TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
+{
     char pattern[] = "/tmp/bass_mp3_framesXXXXXX";
     const std::string dir = mkdtemp(pattern);
     const LameCase cases[] = {
@@ -210,4 +233,4 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim) {
     }
 }
 
-}  // namespace
+} // namespace

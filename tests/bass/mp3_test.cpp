@@ -15,9 +15,13 @@
 
 namespace {
 
-std::string Fixture(const char* name) { return std::string(MP3_FIXTURES) + "/" + name; }
+std::string Fixture(const char* name)
+{
+    return std::string(MP3_FIXTURES) + "/" + name;
+}
 
-std::vector<float> ReadAll(Decoder& d) {
+std::vector<float> ReadAll(Decoder& d)
+{
     std::vector<float> all(d.LengthFrames() * 2 + 2 * 4096);
     size_t n = d.Read(all.data(), all.size() / 2);
     all.resize(n * 2);
@@ -26,30 +30,40 @@ std::vector<float> ReadAll(Decoder& d) {
 
 // Normalised cross-correlation of the left channels of `a` at `at` and `b`
 // at `at + lag` over `frames` frames.
-double Correlation(const std::vector<float>& a, const std::vector<float>& b, size_t at, long lag, size_t frames) {
+double Correlation(const std::vector<float>& a, const std::vector<float>& b, size_t at, long lag, size_t frames)
+{
     double ab = 0, aa = 0, bb = 0;
     for (size_t i = 0; i < frames; ++i) {
         long j = static_cast<long>(at + i) + lag;
-        if (at + i >= a.size() / 2 || j < 0 || static_cast<size_t>(j) >= b.size() / 2) continue;
+        if (at + i >= a.size() / 2 || j < 0 || static_cast<size_t>(j) >= b.size() / 2)
+            continue;
         double x = a[2 * (at + i)], y = b[2 * j];
-        ab += x * y; aa += x * x; bb += y * y;
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
     }
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0;
 }
 
-struct Peak { long lag; double value; };
-Peak BestLag(const std::vector<float>& a, const std::vector<float>& b, size_t at, size_t frames, long range) {
+struct Peak {
+    long lag;
+    double value;
+};
+Peak BestLag(const std::vector<float>& a, const std::vector<float>& b, size_t at, size_t frames, long range)
+{
     Peak best{0, -2};
     for (long lag = -range; lag <= range; ++lag) {
         double c = Correlation(a, b, at, lag, frames);
-        if (c > best.value) best = {lag, c};
+        if (c > best.value)
+            best = {lag, c};
     }
     return best;
 }
 
 class Mp3Decode : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(Mp3Decode, MatchesLameDecode) {
+TEST_P(Mp3Decode, MatchesLameDecode)
+{
     const std::string name = GetParam();
     auto mp3 = OpenDecoder(Fixture((name + ".mp3").c_str()).c_str());
     ASSERT_TRUE(mp3);
@@ -71,7 +85,8 @@ TEST_P(Mp3Decode, MatchesLameDecode) {
 
 INSTANTIATE_TEST_SUITE_P(Files, Mp3Decode, ::testing::Values("cbr", "vbr", "mpeg2", "mpeg25", "id3"));
 
-TEST(Mp3Seek, LandsOnTheFrameAskedFor) {
+TEST(Mp3Seek, LandsOnTheFrameAskedFor)
+{
     auto mp3 = OpenDecoder(Fixture("vbr.mp3").c_str());
     auto ref = OpenWav(OpenFileSource(Fixture("vbr.ref.wav").c_str()));
     ASSERT_TRUE(mp3 && ref);
@@ -88,7 +103,8 @@ TEST(Mp3Seek, LandsOnTheFrameAskedFor) {
     }
 }
 
-TEST(Mp3Seek, AtOrPastTheEndIsRefusedAndChangesNothing) {
+TEST(Mp3Seek, AtOrPastTheEndIsRefusedAndChangesNothing)
+{
     auto mp3 = OpenDecoder(Fixture("cbr.mp3").c_str());
     ASSERT_TRUE(mp3);
     auto whole = ReadAll(*mp3);
@@ -99,10 +115,12 @@ TEST(Mp3Seek, AtOrPastTheEndIsRefusedAndChangesNothing) {
     EXPECT_FALSE(mp3->Seek(mp3->LengthFrames() + 12345));
     ASSERT_EQ(mp3->Read(a.data() + 1000, 500), 500u);
     // A restarted codec rounds a few samples differently: one or two 16-bit steps.
-    for (size_t i = 0; i < 2000; ++i) EXPECT_NEAR(a[i], whole[2 * 44100 + i], 2.0 / 32768) << i;
+    for (size_t i = 0; i < 2000; ++i)
+        EXPECT_NEAR(a[i], whole[2 * 44100 + i], 2.0 / 32768) << i;
 }
 
-TEST(Mp3File, ChineseNamesOpen) {
+TEST(Mp3File, ChineseNamesOpen)
+{
     // The literal reaches Win32 as GBK; under code page 936 it names the
     // UTF-8 file on disk.
     EXPECT_TRUE(OpenDecoder(Fixture("音乐.mp3").c_str()));
@@ -111,7 +129,8 @@ TEST(Mp3File, ChineseNamesOpen) {
     EXPECT_EQ(wav->SampleRate(), 22050u);
 }
 
-TEST(Mp3File, UnopenableFilesGiveNull) {
+TEST(Mp3File, UnopenableFilesGiveNull)
+{
     EXPECT_FALSE(OpenDecoder(Fixture("missing.mp3").c_str()));
     EXPECT_FALSE(OpenDecoder(MP3_FIXTURES));
     EXPECT_FALSE(OpenDecoder(""));
@@ -126,12 +145,14 @@ TEST(Mp3File, UnopenableFilesGiveNull) {
     EXPECT_TRUE(OpenDecoder(path.c_str()));
 }
 
-TEST(Mp3File, OtherFilesAreNotTakenForMp3) {
+TEST(Mp3File, OtherFilesAreNotTakenForMp3)
+{
     // A large file of another kind is refused from its first megabyte.
     const std::string text = std::string(MP3_FIXTURES) + "/not_audio.mp3";
     FILE* f = fopen(text.c_str(), "wb");
     ASSERT_TRUE(f);
-    for (int i = 0; i < 100000; ++i) fputs("Not audio at all, only a text named like music.\r\n", f);
+    for (int i = 0; i < 100000; ++i)
+        fputs("Not audio at all, only a text named like music.\r\n", f);
     fclose(f);
     EXPECT_FALSE(OpenDecoder(text.c_str()));
     // A WAV holding MP3 data is not a WAV we play, nor a bare MP3 stream.
@@ -139,7 +160,8 @@ TEST(Mp3File, OtherFilesAreNotTakenForMp3) {
     EXPECT_FALSE(OpenDecoder(Fixture("mp3_in_wav.wav").c_str()));
 }
 
-TEST(Mp3Long, TenMinutesAreNotDecodedWhole) {
+TEST(Mp3Long, TenMinutesAreNotDecodedWhole)
+{
     const std::string path = Fixture("long.mp3");
     auto file = OpenFileSource(path.c_str());
     ASSERT_TRUE(file);
@@ -159,4 +181,4 @@ TEST(Mp3Long, TenMinutesAreNotDecodedWhole) {
     EXPECT_LT(grown, fileBytes + (4u << 20)) << "grew by " << grown << " bytes for a " << fileBytes << "-byte file";
 }
 
-}  // namespace
+} // namespace

@@ -49,43 +49,43 @@ void Drive(const OutputBackend& backend)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    ASSERT_TRUE(backend.Open(std::wstring(), WAVE_MAPPER, stop, &format)) << backend.Name;
-    EXPECT_GT(format.Rate, 0u);
-    EXPECT_GT(format.PeriodFrames, 0u);
-    EXPECT_GE(format.BufferFrames, format.TargetFrames);
-    EXPECT_GT(format.TargetFrames, 0u);
+    ASSERT_TRUE(backend.open(std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
+    EXPECT_GT(format.rate, 0u);
+    EXPECT_GT(format.periodFrames, 0u);
+    EXPECT_GE(format.bufferFrames, format.targetFrames);
+    EXPECT_GT(format.targetFrames, 0u);
     std::vector<float> tone(65536 * 2);
     for (size_t i = 0; i < tone.size() / 2; i++)
-        tone[2 * i] = tone[2 * i + 1] = 0.2f * std::sin(6.2831853f * 440 * i / format.Rate);
+        tone[2 * i] = tone[2 * i + 1] = 0.2f * std::sin(6.2831853f * 440 * i / format.rate);
     // Half a second of audio must be asked for and taken; the device paces it.
     uint64_t written = 0;
     bool started = false;
     int idle = 0;
-    while (written < format.Rate / 2 && idle < 50) {
+    while (written < format.rate / 2 && idle < 50) {
         uint32_t queued = 0;
-        uint32_t frames = backend.Wait(started ? 200 : 0, &queued);
-        EXPECT_LE(queued, format.BufferFrames);
+        uint32_t frames = backend.wait(started ? 200 : 0, &queued);
+        EXPECT_LE(queued, format.bufferFrames);
         if (!frames) {
             idle++;
         } else {
-            ASSERT_LE(frames, format.BufferFrames);
-            ASSERT_TRUE(backend.Write(tone.data(), frames));
+            ASSERT_LE(frames, format.bufferFrames);
+            ASSERT_TRUE(backend.write(tone.data(), frames));
             written += frames;
         }
         if (!started)
-            started = backend.Start();
+            started = backend.start();
     }
     EXPECT_TRUE(started);
-    EXPECT_GE(written, format.Rate / 2) << backend.Name;
+    EXPECT_GE(written, format.rate / 2) << backend.name;
     // The stop event ends a wait at once.
     SetEvent(stop);
     uint32_t queued = 0;
     DWORD before = GetTickCount();
-    while (backend.Wait(5000, &queued) && GetTickCount() - before < 10000) {
+    while (backend.wait(5000, &queued) && GetTickCount() - before < 10000) {
     }
     EXPECT_LT(GetTickCount() - before, 4000u);
-    backend.Stop();
-    backend.Close();
+    backend.stop();
+    backend.close();
     CloseHandle(stop);
     CoUninitialize();
 }
@@ -107,7 +107,7 @@ TEST(Output, WasapiNamesTheStepThatFailedAndItsCode)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    EXPECT_FALSE(WasapiOutput.Open(L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
+    EXPECT_FALSE(WasapiOutput.open(L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
     CloseHandle(stop);
     CoUninitialize();
 
@@ -125,4 +125,4 @@ TEST(Output, WaveOutPlaysOnTheDefaultDevice)
     Drive(WaveOutOutput);
 }
 
-}  // namespace
+} // namespace

@@ -29,7 +29,8 @@ int main(int argc, char** argv)
     }
     DWORD stream = bass.BASS_StreamCreateFile(FALSE, argv[1], 0, 0, 0);
     HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!stream || !bass.BASS_ChannelSetSync(stream, BASS_SYNC_END, 0, OnEnd, ended) || !bass.BASS_ChannelPlay(stream, TRUE)) {
+    if (!stream || !bass.BASS_ChannelSetSync(stream, BASS_SYNC_END, 0, OnEnd, ended) ||
+        !bass.BASS_ChannelPlay(stream, TRUE)) {
         std::fprintf(stderr, "cannot play %s\n", argv[1]);
         return 1;
     }

@@ -12,7 +12,8 @@
 
 namespace {
 
-TEST(WavFile, LargeFileStreamedEqualsReadIntoMemory) {
+TEST(WavFile, LargeFileStreamedEqualsReadIntoMemory)
+{
     const std::string path = std::string(MP3_FIXTURES) + "/large.wav";
     auto streamed = OpenDecoder(path.c_str());
     auto memory = OpenWav(OpenFileSource(path.c_str()), UINT64_MAX);
@@ -33,4 +34,4 @@ TEST(WavFile, LargeFileStreamedEqualsReadIntoMemory) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,8 @@
 
 namespace {
 
-std::string TempDir() {
+std::string TempDir()
+{
     static std::string dir = [] {
         char pattern[] = "/tmp/bass_wav_testXXXXXX";
         const char* made = mkdtemp(pattern);
@@ -25,56 +26,76 @@ std::string TempDir() {
     return dir;
 }
 
-void Shell(const std::string& command) {
+void Shell(const std::string& command)
+{
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 template <typename T>
-std::vector<T> ReadRaw(const std::string& path) {
+std::vector<T> ReadRaw(const std::string& path)
+{
     std::vector<T> v;
     FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return v;
+    if (!f)
+        return v;
     T x;
-    while (fread(&x, sizeof x, 1, f) == 1) v.push_back(x);
+    while (fread(&x, sizeof x, 1, f) == 1)
+        v.push_back(x);
     fclose(f);
     return v;
 }
 
-std::vector<float> ReadAll(Decoder& d, size_t chunk = 1 << 16) {
+std::vector<float> ReadAll(Decoder& d, size_t chunk = 1 << 16)
+{
     std::vector<float> all;
     std::vector<float> buf(2 * chunk);
     for (;;) {
         size_t n = d.Read(buf.data(), chunk);
         all.insert(all.end(), buf.begin(), buf.begin() + 2 * n);
-        if (n < chunk) break;
+        if (n < chunk)
+            break;
     }
     return all;
 }
 
 // The documented down-mix, restated as sox remix gains per output side:
 // speakers FL FR FC LFE BL BR FLC FRC BC SL SR in WAVE order.
-std::string RemixSpec(unsigned channels) {
-    static const char* kOrder[9] = {"", "", "", "FL FR FC", "FL FR BL BR", "FL FR FC BL BR",
-                                    "FL FR FC LFE BL BR", "FL FR FC LFE BL BR BC", "FL FR FC LFE BL BR SL SR"};
-    struct Gain { const char* name; double l, r; };
+std::string RemixSpec(unsigned channels)
+{
+    static const char* kOrder[9] = {"",
+                                    "",
+                                    "",
+                                    "FL FR FC",
+                                    "FL FR BL BR",
+                                    "FL FR FC BL BR",
+                                    "FL FR FC LFE BL BR",
+                                    "FL FR FC LFE BL BR BC",
+                                    "FL FR FC LFE BL BR SL SR"};
+    struct Gain {
+        const char* name;
+        double l, r;
+    };
     const double h = std::sqrt(0.5);
-    const Gain kGains[] = {{"FL", 1, 0}, {"FR", 0, 1}, {"FC", h, h}, {"LFE", 0, 0}, {"BL", h, 0},
+    const Gain kGains[] = {{"FL", 1, 0}, {"FR", 0, 1},     {"FC", h, h}, {"LFE", 0, 0}, {"BL", h, 0},
                            {"BR", 0, h}, {"BC", 0.5, 0.5}, {"SL", h, 0}, {"SR", 0, h}};
     std::vector<Gain> ch;
     char names[64];
     snprintf(names, sizeof names, "%s", kOrder[channels]);
     for (char* t = strtok(names, " "); t; t = strtok(nullptr, " "))
         for (const Gain& g : kGains)
-            if (strcmp(g.name, t) == 0) ch.push_back(g);
+            if (strcmp(g.name, t) == 0)
+                ch.push_back(g);
     std::string remix;
     for (int side = 0; side < 2; ++side) {
         double sum = 0;
-        for (const Gain& g : ch) sum += side ? g.r : g.l;
+        for (const Gain& g : ch)
+            sum += side ? g.r : g.l;
         const double scale = sum > 1 ? 1 / sum : 1;
         std::string out;
         for (size_t c = 0; c < ch.size(); ++c) {
             double gain = (side ? ch[c].r : ch[c].l) * scale;
-            if (gain == 0) continue;
+            if (gain == 0)
+                continue;
             char part[48];
             snprintf(part, sizeof part, "%s%zuv%.9f", out.empty() ? "" : ",", c + 1, gain);
             out += part;
@@ -86,8 +107,8 @@ std::string RemixSpec(unsigned channels) {
 
 struct Variant {
     const char* name;
-    const char* type;       // sox file type: wav (extensible past 16 bits or 2 channels) or wavpcm
-    const char* encoding;   // sox -e
+    const char* type;     // sox file type: wav (extensible past 16 bits or 2 channels) or wavpcm
+    const char* encoding; // sox -e
     unsigned bits, channels, rate;
     // Largest difference to sox's float conversion: sox holds samples as
     // 32-bit integers, so files of up to 24 bits convert exactly and
@@ -117,16 +138,21 @@ const Variant kVariants[] = {
     {"s32_8ch_96k", "wav", "signed-integer", 32, 8, 96000, 1e-6},
 };
 
-void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+void PrintTo(const Variant& v, std::ostream* os)
+{
+    *os << v.name;
+}
 
 class WavVariant : public ::testing::TestWithParam<Variant> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         const Variant& v = GetParam();
         path_ = TempDir() + "/" + v.name + ".wav";
         // A different tone on each channel, so a channel in the wrong place shows.
         std::string synth = " synth 0.3";
-        for (unsigned c = 0; c < v.channels; ++c) synth += " sine " + std::to_string(220 + 110 * c);
+        for (unsigned c = 0; c < v.channels; ++c)
+            synth += " sine " + std::to_string(220 + 110 * c);
         char cmd[1024];
         snprintf(cmd, sizeof cmd, "%s -R -n -r %u -c %u -b %u -e %s -t %s %s%s gain -3", SOX, v.rate, v.channels,
                  v.bits, v.encoding, v.type, path_.c_str(), synth.c_str());
@@ -141,7 +167,8 @@ protected:
     std::vector<float> reference_;
 };
 
-TEST_P(WavVariant, EqualsSoxConversion) {
+TEST_P(WavVariant, EqualsSoxConversion)
+{
     const Variant& v = GetParam();
     auto d = OpenDecoder(path_.c_str());
     ASSERT_TRUE(d);
@@ -151,11 +178,13 @@ TEST_P(WavVariant, EqualsSoxConversion) {
     auto got = ReadAll(*d);
     ASSERT_EQ(got.size(), reference_.size());
     double worst = 0;
-    for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::fabs(double(got[i]) - reference_[i]));
+    for (size_t i = 0; i < got.size(); ++i)
+        worst = std::max(worst, std::fabs(double(got[i]) - reference_[i]));
     EXPECT_LE(worst, v.tolerance);
 }
 
-TEST_P(WavVariant, StreamedFromFileEqualsReadIntoMemory) {
+TEST_P(WavVariant, StreamedFromFileEqualsReadIntoMemory)
+{
     auto memory = OpenWav(OpenFileSource(path_.c_str()));
     auto streamed = OpenWav(OpenFileSource(path_.c_str()), 0);
     ASSERT_TRUE(memory && streamed);
@@ -169,7 +198,8 @@ TEST_P(WavVariant, StreamedFromFileEqualsReadIntoMemory) {
     EXPECT_EQ(a, b);
 }
 
-TEST_P(WavVariant, SeekLandsOnTheFrameAndRefusesTheEnd) {
+TEST_P(WavVariant, SeekLandsOnTheFrameAndRefusesTheEnd)
+{
     for (uint64_t memoryBytes : {kWavMemoryBytes, uint64_t(0)}) {
         auto d = OpenWav(OpenFileSource(path_.c_str()), memoryBytes);
         ASSERT_TRUE(d);
@@ -179,7 +209,8 @@ TEST_P(WavVariant, SeekLandsOnTheFrameAndRefusesTheEnd) {
             ASSERT_TRUE(d->Seek(at));
             size_t n = d->Read(buf.data(), 100);
             ASSERT_EQ(n, std::min<uint64_t>(100, length - at));
-            for (size_t i = 0; i < 2 * n; ++i) ASSERT_NEAR(buf[i], reference_[2 * at + i], GetParam().tolerance);
+            for (size_t i = 0; i < 2 * n; ++i)
+                ASSERT_NEAR(buf[i], reference_[2 * at + i], GetParam().tolerance);
         }
         ASSERT_TRUE(d->Seek(10));
         EXPECT_FALSE(d->Seek(length));
@@ -192,7 +223,8 @@ TEST_P(WavVariant, SeekLandsOnTheFrameAndRefusesTheEnd) {
 INSTANTIATE_TEST_SUITE_P(Sox, WavVariant, ::testing::ValuesIn(kVariants),
                          [](const ::testing::TestParamInfo<Variant>& i) { return std::string(i.param.name); });
 
-TEST(WavSize, SmallFilesAreHeldInMemoryLargeOnesStreamed) {
+TEST(WavSize, SmallFilesAreHeldInMemoryLargeOnesStreamed)
+{
     const std::string small = TempDir() + "/small.wav", large = TempDir() + "/large.wav";
     Shell(std::string(SOX) + " -R -n -r 44100 -c 2 -b 16 " + small + " synth 1 sine 440");
     // 30 s of 16-bit stereo: 5.3 MB of audio, past the in-memory limit.
@@ -205,7 +237,8 @@ TEST(WavSize, SmallFilesAreHeldInMemoryLargeOnesStreamed) {
     EXPECT_EQ(ReadAll(*l, 4096).size(), 2u * 30 * 44100);
 }
 
-TEST(WavSixteenBit, EqualsSoxSixteenBitRaw) {
+TEST(WavSixteenBit, EqualsSoxSixteenBitRaw)
+{
     const std::string path = TempDir() + "/s16_noise.wav";
     Shell(std::string(SOX) + " -R -n -r 44100 -c 2 -b 16 " + path + " synth 0.5 whitenoise gain -6");
     Shell(std::string(SOX) + " -R " + path + " -t s16 " + path + ".s16");
@@ -214,29 +247,41 @@ TEST(WavSixteenBit, EqualsSoxSixteenBitRaw) {
     ASSERT_TRUE(d);
     auto got = ReadAll(*d, 333);
     ASSERT_EQ(got.size(), ints.size());
-    for (size_t i = 0; i < ints.size(); ++i) ASSERT_EQ(got[i] * 32768.0f, float(ints[i])) << i;
+    for (size_t i = 0; i < ints.size(); ++i)
+        ASSERT_EQ(got[i] * 32768.0f, float(ints[i])) << i;
 }
 
 // Damaged and hostile files, built byte by byte.
 struct Bytes : std::vector<uint8_t> {
-    Bytes& Add(const void* p, size_t n) {
+    Bytes& Add(const void* p, size_t n)
+    {
         insert(end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n);
         return *this;
     }
     Bytes& Text(const char* s) { return Add(s, strlen(s)); }
-    Bytes& U16(uint16_t v) { uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)}; return Add(b, 2); }
+    Bytes& U16(uint16_t v)
+    {
+        uint8_t b[2] = {uint8_t(v), uint8_t(v >> 8)};
+        return Add(b, 2);
+    }
     Bytes& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
-    Bytes& Zeros(size_t n) { insert(end(), n, 0); return *this; }
+    Bytes& Zeros(size_t n)
+    {
+        insert(end(), n, 0);
+        return *this;
+    }
 };
 
-Bytes Fmt(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, int blockAlign = -1) {
+Bytes Fmt(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, int blockAlign = -1)
+{
     Bytes b;
     uint16_t align = blockAlign >= 0 ? uint16_t(blockAlign) : uint16_t(channels * bits / 8);
     b.Text("fmt ").U32(16).U16(tag).U16(channels).U32(rate).U32(rate * align).U16(align).U16(bits);
     return b;
 }
 
-Bytes Extensible(uint16_t channels, uint16_t bits, uint16_t subtype, uint16_t cbSize = 22, uint8_t guidTail = 0x71) {
+Bytes Extensible(uint16_t channels, uint16_t bits, uint16_t subtype, uint16_t cbSize = 22, uint8_t guidTail = 0x71)
+{
     Bytes b;
     const uint16_t align = uint16_t(channels * bits / 8);
     b.Text("fmt ").U32(40).U16(0xFFFE).U16(channels).U32(44100).U32(44100 * align).U16(align).U16(bits);
@@ -245,28 +290,32 @@ Bytes Extensible(uint16_t channels, uint16_t bits, uint16_t subtype, uint16_t cb
     return b.Add(tail, 14);
 }
 
-Bytes Data(uint32_t declared, size_t present, uint8_t fill = 0x11) {
+Bytes Data(uint32_t declared, size_t present, uint8_t fill = 0x11)
+{
     Bytes b;
     b.Text("data").U32(declared);
     b.insert(b.end(), present, fill);
     return b;
 }
 
-Bytes Riff(std::initializer_list<Bytes> chunks, int riffSize = -1) {
+Bytes Riff(std::initializer_list<Bytes> chunks, int riffSize = -1)
+{
     Bytes body;
-    for (const Bytes& c : chunks) body.Add(c.data(), c.size());
+    for (const Bytes& c : chunks)
+        body.Add(c.data(), c.size());
     Bytes b;
     b.Text("RIFF").U32(riffSize >= 0 ? uint32_t(riffSize) : uint32_t(body.size() + 4)).Text("WAVE");
-    return b.Add(body.data(), body.size()) ;
+    return b.Add(body.data(), body.size());
 }
 
 struct BadCase {
     const char* name;
     Bytes bytes;
-    long frames;  // -1: no decoder
+    long frames; // -1: no decoder
 };
 
-std::vector<BadCase> BadCases() {
+std::vector<BadCase> BadCases()
+{
     const Bytes s16 = Fmt(1, 2, 44100, 16);
     Bytes junkOdd;
     junkOdd.Text("junk").U32(3).Text("abc").Zeros(1);
@@ -321,7 +370,8 @@ std::vector<BadCase> BadCases() {
     };
 }
 
-TEST(WavBadInput, GivesWhatIsReallyThereOrNull) {
+TEST(WavBadInput, GivesWhatIsReallyThereOrNull)
+{
     int i = 0;
     for (const BadCase& c : BadCases()) {
         SCOPED_TRACE(c.name);
@@ -330,7 +380,8 @@ TEST(WavBadInput, GivesWhatIsReallyThereOrNull) {
         const std::string path = TempDir() + "/bad" + std::to_string(i++) + ".wav";
         FILE* f = fopen(path.c_str(), "wb");
         ASSERT_TRUE(f);
-        if (!c.bytes.empty()) fwrite(c.bytes.data(), 1, c.bytes.size(), f);
+        if (!c.bytes.empty())
+            fwrite(c.bytes.data(), 1, c.bytes.size(), f);
         fclose(f);
         auto fromFile = OpenDecoder(path.c_str());
         for (Decoder* d : {fromMemory.get(), fromFile.get()}) {
@@ -346,7 +397,8 @@ TEST(WavBadInput, GivesWhatIsReallyThereOrNull) {
     }
 }
 
-TEST(WavBadInput, NonFiniteFloatsBecomeSilence) {
+TEST(WavBadInput, NonFiniteFloatsBecomeSilence)
+{
     Bytes data;
     data.Text("data").U32(16);
     const float values[4] = {NAN, INFINITY, -INFINITY, 0.5f};
@@ -361,14 +413,16 @@ TEST(WavBadInput, NonFiniteFloatsBecomeSilence) {
     EXPECT_EQ(out[3], 0.5f);
 }
 
-TEST(WavBadInput, MissingFilesAndDirectoriesGiveNull) {
+TEST(WavBadInput, MissingFilesAndDirectoriesGiveNull)
+{
     EXPECT_FALSE(OpenDecoder((TempDir() + "/no_such_file.wav").c_str()));
     EXPECT_FALSE(OpenDecoder(TempDir().c_str()));
     EXPECT_FALSE(OpenDecoder(""));
     EXPECT_FALSE(OpenDecoder(nullptr));
 }
 
-TEST(WavBadInput, FileCutWhilePlayingEndsTheAudioThere) {
+TEST(WavBadInput, FileCutWhilePlayingEndsTheAudioThere)
+{
     const std::string path = TempDir() + "/cut_later.wav";
     Shell(std::string(SOX) + " -R -n -r 44100 -c 2 -b 16 " + path + " synth 1 sine 440");
     auto d = OpenWav(OpenFileSource(path.c_str()), 0);
@@ -379,4 +433,4 @@ TEST(WavBadInput, FileCutWhilePlayingEndsTheAudioThere) {
     EXPECT_EQ(all.size(), 2u * 20000);
 }
 
-}  // namespace
+} // namespace
