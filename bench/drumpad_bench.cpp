@@ -10,9 +10,12 @@
 #include "audio/engine.h"
 #include "audio/keyboard.h"
 #include "audio/kits.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,35 +30,6 @@ double Now()
     return (double)t.QuadPart / (double)freq.QuadPart;
 }
 
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD n = 0;
-    WriteFile(f, bytes.data(), (DWORD)bytes.size(), &n, NULL);
-    CloseHandle(f);
-}
-
-size_t ReadBytes(const std::string& path)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    std::vector<char> buf(GetFileSize(f, NULL));
-    DWORD n = 0;
-    ReadFile(f, buf.data(), (DWORD)buf.size(), &n, NULL);
-    CloseHandle(f);
-    return n;
-}
-
-std::string OneSecondWav(double hz)
-{
-    auto u32 = [](uint32_t v) { return std::string((const char*)&v, 4); };
-    auto u16 = [](uint16_t v) { return std::string((const char*)&v, 2); };
-    std::string data;
-    for (int i = 0; i < 44100; i++)
-        data += u16((uint16_t)(int16_t)(8000 * std::sin(2 * 3.14159265358979 * hz * i / 44100)));
-    return "RIFF" + u32(36 + (uint32_t)data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(44100) +
-           u32(88200) + u16(2) + u16(16) + "data" + u32((uint32_t)data.size()) + data;
-}
-
 double Percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
@@ -66,33 +40,23 @@ double Percentile(std::vector<double> v, double p)
 
 int main()
 {
-    char temp[MAX_PATH], exe[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    GetModuleFileNameA(NULL, exe, MAX_PATH);
-    std::string exeDir = exe;
-    exeDir = exeDir.substr(0, exeDir.find_last_of('\\') + 1);
-    std::string root = std::string(temp) + "yxyt_drumpad_bench\\";
-    CreateDirectoryA(root.c_str(), NULL);
-    CopyFileA((exeDir + "bass.dll").c_str(), (root + "bass.dll").c_str(), FALSE);
+    std::string root = TempFolder("yxyt_drumpad_bench");
+    CopyFileA((ThisProgramFolder() + "bass.dll").c_str(), (root + "bass.dll").c_str(), FALSE);
     std::string snd = root + "SND\\", kit = snd + "bench\\";
     CreateDirectoryA(snd.c_str(), NULL);
     CreateDirectoryA(kit.c_str(), NULL);
     std::vector<std::string> files;
     for (char c = 'a'; c <= 'z'; c++) {
         files.push_back(kit + c + ".WAV");
-        WriteBytes(files.back(), OneSecondWav(200 + 20 * (c - 'a')));
+        WriteFileBytes(files.back(), ToneWav(200 + 20 * (c - 'a'), 1000));
     }
     files.push_back(snd + "Finish.wav");
-    WriteBytes(files.back(), OneSecondWav(1000));
-    WriteBytes(root + "Config.ini", "");
+    WriteFileBytes(files.back(), ToneWav(1000, 1000));
+    WriteFileBytes(root + "Config.ini", "");
 
+    // No trace: it would be part of every call measured.
     ProgramDir = root;
-    StartWindowFramework();
-    FillCommandTable();
-    CreateMainWindow();
-    CreateWelcomeLabel("");
-    StartAudioEngine();
-    BuildMenus();
+    BuildMainWindow("", true);
     DiscoverKits();
     ReadKitVolume();
     LoadInitialKit();
@@ -115,13 +79,13 @@ int main()
 
     // Warm the cache, then alternate the two so both see the same state.
     for (auto& f : files)
-        ReadBytes(f);
+        ReadFileBytes(f);
     std::vector<double> read, load;
     for (int i = 0; i < 30; i++) {
         double t0 = Now();
         size_t total = 0;
         for (auto& f : files)
-            total += ReadBytes(f);
+            total += ReadFileBytes(f).size();
         double t1 = Now();
         LoadKit(KitCommandOfNumber(1), 1);
         double t2 = Now();

@@ -3,7 +3,9 @@
 #include "app/app.h"
 #include "app/commands.h"
 #include "app/startup.h"
-#include "tests/support/box_watcher.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/ui_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -52,19 +54,11 @@ class MainWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        StartWindowFramework();
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        ProgramDir = std::string(temp) + "yxyt_app_window_test\\";
-        CreateDirectoryA(ProgramDir.c_str(), NULL);
+        MakeProgramDir(TempFolder("yxyt_app_window_test"), false);
         // The title suffix is fetched while the window is created: from a
         // port where nothing listens, so it is empty at once.
         ServerBase = "http://127.0.0.1:9/YXProgect/yxyt/";
-        FillCommandTable();
-        CreateMainWindow();
-        CreateWelcomeLabel("欢迎");
-        BuildMenus();
-        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+        BuildMainWindow("欢迎", false);
     }
 };
 
@@ -239,7 +233,7 @@ TEST_F(MainWindowTest, MenuIdsReportedInSixteenBitsAreMappedBack)
 
 TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
 {
-    BoxWatcher boxes(IDOK);
+    UiDriver boxes(IDOK);
     std::string before = Snapshot();
     HWND window = MainWindow.GetHandle();
     for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486,

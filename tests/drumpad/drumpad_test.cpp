@@ -10,59 +10,23 @@
 #include "audio/keyboard.h"
 #include "audio/kit_volume.h"
 #include "audio/kits.h"
-#include "tests/support/box_watcher.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
 
 #include <gtest/gtest.h>
 #include <mmsystem.h>
 
-#include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <regex>
 #include <set>
-#include <sstream>
-#include <thread>
 
 namespace {
 
 std::string Root;  // the program directory of this run
-std::string TracePath;
-
-void WriteFileBytes(const std::string& path, const std::string& bytes)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD n = 0;
-    WriteFile(f, bytes.data(), (DWORD)bytes.size(), &n, NULL);
-    CloseHandle(f);
-}
-
-std::string ReadFileBytes(const std::string& path)
-{
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                           OPEN_EXISTING, 0, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return "";
-    std::string data(GetFileSize(f, NULL), '\0');
-    DWORD n = 0;
-    ReadFile(f, &data[0], (DWORD)data.size(), &n, NULL);
-    CloseHandle(f);
-    data.resize(n);
-    return data;
-}
-
-// A mono 16-bit 44.1 kHz sine of `ms` milliseconds.
-std::string ToneWav(double hz, int ms)
-{
-    int frames = 44100 * ms / 1000;
-    auto u32 = [](uint32_t v) { return std::string((const char*)&v, 4); };
-    auto u16 = [](uint16_t v) { return std::string((const char*)&v, 2); };
-    std::string data;
-    for (int i = 0; i < frames; i++)
-        data += u16((uint16_t)(int16_t)(12000 * std::sin(2 * 3.14159265358979 * hz * i / 44100)));
-    return "RIFF" + u32(36 + (uint32_t)data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(44100) +
-           u32(88200) + u16(2) + u16(16) + "data" + u32((uint32_t)data.size()) + data;
-}
 
 void MakeDir(const std::string& path) { CreateDirectoryA(path.c_str(), NULL); }
 
@@ -95,85 +59,6 @@ void LayOutKits(const std::string& snd)
     WriteFileBytes(chinese + "a.WAV", ToneWav(800, 30));
     WriteFileBytes(chinese + "s.WAV", ToneWav(900, 30));
 }
-
-// ---- the library's trace ----
-
-struct Call {
-    std::string name;
-    std::vector<std::string> args;
-    std::string result;
-    std::string line;
-};
-
-std::vector<std::string> TraceLines()
-{
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFileBytes(TracePath));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-Call ParseCall(const std::string& line)
-{
-    static const std::regex form(R"(^(\w+)\((.*)\)(?: \{.*\})?(?: = (\S+))?.*$)");
-    Call call;
-    call.line = line;
-    std::smatch m;
-    if (!std::regex_match(line, m, form))
-        return call;
-    call.name = m[1];
-    call.result = m[3];
-    // Arguments split on ", " outside quotes.
-    std::string args = m[2], cur;
-    bool quoted = false;
-    for (size_t i = 0; i < args.size(); i++) {
-        char c = args[i];
-        if (c == '"')
-            quoted = !quoted;
-        if (!quoted && c == ',' && i + 1 < args.size() && args[i + 1] == ' ') {
-            call.args.push_back(cur);
-            cur.clear();
-            i++;
-            continue;
-        }
-        cur += c;
-    }
-    if (!args.empty())
-        call.args.push_back(cur);
-    return call;
-}
-
-// Calls made since `mark` lines, ignoring the ones named in `skip`.
-class Trace {
-public:
-    Trace() : mark_(TraceLines().size()) {}
-    std::vector<Call> Calls(const std::set<std::string>& only = {}) const
-    {
-        std::vector<Call> calls;
-        auto lines = TraceLines();
-        for (size_t i = mark_; i < lines.size(); i++) {
-            Call c = ParseCall(lines[i]);
-            if (only.empty() || only.count(c.name))
-                calls.push_back(c);
-        }
-        return calls;
-    }
-    std::string Dump() const
-    {
-        std::string all;
-        for (auto& c : Calls())
-            all += c.line + "\n";
-        return all;
-    }
-
-private:
-    size_t mark_;
-};
 
 std::string FileOf(const std::string& quotedPath)
 {
@@ -231,63 +116,41 @@ void BringMainToFront()
     PumpMessages();
 }
 
-std::string ExeDirectory()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string p = path;
-    return p.substr(0, p.find_last_of('\\') + 1);
-}
-
 class DrumPad : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        Root = std::string(temp) + "yxyt_drumpad_" + std::to_string(GetCurrentProcessId()) + "\\";
-        MakeDir(Root);
-        CopyFileA((ExeDirectory() + "bass.dll").c_str(), (Root + "bass.dll").c_str(), FALSE);
-        TracePath = Root + "trace.txt";
-        SetEnvironmentVariableA("YXYT_AUDIO_TRACE", TracePath.c_str());
+        Root = MakeProgramDir(TempFolder("yxyt_drumpad_" + std::to_string(GetCurrentProcessId())), true);
         LayOutKits(Root + "SND\\");
         WriteFileBytes(Root + "Config.ini", "");
-
-        ProgramDir = Root;
-        StartWindowFramework();
-        FillCommandTable();
-        CreateMainWindow();
-        CreateWelcomeLabel("欢迎");
-        StartAudioEngine();
-        BuildMenus();
-        BoxWatcher boxes(IDOK);
+        BuildMainWindow("欢迎", true);
+        UiDriver boxes(IDOK);
         CheckKitFolder();
         AddSoundCardItems();
         DiscoverKits();
         boxes.WaitFor(1, 5000);
-        DiscoveryBoxes = new std::vector<SeenBox>(boxes.Seen());
+        DiscoveryBoxes = new std::vector<SeenDialog>(boxes.Seen());
         KitMenu.AppendItem("退出(&E)", CommandTable[100]);
-        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
     }
     // The engine is closed as shutdown closes it, before the library unloads.
     static void TearDownTestSuite() { BASS_Free(); }
-    static std::vector<SeenBox>* DiscoveryBoxes;
+    static std::vector<SeenDialog>* DiscoveryBoxes;
 };
-std::vector<SeenBox>* DrumPad::DiscoveryBoxes;
+std::vector<SeenDialog>* DrumPad::DiscoveryBoxes;
 
 // ---- tests, in the order start-up meets them ----
 
 TEST_F(DrumPad, EngineOpensTheDefaultDeviceAndListsEveryCard)
 {
-    auto lines = TraceLines();
+    auto lines = Trace::Lines();
     ASSERT_GE(lines.size(), 2u);
-    Call init = ParseCall(lines[0]);
+    TraceCall init = ParseTraceCall(lines[0]);
     EXPECT_EQ(init.name, "BASS_Init");
     ASSERT_GE(init.args.size(), 3u);
     EXPECT_EQ(init.args[0], "-1");
     EXPECT_EQ(init.args[1], "44100");
     EXPECT_EQ(init.args[2], "4");
-    EXPECT_EQ(ParseCall(lines[1]).line.rfind("BASS_Set3DFactors(0.3048, -10, 0)", 0), 0u) << lines[1];
+    EXPECT_EQ(ParseTraceCall(lines[1]).line.rfind("BASS_Set3DFactors(0.3048, -10, 0)", 0), 0u) << lines[1];
 
     UINT devices = waveOutGetNumDevs();
     ASSERT_GT(devices, 0u) << "the test needs the session's sound server";
@@ -319,7 +182,7 @@ TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
     EXPECT_EQ(items, want);
 
     ASSERT_EQ(DiscoveryBoxes->size(), 1u);
-    const SeenBox& box = (*DiscoveryBoxes)[0];
+    const SeenDialog& box = (*DiscoveryBoxes)[0];
     EXPECT_EQ(box.caption, "错误！");
     EXPECT_EQ(box.text, "程序检测到您位于" + snd + "Empty的目录是空的，已经跳过检测这个鼓源");
     EXPECT_EQ(box.owner, MainWindow.GetHandle());
@@ -370,7 +233,7 @@ TEST_F(DrumPad, StoredIndexIsRepairedWithAMessageOnlyBelowOne)
     } cases[] = {{"0", true}, {"-3", true}, {"abc", true}, {"99", false}, {"5", false}, {"4", false}};
     for (auto& c : cases) {
         WriteSetting(kKitSection, kKitIndexKey, c.stored);
-        BoxWatcher boxes(IDOK);
+        UiDriver boxes(IDOK);
         LoadInitialKit();
         if (c.message)
             boxes.WaitFor(1, 5000);
@@ -409,7 +272,7 @@ TEST_F(DrumPad, KitCommandLoadsOnlyTheKitsWavFilesAndConfirms)
     }
     for (size_t i = 0; i < want.size(); i++)
         EXPECT_EQ(FileOf(calls[before.size() + i].args[1]), want[i]);
-    Call play = calls.back();
+    TraceCall play = calls.back();
     EXPECT_EQ(play.name, "BASS_ChannelPlay");
     EXPECT_EQ(play.args[0], std::to_string(ChannelOf("Finish.wav")));
     EXPECT_EQ(play.args[1], "1");
@@ -827,7 +690,7 @@ TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
 {
     Command(6); // zeta carries the check mark
     std::string snd = Root + "SND\\";
-    BoxWatcher boxes(IDNO);
+    UiDriver boxes(IDNO);
     PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[7], 0);
     PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[3], 0);
     Trace trace;
@@ -869,20 +732,12 @@ std::string RunStartupChild(const std::string& progDir, DWORD* exitCode)
 {
     std::string log = progDir + "child.log";
     DeleteFileA(log.c_str());
-    char exe[MAX_PATH];
-    GetModuleFileNameA(NULL, exe, MAX_PATH);
     // No backslash before the closing quote, where it would escape it.
     std::string dir = progDir.substr(0, progDir.size() - 1);
-    std::string cmd = "\"" + std::string(exe) + "\" --discover-child \"" + dir + "\"";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+    ChildProcess child;
+    if (!child.Start(ThisProgram(), "--discover-child \"" + dir + "\""))
         return "<no child>";
-    WaitForSingleObject(pi.hProcess, 60000);
-    GetExitCodeProcess(pi.hProcess, exitCode);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    *exitCode = child.Wait(60000);
     return ReadFileBytes(log);
 }
 
@@ -952,19 +807,6 @@ TEST(DrumPadStart, KitsPastTheThirtiethGetNoItemAndNoIndex)
     EXPECT_EQ(code, 7u);
 }
 
-BOOL CALLBACK FindOwnBox(HWND w, LPARAM p)
-{
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    char cls[16] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    if (pid == GetCurrentProcessId() && !strcmp(cls, "#32770") && IsWindowVisible(w)) {
-        *(HWND*)p = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The child: start-up's kit steps with every box logged, then answered.
 int DiscoverChild(const std::string& progDir)
 {
@@ -975,27 +817,10 @@ int DiscoverChild(const std::string& progDir)
         WriteFile(f, line.data(), (DWORD)line.size(), &n, NULL);
         CloseHandle(f);
     };
-    ProgramDir = progDir;
-    StartWindowFramework();
-    FillCommandTable();
-    CreateMainWindow();
-    BuildMenus();
-    std::thread([append] {
-        std::set<HWND> done;
-        for (;;) {
-            HWND box = NULL;
-            EnumWindows(FindOwnBox, (LPARAM)&box);
-            if (box && !done.count(box)) {
-                done.insert(box);
-                char caption[256] = {}, text[2048] = {};
-                GetWindowTextA(box, caption, sizeof caption);
-                GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
-                append(std::string("BOX ") + caption + "|" + text + "\n");
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
-            }
-            Sleep(20);
-        }
-    }).detach();
+    MakeProgramDir(progDir, false);
+    BuildMainWindow(nullptr, false);
+    UiDriver boxes(IDOK);
+    boxes.LogTo(log, "BOX ", false);
     CheckKitFolder();
     DiscoverKits();
     append("KITS " + std::to_string(KitList.size()) + "\n");

@@ -9,8 +9,12 @@
 #include "audio/engine.h"
 #include "audio/keyboard.h"
 #include "music/music.h"
-#include "tests/music/ui_driver.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/files.h"
 #include "tests/support/process_memory.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -92,15 +96,7 @@ class MusicTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        StartWindowFramework();
-        Folder = TempFolder("yxyt_music_test");
-        ProgramDir = Folder;
-        char exe[MAX_PATH];
-        GetModuleFileNameA(NULL, exe, MAX_PATH);
-        std::string bin = exe;
-        bin.erase(bin.find_last_of('\\') + 1);
-        CopyFileA((bin + "bass.dll").c_str(), (Folder + "bass.dll").c_str(), FALSE);
-        Trace::Start(Folder + "trace.txt");
+        Folder = MakeProgramDir(TempFolder("yxyt_music_test"), true);
         LongTone = Folder + "long tone.wav";
         ShortTone = Folder + "short.wav";
         MidTone = Folder + "背景音乐.wav";
@@ -110,13 +106,9 @@ protected:
         // Slot tests answer several dialogs while the slot plays on.
         SlotTone = Folder + "slot.wav";
         WriteToneWav(SlotTone, 30.0, 330);
-        FillCommandTable();
-        CreateMainWindow();
-        BuildMenus();
-        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+        // Start-up's own engine step: a card switch needs the card list.
+        BuildMainWindow(nullptr, true);
         CurrentCardIndex = 1;
-        // Start-up's own step: a card switch needs the card list.
-        StartAudioEngine();
     }
 
     static void TearDownTestSuite() { BASS_Free(); }

@@ -4,6 +4,7 @@
 #include "online/notices.h"
 #include "online/url.h"
 #include "recording_server.h"
+#include "tests/support/child_process.h"
 
 #include <gtest/gtest.h>
 
@@ -318,25 +319,7 @@ TEST_F(FetchTest, AGroupGivesUpTogetherOnceOneFetchFails)
 // the child's exit code, or STILL_ACTIVE when it had to be killed.
 DWORD RunTestInChild(const char* filter, DWORD deadlineMs)
 {
-    char exe[MAX_PATH];
-    GetModuleFileNameA(NULL, exe, MAX_PATH);
-    std::string command = "\"" + std::string(exe) + "\" --gtest_filter=" + filter;
-    SetEnvironmentVariableA("YXYT_TLS_CHILD", "1");
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessA(NULL, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
-    SetEnvironmentVariableA("YXYT_TLS_CHILD", NULL);
-    if (!started)
-        return STILL_ACTIVE;
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(pi.hProcess, deadlineMs) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    else
-        TerminateProcess(pi.hProcess, 1);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    return RunChild(ThisProgram(), std::string("--gtest_filter=") + filter, {{"YXYT_TLS_CHILD", "1"}}, deadlineMs);
 }
 
 // Ends the child copy at once, failures or not: a handshake that never

@@ -6,6 +6,8 @@
 #include "online/version_check.h"
 #include "online_test_util.h"
 #include "recording_server.h"
+#include "tests/support/child_process.h"
+#include "tests/support/ui_driver.h"
 
 #include <mmsystem.h>
 
@@ -119,7 +121,7 @@ TEST_F(OnlineTest, MessageNoticeOpensThePageOnlyAfterTheBoxCloses)
     EXPECT_FALSE(StartNoticeCheck());
     EXPECT_EQ(browser.Log(), "");
 
-    PressButton(box, IDOK);
+    PressButton(box.window, IDOK);
     ASSERT_TRUE(server.WaitForRequests(5, 20000));
     EXPECT_EQ(server.Targets().back(), kIndex);
     ASSERT_TRUE(browser.WaitFor("https://127.0.0.1:9/urgent", 20000)) << browser.Log();
@@ -291,7 +293,7 @@ TEST_F(OnlineTest, VersionCheckBoxes)
     ASSERT_TRUE(box.window);
     EXPECT_EQ(box.caption, "逸响乐台发现新版本！");
     EXPECT_EQ(box.text, "1.2.0.0：新鼓源");
-    PressButton(box, IDCANCEL);
+    PressButton(box.window, IDCANCEL);
     ASSERT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
     CloseHandle(thread);
     EXPECT_EQ(server.Targets(), (Targets{kOwn + "ver.txt", kOwn + "ChangeLog.txt"}));
@@ -305,7 +307,7 @@ TEST_F(OnlineTest, VersionCheckBoxes)
     EXPECT_EQ(box.caption, "出错啦！");
     EXPECT_EQ(box.text, std::string("连接更新服务器出错！请检查网络连接或防火墙设置，如果问题仍然存在请发送邮件到") +
                             SupportMail() + "谢谢支持。当前版本仍然可以正常使用。");
-    PressButton(box, IDOK);
+    PressButton(box.window, IDOK);
     ASSERT_EQ(WaitForSingleObject(thread, 20000), WAIT_OBJECT_0);
     CloseHandle(thread);
     EXPECT_EQ(server.Targets(), (Targets{kOwn + "ver.txt", kOwn + "ChangeLog.txt"}));
@@ -326,51 +328,25 @@ TEST(OnlineChild, Run)
     ExitProcess(3);
 }
 
-struct Child {
-    PROCESS_INFORMATION process = {};
-    bool Start(const std::string& action, const std::string& serverRoot)
-    {
-        char exe[MAX_PATH];
-        GetModuleFileNameA(NULL, exe, MAX_PATH);
-        SetEnvironmentVariableA("YXYT_ONLINE_CHILD", action.c_str());
-        SetEnvironmentVariableA("YXYT_SERVER", serverRoot.c_str());
-        std::string command = "\"" + std::string(exe) + "\" --gtest_filter=OnlineChild.Run";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        BOOL started = CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
-        SetEnvironmentVariableA("YXYT_ONLINE_CHILD", NULL);
-        SetEnvironmentVariableA("YXYT_SERVER", NULL);
-        return started;
-    }
-    DWORD ExitCode(DWORD deadlineMs)
-    {
-        DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process.hProcess, deadlineMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        return code;
-    }
-    ~Child()
-    {
-        if (process.hProcess) {
-            TerminateProcess(process.hProcess, 99);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
-    }
-};
+// A child copy of this test running OnlineChild.Run against `serverRoot`.
+bool StartOnlineChild(ChildProcess& child, const std::string& action, const std::string& serverRoot)
+{
+    return child.Start(ThisProgram(), "--gtest_filter=OnlineChild.Run",
+                       {{"YXYT_ONLINE_CHILD", action}, {"YXYT_SERVER", serverRoot}});
+}
 
 TEST_F(OnlineTest, StopNoticeShowsItsTextAndEndsTheProgram)
 {
     server.ServeText(kOwn + "jy.txt", "1");
     server.ServeText(kOwn + "jyts.txt", "本程序已停止服务。");
-    Child child;
-    ASSERT_TRUE(child.Start("stop", server.Root()));
-    FoundBox box = WaitForBox(child.process.dwProcessId, 30000);
+    ChildProcess child;
+    ASSERT_TRUE(StartOnlineChild(child, "stop", server.Root()));
+    FoundBox box = WaitForBox(child.Id(), 30000);
     ASSERT_TRUE(box.window);
     EXPECT_EQ(box.caption, "错误！");
     EXPECT_EQ(box.text, "本程序已停止服务。");
-    PressButton(box, IDOK);
-    EXPECT_EQ(child.ExitCode(30000), 0u);
+    PressButton(box.window, IDOK);
+    EXPECT_EQ(child.Wait(30000), 0u);
     EXPECT_EQ(server.Targets(), (Targets{kOwn + "jy.txt", kOwn + "jyts.txt"}));
 }
 
@@ -383,13 +359,13 @@ TEST_F(OnlineTest, UpdateAcceptedOpensTheDownloadPageAndEnds)
     for (const char* address : {"yxtest:not-a-web-page", "http://127.0.0.1:9/download"}) {
         server.ClearLog();
         server.ServeText(kOwn + "upindex.txt", address);
-        Child child;
-        ASSERT_TRUE(child.Start("update", server.Root()));
-        FoundBox box = WaitForBox(child.process.dwProcessId, 30000);
+        ChildProcess child;
+        ASSERT_TRUE(StartOnlineChild(child, "update", server.Root()));
+        FoundBox box = WaitForBox(child.Id(), 30000);
         ASSERT_TRUE(box.window);
         EXPECT_EQ(box.caption, "逸响乐台发现新版本！");
-        PressButton(box, IDOK);
-        EXPECT_EQ(child.ExitCode(30000), 0u) << address;
+        PressButton(box.window, IDOK);
+        EXPECT_EQ(child.Wait(30000), 0u) << address;
         EXPECT_EQ(server.Targets(),
                   (Targets{kOwn + "ver.txt", kOwn + "ChangeLog.txt", kOwn + "upindex.txt"}));
     }

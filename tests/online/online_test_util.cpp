@@ -32,32 +32,6 @@ std::string Beside(const char* name)
     return dir.substr(0, dir.rfind('\\') + 1) + name;
 }
 
-struct BoxSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param)
-{
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[32] = "";
-    GetClassNameA(window, cls, sizeof cls);
-    if (pid == search->pid && strcmp(cls, "#32770") == 0 && IsWindowVisible(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-std::string TextOf(HWND window)
-{
-    char text[8192] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
 } // namespace
 
 StandInBrowser::StandInBrowser()
@@ -114,29 +88,4 @@ bool StandInBrowser::WaitFor(const std::string& text, DWORD deadlineMs) const
             return false;
         Sleep(20);
     }
-}
-
-FoundBox WaitForBox(DWORD pid, DWORD deadlineMs)
-{
-    FoundBox box;
-    DWORD start = GetTickCount();
-    for (;;) {
-        BoxSearch search = {pid, NULL};
-        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-        if (search.found) {
-            box.window = search.found;
-            box.caption = TextOf(search.found);
-            box.text = TextOf(GetDlgItem(search.found, 0xFFFF));
-            return box;
-        }
-        if (GetTickCount() - start >= deadlineMs)
-            return box;
-        Sleep(20);
-    }
-}
-
-void PressButton(const FoundBox& box, int button)
-{
-    PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box.window, button)));
 }

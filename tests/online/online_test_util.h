@@ -1,6 +1,5 @@
 #pragma once
-// Support of the on-line tests: stand-in browser registration and
-// message boxes of this or another process.
+// Support of the on-line tests: stand-in browser registration.
 #include <windows.h>
 
 #include <string>
@@ -20,13 +19,3 @@ private:
     std::string logPath_;
     std::string saved_[2];
 };
-
-struct FoundBox {
-    HWND window = NULL;
-    std::string caption;
-    std::string text;
-};
-
-// Waits for a visible message box of process `pid` or the deadline.
-FoundBox WaitForBox(DWORD pid, DWORD deadlineMs);
-void PressButton(const FoundBox& box, int button);

@@ -12,7 +12,12 @@
 #include "audio/keyboard.h"
 #include "audio/kit_removal.h"
 #include "audio/kits.h"
-#include "tests/music/ui_driver.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +27,6 @@
 #include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -56,27 +60,6 @@ void MakeKit(const std::string& name)
     CreateDirectoryA(kit.c_str(), NULL);
     WriteToneWav(kit + "\\a.WAV", 0.1, 440);
     WriteToneWav(kit + "\\b.wav", 0.1, 550);
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string ExePath()
-{
-    char exe[MAX_PATH];
-    GetModuleFileNameA(NULL, exe, MAX_PATH);
-    return exe;
-}
-
-std::string ExeFolder()
-{
-    std::string exe = ExePath();
-    return exe.substr(0, exe.find_last_of('\\') + 1);
 }
 
 std::string TempPath()
@@ -227,45 +210,18 @@ std::vector<UINT> KitItemIds()
 
 void StartProgramParts(const std::string& folder)
 {
-    StartWindowFramework();
-    ProgramDir = folder;
-    char exe[MAX_PATH];
-    GetModuleFileNameA(NULL, exe, MAX_PATH);
-    std::string bin = exe;
-    bin.erase(bin.find_last_of('\\') + 1);
-    CopyFileA((bin + "bass.dll").c_str(), (folder + "bass.dll").c_str(), FALSE);
-    FillCommandTable();
-    CreateMainWindow();
-    CreateWelcomeLabel("");
-    BuildMenus();
+    MakeProgramDir(folder, true);
+    BuildMainWindow("", true);
     MainWindow.SetCloseHandler(ClosePrompt);
-    RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
     CurrentCardIndex = 1;
-    OpenEngine(-1);
 }
 
 // Runs this program's child test in `mode` with `folder` as program
 // directory, pumping messages meanwhile; returns its exit code. `exe` is
 // this program or a copy of it.
-DWORD RunChild(const std::string& mode, const std::string& folder, const std::string& exe = ExePath())
+DWORD RunShellChild(const std::string& mode, const std::string& folder, const std::string& exe = ThisProgram())
 {
-    SetEnvironmentVariableA("YXYT_CHILD_MODE", mode.c_str());
-    SetEnvironmentVariableA("YXYT_CHILD_DIR", folder.c_str());
-    SetEnvironmentVariableA("YXYT_AUDIO_TRACE", (folder + "trace.txt").c_str());
-    std::string command = "\"" + exe + "\" --gtest_filter=ShellChild.Run";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(exe.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
-    SetEnvironmentVariableA("YXYT_CHILD_MODE", NULL);
-    if (!started)
-        return 999;
-    PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 60000);
-    DWORD code = 998;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return RunChild(exe, "--gtest_filter=ShellChild.Run", {{"YXYT_CHILD_MODE", mode}, {"YXYT_CHILD_DIR", folder}}, 60000);
 }
 
 std::string ChildFolder(const std::string& name)
@@ -283,7 +239,6 @@ protected:
     {
         Folder = TempFolder("yxyt_shell_test");
         Snd = Folder + "SND\\";
-        Trace::Start(Folder + "trace.txt");
         StartProgramParts(Folder);
     }
 
@@ -308,7 +263,7 @@ protected:
 
         for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
             KitMenu.RemoveItem(CommandTable[k]);
-        OpenEngine(CurrentCardIndex);
+        BASS_Init(CurrentCardIndex, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
         DiscoverKits();
         LoadKit(KitCommandOfNumber(2), 2);
     }
@@ -652,11 +607,11 @@ TEST_F(ShellTest, CloseYesAndCancelEndWithCodeZeroAfterFreeingTheLibrary)
         std::string ini = folder + "Config.ini";
         if (c.stored)
             WritePrivateProfileStringA("选项", "关闭提示", c.stored, ini.c_str());
-        EXPECT_EQ(RunChild(c.mode, folder), 0u) << c.mode;
-        std::string trace = ReadAll(folder + "trace.txt");
+        EXPECT_EQ(RunShellChild(c.mode, folder), 0u) << c.mode;
+        std::string trace = ReadFileBytes(folder + "trace.txt");
         ASSERT_GE(trace.size(), 17u) << c.mode;
         EXPECT_EQ(trace.substr(trace.size() - 17), "BASS_Free() = 1\r\n") << c.mode;
-        std::string boxes = ReadAll(folder + "boxes.txt");
+        std::string boxes = ReadFileBytes(folder + "boxes.txt");
         EXPECT_EQ((int)std::count(boxes.begin(), boxes.end(), '\n'), c.boxes) << c.mode;
         if (c.boxes) {
             EXPECT_EQ(boxes.substr(0, boxes.find('|')), "询问！");
@@ -680,14 +635,14 @@ TEST_F(ShellTest, SecondCopyTellsTheUserBringsTheFirstForwardAndEnds)
     ASSERT_TRUE(IsIconic(main));
     std::string folder = ChildFolder("yxyt_instance_child");
     SetEnvironmentVariableA("YXYT_INSTANCE_NAME", name.c_str());
-    EXPECT_EQ(RunChild("instance", folder), 0u);
-    EXPECT_EQ(ReadAll(folder + "boxes.txt"), "友情提醒:|逸响乐台已经运行，请不要重复启动啦！|none\n");
+    EXPECT_EQ(RunShellChild("instance", folder), 0u);
+    EXPECT_EQ(ReadFileBytes(folder + "boxes.txt"), "友情提醒:|逸响乐台已经运行，请不要重复启动啦！|none\n");
     EXPECT_TRUE(PumpUntil([&] { return !IsIconic(main); }, 5000));
 }
 
 TEST(ProcessSearch, FindsTheFirstCopyByNameWithoutRegardToCase)
 {
-    std::string exe = ExePath();
+    std::string exe = ThisProgram();
     std::string name = exe.substr(exe.find_last_of('\\') + 1);
     DWORD pid = FindProcessByExeName(name);
     EXPECT_NE(pid, 0u);
@@ -728,19 +683,19 @@ TEST(PlantedCommandProcessor, NeitherTheProgramFolderNorTheCurrentFolderIsSearch
     std::string root = TempFolder("yxyt_planted");
     std::string program = TempFolder("yxyt_planted\\program"), current = TempFolder("yxyt_planted\\current");
     std::string copy = program + "shell_copy.exe";
-    ASSERT_TRUE(CopyFileA(ExePath().c_str(), copy.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(ThisProgram().c_str(), copy.c_str(), FALSE));
     for (const std::string& planted : {program, current}) {
         for (const std::string& folder : {program, current}) {
             DeleteFileA((folder + "cmd.exe").c_str());
             DeleteFileA((folder + "ran.txt").c_str());
         }
-        ASSERT_TRUE(CopyFileA((ExeFolder() + "standin_cmd.exe").c_str(), (planted + "cmd.exe").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((ThisProgramFolder() + "standin_cmd.exe").c_str(), (planted + "cmd.exe").c_str(), FALSE));
         std::string kit = root + "kit";
         CreateDirectoryA(kit.c_str(), NULL);
         CreateDirectoryA((kit + "\\sub").c_str(), NULL);
         std::ofstream(kit + "\\sub\\f.txt") << "x";
 
-        EXPECT_EQ(RunChild("planted", root, copy), 0u) << planted;
+        EXPECT_EQ(RunShellChild("planted", root, copy), 0u) << planted;
         EXPECT_FALSE(FileExists(planted + "ran.txt")) << planted;
         EXPECT_FALSE(FileExists(kit)) << planted;
     }

@@ -1,17 +1,31 @@
-#include "tests/music/ui_driver.h"
-
-#include "tests/support/box_watcher.h"
+#include "tests/support/ui_driver.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
-std::string TraceFilePath;
+struct Search {
+    DWORD pid;
+    HWND found;
+    const std::vector<HWND>* skip;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param)
+{
+    auto* search = (Search*)param;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[32] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    if (pid == search->pid && strcmp(cls, "#32770") == 0 && IsWindowVisible(window) &&
+        std::find(search->skip->begin(), search->skip->end(), window) == search->skip->end()) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
 
 // The name field of the open-file dialog: the combo box of the Explorer
 // style (cmb13) or the edit field of the old style (edt1).
@@ -27,7 +41,21 @@ HWND FileNameField(HWND dialog)
 
 } // namespace
 
-UiDriver::UiDriver()
+HWND FindVisibleDialog(DWORD pid, const std::vector<HWND>& skip)
+{
+    Search search = {pid, NULL, &skip};
+    EnumWindows(FindDialog, (LPARAM)&search);
+    return search.found;
+}
+
+std::string WindowTextOf(HWND window)
+{
+    char buf[8192] = {};
+    GetWindowTextA(window, buf, sizeof buf);
+    return buf;
+}
+
+UiDriver::UiDriver(int button) : button_(button)
 {
     wake_ = CreateEventA(NULL, FALSE, FALSE, NULL);
     thread_ = std::thread([this] { Run(); });
@@ -47,10 +75,12 @@ void UiDriver::QueueFile(const std::string& path)
     files_.push_back(path);
 }
 
-void UiDriver::LogTo(const std::string& path)
+void UiDriver::LogTo(const std::string& path, const std::string& prefix, bool withOwner)
 {
     std::lock_guard<std::mutex> hold(lock_);
     log_ = path;
+    logPrefix_ = prefix;
+    logOwner_ = withOwner;
 }
 
 std::vector<SeenDialog> UiDriver::Seen()
@@ -84,6 +114,7 @@ void UiDriver::Answer(HWND dialog)
     SeenDialog seen;
     seen.caption = WindowTextOf(dialog);
     seen.owner = GetWindow(dialog, GW_OWNER);
+    seen.style = GetWindowLongA(dialog, GWL_STYLE);
     HWND field = FileNameField(dialog);
     seen.fileDialog = field != NULL;
     int button = button_;
@@ -111,82 +142,34 @@ void UiDriver::Answer(HWND dialog)
         answered_.push_back(dialog);
         if (!log_.empty()) {
             std::ofstream out(log_, std::ios::binary | std::ios::app);
-            out << seen.caption << "|" << seen.text << "|" << (seen.owner ? "owned" : "none") << "\n";
+            out << logPrefix_ << seen.caption << "|" << seen.text;
+            if (logOwner_)
+                out << "|" << (seen.owner ? "owned" : "none");
+            out << "\n";
         }
     }
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(dialog, button));
+    PressButton(dialog, button);
 }
 
-void WriteToneWav(const std::string& path, double seconds, double frequency)
+FoundBox WaitForBox(DWORD pid, DWORD deadlineMs)
 {
-    const uint32_t rate = 44100, frames = (uint32_t)(seconds * rate), bytes = frames * 4;
-    std::vector<int16_t> pcm(frames * 2);
-    for (uint32_t i = 0; i < frames; i++)
-        pcm[2 * i] = pcm[2 * i + 1] = (int16_t)(12000 * std::sin(2 * 3.14159265358979 * frequency * i / rate));
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write((const char*)&v, 4); };
-    auto u16 = [&](uint16_t v) { out.write((const char*)&v, 2); };
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(rate);
-    u32(rate * 4);
-    u16(4);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write((const char*)pcm.data(), bytes);
-}
-
-void Trace::Start(const std::string& path)
-{
-    TraceFilePath = path;
-    DeleteFileA(path.c_str());
-    SetEnvironmentVariableA("YXYT_AUDIO_TRACE", path.c_str());
-}
-
-std::vector<std::string> Trace::Since(size_t mark)
-{
-    std::ifstream in(TraceFilePath, std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
+    FoundBox box;
+    // Another process shows it at a moment the test does not know: look every 20 ms.
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND found = FindVisibleDialog(pid)) {
+            box.window = found;
+            box.caption = WindowTextOf(found);
+            box.text = WindowTextOf(GetDlgItem(found, 0xFFFF));
+            return box;
+        }
+        if (GetTickCount() - start >= deadlineMs)
+            return box;
+        Sleep(20);
     }
-    if (mark >= lines.size())
-        return {};
-    return std::vector<std::string>(lines.begin() + mark, lines.end());
 }
 
-size_t Trace::Mark()
+void PressButton(HWND dialog, int button)
 {
-    return Since(0).size();
-}
-
-std::vector<std::string> Trace::Matching(size_t mark, const std::string& prefix)
-{
-    std::vector<std::string> found;
-    for (auto& line : Since(mark))
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(line);
-    return found;
-}
-
-std::string TempFolder(const std::string& name)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string folder = std::string(temp) + name + "\\";
-    CreateDirectoryA(folder.c_str(), NULL);
-    return folder;
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(dialog, button));
 }

@@ -2,8 +2,8 @@
 // Plays the user for in-process tests: a thread that waits for this
 // process's dialogs and answers them. Open-file dialogs get the next queued
 // path typed into their name field (an empty path cancels); message boxes
-// get the current button pressed. Also small functions to lay out WAV files
-// and read the audio library's trace.
+// get the current button pressed. The product has no test seam for its
+// dialogs. Also the same look at another process's boxes.
 #include <windows.h>
 
 #include <atomic>
@@ -13,23 +13,31 @@
 #include <thread>
 #include <vector>
 
+// A visible dialog (class #32770) of process `pid` that is not in `skip`, or NULL.
+HWND FindVisibleDialog(DWORD pid, const std::vector<HWND>& skip = {});
+// A window's text as the program wrote it (GBK).
+std::string WindowTextOf(HWND window);
+
 struct SeenDialog {
     bool fileDialog = false;
     std::string caption; // GBK
     std::string text;    // message text of a box
+    LONG style = 0;      // window style of the dialog
     HWND owner = NULL;
 };
 
 class UiDriver {
 public:
-    UiDriver();
+    // Presses `button` (IDOK, IDYES, IDNO, IDCANCEL...) in every message box.
+    explicit UiDriver(int button = IDOK);
     ~UiDriver();
     // The path the next open-file dialog returns; "" presses Cancel.
     void QueueFile(const std::string& path);
     void SetBoxButton(int button) { button_ = button; }
-    // Appends "caption|text|owner" of every dialog to `path` before answering
-    // it, for a child process that ends inside the dialog's caller.
-    void LogTo(const std::string& path);
+    // Appends `prefix` "caption|text" and, with `withOwner`, "|owned" or
+    // "|none" of every dialog to `path` before answering it, for a child
+    // process that ends inside the dialog's caller.
+    void LogTo(const std::string& path, const std::string& prefix = "", bool withOwner = true);
     std::vector<SeenDialog> Seen();
     // Pumps this thread's messages until `count` dialogs have been answered.
     bool WaitFor(size_t count, DWORD timeoutMs = 10000);
@@ -37,12 +45,13 @@ public:
 private:
     void Run();
     void Answer(HWND dialog);
-    std::atomic<int> button_{IDOK};
+    std::atomic<int> button_;
     std::atomic<bool> stop_{false};
     HANDLE wake_;
     std::mutex lock_;
     std::deque<std::string> files_;
-    std::string log_;
+    std::string log_, logPrefix_;
+    bool logOwner_ = true;
     std::vector<SeenDialog> seen_;
     std::vector<HWND> answered_;
     std::thread thread_;
@@ -66,20 +75,13 @@ bool PumpUntil(Done done, DWORD timeoutMs = 10000)
     return true;
 }
 
-// A 16-bit stereo 44100 Hz sine: 176400 data bytes per second.
-void WriteToneWav(const std::string& path, double seconds, double frequency);
-
-// The audio library appends one line per call to the file named by
-// YXYT_AUDIO_TRACE; tests read what was added since a mark.
-class Trace {
-public:
-    // Sets the variable; call before the library's first call.
-    static void Start(const std::string& path);
-    static size_t Mark();
-    static std::vector<std::string> Since(size_t mark);
-    // Lines since mark that begin with `prefix`.
-    static std::vector<std::string> Matching(size_t mark, const std::string& prefix);
+// A box of this or another process, found without answering it.
+struct FoundBox {
+    HWND window = NULL;
+    std::string caption;
+    std::string text;
 };
 
-std::string TempFolder(const std::string& name);
-bool FileExists(const std::string& path);
+// Waits for a visible message box of process `pid` or the deadline.
+FoundBox WaitForBox(DWORD pid, DWORD deadlineMs);
+void PressButton(HWND dialog, int button);

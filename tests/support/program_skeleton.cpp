@@ -1,0 +1,33 @@
+#include "tests/support/program_skeleton.h"
+
+#include "app/app.h"
+#include "app/commands.h"
+#include "app/startup.h"
+#include "audio/engine.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/child_process.h"
+
+std::string MakeProgramDir(const std::string& folder, bool audio)
+{
+    CreateDirectoryA(folder.c_str(), NULL);
+    ProgramDir = folder;
+    if (audio) {
+        // The program loads the library from its own directory.
+        CopyFileA((ThisProgramFolder() + "bass.dll").c_str(), (ProgramDir + "bass.dll").c_str(), FALSE);
+        Trace::Start(ProgramDir + "trace.txt");
+    }
+    return ProgramDir;
+}
+
+void BuildMainWindow(const char* welcome, bool audio)
+{
+    StartWindowFramework();
+    FillCommandTable();
+    CreateMainWindow();
+    if (welcome)
+        CreateWelcomeLabel(welcome);
+    if (audio)
+        StartAudioEngine();
+    BuildMenus();
+    RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The program as start-up builds it, for in-process tests: a program
+// directory in the temporary folder, then the main window, its label, the
+// audio engine and the menus made by the program's own steps in start-up's
+// order. Kits, Config.ini and the rest are each test's own.
+#include <string>
+
+// Makes `folder` (with a trailing backslash) ProgramDir and returns it.
+// With `audio`, the audio library is copied into it and traces to its
+// trace.txt.
+std::string MakeProgramDir(const std::string& folder, bool audio);
+
+// The main window with its label (none when `welcome` is null), the engine
+// (with `audio`), the menus, and commands going through the dispatcher.
+void BuildMainWindow(const char* welcome, bool audio);
