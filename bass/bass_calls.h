@@ -33,8 +33,8 @@ constexpr int BASS_ERROR_MEM = 1;
 constexpr int BASS_ERROR_UNKNOWN = -1;
 
 // X(return type, name, value of a failed call, parameters, arguments).
-// bass.def is made from the names in this list by the build: one call a
-// line, each line starting with "X(".
+// bass.def is made from the names in this list by the build, which reads
+// each entry from the "X(" that starts its line.
 #define BASS_CALLS(X)                                                                                                  \
     X(BOOL, BASS_Init, FALSE, (int device, DWORD freq, DWORD flags, HWND win, const void* clsid),                      \
       (device, freq, flags, win, clsid))                                                                               \
