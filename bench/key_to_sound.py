@@ -41,7 +41,6 @@ import json
 import math
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -52,10 +51,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import audio_util  # noqa: E402
-from conftest import UpdateServer, fill_default_server, read_session_env, readme_bytes, winpath  # noqa: E402
+from conftest import BIN, BUILD, readme_bytes, start_session, start_update_server, winpath  # noqa: E402
 
-BUILD = Path(os.environ.get("YXYT_BUILD") or ROOT / "build" / "test").resolve()
-BIN = BUILD / "bin"
 RATE = 44100
 FORMAT = ["--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=2", "--latency-msec=5"]
 
@@ -263,19 +260,11 @@ def main():
     for name in ("YXYT.exe", "bass.dll", "baseline_pad.exe", "probe.exe"):
         if not (BIN / name).exists():
             sys.exit("not built: %s" % (BIN / name))
-    env = dict(os.environ, YXYT_BUILD=str(BUILD))
-    subprocess.run([str(ROOT / "tools" / "session.sh"), "start"], env=env, check=True, stdout=subprocess.DEVNULL)
-    env.update(read_session_env(BUILD))
-    env["LANG"] = "zh_CN.UTF-8"
-    env.pop("LC_ALL", None)
+    env = start_session(BUILD)[0].env
     wine = str(ROOT / "tools" / "wine-run.sh")
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-keybench-"))
-    www = work / "www"
-    www.mkdir()
-    fill_default_server(www)
-    server = UpdateServer(www)
-    server.thread.start()
+    server = start_update_server(work)
     prog = work / "prog"
     kit = prog / "SND" / "click"
     kit.mkdir(parents=True)

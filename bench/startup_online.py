@@ -11,7 +11,6 @@ up"; with a failing server the program first shows the "server
 unreachable" box, which is answered at once: the time it appeared is
 printed too, and "own" leaves out the time the box was open.
 """
-import os
 import shutil
 import statistics
 import subprocess
@@ -23,11 +22,9 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from conftest import UpdateServer, fill_default_server, read_session_env, readme_bytes  # noqa: E402
+from conftest import BIN, BUILD, readme_bytes, start_session, start_update_server  # noqa: E402
 from online_util import SilentServer, TrickleServer, refused_url  # noqa: E402
 
-BUILD = Path(os.environ.get("YXYT_BUILD") or ROOT / "build" / "test").resolve()
-BIN = BUILD / "bin"
 UNREACHABLE = "出错啦！"
 
 
@@ -100,18 +97,10 @@ def main():
     for name in ("YXYT.exe", "bass.dll", "probe.exe"):
         if not (BIN / name).exists():
             sys.exit("not built: %s" % (BIN / name))
-    env = dict(os.environ, YXYT_BUILD=str(BUILD))
-    subprocess.run([str(ROOT / "tools" / "session.sh"), "start"], env=env, check=True, stdout=subprocess.DEVNULL)
-    env.update(read_session_env(BUILD))
-    env["LANG"] = "zh_CN.UTF-8"
-    env.pop("LC_ALL", None)
+    env = start_session(BUILD)[0].env
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-bench-"))
-    www = work / "www"
-    www.mkdir()
-    fill_default_server(www)
-    up = UpdateServer(www)
-    up.thread.start()
+    up = start_update_server(work)
     silent = SilentServer()
     trickle = TrickleServer()
     cases = [("server up", up.url, False), ("no server configured", "none", False),

@@ -7,7 +7,6 @@ the start of a recording do not matter.
 """
 import array
 import math
-import struct
 import sys
 import wave
 

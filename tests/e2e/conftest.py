@@ -109,17 +109,23 @@ class Session:
         return subprocess.run([str(TOOLS / "wine-run.sh"), *map(str, args)], env=self.env, **kw)
 
 
+def start_session(build=BUILD):
+    """Starts the Wine session of `build`, or joins the one running; the
+    Session and whether this call started it."""
+    build.mkdir(parents=True, exist_ok=True)
+    started_here = not (build / "session.env").exists()
+    subprocess.run([str(TOOLS / "session.sh"), "start"], env=dict(os.environ, YXYT_BUILD=str(build)), check=True,
+                   stdout=subprocess.DEVNULL)
+    return Session(build, read_session_env(build)), started_here
+
+
 @pytest.fixture(scope="session")
 def session():
-    BUILD.mkdir(parents=True, exist_ok=True)
-    env = dict(os.environ, YXYT_BUILD=str(BUILD))
-    started_here = not (BUILD / "session.env").exists()
-    subprocess.run([str(TOOLS / "session.sh"), "start"], env=env, check=True)
-    s = Session(BUILD, read_session_env(BUILD))
+    s, started_here = start_session()
     yield s
     # A session started by someone else (tools/test.sh) is theirs to stop.
     if started_here:
-        subprocess.run([str(TOOLS / "session.sh"), "stop"], env=env)
+        subprocess.run([str(TOOLS / "session.sh"), "stop"], env=dict(os.environ, YXYT_BUILD=str(BUILD)))
 
 
 # ---------------------------------------------------------------- probe
@@ -285,13 +291,19 @@ def fill_default_server(root):
             f.write_bytes(text.encode("gbk"))
 
 
-@pytest.fixture
-def server(tmp_path):
-    root = tmp_path / "www"
+def start_update_server(base):
+    """The shipped update files and the built-in defaults, served from base/www."""
+    root = base / "www"
     root.mkdir()
     fill_default_server(root)
     s = UpdateServer(root)
     s.thread.start()
+    return s
+
+
+@pytest.fixture
+def server(tmp_path):
+    s = start_update_server(tmp_path)
     yield s
     s.close()
 

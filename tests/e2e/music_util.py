@@ -3,8 +3,6 @@ dialog driven with xdotool, and reading the audio library's trace."""
 import re
 import subprocess
 
-import pytest
-
 import audio_util
 
 from conftest import COMMAND_BASE, deadline_loop, winpath
@@ -54,6 +52,22 @@ def choose_file(app, path):
     for _ in deadline_loop(30, "the open-file dialog to close"):
         if not any(w["hwnd"] == dialog["hwnd"] and w["visible"] for w in app.probe.windows("#32770")):
             return
+
+
+def choose_with_key(app, key, path):
+    """Presses `key` and picks `path` in the open-file dialog it brings; the
+    stream made of the file and the trace mark from before the key."""
+    mark = len(app.trace_lines())
+    app.keys(key)
+    choose_file(app, winpath(path))
+    return stream_of(app, path.name, after=mark), mark
+
+
+def open_music(app, path, key="Insert"):
+    """choose_with_key, then the stream's start; its handle."""
+    handle, mark = choose_with_key(app, key, path)
+    app.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle, after=mark)
+    return handle
 
 
 def cancel_dialog(app):

@@ -6,7 +6,6 @@ yxtest: runs open_recorder.exe (built beside the program), which appends
 each address to a log file; the previous handlers come back at teardown."""
 import http.server
 import socket
-import subprocess
 import threading
 
 import pytest

@@ -17,8 +17,8 @@ import pytest
 import audio_util
 from conftest import BIN, COMMAND_BASE, PRODUCT, ROOT, TOOLS, Probe, ProgramDir, Session, winpath
 from drum_util import handle_of
-from music_util import (choose_file, command, positions, recent_level, stream_of, wait_config, wait_recorded,
-                        write_stereo_tone)
+from music_util import (choose_with_key, command, open_music, positions, recent_level, stream_of, wait_config,
+                        wait_recorded, write_stereo_tone)
 from online_util import BUILT_IN_WELCOME
 
 FOLDER = "逸响乐台"
@@ -282,19 +282,12 @@ def test_music_looped_a_slot_and_a_card_switch_with_music_going_on(start, unpack
     a = start()
     a.wait_label()
     a.post_command(LOOP)
-    mark = len(a.trace_lines())
-    a.keys("Insert")
-    choose_file(a, winpath(music))
-    track = stream_of(a, music.name, after=mark)
+    track, mark = choose_with_key(a, "Insert", music)
     # Played, ended, and started again by the loop.
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % track, count=2, after=mark, timeout=30)
     assert [l for l in a.trace_lines()[mark:] if l.startswith("SYNCPROC(")]
 
-    mark = len(a.trace_lines())
-    a.keys("1")
-    choose_file(a, winpath(slot))
-    slot_handle = stream_of(a, slot.name, after=mark)
-    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % slot_handle, after=mark)
+    open_music(a, slot, key="1")
     wait_config(unpacked, "选项", "bgm1", winpath(slot))
 
     recorder.start()

@@ -10,7 +10,7 @@ import audio_util
 from conftest import COMMAND_BASE, TOOLS, deadline_loop
 from online_util import browser  # noqa: F401  (fixture)
 from audio_util import tone_level
-from drum_util import handle_of, streams, tone_kit
+from drum_util import handle_of, tone_kit
 
 KIT_ENTRY = 3     # kit n = entry n + 3
 CARD_ENTRY = 33   # card n = entry n + 33

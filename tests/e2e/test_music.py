@@ -5,20 +5,11 @@ import re
 
 import pytest
 
-from conftest import WM_COMMAND, winpath
-from music_util import (BYTES_PER_SECOND, cancel_dialog, choose_file, command, make_mp3, positions, recent_level,
-                        stream_of, wait_config, wait_level, wait_recorded, write_stereo_tone)
+from conftest import winpath
+from music_util import (BYTES_PER_SECOND, cancel_dialog, choose_with_key, command, make_mp3, open_music, positions,
+                        recent_level, stream_of, wait_config, wait_level, wait_recorded, write_stereo_tone)
 
 TONE = 1237  # far from the kits' and the chime's notes
-
-
-def open_music(app, path):
-    mark = len(app.trace_lines())
-    app.keys("Insert")
-    choose_file(app, winpath(path))
-    handle = stream_of(app, path.name, after=mark)
-    app.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle, after=mark)
-    return handle
 
 
 @pytest.mark.parametrize("kind", ["wav", "mp3"])
@@ -120,10 +111,7 @@ def test_digit_slots_ask_once_remember_pause_resume_clear_and_stop(app, progdir,
     path = write_stereo_tone(tmp_path / "slot one.wav", TONE, 30.0)
     a = app()
     mark = len(a.trace_lines())
-    a.keys("1")
-    choose_file(a, winpath(path))
-    handle = stream_of(a, path.name, after=mark)
-    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle, after=mark)
+    handle = open_music(a, path, key="1")
     wait_config(progdir, "选项", "bgm1", winpath(path))
 
     a.keys("1")
@@ -166,10 +154,7 @@ def test_card_switch_keeps_paused_music_paused_and_playing_music_playing(app, tm
     slot = write_stereo_tone(tmp_path / "slot.wav", 880, 30.0)
     a = app()
     track = open_music(a, main)
-    mark = len(a.trace_lines())
-    a.keys("3")
-    choose_file(a, winpath(slot))
-    slot_handle = stream_of(a, "slot.wav", after=mark)
+    slot_handle, mark = choose_with_key(a, "3", slot)
     a.keys("3")
     a.wait_trace(r"BASS_ChannelPause\(%d\) = 1" % slot_handle, after=mark)
 

@@ -4,7 +4,7 @@ import os
 
 import pytest
 
-from conftest import COMMAND_BASE, WM_CLOSE
+from conftest import COMMAND_BASE
 from music_util import command, config_value
 import audio_util
 
