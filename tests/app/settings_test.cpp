@@ -2,11 +2,10 @@
 // directory.
 #include "app/app.h"
 #include "app/settings.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -14,23 +13,11 @@ class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        ProgramDir = std::string(temp) + "yxyt_settings_test\\";
-        CreateDirectoryA(ProgramDir.c_str(), NULL);
+        MakeProgramDir(TempFolder("yxyt_settings_test"), false);
         DeleteFileA(SettingsPath().c_str());
     }
-    void WriteFile(const std::string& bytes)
-    {
-        std::ofstream(SettingsPath(), std::ios::binary) << bytes;
-    }
-    std::string ReadFile()
-    {
-        std::ifstream in(SettingsPath(), std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
+    void WriteFile(const std::string& bytes) { WriteFileBytes(SettingsPath(), bytes); }
+    std::string ReadFile() { return ReadFileBytes(SettingsPath()); }
 };
 
 TEST_F(SettingsTest, MissingFileGivesTheDefaults)

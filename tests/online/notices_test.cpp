@@ -7,6 +7,8 @@
 #include "online_test_util.h"
 #include "recording_server.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/tone_wav.h"
 #include "tests/support/ui_driver.h"
 
 #include <mmsystem.h>
@@ -134,27 +136,10 @@ TEST_F(OnlineTest, MessageNoticeOpensThePageOnlyAfterTheBoxCloses)
 
 TEST_F(OnlineTest, SoundNoticeOpensOnlyWebAddresses)
 {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string folder = std::string(temp) + "yxyt notice sound";
-    CreateDirectoryA(folder.c_str(), NULL);
-    // 0.1 s of 8-bit mono silence.
-    const std::string wav = folder + "\\notice.wav";
-    {
-        const unsigned dataSize = 800;
-        unsigned char header[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                                    16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0,
-                                    1, 0, 8, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
-        unsigned riff = 36 + dataSize;
-        memcpy(header + 4, &riff, 4);
-        memcpy(header + 40, &dataSize, 4);
-        FILE* f = fopen(wav.c_str(), "wb");
-        ASSERT_TRUE(f);
-        fwrite(header, 1, sizeof header, f);
-        std::string silence(dataSize, char(0x80));
-        fwrite(silence.data(), 1, silence.size(), f);
-        fclose(f);
-    }
+    const std::string folder = TempFolder("yxyt notice sound");
+    // 0.1 s of silence.
+    const std::string wav = folder + "notice.wav";
+    WriteFileBytes(wav, ToneWav(0, 100));
     char mode[64] = "";
     ASSERT_NE(mciSendStringA("status sound mode", mode, sizeof mode, NULL), 0u) << "alias open before the test";
     // The control: MCI does open this file under the alias when asked.

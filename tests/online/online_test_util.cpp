@@ -1,5 +1,7 @@
 #include "online_test_util.h"
 
+#include "tests/support/child_process.h"
+
 #include <cstdio>
 
 namespace {
@@ -24,14 +26,6 @@ void WriteDefault(HKEY root, const std::string& key, const std::string& value)
     }
 }
 
-std::string Beside(const char* name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.rfind('\\') + 1) + name;
-}
-
 } // namespace
 
 StandInBrowser::StandInBrowser()
@@ -41,7 +35,7 @@ StandInBrowser::StandInBrowser()
     logPath_ = std::string(temp) + "yxyt-opened-" + std::to_string(GetCurrentProcessId()) + ".log";
     DeleteFileA(logPath_.c_str());
     SetEnvironmentVariableA("YXYT_OPEN_LOG", logPath_.c_str());
-    const std::string command = "\"" + Beside("open_recorder.exe") + "\" \"%1\"";
+    const std::string command = "\"" + ThisProgramFolder() + "open_recorder.exe" + "\" \"%1\"";
     for (int i = 0; i < 2; i++) {
         saved_[i] = ReadDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command");
         WriteDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command", command);

@@ -271,8 +271,7 @@ protected:
 
 TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsItem)
 {
-    UiDriver ui;
-    ui.SetBoxButton(IDYES);
+    UiDriver ui(IDYES);
     size_t mark = Trace::Mark();
     RemoveCurrentKit();
     ASSERT_EQ(ui.Seen().size(), 1u);
@@ -310,8 +309,7 @@ TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsI
 
 TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
 {
-    UiDriver ui;
-    ui.SetBoxButton(IDNO);
+    UiDriver ui(IDNO);
     RemoveCurrentKit();
     EXPECT_EQ(ui.Seen().size(), 1u);
     EXPECT_FALSE(FileExists(Snd + "K2"));
@@ -327,8 +325,7 @@ TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
 {
     CreateDirectoryA((Snd + "K2_已排除").c_str(), NULL);
     std::ofstream(Snd + "K2_已排除\\block.txt") << "x";
-    UiDriver ui;
-    ui.SetBoxButton(IDNO);
+    UiDriver ui(IDNO);
     RemoveCurrentKit();
     ASSERT_TRUE(ui.WaitFor(2));
     EXPECT_EQ(ui.Seen()[1].caption, "错误！");
@@ -340,8 +337,7 @@ TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
 
 TEST_F(ShellTest, CancelTouchesNothing)
 {
-    UiDriver ui;
-    ui.SetBoxButton(IDCANCEL);
+    UiDriver ui(IDCANCEL);
     size_t mark = Trace::Mark();
     RemoveCurrentKit();
     EXPECT_EQ(ui.Seen().size(), 1u);
@@ -356,8 +352,7 @@ TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
     std::string locked = Snd + "K2\\b.wav";
     HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
-    UiDriver ui;
-    ui.SetBoxButton(IDYES);
+    UiDriver ui(IDYES);
     RemoveCurrentKit();
     CloseHandle(hold);
     ASSERT_GE(ui.Seen().size(), 2u);
@@ -535,8 +530,7 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
         key.hookRan = !Trace::Matching(mark, "BASS_ChannelPlay(").empty();
         key.duringRemoval = FileExists(Snd + "K2");
     });
-    UiDriver ui;
-    ui.SetBoxButton(IDYES);
+    UiDriver ui(IDYES);
     RemoveCurrentKit();
     ASSERT_TRUE(watch.Join());
     printf("a key pressed during the removal was taken in after %.2f ms\n", key.ms);
@@ -573,8 +567,7 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
 
 TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
 {
-    UiDriver ui;
-    ui.SetBoxButton(IDNO);
+    UiDriver ui(IDNO);
     size_t mark = Trace::Mark();
     EXPECT_EQ(ClosePrompt(), 1);
     ASSERT_EQ(ui.Seen().size(), 1u);
