@@ -263,7 +263,7 @@ protected:
 
         for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
             KitMenu.RemoveItem(CommandTable[k]);
-        BASS_Init(CurrentCardIndex, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+        OpenEngine(CurrentCardIndex);
         DiscoverKits();
         LoadKit(KitCommandOfNumber(2), 2);
     }
