@@ -1,9 +1,9 @@
 #include "app/close_prompt.h"
 
-#include "app/app.h"
-#include "app/settings.h"
-#include "audio/bass_api.h"
-#include "audio/keyboard.h"
+#include "app/keyboard_hook.h"
+#include "core/bass_api.h"
+#include "core/program.h"
+#include "core/settings.h"
 
 int ClosePrompt()
 {

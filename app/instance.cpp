@@ -1,6 +1,6 @@
 #include "app/instance.h"
 
-#include "app/app.h"
+#include "core/program.h"
 
 #include <tlhelp32.h>
 

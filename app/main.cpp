@@ -1,5 +1,5 @@
-#include "app/app.h"
 #include "app/startup.h"
+#include "core/program.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

@@ -1,26 +1,19 @@
 #include "app/startup.h"
 
-#include "app/app.h"
 #include "app/close_prompt.h"
 #include "app/commands.h"
 #include "app/instance.h"
-#include "app/path_rules.h"
-#include "audio/engine.h"
-#include "audio/keyboard.h"
-#include "audio/kits.h"
+#include "app/keyboard_hook.h"
+#include "app/sound_cards.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/path_rules.h"
+#include "core/program.h"
+#include "drumpad/hits.h"
+#include "drumpad/kits.h"
 #include "music/music.h"
 #include "online/notices.h"
 #include "online/version_check.h"
-
-Window MainWindow;
-Label KitLabel;
-Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
-
-HWND MessageOwner()
-{
-    HWND main = MainWindow.GetHandle();
-    return main ? main : GetForegroundWindow();
-}
 
 namespace {
 

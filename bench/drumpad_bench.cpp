@@ -3,13 +3,14 @@
 //   kit load   - LoadKit of 26 one-second WAVs plus Finish.wav, warm cache,
 //                against reading the same files' bytes in the same run
 // Run under Wine with bass.dll beside this program and a sound session.
-#include "app/app.h"
 #include "app/commands.h"
+#include "app/keyboard_hook.h"
 #include "app/startup.h"
-#include "audio/bass_api.h"
-#include "audio/engine.h"
-#include "audio/keyboard.h"
-#include "audio/kits.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "drumpad/kits.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/program_skeleton.h"

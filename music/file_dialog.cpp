@@ -1,6 +1,6 @@
 #include "music/file_dialog.h"
 
-#include "app/app.h"
+#include "core/program.h"
 #include "music/dialog_filter.h"
 
 #include <commdlg.h>

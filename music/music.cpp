@@ -1,8 +1,9 @@
 #include "music/music.h"
 
-#include "app/app.h"
-#include "app/settings.h"
-#include "audio/bass_api.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/program.h"
+#include "core/settings.h"
 #include "music/file_dialog.h"
 
 MusicTrack MainTrack;

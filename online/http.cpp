@@ -1,6 +1,6 @@
 #include "online/http.h"
 
-#include "app/app.h"
+#include "core/program.h"
 #include "online/url.h"
 #include "ui/window.h"
 

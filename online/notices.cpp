@@ -1,6 +1,6 @@
 #include "online/notices.h"
 
-#include "app/app.h"
+#include "core/program.h"
 #include "online/http.h"
 #include "online/url.h"
 

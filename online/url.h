@@ -1,29 +1,13 @@
 #pragma once
-// The request rules of the HTTP client that need no network: URL
-// dissection, the agent, header completion, request flags and cookies.
+// The request rules of the HTTP client that need no network: the agent,
+// header completion, request flags, the proxy and cookies.
 // No windows.h here, so they are tested on the build machine.
+#include "core/web_address.h"
+
 #include <cstdint>
 #include <string>
 
-std::string LowerAscii(std::string text);
 std::string TrimSpaces(const std::string& text);
-
-// "https://" in any letter case at the very start.
-bool IsHttpsUrl(const std::string& url);
-// Host (lower-cased) of a URL with or without scheme; keepPort leaves ":port" on.
-std::string UrlHost(const std::string& url, bool keepPort);
-// Explicit port, else 443 for https and 80 otherwise.
-int UrlPort(const std::string& url);
-// Path and query as written, "/" when the URL ends at the host.
-std::string UrlObject(const std::string& url);
-
-// The only addresses the program hands to the shell: web pages.
-bool IsWebAddress(const std::string& text);
-
-// The update server's base address (scheme, host, maybe a folder) without
-// trailing "/"; empty, meaning no server, unless the configured text is a
-// web address with a host.
-std::string UpdateServerRoot(const std::string& configured);
 
 // 0 = GET, 1 = POST, 2 = HEAD; anything else reads as GET.
 const char* MethodText(int method);

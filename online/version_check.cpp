@@ -1,6 +1,6 @@
 #include "online/version_check.h"
 
-#include "app/app.h"
+#include "core/program.h"
 #include "online/http.h"
 
 void CheckForUpdate()

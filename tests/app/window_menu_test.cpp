@@ -1,8 +1,9 @@
 // The main window, its menus, label and dispatcher, built by the very
 // start-up steps the program runs, checked in-process.
-#include "app/app.h"
 #include "app/commands.h"
 #include "app/startup.h"
+#include "core/command_table.h"
+#include "core/program.h"
 #include "tests/support/files.h"
 #include "tests/support/program_skeleton.h"
 #include "tests/support/ui_driver.h"

@@ -1,13 +1,15 @@
 // The music player in-process, against the real audio library: what it
 // asks of the library (its trace), what it stores in Config.ini and what
 // the menu shows.
-#include "app/app.h"
 #include "app/commands.h"
-#include "app/settings.h"
+#include "app/keyboard_hook.h"
+#include "app/sound_cards.h"
 #include "app/startup.h"
-#include "audio/bass_api.h"
-#include "audio/engine.h"
-#include "audio/keyboard.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "core/settings.h"
 #include "music/music.h"
 #include "tests/support/audio_trace.h"
 #include "tests/support/files.h"

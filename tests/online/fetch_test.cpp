@@ -1,5 +1,5 @@
 // FetchUrl over the real WinINet against a recording server in this process.
-#include "app/app.h"
+#include "core/program.h"
 #include "online/http.h"
 #include "online/notices.h"
 #include "online/url.h"

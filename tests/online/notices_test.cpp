@@ -1,7 +1,7 @@
 // The stop notice, version check, title, welcome text and urgent-notice
 // channel in this process, against a recording server; the paths that end
 // the program run in a child copy of this test.
-#include "app/app.h"
+#include "core/program.h"
 #include "online/notices.h"
 #include "online/version_check.h"
 #include "online_test_util.h"

@@ -1,9 +1,10 @@
 #include "tests/support/program_skeleton.h"
 
-#include "app/app.h"
 #include "app/commands.h"
 #include "app/startup.h"
-#include "audio/engine.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
 #include "tests/support/audio_trace.h"
 #include "tests/support/child_process.h"
 

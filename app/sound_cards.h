@@ -1,0 +1,9 @@
+#pragma once
+// The sound-card pop-up and the switch to another card, which carries the
+// kit and the music over to the engine reopened on it.
+#include <cstdint>
+
+// One item per card (the first 30) in the sound-card pop-up.
+void AddSoundCardItems();
+// Reopens the engine on card `cardNumber` and reloads the current kit.
+void SwitchSoundCard(int32_t commandId, int cardNumber);

@@ -1,0 +1,49 @@
+#include "core/bass_api.h"
+
+#include "core/program.h"
+
+namespace {
+
+// Resolved once, on the first call, from ProgramDir + "bass.dll" only:
+// never from the search path, where another copy could be found.
+struct Library {
+    HMODULE module = NULL;
+    bool loaded = false;
+};
+
+Library& TheLibrary()
+{
+    static Library library;
+    if (!library.loaded) {
+        library.loaded = true;
+        std::string path = ProgramDir + "bass.dll";
+        library.module = LoadLibraryExA(path.c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    return library;
+}
+
+template <typename Fn>
+Fn Lookup(const char* name)
+{
+    HMODULE module = TheLibrary().module;
+    return module ? (Fn)(void*)GetProcAddress(module, name) : nullptr;
+}
+
+} // namespace
+
+// Each entry point is looked up once; a missing one answers like a failure.
+#define BASS_DEFINE_CALL(ret, name, failure, params, args)                                                             \
+    ret name params                                                                                                    \
+    {                                                                                                                  \
+        using Fn = ret(WINAPI*) params;                                                                                \
+        static Fn fn = Lookup<Fn>(#name);                                                                              \
+        return fn ? fn args : failure;                                                                                 \
+    }
+
+BASS_CALLS(BASS_DEFINE_CALL)
+#undef BASS_DEFINE_CALL
+
+BOOL OpenEngine(int card)
+{
+    return BASS_Init(card, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+}

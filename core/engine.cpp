@@ -1,0 +1,49 @@
+#include "core/engine.h"
+
+#include "core/bass_api.h"
+#include "core/program.h"
+
+#include <mmsystem.h>
+
+std::vector<std::string> SoundCards;
+int CurrentCardIndex = 0;
+int32_t MarkedCardCommand = 0;
+
+void CheckOutputDevices()
+{
+    if (waveOutGetNumDevs() == 0) {
+        ShowMessage(GetForegroundWindow(),
+                    "程序检测到您的电脑上没有任何有效的声音输出设备，请连接有效声音输出设备后重新启动此程序！",
+                    "错误！", MB_ICONERROR);
+        EndOwnProcess();
+    }
+    CurrentCardIndex = 1;
+}
+
+void CheckAudioLibrary()
+{
+    std::string path = ProgramDir + "bass.dll";
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return;
+    std::string text = "程序检测到所需音频组件丢失无法正常运行，请访问官方唯一发布渠道";
+    text += HomePageAddress();
+    text += "获取新的复本后重新运行，我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会打开官网首页。";
+    ShowMessage(GetForegroundWindow(), text, "错误~", MB_ICONERROR);
+    if (HasHomePage())
+        OpenInBrowser(HomePageAddress());
+    EndOwnProcess();
+}
+
+void StartAudioEngine()
+{
+    OpenEngine(-1);
+    BASS_Set3DFactors(0.3048f, -10.0f, 0.0f);
+    // One record for every call: a device the library does not know leaves
+    // it untouched, so that card repeats the previous name.
+    BASS_DEVICEINFO info = {};
+    UINT count = waveOutGetNumDevs();
+    for (UINT n = 1; n <= count; n++) {
+        BASS_GetDeviceInfo(n, &info);
+        SoundCards.push_back(info.name ? info.name : "");
+    }
+}

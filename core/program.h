@@ -1,0 +1,47 @@
+#pragma once
+// Shared state of the program and the few operations every part uses:
+// its folder, its fixed addresses, the main window with its label and
+// menus, and its message boxes.
+#include <windows.h>
+
+#include "ui/label.h"
+#include "ui/menu.h"
+#include "ui/window.h"
+#include "version.h"
+
+#include <cstdint>
+#include <string>
+
+// Directory of the executable, always ending with "\".
+extern std::string ProgramDir;
+// Update server base address followed by "/YXProgect/yxyt/".
+extern std::string ServerBase;
+// The main window, its label and its five menus.
+extern Window MainWindow;
+extern Label KitLabel;
+extern Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
+
+// The product's own version and its fixed addresses.
+constexpr const char* kProductName = "逸响乐台";
+constexpr const char* kOwnVersion = YXYT_VERSION_TEXT;
+const char* HomePageAddress();
+const char* SupportMail();
+// The base address (scheme and host), empty when there is no update
+// server. Builds for development and tests let YXYT_SERVER in the
+// environment replace the built-in value; "none" or any other text that is
+// no web address means no server.
+std::string ServerRoot();
+// Without a server the program makes no request and shows built-in texts.
+bool HasUpdateServer();
+bool HasHomePage();
+
+// Ends the own process at once with exit code 0; nothing after it runs.
+[[noreturn]] void EndOwnProcess();
+void OpenInBrowser(const char* address);
+
+// Every box of the program is task-modal and answers what MessageBoxA answers.
+int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT style);
+
+// The main window's handle once it exists, else the foreground window:
+// the owner of the program's message boxes.
+HWND MessageOwner();

@@ -1,0 +1,190 @@
+#include "drumpad/kit_removal.h"
+
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "drumpad/folder_listing.h"
+#include "drumpad/kits.h"
+#include "drumpad/removal_rules.h"
+
+#include <shlwapi.h>
+
+#include <vector>
+
+namespace {
+
+void DeleteKitFiles(const std::string& folder)
+{
+    for (const std::string& name : ListFolder(folder + "\\", FolderEntry::AllFiles, PumpMessages)) {
+        std::string path = folder + "\\" + name;
+        SetFileAttributesA(path.c_str(), 0);
+        if (!DeleteFileA(path.c_str()))
+            ShowMessage(MainWindow.GetHandle(), "在尝试删除" + path + "时发生错误，请您手工删除这个文件", "错误！",
+                        MB_ICONERROR);
+    }
+}
+
+void ExcludeKitFolder(const std::string& folder)
+{
+    std::string excluded = folder + "_已排除";
+    if (!MoveFileA(folder.c_str(), excluded.c_str()))
+        ShowMessage(MainWindow.GetHandle(),
+                    "在尝试修改鼓源路径" + folder + "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样",
+                    "错误！", MB_ICONERROR);
+}
+
+// Created readable by all and writable or deletable by nobody else, and
+// kept open until cmd has ended: cmd reads the script line by line while
+// it runs elevated, so nobody may swap its text in between. cmd opens a
+// batch file sharing read and write, which this handle allows.
+HANDLE CreateHeldScript(const std::string& path, const std::string& text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    DWORD written = 0;
+    if (!WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL) || written != text.size()) {
+        CloseHandle(file);
+        DeleteFileA(path.c_str());
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// This program runs elevated: a command processor found by name could be
+// one planted in the program's folder or the current folder, which come
+// first in that search. Empty when the system folder is unknown.
+std::string SystemFolder()
+{
+    char folder[MAX_PATH + 1] = {};
+    UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    return length && length < sizeof folder ? std::string(folder, length) : std::string();
+}
+
+// Waits answering sent messages: the keyboard hook's calls come to this
+// thread, and Windows drops a hook that stops answering.
+void RunHiddenAndWait(const std::string& program, std::string commandLine, const std::string& workFolder)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
+                        workFolder.c_str(), &startup, &process))
+        return;
+    WaitAnsweringSentMessages(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+} // namespace
+
+std::string MakeTimeStamp()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return TimeStampOf({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds});
+}
+
+void DeleteKitFolder(const std::string& folderPath)
+{
+    if (!IsSafeFolderPath(folderPath))
+        return;
+    std::string folder = folderPath;
+    if (folder.back() != '\\')
+        folder += "\\";
+    if (PathIsDirectoryA(folder.c_str()) != FILE_ATTRIBUTE_DIRECTORY)
+        return;
+    if (IsOrHoldsLinkedFolder(folder))
+        return;
+    std::string system = SystemFolder();
+    if (system.empty())
+        return;
+    char temp[MAX_PATH + 1] = {};
+    GetTempPathA(sizeof temp, temp);
+    std::string script = std::string(temp) + MakeTimeStamp() + "_Speed.bat";
+    HANDLE held = CreateHeldScript(script, RemovalScriptText(folder, script));
+    if (held == INVALID_HANDLE_VALUE)
+        return;
+    // AutoRun (/D) and delayed expansion (/V:OFF, which would eat "!" in a
+    // folder name) are off whatever the registry says.
+    std::string cmd = system + "\\cmd.exe";
+    RunHiddenAndWait(cmd, "\"" + cmd + "\" /D /V:OFF /C \"\"" + script + "\"\"", system);
+    // The script's own last line could not delete it while it was held.
+    CloseHandle(held);
+    DeleteFileA(script.c_str());
+}
+
+bool IsOrHoldsLinkedFolder(const std::string& folder)
+{
+    std::string path = folder;
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return true;
+    bool linked = false;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    do {
+        std::string name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..")
+            continue;
+        linked = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsOrHoldsLinkedFolder(path + "\\" + name);
+    } while (!linked && FindNextFileA(find, &data));
+    FindClose(find);
+    return linked;
+}
+
+void ForgetKit(int kitIndex, int32_t kitCommand)
+{
+    if (kitIndex >= 1 && kitIndex <= (int)KitList.size())
+        KitList.erase(KitList.begin() + (kitIndex - 1));
+    KitMenu.RemoveItem(kitCommand);
+    WithdrawKitCommand(kitCommand);
+    OpenEngine(CurrentCardIndex);
+    LoadKit(KitCommandOfNumber(1), 1);
+}
+
+void RemoveCurrentKit()
+{
+    // The kit asked for last, with its own item: a load in progress may not
+    // have reached it yet, and the checked item is still the old kit's.
+    KitChoice kit = AskedKit;
+    if (kit.command <= 0 || KitList.size() < 2 || kit.index < 1 || kit.index > (int)KitList.size()) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
+        return;
+    }
+    int answer = ShowMessage(MainWindow.GetHandle(),
+                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
+                             "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer != IDYES && answer != IDNO)
+        return;
+    // Kept now: messages run while the files are listed, and a kit change
+    // made meanwhile must not turn the removal onto another kit.
+    int kitIndex = kit.index;
+    int32_t kitCommand = kit.command;
+    std::string folder = KitList[kitIndex - 1];
+    if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
+        ShowMessage(MainWindow.GetHandle(),
+                    "鼓源目录" + folder +
+                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排除操作，或者手工删除这个链接。",
+                    "错误！", MB_ICONERROR);
+        return;
+    }
+    BASS_Free();
+    if (answer == IDYES) {
+        DeleteKitFiles(folder);
+        DeleteKitFolder(folder);
+    } else {
+        ExcludeKitFolder(folder);
+    }
+    ForgetKit(kitIndex, kitCommand);
+}

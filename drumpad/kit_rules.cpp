@@ -1,0 +1,116 @@
+#include "drumpad/kit_rules.h"
+
+#include <algorithm>
+
+namespace {
+
+char FoldAscii(char c)
+{
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+char16_t FoldAscii16(char16_t c)
+{
+    return (c >= u'a' && c <= u'z') ? (char16_t)(c - u'a' + u'A') : c;
+}
+
+} // namespace
+
+std::string KitNameOfPath(const std::string& path)
+{
+    // GBK trail bytes can equal "\" (0x5C), so the scan walks characters.
+    size_t cut = 0;
+    for (size_t i = 0; i < path.size(); i++) {
+        unsigned char c = (unsigned char)path[i];
+        if (c >= 0x81 && c <= 0xFE && i + 1 < path.size())
+            i++;
+        else if (c == '\\')
+            cut = i + 1;
+    }
+    return path.substr(cut);
+}
+
+std::string NumberedItemText(const std::string& name, int n)
+{
+    return name + "(&" + std::to_string(n) + ")";
+}
+
+std::string KitLabelText(const std::string& itemText)
+{
+    return "当前选中鼓源 - " + itemText.substr(0, itemText.find('('));
+}
+
+bool IsExcludedKit(const std::string& path)
+{
+    return path.find("已排除") != std::string::npos;
+}
+
+bool SampleMatches(const std::string& fileName, const std::string& name)
+{
+    if (fileName.size() < name.size())
+        return false;
+    for (size_t i = 0; i < name.size(); i++)
+        if (FoldAscii(fileName[i]) != FoldAscii(name[i]))
+            return false;
+    return true;
+}
+
+bool InChokeGroup(const std::string& fileName)
+{
+    for (char c : fileName) {
+        char u = FoldAscii(c);
+        if (u == 'H' || u == 'J' || u == 'K' || u == 'L')
+            return true;
+    }
+    return false;
+}
+
+bool HasWavExtension(const std::string& fileName)
+{
+    static const std::string ext = ".WAV";
+    if (fileName.size() < ext.size())
+        return false;
+    return SampleMatches(fileName.substr(fileName.size() - ext.size()), ext);
+}
+
+bool ListsBefore(const std::u16string& a, const std::u16string& b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char16_t x, char16_t y) { return FoldAscii16(x) < FoldAscii16(y); });
+}
+
+int KitCommandList::NumberOf(int32_t id) const
+{
+    auto it = std::find(ids.begin(), ids.end(), id);
+    return it == ids.end() ? 0 : (int)(it - ids.begin()) + 1;
+}
+
+int32_t KitCommandList::CommandOf(int n) const
+{
+    return (n >= 1 && n <= (int)ids.size()) ? ids[n - 1] : 0;
+}
+
+void KitCommandList::Withdraw(int32_t id)
+{
+    ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
+}
+
+double SteppedVolume(float v, int direction)
+{
+    if (direction == 0)
+        return (double)v - 0.05;
+    if (direction == 1)
+        return (double)v + 0.05;
+    return v;
+}
+
+float ClampedKitVolume(float v, bool* clamped)
+{
+    *clamped = true;
+    if (v < -0.0000001)
+        return 0.0f;
+    if (v > 1.0000001)
+        return 1.0f;
+    *clamped = false;
+    return v;
+}

@@ -1,0 +1,31 @@
+#include "drumpad/kit_volume.h"
+
+#include "core/bass_api.h"
+#include "core/settings.h"
+#include "drumpad/kits.h"
+
+void ChangeKitVolume(int direction)
+{
+    // Each channel moves from its own volume. The kit samples all start a
+    // load at the kit volume, so any of them gives the new kit volume; a kit
+    // without a readable sample steps the remembered value instead.
+    float kitVolume = (float)SteppedVolume(KitVolume, direction);
+    for (size_t i = 0; i < SampleTable.size(); i++) {
+        float v = 0.0f;
+        BOOL read = BASS_ChannelGetAttribute(SampleTable[i].channel, BASS_ATTRIB_VOL, &v);
+        float stepped = (float)SteppedVolume(v, direction);
+        BASS_ChannelSetAttribute(SampleTable[i].channel, BASS_ATTRIB_VOL, stepped);
+        bool confirmation = i + 1 == SampleTable.size();
+        if (read && !confirmation)
+            kitVolume = stepped;
+    }
+    KitVolume = kitVolume;
+    WriteFloatSetting(kKitSection, kKitVolumeKey, KitVolume);
+
+    bool clamped = false;
+    float remembered = ClampedKitVolume(KitVolume, &clamped);
+    if (clamped) {
+        KitVolume = remembered;
+        WriteFloatSetting(kKitSection, kKitVolumeKey, KitVolume);
+    }
+}

@@ -1,0 +1,173 @@
+#include "drumpad/kits.h"
+
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/program.h"
+#include "core/settings.h"
+#include "drumpad/folder_listing.h"
+#include "drumpad/hits.h"
+
+#include <shlwapi.h>
+
+
+std::vector<std::string> KitList;
+int CurrentKitIndex = 0;
+int32_t CurrentKitCommand = 0;
+KitChoice AskedKit = {};
+float KitVolume = 1.0f;
+std::vector<Sample> SampleTable;
+KitCommandList KitCommands;
+
+namespace {
+
+bool FirstLoadDone = false;
+bool Loading = false;
+// AskedKit still has to be loaded once the load in progress ends.
+bool HasPendingRequest = false;
+
+void FreeSamples()
+{
+    for (auto& s : SampleTable)
+        BASS_SampleFree(s.channel);
+    SampleTable.clear();
+}
+
+void LoadKitNow(KitChoice kit)
+{
+    int32_t commandId = kit.command;
+    int kitIndex = kit.index;
+    FreeSamples();
+    std::string folder = (kitIndex >= 1 && kitIndex <= (int)KitList.size()) ? KitList[kitIndex - 1] + "\\" : "";
+    // Messages run while the folder is listed, so keys and menus stay
+    // alive during a long listing; the table is empty meanwhile.
+    std::vector<std::string> files;
+    if (!folder.empty())
+        files = ListFolder(folder, FolderEntry::WavFiles, PumpMessages);
+    for (auto& name : files) {
+        std::string path = folder + name;
+        DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+        SampleTable.push_back({h, name});
+        BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, KitVolume);
+    }
+    std::string finish = ProgramDir + "SND\\Finish.wav";
+    SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
+
+    KitMenu.SetItemState(CurrentKitCommand, 0);
+    CurrentKitCommand = commandId;
+    CurrentKitIndex = kitIndex;
+    KitMenu.SetItemState(CurrentKitCommand, MFS_CHECKED);
+    WriteIntSetting(kKitSection, kKitIndexKey, kitIndex);
+    if (FirstLoadDone) {
+        KitLabel.LabelText(KitLabelText(KitMenu.GetItemText(commandId)));
+        PlaySample("Finish.wav");
+    }
+    FirstLoadDone = true;
+}
+
+} // namespace
+
+void CheckKitFolder()
+{
+    if (PathIsDirectoryEmptyA((ProgramDir + "SND").c_str())) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到默认鼓源目录为空，即将停止运行，请填充默认鼓源目录！",
+                    "出错啦！", MB_ICONERROR);
+        EndOwnProcess();
+    }
+}
+
+void DiscoverKits()
+{
+    std::string root = ProgramDir + "SND\\";
+    KitList.clear();
+    for (auto& name : ListFolder(root, FolderEntry::Folders, nullptr)) {
+        std::string path = root + name;
+        // The command table has ids for 30 kits; later folders are left out.
+        if (!IsExcludedKit(path) && (int)KitList.size() < kMaxKits)
+            KitList.push_back(path);
+    }
+    KitCommands.ids.assign(CommandTable + kFirstKitEntry, CommandTable + kLastKitEntry + 1);
+
+    int empty = 0;
+    for (int n = 1; n <= (int)KitList.size(); n++) {
+        const std::string& path = KitList[n - 1];
+        if (PathIsDirectoryEmptyA(path.c_str())) {
+            ShowMessage(MainWindow.GetHandle(), "程序检测到您位于" + path + "的目录是空的，已经跳过检测这个鼓源",
+                        "错误！", MB_ICONERROR);
+            empty++;
+        } else {
+            KitMenu.AppendItem(NumberedItemText(KitNameOfPath(path), n).c_str(), KitCommandOfNumber(n));
+        }
+    }
+    if (empty >= (int)KitList.size()) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！",
+                    "错误！", MB_ICONERROR);
+        EndOwnProcess();
+    }
+}
+
+void ReadKitVolume()
+{
+    KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
+}
+
+void LoadInitialKit()
+{
+    int i = ReadIntSetting(kKitSection, kKitIndexKey, "1");
+    if (i > (int)KitList.size()) {
+        i = 1;
+        WriteSetting(kKitSection, kKitIndexKey, "1");
+    } else if (i < 1) {
+        i = 1;
+        WriteSetting(kKitSection, kKitIndexKey, "1");
+        ShowMessage(MainWindow.GetHandle(), "程序检测到配置文件发生异常，已经重制成默认状态", "错误！", MB_ICONERROR);
+    }
+    LoadKit(KitCommandOfNumber(i), i);
+}
+
+void LoadKit(int32_t commandId, int kitIndex)
+{
+    AskedKit = {commandId, kitIndex};
+    if (Loading) {
+        HasPendingRequest = true;
+        return;
+    }
+    Loading = true;
+    do {
+        HasPendingRequest = false;
+        LoadKitNow(AskedKit);
+    } while (HasPendingRequest);
+    Loading = false;
+}
+
+void SelectKitByIndex(int index)
+{
+    int count = (int)KitList.size();
+    if (index > count)
+        index = 1;
+    if (index <= 0)
+        index = count;
+    LoadKit(KitCommandOfNumber(index), index);
+}
+
+void StepKit(unsigned vk)
+{
+    if (vk == VK_HOME)
+        SelectKitByIndex(AskedKit.index - 1);
+    else if (vk == VK_END)
+        SelectKitByIndex(AskedKit.index + 1);
+}
+
+int KitNumberOfCommand(int32_t id)
+{
+    return KitCommands.NumberOf(id);
+}
+
+int32_t KitCommandOfNumber(int n)
+{
+    return KitCommands.CommandOf(n);
+}
+
+void WithdrawKitCommand(int32_t id)
+{
+    KitCommands.Withdraw(id);
+}

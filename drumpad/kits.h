@@ -1,0 +1,58 @@
+#pragma once
+// The drum kits under SND, the loaded kit's samples and the kit changes.
+#include "drumpad/kit_rules.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Sample {
+    uint32_t channel;
+    std::string fileName;
+};
+
+// A kit number and the command id of that kit's item, always taken together.
+struct KitChoice {
+    int32_t command;
+    int index;
+};
+
+// Full path of each kit folder, kit n at entry n-1; empty kits stay listed.
+extern std::vector<std::string> KitList;
+// The loaded kit: its samples are in the table and its item is checked.
+extern int CurrentKitIndex;
+// Command id of the loaded kit's item; 0 before the first load.
+extern int32_t CurrentKitCommand;
+// The kit asked for last, loaded or still waiting for the load in progress;
+// Home, End, the card switch and kit removal start from it. Command 0
+// before the first load.
+extern KitChoice AskedKit;
+extern float KitVolume;
+// The loaded kit's streams in listing order, then "Finish.wav".
+extern std::vector<Sample> SampleTable;
+// The kit ids still in use (kit removal withdraws one).
+extern KitCommandList KitCommands;
+
+// Start-up: "SND" empty -> message, end.
+void CheckKitFolder();
+// Start-up: kit list, one message per empty kit, one item per usable kit;
+// ends the program when no kit is usable.
+void DiscoverKits();
+// Start-up, before the keyboard hook: the kit volume from the settings.
+void ReadKitVolume();
+// Start-up, after the hook: the remembered kit, repaired when out of range.
+void LoadInitialKit();
+// Loads kit `kitIndex` whose item carries commandId. A request made while
+// a load is dispatching messages is held and the latest one runs when
+// that load has finished.
+void LoadKit(int32_t commandId, int kitIndex);
+// Home and End: wraps below 1 to the last kit and past the last to kit 1.
+void SelectKitByIndex(int index);
+// Home (previous kit) or End (next kit), counted from the kit asked for last;
+// the keyboard hook posts it as WM_KIT_KEY rather than loading in its call.
+void StepKit(unsigned vk);
+
+// Kit number of a kit id: its position among the ids still in use.
+int KitNumberOfCommand(int32_t id);
+int32_t KitCommandOfNumber(int n);
+void WithdrawKitCommand(int32_t id);

@@ -1,0 +1,727 @@
+// Close prompt, single-instance guard and kit removal in-process, with
+// real folders, the real audio library and its trace. The ways that end
+// the process run in a child copy of this program.
+#include "app/close_prompt.h"
+#include "app/commands.h"
+#include "app/instance.h"
+#include "app/keyboard_hook.h"
+#include "app/startup.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "core/settings.h"
+#include "drumpad/kit_removal.h"
+#include "drumpad/kits.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
+
+namespace {
+
+std::string Folder, Snd;
+
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+void MakeKit(const std::string& name)
+{
+    std::string kit = Snd + name;
+    CreateDirectoryA(kit.c_str(), NULL);
+    WriteToneWav(kit + "\\a.WAV", 0.1, 440);
+    WriteToneWav(kit + "\\b.wav", 0.1, 550);
+}
+
+std::string TempPath()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+// Names of the removal scripts now in the temporary folder.
+std::set<std::string> RemovalScripts()
+{
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((TempPath() + "*_Speed.bat").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.insert(data.cFileName);
+        while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    return names;
+}
+
+// Enough empty files for the real cmd to take a while to remove.
+constexpr int kManyFiles = 1000;
+
+// `count` empty files in `folder`\many, out of reach of the kit's own file
+// deletion, which takes only the files of the kit folder itself.
+void AddManyFiles(const std::string& folder, int count)
+{
+    CreateDirectoryA(folder.c_str(), NULL);
+    CreateDirectoryA((folder + "\\many").c_str(), NULL);
+    for (int i = 0; i < count; i++) {
+        std::string path = folder + "\\many\\" + std::to_string(i) + ".txt";
+        CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    }
+}
+
+// Runs `act` on its own thread, with the full path of the first removal
+// script that appears in the temporary folder after construction, while
+// the caller's thread removes a folder.
+class ScriptWatch {
+public:
+    explicit ScriptWatch(std::function<void(const std::string&)> act) : act_(std::move(act))
+    {
+        before_ = RemovalScripts();
+        change_ = FindFirstChangeNotificationA(TempPath().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        stop_ = CreateEventA(NULL, TRUE, FALSE, NULL);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~ScriptWatch() { Join(); }
+    // Stops watching; true when a script was seen and acted upon.
+    bool Join()
+    {
+        if (thread_.joinable()) {
+            SetEvent(stop_);
+            thread_.join();
+            FindCloseChangeNotification(change_);
+            CloseHandle(stop_);
+        }
+        return seen_;
+    }
+
+private:
+    void Run()
+    {
+        HANDLE events[] = {change_, stop_};
+        for (;;) {
+            for (const std::string& name : RemovalScripts()) {
+                if (!before_.count(name)) {
+                    seen_ = true;
+                    act_(TempPath() + name);
+                    return;
+                }
+            }
+            if (WaitForMultipleObjects(2, events, FALSE, 30000) != WAIT_OBJECT_0)
+                return;
+            FindNextChangeNotification(change_);
+        }
+    }
+    std::function<void(const std::string&)> act_;
+    std::set<std::string> before_;
+    HANDLE change_, stop_;
+    bool seen_ = false;
+    std::thread thread_;
+};
+
+// Starts one of the system's Unix programs on the Unix names of `paths`
+// and waits until `done` holds: Wine gives no handle of such a process.
+// Wine 8 makes no links of its own (CreateSymbolicLinkA does nothing, a
+// junction cannot be set), but it shows a Unix symbolic link as a folder
+// with the reparse-point mark, as Windows shows its links.
+bool RunUnixTool(const std::string& tool, const std::string& options, std::initializer_list<std::string> paths,
+                 const std::function<bool()>& done)
+{
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = (UnixName)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    if (!unixName)
+        return false;
+    std::string command = tool + " " + options;
+    for (const std::string& path : paths) {
+        wchar_t wide[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName(wide);
+        if (!name)
+            return false;
+        command += " \"" + std::string(name) + "\"";
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    std::string program = "Z:" + tool;
+    std::replace(program.begin(), program.end(), '/', '\\');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return false;
+    return PumpUntil(done, 10000);
+}
+
+// Presses and releases `vk` as a keyboard would, from the calling thread;
+// returns how long the press took to be taken in, in milliseconds.
+double TimedKeyPress(WORD vk)
+{
+    INPUT input[2] = {};
+    for (INPUT& i : input) {
+        i.type = INPUT_KEYBOARD;
+        i.ki.wVk = vk;
+        i.ki.wScan = (WORD)MapVirtualKeyA(vk, MAPVK_VK_TO_VSC);
+    }
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    SendInput(1, &input[0], sizeof(INPUT));
+    QueryPerformanceCounter(&end);
+    SendInput(1, &input[1], sizeof(INPUT));
+    return (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+}
+
+std::vector<UINT> KitItemIds()
+{
+    std::vector<UINT> ids;
+    for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
+        ids.push_back(GetMenuItemID(KitMenu.GetHandle(), i));
+    return ids;
+}
+
+void StartProgramParts(const std::string& folder)
+{
+    MakeProgramDir(folder, true);
+    BuildMainWindow("", true);
+    MainWindow.SetCloseHandler(ClosePrompt);
+    CurrentCardIndex = 1;
+}
+
+// Runs this program's child test in `mode` with `folder` as program
+// directory, pumping messages meanwhile; returns its exit code. `exe` is
+// this program or a copy of it.
+DWORD RunShellChild(const std::string& mode, const std::string& folder, const std::string& exe = ThisProgram())
+{
+    return RunChild(exe, "--gtest_filter=ShellChild.Run", {{"YXYT_CHILD_MODE", mode}, {"YXYT_CHILD_DIR", folder}}, 60000);
+}
+
+std::string ChildFolder(const std::string& name)
+{
+    std::string folder = TempFolder(name);
+    DeleteFileA((folder + "trace.txt").c_str());
+    DeleteFileA((folder + "boxes.txt").c_str());
+    DeleteFileA((folder + "Config.ini").c_str());
+    return folder;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Folder = TempFolder("yxyt_shell_test");
+        Snd = Folder + "SND\\";
+        StartProgramParts(Folder);
+    }
+
+    static void TearDownTestSuite() { BASS_Free(); }
+
+    void SetUp() override
+    {
+        DeleteFileA(SettingsPath().c_str());
+        RemoveTree(Folder + "SND");
+        CreateDirectoryA(Snd.c_str(), NULL);
+        WriteToneWav(Snd + "Finish.wav", 0.1, 880);
+        for (const char* kit : {"K1", "K2", "K3"})
+            MakeKit(kit);
+        // K2 holds what a plain delete would trip over.
+        std::string k2 = Snd + "K2\\";
+        WriteToneWav(k2 + "c.WAV", 0.1, 660);
+        SetFileAttributesA((k2 + "c.WAV").c_str(), FILE_ATTRIBUTE_READONLY);
+        std::ofstream(k2 + "notes.txt") << "hidden";
+        SetFileAttributesA((k2 + "notes.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        CreateDirectoryA((k2 + "sub").c_str(), NULL);
+        std::ofstream(k2 + "sub\\inner.txt") << "x";
+
+        for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+            KitMenu.RemoveItem(CommandTable[k]);
+        OpenEngine(CurrentCardIndex);
+        DiscoverKits();
+        LoadKit(KitCommandOfNumber(2), 2);
+    }
+};
+
+TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsItem)
+{
+    UiDriver ui(IDYES);
+    size_t mark = Trace::Mark();
+    RemoveCurrentKit();
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "询问？");
+    EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+    EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+    EXPECT_TRUE(FileExists(Snd + "K3\\a.WAV"));
+
+    std::vector<std::string> lines = Trace::Since(mark);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "BASS_Free() = 1");
+    bool reopened = false;
+    for (auto& l : lines)
+        reopened |= l.rfind("BASS_Init(1, 44100, 4,", 0) == 0;
+    EXPECT_TRUE(reopened);
+
+    ASSERT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(ReadSetting(kKitSection, kKitIndexKey, ""), "1");
+    // The removed kit's item is gone; kit 3's item keeps id and caption.
+    std::vector<UINT> ids = KitItemIds();
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[5]), 0);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[6]), 1);
+    EXPECT_EQ(KitMenu.GetItemText(CommandTable[6]), "K3(&3)");
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[6], 0);
+    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(CurrentKitCommand, CommandTable[6]);
+    EXPECT_EQ(KitList[1], Snd + "K3");
+    EXPECT_NE(KitLabel.LabelText().find("K3"), std::string::npos);
+    // The menu's other commands keep their meaning.
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[4], 0);
+    EXPECT_EQ(CurrentKitIndex, 1);
+}
+
+TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
+{
+    UiDriver ui(IDNO);
+    RemoveCurrentKit();
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+    EXPECT_TRUE(FileExists(Snd + "K2_已排除\\c.WAV"));
+    ASSERT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(KitList[1], Snd + "K3");
+    // Discovery from scratch, as at the next start, skips it.
+    DiscoverKits();
+    EXPECT_EQ(KitList.size(), 2u);
+}
+
+TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
+{
+    CreateDirectoryA((Snd + "K2_已排除").c_str(), NULL);
+    std::ofstream(Snd + "K2_已排除\\block.txt") << "x";
+    UiDriver ui(IDNO);
+    RemoveCurrentKit();
+    ASSERT_TRUE(ui.WaitFor(2));
+    EXPECT_EQ(ui.Seen()[1].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[1].text, "在尝试修改鼓源路径" + Snd + "K2" +
+                                     "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样");
+    EXPECT_TRUE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(KitList.size(), 2u);
+}
+
+TEST_F(ShellTest, CancelTouchesNothing)
+{
+    UiDriver ui(IDCANCEL);
+    size_t mark = Trace::Mark();
+    RemoveCurrentKit();
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    EXPECT_TRUE(Trace::Since(mark).empty());
+    EXPECT_EQ(KitList.size(), 3u);
+    EXPECT_TRUE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(CurrentKitIndex, 2);
+}
+
+TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
+{
+    std::string locked = Snd + "K2\\b.wav";
+    HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    UiDriver ui(IDYES);
+    RemoveCurrentKit();
+    CloseHandle(hold);
+    ASSERT_GE(ui.Seen().size(), 2u);
+    EXPECT_EQ(ui.Seen()[1].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[1].text, "在尝试删除" + locked + "时发生错误，请您手工删除这个文件");
+    EXPECT_TRUE(FileExists(locked));
+    EXPECT_FALSE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(KitList.size(), 2u);
+}
+
+TEST_F(ShellTest, SingleKitRefuses)
+{
+    RemoveTree(Snd + "K2");
+    RemoveTree(Snd + "K3");
+    for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+        KitMenu.RemoveItem(CommandTable[k]);
+    DiscoverKits();
+    LoadKit(KitCommandOfNumber(1), 1);
+    UiDriver ui;
+    size_t mark = Trace::Mark();
+    RemoveCurrentKit();
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[0].text, "程序检测到当前只有一个鼓源，不满足删除条件");
+    EXPECT_TRUE(Trace::Since(mark).empty());
+    EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
+{
+    // Each name is next to the sibling cmd would reach if it read the name
+    // as it reads unquoted or unescaped text: %b% expands to nothing, a
+    // lone % is dropped.
+    struct Case {
+        const char* name;
+        const char* sibling;
+    } cases[] = {
+        {"a%b%b", "ab"}, {"100%", "100"}, {"x&y", "x"}, {"p^q", "pq"},
+        {"e!x!t", "et"}, {"with space", "with"}, {"鼓源 %OS% 套", "鼓源  套"},
+    };
+    std::string root = TempFolder("yxyt_script_test");
+    for (const Case& c : cases) {
+        std::string target = root + c.name, sibling = root + c.sibling;
+        CreateDirectoryA(target.c_str(), NULL);
+        CreateDirectoryA((target + "\\deep").c_str(), NULL);
+        std::ofstream(target + "\\deep\\f.txt") << "x";
+        SetFileAttributesA((target + "\\deep\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+        CreateDirectoryA(sibling.c_str(), NULL);
+        std::ofstream(sibling + "\\keep.txt") << "x";
+    }
+    std::set<std::string> scriptsBefore = RemovalScripts();
+    for (const Case& c : cases) {
+        DeleteKitFolder(root + c.name);
+        EXPECT_FALSE(FileExists(root + c.name)) << c.name;
+        EXPECT_TRUE(FileExists(root + c.sibling + "\\keep.txt")) << c.sibling;
+    }
+    EXPECT_EQ(RemovalScripts(), scriptsBefore);
+    RemoveTree(root.substr(0, root.size() - 1));
+}
+
+TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
+{
+    std::string file = Snd + "K1\\a.WAV";
+    DeleteKitFolder(file);
+    EXPECT_TRUE(FileExists(file));
+    DeleteKitFolder("K1");
+    DeleteKitFolder(Snd + "nothing here");
+    EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, LinkedFoldersAndWhatTheyPointToAreNotDeleted)
+{
+    // "is" is a link to "elsewhere"; "holds" is a folder holding one.
+    std::string root = TempFolder("yxyt_linked_" + std::to_string(GetCurrentProcessId()));
+    std::string elsewhere = root + "elsewhere", is = root + "is", holds = root + "holds";
+    CreateDirectoryA(elsewhere.c_str(), NULL);
+    CreateDirectoryA((elsewhere + "\\deep").c_str(), NULL);
+    std::ofstream(elsewhere + "\\deep\\keep.txt") << "x";
+    CreateDirectoryA(holds.c_str(), NULL);
+    std::ofstream(holds + "\\own.txt") << "x";
+    std::string more = holds + "\\more";
+    ASSERT_TRUE(RunUnixTool("/bin/ln", "-s", {elsewhere, is}, [&] { return FileExists(is); }));
+    ASSERT_TRUE(RunUnixTool("/bin/ln", "-s", {elsewhere, more}, [&] { return FileExists(more); }));
+
+    EXPECT_TRUE(IsOrHoldsLinkedFolder(is));
+    EXPECT_TRUE(IsOrHoldsLinkedFolder(holds + "\\"));
+    EXPECT_FALSE(IsOrHoldsLinkedFolder(elsewhere));
+    EXPECT_FALSE(IsOrHoldsLinkedFolder(Snd + "K2"));
+    for (const std::string& folder : {is, holds}) {
+        DeleteKitFolder(folder);
+        EXPECT_TRUE(FileExists(elsewhere + "\\deep\\keep.txt")) << folder;
+    }
+    EXPECT_TRUE(FileExists(holds + "\\own.txt"));
+    EXPECT_TRUE(FileExists(more + "\\deep\\keep.txt"));
+    EXPECT_TRUE(FileExists(is + "\\deep\\keep.txt"));
+    // rm does not follow links; Windows calls cannot remove a Unix one.
+    std::string top = root.substr(0, root.size() - 1);
+    EXPECT_TRUE(RunUnixTool("/bin/rm", "-rf", {top}, [&] { return !FileExists(top); }));
+}
+
+TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
+{
+    std::string root = TempFolder("yxyt_held_script");
+    std::string slow = root + "slow", victim = root + "victim";
+    AddManyFiles(slow, kManyFiles);
+    CreateDirectoryA(victim.c_str(), NULL);
+    std::ofstream(victim + "\\keep.txt") << "x";
+    std::set<std::string> scriptsBefore = RemovalScripts();
+
+    // What another process of the user would try on the elevated script.
+    struct {
+        std::string script;
+        bool duringRemoval = false;
+        DWORD writeError = 0;
+        bool renamed = false, deleted = false;
+    } tamper;
+    ScriptWatch watch([&](const std::string& script) {
+        tamper.script = script;
+        tamper.duringRemoval = FileExists(slow);
+        HANDLE file = CreateFileA(script.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  NULL, OPEN_EXISTING, 0, NULL);
+        tamper.writeError = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            std::string swapped = "Rd /s /q \"" + victim + "\\\"\r\n";
+            DWORD written = 0;
+            WriteFile(file, swapped.data(), (DWORD)swapped.size(), &written, NULL);
+            SetEndOfFile(file);
+            CloseHandle(file);
+        }
+        tamper.renamed = MoveFileA(script.c_str(), (script + ".swapped").c_str());
+        tamper.deleted = DeleteFileA(script.c_str());
+    });
+    DWORD start = GetTickCount();
+    DeleteKitFolder(slow);
+    printf("the removal of %d files took %lu ms\n", kManyFiles, (unsigned long)(GetTickCount() - start));
+    ASSERT_TRUE(watch.Join());
+
+    EXPECT_TRUE(tamper.duringRemoval);
+    EXPECT_EQ(tamper.writeError, (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_FALSE(tamper.renamed);
+    EXPECT_FALSE(tamper.deleted);
+    EXPECT_FALSE(FileExists(slow));
+    EXPECT_TRUE(FileExists(victim + "\\keep.txt"));
+    EXPECT_FALSE(FileExists(tamper.script));
+    EXPECT_FALSE(FileExists(tamper.script + ".swapped"));
+    EXPECT_EQ(RemovalScripts(), scriptsBefore);
+    RemoveTree(root.substr(0, root.size() - 1));
+}
+
+TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
+{
+    // The current kit K2 takes the real cmd a while to remove.
+    AddManyFiles(Snd + "K2", kManyFiles);
+    InstallKeyboardHook();
+    struct Unhook {
+        ~Unhook()
+        {
+            UnhookWindowsHookEx(KeyboardHook);
+            KeyboardHook = NULL;
+        }
+    } unhook;
+    HWND main = MainWindow.GetHandle();
+    SetForegroundWindow(main);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
+
+    struct {
+        bool hookRan = false, duringRemoval = false;
+        double ms = 0;
+    } key;
+    ScriptWatch watch([&](const std::string&) {
+        size_t mark = Trace::Mark();
+        key.ms = TimedKeyPress('A');
+        // The engine is closed now, so the hook's hit is silent; its call
+        // to the library is in the trace all the same.
+        key.hookRan = !Trace::Matching(mark, "BASS_ChannelPlay(").empty();
+        key.duringRemoval = FileExists(Snd + "K2");
+    });
+    UiDriver ui(IDYES);
+    RemoveCurrentKit();
+    ASSERT_TRUE(watch.Join());
+    printf("a key pressed during the removal was taken in after %.2f ms\n", key.ms);
+    EXPECT_TRUE(key.hookRan);
+    EXPECT_TRUE(key.duringRemoval);
+    // Wine gives up on an unanswered hook after 2 s and passes the key on.
+    EXPECT_LT(key.ms, 1000.0);
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+
+    // The hook is still installed: after the removal a letter plays kit 1.
+    ASSERT_EQ(CurrentKitIndex, 1);
+    DWORD a = 0;
+    for (auto& sample : SampleTable)
+        if (sample.fileName == "a.WAV")
+            a = sample.channel;
+    SetForegroundWindow(main);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
+    size_t mark = Trace::Mark();
+    std::atomic<bool> pressed{false};
+    std::thread press([&] {
+        TimedKeyPress('A');
+        pressed = true;
+    });
+    // This thread answers the hook, so it pumps until the press is done.
+    bool played = PumpUntil(
+        [&] {
+            return pressed && !Trace::Matching(mark, "BASS_ChannelPlay(" + std::to_string(a) + ", 1) = 1").empty();
+        },
+        10000);
+    PumpUntil([&] { return pressed.load(); }, 30000);
+    press.join();
+    EXPECT_TRUE(played);
+}
+
+TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
+{
+    UiDriver ui(IDNO);
+    size_t mark = Trace::Mark();
+    EXPECT_EQ(ClosePrompt(), 1);
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "询问！");
+    EXPECT_EQ(ui.Seen()[0].text, "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示");
+    EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
+    EXPECT_TRUE(Trace::Since(mark).empty());
+    EXPECT_EQ(ReadSetting(kOptionSection, kClosePromptKey, "absent"), "absent");
+    // The same through the window: it stays.
+    SendMessageA(MainWindow.GetHandle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(MainWindow.GetHandle()));
+}
+
+TEST_F(ShellTest, CloseYesAndCancelEndWithCodeZeroAfterFreeingTheLibrary)
+{
+    struct Case {
+        const char* mode;
+        const char* stored; // 关闭提示 before
+        const char* after;  // 关闭提示 after, "-" = no Config.ini
+        int boxes;
+    } cases[] = {
+        {"close:6", nullptr, "-", 1},  // Yes
+        {"close:2", nullptr, "1", 1},  // Cancel switches the question off
+        {"close:7", "1", "1", 0},      // switched off: no question (a No would fail the child)
+        {"close:7", "2", "2", 0},
+        {"close:7", "", "", 0},
+    };
+    for (const Case& c : cases) {
+        std::string folder = ChildFolder("yxyt_close_child");
+        std::string ini = folder + "Config.ini";
+        if (c.stored)
+            WritePrivateProfileStringA("选项", "关闭提示", c.stored, ini.c_str());
+        EXPECT_EQ(RunShellChild(c.mode, folder), 0u) << c.mode;
+        std::string trace = ReadFileBytes(folder + "trace.txt");
+        ASSERT_GE(trace.size(), 17u) << c.mode;
+        EXPECT_EQ(trace.substr(trace.size() - 17), "BASS_Free() = 1\r\n") << c.mode;
+        std::string boxes = ReadFileBytes(folder + "boxes.txt");
+        EXPECT_EQ((int)std::count(boxes.begin(), boxes.end(), '\n'), c.boxes) << c.mode;
+        if (c.boxes) {
+            EXPECT_EQ(boxes.substr(0, boxes.find('|')), "询问！");
+        }
+        if (std::string(c.after) == "-") {
+            EXPECT_FALSE(FileExists(ini)) << c.mode;
+        } else {
+            char value[32] = {};
+            GetPrivateProfileStringA("选项", "关闭提示", "absent", value, sizeof value, ini.c_str());
+            EXPECT_STREQ(value, c.after) << c.mode;
+        }
+    }
+}
+
+TEST_F(ShellTest, SecondCopyTellsTheUserBringsTheFirstForwardAndEnds)
+{
+    std::string name = "yxyt_instance_test_" + std::to_string(GetCurrentProcessId());
+    EnsureSingleInstance(name.c_str(), true, "unused", MB_ICONINFORMATION, true);
+    HWND main = MainWindow.GetHandle();
+    ShowWindow(main, SW_MINIMIZE);
+    ASSERT_TRUE(IsIconic(main));
+    std::string folder = ChildFolder("yxyt_instance_child");
+    SetEnvironmentVariableA("YXYT_INSTANCE_NAME", name.c_str());
+    EXPECT_EQ(RunShellChild("instance", folder), 0u);
+    EXPECT_EQ(ReadFileBytes(folder + "boxes.txt"), "友情提醒:|逸响乐台已经运行，请不要重复启动啦！|none\n");
+    EXPECT_TRUE(PumpUntil([&] { return !IsIconic(main); }, 5000));
+}
+
+TEST(ProcessSearch, FindsTheFirstCopyByNameWithoutRegardToCase)
+{
+    std::string exe = ThisProgram();
+    std::string name = exe.substr(exe.find_last_of('\\') + 1);
+    DWORD pid = FindProcessByExeName(name);
+    EXPECT_NE(pid, 0u);
+    std::string upper = name;
+    CharUpperBuffA(&upper[0], (DWORD)upper.size());
+    EXPECT_EQ(FindProcessByExeName(upper), pid);
+    EXPECT_EQ(FindProcessByExeName("no-such-program.exe"), 0u);
+}
+
+TEST(ProcessSearch, WindowSearchForAWindowlessProcessGivesUp)
+{
+    // A process without windows: the search gives up after its 5 s with none.
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string cmd = std::string(system) + "\\cmd.exe";
+    std::string command = "\"" + cmd + "\" /c pause";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(cmd.c_str(), &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
+                               &process));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(FindVisibleWindowOfProcess(process.dwProcessId), (HWND)NULL);
+    DWORD spent = GetTickCount() - start;
+    printf("search gave up after %lu ms\n", (unsigned long)spent);
+    EXPECT_GE(spent, 5000u);
+    EXPECT_LE(spent, 15000u);
+    TerminateProcess(process.hProcess, 0);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+TEST(PlantedCommandProcessor, NeitherTheProgramFolderNorTheCurrentFolderIsSearched)
+{
+    // A copy of this program, started in another folder, removes a folder
+    // while a stand-in cmd.exe lies in its own folder or in the current one
+    // (each first in the search for a program given by name).
+    std::string root = TempFolder("yxyt_planted");
+    std::string program = TempFolder("yxyt_planted\\program"), current = TempFolder("yxyt_planted\\current");
+    std::string copy = program + "shell_copy.exe";
+    ASSERT_TRUE(CopyFileA(ThisProgram().c_str(), copy.c_str(), FALSE));
+    for (const std::string& planted : {program, current}) {
+        for (const std::string& folder : {program, current}) {
+            DeleteFileA((folder + "cmd.exe").c_str());
+            DeleteFileA((folder + "ran.txt").c_str());
+        }
+        ASSERT_TRUE(CopyFileA((ThisProgramFolder() + "standin_cmd.exe").c_str(), (planted + "cmd.exe").c_str(), FALSE));
+        std::string kit = root + "kit";
+        CreateDirectoryA(kit.c_str(), NULL);
+        CreateDirectoryA((kit + "\\sub").c_str(), NULL);
+        std::ofstream(kit + "\\sub\\f.txt") << "x";
+
+        EXPECT_EQ(RunShellChild("planted", root, copy), 0u) << planted;
+        EXPECT_FALSE(FileExists(planted + "ran.txt")) << planted;
+        EXPECT_FALSE(FileExists(kit)) << planted;
+    }
+    RemoveTree(root.substr(0, root.size() - 1));
+}
+
+// The child copy: ends inside the program's own code, or fails.
+TEST(ShellChild, Run)
+{
+    const char* mode = getenv("YXYT_CHILD_MODE");
+    if (!mode || !*mode)
+        GTEST_SKIP() << "runs only as a child copy";
+    std::string folder = getenv("YXYT_CHILD_DIR");
+    std::string m = mode;
+    if (m == "planted") {
+        ASSERT_TRUE(SetCurrentDirectoryA((folder + "current").c_str()));
+        DeleteKitFolder(folder + "kit");
+        return;
+    }
+    StartProgramParts(folder);
+    UiDriver ui;
+    ui.LogTo(folder + "boxes.txt");
+    if (m.rfind("close:", 0) == 0) {
+        ui.SetBoxButton(atoi(m.c_str() + 6));
+        InstallKeyboardHook();
+        ClosePrompt();
+        FAIL() << "ClosePrompt returned";
+    } else if (m == "instance") {
+        EnsureSingleInstance(getenv("YXYT_INSTANCE_NAME"), true, "逸响乐台已经运行，请不要重复启动啦！",
+                             MB_ICONINFORMATION, true);
+        FAIL() << "the second copy kept running";
+    }
+}
+
+} // namespace
