@@ -3,8 +3,17 @@
 own keyboard hook and PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample,
 same keys, same run, under Wine on Xvfb with the PulseAudio null sink.
 
-Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms]
-       (default 40 presses, 150 ms apart)
+Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...]
+       (default 40 presses, 150 ms apart, every case)
+
+Cases, each measured for both programs in the same run:
+- idle: nothing else plays.
+- music: YXYT.exe plays a steady 147 Hz tone as its main track (opened
+  with Insert and the open-file dialog, as a user would) and keeps playing
+  it in the background while the pad is measured; onsets and silence are
+  then read above 1 kHz, where the music is 33 dB down.
+- other-stream: another program (pacat at its default latency) keeps a
+  stream of quiet noise open into the sink for the whole case.
 
 Method.
 - Keys: this script sends the X key events itself through XTest
@@ -15,8 +24,11 @@ Method.
 - Sound: parec records the null sink's monitor (--latency-msec=5) into a
   pipe this script reads. Every chunk is timestamped on arrival; the
   recording's clock is tied to the monotonic clock by the earliest arrival
-  seen over the whole run (T0 = min(arrival - frames / rate)), since a
-  chunk can arrive late but never before its samples were rendered. A
+  seen while one program is measured (T0 = min(arrival - frames / rate)),
+  since a chunk can arrive late but never before its samples were
+  rendered. Per measurement, because the monitor can drop or repeat a few
+  milliseconds when a stream joins a running sink; the table's last column
+  shows how far T0 has moved since the first measurement. A
   sample index is then a monotonic time, so an onset is comparable with
   its key press. The null sink renders in blocks of about 5 ms and a
   block is timed by its end, so a figure can read up to one block low (a
@@ -25,9 +37,12 @@ Method.
 - A stream of silence keeps the null sink rendering in real time, as the
   tests' recorder does.
 - One lead press a second before the steady presses gives each program's
-  latency unambiguously; the steady presses are then paired with the onset
-  nearest to press time plus that latency, so a latency longer than the
-  interval is not mistaken for a short one.
+  latency to a first sound unambiguously. The first onset after the first
+  steady press is that press's (nothing else is pending then); the steady
+  presses are paired with the onset nearest to press time plus its
+  latency, so a latency longer than the interval is not mistaken for a
+  short one, and a slow first sound (the pad's first PlaySound opens the
+  device) does not shift the pairing.
 - The sample is a 30 ms click (a 2 kHz burst with an instant attack), so
   its onset is a single threshold crossing.
 Figures: latency key press -> onset of the lead and of the steady presses
@@ -40,6 +55,7 @@ import ctypes
 import json
 import math
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -51,7 +67,12 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import audio_util  # noqa: E402
-from conftest import BIN, BUILD, readme_bytes, start_session, start_update_server, winpath  # noqa: E402
+import music_util  # noqa: E402
+from conftest import (BIN, BUILD, App, Probe, ProgramDir, readme_bytes, start_session,  # noqa: E402
+                      start_update_server, winpath)
+
+MUSIC_HZ = 147  # 300 samples a period
+BAND_HZ = 1000  # onsets are read above this while music plays
 
 RATE = 44100
 FORMAT = ["--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=2", "--latency-msec=5"]
@@ -94,7 +115,7 @@ class Capture:
                                        env=env)
         self.proc = subprocess.Popen(["parec", "-d", sink + ".monitor", *FORMAT], stdout=subprocess.PIPE, env=env)
         self.data = bytearray()
-        self.t0 = math.inf
+        self.ticks = []  # (frames received, arrival time)
         self.lock = threading.Lock()
         self.started = threading.Event()
         self.thread = threading.Thread(target=self.read, daemon=True)
@@ -110,7 +131,7 @@ class Capture:
             with self.lock:
                 self.data += chunk
                 frames = len(self.data) // 4
-                self.t0 = min(self.t0, now - frames / RATE)
+                self.ticks.append((frames, now))
             self.started.set()
 
     def frames(self):
@@ -131,8 +152,11 @@ class Capture:
         pcm.frombytes(raw)
         return [(pcm[i] + pcm[i + 1]) / 65536.0 for i in range(0, len(pcm) - 1, 2)]
 
-    def time_of(self, frame):
-        return self.t0 + frame / RATE
+    def tie(self, start, end):
+        """T0 from the chunks that arrived between two frames."""
+        with self.lock:
+            return min((now - frames / RATE for frames, now in self.ticks if start <= frames <= end),
+                       default=math.nan)
 
     def close(self):
         for p in (self.proc, self.keeper):
@@ -148,14 +172,20 @@ def click(path):
     audio_util.write_wav(path, samples)
 
 
-def quiet(capture, seconds=0.3, level=0.002, timeout=30):
-    """Waits until the last `seconds` of the recording are silent."""
+def quiet(capture, seconds=0.3, level=0.002, timeout=30, band=None):
+    """Waits until the last `seconds` of the recording are silent (above
+    `band` Hz when given)."""
     need = int(seconds * RATE)
+    settle = int(0.05 * RATE)  # the filter's start from rest is no sound
     end = time.monotonic() + timeout
     while True:
         n = capture.frames()
-        if n >= need and audio_util.peak(capture.mono(n - need, n)) < level:
-            return
+        if n >= need + settle:
+            tail = capture.mono(n - need - settle, n)
+            if band:
+                tail = audio_util.highpass(tail, band)
+            if audio_util.peak(tail[settle:]) < level:
+                return
         if time.monotonic() > end:
             raise RuntimeError("no silence in the recording")
         time.sleep(0.05)
@@ -197,22 +227,12 @@ def focus(env, name, cls):
     while not probe(env, "send", str(hwnd), "0", "0", "0", check=False).get("sent"):
         if time.monotonic() > end + 60:
             raise RuntimeError("%s does not answer messages" % name)
+    return hwnd
 
 
-def play(capture, keyboard, presses, interval):
-    """One lead press, then A `presses` times at absolute deadlines; returns
-    the lead's time, the press times and the recording from just before
-    the lead. The lead stands a second apart from everything, so its sound
-    is unambiguous even when a program's latency exceeds the interval."""
-    code = keyboard.keycode("a")
-    quiet(capture)
-    # Without a key event first, the first letter of a run never reached a hook under Wine.
-    shift = keyboard.keycode("Shift_L")
-    keyboard.event(shift, True)
-    keyboard.event(shift, False)
-    first_frame = capture.frames()
-    start = time.monotonic() + 0.2
-    targets = [start] + [start + 1.0 + i * interval for i in range(presses)]
+def press_at(keyboard, code, targets):
+    """Presses and releases a key at each absolute deadline (monotonic
+    clock); returns the press times."""
     times = []
     for target in targets:
         while time.monotonic() < target - 0.002:
@@ -222,20 +242,45 @@ def play(capture, keyboard, presses, interval):
         times.append(keyboard.event(code, True))
         time.sleep(0.03)
         keyboard.event(code, False)
+    return times
+
+
+def play(capture, keyboard, presses, interval, band=None):
+    """One lead press, then A `presses` times at absolute deadlines; returns
+    the lead's time, the press times and the recording from just before
+    the lead. The lead stands a second apart from everything, so its sound
+    is unambiguous even when a program's latency exceeds the interval."""
+    code = keyboard.keycode("a")
+    quiet(capture, level=0.02 if band else 0.002, band=band)
+    # Without a key event first, the first letter of a run never reached a hook under Wine.
+    shift = keyboard.keycode("Shift_L")
+    keyboard.event(shift, True)
+    keyboard.event(shift, False)
+    first_frame = capture.frames()
+    start = time.monotonic() + 0.2
+    targets = [start] + [start + 1.0 + i * interval for i in range(presses)]
+    times = press_at(keyboard, code, targets)
     capture.wait_frames(capture.frames() + int(0.8 * RATE))
     last = capture.frames()
     return times[0], times[1:], first_frame, capture.mono(first_frame, last)
 
 
-def figures(name, capture, lead, key_times, first_frame, recording, interval):
+def figures(capture, lead, key_times, first_frame, recording, interval, band=None):
+    """(T0, heard, lead latency, latencies sorted, jitters sorted), times in
+    ms; None when the lead or the first steady press was not heard."""
+    if band:
+        recording = audio_util.highpass(recording, band)
+    t0 = capture.tie(first_frame, first_frame + len(recording))
     onsets = [first_frame + o for o in audio_util.onsets(recording, threshold=0.1, window=16,
                                                          min_gap=min(0.05, interval / 3))]
-    onset_times = [capture.time_of(o) for o in onsets]
+    onset_times = [t0 + o / RATE for o in onsets]
     lead_hit = next((o for o in onset_times if lead <= o < lead + 0.9), None)
     if lead_hit is None:
-        print("%-14s the lead press was not heard" % name)
-        return
-    rough = lead_hit - lead
+        return None
+    first = next((o for o in onset_times if o >= key_times[0] - 0.005), None)
+    if first is None:
+        return None
+    rough = first - key_times[0]
     # Each press pairs with the onset within half an interval of where the lead's latency puts it.
     pairs = []
     for k in key_times:
@@ -244,23 +289,90 @@ def figures(name, capture, lead, key_times, first_frame, recording, interval):
             pairs.append((k, hit))
     lat = sorted(1000 * (o - k) for k, o in pairs)
     jit = sorted(abs(1000 * ((o2 - o1) - (k2 - k1))) for (k1, o1), (k2, o2) in zip(pairs, pairs[1:]))
+    return t0, len(pairs), 1000 * (lead_hit - lead), lat, jit
 
-    def pct(v, p):
-        return v[min(len(v) - 1, int(round(p * (len(v) - 1))))] if v else float("nan")
 
-    print("%-14s heard %2d/%-2d  lead %5.1f ms  latency ms: median %6.1f  p95 %6.1f  max %6.1f   "
-          "interval jitter ms: median %5.1f  p95 %5.1f" %
-          (name, len(pairs), len(key_times), 1000 * rough, pct(lat, 0.5), pct(lat, 0.95), lat[-1] if lat else float("nan"),
-           pct(jit, 0.5), pct(jit, 0.95)), flush=True)
+def pct(v, p):
+    return v[min(len(v) - 1, int(round(p * (len(v) - 1))))] if v else float("nan")
+
+
+def report(rows, presses):
+    print("%-13s %-14s %6s %8s   %-22s   %-17s %s" % ("case", "program", "heard", "lead ms", "latency ms med/p95/max",
+                                                       "jitter ms med/p95", "T0 moved ms"))
+    first_t0 = next((r[0] for _, _, r in rows if r), math.nan)
+    for case, name, result in rows:
+        if result is None:
+            print("%-13s %-14s the lead or the first steady press was not heard" % (case, name))
+            continue
+        t0, heard, lead, lat, jit = result
+        print("%-13s %-14s %3d/%-2d %8.1f   %6.1f %6.1f %6.1f     %5.1f %5.1f       %6.1f" %
+              (case, name, heard, presses, lead, pct(lat, 0.5), pct(lat, 0.95), lat[-1] if lat else float("nan"),
+               pct(jit, 0.5), pct(jit, 0.95), 1000 * (t0 - first_t0)), flush=True)
+
+
+class OtherStream:
+    """Another program's sound stream, open for a whole case: pacat at its
+    default latency playing quiet noise (about -60 dBFS) into the sink."""
+
+    def __init__(self, env):
+        sink = env.get("YXYT_SINK", "yxyt_sink")
+        rng = random.Random(1)
+        self.noise = array.array("h", (rng.randint(-30, 30) for _ in range(2 * RATE))).tobytes()
+        self.proc = subprocess.Popen(["pacat", "--playback", "-d", sink, *FORMAT[:-1]], stdin=subprocess.PIPE,
+                                     env=env)
+        self.thread = threading.Thread(target=self.feed, daemon=True)
+        self.thread.start()
+
+    def feed(self):
+        try:
+            while True:
+                self.proc.stdin.write(self.noise)
+        except (BrokenPipeError, ValueError, OSError):
+            return
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+
+
+def start_yxyt(wine, prog, env, server):
+    proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog), env=dict(env, YXYT_SERVER=server.url),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return proc, focus(env, "^逸响乐台", "YXYT")
+
+
+def open_music(session, capture, proc, hwnd, prog, server, music):
+    """Opens `music` as the main track with Insert and the open-file dialog;
+    returns once its tone is in the recording."""
+    app = App(session, Probe(session, BIN / "probe.exe"), ProgramDir(prog), server, prog / "no-trace", proc)
+    app.hwnd = hwnd
+    app.keys("Insert")
+    music_util.choose_file(app, winpath(music))
+    end = time.monotonic() + 30
+    while True:
+        n = capture.frames()
+        if n > RATE and audio_util.tone_level(capture.mono(n - RATE // 5, n), MUSIC_HZ) > 0.05:
+            return
+        if time.monotonic() > end:
+            raise RuntimeError("the music was not heard")
+        time.sleep(0.05)
+
+
+CASES = ("idle", "music", "other-stream")
 
 
 def main():
     presses = int(sys.argv[1]) if len(sys.argv) > 1 else 40
     interval = (int(sys.argv[2]) if len(sys.argv) > 2 else 150) / 1000.0
+    cases = sys.argv[3:] or list(CASES)
+    unknown = [c for c in cases if c not in CASES]
+    if unknown:
+        sys.exit("unknown case %s; cases: %s" % (", ".join(unknown), ", ".join(CASES)))
     for name in ("YXYT.exe", "bass.dll", "baseline_pad.exe", "probe.exe"):
         if not (BIN / name).exists():
             sys.exit("not built: %s" % (BIN / name))
-    env = start_session(BUILD)[0].env
+    session = start_session(BUILD)[0]
+    env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-keybench-"))
@@ -274,35 +386,54 @@ def main():
     sample = kit / "a.WAV"
     click(sample)
     audio_util.write_wav(prog / "SND" / "Finish.wav", [0.0] * 441)
+    music = work / "music.wav"
+    if "music" in cases:
+        audio_util.write_wav(music, audio_util.tone(MUSIC_HZ, 30 + 3 * presses * interval, amplitude=0.15))
 
     keyboard = Keyboard(env["DISPLAY"])
     capture = Capture(env)
     capture.started.wait(10)
     procs = []
+    other = None
+    runs = []
     try:
         print("key-to-sound, %d presses of A every %d ms, one sample (30 ms click), %s" %
               (presses, interval * 1000, BUILD.name), flush=True)
-        yxyt = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog), env=dict(env, YXYT_SERVER=server.url),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        procs.append(yxyt)
-        focus(env, "^逸响乐台", "YXYT")
-        runs = [("YXYT.exe", *play(capture, keyboard, presses, interval))]
-        yxyt.kill()
-        yxyt.wait(30)
+        for case in cases:
+            band = BAND_HZ if case == "music" else None
+            if case == "other-stream":
+                other = OtherStream(env)
+            yxyt, hwnd = start_yxyt(wine, prog, env, server)
+            procs.append(yxyt)
+            if case == "music":
+                open_music(session, capture, yxyt, hwnd, prog, server, music)
+                focus(env, "^逸响乐台", "YXYT")
+            runs.append((case, "YXYT.exe", band, play(capture, keyboard, presses, interval, band)))
+            # With music the program keeps playing it behind the pad.
+            if case != "music":
+                yxyt.kill()
+                yxyt.wait(30)
 
-        base = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), winpath(sample)], env=env,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        procs.append(base)
-        focus(env, "^BaselinePad$", "BaselinePad")
-        runs.append(("PlaySound pad", *play(capture, keyboard, presses, interval)))
-        # Both with the final tie between the clocks.
-        for run in runs:
-            figures(*run[:1], capture, *run[1:], interval)
+            base = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), winpath(sample)], env=env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            procs.append(base)
+            focus(env, "^BaselinePad$", "BaselinePad")
+            runs.append((case, "PlaySound pad", band, play(capture, keyboard, presses, interval, band)))
+            for p in (base, yxyt):
+                if p.poll() is None:
+                    p.kill()
+                    p.wait(30)
+            if other:
+                other.close()
+                other = None
+        report([(case, name, figures(capture, *run, interval, band)) for case, name, band, run in runs], presses)
     finally:
         for p in procs:
             if p.poll() is None:
                 p.kill()
                 p.wait(30)
+        if other:
+            other.close()
         capture.close()
         server.close()
         shutil.rmtree(work, ignore_errors=True)

@@ -6,7 +6,9 @@ reference excerpt a little after its onset, so a few milliseconds lost at
 the start of a recording do not matter.
 """
 import array
+import cmath
 import math
+import operator
 import sys
 import wave
 
@@ -181,3 +183,80 @@ def match(recording, reference, near=None, search=0.05, skip=0.01, length=0.05, 
         return 0.0, None
     _, score, at = max(results)
     return score, at
+
+
+def highpass(samples, cutoff, rate=RATE):
+    """Second-order Butterworth high-pass (an RBJ biquad): keeps a click's
+    band and takes out background music well below `cutoff`."""
+    w0 = 2 * math.pi * cutoff / rate
+    cos_w0, alpha = math.cos(w0), math.sin(w0) / math.sqrt(2)
+    a0 = 1 + alpha
+    b0 = b2 = (1 + cos_w0) / 2 / a0
+    b1 = -(1 + cos_w0) / a0
+    a1, a2 = -2 * cos_w0 / a0, (1 - alpha) / a0
+    out = []
+    x1 = x2 = y1 = y2 = 0.0
+    for x in samples:
+        y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2
+        out.append(y)
+        x1, x2, y1, y2 = x, x1, y, y1
+    return out
+
+
+def tone_blocks(samples, freq, block=None, rate=RATE):
+    """The tone `freq` in each block of `block` samples (default one period),
+    as a complex amplitude: abs() its level, phase() its phase. The block must
+    hold a whole number of periods, so that any sound at a whole multiple of
+    the block's frequency does not leak into the figure."""
+    block = block or int(round(rate / freq))
+    periods = block * freq / rate
+    if abs(periods - round(periods)) > 1e-9 or round(periods) < 1:
+        raise ValueError("%d samples are not a whole number of periods of %g Hz" % (block, freq))
+    w = 2 * math.pi * freq / rate
+    cos_t = [math.cos(w * i) for i in range(block)]
+    sin_t = [math.sin(w * i) for i in range(block)]
+    out = []
+    for start in range(0, len(samples) - block + 1, block):
+        seg = samples[start:start + block]
+        re_ = sum(map(operator.mul, seg, cos_t))
+        im = sum(map(operator.mul, seg, sin_t))
+        out.append(complex(re_, -im) * (2.0 / block))
+    return block, out
+
+
+def dropouts(samples, freq, block=None, rate=RATE, level_tolerance=0.25, phase_tolerance=15.0, merge=0.02):
+    """Where a steady tone in `samples` breaks: blocks whose level strays from
+    the median level by more than `level_tolerance` (a gap, an overlap) and
+    blocks whose phase moved by more than `phase_tolerance` degrees since the
+    last block at a good level (frames skipped or repeated). Sounds at whole
+    multiples of the block's frequency do not count. Breaks closer than
+    `merge` seconds are one. Returns [(first sample, end sample, kinds)],
+    kinds a sorted tuple of "level" and "phase"."""
+    block, tones = tone_blocks(samples, freq, block, rate)
+    if not tones:
+        return []
+    levels = sorted(abs(t) for t in tones)
+    typical = levels[len(levels) // 2]
+    bad = []
+    reference = None
+    for i, t in enumerate(tones):
+        kinds = set()
+        if abs(abs(t) - typical) > level_tolerance * typical:
+            kinds.add("level")
+        else:
+            if reference is not None:
+                turn = math.degrees(abs(cmath.phase(t / reference)))
+                if turn > phase_tolerance:
+                    kinds.add("phase")
+            reference = t
+        if kinds:
+            bad.append((i * block, (i + 1) * block, kinds))
+    events = []
+    gap = int(merge * rate)
+    for start, end, kinds in bad:
+        if events and start - events[-1][1] <= gap:
+            events[-1][1] = end
+            events[-1][2] |= kinds
+        else:
+            events.append([start, end, set(kinds)])
+    return [(s, e, tuple(sorted(k))) for s, e, k in events]

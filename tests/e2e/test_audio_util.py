@@ -1,4 +1,5 @@
 """The sound analysis and the recorder, checked against sox and paplay."""
+import math
 import shutil
 import subprocess
 
@@ -145,3 +146,55 @@ def test_a_typed_key_is_recorded_as_its_sample(app, make_progdir, recorder):
     # Each recorded hit is its own sample, not the other one.
     wrong, _ = audio_util.match(recording, audio_util.read_wav(kit / "s.WAV")[1], near=hits[0])
     assert wrong < 0.5
+
+
+@needs_sox
+def test_highpass_matches_sox_and_takes_out_the_music_band(tmp_path):
+    mix = tmp_path / "mix.wav"
+    filtered = tmp_path / "filtered.wav"
+    sox("-n", "-r", RATE, "-c", 1, "-b", 16, mix, "synth", 0.5, "sine", 110, "sine", 2000, "vol", 0.4)
+    sox("-D", mix, filtered, "highpass", 1000)
+    _, samples = audio_util.read_wav(mix)
+    _, reference = audio_util.read_wav(filtered)
+    ours = audio_util.highpass(samples, 1000)
+    assert max(abs(a - b) for a, b in zip(ours, reference)) < 0.005
+    steady = ours[RATE // 10:]
+    # sox mixes its two sines down to one channel: 0.2 each.
+    assert audio_util.tone_level(samples, 110) == pytest.approx(0.2, abs=0.01)
+    assert audio_util.tone_level(steady, 110) < 0.005
+    assert audio_util.tone_level(steady, 2000) == pytest.approx(0.2, abs=0.02)
+
+
+def steady_mix(seconds, control=0.0):
+    """A 441 Hz tone at 0.3 with a soft-attack 4,410 Hz hit at 0.4 every
+    125 ms, as the dropout benchmark plays it; optionally a second tone at
+    882 Hz."""
+    n = int(seconds * RATE)
+    out = [0.3 * math.sin(2 * math.pi * 441 * i / RATE) + control * math.sin(2 * math.pi * 882 * i / RATE + 1.0)
+           for i in range(n)]
+    hit = int(0.125 * RATE)
+    for start in range(hit // 2, n - hit, hit):
+        for j in range(int(0.04 * RATE)):
+            attack = 0.5 - 0.5 * math.cos(math.pi * min(1.0, j / 44.1))
+            out[start + j] += 0.4 * attack * math.exp(-j / (0.006 * RATE)) * math.sin(2 * math.pi * 4410 * j / RATE)
+    return out
+
+
+def test_dropouts_ignore_hits_and_other_tones_at_multiples():
+    mix = steady_mix(2.0, control=0.1)
+    assert audio_util.dropouts(mix, 441) == []
+    assert audio_util.dropouts(mix, 882, block=100) == []
+
+
+def test_dropouts_find_a_gap_skipped_frames_and_repeated_frames():
+    clean = steady_mix(3.0)
+    gap, skip, repeat = int(0.8 * RATE), int(1.7 * RATE), int(2.4 * RATE)
+    broken = list(clean)
+    broken[gap:gap + 132] = [0.0] * 132  # 3 ms of silence
+    broken = broken[:skip] + broken[skip + 221:repeat] + broken[repeat - 441:]  # 5 ms lost, 10 ms played twice
+    found = audio_util.dropouts(broken, 441)
+    assert len(found) == 3, found
+    expected = ((gap, "level"), (skip, "phase"), (repeat - 221, "phase"))
+    for (start, end, kinds), (at, kind) in zip(found, expected):
+        assert start - 200 <= at <= end + 200, (start, end, at)
+        assert kind in kinds, kinds
