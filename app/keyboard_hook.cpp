@@ -12,8 +12,16 @@ namespace {
 bool IsPassThroughKey(DWORD vk)
 {
     switch (vk) {
-    case VK_TAB: case VK_LMENU: case VK_RMENU: case VK_RETURN: case VK_F4:
-    case VK_LEFT: case VK_UP: case VK_RIGHT: case VK_DOWN: case VK_ESCAPE:
+    case VK_TAB:
+    case VK_LMENU:
+    case VK_RMENU:
+    case VK_RETURN:
+    case VK_F4:
+    case VK_LEFT:
+    case VK_UP:
+    case VK_RIGHT:
+    case VK_DOWN:
+    case VK_ESCAPE:
         return true;
     default:
         return false;
@@ -44,9 +52,9 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 
     if (message == WM_KEYUP) {
         if (vk == VK_PRIOR)
-            ChangeKitVolume(1);
+            ChangeKitVolume(kVolumeUp);
         else if (vk == VK_NEXT)
-            ChangeKitVolume(0);
+            ChangeKitVolume(kVolumeDown);
         else if (vk == VK_HOME || vk == VK_END)
             PostMessageA(main, WM_KIT_KEY, vk, 0);
         else if (vk == VK_INSERT)
@@ -56,13 +64,13 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
         if (vk == VK_SPACE)
             TogglePlayPause();
         else if (vk == VK_ADD)
-            ChangeMusicVolume(1);
+            ChangeMusicVolume(kVolumeUp);
         else if (vk == VK_SUBTRACT)
-            ChangeMusicVolume(0);
+            ChangeMusicVolume(kVolumeDown);
         else if (vk == VK_F3)
-            SeekMusic(0);
+            SeekMusic(false);
         else if (vk == VK_F4)
-            SeekMusic(1);
+            SeekMusic(true);
         else if ((vk >= '0' && vk <= '9') || vk == VK_F5)
             DeferMusicKey(vk);
         else if (vk == VK_F6)

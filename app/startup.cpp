@@ -60,8 +60,8 @@ void CreateWelcomeLabel(const std::string& text)
 {
     double w = MainWindow.Width();
     double h = MainWindow.Height();
-    KitLabel.CreateLabel(MainWindow.GetHandle(), text, SS_CENTER,
-                         (int)(w / 3), (int)(h / 3), (int)(w / 3), (int)(h / 3));
+    KitLabel.CreateLabel(MainWindow.GetHandle(), text, SS_CENTER, (int)(w / 3), (int)(h / 3), (int)(w / 3),
+                         (int)(h / 3));
 }
 
 void RunStartup()
@@ -95,6 +95,6 @@ void RunStartup()
     RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
     PlayStartupSound();
     LoadMusicSlots();
-    MainTrack.loop = 0;
+    MainTrack.loop = false;
     RunMessageLoop(MainWindow, true);
 }

@@ -48,7 +48,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-}  // namespace
+} // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
 {
@@ -63,8 +63,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
     wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
     wc.lpszClassName = "BaselinePad";
     RegisterClassA(&wc);
-    MainWindow = CreateWindowA("BaselinePad", "BaselinePad", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 320, 200,
-                               NULL, NULL, instance, NULL);
+    MainWindow = CreateWindowA("BaselinePad", "BaselinePad", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 320, 200, NULL,
+                               NULL, instance, NULL);
     HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardProc, instance, 0);
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {

@@ -54,7 +54,7 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {

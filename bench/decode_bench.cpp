@@ -14,19 +14,26 @@
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER freq = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
+double Now()
+{
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return double(t.QuadPart) / double(freq.QuadPart);
 }
 
-double Percentile(std::vector<double> v, double p) {
+double Percentile(std::vector<double> v, double p)
+{
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))];
 }
 
-void Mp3(const std::string& path) {
+void Mp3(const std::string& path)
+{
     const size_t before = PrivateBytes();
     double t0 = Now();
     auto d = OpenDecoder(path.c_str());
@@ -38,7 +45,8 @@ void Mp3(const std::string& path) {
     std::vector<float> buf(2 * 44100);
     t0 = Now();
     uint64_t frames = 0;
-    for (int i = 0; i < 60; ++i) frames += d->Read(buf.data(), 44100);
+    for (int i = 0; i < 60; ++i)
+        frames += d->Read(buf.data(), 44100);
     const double decode = Now() - t0;
     std::vector<double> seeks;
     uint32_t state = 12345;
@@ -47,17 +55,19 @@ void Mp3(const std::string& path) {
         const uint64_t target = (uint64_t(state >> 8) * 4099) % d->LengthFrames();
         t0 = Now();
         d->Seek(target);
-        d->Read(buf.data(), 1152);  // until the first audio is there
+        d->Read(buf.data(), 1152); // until the first audio is there
         seeks.push_back((Now() - t0) * 1000);
     }
     const size_t grown = PrivateBytes() - before;
-    printf("mp3 %.1f min: open %.1f ms, decode %.0fx real time, seek+first frame median %.2f ms p99 %.2f ms max %.2f ms (200 seeks), "
+    printf("mp3 %.1f min: open %.1f ms, decode %.0fx real time, seek+first frame median %.2f ms p99 %.2f ms max %.2f "
+           "ms (200 seeks), "
            "private memory %.2f MB\n",
            d->LengthFrames() / double(d->SampleRate()) / 60, open * 1000, frames / double(d->SampleRate()) / decode,
            Percentile(seeks, 0.5), Percentile(seeks, 0.99), Percentile(seeks, 1.0), grown / 1048576.0);
 }
 
-void Wav(const std::string& path) {
+void Wav(const std::string& path)
+{
     std::vector<double> opens, reads;
     for (int i = 0; i < 200; ++i) {
         double t0 = Now();
@@ -74,16 +84,17 @@ void Wav(const std::string& path) {
     uint64_t frames = 0;
     for (int i = 0; i < 50; ++i) {
         d->Seek(0);
-        for (size_t n; (n = d->Read(buf.data(), 4096)) > 0;) frames += n;
+        for (size_t n; (n = d->Read(buf.data(), 4096)) > 0;)
+            frames += n;
     }
     const double decode = Now() - t0;
     printf("wav %.1f s: open median %.3f ms vs reading its bytes %.3f ms (ratio %.2f), decode %.0fx real time\n",
            d->LengthFrames() / double(d->SampleRate()), Percentile(opens, 0.5), Percentile(reads, 0.5),
-           Percentile(opens, 0.5) / Percentile(reads, 0.5),
-           frames / double(d->SampleRate()) / decode);
+           Percentile(opens, 0.5) / Percentile(reads, 0.5), frames / double(d->SampleRate()) / decode);
 }
 
-void Resample() {
+void Resample()
+{
     std::vector<float> in(2 * 44100, 0.25f), out(2 * 48100);
     Resampler r;
     r.Configure(44100, 48000);
@@ -95,9 +106,10 @@ void Resample() {
     printf("resampler 44100 -> 48000: %.0fx real time\n", 60 / (Now() - t0));
 }
 
-}  // namespace
+} // namespace
 
-int main() {
+int main()
+{
     const std::string dir = MP3_FIXTURES;
     Mp3(dir + "/long.mp3");
     Wav(dir + "/source.wav");

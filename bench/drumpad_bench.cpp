@@ -25,7 +25,11 @@ namespace {
 
 double Now()
 {
-    static LARGE_INTEGER freq = [] { LARGE_INTEGER f; QueryPerformanceFrequency(&f); return f; }();
+    static LARGE_INTEGER freq = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return (double)t.QuadPart / (double)freq.QuadPart;
@@ -61,7 +65,8 @@ int main()
     DiscoverKits();
     ReadKitVolume();
     LoadInitialKit();
-    std::printf("sample table: %u entries, %u sound cards\n", (unsigned)SampleTable.size(), (unsigned)SoundCards.size());
+    std::printf("sample table: %u entries, %u sound cards\n", (unsigned)SampleTable.size(),
+                (unsigned)SoundCards.size());
 
     SetForegroundWindow(MainWindow.GetHandle());
     PumpMessages();

@@ -171,7 +171,7 @@ private:
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

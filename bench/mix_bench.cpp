@@ -36,7 +36,8 @@ private:
     uint64_t pos_ = 0;
 };
 
-void Ignore(void*, uint32_t, uint32_t, void*) {}
+void Ignore(void*, uint32_t, uint32_t, void*)
+{}
 
 double Run(const std::vector<uint32_t>& voices, float volume, double seconds)
 {
@@ -58,7 +59,7 @@ double Run(const std::vector<uint32_t>& voices, float volume, double seconds)
     return seconds / took;
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {

@@ -36,7 +36,16 @@ constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 void FillCommandTable();
 // Position 1..100 of the first entry equal to id; 101 when none matches.
 int CommandIndex(int32_t id);
-inline int32_t CommandOf(CommandEntry entry) { return CommandTable[entry]; }
+inline int32_t CommandOf(CommandEntry entry)
+{
+    return CommandTable[entry];
+}
 // The item of sound card n (1..kMaxCards), and the card of such an item.
-inline int32_t CardCommand(int n) { return CommandTable[kFirstCardEntry + n - 1]; }
-inline int CardNumberOf(int32_t id) { return CommandIndex(id) - kFirstCardEntry + 1; }
+inline int32_t CardCommand(int n)
+{
+    return CommandTable[kFirstCardEntry + n - 1];
+}
+inline int CardNumberOf(int32_t id)
+{
+    return CommandIndex(id) - kFirstCardEntry + 1;
+}

@@ -7,8 +7,10 @@ int ParseIniInt(const char* text)
 {
     // atoi-like, but saturating instead of undefined on overflow.
     long long v = std::strtoll(text, nullptr, 10);
-    if (v > 2147483647LL) return 2147483647;
-    if (v < -2147483647LL - 1) return -2147483647 - 1;
+    if (v > 2147483647LL)
+        return 2147483647;
+    if (v < -2147483647LL - 1)
+        return -2147483647 - 1;
     return (int)v;
 }
 

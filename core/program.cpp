@@ -12,8 +12,14 @@ Window MainWindow;
 Label KitLabel;
 Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
 
-const char* HomePageAddress() { return YXYT_HOME_PAGE; }
-const char* SupportMail() { return YXYT_SUPPORT_MAIL; }
+const char* HomePageAddress()
+{
+    return YXYT_HOME_PAGE;
+}
+const char* SupportMail()
+{
+    return YXYT_SUPPORT_MAIL;
+}
 
 std::string ServerRoot()
 {
@@ -25,9 +31,15 @@ std::string ServerRoot()
     return UpdateServerRoot(root);
 }
 
-bool HasUpdateServer() { return !ServerRoot().empty(); }
+bool HasUpdateServer()
+{
+    return !ServerRoot().empty();
+}
 
-bool HasHomePage() { return IsWebAddress(HomePageAddress()); }
+bool HasHomePage()
+{
+    return IsWebAddress(HomePageAddress());
+}
 
 void EndOwnProcess()
 {

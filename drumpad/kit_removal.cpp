@@ -30,7 +30,8 @@ void ExcludeKitFolder(const std::string& folder)
     std::string excluded = folder + "_已排除";
     if (!MoveFileA(folder.c_str(), excluded.c_str()))
         ShowMessage(MainWindow.GetHandle(),
-                    "在尝试修改鼓源路径" + folder + "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样",
+                    "在尝试修改鼓源路径" + folder +
+                        "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样",
                     "错误！", MB_ICONERROR);
 }
 
@@ -40,8 +41,8 @@ void ExcludeKitFolder(const std::string& folder)
 // batch file sharing read and write, which this handle allows.
 HANDLE CreateHeldScript(const std::string& path, const std::string& text)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return file;
     DWORD written = 0;
@@ -72,8 +73,8 @@ void RunHiddenAndWait(const std::string& program, std::string commandLine, const
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL,
-                        workFolder.c_str(), &startup, &process))
+    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, workFolder.c_str(),
+                        &startup, &process))
         return;
     WaitAnsweringSentMessages(process.hProcess, INFINITE);
     CloseHandle(process.hThread);
@@ -163,7 +164,8 @@ void RemoveCurrentKit()
         return;
     }
     int answer = ShowMessage(MainWindow.GetHandle(),
-                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
+                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
+                             "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
                              "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer != IDYES && answer != IDNO)
         return;
@@ -175,7 +177,8 @@ void RemoveCurrentKit()
     if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
         ShowMessage(MainWindow.GetHandle(),
                     "鼓源目录" + folder +
-                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排除操作，或者手工删除这个链接。",
+                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
+                        "除操作，或者手工删除这个链接。",
                     "错误！", MB_ICONERROR);
         return;
     }

@@ -95,11 +95,11 @@ void KitCommandList::Withdraw(int32_t id)
     ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
 }
 
-double SteppedVolume(float v, int direction)
+double SteppedVolume(float v, VolumeDirection direction)
 {
-    if (direction == 0)
+    if (direction == kVolumeDown)
         return (double)v - 0.05;
-    if (direction == 1)
+    if (direction == kVolumeUp)
         return (double)v + 0.05;
     return v;
 }

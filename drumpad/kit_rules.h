@@ -2,6 +2,8 @@
 // Rules of the drum kits that need no window: names, the label text, the
 // exclusion mark, which sample a key plays, the folder order and the
 // kit-volume steps. Texts are GBK bytes as the file system gives them.
+#include "core/direction.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,9 +39,9 @@ struct KitCommandList {
     void Withdraw(int32_t id);
 };
 
-// One step of the kit volume: v - 0.05 (direction 0) or v + 0.05 (1),
-// formed in double precision; any other direction leaves v as it is.
-double SteppedVolume(float v, int direction);
+// One step of the kit volume: v - 0.05 or v + 0.05, formed in double
+// precision; any other direction leaves v as it is.
+double SteppedVolume(float v, VolumeDirection direction);
 // The remembered kit volume after a step: below -1e-7 it becomes 0,
 // above 1 + 1e-7 it becomes 1. Sets *clamped when it changed.
 float ClampedKitVolume(float v, bool* clamped);

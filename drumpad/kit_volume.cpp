@@ -4,7 +4,7 @@
 #include "core/settings.h"
 #include "drumpad/kits.h"
 
-void ChangeKitVolume(int direction)
+void ChangeKitVolume(VolumeDirection direction)
 {
     // Each channel moves from its own volume. The kit samples all start a
     // load at the kit volume, so any of them gives the new kit volume; a kit

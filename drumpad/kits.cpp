@@ -9,7 +9,6 @@
 
 #include <shlwapi.h>
 
-
 std::vector<std::string> KitList;
 int CurrentKitIndex = 0;
 int32_t CurrentKitCommand = 0;
@@ -99,8 +98,9 @@ void DiscoverKits()
         }
     }
     if (empty >= (int)KitList.size()) {
-        ShowMessage(MainWindow.GetHandle(), "程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！",
-                    "错误！", MB_ICONERROR);
+        ShowMessage(MainWindow.GetHandle(),
+                    "程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！", "错误！",
+                    MB_ICONERROR);
         EndOwnProcess();
     }
 }

@@ -43,8 +43,8 @@ bool IsSafeFolderPath(const std::string& path)
 
 std::string TimeStampOf(const LocalTime& t)
 {
-    int64_t seconds = DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 +
-                      t.second - 8 * 3600;
+    int64_t seconds =
+        DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second - 8 * 3600;
     std::string ms = std::to_string(t.millisecond);
     while (ms.size() < 3)
         ms.insert(0, "0");

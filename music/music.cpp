@@ -20,7 +20,7 @@ QWORD SavedSlotPositions[kMusicSlotCount + 1];
 const char* kPauseCaption = "暂停背景音乐(&S)";
 const char* kPlayCaption = "播放背景音乐(&P)";
 
-void ShowPlayCaption(int playState)
+void ShowPlayCaption(MusicState playState)
 {
     SoundMenu.SetItemText(CommandOf(kPauseMusicEntry), playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
 }
@@ -65,12 +65,12 @@ void WatchTrackEnd()
 }
 
 // Relative to the channel's own level; false when its level cannot be read.
-bool StepVolume(DWORD stream, int direction)
+bool StepVolume(DWORD stream, VolumeDirection direction)
 {
     float v = 0;
     if (!BASS_ChannelGetAttribute(stream, BASS_ATTRIB_VOL, &v))
         return false;
-    double next = direction == 1 ? (double)v + kVolumeStep : (double)v - kVolumeStep;
+    double next = direction == kVolumeUp ? (double)v + kVolumeStep : (double)v - kVolumeStep;
     BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, (float)next);
     return true;
 }
@@ -135,7 +135,7 @@ void OnMusicEnd(DWORD channel)
     // a card switch) says nothing about the current track.
     if (channel != MainTrack.stream)
         return;
-    if (MainTrack.loop == 1) {
+    if (MainTrack.loop) {
         BASS_ChannelPlay(channel, TRUE);
         MainTrack.playState = kMusicPlaying;
     } else {
@@ -146,11 +146,11 @@ void OnMusicEnd(DWORD channel)
 
 void ToggleLoop()
 {
-    MainTrack.loop = MainTrack.loop == 0 ? 1 : 0;
-    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), MainTrack.loop == 1 ? MFS_CHECKED : 0);
+    MainTrack.loop = !MainTrack.loop;
+    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), MainTrack.loop ? MFS_CHECKED : 0);
 }
 
-void ChangeMusicVolume(int direction)
+void ChangeMusicVolume(VolumeDirection direction)
 {
     StepVolume(MainTrack.stream, direction);
     for (int n = 1; n <= kMusicSlotCount; n++)
@@ -162,13 +162,13 @@ void ChangeMusicVolume(int direction)
         WriteFloatSetting(kOptionSection, kMusicVolumeKey, v);
 }
 
-void SeekMusic(int direction)
+void SeekMusic(bool forward)
 {
     QWORD position = BASS_ChannelGetPosition(MainTrack.stream, BASS_POS_BYTE);
     if (position == (QWORD)-1)
         return; // no track: nothing to move
     double p = (double)position;
-    p = direction == 0 ? p - kSeekStep : p + kSeekStep;
+    p = forward ? p + kSeekStep : p - kSeekStep;
     // A target before the start becomes a huge position, which the library refuses.
     BASS_ChannelSetPosition(MainTrack.stream, (QWORD)(int64_t)p, BASS_POS_BYTE);
 }
@@ -179,11 +179,11 @@ void PressMusicSlot(int slot)
         return;
     MusicSlot& s = MusicSlots[slot];
     if (s.file.size() > 5 && IsExistingFile(s.file)) {
-        if (s.state == 1) {
-            s.state = 2;
+        if (s.state == kSlotPlaying) {
+            s.state = kSlotReady;
             BASS_ChannelPause(s.stream);
-        } else if (s.state == 2) {
-            s.state = 1;
+        } else if (s.state == kSlotReady) {
+            s.state = kSlotPlaying;
             BASS_ChannelPlay(s.stream, FALSE);
         }
         return;
@@ -194,7 +194,7 @@ void PressMusicSlot(int slot)
     WriteSetting(kOptionSection, SlotKey(slot).c_str(), s.file);
     ReplaceMusicStream(s.stream, s.file);
     BASS_ChannelPlay(s.stream, TRUE);
-    s.state = 1;
+    s.state = kSlotPlaying;
 }
 
 void AskClearMusicSlots()
@@ -216,7 +216,7 @@ void StopMusicSlots()
     for (int n = 1; n <= kMusicSlotCount; n++) {
         BASS_ChannelStop(MusicSlots[n].stream);
         BASS_ChannelSetPosition(MusicSlots[n].stream, 0, BASS_POS_BYTE);
-        MusicSlots[n].state = 2;
+        MusicSlots[n].state = kSlotReady;
     }
 }
 
@@ -227,10 +227,10 @@ void LoadMusicSlots()
         s.file = ReadSetting(kOptionSection, SlotKey(n).c_str(), "");
         if (IsExistingFile(s.file)) {
             s.stream = CreateMusicStream(s.file);
-            s.state = 2;
+            s.state = kSlotReady;
         } else {
             s.stream = 0;
-            s.state = 0;
+            s.state = kSlotEmpty;
         }
     }
 }
@@ -249,7 +249,7 @@ void RestoreMusicAfterDeviceChange()
         MusicSlot& s = MusicSlots[n];
         s.stream = CreateMusicStream(s.file);
         BASS_ChannelSetPosition(s.stream, SavedSlotPositions[n], BASS_POS_BYTE);
-        if (s.state == 1)
+        if (s.state == kSlotPlaying)
             BASS_ChannelPlay(s.stream, FALSE);
     }
     if (MainTrack.file.empty())

@@ -3,25 +3,30 @@
 // slots bound to the digit keys whose files are remembered in Config.ini.
 #include <windows.h>
 
+#include "core/direction.h"
+
 #include <cstdint>
 #include <string>
 
 constexpr int kMusicSlotCount = 10;
 
 // Play states of the main track.
-constexpr int kMusicEnded = 0, kMusicPlaying = 1, kMusicPaused = 2;
+enum MusicState : int { kMusicEnded = 0, kMusicPlaying = 1, kMusicPaused = 2 };
+
+// States of a slot: no stream yet, playing, paused or ready to play.
+enum SlotState : int { kSlotEmpty = 0, kSlotPlaying = 1, kSlotReady = 2 };
 
 struct MusicTrack {
     DWORD stream = 0;
     std::string file;
-    int playState = kMusicEnded;
-    int loop = 0;
+    MusicState playState = kMusicEnded;
+    bool loop = false;
 };
 
 struct MusicSlot {
     std::string file;
     DWORD stream = 0;
-    int state = 0; // 1 playing, 2 paused or ready, 0 before any stream
+    SlotState state = kSlotEmpty;
 };
 
 extern MusicTrack MainTrack;
@@ -38,10 +43,10 @@ constexpr UINT WM_MUSIC_KEY = WM_APP + 0x32;
 void OpenMusic();
 void TogglePlayPause();
 void ToggleLoop();
-// direction 1 = up, 0 = down, by 0.01 on every music stream.
-void ChangeMusicVolume(int direction);
-// direction 1 = forward, 0 = back, by 500000 bytes.
-void SeekMusic(int direction);
+// By 0.01 on every music stream.
+void ChangeMusicVolume(VolumeDirection direction);
+// By 500000 bytes.
+void SeekMusic(bool forward);
 void PressMusicSlot(int slot);
 // F5: asks first, clears the slot names on Yes.
 void AskClearMusicSlots();

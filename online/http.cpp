@@ -45,8 +45,7 @@ const WinInet& LoadWinInet()
         Resolve(dll, w.queryInfo, "HttpQueryInfoA");
         Resolve(dll, w.setOption, "InternetSetOptionA");
         Resolve(dll, w.close, "InternetCloseHandle");
-        w.ready = w.open && w.connect && w.openRequest && w.send && w.read && w.queryInfo &&
-                  w.setOption && w.close;
+        w.ready = w.open && w.connect && w.openRequest && w.send && w.read && w.queryInfo && w.setOption && w.close;
         return w;
     }();
     return api;
@@ -57,8 +56,8 @@ const WinInet& LoadWinInet()
 // behind at the deadline mostly ends soon after.
 void SetTimeouts(const WinInet& api, HINTERNET handle, DWORD ms)
 {
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+    for (DWORD option :
+         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
         api.setOption(handle, option, &ms, sizeof ms);
 }
 
@@ -74,13 +73,11 @@ FetchReply Exchange(const FetchRequest& request, DWORD timeoutMs)
     const std::string agent = AgentFromHeaders(request.headers);
     const std::string proxy = ProxyForUrl(request.proxy, https);
 
-    HINTERNET internet = proxy.empty()
-        ? api.open(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0)
-        : api.open(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), "", 0);
+    HINTERNET internet = proxy.empty() ? api.open(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0)
+                                       : api.open(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), "", 0);
     if (!internet)
         return reply;
-    HINTERNET connection = api.connect(internet, UrlHost(url, false).c_str(),
-                                       INTERNET_PORT(UrlPort(url)), NULL, NULL,
+    HINTERNET connection = api.connect(internet, UrlHost(url, false).c_str(), INTERNET_PORT(UrlPort(url)), NULL, NULL,
                                        INTERNET_SERVICE_HTTP, 0, 0);
     if (!connection) {
         api.close(internet);
@@ -88,8 +85,8 @@ FetchReply Exchange(const FetchRequest& request, DWORD timeoutMs)
     }
     SetTimeouts(api, connection, timeoutMs);
     const DWORD flags = RequestFlags(request.cookies.has_value(), request.noRedirect, https);
-    HINTERNET req = api.openRequest(connection, MethodText(request.method),
-                                    UrlObject(url).c_str(), "HTTP/1.1", NULL, NULL, flags, 0);
+    HINTERNET req = api.openRequest(connection, MethodText(request.method), UrlObject(url).c_str(), "HTTP/1.1", NULL,
+                                    NULL, flags, 0);
     if (!req) {
         api.close(connection);
         api.close(internet);
@@ -102,8 +99,8 @@ FetchReply Exchange(const FetchRequest& request, DWORD timeoutMs)
     BOOL sent;
     if (request.method == 1 || request.method == 2) {
         const std::string& body = request.bodyBytes.empty() ? request.bodyText : request.bodyBytes;
-        sent = api.send(req, headers.c_str(), DWORD(headers.size()),
-                        const_cast<char*>(body.data()), DWORD(body.size()));
+        sent =
+            api.send(req, headers.c_str(), DWORD(headers.size()), const_cast<char*>(body.data()), DWORD(body.size()));
     } else {
         sent = api.send(req, headers.c_str(), DWORD(headers.size()), NULL, 0);
     }
@@ -111,8 +108,7 @@ FetchReply Exchange(const FetchRequest& request, DWORD timeoutMs)
     char chunk[1024];
     DWORD got = 0;
     BOOL readOk = TRUE;
-    while (reply.body.size() < kFetchBodyCap &&
-           (readOk = api.read(req, chunk, sizeof chunk, &got)) && got > 0)
+    while (reply.body.size() < kFetchBodyCap && (readOk = api.read(req, chunk, sizeof chunk, &got)) && got > 0)
         reply.body.append(chunk, got);
     if (reply.body.size() > kFetchBodyCap)
         reply.body.resize(kFetchBodyCap);
@@ -123,8 +119,7 @@ FetchReply Exchange(const FetchRequest& request, DWORD timeoutMs)
     memset(raw, ' ', sizeof raw);
     DWORD rawSize = sizeof raw;
     api.queryInfo(req, HTTP_QUERY_RAW_HEADERS_CRLF, raw, &rawSize, NULL);
-    reply.receivedHeaders =
-        NormaliseSetCookie(std::string(raw, strnlen(raw, sizeof raw)));
+    reply.receivedHeaders = NormaliseSetCookie(std::string(raw, strnlen(raw, sizeof raw)));
 
     api.close(req);
     api.close(connection);

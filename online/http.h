@@ -7,14 +7,14 @@
 #include <string>
 
 struct FetchRequest {
-    std::string url;             // "http://" or "https://"; none reads as http
-    int method = 0;              // 0 GET, 1 POST, 2 HEAD
-    std::string bodyText;        // POST/HEAD body when bodyBytes is empty
+    std::string url;                    // "http://" or "https://"; none reads as http
+    int method = 0;                     // 0 GET, 1 POST, 2 HEAD
+    std::string bodyText;               // POST/HEAD body when bodyBytes is empty
     std::optional<std::string> cookies; // supplied at all: WinINet's own cookies are off
-    std::string headers;         // extra request headers, CR LF separated
+    std::string headers;                // extra request headers, CR LF separated
     bool noRedirect = false;
-    std::string bodyBytes;       // POST/HEAD body, any bytes
-    std::string proxy;           // "host:port"; empty = direct
+    std::string bodyBytes; // POST/HEAD body, any bytes
+    std::string proxy;     // "host:port"; empty = direct
 };
 
 struct FetchReply {

@@ -15,7 +15,10 @@ namespace {
 
 std::atomic<bool> NoticeCheckRunning{false};
 
-std::string NoticeBase() { return ParentAddress(ServerBase); }
+std::string NoticeBase()
+{
+    return ParentAddress(ServerBase);
+}
 
 DWORD WINAPI NoticeThread(void* fetches)
 {
@@ -41,8 +44,7 @@ void CheckStopNotice()
 {
     if (!HasUpdateServer() || FetchText(ServerBase + "jy.txt", StartupFetches) != "1")
         return;
-    ShowMessage(GetForegroundWindow(), FetchText(ServerBase + "jyts.txt", StartupFetches), "错误！",
-                MB_ICONERROR);
+    ShowMessage(GetForegroundWindow(), FetchText(ServerBase + "jyts.txt", StartupFetches), "错误！", MB_ICONERROR);
     EndOwnProcess();
 }
 
@@ -69,8 +71,7 @@ void AppendTitleNotice(HWND window)
 {
     if (!HasUpdateServer())
         return;
-    SetWindowTextA(window,
-                   (WindowText(window) + " - " + FetchText(ServerBase + "gg.txt", StartupFetches)).c_str());
+    SetWindowTextA(window, (WindowText(window) + " - " + FetchText(ServerBase + "gg.txt", StartupFetches)).c_str());
 }
 
 void StartPeriodicCheck(HWND window)

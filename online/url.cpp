@@ -12,9 +12,12 @@ std::string TrimSpaces(const std::string& text)
 const char* MethodText(int method)
 {
     switch (method) {
-    case 1: return "POST";
-    case 2: return "HEAD";
-    default: return "GET";
+    case 1:
+        return "POST";
+    case 2:
+        return "HEAD";
+    default:
+        return "GET";
     }
 }
 
@@ -34,8 +37,7 @@ std::string AgentFromHeaders(const std::string& headers)
     return agent;
 }
 
-std::string CompleteRequestHeaders(const std::string& headers, const std::string& url,
-                                   const std::string& cookies)
+std::string CompleteRequestHeaders(const std::string& headers, const std::string& url, const std::string& cookies)
 {
     std::string text = headers;
     if (text.empty())
@@ -63,9 +65,9 @@ uint32_t RequestFlags(bool cookiesSupplied, bool noRedirect, bool https)
     if (cookiesSupplied)
         flags |= 0x00080000u; // no cookies
     if (noRedirect)
-        flags |= 0x00200000u; // no auto redirect
-    flags |= https ? 0x00800000u   // secure
-                   : 0x00004000u;  // ignore redirect to https
+        flags |= 0x00200000u;     // no auto redirect
+    flags |= https ? 0x00800000u  // secure
+                   : 0x00004000u; // ignore redirect to https
     return flags;
 }
 
@@ -81,8 +83,7 @@ std::string NormaliseSetCookie(std::string rawHeaders)
     static const char kName[] = "Set-Cookie";
     const size_t length = sizeof kName - 1;
     std::string lower = LowerAscii(rawHeaders);
-    for (size_t at = lower.find("set-cookie"); at != std::string::npos;
-         at = lower.find("set-cookie", at + length))
+    for (size_t at = lower.find("set-cookie"); at != std::string::npos; at = lower.find("set-cookie", at + length))
         rawHeaders.replace(at, length, kName);
     return rawHeaders;
 }
@@ -110,9 +111,8 @@ std::string CollectCookies(const std::string& rawHeaders)
         } else {
             size_t value = name + kName.size();
             size_t semicolon = line.find(';', value);
-            taken = TrimSpaces(semicolon == std::string::npos
-                                   ? line.substr(value)
-                                   : line.substr(value, semicolon - value));
+            taken =
+                TrimSpaces(semicolon == std::string::npos ? line.substr(value) : line.substr(value, semicolon - value));
         }
         cookies += taken + "; ";
     }

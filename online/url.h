@@ -18,8 +18,7 @@ std::string AgentFromHeaders(const std::string& headers);
 
 // The caller's headers with Accept, Referer, Accept-Language, Content-Type
 // and the cookies appended where missing, lines separated by CR LF.
-std::string CompleteRequestHeaders(const std::string& headers, const std::string& url,
-                                   const std::string& cookies);
+std::string CompleteRequestHeaders(const std::string& headers, const std::string& url, const std::string& cookies);
 
 // WinINet request flags: always from the server, never from the cache.
 uint32_t RequestFlags(bool cookiesSupplied, bool noRedirect, bool https);

@@ -19,8 +19,7 @@ void CheckForUpdate()
     }
     if (version == kOwnVersion)
         return;
-    if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！",
-                    MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+    if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
     OpenAddressFrom(ServerBase + "upindex.txt", StartupFetches);
     EndOwnProcess();

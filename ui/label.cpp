@@ -1,12 +1,12 @@
 #include "ui/label.h"
 
-int Label::CreateLabel(HWND parent, const std::string& text, DWORD extraStyle,
-                       int x, int y, int width, int height, DWORD exStyle)
+int Label::CreateLabel(HWND parent, const std::string& text, DWORD extraStyle, int x, int y, int width, int height,
+                       DWORD exStyle)
 {
     DWORD style = WS_CHILD | WS_VISIBLE | SS_NOTIFY | extraStyle;
     controlId_ = NextControlId();
-    HWND label = CreateWindowExA(exStyle, "Static", text.c_str(), style | WS_CLIPSIBLINGS, x, y, width, height,
-                                 parent, (HMENU)(INT_PTR)controlId_, ModuleHandle(), NULL);
+    HWND label = CreateWindowExA(exStyle, "Static", text.c_str(), style | WS_CLIPSIBLINGS, x, y, width, height, parent,
+                                 (HMENU)(INT_PTR)controlId_, ModuleHandle(), NULL);
     if (!label)
         return 0;
     Adopt(label);
@@ -15,8 +15,7 @@ int Label::CreateLabel(HWND parent, const std::string& text, DWORD extraStyle,
     SetBackgroundColour(GetSysColor(COLOR_BTNFACE), false);
     LONG ex = GetWindowLongA(label, GWL_EXSTYLE);
     SetWindowLongA(label, GWL_EXSTYLE, ex & ~WS_EX_TRANSPARENT);
-    SetWindowPos(label, NULL, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    SetWindowPos(label, NULL, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     return 1;
 }
 

@@ -164,8 +164,8 @@ HWND Window::Create(const WindowCreateArgs& args)
         parent = CreateWindowExA(0, args.className, "", WS_POPUP, 0, 0, 250, 110, NULL, NULL, ModuleHandle(), NULL);
 
     SetBackgroundColour(GetSysColor(COLOR_BTNFACE), false);
-    HWND window = CreateWindowExA(args.exStyle, args.className, args.title, args.style | WS_CLIPSIBLINGS,
-                                  args.x, args.y, args.width, args.height, parent, NULL, ModuleHandle(), NULL);
+    HWND window = CreateWindowExA(args.exStyle, args.className, args.title, args.style | WS_CLIPSIBLINGS, args.x,
+                                  args.y, args.width, args.height, parent, NULL, ModuleHandle(), NULL);
     if (!window)
         return NULL;
     Adopt(window);

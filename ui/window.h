@@ -52,7 +52,7 @@ public:
     // while it is still hidden, then shows it. 0 on failure, or when this
     // object already holds a window.
     HWND Create(const WindowCreateArgs& args);
-    int Width() const;   // outer size, frame and caption included
+    int Width() const; // outer size, frame and caption included
     int Height() const;
     std::string GetTitle() const;
     int SetTitle(const std::string& title);

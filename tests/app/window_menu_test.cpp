@@ -160,10 +160,13 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
     EXPECT_EQ(kit[0].text, "删除当前选中鼓源(&D)");
     EXPECT_EQ(kit[0].id, 102425u);
 
-    struct { const char* text; UINT id; } sound[] = {
-        {"增加鼓源音量(&U)", 102521}, {"减小鼓源音量(&D)", 102520}, {"打开背景音乐(&O)", 102519},
+    struct {
+        const char* text;
+        UINT id;
+    } sound[] = {
+        {"增加鼓源音量(&U)", 102521},     {"减小鼓源音量(&D)", 102520}, {"打开背景音乐(&O)", 102519},
         {"设置背景音乐循环(&R)", 102518}, {"暂停背景音乐(&S)", 102517}, {"增加背景音量(&M)", 102516},
-        {"减小背景音量(&W)", 102515}, {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
+        {"减小背景音量(&W)", 102515},     {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
         {"重复敲击(&P)", 102510},
     };
     auto items = ItemsOf(SoundMenu.GetHandle());
@@ -237,8 +240,8 @@ TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
     UiDriver boxes(IDOK);
     std::string before = Snapshot();
     HWND window = MainWindow.GetHandle();
-    for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486,
-                      (WPARAM)102509, (WPARAM)102523, (WPARAM)0xFFFFFFFF})
+    for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486, (WPARAM)102509,
+                      (WPARAM)102523, (WPARAM)0xFFFFFFFF})
         EXPECT_EQ(DispatchCommand(window, WM_COMMAND, id, 0), 0) << id;
     EXPECT_EQ(DispatchCommand(window, WM_TIMER, 102424, 0), 0);
     EXPECT_EQ(DispatchCommand(window, WM_USER + 9, 102512, 0), 0);

@@ -29,9 +29,12 @@
 
 namespace {
 
-std::string Root;  // the program directory of this run
+std::string Root; // the program directory of this run
 
-void MakeDir(const std::string& path) { CreateDirectoryA(path.c_str(), NULL); }
+void MakeDir(const std::string& path)
+{
+    CreateDirectoryA(path.c_str(), NULL);
+}
 
 const std::string kChineseKit = "中文鼓(电子)";
 
@@ -109,9 +112,15 @@ void Press(DWORD vk)
     PumpMessages();
 }
 
-void Command(int entry) { SendMessageA(MainWindow.GetHandle(), WM_COMMAND, (WPARAM)CommandTable[entry], 0); }
+void Command(int entry)
+{
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, (WPARAM)CommandTable[entry], 0);
+}
 
-std::string Setting(const char* section, const char* key) { return ReadSetting(section, key, "<none>"); }
+std::string Setting(const char* section, const char* key)
+{
+    return ReadSetting(section, key, "<none>");
+}
 
 void BringMainToFront()
 {
@@ -179,9 +188,11 @@ TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
     std::vector<std::pair<std::string, UINT>> items;
     for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
         items.push_back({KitMenu.GetItemText(i, true), GetMenuItemID(KitMenu.GetHandle(), i)});
-    std::vector<std::pair<std::string, UINT>> want = {
-        {"删除当前选中鼓源(&D)", 102425}, {"Alpha(&1)", 102426}, {"zeta(&3)", 102428},
-        {kChineseKit + "(&4)", 102429}, {"退出(&E)", 102522}};
+    std::vector<std::pair<std::string, UINT>> want = {{"删除当前选中鼓源(&D)", 102425},
+                                                      {"Alpha(&1)", 102426},
+                                                      {"zeta(&3)", 102428},
+                                                      {kChineseKit + "(&4)", 102429},
+                                                      {"退出(&E)", 102522}};
     EXPECT_EQ(items, want);
 
     ASSERT_EQ(DiscoveryBoxes->size(), 1u);
@@ -346,8 +357,8 @@ TEST_F(DrumPad, HatKeysChokeTheHatFamilyAndOtherKeysDoNot)
     for (auto& c : calls)
         got.push_back(c.name.substr(12) + " " + c.args[0]);
     std::vector<std::string> want = {
-        "Pause " + std::to_string(ChannelOf("h.WAV")), "Pause " + std::to_string(ChannelOf("j.WAV")),
-        "Pause " + std::to_string(ChannelOf("k.WAV")), "Pause " + std::to_string(ChannelOf("l.WAV")),
+        "Pause " + std::to_string(ChannelOf("h.WAV")),      "Pause " + std::to_string(ChannelOf("j.WAV")),
+        "Pause " + std::to_string(ChannelOf("k.WAV")),      "Pause " + std::to_string(ChannelOf("l.WAV")),
         "Pause " + std::to_string(ChannelOf("Finish.wav")), "Play " + std::to_string(ChannelOf("h.WAV"))};
     EXPECT_EQ(got, want);
 
@@ -545,11 +556,11 @@ TEST_F(DrumPad, KitVolumeStepsEveryChannelAndClampsTheStoredValue)
     WriteSetting(kKitSection, kKitVolumeKey, "5");
     KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
     SampleTable.clear();
-    ChangeKitVolume(2);
+    ChangeKitVolume((VolumeDirection)2);
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1");
     WriteSetting(kKitSection, kKitVolumeKey, "-1");
     ReadKitVolume();
-    ChangeKitVolume(2);
+    ChangeKitVolume((VolumeDirection)2);
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "0");
     WriteSetting(kKitSection, kKitVolumeKey, "1");
     ReadKitVolume();
@@ -562,8 +573,8 @@ TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
 {
     Command(4);
     HWND main = MainWindow.GetHandle();
-    PostMessageA(main, WM_COMMAND, CommandTable[6], 0);   // zeta
-    PostMessageA(main, WM_COMMAND, CommandTable[7], 0);   // 中文鼓: the latest wins
+    PostMessageA(main, WM_COMMAND, CommandTable[6], 0); // zeta
+    PostMessageA(main, WM_COMMAND, CommandTable[7], 0); // 中文鼓: the latest wins
     Trace trace;
     LoadKit(CommandTable[4], 1);
 
@@ -656,7 +667,7 @@ TEST_F(DrumPad, KitIdsFollowWithdrawalsAndStrayIdsDoNothing)
 {
     Command(4);
     Trace trace;
-    Command(33); // kit 30: no such kit
+    Command(33);                                                      // kit 30: no such kit
     SendMessageA(MainWindow.GetHandle(), WM_COMMAND, 102422 + 64, 0); // entry 64: routed nowhere
     EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
     EXPECT_EQ(CurrentKitIndex, 1);
@@ -782,9 +793,12 @@ TEST(DrumPadStart, OnlyEmptyAndExcludedKitsEndAfterOneMessagePerEmptyKit)
     DWORD code = 99;
     std::string log = RunStartupChild(dir, &code);
     std::string snd = dir + "SND\\";
-    EXPECT_EQ(log, "BOX 错误！|程序检测到您位于" + snd + "a的目录是空的，已经跳过检测这个鼓源\n"
-                   "BOX 错误！|程序检测到您位于" + snd + "b的目录是空的，已经跳过检测这个鼓源\n"
-                   "BOX 错误！|程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！\n");
+    EXPECT_EQ(log, "BOX 错误！|程序检测到您位于" + snd +
+                       "a的目录是空的，已经跳过检测这个鼓源\n"
+                       "BOX 错误！|程序检测到您位于" +
+                       snd +
+                       "b的目录是空的，已经跳过检测这个鼓源\n"
+                       "BOX 错误！|程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！\n");
     EXPECT_EQ(code, 0u);
 }
 

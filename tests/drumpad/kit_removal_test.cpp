@@ -222,7 +222,8 @@ void StartProgramParts(const std::string& folder)
 // this program or a copy of it.
 DWORD RunShellChild(const std::string& mode, const std::string& folder, const std::string& exe = ThisProgram())
 {
-    return RunChild(exe, "--gtest_filter=ShellChild.Run", {{"YXYT_CHILD_MODE", mode}, {"YXYT_CHILD_DIR", folder}}, 60000);
+    return RunChild(exe, "--gtest_filter=ShellChild.Run", {{"YXYT_CHILD_MODE", mode}, {"YXYT_CHILD_DIR", folder}},
+                    60000);
 }
 
 std::string ChildFolder(const std::string& name)
@@ -391,8 +392,13 @@ TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
         const char* name;
         const char* sibling;
     } cases[] = {
-        {"a%b%b", "ab"}, {"100%", "100"}, {"x&y", "x"}, {"p^q", "pq"},
-        {"e!x!t", "et"}, {"with space", "with"}, {"鼓源 %OS% 套", "鼓源  套"},
+        {"a%b%b", "ab"},
+        {"100%", "100"},
+        {"x&y", "x"},
+        {"p^q", "pq"},
+        {"e!x!t", "et"},
+        {"with space", "with"},
+        {"鼓源 %OS% 套", "鼓源  套"},
     };
     std::string root = TempFolder("yxyt_script_test");
     for (const Case& c : cases) {
@@ -557,9 +563,7 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
     });
     // This thread answers the hook, so it pumps until the press is done.
     bool played = PumpUntil(
-        [&] {
-            return pressed && !Trace::Matching(mark, "BASS_ChannelPlay(" + std::to_string(a) + ", 1) = 1").empty();
-        },
+        [&] { return pressed && !Trace::Matching(mark, "BASS_ChannelPlay(" + std::to_string(a) + ", 1) = 1").empty(); },
         10000);
     PumpUntil([&] { return pressed.load(); }, 30000);
     press.join();
@@ -573,7 +577,8 @@ TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
     EXPECT_EQ(ClosePrompt(), 1);
     ASSERT_EQ(ui.Seen().size(), 1u);
     EXPECT_EQ(ui.Seen()[0].caption, "询问！");
-    EXPECT_EQ(ui.Seen()[0].text, "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示");
+    EXPECT_EQ(ui.Seen()[0].text,
+              "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示");
     EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
     EXPECT_TRUE(Trace::Since(mark).empty());
     EXPECT_EQ(ReadSetting(kOptionSection, kClosePromptKey, "absent"), "absent");
@@ -590,11 +595,10 @@ TEST_F(ShellTest, CloseYesAndCancelEndWithCodeZeroAfterFreeingTheLibrary)
         const char* after;  // 关闭提示 after, "-" = no Config.ini
         int boxes;
     } cases[] = {
-        {"close:6", nullptr, "-", 1},  // Yes
-        {"close:2", nullptr, "1", 1},  // Cancel switches the question off
-        {"close:7", "1", "1", 0},      // switched off: no question (a No would fail the child)
-        {"close:7", "2", "2", 0},
-        {"close:7", "", "", 0},
+        {"close:6", nullptr, "-", 1}, // Yes
+        {"close:2", nullptr, "1", 1}, // Cancel switches the question off
+        {"close:7", "1", "1", 0},     // switched off: no question (a No would fail the child)
+        {"close:7", "2", "2", 0},     {"close:7", "", "", 0},
     };
     for (const Case& c : cases) {
         std::string folder = ChildFolder("yxyt_close_child");
@@ -656,8 +660,8 @@ TEST(ProcessSearch, WindowSearchForAWindowlessProcessGivesUp)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(cmd.c_str(), &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup,
-                               &process));
+    ASSERT_TRUE(
+        CreateProcessA(cmd.c_str(), &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process));
     DWORD start = GetTickCount();
     EXPECT_EQ(FindVisibleWindowOfProcess(process.dwProcessId), (HWND)NULL);
     DWORD spent = GetTickCount() - start;

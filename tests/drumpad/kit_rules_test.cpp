@@ -13,7 +13,10 @@ TEST(KitRules, KitNameIsTheTextAfterTheLastBackslash)
     // GBK "中文" whose trail bytes are not backslashes, and a GBK character
     // whose trail byte is 0x5C ("\x95\x5C"): the name must not be cut there.
     EXPECT_EQ(KitNameOfPath("C:\\SND\\\xD6\xD0\xCE\xC4"), "\xD6\xD0\xCE\xC4");
-    EXPECT_EQ(KitNameOfPath("C:\\SND\\a\x95\x5C" "b"), "a\x95\x5C" "b");
+    EXPECT_EQ(KitNameOfPath("C:\\SND\\a\x95\x5C"
+                            "b"),
+              "a\x95\x5C"
+              "b");
 }
 
 TEST(KitRules, ItemTextCarriesTheNumberAsMnemonic)
@@ -50,10 +53,17 @@ TEST(KitRules, SampleMatchIsACaseBlindPrefix)
         const char* name;
         bool match;
     } cases[] = {
-        {"a.WAV", "a.WAV", true},   {"A.wav", "a.WAV", true},  {"a.wav.wav", "a.WAV", true},
-        {"a.WAVE", "a.WAV", true},  {"aa.WAV", "a.WAV", false}, {"b.WAV", "a.WAV", false},
-        {"a.WA", "a.WAV", false},   {"Finish.wav", "Finish.wav", true}, {"finish.WAV", "Finish.wav", true},
-        {"1.wav", "a.WAV", false},  {"", "a.WAV", false},
+        {"a.WAV", "a.WAV", true},
+        {"A.wav", "a.WAV", true},
+        {"a.wav.wav", "a.WAV", true},
+        {"a.WAVE", "a.WAV", true},
+        {"aa.WAV", "a.WAV", false},
+        {"b.WAV", "a.WAV", false},
+        {"a.WA", "a.WAV", false},
+        {"Finish.wav", "Finish.wav", true},
+        {"finish.WAV", "Finish.wav", true},
+        {"1.wav", "a.WAV", false},
+        {"", "a.WAV", false},
     };
     for (auto& c : cases)
         EXPECT_EQ(SampleMatches(c.file, c.name), c.match) << c.file << " / " << c.name;
@@ -109,13 +119,13 @@ TEST(KitRules, KitIdsRenumberAfterAWithdrawal)
 
 TEST(KitRules, VolumeStepsOfFiveHundredthsAndTheClamp)
 {
-    EXPECT_FLOAT_EQ((float)SteppedVolume(1.0f, 0), 0.95f);
-    EXPECT_FLOAT_EQ((float)SteppedVolume(1.0f, 1), 1.05f);
-    EXPECT_FLOAT_EQ((float)SteppedVolume(0.5f, 7), 0.5f);
+    EXPECT_FLOAT_EQ((float)SteppedVolume(1.0f, kVolumeDown), 0.95f);
+    EXPECT_FLOAT_EQ((float)SteppedVolume(1.0f, kVolumeUp), 1.05f);
+    EXPECT_FLOAT_EQ((float)SteppedVolume(0.5f, (VolumeDirection)7), 0.5f);
 
     float v = 1.0f;
     for (int i = 0; i < 21; i++)
-        v = (float)SteppedVolume(v, 0);
+        v = (float)SteppedVolume(v, kVolumeDown);
     EXPECT_NEAR(v, -0.05f, 1e-5);
     bool clamped = false;
     EXPECT_EQ(ClampedKitVolume(v, &clamped), 0.0f);

@@ -15,10 +15,10 @@ TEST(SafeFolderPath, AcceptsOnlyDriveRootedFoldersBelowTheRoot)
         {"D:/music/kit", true},
         {"C:\\", false},
         {"C:/", false},
-        {"C:\\\\", false},       // collapses to a bare root
+        {"C:\\\\", false}, // collapses to a bare root
         {"C:\\\\\\\\", false},
         {"C://", false},
-        {"C:\\\\SND", true},     // collapses to C:\SND
+        {"C:\\\\SND", true}, // collapses to C:\SND
         {"C:", false},
         {"C:kit", false},
         {"SND\\Kit", false},

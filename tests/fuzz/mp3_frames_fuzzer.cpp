@@ -5,16 +5,23 @@
 
 #include "mp3_frames.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     Mp3Index index;
-    if (!IndexMp3(data, size, &index)) return 0;
-    if (index.Frames() == 0 || index.offsets.size() != index.sizes.size()) abort();
+    if (!IndexMp3(data, size, &index))
+        return 0;
+    if (index.Frames() == 0 || index.offsets.size() != index.sizes.size())
+        abort();
     for (size_t i = 0; i < index.Frames(); ++i) {
         Mp3Header h;
-        if (index.offsets[i] + index.sizes[i] > size) abort();
-        if (i > 0 && index.offsets[i] < index.offsets[i - 1] + index.sizes[i - 1]) abort();
-        if (!ParseMp3Header(data + index.offsets[i], &h) || h.frameBytes != index.sizes[i]) abort();
-        if (h.sampleRate != index.first.sampleRate || h.channels != index.first.channels) abort();
+        if (index.offsets[i] + index.sizes[i] > size)
+            abort();
+        if (i > 0 && index.offsets[i] < index.offsets[i - 1] + index.sizes[i - 1])
+            abort();
+        if (!ParseMp3Header(data + index.offsets[i], &h) || h.frameBytes != index.sizes[i])
+            abort();
+        if (h.sampleRate != index.first.sampleRate || h.channels != index.first.channels)
+            abort();
     }
     return 0;
 }

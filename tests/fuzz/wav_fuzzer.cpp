@@ -16,30 +16,40 @@ public:
     explicit PieceSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
     uint64_t Size() const override { return inner_->Size(); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) override { return inner_->ReadAt(offset, buffer, n); }
+
 private:
     std::unique_ptr<ByteSource> inner_;
 };
 
-void Exercise(Decoder& d) {
-    if (d.SampleRate() == 0 || d.FileChannels() == 0 || d.LengthFrames() == 0) abort();
+void Exercise(Decoder& d)
+{
+    if (d.SampleRate() == 0 || d.FileChannels() == 0 || d.LengthFrames() == 0)
+        abort();
     float buf[2 * 333];
     uint64_t total = 0;
     for (size_t n; (n = d.Read(buf, 333)) > 0;) {
         for (size_t i = 0; i < 2 * n; ++i)
-            if (buf[i] != buf[i]) abort();  // NaN must not reach the mixer
+            if (buf[i] != buf[i])
+                abort(); // NaN must not reach the mixer
         total += n;
     }
-    if (total != d.LengthFrames()) abort();
-    if (d.Seek(d.LengthFrames())) abort();
-    if (!d.Seek(d.LengthFrames() / 2)) abort();
+    if (total != d.LengthFrames())
+        abort();
+    if (d.Seek(d.LengthFrames()))
+        abort();
+    if (!d.Seek(d.LengthFrames() / 2))
+        abort();
     d.Read(buf, 333);
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     std::vector<uint8_t> bytes(data, data + size);
-    if (auto d = OpenWav(MemorySource(bytes))) Exercise(*d);
-    if (auto d = OpenWav(std::make_unique<PieceSource>(MemorySource(bytes)), 0)) Exercise(*d);
+    if (auto d = OpenWav(MemorySource(bytes)))
+        Exercise(*d);
+    if (auto d = OpenWav(std::make_unique<PieceSource>(MemorySource(bytes)), 0))
+        Exercise(*d);
     return 0;
 }

@@ -268,7 +268,7 @@ TEST_F(MusicTest, LoopRestartsAtTheEndKeepsCaptionAndNextPressPauses)
     EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
     ToggleLoop();
     EXPECT_FALSE(LoopChecked());
-    EXPECT_EQ(MainTrack.loop, 0);
+    EXPECT_FALSE(MainTrack.loop);
 }
 
 TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
@@ -283,7 +283,7 @@ TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
     // the new track plays: without repeat it would end the new track, with
     // repeat restart a stream that is no longer the track.
     for (DWORD stale : {replaced, current + 1000}) {
-        for (int loop : {0, 1}) {
+        for (bool loop : {false, true}) {
             MainTrack.loop = loop;
             size_t mark = Trace::Mark();
             PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, stale, 0);
@@ -294,7 +294,7 @@ TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
         }
     }
     // The own notice ends the track.
-    MainTrack.loop = 0;
+    MainTrack.loop = false;
     PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, current, 0);
     DeliverPostedMessages();
     EXPECT_EQ(MainTrack.playState, kMusicEnded);
@@ -356,11 +356,11 @@ TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
     ASSERT_NE(slot, 0u);
     BASS_ChannelSetAttribute(slot, BASS_ATTRIB_VOL, 0.5f);
 
-    ChangeMusicVolume(0);
+    ChangeMusicVolume(kVolumeDown);
     EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), "0.99");
     EXPECT_NEAR(Volume(slot), 0.49f, 1e-6);
-    ChangeMusicVolume(1);
-    ChangeMusicVolume(1);
+    ChangeMusicVolume(kVolumeUp);
+    ChangeMusicVolume(kVolumeUp);
     EXPECT_NEAR(Volume(slot), 0.51f, 1e-6);
     // Past full volume the library decides; the stored text follows it.
     char reported[32];
@@ -371,8 +371,8 @@ TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
 TEST_F(MusicTest, VolumeWithoutMainTrackStoresNothing)
 {
     WriteSetting(kOptionSection, kMusicVolumeKey, "0.7");
-    ChangeMusicVolume(1);
-    ChangeMusicVolume(0);
+    ChangeMusicVolume(kVolumeUp);
+    ChangeMusicVolume(kVolumeDown);
     EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), "0.7");
 }
 
@@ -383,13 +383,13 @@ TEST_F(MusicTest, SeekMovesHalfAMillionBytesAndRefusesPastEitherEnd)
     DWORD h = MainTrack.stream;
     TogglePlayPause();
     ASSERT_TRUE(BASS_ChannelSetPosition(h, 10000, BASS_POS_BYTE));
-    SeekMusic(0);
+    SeekMusic(false);
     EXPECT_EQ(Position(h), 10000u);
-    SeekMusic(1);
+    SeekMusic(true);
     EXPECT_EQ(Position(h), 510000u);
-    SeekMusic(1);
+    SeekMusic(true);
     EXPECT_EQ(Position(h), 510000u);
-    SeekMusic(0);
+    SeekMusic(false);
     EXPECT_EQ(Position(h), 10000u);
 }
 
@@ -402,16 +402,16 @@ TEST_F(MusicTest, SlotAsksOnceRemembersThenPausesAndResumes)
     EXPECT_EQ(ui.Seen()[0].caption, "请选择您要播放的文件");
     EXPECT_EQ(ReadSetting(kOptionSection, "bgm10", ""), MidTone);
     DWORD h = MusicSlots[10].stream;
-    EXPECT_EQ(MusicSlots[10].state, 1);
+    EXPECT_EQ(MusicSlots[10].state, kSlotPlaying);
     EXPECT_TRUE(SlotIsPlaying(h));
 
     size_t mark = Trace::Mark();
     PressMusicSlot(10);
-    EXPECT_EQ(MusicSlots[10].state, 2);
+    EXPECT_EQ(MusicSlots[10].state, kSlotReady);
     PressMusicSlot(10);
-    EXPECT_EQ(MusicSlots[10].state, 1);
-    EXPECT_EQ(Trace::Since(mark),
-              (std::vector<std::string>{Call("BASS_ChannelPause(%lu) = 1", h), Call("BASS_ChannelPlay(%lu, 0) = 1", h)}));
+    EXPECT_EQ(MusicSlots[10].state, kSlotPlaying);
+    EXPECT_EQ(Trace::Since(mark), (std::vector<std::string>{Call("BASS_ChannelPause(%lu) = 1", h),
+                                                            Call("BASS_ChannelPlay(%lu, 0) = 1", h)}));
     EXPECT_EQ(ui.Seen().size(), 1u);
 }
 
@@ -450,11 +450,11 @@ TEST_F(MusicTest, LoadedSlotsAreReadyAndSilentAndFoldersOrMissingFilesAreNot)
     size_t mark = Trace::Mark();
     LoadMusicSlots();
     EXPECT_NE(MusicSlots[1].stream, 0u);
-    EXPECT_EQ(MusicSlots[1].state, 2);
+    EXPECT_EQ(MusicSlots[1].state, kSlotReady);
     EXPECT_NEAR(Volume(MusicSlots[1].stream), 0.25f, 1e-6);
     for (int n : {2, 3, 4}) {
         EXPECT_EQ(MusicSlots[n].stream, 0u) << n;
-        EXPECT_EQ(MusicSlots[n].state, 0) << n;
+        EXPECT_EQ(MusicSlots[n].state, kSlotEmpty) << n;
     }
     EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u);
     EXPECT_EQ(Trace::Matching(mark, "BASS_StreamCreateFile").size(), 1u);
@@ -466,7 +466,7 @@ TEST_F(MusicTest, LoadedSlotsAreReadyAndSilentAndFoldersOrMissingFilesAreNot)
     PressMusicSlot(3);
     EXPECT_EQ(ui.Seen().size(), 2u);
     PressMusicSlot(1);
-    EXPECT_EQ(MusicSlots[1].state, 1);
+    EXPECT_EQ(MusicSlots[1].state, kSlotPlaying);
     EXPECT_TRUE(SlotIsPlaying(MusicSlots[1].stream));
 }
 
@@ -495,7 +495,7 @@ TEST_F(MusicTest, ClearAsksAndKeepsAPlayingSlotPlayingUntilStopped)
     EXPECT_TRUE(SlotIsPlaying(h));
 
     StopMusicSlots();
-    EXPECT_EQ(MusicSlots[5].state, 2);
+    EXPECT_EQ(MusicSlots[5].state, kSlotReady);
     EXPECT_EQ(Position(h), 0u);
     EXPECT_TRUE(Contains(Trace::Since(mark), Call("BASS_ChannelStop(%lu) = 1", h)));
     ui.QueueFile("");
@@ -512,7 +512,7 @@ TEST_F(MusicTest, UnwritableSettingsStillPlayTheChosenSlot)
     ui.QueueFile(SlotTone);
     PressMusicSlot(6);
     EXPECT_EQ(ReadSetting(kOptionSection, "bgm6", "absent"), "absent");
-    EXPECT_EQ(MusicSlots[6].state, 1);
+    EXPECT_EQ(MusicSlots[6].state, kSlotPlaying);
     EXPECT_NEAR(Volume(MusicSlots[6].stream), 1.0f, 1e-6);
     EXPECT_TRUE(SlotIsPlaying(MusicSlots[6].stream));
     RemoveDirectoryA(SettingsPath().c_str());
@@ -535,7 +535,7 @@ TEST_F(MusicTest, CardSwitchKeepsPausedPausedAndPlayingPlayingAtTheirPositions)
     ASSERT_NE(track, 0u);
     ASSERT_NE(slot, 0u);
     EXPECT_EQ(MainTrack.playState, kMusicPlaying);
-    EXPECT_EQ(MusicSlots[7].state, 2);
+    EXPECT_EQ(MusicSlots[7].state, kSlotReady);
     EXPECT_EQ(Position(slot), 200000u);
     EXPECT_GE(Position(track), trackAt);
     EXPECT_TRUE(SlotIsPlaying(track));

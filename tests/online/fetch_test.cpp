@@ -136,8 +136,7 @@ TEST_F(FetchTest, SetCookieInMixedCaseIsCollected)
     FetchReply reply = Fetch(server.Root() + "/cookie/set");
     EXPECT_EQ(reply.receivedCookies, "a=1; b=2");
     EXPECT_NE(reply.receivedHeaders.find("Set-Cookie: a=1"), std::string::npos) << reply.receivedHeaders;
-    EXPECT_EQ(LowerAscii(reply.receivedHeaders).find("set-cookie"),
-              reply.receivedHeaders.find("Set-Cookie"));
+    EXPECT_EQ(LowerAscii(reply.receivedHeaders).find("set-cookie"), reply.receivedHeaders.find("Set-Cookie"));
     EXPECT_EQ(reply.receivedHeaders.substr(0, 12), "HTTP/1.1 200");
 
     server.ServeText("/plain.txt", "x");
@@ -149,8 +148,7 @@ TEST_F(FetchTest, HeadersBeyondTheBufferYieldSpacesAndNoCookies)
     CannedResponse big;
     // Several lines: Wine cuts a single header line at about 4 KiB.
     const std::string pad = std::string(2000, 'p') + "\r\n";
-    big.headers = "X-Pad1: " + pad + "X-Pad2: " + pad + "X-Pad3: " + pad +
-                  "Set-Cookie: big=1; Path=/big/\r\n";
+    big.headers = "X-Pad1: " + pad + "X-Pad2: " + pad + "X-Pad3: " + pad + "Set-Cookie: big=1; Path=/big/\r\n";
     big.body = "body still read";
     server.Serve("/big/headers", big);
     FetchReply reply = Fetch(server.Root() + "/big/headers");

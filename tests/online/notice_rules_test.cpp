@@ -35,8 +35,8 @@ TEST(NoticeGate, ActsOncePerDayAcrossThe32BitSignChangeAndWrap)
     // Starts just before 2^31 ms (24.8 days, where a signed 32-bit counter
     // turns negative) and just before 2^32 ms (49.7 days, where it wraps);
     // the channel must act on the first tick and then once every day.
-    const uint64_t starts[] = {0, 0x7FFFFFFFull - 3 * kNoticeQuietMs / 2,
-                               0xFFFFFFFFull - kNoticeQuietMs / 3, 0xFFFFFFFFull - 5};
+    const uint64_t starts[] = {0, 0x7FFFFFFFull - 3 * kNoticeQuietMs / 2, 0xFFFFFFFFull - kNoticeQuietMs / 3,
+                               0xFFFFFFFFull - 5};
     for (uint64_t start : starts) {
         SCOPED_TRACE(start);
         std::vector<uint64_t> acted = ActingTicks(start, 10);
@@ -68,10 +68,10 @@ TEST(NoticeRules, SoundAddressIsOneQuotedWebAddress)
     // Only web addresses: no local file, no share, nothing that could
     // leave the quoted word.
     command = "unchanged";
-    for (const char* refused : {"", "C:\\Sounds\\notice one.wav", "C:\\Sounds\\notice.wav",
-                                "\\\\host\\share\\x.wav", "//host/share/x.wav", "file:///C:/x.wav",
-                                "notice.wav", "http://h/a.mp3 alias x", "http://h/a.wav\" alias other wait \"",
-                                "a.wav\" alias other wait \"", "\"", "http://h/a\r\nplay x"})
+    for (const char* refused :
+         {"", "C:\\Sounds\\notice one.wav", "C:\\Sounds\\notice.wav", "\\\\host\\share\\x.wav", "//host/share/x.wav",
+          "file:///C:/x.wav", "notice.wav", "http://h/a.mp3 alias x", "http://h/a.wav\" alias other wait \"",
+          "a.wav\" alias other wait \"", "\"", "http://h/a\r\nplay x"})
         EXPECT_FALSE(SoundOpenCommand(refused, command)) << refused;
     EXPECT_EQ(command, "unchanged");
 }

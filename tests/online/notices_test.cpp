@@ -150,8 +150,8 @@ TEST_F(OnlineTest, SoundNoticeOpensOnlyWebAddresses)
     server.ServeText(kType, "1");
     // A local file, a share (the program runs elevated: a share could be
     // anyone's), and a web address with a quote that would end the word.
-    for (const std::string& address : {wav, std::string("\\\\127.0.0.1\\share\\notice.wav"),
-                                       wav + "\" alias other \"", std::string("http://127.0.0.1:9/a.wav\" alias other \"")}) {
+    for (const std::string& address : {wav, std::string("\\\\127.0.0.1\\share\\notice.wav"), wav + "\" alias other \"",
+                                       std::string("http://127.0.0.1:9/a.wav\" alias other \"")}) {
         SCOPED_TRACE(address);
         NoticeCheckGate = NoticeGate{};
         server.ClearLog();
@@ -192,8 +192,8 @@ TEST_F(OnlineTest, WithoutAServerNothingIsAskedAndTextsAreBuiltIn)
         CheckForUpdate();
         EXPECT_EQ(LoadWelcomeText(), "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。");
         const std::string about = LoadAboutText();
-        for (const std::string& part : {std::string("逸响乐台 1.1.0.0"), std::string("MIT"),
-                                        std::string(HomePageAddress())})
+        for (const std::string& part :
+             {std::string("逸响乐台 1.1.0.0"), std::string("MIT"), std::string(HomePageAddress())})
             EXPECT_NE(about.find(part), std::string::npos) << about;
 
         HWND window = CreateWindowExA(0, "STATIC", "逸响乐台", WS_OVERLAPPED, 0, 0, 100, 100, NULL, NULL,
@@ -351,8 +351,7 @@ TEST_F(OnlineTest, UpdateAcceptedOpensTheDownloadPageAndEnds)
         EXPECT_EQ(box.caption, "逸响乐台发现新版本！");
         PressButton(box.window, IDOK);
         EXPECT_EQ(child.Wait(30000), 0u) << address;
-        EXPECT_EQ(server.Targets(),
-                  (Targets{kOwn + "ver.txt", kOwn + "ChangeLog.txt", kOwn + "upindex.txt"}));
+        EXPECT_EQ(server.Targets(), (Targets{kOwn + "ver.txt", kOwn + "ChangeLog.txt", kOwn + "upindex.txt"}));
     }
     ASSERT_TRUE(browser.WaitFor("http://127.0.0.1:9/download", 20000)) << browser.Log();
     OpenInBrowser("yxtest:control");

@@ -89,8 +89,7 @@ void RecordingServer::ClearLog()
 bool RecordingServer::WaitForRequests(size_t count, DWORD deadlineMs)
 {
     std::unique_lock<std::mutex> hold(lock_);
-    return arrived_.wait_for(hold, std::chrono::milliseconds(deadlineMs),
-                             [&] { return log_.size() >= count; });
+    return arrived_.wait_for(hold, std::chrono::milliseconds(deadlineMs), [&] { return log_.size() >= count; });
 }
 
 void RecordingServer::AcceptLoop()
@@ -164,8 +163,7 @@ void RecordingServer::Handle(SOCKET client)
             reply += response.body;
         bool stopped = false;
         for (size_t sent = 0; sent < reply.size();) {
-            if (response.trickleMs && sent > 0 &&
-                WaitForSingleObject(stopEvent_, response.trickleMs) != WAIT_TIMEOUT) {
+            if (response.trickleMs && sent > 0 && WaitForSingleObject(stopEvent_, response.trickleMs) != WAIT_TIMEOUT) {
                 stopped = true;
                 break;
             }

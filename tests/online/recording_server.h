@@ -21,7 +21,7 @@ struct CannedResponse {
 };
 
 struct RecordedRequest {
-    std::string raw;    // request line, headers and body as received
+    std::string raw; // request line, headers and body as received
     std::string method;
     std::string target; // path and query
     std::string body;

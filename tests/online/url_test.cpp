@@ -22,7 +22,8 @@ const UrlCase kUrls[] = {
     {"https://Example.com:8443/Ver.txt?x=Y", "example.com", "example.com:8443", 8443, "/Ver.txt?x=Y", true},
     {"HTTPS://secure.example.org/", "secure.example.org", "secure.example.org", 443, "/", true},
     {"https://secure.example.org", "secure.example.org", "secure.example.org", 443, "/", true},
-    {"http://127.0.0.1:8960/YXProgect/yxyt/ver.txt", "127.0.0.1", "127.0.0.1:8960", 8960, "/YXProgect/yxyt/ver.txt", false},
+    {"http://127.0.0.1:8960/YXProgect/yxyt/ver.txt", "127.0.0.1", "127.0.0.1:8960", 8960, "/YXProgect/yxyt/ver.txt",
+     false},
     // No scheme: plain http, host up to the first "/".
     {"example.com/Dir/x.txt", "example.com", "example.com", 80, "/Dir/x.txt", false},
     {"example.com", "example.com", "example.com", 80, "/", false},
@@ -49,9 +50,9 @@ TEST(Url, WebAddressesAreOnlyHttpAndHttps)
 {
     for (const char* yes : {"http://a", "https://a/b", "HTTP://A", "HtTpS://x.y/z?q", "http://"})
         EXPECT_TRUE(IsWebAddress(yes)) << yes;
-    for (const char* no : {"", "http:/a", "https:a", "file:///c:/x", "C:\\Windows\\notepad.exe",
-                           "calc.exe", " http://a", "mailto:x@y", "ftp://a", "javascript:alert(1)",
-                           "\\\\server\\share\\x.exe", "httpx://a"})
+    for (const char* no :
+         {"", "http:/a", "https:a", "file:///c:/x", "C:\\Windows\\notepad.exe", "calc.exe", " http://a", "mailto:x@y",
+          "ftp://a", "javascript:alert(1)", "\\\\server\\share\\x.exe", "httpx://a"})
         EXPECT_FALSE(IsWebAddress(no)) << no;
 }
 
@@ -59,9 +60,9 @@ TEST(Url, WebAddressesHoldNoControlsSpacesOrQuotes)
 {
     // Each of these could end the address early where it is quoted or
     // passed on as a command line, or split a header line.
-    const std::string refused[] = {"http://a b/", "http://a/b c", "https://a/\tx", "http://a/\r\nX: y",
-                                   "http://a/\n", "http://a/\x01", "http://a/\x7f", "http://a/\x1f",
-                                   "http://a/\"x", "https://a/'x", "http://a/x\"", std::string("http://a/\0b", 10)};
+    const std::string refused[] = {"http://a b/",  "http://a/b c",  "https://a/\tx", "http://a/\r\nX: y",
+                                   "http://a/\n",  "http://a/\x01", "http://a/\x7f", "http://a/\x1f",
+                                   "http://a/\"x", "https://a/'x",  "http://a/x\"",  std::string("http://a/\0b", 10)};
     for (const std::string& no : refused)
         EXPECT_FALSE(IsWebAddress(no)) << no;
     // Bytes of GBK and UTF-8 texts are not control characters.
@@ -144,11 +145,10 @@ TEST(Agent, TakenFromTheHeaderLine)
 
 TEST(Headers, DefaultsInOrder)
 {
-    EXPECT_EQ(CompleteRequestHeaders("", "http://h/x.txt", ""),
-              "Accept: */*\r\n"
-              "Referer: http://h/x.txt\r\n"
-              "Accept-Language: zh-cn\r\n"
-              "Content-Type: application/x-www-form-urlencoded");
+    EXPECT_EQ(CompleteRequestHeaders("", "http://h/x.txt", ""), "Accept: */*\r\n"
+                                                                "Referer: http://h/x.txt\r\n"
+                                                                "Accept-Language: zh-cn\r\n"
+                                                                "Content-Type: application/x-www-form-urlencoded");
 }
 
 TEST(Headers, OnlyMissingNamesAreAppended)
@@ -186,14 +186,12 @@ TEST(Cookies, SetCookieInAnyCaseIsNormalised)
 
 TEST(Cookies, CollectedFromSetCookieLines)
 {
-    EXPECT_EQ(CollectCookies("HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n\r\n"),
-              "a=1; b=2");
+    EXPECT_EQ(CollectCookies("HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n\r\n"), "a=1; b=2");
     EXPECT_EQ(CollectCookies("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n"), "");
     EXPECT_EQ(CollectCookies(""), "");
     EXPECT_EQ(CollectCookies(std::string(5000, ' ')), "");
     EXPECT_EQ(CollectCookies("Set-Cookie:   sid=ab c ;HttpOnly"), "sid=ab c");
-    EXPECT_EQ(CollectCookies("Set-Cookie:x=1;a;b\r\nSet-Cookie: y=2 \r\nSet-Cookie: z=3; Max-Age=9"),
-              "x=1; y=2; z=3");
+    EXPECT_EQ(CollectCookies("Set-Cookie:x=1;a;b\r\nSet-Cookie: y=2 \r\nSet-Cookie: z=3; Max-Age=9"), "x=1; y=2; z=3");
     // A cookie without value is still taken, as written.
     EXPECT_EQ(CollectCookies("Set-Cookie: flag\r\nSet-Cookie: k=v"), "flag; k=v");
     // Only lines with "Set-Cookie:" set a cookie.

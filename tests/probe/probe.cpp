@@ -46,7 +46,8 @@ static const DWORD PollInterval = 15;
 
 static std::string Utf8FromWide(const std::wstring& w)
 {
-    if (w.empty()) return std::string();
+    if (w.empty())
+        return std::string();
     int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), NULL, 0, NULL, NULL);
     std::string s(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), (int)w.size(), &s[0], n, NULL, NULL);
@@ -55,7 +56,8 @@ static std::string Utf8FromWide(const std::wstring& w)
 
 static std::wstring WideFromBytes(const std::string& s, UINT codePage)
 {
-    if (s.empty()) return std::wstring();
+    if (s.empty())
+        return std::wstring();
     int n = MultiByteToWideChar(codePage, 0, s.data(), (int)s.size(), NULL, 0);
     std::wstring w(n, L'\0');
     MultiByteToWideChar(codePage, 0, s.data(), (int)s.size(), &w[0], n);
@@ -64,7 +66,8 @@ static std::wstring WideFromBytes(const std::string& s, UINT codePage)
 
 static std::string AnsiFromWide(const std::wstring& w)
 {
-    if (w.empty()) return std::string();
+    if (w.empty())
+        return std::string();
     int n = WideCharToMultiByte(CP_ACP, 0, w.data(), (int)w.size(), NULL, 0, NULL, NULL);
     std::string s(n, '\0');
     WideCharToMultiByte(CP_ACP, 0, w.data(), (int)w.size(), &s[0], n, NULL, NULL);
@@ -76,11 +79,21 @@ static std::string Json(const std::string& utf8)
     std::string out = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char buf[8];
@@ -94,10 +107,22 @@ static std::string Json(const std::string& utf8)
     return out + "\"";
 }
 
-static std::string Json(const std::wstring& w) { return Json(Utf8FromWide(w)); }
-static std::string Json(unsigned long long v) { return std::to_string(v); }
-static std::string Json(long v) { return std::to_string(v); }
-static std::string JsonBool(bool b) { return b ? "true" : "false"; }
+static std::string Json(const std::wstring& w)
+{
+    return Json(Utf8FromWide(w));
+}
+static std::string Json(unsigned long long v)
+{
+    return std::to_string(v);
+}
+static std::string Json(long v)
+{
+    return std::to_string(v);
+}
+static std::string JsonBool(bool b)
+{
+    return b ? "true" : "false";
+}
 
 static void Emit(const std::string& object)
 {
@@ -132,7 +157,8 @@ static unsigned long long HandleValue(HWND h)
 static std::wstring WindowText(HWND hwnd)
 {
     DWORD_PTR len = 0;
-    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len)) return std::wstring();
+    if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 3000, &len))
+        return std::wstring();
     std::vector<wchar_t> buf(len + 2, L'\0');
     DWORD_PTR got = 0;
     SendMessageTimeoutW(hwnd, WM_GETTEXT, buf.size(), (LPARAM)buf.data(), SMTO_ABORTIFHUNG, 3000, &got);
@@ -190,15 +216,21 @@ struct Filter {
 
 static bool Matches(HWND hwnd, const Filter& f)
 {
-    if (f.visibleOnly && !IsWindowVisible(hwnd)) return false;
+    if (f.visibleOnly && !IsWindowVisible(hwnd))
+        return false;
     for (HWND x : f.excluded)
-        if (x == hwnd) return false;
-    if (f.pid && ProcessOf(hwnd) != f.pid) return false;
-    if (!f.cls.empty() && ClassOf(hwnd) != f.cls) return false;
+        if (x == hwnd)
+            return false;
+    if (f.pid && ProcessOf(hwnd) != f.pid)
+        return false;
+    if (!f.cls.empty() && ClassOf(hwnd) != f.cls)
+        return false;
     if (!f.title.empty() || !f.titlePrefix.empty()) {
         std::wstring t = WindowText(hwnd);
-        if (!f.title.empty() && t != f.title) return false;
-        if (t.compare(0, f.titlePrefix.size(), f.titlePrefix) != 0) return false;
+        if (!f.title.empty() && t != f.title)
+            return false;
+        if (t.compare(0, f.titlePrefix.size(), f.titlePrefix) != 0)
+            return false;
     }
     return true;
 }
@@ -211,7 +243,8 @@ struct Search {
 static BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param)
 {
     Search* s = (Search*)param;
-    if (Matches(hwnd, *s->filter)) s->found.push_back(hwnd);
+    if (Matches(hwnd, *s->filter))
+        s->found.push_back(hwnd);
     return TRUE;
 }
 
@@ -227,8 +260,10 @@ static HWND WaitWindow(const Filter& f, DWORD timeout)
     DWORD start = GetTickCount();
     for (;;) {
         std::vector<HWND> found = FindWindows(f);
-        if (!found.empty()) return found.front();
-        if (GetTickCount() - start >= timeout) return NULL;
+        if (!found.empty())
+            return found.front();
+        if (GetTickCount() - start >= timeout)
+            return NULL;
         Sleep(PollInterval);
     }
 }
@@ -249,8 +284,8 @@ static std::vector<HWND> Children(HWND parent)
 static std::string ChildJson(HWND hwnd)
 {
     return "{\"hwnd\":" + Json(HandleValue(hwnd)) + ",\"class\":" + Json(ClassOf(hwnd)) +
-           ",\"id\":" + Json((unsigned long long)(DWORD)GetDlgCtrlID(hwnd)) + ",\"text\":" + Json(WindowText(hwnd)) + "," +
-           RectFields(hwnd) + ",\"visible\":" + JsonBool(IsWindowVisible(hwnd)) +
+           ",\"id\":" + Json((unsigned long long)(DWORD)GetDlgCtrlID(hwnd)) + ",\"text\":" + Json(WindowText(hwnd)) +
+           "," + RectFields(hwnd) + ",\"visible\":" + JsonBool(IsWindowVisible(hwnd)) +
            ",\"style\":" + Json((unsigned long long)(DWORD)GetWindowLongW(hwnd, GWL_STYLE)) + "}";
 }
 
@@ -265,7 +300,8 @@ static std::vector<COLORREF> Pixels(HDC source, int x, int y, int w, int h)
     BitBlt(mem, 0, 0, w, h, source, x, y, SRCCOPY);
     std::vector<COLORREF> px;
     for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i) px.push_back(GetPixel(mem, i, j));
+        for (int i = 0; i < w; ++i)
+            px.push_back(GetPixel(mem, i, j));
     SelectObject(mem, old);
     DeleteObject(bmp);
     DeleteDC(mem);
@@ -294,8 +330,10 @@ static std::vector<COLORREF> DrawnIcon(HICON icon, int w, int h)
 static const char* IconName(HWND box)
 {
     for (HWND child : Children(box)) {
-        if (ClassOf(child) != L"Static" || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
-        if (!IsWindowVisible(child)) return "none";
+        if (ClassOf(child) != L"Static" || (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            continue;
+        if (!IsWindowVisible(child))
+            return "none";
         // A box just shown may not have painted yet: have it paint now.
         RedrawWindow(box, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         RECT r;
@@ -304,14 +342,20 @@ static const char* IconName(HWND box)
         HDC screen = GetDC(NULL);
         std::vector<COLORREF> shown = Pixels(screen, r.left, r.top, w, h);
         ReleaseDC(NULL, screen);
-        struct { LPCSTR id; const char* name; } known[] = {
-            {IDI_HAND, "error"}, {IDI_ASTERISK, "information"}, {IDI_QUESTION, "question"}, {IDI_EXCLAMATION, "warning"}};
+        struct {
+            LPCSTR id;
+            const char* name;
+        } known[] = {{IDI_HAND, "error"},
+                     {IDI_ASTERISK, "information"},
+                     {IDI_QUESTION, "question"},
+                     {IDI_EXCLAMATION, "warning"}};
         const char* best = "unknown";
         size_t bestDiff = shown.size() / 10 + 1;
         for (auto& k : known) {
             std::vector<COLORREF> drawn = DrawnIcon(LoadIconA(NULL, k.id), w, h);
             size_t diff = 0;
-            for (size_t i = 0; i < shown.size(); ++i) diff += shown[i] != drawn[i];
+            for (size_t i = 0; i < shown.size(); ++i)
+                diff += shown[i] != drawn[i];
             if (diff < bestDiff) {
                 bestDiff = diff;
                 best = k.name;
@@ -331,8 +375,10 @@ static std::string BoxJson(HWND box)
         int id = GetDlgCtrlID(child);
         if (cls == L"Static") {
             std::wstring t = WindowText(child);
-            if (id == 0xFFFF || (id == -1 && text.empty())) text = t;
-            if (!t.empty()) statics += (statics.empty() ? "" : ",") + Json(t);
+            if (id == 0xFFFF || (id == -1 && text.empty()))
+                text = t;
+            if (!t.empty())
+                statics += (statics.empty() ? "" : ",") + Json(t);
         } else if (cls == L"Button") {
             buttons += std::string(buttons.empty() ? "" : ",") + "{\"id\":" + Json((long)id) +
                        ",\"text\":" + Json(WindowText(child)) + "}";
@@ -348,37 +394,57 @@ static std::string BoxJson(HWND box)
 
 static long MessageNumber(const std::wstring& s)
 {
-    struct { const wchar_t* name; long value; } names[] = {
-        {L"WM_NULL", WM_NULL},         {L"WM_CLOSE", WM_CLOSE},     {L"WM_COMMAND", WM_COMMAND},
-        {L"WM_SYSCOMMAND", WM_SYSCOMMAND}, {L"WM_TIMER", WM_TIMER}, {L"WM_KEYDOWN", WM_KEYDOWN},
-        {L"WM_KEYUP", WM_KEYUP},       {L"WM_QUIT", WM_QUIT},       {L"WM_SETTEXT", WM_SETTEXT},
+    struct {
+        const wchar_t* name;
+        long value;
+    } names[] = {
+        {L"WM_NULL", WM_NULL},       {L"WM_CLOSE", WM_CLOSE},
+        {L"WM_COMMAND", WM_COMMAND}, {L"WM_SYSCOMMAND", WM_SYSCOMMAND},
+        {L"WM_TIMER", WM_TIMER},     {L"WM_KEYDOWN", WM_KEYDOWN},
+        {L"WM_KEYUP", WM_KEYUP},     {L"WM_QUIT", WM_QUIT},
+        {L"WM_SETTEXT", WM_SETTEXT},
     };
     for (auto& n : names)
-        if (s == n.name) return n.value;
+        if (s == n.name)
+            return n.value;
     return (long)Number(s);
 }
 
 static int ButtonNumber(const std::wstring& s)
 {
-    struct { const wchar_t* name; int value; } names[] = {
-        {L"IDOK", IDOK}, {L"IDCANCEL", IDCANCEL}, {L"IDABORT", IDABORT}, {L"IDRETRY", IDRETRY},
-        {L"IDIGNORE", IDIGNORE}, {L"IDYES", IDYES}, {L"IDNO", IDNO},
+    struct {
+        const wchar_t* name;
+        int value;
+    } names[] = {
+        {L"IDOK", IDOK},         {L"IDCANCEL", IDCANCEL}, {L"IDABORT", IDABORT}, {L"IDRETRY", IDRETRY},
+        {L"IDIGNORE", IDIGNORE}, {L"IDYES", IDYES},       {L"IDNO", IDNO},
     };
     for (auto& n : names)
-        if (s == n.name) return n.value;
+        if (s == n.name)
+            return n.value;
     return (int)Number(s);
 }
 
 static int ShowNumber(const std::wstring& s)
 {
-    struct { const wchar_t* name; int value; } names[] = {
-        {L"SW_HIDE", SW_HIDE},         {L"SW_SHOWNORMAL", SW_SHOWNORMAL}, {L"SW_SHOWMINIMIZED", SW_SHOWMINIMIZED},
-        {L"SW_MAXIMIZE", SW_MAXIMIZE}, {L"SW_SHOWNOACTIVATE", SW_SHOWNOACTIVATE}, {L"SW_SHOW", SW_SHOW},
-        {L"SW_MINIMIZE", SW_MINIMIZE}, {L"SW_SHOWMINNOACTIVE", SW_SHOWMINNOACTIVE}, {L"SW_SHOWNA", SW_SHOWNA},
+    struct {
+        const wchar_t* name;
+        int value;
+    } names[] = {
+        {L"SW_HIDE", SW_HIDE},
+        {L"SW_SHOWNORMAL", SW_SHOWNORMAL},
+        {L"SW_SHOWMINIMIZED", SW_SHOWMINIMIZED},
+        {L"SW_MAXIMIZE", SW_MAXIMIZE},
+        {L"SW_SHOWNOACTIVATE", SW_SHOWNOACTIVATE},
+        {L"SW_SHOW", SW_SHOW},
+        {L"SW_MINIMIZE", SW_MINIMIZE},
+        {L"SW_SHOWMINNOACTIVE", SW_SHOWMINNOACTIVE},
+        {L"SW_SHOWNA", SW_SHOWNA},
         {L"SW_RESTORE", SW_RESTORE},
     };
     for (auto& n : names)
-        if (s == n.name) return n.value;
+        if (s == n.name)
+            return n.value;
     return (int)Number(s);
 }
 
@@ -398,23 +464,32 @@ static bool ParseOptions(const std::vector<std::wstring>& args, size_t from, Opt
         if (a == L"--visible") {
             o.filter.visibleOnly = true;
         } else if (a.compare(0, 2, L"--") == 0) {
-            if (!hasValue) return false;
+            if (!hasValue)
+                return false;
             const std::wstring& v = args[++i];
-            if (a == L"--class") o.filter.cls = v;
-            else if (a == L"--title-prefix") o.filter.titlePrefix = v;
-            else if (a == L"--title") o.filter.title = v;
-            else if (a == L"--pid") o.filter.pid = Number(v);
-            else if (a == L"--timeout") o.timeout = Number(v);
-            else if (a == L"--caption") o.caption = v;
+            if (a == L"--class")
+                o.filter.cls = v;
+            else if (a == L"--title-prefix")
+                o.filter.titlePrefix = v;
+            else if (a == L"--title")
+                o.filter.title = v;
+            else if (a == L"--pid")
+                o.filter.pid = Number(v);
+            else if (a == L"--timeout")
+                o.timeout = Number(v);
+            else if (a == L"--caption")
+                o.caption = v;
             else if (a == L"--exclude") {
                 for (size_t at = 0; at <= v.size();) {
                     size_t comma = v.find(L',', at);
-                    if (comma == std::wstring::npos) comma = v.size();
-                    if (comma > at) o.filter.excluded.push_back(HandleArg(v.substr(at, comma - at)));
+                    if (comma == std::wstring::npos)
+                        comma = v.size();
+                    if (comma > at)
+                        o.filter.excluded.push_back(HandleArg(v.substr(at, comma - at)));
                     at = comma + 1;
                 }
-            }
-            else return false;
+            } else
+                return false;
         } else {
             o.positional.push_back(a);
         }
@@ -434,7 +509,8 @@ static bool WaitGone(HWND hwnd, DWORD timeout)
 {
     DWORD start = GetTickCount();
     while (IsWindow(hwnd)) {
-        if (GetTickCount() - start >= timeout) return false;
+        if (GetTickCount() - start >= timeout)
+            return false;
         Sleep(PollInterval);
     }
     return true;
@@ -457,7 +533,8 @@ static int Serve()
                 quoted = !quoted;
                 any = true;
             } else if (!quoted && (c == L' ' || c == L'\t' || c == L'\n' || c == L'\r')) {
-                if (any) args.push_back(cur);
+                if (any)
+                    args.push_back(cur);
                 cur.clear();
                 any = false;
             } else {
@@ -465,9 +542,12 @@ static int Serve()
                 any = true;
             }
         }
-        if (any) args.push_back(cur);
-        if (args.size() < 2) continue;
-        if (args[1] == L"quit") break;
+        if (any)
+            args.push_back(cur);
+        if (args.size() < 2)
+            continue;
+        if (args[1] == L"quit")
+            break;
         int rc = RunCommand(args);
         Emit("{\"done\":" + std::to_string(rc) + "}");
     }
@@ -489,50 +569,60 @@ static int RunCommand(const std::vector<std::wstring>& args)
     const std::vector<std::wstring>& p = o.positional;
 
     if (cmd == L"windows") {
-        for (HWND h : FindWindows(o.filter)) Emit(WindowJson(h));
+        for (HWND h : FindWindows(o.filter))
+            Emit(WindowJson(h));
         return 0;
     }
     if (cmd == L"wait-window") {
         HWND h = WaitWindow(o.filter, o.timeout);
-        if (!h) return Fail("timeout");
+        if (!h)
+            return Fail("timeout");
         Emit(WindowJson(h));
         return 0;
     }
     if (cmd == L"wait-gone" && p.size() == 1) {
         HWND h = HandleArg(p[0]);
-        if (!WaitGone(h, o.timeout)) return Fail("window still exists");
+        if (!WaitGone(h, o.timeout))
+            return Fail("window still exists");
         Emit("{\"gone\":" + Json(HandleValue(h)) + "}");
         return 0;
     }
     if (cmd == L"text" && p.size() == 1) {
         HWND h = HandleArg(p[0]);
-        if (!IsWindow(h)) return Fail("no such window");
+        if (!IsWindow(h))
+            return Fail("no such window");
         Emit("{\"hwnd\":" + Json(HandleValue(h)) + ",\"text\":" + Json(WindowText(h)) + "}");
         return 0;
     }
     if (cmd == L"children" && p.size() == 1) {
         HWND h = HandleArg(p[0]);
-        if (!IsWindow(h)) return Fail("no such window");
-        for (HWND c : Children(h)) Emit(ChildJson(c));
+        if (!IsWindow(h))
+            return Fail("no such window");
+        for (HWND c : Children(h))
+            Emit(ChildJson(c));
         return 0;
     }
     if (cmd == L"wait-box") {
         HWND box = WaitBox(o);
-        if (!box) return Fail("timeout");
+        if (!box)
+            return Fail("timeout");
         Emit(BoxJson(box));
         return 0;
     }
     if (cmd == L"answer" && (p.size() == 2 || (p.size() == 1 && !o.caption.empty()))) {
         HWND box = p.size() == 2 ? HandleArg(p[0]) : WaitBox(o);
-        if (!box || !IsWindow(box)) return Fail("no such box");
+        if (!box || !IsWindow(box))
+            return Fail("no such box");
         int id = ButtonNumber(p.back());
         HWND button = GetDlgItem(box, id);
-        if (!button) return Fail("the box has no button " + std::to_string(id));
+        if (!button)
+            return Fail("the box has no button " + std::to_string(id));
         // The box's dialog procedure ends the box on the button's command,
         // exactly as a click would; posting keeps us from blocking on it.
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
         bool closed = WaitGone(box, o.timeout);
-        Emit("{\"hwnd\":" + Json(HandleValue(box)) + ",\"answered\":" + Json((long)id) + ",\"closed\":" + JsonBool(closed) + "}");
+        Emit("{\"hwnd\":" + Json(HandleValue(box)) + ",\"answered\":" + Json((long)id) +
+             ",\"closed\":" + JsonBool(closed) + "}");
         return closed ? 0 : 1;
     }
     if ((cmd == L"post" || cmd == L"send") && p.size() == 4) {
@@ -540,7 +630,8 @@ static int RunCommand(const std::vector<std::wstring>& args)
         UINT msg = (UINT)MessageNumber(p[1]);
         WPARAM wp = (WPARAM)Number(p[2]);
         LPARAM lp = (LPARAM)Number(p[3]);
-        if (!IsWindow(h)) return Fail("no such window");
+        if (!IsWindow(h))
+            return Fail("no such window");
         if (cmd == L"post") {
             BOOL ok = PostMessageW(h, msg, wp, lp);
             Emit("{\"posted\":" + JsonBool(ok) + "}");
@@ -553,9 +644,11 @@ static int RunCommand(const std::vector<std::wstring>& args)
     }
     if (cmd == L"focus" && p.size() == 1) {
         HWND h = HandleArg(p[0]);
-        if (!IsWindow(h)) return Fail("no such window");
+        if (!IsWindow(h))
+            return Fail("no such window");
         SetForegroundWindow(h);
-        Emit("{\"foreground\":" + Json(HandleValue(GetForegroundWindow())) + ",\"ok\":" + JsonBool(GetForegroundWindow() == h) + "}");
+        Emit("{\"foreground\":" + Json(HandleValue(GetForegroundWindow())) +
+             ",\"ok\":" + JsonBool(GetForegroundWindow() == h) + "}");
         return GetForegroundWindow() == h ? 0 : 1;
     }
     if (cmd == L"foreground") {
@@ -565,17 +658,20 @@ static int RunCommand(const std::vector<std::wstring>& args)
     }
     if (cmd == L"show" && p.size() == 2) {
         HWND h = HandleArg(p[0]);
-        if (!IsWindow(h)) return Fail("no such window");
+        if (!IsWindow(h))
+            return Fail("no such window");
         ShowWindow(h, ShowNumber(p[1]));
         Emit(WindowJson(h));
         return 0;
     }
     if (cmd == L"screen") {
-        Emit("{\"w\":" + Json((long)GetSystemMetrics(SM_CXSCREEN)) + ",\"h\":" + Json((long)GetSystemMetrics(SM_CYSCREEN)) + "}");
+        Emit("{\"w\":" + Json((long)GetSystemMetrics(SM_CXSCREEN)) +
+             ",\"h\":" + Json((long)GetSystemMetrics(SM_CYSCREEN)) + "}");
         return 0;
     }
     if (cmd == L"codepage") {
-        Emit("{\"acp\":" + Json((unsigned long long)GetACP()) + ",\"oemcp\":" + Json((unsigned long long)GetOEMCP()) + "}");
+        Emit("{\"acp\":" + Json((unsigned long long)GetACP()) + ",\"oemcp\":" + Json((unsigned long long)GetOEMCP()) +
+             "}");
         return 0;
     }
     if (cmd == L"gbk-file" && p.size() == 1) {
@@ -583,7 +679,8 @@ static int RunCommand(const std::vector<std::wstring>& args)
         // program builds does.
         std::string path = AnsiFromWide(p[0]) + "\\逸响乐台.txt";
         HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (f == INVALID_HANDLE_VALUE) return Fail("CreateFileA failed: " + std::to_string(GetLastError()));
+        if (f == INVALID_HANDLE_VALUE)
+            return Fail("CreateFileA failed: " + std::to_string(GetLastError()));
         DWORD written = 0;
         WriteFile(f, "GBK", 3, &written, NULL);
         CloseHandle(f);
@@ -594,16 +691,19 @@ static int RunCommand(const std::vector<std::wstring>& args)
         std::string pattern = AnsiFromWide(p[0]) + "\\*";
         WIN32_FIND_DATAA fd;
         HANDLE find = FindFirstFileA(pattern.c_str(), &fd);
-        if (find == INVALID_HANDLE_VALUE) return Fail("FindFirstFileA failed: " + std::to_string(GetLastError()));
+        if (find == INVALID_HANDLE_VALUE)
+            return Fail("FindFirstFileA failed: " + std::to_string(GetLastError()));
         do {
-            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
+            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
+                continue;
             Emit("{\"name\":" + Json(Utf8FromWide(WideFromBytes(fd.cFileName, 936))) +
                  ",\"dir\":" + JsonBool(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) + "}");
         } while (FindNextFileA(find, &fd));
         FindClose(find);
         return 0;
     }
-    if (cmd == L"serve") return Serve();
+    if (cmd == L"serve")
+        return Serve();
     fputs(Usage, stderr);
     return 2;
 }
