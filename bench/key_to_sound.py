@@ -341,9 +341,9 @@ def start_yxyt(wine, prog, env, server):
     return proc, focus(env, "^逸响乐台", "YXYT")
 
 
-def open_music(session, capture, proc, hwnd, prog, server, music):
+def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ):
     """Opens `music` as the main track with Insert and the open-file dialog;
-    returns once its tone is in the recording."""
+    returns once its tone (`freq` Hz) is in the recording."""
     app = App(session, Probe(session, BIN / "probe.exe"), ProgramDir(prog), server, prog / "no-trace", proc)
     app.hwnd = hwnd
     app.keys("Insert")
@@ -351,7 +351,7 @@ def open_music(session, capture, proc, hwnd, prog, server, music):
     end = time.monotonic() + 30
     while True:
         n = capture.frames()
-        if n > RATE and audio_util.tone_level(capture.mono(n - RATE // 5, n), MUSIC_HZ) > 0.05:
+        if n > RATE and audio_util.tone_level(capture.mono(n - RATE // 5, n), freq) > 0.05:
             return
         if time.monotonic() > end:
             raise RuntimeError("the music was not heard")
