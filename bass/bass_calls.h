@@ -1,7 +1,7 @@
 #pragma once
 // The audio library's contract, written once: the types, the constants and
 // the list of exported calls. The library's declarations (bass/bass.h), the
-// program's loader (audio/bass_api.*), the tests' loader and bass.def are
+// program's loader (core/bass_api.*), the tests' loader and bass.def are
 // all generated from BASS_CALLS.
 #include <windows.h>
 
@@ -31,6 +31,27 @@ constexpr DWORD BASS_SYNC_ONETIME = 0x80000000u;
 constexpr int BASS_OK = 0;
 constexpr int BASS_ERROR_MEM = 1;
 constexpr int BASS_ERROR_UNKNOWN = -1;
+// Reasons the mix recorder gives through BASS_ErrorGetCode.
+constexpr int BASS_ERROR_INIT = 8;     // no output is open
+constexpr int BASS_ERROR_ALREADY = 14; // a recording is already running
+constexpr int BASS_ERROR_CREATE = 33;  // the file exists already or cannot be created
+
+// The output mix as it goes to the device, written to a 16-bit PCM WAV
+// file at the device's rate and channel count (calls of our own library
+// only; the program finds them at run time and does without them).
+struct BASS_MIXRECORDINFO {
+    DWORD active;   // TRUE while frames are still being written
+    DWORD stopped;  // why writing ended: one of BASS_MIXRECORD_*
+    QWORD frames;   // frames in the file, header sizes included up to them
+    DWORD overruns; // frames lost because the file writer fell behind
+    DWORD freq;     // the file's rate
+    DWORD chans;    // the file's channels
+};
+constexpr DWORD BASS_MIXRECORD_RUNNING = 0; // still active, or never started
+constexpr DWORD BASS_MIXRECORD_ASKED = 1;   // BASS_MixRecordStop
+constexpr DWORD BASS_MIXRECORD_FREED = 2;   // BASS_Free closed the output
+constexpr DWORD BASS_MIXRECORD_WRITE = 3;   // a write failed (a full disk)
+constexpr DWORD BASS_MIXRECORD_LIMIT = 4;   // the next frame would pass the 4 GiB a WAV can hold
 
 // X(return type, name, value of a failed call, parameters, arguments).
 // bass.def is made from the names in this list by the build, which reads
@@ -54,4 +75,7 @@ constexpr int BASS_ERROR_UNKNOWN = -1;
     X(BOOL, BASS_ChannelSetPosition, FALSE, (DWORD handle, QWORD pos, DWORD mode), (handle, pos, mode))                \
     X(DWORD, BASS_ChannelSetSync, 0, (DWORD handle, DWORD type, QWORD param, SYNCPROC * proc, void* user),             \
       (handle, type, param, proc, user))                                                                               \
-    X(int, BASS_ErrorGetCode, BASS_ERROR_UNKNOWN, (), ())
+    X(int, BASS_ErrorGetCode, BASS_ERROR_UNKNOWN, (), ())                                                              \
+    X(BOOL, BASS_MixRecordStart, FALSE, (const char* file), (file))                                                    \
+    X(BOOL, BASS_MixRecordStop, FALSE, (BASS_MIXRECORDINFO * info), (info))                                            \
+    X(BOOL, BASS_MixRecordGetInfo, FALSE, (BASS_MIXRECORDINFO * info), (info))

@@ -9,6 +9,7 @@
 #include "bass/decoder.h"
 #include "bass/devices.h"
 #include "bass/output.h"
+#include "bass/recorder.h"
 #include "bass/trace.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 std::mutex LifeLock; // serialises BASS_Init and BASS_Free
 int OpenDevice = 0;
 thread_local int LastError = BASS_OK;
+thread_local int FailCode = BASS_ERROR_UNKNOWN; // what a failed body says went wrong
 
 void InvokeSync(void* proc, uint32_t sync, uint32_t channel, void* user)
 {
@@ -45,9 +47,10 @@ template <typename Result, typename Body>
 Result Guarded(const char* name, Result failure, Body body)
 {
     int code = BASS_ERROR_UNKNOWN;
+    FailCode = BASS_ERROR_UNKNOWN;
     try {
         Result result = body();
-        LastError = result == failure ? BASS_ERROR_UNKNOWN : BASS_OK;
+        LastError = result == failure ? FailCode : BASS_OK;
         return result;
     } catch (const std::bad_alloc&) {
         code = BASS_ERROR_MEM;
@@ -128,7 +131,9 @@ BOOL WINAPI BASS_Free()
         {
             std::lock_guard<std::mutex> hold(LifeLock);
             if (OpenDevice) {
+                // The output's last frames reach the file before it is closed.
                 OutputClose();
+                RecorderEnd(BASS_MIXRECORD_FREED);
                 ChannelsClose();
                 OpenDevice = 0;
                 ok = TRUE;
@@ -235,4 +240,56 @@ DWORD WINAPI BASS_ChannelSetSync(DWORD handle, DWORD type, QWORD param, SYNCPROC
 int WINAPI BASS_ErrorGetCode()
 {
     return LastError;
+}
+
+BOOL WINAPI BASS_MixRecordStart(const char* file)
+{
+    return Guarded("BASS_MixRecordStart", FALSE, [&] {
+        RecordStart result = RecordStart::Failed;
+        {
+            std::lock_guard<std::mutex> hold(LifeLock);
+            if (!OpenDevice) {
+                FailCode = BASS_ERROR_INIT;
+            } else if (!file) {
+                FailCode = BASS_ERROR_CREATE;
+            } else {
+                const OutputFormat& f = OutputCurrentFormat();
+                result = RecorderStart(file, f.rate, f.channels);
+                if (result == RecordStart::Busy)
+                    FailCode = BASS_ERROR_ALREADY;
+                else if (result == RecordStart::CannotCreate)
+                    FailCode = BASS_ERROR_CREATE;
+            }
+        }
+        BOOL ok = result == RecordStart::Started;
+        if (TraceEnabled())
+            TraceLine("BASS_MixRecordStart(\"%s\") = %d", TraceText(file).c_str(), ok);
+        return ok;
+    });
+}
+
+BOOL WINAPI BASS_MixRecordStop(BASS_MIXRECORDINFO* info)
+{
+    return Guarded("BASS_MixRecordStop", FALSE, [&] {
+        BASS_MIXRECORDINFO got = {};
+        BOOL ok = RecorderStop(&got);
+        if (ok && info)
+            *info = got;
+        if (TraceEnabled())
+            TraceLine("BASS_MixRecordStop() {stopped %lu, %llu frames, %lu overruns} = %d", got.stopped, got.frames,
+                      got.overruns, ok);
+        return ok;
+    });
+}
+
+// Not traced: the program asks once a second while recording.
+BOOL WINAPI BASS_MixRecordGetInfo(BASS_MIXRECORDINFO* info)
+{
+    return Guarded("BASS_MixRecordGetInfo", FALSE, [&] {
+        BASS_MIXRECORDINFO got = {};
+        BOOL ok = RecorderInfo(&got);
+        if (ok && info)
+            *info = got;
+        return ok;
+    });
 }

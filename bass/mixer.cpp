@@ -72,12 +72,6 @@ void LimiterProcess(Limiter& limiter, float* buffer, size_t frames)
 
 void ToPcm16(int16_t* out, const float* in, size_t samples)
 {
-    for (size_t i = 0; i < samples; i++) {
-        float v = in[i] * 32767.0f;
-        if (!(v > -32768.0f))
-            v = std::isnan(v) ? 0.0f : -32768.0f;
-        if (v > 32767.0f)
-            v = 32767.0f;
-        out[i] = (int16_t)std::lrintf(v);
-    }
+    for (size_t i = 0; i < samples; i++)
+        out[i] = Pcm16(in[i]);
 }

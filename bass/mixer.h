@@ -1,6 +1,7 @@
 #pragma once
 // The mixing arithmetic of the library, on interleaved stereo float frames.
 // No platform code: it is tested natively and runs on the mixer thread.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -22,4 +23,23 @@ void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs = 80.0f
 void LimiterProcess(Limiter& limiter, float* buffer, size_t frames);
 
 // Float to 16-bit PCM with rounding and saturation, never wrap-around.
+inline int16_t Pcm16(float in)
+{
+    float v = in * 32767.0f;
+    if (!(v > -32768.0f))
+        v = std::isnan(v) ? 0.0f : -32768.0f;
+    if (v > 32767.0f)
+        v = 32767.0f;
+    return (int16_t)std::lrintf(v);
+}
 void ToPcm16(int16_t* out, const float* in, size_t samples);
+
+// Channel `c` of a device with `channels` channels, from frame `i` of the
+// stereo mix: mono devices get both sides averaged, channels past the
+// second stay silent.
+inline float DeviceSample(const float* stereo, size_t i, unsigned c, unsigned channels)
+{
+    if (channels == 1)
+        return 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    return c < 2 ? stereo[2 * i + c] : 0.0f;
+}

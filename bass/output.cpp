@@ -13,6 +13,7 @@
 
 #include "bass/channels.h"
 #include "bass/devices.h"
+#include "bass/recorder.h"
 
 StartProbe OutputStartProbe;
 
@@ -93,7 +94,8 @@ DWORD WINAPI MixerMain(void*)
                 frames = (uint32_t)(Block.size() / 2);
             if (frames) {
                 uint32_t first = MixOrSilence(Block.data(), frames);
-                Backend->write(Block.data(), frames);
+                if (Backend->write(Block.data(), frames))
+                    RecorderFeed(Block.data(), frames);
                 if (first) {
                     LARGE_INTEGER now;
                     QueryPerformanceCounter(&now);

@@ -10,6 +10,7 @@
 
 struct OutputFormat {
     uint32_t rate = 0;
+    uint32_t channels = 0;
     uint32_t periodFrames = 0; // what the device asks for per wake-up
     uint32_t bufferFrames = 0; // the real buffer size read back
     uint32_t targetFrames = 0; // how far ahead we keep it filled

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "bass/mixer.h"
 #include "bass/output.h"
 #include "bass/trace.h"
 
@@ -131,6 +132,7 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
         goto done;
     }
     format->rate = wfx->nSamplesPerSec;
+    format->channels = wfx->nChannels;
     if (Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
         goto done;
     if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
@@ -213,14 +215,14 @@ bool WasapiWrite(const float* stereo, uint32_t frames)
         return false;
     for (uint32_t i = 0; i < frames; i++) {
         for (WORD c = 0; c < Channels; c++) {
-            float v = Channels == 1 ? 0.5f * (stereo[2 * i] + stereo[2 * i + 1]) : c < 2 ? stereo[2 * i + c] : 0.0f;
+            float v = DeviceSample(stereo, i, c, Channels);
             size_t k = (size_t)i * Channels + c;
             switch (Type) {
             case SampleType::Float32:
                 reinterpret_cast<float*>(data)[k] = v;
                 break;
             case SampleType::Pcm16:
-                reinterpret_cast<int16_t*>(data)[k] = (int16_t)(v * 32767.0f);
+                reinterpret_cast<int16_t*>(data)[k] = Pcm16(v);
                 break;
             case SampleType::Pcm24: {
                 int32_t s = (int32_t)(v * 8388607.0f);

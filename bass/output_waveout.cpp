@@ -52,6 +52,7 @@ bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputForm
     }
     Next = 0;
     format->rate = kRate;
+    format->channels = 2;
     format->periodFrames = kPeriodFrames;
     format->bufferFrames = kBufferCount * kPeriodFrames;
     format->targetFrames = kBufferCount * kPeriodFrames;
