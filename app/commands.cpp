@@ -12,8 +12,11 @@
 #include "drumpad/kits.h"
 #include "music/music.h"
 #include "online/notices.h"
+#include "recorder/recorder.h"
 
 #include <shellapi.h>
+
+static_assert(kRecordTimerId != kNoticeTimerId, "each timer of the main window has its own id");
 
 namespace {
 
@@ -26,13 +29,21 @@ struct MenuRow {
 // The fixed items in the order they are appended; the kit and card items
 // and "退出(&E)" follow once the kits and cards are known.
 const MenuRow kFixedItems[] = {
-    {HelpMenu, "访问官方主页(&V)", kHomePageEntry},         {KitMenu, "删除当前选中鼓源(&D)", kRemoveKitEntry},
-    {SoundMenu, "增加鼓源音量(&U)", kKitVolumeUpEntry},     {SoundMenu, "减小鼓源音量(&D)", kKitVolumeDownEntry},
-    {SoundMenu, "打开背景音乐(&O)", kOpenMusicEntry},       {SoundMenu, "设置背景音乐循环(&R)", kLoopMusicEntry},
-    {SoundMenu, "暂停背景音乐(&S)", kPauseMusicEntry},      {SoundMenu, "增加背景音量(&M)", kMusicVolumeUpEntry},
-    {SoundMenu, "减小背景音量(&W)", kMusicVolumeDownEntry}, {SoundMenu, "背景音乐快进(&F)", kSeekForwardEntry},
-    {SoundMenu, "背景音乐快退(&B)", kSeekBackEntry},        {SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
-    {HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},         {HelpMenu, "关于(&A)", kAboutEntry},
+    {HelpMenu, "访问官方主页(&V)", kHomePageEntry},
+    {KitMenu, "删除当前选中鼓源(&D)", kRemoveKitEntry},
+    {SoundMenu, "增加鼓源音量(&U)", kKitVolumeUpEntry},
+    {SoundMenu, "减小鼓源音量(&D)", kKitVolumeDownEntry},
+    {SoundMenu, "打开背景音乐(&O)", kOpenMusicEntry},
+    {SoundMenu, "设置背景音乐循环(&R)", kLoopMusicEntry},
+    {SoundMenu, "暂停背景音乐(&S)", kPauseMusicEntry},
+    {SoundMenu, "增加背景音量(&M)", kMusicVolumeUpEntry},
+    {SoundMenu, "减小背景音量(&W)", kMusicVolumeDownEntry},
+    {SoundMenu, "背景音乐快进(&F)", kSeekForwardEntry},
+    {SoundMenu, "背景音乐快退(&B)", kSeekBackEntry},
+    {SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
+    {SoundMenu, "开始录音(&T)", kRecordEntry},
+    {HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
+    {HelpMenu, "关于(&A)", kAboutEntry},
 };
 
 struct CommandRow {
@@ -56,6 +67,7 @@ const CommandRow kCommandActions[] = {
     {kHelpFileEntry, OpenHelpFile},
     {kAboutEntry, [] { ShowMessage(MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION); }},
     {kRepeatHitEntry, ToggleRepeatHit},
+    {kRecordEntry, ToggleRecording},
 };
 
 } // namespace
@@ -77,17 +89,21 @@ void BuildMenus()
 
     for (const MenuRow& row : kFixedItems)
         row.menu.AppendItem(row.text, CommandOf(row.entry));
+    MarkRecorderItem();
 }
 
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
 {
     int32_t id = (int32_t)wParam;
     // Our ids exceed 16 bits; a menu command (lParam 0) that arrives with
-    // only the low word is mapped back to the one entry with that low word.
+    // only the low word is mapped back to the one command with that low
+    // word, in the table or after it.
     if (lParam == 0 && HIWORD(wParam) == 0 && CommandIndex(id) > kCommandCount) {
-        for (int k = 1; k <= kCommandCount; k++)
-            if (LOWORD(CommandTable[k]) == LOWORD(wParam))
-                return CommandTable[k];
+        for (int k = 1; k <= kLastCommandEntry; k++) {
+            int32_t command = CommandOf((CommandEntry)k);
+            if (LOWORD(command) == LOWORD(wParam))
+                return command;
+        }
     }
     return id;
 }
@@ -104,6 +120,10 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     }
     if (message == WM_KIT_KEY) {
         StepKit((unsigned)wParam);
+        return 0;
+    }
+    if (message == WM_RECORD_KEY) {
+        ToggleRecording();
         return 0;
     }
     if (message != WM_COMMAND)

@@ -57,6 +57,8 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
             ChangeKitVolume(kVolumeDown);
         else if (vk == VK_HOME || vk == VK_END)
             PostMessageA(main, WM_KIT_KEY, vk, 0);
+        else if (vk == VK_F7)
+            PostMessageA(main, WM_RECORD_KEY, 0, 0);
         else if (vk == VK_INSERT)
             DeferMusicKey(vk);
     }

@@ -43,6 +43,11 @@ Fn Lookup(const char* name)
 BASS_CALLS(BASS_DEFINE_CALL)
 #undef BASS_DEFINE_CALL
 
+bool HasBassCall(const char* name)
+{
+    return Lookup<FARPROC>(name) != nullptr;
+}
+
 BOOL OpenEngine(int card)
 {
     return BASS_Init(card, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);

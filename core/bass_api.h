@@ -8,6 +8,10 @@
 BASS_CALLS(BASS_DECLARE_CALL)
 #undef BASS_DECLARE_CALL
 
+// Whether the library exports `name`: later calls (the mix recorder's) are
+// optional, and the program does without them.
+bool HasBassCall(const char* name);
+
 // Opens the output on `card` (-1: the default device) the one way the
 // program does it: 44.1 kHz, 3D, owned by the main window.
 BOOL OpenEngine(int card);

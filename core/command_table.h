@@ -29,7 +29,13 @@ enum CommandEntry : int {
     kKitVolumeDownEntry = 98,
     kKitVolumeUpEntry = 99,
     kExitEntry = 100,
+    // Commands added after the table was fixed. Their ids continue its
+    // numbering past the last entry (102422 + entry, outside the table,
+    // whose 100 numbers and meanings stay) and their low words differ from
+    // every entry's, so an id that arrives in 16 bits still maps back.
+    kRecordEntry = 101,
 };
+constexpr int kLastCommandEntry = kRecordEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 
@@ -38,7 +44,7 @@ void FillCommandTable();
 int CommandIndex(int32_t id);
 inline int32_t CommandOf(CommandEntry entry)
 {
-    return CommandTable[entry];
+    return entry <= kCommandCount ? CommandTable[entry] : 102422 + entry;
 }
 // The item of sound card n (1..kMaxCards), and the card of such an item.
 inline int32_t CardCommand(int n)

@@ -1,0 +1,169 @@
+#include "recorder/recorder.h"
+
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/program.h"
+#include "recorder/recording_rules.h"
+
+namespace {
+
+bool Recording = false;
+std::string CurrentPath;
+
+const char* const kStartCaption = "开始录音(&T)";
+const char* const kStopCaption = "停止录音(&T)";
+
+RecordingEnd EndOf(DWORD stopped)
+{
+    switch (stopped) {
+    case BASS_MIXRECORD_FREED:
+        return RecordingEnd::kOutputReopened;
+    case BASS_MIXRECORD_WRITE:
+        return RecordingEnd::kWriteFailed;
+    case BASS_MIXRECORD_LIMIT:
+        return RecordingEnd::kSizeLimit;
+    default:
+        return RecordingEnd::kAsked;
+    }
+}
+
+RecordingTime Now()
+{
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+bool IsFolder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Exists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void ShowError(const std::string& text)
+{
+    ShowMessage(MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
+}
+
+// Back to "not recording" first, so that nothing of the recorder runs again
+// inside the box's message loop; then what the ending needs said.
+void Finish(const BASS_MIXRECORDINFO& info)
+{
+    KillTimer(MainWindow.GetHandle(), kRecordTimerId);
+    Recording = false;
+    SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
+    RecordingEnd end = EndOf(info.stopped);
+    KitLabel.LabelText(RecordingEndLabel(end, CurrentPath, info.overruns));
+    std::string message = RecordingEndMessage(end, CurrentPath);
+    if (!message.empty())
+        ShowError(message);
+}
+
+} // namespace
+
+std::string RecordingFolder()
+{
+    return ProgramDir + "录音";
+}
+
+bool CanRecord()
+{
+    return HasBassCall("BASS_MixRecordStart") && HasBassCall("BASS_MixRecordStop") &&
+           HasBassCall("BASS_MixRecordGetInfo");
+}
+
+bool IsRecording()
+{
+    return Recording;
+}
+
+const std::string& RecordingPath()
+{
+    return CurrentPath;
+}
+
+void MarkRecorderItem()
+{
+    if (!CanRecord())
+        SoundMenu.SetItemState(CommandOf(kRecordEntry), MFS_GRAYED);
+}
+
+void ToggleRecording()
+{
+    if (!CanRecord())
+        return;
+    if (Recording)
+        StopRecording();
+    else
+        StartRecording();
+}
+
+void StartRecording()
+{
+    std::string folder = RecordingFolder();
+    if (!IsFolder(folder) && !CreateDirectoryA(folder.c_str(), NULL)) {
+        // A file of that name, a read-only place: the folder cannot be made.
+        ShowError(FolderFailureMessage(folder, GetLastError()));
+        return;
+    }
+    // The library creates the file only if it does not exist, so a name
+    // taken in between is never overwritten: the next one is tried.
+    RecordingTime now = Now();
+    for (int attempt = 1; attempt <= kMaxNameAttempts; attempt++) {
+        std::string name = RecordingFileName(now, attempt);
+        std::string path = folder + "\\" + name;
+        if (Exists(path))
+            continue;
+        if (BASS_MixRecordStart(path.c_str())) {
+            Recording = true;
+            CurrentPath = path;
+            SoundMenu.SetItemText(CommandOf(kRecordEntry), kStopCaption);
+            KitLabel.LabelText(RecordingProgressText(0, 0));
+            SetTimer(MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
+            return;
+        }
+        int error = BASS_ErrorGetCode();
+        if (error == BASS_ERROR_CREATE && Exists(path))
+            continue;
+        if (error == BASS_ERROR_INIT)
+            ShowError(NoOutputMessage());
+        else
+            ShowError(FileFailureMessage(folder, name, error));
+        return;
+    }
+    ShowError(FileFailureMessage(folder, RecordingFileName(now, kMaxNameAttempts), BASS_ERROR_CREATE));
+}
+
+void StopRecording()
+{
+    if (!Recording)
+        return;
+    // A recording that ended on its own since the last tick reports its
+    // own reason here; one the user stops reports "asked".
+    BASS_MIXRECORDINFO info = {};
+    if (!BASS_MixRecordGetInfo(&info) || info.active)
+        BASS_MixRecordStop(&info);
+    else
+        BASS_MixRecordStop(NULL);
+    Finish(info);
+}
+
+void CALLBACK RecordTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (!Recording)
+        return;
+    BASS_MIXRECORDINFO info = {};
+    if (BASS_MixRecordGetInfo(&info) && info.active) {
+        KitLabel.LabelText(RecordingProgressText(info.frames, info.freq));
+        return;
+    }
+    // Ended on its own (a failed write, the size limit, the output closed):
+    // the library reports that end once, to the Stop that follows.
+    BASS_MixRecordStop(NULL);
+    Finish(info);
+}

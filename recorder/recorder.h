@@ -1,0 +1,31 @@
+#pragma once
+// The mix recorder: what the audio library sends to the device, written to
+// a WAV file in the folder "录音" beside the program. One item at the end
+// of 声效设定 and the key F7 start and stop it; while it runs the label
+// counts the time once a second. The library's recording calls are its own
+// later exports: without them the item is greyed and F7 does nothing.
+#include <windows.h>
+
+#include <string>
+
+// The label's once-a-second update while recording, on the main window.
+constexpr UINT_PTR kRecordTimerId = 4302;
+constexpr UINT kRecordTimerPeriodMs = 1000;
+
+// ProgramDir + "录音", without a trailing backslash.
+std::string RecordingFolder();
+// Whether the audio library can record its mix.
+bool CanRecord();
+bool IsRecording();
+// The file of the recording running, or of the last one.
+const std::string& RecordingPath();
+
+// After the menus are built: greys the item when the library cannot record.
+void MarkRecorderItem();
+// The item and F7: starts a recording, or stops the one running.
+void ToggleRecording();
+void StartRecording();
+void StopRecording();
+// Timer procedure of kRecordTimerId: the label's time, and the end of a
+// recording the library ended on its own.
+void CALLBACK RecordTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);

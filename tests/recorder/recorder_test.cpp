@@ -1,0 +1,377 @@
+// The recorder in-process: the main window and menus built as start-up
+// builds them, a kit on disk and the real audio library recording its mix
+// into the program directory's "录音" folder.
+#include "app/commands.h"
+#include "app/keyboard_hook.h"
+#include "app/sound_cards.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "drumpad/kits.h"
+#include "recorder/recorder.h"
+#include "recorder/recording_rules.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::string Root; // the program directory of this run
+const int32_t kRecordId = 102523;
+const char* const kStartText = "开始录音(&T)";
+const char* const kStopText = "停止录音(&T)";
+
+LRESULT Key(DWORD vk, WPARAM message)
+{
+    KBDLLHOOKSTRUCT record = {};
+    record.vkCode = vk;
+    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
+}
+
+void Command(WPARAM id)
+{
+    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, id, 0);
+}
+
+void BringMainToFront()
+{
+    SetForegroundWindow(MainWindow.GetHandle());
+    PumpMessages();
+}
+
+std::string ItemText()
+{
+    return SoundMenu.GetItemText(kRecordId);
+}
+
+// True while the recorder's timer exists; the probe stops it, so callers
+// start it again through the program when it was there.
+bool TimerRuns()
+{
+    return KillTimer(MainWindow.GetHandle(), kRecordTimerId) != 0;
+}
+
+BASS_MIXRECORDINFO Info()
+{
+    BASS_MIXRECORDINFO info = {};
+    BASS_MixRecordGetInfo(&info);
+    return info;
+}
+
+struct Wav {
+    std::string fault; // empty when the file is a valid 16-bit PCM WAV
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    uint64_t frames = 0;
+};
+
+uint32_t U32(const std::string& b, size_t at)
+{
+    uint32_t v;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+uint16_t U16(const std::string& b, size_t at)
+{
+    uint16_t v;
+    std::memcpy(&v, b.data() + at, 2);
+    return v;
+}
+
+// The header's sizes must describe the file exactly: RIFF size = file - 8,
+// and the data chunk runs to the end of the file in whole frames.
+Wav ReadWav(const std::string& path)
+{
+    Wav wav;
+    std::string b = ReadFileBytes(path);
+    if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0)
+        return wav.fault = "no RIFF WAVE header", wav;
+    if (U32(b, 4) != b.size() - 8)
+        return wav.fault = "RIFF size " + std::to_string(U32(b, 4)) + " for " + std::to_string(b.size()) + " bytes",
+               wav;
+    size_t at = 12;
+    uint16_t align = 0;
+    while (at + 8 <= b.size()) {
+        std::string id = b.substr(at, 4);
+        uint32_t size = U32(b, at + 4);
+        if (id == "fmt ") {
+            if (U16(b, at + 8) != 1 || U16(b, at + 22) != 16)
+                return wav.fault = "not 16-bit PCM", wav;
+            wav.channels = U16(b, at + 10);
+            wav.rate = U32(b, at + 12);
+            align = U16(b, at + 20);
+            if (align != wav.channels * 2 || U32(b, at + 16) != wav.rate * align)
+                return wav.fault = "inconsistent fmt chunk", wav;
+        } else if (id == "data") {
+            if (!align)
+                return wav.fault = "data before fmt", wav;
+            if (at + 8 + size != b.size())
+                return wav.fault = "data size " + std::to_string(size) + " ends at " + std::to_string(at + 8 + size) +
+                                   " in " + std::to_string(b.size()) + " bytes",
+                       wav;
+            if (size % align)
+                return wav.fault = "data size not whole frames", wav;
+            wav.frames = size / align;
+            return wav;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return wav.fault = "no data chunk", wav;
+}
+
+SYSTEMTIME AddSeconds(SYSTEMTIME t, int seconds)
+{
+    FILETIME f;
+    SystemTimeToFileTime(&t, &f);
+    ULARGE_INTEGER u = {{f.dwLowDateTime, f.dwHighDateTime}};
+    u.QuadPart += (ULONGLONG)seconds * 10000000;
+    f = {u.LowPart, u.HighPart};
+    FileTimeToSystemTime(&f, &t);
+    return t;
+}
+
+std::string NameAt(const SYSTEMTIME& t, int attempt)
+{
+    return RecordingFileName({t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond}, attempt);
+}
+
+std::string FileNameOf(const std::string& path)
+{
+    return path.substr(path.find_last_of('\\') + 1);
+}
+
+// Records until the library has written some frames, then stops.
+void RecordBriefly()
+{
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
+    Command(kRecordId);
+    ASSERT_FALSE(IsRecording());
+}
+
+class RecorderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Root = MakeProgramDir(TempFolder("yxyt_recorder_" + std::to_string(GetCurrentProcessId())), true);
+        std::string kit = Root + "SND\\Kit\\";
+        CreateDirectoryA((Root + "SND").c_str(), NULL);
+        CreateDirectoryA(kit.c_str(), NULL);
+        for (char c = 'a'; c <= 'z'; c++)
+            WriteFileBytes(kit + c + ".WAV", ToneWav(300 + 20 * (c - 'a'), 100));
+        WriteFileBytes(Root + "SND\\Finish.wav", ToneWav(1000, 30));
+        WriteToneWav(Root + "music.wav", 20, 330);
+        WriteFileBytes(Root + "Config.ini", "");
+        BuildMainWindow("欢迎", true);
+        UiDriver boxes(IDOK);
+        CheckKitFolder();
+        AddSoundCardItems();
+        DiscoverKits();
+        Command(CommandTable[kFirstKitEntry]);
+    }
+    static void TearDownTestSuite()
+    {
+        if (IsRecording())
+            StopRecording();
+        BASS_Free();
+    }
+    void SetUp() override { BringMainToFront(); }
+};
+
+TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
+{
+    HMENU sound = SoundMenu.GetHandle();
+    int last = GetMenuItemCount(sound) - 1;
+    EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
+    EXPECT_EQ(SoundMenu.GetItemText(last, true), kStartText);
+    EXPECT_EQ(SoundMenu.GetItemText(last - 1, true), "重复敲击(&P)");
+    EXPECT_FALSE(GetMenuState(sound, kRecordId, MF_BYCOMMAND) & MF_GRAYED);
+
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    Command(kRecordId);
+    SYSTEMTIME after;
+    GetLocalTime(&after);
+    ASSERT_TRUE(IsRecording());
+    EXPECT_EQ(ItemText(), kStopText);
+    EXPECT_EQ(KitLabel.LabelText(), "录音中 00:00");
+    std::string path = RecordingPath();
+    EXPECT_EQ(path.substr(0, path.find_last_of('\\') + 1), Root + "录音\\");
+    std::string name = FileNameOf(path);
+    EXPECT_TRUE(name == NameAt(before, 1) || name == NameAt(after, 1)) << name;
+    EXPECT_TRUE(FileExists(path));
+
+    for (DWORD vk : {'A', 'S', 'D', 'F'}) {
+        Key(vk, WM_KEYDOWN);
+        Key(vk, WM_KEYUP);
+    }
+    // The label counts recorded time, once a second.
+    ASSERT_TRUE(PumpUntil([] { return KitLabel.LabelText() == "录音中 00:01"; }, 5000)) << KitLabel.LabelText();
+    BASS_MIXRECORDINFO running = Info();
+    EXPECT_TRUE(running.active);
+    EXPECT_EQ(running.stopped, BASS_MIXRECORD_RUNNING);
+    EXPECT_GE(running.frames, running.freq);
+
+    // The stop arrives as the system may deliver a menu id: its low word only.
+    Command(LOWORD(kRecordId));
+    EXPECT_FALSE(IsRecording());
+    EXPECT_EQ(ItemText(), kStartText);
+    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + path);
+    EXPECT_FALSE(TimerRuns());
+    BASS_MIXRECORDINFO done = Info();
+    EXPECT_FALSE(done.active);
+    EXPECT_EQ(done.stopped, BASS_MIXRECORD_ASKED);
+    EXPECT_EQ(done.overruns, 0u);
+    Wav wav = ReadWav(path);
+    ASSERT_EQ(wav.fault, "") << path;
+    EXPECT_EQ(wav.frames, done.frames);
+    EXPECT_EQ(wav.rate, done.freq);
+    EXPECT_EQ(wav.channels, done.chans);
+    EXPECT_GE(wav.frames, wav.rate);
+}
+
+TEST_F(RecorderTest, AFileOfTheSameSecondIsNeverOverwritten)
+{
+    // Files named for now and the next few seconds are there already: the
+    // recording takes the next free name of its second.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::vector<std::string> taken;
+    CreateDirectoryA((Root + "录音").c_str(), NULL);
+    for (int s = 0; s < 5; s++) {
+        taken.push_back(Root + "录音\\" + NameAt(AddSeconds(now, s), 1));
+        WriteFileBytes(taken.back(), "not to be overwritten");
+    }
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    std::string name = FileNameOf(RecordingPath());
+    bool second = false;
+    for (int s = 0; s < 5; s++)
+        second = second || name == NameAt(AddSeconds(now, s), 2);
+    EXPECT_TRUE(second) << name;
+    Command(kRecordId);
+    for (const std::string& path : taken) {
+        EXPECT_EQ(ReadFileBytes(path), "not to be overwritten") << path;
+        DeleteFileA(path.c_str());
+    }
+    EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
+}
+
+TEST_F(RecorderTest, F7IsPostedFromTheHookAndToggles)
+{
+    ASSERT_EQ(GetForegroundWindow(), MainWindow.GetHandle());
+    HWND main = MainWindow.GetHandle();
+    EXPECT_EQ(Key(VK_F7, WM_KEYDOWN), (LRESULT)main) << "the key is swallowed";
+    EXPECT_EQ(Key(VK_F7, WM_KEYUP), (LRESULT)main);
+    // Nothing is started inside the hook call: the file waits for the loop.
+    EXPECT_FALSE(IsRecording());
+    MSG posted;
+    EXPECT_TRUE(PeekMessageA(&posted, main, WM_RECORD_KEY, WM_RECORD_KEY, PM_NOREMOVE));
+    ASSERT_TRUE(PumpUntil([] { return IsRecording(); }, 5000));
+    EXPECT_EQ(ItemText(), kStopText);
+    std::string path = RecordingPath();
+    ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
+
+    Key(VK_F7, WM_KEYDOWN);
+    Key(VK_F7, WM_KEYUP);
+    ASSERT_TRUE(PumpUntil([] { return !IsRecording(); }, 5000));
+    EXPECT_EQ(ItemText(), kStartText);
+    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + path);
+    EXPECT_EQ(ReadWav(path).fault, "");
+
+    // With another window in front F7 is not the program's.
+    HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, NULL, NULL, NULL, NULL);
+    SetForegroundWindow(other);
+    PumpMessages();
+    ASSERT_EQ(GetForegroundWindow(), other);
+    EXPECT_NE(Key(VK_F7, WM_KEYUP), (LRESULT)main);
+    PumpMessages();
+    EXPECT_FALSE(PeekMessageA(&posted, main, WM_RECORD_KEY, WM_RECORD_KEY, PM_NOREMOVE));
+    EXPECT_FALSE(IsRecording());
+    DestroyWindow(other);
+}
+
+TEST_F(RecorderTest, AFolderThatCannotBeMadeSaysSoAndThePadKeepsPlaying)
+{
+    // A file holds the folder's name, in a program directory of its own.
+    std::string saved = ProgramDir;
+    ProgramDir = TempFolder("yxyt_recorder_blocked_" + std::to_string(GetCurrentProcessId()));
+    WriteFileBytes(ProgramDir + "录音", "a file, not a folder");
+    std::string folder = ProgramDir + "录音";
+    std::string label = KitLabel.LabelText();
+
+    DWORD music = BASS_StreamCreateFile(FALSE, (Root + "music.wav").c_str(), 0, 0, 0);
+    ASSERT_NE(music, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(music, TRUE));
+    {
+        UiDriver boxes(IDOK);
+        Command(kRecordId);
+        ASSERT_EQ(boxes.Seen().size(), 1u);
+        SeenDialog box = boxes.Seen()[0];
+        EXPECT_EQ(box.caption, "错误！");
+        EXPECT_NE(box.text.find("无法创建录音文件夹：" + folder + "（错误代码 "), std::string::npos) << box.text;
+        EXPECT_EQ(box.owner, MainWindow.GetHandle());
+    }
+    EXPECT_FALSE(IsRecording());
+    EXPECT_EQ(ItemText(), kStartText);
+    EXPECT_EQ(KitLabel.LabelText(), label);
+    EXPECT_FALSE(TimerRuns());
+    EXPECT_EQ(ReadFileBytes(folder), "a file, not a folder");
+
+    // The music goes on and a key still plays its sample.
+    QWORD at = BASS_ChannelGetPosition(music, 0);
+    EXPECT_TRUE(PumpUntil([&] { return BASS_ChannelGetPosition(music, 0) > at; }, 5000));
+    BringMainToFront();
+    Trace trace;
+    Key('G', WM_KEYDOWN);
+    Key('G', WM_KEYUP);
+    auto plays = trace.Calls({"BASS_ChannelPlay"});
+    ASSERT_EQ(plays.size(), 1u) << trace.Dump();
+    EXPECT_EQ(plays[0].result, "1");
+    BASS_StreamFree(music);
+    DeleteFileA(folder.c_str());
+    ProgramDir = saved;
+}
+
+TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
+{
+    int cards = GetMenuItemCount(CardMenu.GetHandle());
+    ASSERT_GE(cards, 1);
+    UiDriver boxes(IDOK);
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    std::string path = RecordingPath();
+    ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
+
+    Command(CardCommand(cards));
+    ASSERT_TRUE(PumpUntil([&] { return !IsRecording(); }, 5000)) << KitLabel.LabelText();
+    EXPECT_EQ(KitLabel.LabelText(), "录音已结束（声音输出已重新打开）：" + path);
+    EXPECT_EQ(ItemText(), kStartText);
+    EXPECT_FALSE(TimerRuns());
+    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Seen()[0].text;
+    BASS_MIXRECORDINFO info = Info();
+    EXPECT_EQ(info.stopped, BASS_MIXRECORD_FREED);
+    Wav wav = ReadWav(path);
+    ASSERT_EQ(wav.fault, "");
+    EXPECT_EQ(wav.frames, info.frames);
+    EXPECT_GT(wav.frames, 0u);
+
+    // A new recording runs on the reopened output.
+    RecordBriefly();
+    EXPECT_NE(RecordingPath(), path);
+    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + RecordingPath());
+    EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+} // namespace

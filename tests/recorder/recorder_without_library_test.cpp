@@ -1,0 +1,51 @@
+// The recorder where the audio library cannot record: here there is no
+// bass.dll at all beside the program, so none of its calls is found.
+#include "app/commands.h"
+#include "app/keyboard_hook.h"
+#include "core/bass_api.h"
+#include "core/program.h"
+#include "recorder/recorder.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const int32_t kRecordId = 102523;
+
+TEST(RecorderWithoutLibrary, ItemIsGreyedAndNeitherItNorF7DoesAnything)
+{
+    std::string root =
+        MakeProgramDir(TempFolder("yxyt_recorder_nolib_" + std::to_string(GetCurrentProcessId())), false);
+    ASSERT_FALSE(FileExists(root + "bass.dll"));
+    BuildMainWindow("欢迎", false);
+    EXPECT_FALSE(CanRecord());
+
+    HMENU sound = SoundMenu.GetHandle();
+    int last = GetMenuItemCount(sound) - 1;
+    EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
+    EXPECT_EQ(SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
+    EXPECT_TRUE(GetMenuState(sound, kRecordId, MF_BYCOMMAND) & MF_GRAYED);
+
+    UiDriver boxes(IDOK);
+    HWND main = MainWindow.GetHandle();
+    SendMessageA(main, WM_COMMAND, kRecordId, 0);
+    SetForegroundWindow(main);
+    PumpMessages();
+    ASSERT_EQ(GetForegroundWindow(), main);
+    KBDLLHOOKSTRUCT record = {};
+    record.vkCode = VK_F7;
+    EXPECT_EQ(KeyboardHookProc(HC_ACTION, WM_KEYDOWN, (LPARAM)&record), (LRESULT)main) << "swallowed as before";
+    KeyboardHookProc(HC_ACTION, WM_KEYUP, (LPARAM)&record);
+    PumpMessages();
+
+    EXPECT_FALSE(IsRecording());
+    EXPECT_FALSE(FileExists(root + "录音"));
+    EXPECT_EQ(KitLabel.LabelText(), "欢迎");
+    EXPECT_EQ(SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+} // namespace
