@@ -126,6 +126,17 @@ def test_program_and_library_need_only_system_dlls(package, tmp_path, name):
     assert imports <= SYSTEM_DLLS, imports - SYSTEM_DLLS
 
 
+def test_released_program_takes_no_server_from_the_environment(package):
+    """The released program runs elevated: a server named in the environment,
+    which any process of the user can set, is for test builds only; nor does
+    the release keep the test server's address."""
+    with zipfile.ZipFile(package, metadata_encoding="gbk") as z:
+        program = z.read(FOLDER + "/YXYT.exe")
+    assert b"YXYT_SERVER" not in program
+    assert b"127.0.0.1:" not in program
+    assert (BIN / "YXYT.exe").read_bytes().count(b"YXYT_SERVER") == 1, "the test build honours it"
+
+
 # ---------------------------------------------------------------- a new machine
 
 @pytest.fixture(scope="module")
