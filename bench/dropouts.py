@@ -33,7 +33,6 @@ import sys
 import tempfile
 import threading
 import time
-import wave
 from pathlib import Path
 
 import key_to_sound as k2s
@@ -46,14 +45,10 @@ BLOCK = 100
 
 
 def periodic_wav(path, freq, seconds, amplitude):
-    """A mono sine of a whole number of samples a period, written by repeating one period."""
+    """A mono sine of a whole number of samples a period, one period repeated."""
     period = int(round(RATE / freq))
-    one = array.array("h", (int(round(amplitude * 32767 * math.sin(2 * math.pi * i / period))) for i in range(period)))
-    with wave.open(str(path), "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(RATE)
-        w.writeframes(one.tobytes() * int(seconds * RATE / period))
+    one = [amplitude * math.sin(2 * math.pi * i / period) for i in range(period)]
+    audio_util.write_wav(path, one * int(seconds * RATE / period))
 
 
 def hit(path):
