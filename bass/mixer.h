@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 void MixClear(float* out, size_t frames);
 // out += in * gain, with the common gains 0 and 1 taken without multiplying.
@@ -30,7 +33,12 @@ inline int16_t Pcm16(float in)
         v = std::isnan(v) ? 0.0f : -32768.0f;
     if (v > 32767.0f)
         v = 32767.0f;
+#if defined(__SSE2__)
+    // The same rounding to nearest even as lrintf, without MinGW's call.
+    return (int16_t)_mm_cvtss_si32(_mm_set_ss(v));
+#else
     return (int16_t)std::lrintf(v);
+#endif
 }
 void ToPcm16(int16_t* out, const float* in, size_t samples);
 
