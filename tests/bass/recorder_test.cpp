@@ -85,9 +85,12 @@ Recorded ReadRecorded(const std::string& path)
     std::vector<uint8_t> bytes((size_t)size.QuadPart);
     DWORD got = 0;
     ReadFile(h, bytes.data(), (DWORD)bytes.size(), &got, nullptr);
+    // The size after the header was read: the data it counts is on the disk
+    // by then, though the file may have grown past what was read.
+    GetFileSizeEx(h, &size);
     CloseHandle(h);
     bytes.resize(got);
-    r.fileSize = got;
+    r.fileSize = (uint64_t)size.QuadPart;
     if (got < 44 || memcmp(bytes.data(), "RIFF", 4) || memcmp(&bytes[8], "WAVEfmt ", 8) ||
         memcmp(&bytes[36], "data", 4))
         return r;
