@@ -9,6 +9,7 @@ import array
 import cmath
 import math
 import operator
+import struct
 import sys
 import wave
 
@@ -260,3 +261,34 @@ def dropouts(samples, freq, block=None, rate=RATE, level_tolerance=0.25, phase_t
         else:
             events.append([start, end, set(kinds)])
     return [(s, e, tuple(sorted(k))) for s, e, k in events]
+
+
+def wav_layout(path):
+    """The chunks of a RIFF WAV file as written, without trusting its sizes:
+    {"file": bytes on disk, "riff": RIFF size, "rate", "channels", "bits",
+    "format", "data_at": offset of the data, "data": data chunk size}.
+    Raises ValueError when the file is no RIFF WAVE file."""
+    with open(path, "rb") as f:
+        raw = f.read()
+    if len(raw) < 12 or raw[:4] != b"RIFF" or raw[8:12] != b"WAVE":
+        raise ValueError("%s: no RIFF WAVE header" % path)
+    out = {"file": len(raw), "riff": struct.unpack_from("<I", raw, 4)[0]}
+    at = 12
+    while at + 8 <= len(raw):
+        cid, size = raw[at:at + 4], struct.unpack_from("<I", raw, at + 4)[0]
+        if cid == b"fmt ":
+            fmt, ch, rate, _, _, bits = struct.unpack_from("<HHIIHH", raw, at + 8)
+            out.update(format=fmt, channels=ch, rate=rate, bits=bits)
+        elif cid == b"data":
+            out.update(data_at=at + 8, data=size)
+            return out
+        at += 8 + size + (size & 1)
+    raise ValueError("%s: no data chunk" % path)
+
+
+def ncc(a, b):
+    """Normalised correlation of two equally long signals (1.0: the same shape)."""
+    dot = sum(map(operator.mul, a, b))
+    ea = sum(map(operator.mul, a, a))
+    eb = sum(map(operator.mul, b, b))
+    return dot / math.sqrt(ea * eb) if ea > 0 and eb > 0 else 0.0

@@ -1,6 +1,8 @@
 """Helpers of the drum-pad tests: kits of plain tones laid out per test,
-stream handles read back from the audio library's trace."""
+stream handles read back from the audio library's trace, keys pressed at
+exact times."""
 import re
+import time
 
 import audio_util
 
@@ -31,3 +33,47 @@ def handle_of(app, tail, after=0):
     assert hits, "no stream ending in %r in the trace" % tail
     return hits[-1]
 
+
+
+class XTestKeyboard:
+    """Key events sent to the X server through XTest, each timed on the
+    monotonic clock right after it left: microseconds, where a spawned
+    xdotool per key adds milliseconds of start-up jitter."""
+
+    def __init__(self, display):
+        import ctypes
+        self.x11 = ctypes.CDLL("libX11.so.6")
+        self.xtst = ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = [ctypes.c_void_p]
+        self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.dpy = self.x11.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open display %s" % display)
+
+    def event(self, key, down):
+        code = self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(key.encode()))
+        self.xtst.XTestFakeKeyEvent(self.dpy, code, 1 if down else 0, 0)
+        self.x11.XFlush(self.dpy)
+        return time.monotonic()
+
+    def press_at(self, key, deadline, hold=0.03):
+        """Presses `key` at a monotonic deadline and releases it `hold`
+        seconds later; the time of the press."""
+        while time.monotonic() < deadline - 0.002:
+            time.sleep(0.001)
+        while time.monotonic() < deadline:
+            pass
+        pressed = self.event(key, True)
+        time.sleep(hold)
+        self.event(key, False)
+        return pressed
+
+    def close(self):
+        self.x11.XCloseDisplay(self.dpy)

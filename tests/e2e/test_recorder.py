@@ -1,0 +1,297 @@
+"""The mix recorder from outside: F7 and the menu command start and stop a
+recording of what the program sends to the sound card; the WAV file in
+"录音" beside the program is compared with what the null sink received
+over the same span, and checked to be whole after a stop, after closing
+the program while recording and after the disk filled up."""
+import math
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+import audio_util
+from conftest import COMMAND_BASE, deadline_loop
+from drum_util import XTestKeyboard, handle_of, tone_kit
+from music_util import open_music, stream_of
+
+RECORD = COMMAND_BASE + 101
+FOLDER = "录音"
+SAVED = "录音已保存："
+PERIOD = 0.010  # the library's WASAPI period under Wine (its trace of BASS_Init says so)
+RATE = audio_util.RATE
+MUSIC_HZ = 147  # the background music: one period is 300 samples
+HIGHPASS = 1000  # hits sound above it, the music well below
+STEP = 0.150  # between key presses: a whole number of periods
+# Two kits of short tones and the confirmation sound, each at a multiple of
+# the music's frequency, so no hit leaks into the music's figures.
+KIT1 = {k: MUSIC_HZ * n for k, n in zip("asdfgqwe", range(10, 18))}
+KIT2 = {k: MUSIC_HZ * n for k, n in zip("rtyuiopz", range(20, 28))}
+FINISH_HZ = MUSIC_HZ * 32
+
+
+def pad_with_two_kits(make_progdir):
+    p = make_progdir(kits=False)
+    for name, keys in (("kit1", KIT1), ("kit2", KIT2)):
+        tone_kit(p, name, {k + ".WAV": hz for k, hz in keys.items()}, {k + ".WAV": 0.06 for k in keys})
+    audio_util.write_tone(p.snd / "Finish.wav", FINISH_HZ, 0.05)
+    return p
+
+
+def start_pad(app, progdir):
+    a = app(progdir)
+    a.wait_trace(r"BASS_StreamCreateFile\(0, \".*Finish\.wav\"")
+    a.wait_label()
+    return a
+
+
+def saved_file(app, progdir):
+    """The file the label names once a recording has stopped, on the Linux side."""
+    text = app.wait_for(lambda: (lambda t: t if t.startswith(SAVED) else None)(app.label_text()),
+                        "the label to name the saved recording")
+    win = text[len(SAVED):]
+    assert win.startswith(progdir.win + "\\" + FOLDER + "\\"), win
+    return progdir.path / FOLDER / win.rsplit("\\", 1)[1]
+
+
+def assert_whole(path):
+    """The header's sizes describe the file exactly, in whole 16-bit frames."""
+    w = audio_util.wav_layout(path)
+    assert (w["format"], w["bits"]) == (1, 16), w
+    assert w["riff"] == w["file"] - 8, w
+    assert w["data_at"] + w["data"] == w["file"], w
+    assert w["data"] % (2 * w["channels"]) == 0, w
+    return w
+
+
+def hits_in(samples):
+    """Onsets above the music; the high-pass filter's settling on a file
+    that starts in the middle of the music is no hit."""
+    return [at for at in audio_util.onsets(audio_util.highpass(samples, HIGHPASS)) if at >= RATE // 100]
+
+
+def key_of(samples, at):
+    """Which sound starts at `at`: the key (or "finish") whose tone is strongest."""
+    window = samples[at + 44:at + 44 + int(0.03 * RATE)]
+    tones = dict(KIT1, **KIT2, finish=FINISH_HZ)
+    return max(tones, key=lambda k: audio_util.tone_level(window, tones[k]))
+
+
+def locate(hit, heard, candidates):
+    """Where a hit of the recording (samples from just before its onset)
+    lies in the sink's recording: the best of each candidate onset give or
+    take 2 ms. Its position and the correlation there."""
+    best = (-1.0, None)
+    for c in candidates:
+        for p in range(max(0, c - 88), c + 89):
+            best = max(best, (audio_util.ncc(hit, heard[p:p + len(hit)]), p))
+    return best
+
+
+def seen_in_trace(app, prefix, after, timeout=10):
+    """Polls the trace every millisecond for a line starting with `prefix`
+    past line `after`; the monotonic time it was first seen, and the line."""
+    end = time.monotonic() + timeout
+    size = -1
+    while time.monotonic() < end:
+        now_size = app.trace.stat().st_size
+        if now_size != size:
+            size, seen = now_size, time.monotonic()
+            line = next((l for l in app.trace_lines()[after:] if l.startswith(prefix)), None)
+            if line:
+                return seen, line
+        time.sleep(0.001)
+    pytest.fail("no trace line %r within %s s" % (prefix, timeout))
+
+
+def type_rhythm(keyboard, keys, first):
+    """Presses each key at first, first + STEP, ...; those deadlines."""
+    deadlines = [first + i * STEP for i in range(len(keys))]
+    for key, deadline in zip(keys, deadlines):
+        keyboard.press_at(key, deadline)
+    return deadlines
+
+
+def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorder, tmp_path):
+    p = pad_with_two_kits(make_progdir)
+    music = tmp_path / "music.wav"
+    audio_util.write_wav(music, audio_util.tone(MUSIC_HZ, 60, amplitude=0.3, fade=0.05), channels=2)
+    a = start_pad(app, p)
+    open_music(a, music)
+    recorder.start()
+    recorder.wait_length(0.3)
+    a.focus()
+    keyboard = XTestKeyboard(a.session.env["DISPLAY"])
+    try:
+        # Every press on one grid of STEP seconds, so that every interval
+        # between two keys is a whole number of periods.
+        grid = time.monotonic() + 0.3
+        mark = len(a.trace_lines())
+        f7_start = keyboard.press_at("F7", grid)
+        started, _ = seen_in_trace(a, "BASS_MixRecordStart(", mark)
+        rhythm = type_rhythm(keyboard, KIT1, grid + 4 * STEP)
+        mark = len(a.trace_lines())
+        keyboard.press_at("End", grid + 13 * STEP)
+        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % stream_of(a, "Finish.wav", after=mark), after=mark)
+        steps = math.ceil((time.monotonic() + 0.3 - grid) / STEP)
+        rhythm += type_rhythm(keyboard, KIT2, grid + steps * STEP)
+        mark = len(a.trace_lines())
+        f7_stop = keyboard.press_at("F7", grid + (steps + 12) * STEP)
+        stopped, stop_line = seen_in_trace(a, "BASS_MixRecordStop(", mark)
+    finally:
+        keyboard.close()
+    path = saved_file(a, p)
+    recorder.wait_length(0.5)
+    heard = recorder.stop()
+
+    layout = assert_whole(path)
+    assert (layout["rate"], layout["channels"]) == (RATE, 2), layout
+    _, wav = audio_util.read_wav(path)
+    counts = re.search(r"(\d+) frames, (\d+) overruns", stop_line)
+    assert int(counts.group(1)) == len(wav), stop_line
+    assert counts.group(2) == "0", stop_line
+    # No frame lost or doubled: the steady music runs through unbroken.
+    assert audio_util.dropouts(wav, MUSIC_HZ) == []
+
+    # Every key in the order typed, the kit change's confirmation between
+    # the kits.
+    wav_hp = audio_util.highpass(wav, HIGHPASS)
+    hits = hits_in(wav)
+    names = [key_of(wav, at) for at in hits]
+    assert names == list(KIT1) + ["finish"] + list(KIT2), names
+
+    # The same hits in the sink's recording, each correlating with the file
+    # and as far from the last as there, to 1 ms, unless the sink itself
+    # broke in between (its music breaks where the file's does not).
+    heard_hp = audio_util.highpass(heard, HIGHPASS)
+    candidates = hits_in(heard)
+    breaks = audio_util.dropouts(heard, MUSIC_HZ)
+    lags = []
+    for at in hits:
+        hit = wav_hp[at - 44:at + int(0.05 * RATE)]
+        near = candidates if not lags else [c for c in candidates if abs(c - at - lags[-1]) < 0.15 * RATE]
+        score, where = locate(hit, heard_hp, near)
+        assert score > 0.9, (at, score)
+        lags.append(where - (at - 44))
+    for i in range(1, len(hits)):
+        lo, hi = hits[i - 1] + lags[i - 1], hits[i] + lags[i]
+        if not any(s < hi and e > lo for s, e, _ in breaks):
+            assert abs(lags[i] - lags[i - 1]) <= RATE // 1000, (i, lags)
+
+    # Its length is the time from the start to the stop, to a period. Each
+    # call fell between its press of F7 and its trace line, which bounds
+    # that time from below and above. Where the output fell behind, the
+    # device got nothing from the mixer, which the sink shows as a break:
+    # the file may be shorter by those breaks, never longer.
+    shortest, longest = f7_stop - started, stopped - f7_start
+    span = (lags[0], len(wav) + lags[-1])
+    missed = sum(min(e, span[1]) - max(s, span[0]) for s, e, _ in breaks if s < span[1] and e > span[0]) / RATE
+    length = len(wav) / RATE
+    print("\nrecording %.4f s; start to stop between %.4f and %.4f s; sink breaks in it %.4f s"
+          % (length, shortest, longest, missed))
+    assert shortest - PERIOD - missed <= length <= longest + PERIOD, (length, shortest, longest, missed)
+
+    # Against the rhythm typed: the pad starts a hit with the next period,
+    # so an interval is the rhythm's own or, where a press came late or its
+    # way through the hook crossed a period's end, whole periods off; to
+    # 1 ms either way. Where
+    # the output fell behind in between (a break in the sink), the periods
+    # start later from then on, so those pairs say nothing.
+    keyed = [(at, lag) for at, lag, name in zip(hits, lags, names) if name != "finish"]
+    gaps = [(b - a) / RATE - (q - p) for (a, la), (b, lb), p, q in zip(keyed, keyed[1:], rhythm, rhythm[1:])
+            if not any(s < b + lb and e > a + la for s, e, _ in breaks)]
+    off = [abs(g - round(g / PERIOD) * PERIOD) for g in gaps]
+    print("onset intervals against the rhythm: %d of %d compared, %d within 1 ms, the rest whole periods off; "
+          "largest remainder %.2f ms" % (len(gaps), len(keyed) - 1, sum(abs(g) <= 0.001 for g in gaps),
+                                         max(off) * 1000))
+    assert len(gaps) >= (len(keyed) - 1) // 2, len(gaps)
+    assert max(off) <= 0.001, ["%.2f" % (g * 1000) for g in gaps]
+
+    # The whole span, block by block at the lag of the nearest hit before
+    # it (the first hit for the blocks before that); the sink's own breaks
+    # shift what it recorded afterwards, so a block with a break between it
+    # and its hit is left out.
+    block = int(0.1 * RATE)
+    kept = []
+    total = len(wav) // block
+    for start in range(0, total * block, block):
+        i = max([j for j, at in enumerate(hits) if at <= start], default=0)
+        lo, hi = min(start, hits[i]) + lags[i], max(start + block, hits[i]) + lags[i]
+        if lo >= 0 and hi <= len(heard) and not any(s < hi and e > lo for s, e, _ in breaks):
+            kept.append((start, start + lags[i]))
+    score = audio_util.ncc([x for s, _ in kept for x in wav[s:s + block]],
+                           [x for _, h in kept for x in heard[h:h + block]])
+    print("correlation with the sink: %.4f over %d of %d blocks of 100 ms (sink breaks: %d)"
+          % (score, len(kept), total, len(breaks)))
+    assert len(kept) >= total // 2, (len(kept), total, breaks)
+    assert score > 0.9, score
+
+
+def test_closing_while_recording_leaves_a_whole_file(app, make_progdir):
+    p = pad_with_two_kits(make_progdir)
+    p.write_config({"选项": {"关闭提示": "1"}})
+    a = start_pad(app, p)
+    mark = len(a.trace_lines())
+    a.post_command(RECORD)
+    line = a.wait_trace(r"BASS_MixRecordStart\(", after=mark)[0]
+    assert line.endswith(" = 1"), line
+    a.wait_for(lambda: a.label_text() == "录音中 00:01", "the label to count a second")
+    a.keys("a", "s", "d", focus=True)
+    files = list((p.path / FOLDER).glob("*.wav"))
+    assert len(files) == 1, files
+    assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d-\d\d-\d\d\.wav", files[0].name), files[0].name
+    a.close()
+    assert a.wait_exit() == 0
+    w = assert_whole(files[0])
+    assert w["data"] >= RATE * 4, w
+
+
+def test_full_disk_says_so_keeps_what_was_written_and_the_pad_plays_on(app, make_progdir, tmp_path):
+    p = pad_with_two_kits(make_progdir)
+    disk = tmp_path / "small_disk"
+    disk.mkdir()
+    # A 1 MiB disk of its own holds about 6 s of 44.1 kHz stereo.
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(disk)],
+                      capture_output=True).returncode != 0:
+        pytest.skip("no tmpfs can be mounted here to fill up")
+    a = None
+    try:
+        os.symlink(disk, p.path / FOLDER)
+        a = start_pad(app, p)
+        a.post_command(RECORD)
+        box = a.wait_box("错误！", timeout=30)
+        text = box["text"]
+        assert text.startswith("录音文件写入失败（磁盘可能已满），录音已停止。已录下的部分保存在：" + p.win + "\\" + FOLDER), text
+        name = text.rsplit("\\", 1)[1]
+        mark = len(a.trace_lines())
+        a.answer("IDOK", box=box)
+        assert a.label_text() == "录音已停止，已录下的部分保存在：" + text.split("保存在：", 1)[1]
+        w = assert_whole(disk / name)
+        assert w["data"] > RATE * 4, w
+        # The pad plays on.
+        a.keys("a")
+        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle_of(a, "\\kit1\\a.WAV"), after=mark)
+    finally:
+        if a:
+            a.kill()
+        for _ in deadline_loop(20, "the small disk to be unmounted"):
+            if subprocess.run(["umount", str(disk)], capture_output=True).returncode == 0:
+                break
+
+
+def test_a_file_in_place_of_the_folder_says_so_and_the_pad_plays_on(app, make_progdir):
+    p = pad_with_two_kits(make_progdir)
+    (p.path / FOLDER).write_bytes(b"not a folder")
+    a = start_pad(app, p)
+    before = a.label_text()
+    a.post_command(RECORD)
+    box = a.wait_box("错误！")
+    assert box["text"].startswith("无法创建录音文件夹：%s\\%s（错误代码 " % (p.win, FOLDER)), box["text"]
+    mark = len(a.trace_lines())
+    a.answer("IDOK", box=box)
+    a.keys("s")
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle_of(a, "\\kit1\\s.WAV"), after=mark)
+    assert a.label_text() == before
+    assert (p.path / FOLDER).read_bytes() == b"not a folder"
+    assert not [l for l in a.trace_lines() if l.startswith("BASS_MixRecordStart")]
