@@ -521,14 +521,16 @@ static uint32_t WriteBack(size_t count, bool* wakeSyncs, bool* wakeFeeder)
     return started;
 }
 
-uint32_t RenderMix(float* out, size_t frames)
+uint32_t RenderMix(float* out, size_t frames, size_t* voices)
 {
     uint32_t started = 0;
+    size_t most = 0;
     bool wakeSyncs = false, wakeFeeder = false;
     while (frames) {
         size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
         size_t count = Snapshot();
+        most = std::max(most, count);
         for (size_t i = 0; i < count; i++)
             MixVoice(Voices[i], out, chunk);
         if (uint32_t h = WriteBack(count, &wakeSyncs, &wakeFeeder))
@@ -541,5 +543,7 @@ uint32_t RenderMix(float* out, size_t frames)
         SyncWake.notify_one();
     if (wakeFeeder)
         FeederWake.notify_one();
+    if (voices)
+        *voices = most;
     return started;
 }

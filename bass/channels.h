@@ -37,5 +37,6 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 
 // Mixer thread: renders `frames` stereo frames of all playing channels,
 // limited to full scale. Returns the handle of a channel whose first
-// frames after a play call are in this block, else 0.
-uint32_t RenderMix(float* out, size_t frames);
+// frames after a play call are in this block, else 0; `voices`, when
+// given, is how many channels played in it.
+uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr);

@@ -87,9 +87,11 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
         }
         if (TraceEnabled()) {
             const OutputFormat& f = OutputCurrentFormat();
-            TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u, buffer %u frames]",
+            TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u (%u after an idle "
+                      "start), start %u, buffer %u frames, stream latency %.1f ms, idle stop %s]",
                       device, freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.api, f.rate, f.periodFrames,
-                      f.targetFrames, f.bufferFrames);
+                      f.targetFrames, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
+                      f.idleStop ? "on" : "off");
         }
         return ok;
     });
@@ -174,7 +176,10 @@ BOOL WINAPI BASS_StreamFree(DWORD handle)
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
-        return Traced(ChannelPlay(handle, restart != FALSE), "BASS_ChannelPlay(%lu, %d)", handle, restart);
+        BOOL ok = ChannelPlay(handle, restart != FALSE);
+        if (ok)
+            OutputWake();
+        return Traced(ok, "BASS_ChannelPlay(%lu, %d)", handle, restart);
     });
 }
 

@@ -14,7 +14,13 @@ struct OutputFormat {
     uint32_t periodFrames = 0; // what the device asks for per wake-up
     uint32_t bufferFrames = 0; // the real buffer size read back
     uint32_t targetFrames = 0; // how far ahead we keep it filled
-    double latencyMs = 0;      // what the device adds after its buffer
+    uint32_t startFrames = 0;  // written before a start from an empty buffer
+    // Kept ahead after such a start, until the device idles again: a
+    // stream started from empty lacks the engine's queue that one running
+    // since its open has built up.
+    uint32_t restartFrames = 0;
+    double latencyMs = 0;  // what the device adds after its buffer
+    bool idleStop = false; // stopped and emptied while nothing plays
     const char* api = "";
 };
 
@@ -29,6 +35,10 @@ struct OutputBackend {
     // the frames to write now and, in `queued`, the frames still ahead of them.
     uint32_t (*wait)(DWORD timeoutMs, uint32_t* queued);
     bool (*write)(const float* stereo, uint32_t frames);
+    // Stops the device and drops what its buffer still holds, so the next
+    // start plays from an empty buffer; returns the frames dropped. Only
+    // called when the format says `idleStop`.
+    uint32_t (*idle)();
 };
 
 extern const OutputBackend WasapiOutput;
@@ -36,8 +46,12 @@ extern const OutputBackend WaveOutOutput;
 
 // Opens the device (-1: default, n: the n-th wave output device) on the
 // mixer thread and starts mixing into it. False when no backend opens it.
-bool OutputOpen(int device);
+// `only`: that backend instead of the system's (the tests' own device).
+bool OutputOpen(int device, const OutputBackend* only = nullptr);
 void OutputClose();
+// A channel was played: a device stopped while nothing played starts again
+// at once, with the new sound at the head of its buffer.
+void OutputWake();
 const OutputFormat& OutputCurrentFormat();
 const char* OutputBackendName();
 

@@ -149,6 +149,14 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     // under Wine, where a fill that is not a whole number of periods drops
     // out), two at the short periods of IAudioClient3.
     format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
+    // After a start from idle the buffer is kept full, not one period
+    // ahead: under Wine such a stream lacks the 20 ms the engine queued at
+    // the first start, and half the starts broke for 20 to 30 ms (none with
+    // the buffer full). Written whole before the start, too: the hit is at
+    // its head either way.
+    format->startFrames = bufferFrames;
+    format->restartFrames = bufferFrames;
+    format->idleStop = true;
     DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!DeviceEvent) {
         TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
@@ -181,6 +189,21 @@ void WasapiStop()
     if (Running)
         Client->Stop();
     Running = false;
+}
+
+// A shared stream cannot take back what it has queued, but a stopped and
+// reset one starts again from an empty buffer and the engine's own queue
+// at nothing: a hit is then heard as soon as a fresh stream's would be.
+uint32_t WasapiIdle()
+{
+    UINT32 padding = 0;
+    if (Running)
+        Failed(Client->Stop(), "IAudioClient::Stop");
+    Running = false;
+    Client->GetCurrentPadding(&padding);
+    if (Failed(Client->Reset(), "IAudioClient::Reset"))
+        return 0;
+    return padding;
 }
 
 void WasapiClose()
@@ -243,4 +266,4 @@ bool WasapiWrite(const float* stereo, uint32_t frames)
 } // namespace
 
 const OutputBackend WasapiOutput = {"WASAPI",    WasapiOpen, WasapiStart, WasapiStop,
-                                    WasapiClose, WasapiWait, WasapiWrite};
+                                    WasapiClose, WasapiWait, WasapiWrite, WasapiIdle};

@@ -56,6 +56,7 @@ bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputForm
     format->periodFrames = kPeriodFrames;
     format->bufferFrames = kBufferCount * kPeriodFrames;
     format->targetFrames = kBufferCount * kPeriodFrames;
+    format->startFrames = kPeriodFrames;
     format->latencyMs = 0;
     return true;
 }
@@ -117,4 +118,5 @@ bool WaveWrite(const float* stereo, uint32_t frames)
 
 } // namespace
 
-const OutputBackend WaveOutOutput = {"waveOut", WaveOpen, WaveStart, WaveStop, WaveClose, WaveWait, WaveWrite};
+// waveOut keeps running: it never idles.
+const OutputBackend WaveOutOutput = {"waveOut", WaveOpen, WaveStart, WaveStop, WaveClose, WaveWait, WaveWrite, nullptr};

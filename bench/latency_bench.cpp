@@ -183,10 +183,12 @@ int main(int argc, char** argv)
         return 1;
     }
     const OutputFormat& f = OutputCurrentFormat();
-    std::printf("output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms), buffer %u frames, "
-                "stream latency %.2f ms\n",
-                OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.targetFrames,
-                1000.0 * f.targetFrames / f.rate, f.bufferFrames, f.latencyMs);
+    std::printf(
+        "output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms; %u after a start "
+        "from idle), written before a start %u frames, buffer %u frames, stream latency %.2f ms, idle stop %s\n",
+        OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.targetFrames,
+        1000.0 * f.targetFrames / f.rate, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
+        f.idleStop ? "on" : "off");
 
     std::vector<char> wav = BurstWav();
     char temp[MAX_PATH];

@@ -1,5 +1,7 @@
 // Each output backend on its own, in-process under Wine: it opens on the
-// default device, asks for audio as the device drains, and takes it.
+// default device, asks for audio as the device drains, and takes it. Then
+// the mixer thread on a device the test drives period by period: how it
+// stops while nothing plays and starts again on a hit.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -7,13 +9,21 @@
 #include <mmsystem.h>
 #include <objbase.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "bass/channels.h"
 #include "bass/output.h"
+#include "bass/recorder.h"
+#include "counting_decoder.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -44,6 +54,34 @@ std::vector<std::string> TraceLines()
     return lines;
 }
 
+// Writes a tone as the device asks for it until `frames` were taken,
+// starting the device after the first fill; the device paces it.
+void PlayFor(const OutputBackend& backend, const OutputFormat& format, uint64_t frames)
+{
+    std::vector<float> tone(65536 * 2);
+    for (size_t i = 0; i < tone.size() / 2; i++)
+        tone[2 * i] = tone[2 * i + 1] = 0.2f * std::sin(6.2831853f * 440 * i / format.rate);
+    uint64_t written = 0;
+    bool started = false;
+    int idle = 0;
+    while (written < frames && idle < 50) {
+        uint32_t queued = 0;
+        uint32_t asked = backend.wait(started ? 200 : 0, &queued);
+        EXPECT_LE(queued, format.bufferFrames);
+        if (!asked) {
+            idle++;
+        } else {
+            ASSERT_LE(asked, format.bufferFrames);
+            ASSERT_TRUE(backend.write(tone.data(), asked));
+            written += asked;
+        }
+        if (!started)
+            started = backend.start();
+    }
+    EXPECT_TRUE(started);
+    EXPECT_GE(written, frames) << backend.name;
+}
+
 void Drive(const OutputBackend& backend)
 {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
@@ -54,29 +92,19 @@ void Drive(const OutputBackend& backend)
     EXPECT_GT(format.periodFrames, 0u);
     EXPECT_GE(format.bufferFrames, format.targetFrames);
     EXPECT_GT(format.targetFrames, 0u);
-    std::vector<float> tone(65536 * 2);
-    for (size_t i = 0; i < tone.size() / 2; i++)
-        tone[2 * i] = tone[2 * i + 1] = 0.2f * std::sin(6.2831853f * 440 * i / format.rate);
-    // Half a second of audio must be asked for and taken; the device paces it.
-    uint64_t written = 0;
-    bool started = false;
-    int idle = 0;
-    while (written < format.rate / 2 && idle < 50) {
-        uint32_t queued = 0;
-        uint32_t frames = backend.wait(started ? 200 : 0, &queued);
-        EXPECT_LE(queued, format.bufferFrames);
-        if (!frames) {
-            idle++;
-        } else {
-            ASSERT_LE(frames, format.bufferFrames);
-            ASSERT_TRUE(backend.write(tone.data(), frames));
-            written += frames;
-        }
-        if (!started)
-            started = backend.start();
+    EXPECT_GT(format.startFrames, 0u);
+    EXPECT_LE(format.startFrames, format.bufferFrames);
+    EXPECT_EQ(format.idleStop, backend.idle != nullptr) << backend.name;
+    PlayFor(backend, format, format.rate / 2);
+    if (format.idleStop) {
+        // Stopped and emptied: nothing is left queued, and the device
+        // plays again from an empty buffer.
+        EXPECT_LE(backend.idle(), format.bufferFrames);
+        uint32_t queued = 1;
+        EXPECT_EQ(backend.wait(0, &queued), format.targetFrames);
+        EXPECT_EQ(queued, 0u);
+        PlayFor(backend, format, format.rate / 5);
     }
-    EXPECT_TRUE(started);
-    EXPECT_GE(written, format.rate / 2) << backend.name;
     // The stop event ends a wait at once.
     SetEvent(stop);
     uint32_t queued = 0;
@@ -123,6 +151,307 @@ TEST(Output, WasapiNamesTheStepThatFailedAndItsCode)
 TEST(Output, WaveOutPlaysOnTheDefaultDevice)
 {
     Drive(WaveOutOutput);
+}
+
+// A device driven by the test: it plays one period each time the test
+// ticks it and keeps every frame it was given, so the tests read device
+// positions instead of wall time.
+namespace fake {
+
+constexpr uint32_t kRate = 44100, kPeriod = 441, kBuffer = 3 * kPeriod, kTarget = 2 * kPeriod;
+
+std::mutex Lock;
+std::condition_variable Changed;
+std::vector<float> Frames; // every frame written, stereo
+struct Span {
+    uint64_t from, to;
+};
+std::vector<Span> Dropped; // frames an idle dropped unplayed
+uint64_t Played = 0;       // frames of Frames taken or dropped
+bool Running = false;
+int Starts = 0, Idles = 0, Waits = 0;
+uint64_t WrittenAtStart = 0;
+LARGE_INTEGER IdleTime, StartTime;
+HANDLE Stop = nullptr;
+HANDLE Ticks = nullptr;
+
+uint64_t Written()
+{
+    return Frames.size() / 2;
+}
+
+bool Open(const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
+{
+    std::lock_guard<std::mutex> hold(Lock);
+    Frames.clear();
+    Frames.reserve(kRate * 2 * 10);
+    Dropped.clear();
+    Played = 0;
+    Running = false;
+    Starts = Idles = Waits = 0;
+    Stop = stop;
+    Ticks = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
+    format->rate = kRate;
+    format->channels = 2;
+    format->periodFrames = kPeriod;
+    format->bufferFrames = kBuffer;
+    format->targetFrames = kTarget;
+    format->startFrames = kPeriod;
+    format->restartFrames = kBuffer;
+    format->idleStop = true;
+    format->api = "fake";
+    return true;
+}
+
+bool Start()
+{
+    std::lock_guard<std::mutex> hold(Lock);
+    Running = true;
+    Starts++;
+    WrittenAtStart = Written();
+    QueryPerformanceCounter(&StartTime);
+    Changed.notify_all();
+    return true;
+}
+
+void StopDevice()
+{
+    std::lock_guard<std::mutex> hold(Lock);
+    Running = false;
+}
+
+void Close()
+{
+    CloseHandle(Ticks);
+}
+
+// Never times out: only a tick or the stop moves it.
+uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+{
+    if (timeoutMs) {
+        {
+            std::lock_guard<std::mutex> hold(Lock);
+            Waits++;
+        }
+        Changed.notify_all();
+        HANDLE events[2] = {Stop, Ticks};
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            return 0;
+    }
+    std::lock_guard<std::mutex> hold(Lock);
+    if (timeoutMs && Running)
+        Played = std::min(Written(), Played + kPeriod);
+    *queued = (uint32_t)(Written() - Played);
+    return *queued < kTarget ? kTarget - *queued : 0;
+}
+
+bool Write(const float* stereo, uint32_t frames)
+{
+    std::lock_guard<std::mutex> hold(Lock);
+    Frames.insert(Frames.end(), stereo, stereo + (size_t)frames * 2);
+    Changed.notify_all();
+    return true;
+}
+
+uint32_t Idle()
+{
+    std::lock_guard<std::mutex> hold(Lock);
+    Running = false;
+    Idles++;
+    uint32_t dropped = (uint32_t)(Written() - Played);
+    Dropped.push_back({Played, Written()});
+    Played = Written();
+    QueryPerformanceCounter(&IdleTime);
+    Changed.notify_all();
+    return dropped;
+}
+
+template <class F>
+bool Await(std::unique_lock<std::mutex>& hold, F done)
+{
+    return Changed.wait_for(hold, std::chrono::seconds(10), done);
+}
+
+// One period played; returns once the mixer has answered it (waits for
+// the device again, or has stopped it).
+bool Tick()
+{
+    std::unique_lock<std::mutex> hold(Lock);
+    int waits = Waits, idles = Idles;
+    ReleaseSemaphore(Ticks, 1, nullptr);
+    return Await(hold, [&] { return Waits > waits || Idles > idles; });
+}
+
+bool TickUntilIdle()
+{
+    int idles;
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        idles = Idles;
+    }
+    for (int i = 0; i < 100; i++) {
+        if (!Tick())
+            return false;
+        std::lock_guard<std::mutex> hold(Lock);
+        if (Idles > idles)
+            return true;
+    }
+    return false;
+}
+
+} // namespace fake
+
+const OutputBackend FakeOutput = {"fake",      fake::Open, fake::Start, fake::StopDevice,
+                                  fake::Close, fake::Wait, fake::Write, fake::Idle};
+
+void NoSync(void*, uint32_t, uint32_t, void*)
+{}
+
+class IdleOutput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+        ASSERT_TRUE(OutputOpen(-1, &FakeOutput));
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        ASSERT_TRUE(fake::Await(hold, [] { return fake::Waits > 0; }));
+    }
+    void TearDown() override
+    {
+        OutputClose();
+        ChannelsClose();
+    }
+    // A ramp: its frame n is (n + 1) / 65536 on the left, the negative on the right.
+    uint32_t Ramp(uint64_t frames) { return ChannelCreate(std::make_unique<CountingDecoder>(fake::kRate, 2, frames)); }
+    // A hit on the stopped device: returns once it has started again and
+    // waits for the device.
+    bool HitFromIdle(uint32_t handle)
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        int starts = fake::Starts, waits = fake::Waits;
+        hold.unlock();
+        ChannelPlay(handle, true);
+        OutputWake();
+        hold.lock();
+        return fake::Await(hold, [&] { return fake::Starts > starts && fake::Waits > waits; });
+    }
+};
+
+bool Silent(const std::vector<float>& frames, uint64_t from, uint64_t to)
+{
+    for (uint64_t i = 2 * from; i < 2 * to; i++)
+        if (frames[i] != 0.0f)
+            return false;
+    return true;
+}
+
+TEST_F(IdleOutput, StopsWhenNothingPlaysAndAHitStartsItWithTheHitAtTheHead)
+{
+    ASSERT_TRUE(fake::TickUntilIdle());
+    uint64_t position, written;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        EXPECT_FALSE(fake::Running);
+        position = fake::Played;
+        written = fake::Written();
+    }
+    uint32_t hit = Ramp(1000);
+    ASSERT_TRUE(HitFromIdle(hit));
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    ASSERT_GT(fake::Written(), written);
+    // The hit's first frame is the next the device plays, and it was in
+    // the buffer before the device started.
+    EXPECT_EQ(fake::Frames[2 * written], Scale);
+    EXPECT_LE(written - position, fake::kPeriod);
+    EXPECT_GT(fake::WrittenAtStart, written);
+    EXPECT_TRUE(fake::Running);
+}
+
+// A stream started from empty has no engine queue behind its buffer: the
+// buffer itself is kept full until the device idles again.
+TEST_F(IdleOutput, KeepsTheBufferFullAfterAStartFromIdle)
+{
+    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(HitFromIdle(Ramp(10 * fake::kPeriod)));
+    for (int i = 0; i < 5; i++) {
+        ASSERT_TRUE(fake::Tick());
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        EXPECT_EQ(fake::Written() - fake::Played, fake::kBuffer) << "tick " << i;
+    }
+}
+
+// Hits while the device runs and from idle: what the device plays is the
+// mix, each hit whole and once, and what an idle dropped was silence.
+TEST_F(IdleOutput, DeviceHearsExactlyTheMixAcrossStopAndStart)
+{
+    const uint64_t length = 1000;
+    uint32_t hit = Ramp(length);
+    ChannelPlay(hit, true);
+    OutputWake();
+    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(HitFromIdle(hit));
+    ASSERT_TRUE(fake::TickUntilIdle());
+
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    ASSERT_EQ(fake::Dropped.size(), 2u);
+    std::vector<float> heard;
+    uint64_t from = 0;
+    for (const fake::Span& d : fake::Dropped) {
+        EXPECT_TRUE(Silent(fake::Frames, d.from, d.to)) << "dropped " << d.from << ".." << d.to;
+        heard.insert(heard.end(), fake::Frames.begin() + 2 * from, fake::Frames.begin() + 2 * d.from);
+        from = d.to;
+    }
+    std::vector<uint64_t> onsets;
+    for (uint64_t i = 0; i < heard.size() / 2; i++) {
+        if (heard[2 * i] == 0.0f)
+            continue;
+        onsets.push_back(i);
+        ASSERT_LE(i + length, heard.size() / 2);
+        for (uint64_t n = 0; n < length; n++) {
+            ASSERT_EQ(heard[2 * (i + n)], (float)(n + 1) * Scale) << "hit " << onsets.size() << " frame " << n;
+            ASSERT_EQ(heard[2 * (i + n) + 1], -(float)(n + 1) * Scale);
+        }
+        i += length - 1;
+    }
+    EXPECT_EQ(onsets.size(), 2u);
+}
+
+TEST_F(IdleOutput, RecordingSpanningAnIdleStopHasTheElapsedLength)
+{
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string path = std::string(dir) + "bass_output_idle_" + std::to_string(GetCurrentProcessId()) + ".wav";
+    DeleteFileA(path.c_str());
+    uint64_t first;
+    {
+        // The mixer waits for the device: nothing is written meanwhile.
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        first = fake::Written();
+        ASSERT_EQ(RecorderStart(path.c_str(), fake::kRate, 2), RecordStart::Started);
+    }
+    ASSERT_TRUE(fake::TickUntilIdle());
+    uint64_t running;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        running = fake::Written() - first;
+    }
+    // A third of a second of silence reaches the file while stopped.
+    BASS_MIXRECORDINFO info = {};
+    ASSERT_TRUE(WaitUntil([&] { return RecorderInfo(&info) && info.frames >= running + fake::kRate / 3; }));
+    uint32_t hit = Ramp(1000);
+    ASSERT_TRUE(HitFromIdle(hit));
+    ASSERT_TRUE(fake::Tick());
+
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    ASSERT_TRUE(RecorderStop(&info));
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    double stopped = (double)(fake::StartTime.QuadPart - fake::IdleTime.QuadPart) / frequency.QuadPart;
+    ASSERT_EQ(fake::Dropped.size(), 1u);
+    uint64_t heard = fake::Written() - first - (fake::Dropped[0].to - fake::Dropped[0].from);
+    EXPECT_NEAR((double)info.frames, heard + stopped * fake::kRate, 2.0 * fake::kPeriod)
+        << "stopped for " << stopped << " s";
+    DeleteFileA(path.c_str());
 }
 
 } // namespace
