@@ -15,7 +15,10 @@ std::string TraceFilePath;
 
 TraceCall ParseTraceCall(const std::string& line)
 {
-    static const std::regex form(R"(^(\w+)\((.*)\)(?: \{.*\})?(?: = (\S+))?.*$)");
+    // The arguments end at the first ")" outside quotes and outside a pair
+    // of parentheses: what follows (the result, the library's notes) may
+    // hold parentheses of its own.
+    static const std::regex form(R"re(^(\w+)\(((?:"[^"]*"|\([^()]*\)|[^()"])*)\)(?: \{.*\})?(?: = (\S+))?.*$)re");
     TraceCall call;
     call.line = line;
     std::smatch m;
