@@ -9,6 +9,10 @@ namespace {
 
 bool Recording = false;
 std::string CurrentPath;
+// The label of an end by a reopened output, shown once more on the next
+// tick: the kit reload that follows the reopen sets its own label when it
+// is done, and the tick may have come while it ran.
+std::string ReopenedLabel;
 
 const char* const kStartCaption = "开始录音(&T)";
 const char* const kStopCaption = "停止录音(&T)";
@@ -54,11 +58,15 @@ void ShowError(const std::string& text)
 // inside the box's message loop; then what the ending needs said.
 void Finish(const BASS_MIXRECORDINFO& info)
 {
-    KillTimer(MainWindow.GetHandle(), kRecordTimerId);
+    RecordingEnd end = EndOf(info.stopped);
+    std::string label = RecordingEndLabel(end, CurrentPath, info.overruns);
+    if (end == RecordingEnd::kOutputReopened)
+        ReopenedLabel = label;
+    else
+        KillTimer(MainWindow.GetHandle(), kRecordTimerId);
     Recording = false;
     SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
-    RecordingEnd end = EndOf(info.stopped);
-    KitLabel.LabelText(RecordingEndLabel(end, CurrentPath, info.overruns));
+    KitLabel.LabelText(label);
     std::string message = RecordingEndMessage(end, CurrentPath);
     if (!message.empty())
         ShowError(message);
@@ -121,6 +129,7 @@ void StartRecording()
             continue;
         if (BASS_MixRecordStart(path.c_str())) {
             Recording = true;
+            ReopenedLabel.clear();
             CurrentPath = path;
             SoundMenu.SetItemText(CommandOf(kRecordEntry), kStopCaption);
             KitLabel.LabelText(RecordingProgressText(0, 0));
@@ -153,10 +162,15 @@ void StopRecording()
     Finish(info);
 }
 
-void CALLBACK RecordTimerProc(HWND, UINT, UINT_PTR, DWORD)
+void CALLBACK RecordTimerProc(HWND window, UINT, UINT_PTR, DWORD)
 {
-    if (!Recording)
+    if (!Recording) {
+        if (!ReopenedLabel.empty() && KitLabel.LabelText() != ReopenedLabel)
+            KitLabel.LabelText(ReopenedLabel);
+        ReopenedLabel.clear();
+        KillTimer(window, kRecordTimerId);
         return;
+    }
     BASS_MIXRECORDINFO info = {};
     if (BASS_MixRecordGetInfo(&info) && info.active) {
         KitLabel.LabelText(RecordingProgressText(info.frames, info.freq));

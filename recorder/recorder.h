@@ -26,6 +26,7 @@ void MarkRecorderItem();
 void ToggleRecording();
 void StartRecording();
 void StopRecording();
-// Timer procedure of kRecordTimerId: the label's time, and the end of a
-// recording the library ended on its own.
+// Timer procedure of kRecordTimerId: the label's time, the end of a
+// recording the library ended on its own, and one tick later that end
+// again when the output was reopened (the kit's reload writes the label too).
 void CALLBACK RecordTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);
