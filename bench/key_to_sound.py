@@ -75,6 +75,7 @@ MUSIC_HZ = 147  # 300 samples a period
 BAND_HZ = 1000  # onsets are read above this while music plays
 
 RATE = 44100
+EARLY = 0.010
 FORMAT = ["--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=2", "--latency-msec=5"]
 
 
@@ -274,10 +275,13 @@ def figures(capture, lead, key_times, first_frame, recording, interval, band=Non
     onsets = [first_frame + o for o in audio_util.onsets(recording, threshold=0.1, window=16,
                                                          min_gap=min(0.05, interval / 3))]
     onset_times = [t0 + o / RATE for o in onsets]
-    lead_hit = next((o for o in onset_times if lead <= o < lead + 0.9), None)
+    # A path as short as a fresh stream's can read up to about 9 ms before
+    # its press (the sink's block is timed by its end): onsets are taken
+    # from EARLY before a press on.
+    lead_hit = next((o for o in onset_times if lead - EARLY <= o < lead + 0.9), None)
     if lead_hit is None:
         return None
-    first = next((o for o in onset_times if o >= key_times[0] - 0.005), None)
+    first = next((o for o in onset_times if o >= key_times[0] - EARLY), None)
     if first is None:
         return None
     rough = first - key_times[0]
