@@ -1,10 +1,12 @@
-// The recorder where the audio library cannot record: here there is no
-// bass.dll at all beside the program, so none of its calls is found.
+// The recorder where the audio library cannot record: built once with no
+// bass.dll beside the program at all, and once with a library from before
+// the recorder, which has other calls but not the recorder's.
 #include "app/commands.h"
 #include "app/keyboard_hook.h"
 #include "core/bass_api.h"
 #include "core/program.h"
 #include "recorder/recorder.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/program_skeleton.h"
 #include "tests/support/ui_driver.h"
