@@ -51,7 +51,6 @@ onset intervals against key intervals, |(o[i+1]-o[i]) - (k[i+1]-k[i])|
 (median, p95), plus how many presses were heard.
 """
 import array
-import ctypes
 import json
 import math
 import os
@@ -67,6 +66,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import audio_util  # noqa: E402
+from drum_util import XTestKeyboard as Keyboard  # noqa: E402
 import music_util  # noqa: E402
 from conftest import (BIN, BUILD, App, Probe, ProgramDir, readme_bytes, start_session,  # noqa: E402
                       start_update_server, winpath)
@@ -77,34 +77,6 @@ BAND_HZ = 1000  # onsets are read above this while music plays
 RATE = 44100
 EARLY = 0.010
 FORMAT = ["--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=2", "--latency-msec=5"]
-
-
-class Keyboard:
-    """X key events through XTest."""
-
-    def __init__(self, display):
-        self.x11 = ctypes.CDLL("libX11.so.6")
-        self.xtst = ctypes.CDLL("libXtst.so.6")
-        self.x11.XOpenDisplay.restype = ctypes.c_void_p
-        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        self.x11.XStringToKeysym.restype = ctypes.c_ulong
-        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
-        self.x11.XKeysymToKeycode.restype = ctypes.c_ubyte
-        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        self.x11.XFlush.argtypes = [ctypes.c_void_p]
-        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
-        self.dpy = self.x11.XOpenDisplay(display.encode())
-        if not self.dpy:
-            raise RuntimeError("cannot open display %s" % display)
-
-    def keycode(self, name):
-        return self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(name.encode()))
-
-    def event(self, code, down):
-        self.xtst.XTestFakeKeyEvent(self.dpy, code, 1 if down else 0, 0)
-        self.x11.XFlush(self.dpy)
-        return time.monotonic()
 
 
 class Capture:

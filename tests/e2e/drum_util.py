@@ -57,8 +57,13 @@ class XTestKeyboard:
         if not self.dpy:
             raise RuntimeError("cannot open display %s" % display)
 
+    def keycode(self, name):
+        return self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(name.encode()))
+
     def event(self, key, down):
-        code = self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(key.encode()))
+        """Sends `key` (a key name, or a keycode from keycode()) down or up;
+        the time it left."""
+        code = self.keycode(key) if isinstance(key, str) else key
         self.xtst.XTestFakeKeyEvent(self.dpy, code, 1 if down else 0, 0)
         self.x11.XFlush(self.dpy)
         return time.monotonic()
