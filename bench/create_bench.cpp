@@ -9,16 +9,9 @@
 
 #include "bass/bass.h"
 #include "bass/decoder.h"
+#include "bench/bench_clock.h"
 
 namespace {
-
-double Now()
-{
-    LARGE_INTEGER c, f;
-    QueryPerformanceCounter(&c);
-    QueryPerformanceFrequency(&f);
-    return (double)c.QuadPart / f.QuadPart;
-}
 
 std::string WriteWav()
 {

@@ -7,24 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
 #include "byte_source.h"
 #include "decoder.h"
 #include "resampler.h"
 #include "tests/support/process_memory.h"
 
 namespace {
-
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return double(t.QuadPart) / double(freq.QuadPart);
-}
 
 double Percentile(std::vector<double> v, double p)
 {

@@ -36,7 +36,7 @@ import time
 from pathlib import Path
 
 import key_to_sound as k2s
-from key_to_sound import BIN, BUILD, RATE, ROOT, audio_util, focus, open_music, press_at, readme_bytes
+from key_to_sound import BIN, BUILD, RATE, ROOT, audio_util, focus, open_music, press_at, readme_bytes, require_built
 
 MUSIC_HZ = 441
 CONTROL_HZ = 882
@@ -110,9 +110,7 @@ def measure(name, capture, keyboard, seconds, rate):
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 8.0
-    for name in ("YXYT.exe", "bass.dll", "probe.exe"):
-        if not (BIN / name).exists():
-            sys.exit("not built: %s" % (BIN / name))
+    require_built("YXYT.exe", "bass.dll", "probe.exe")
     session = k2s.start_session(BUILD)[0]
     env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")

@@ -6,6 +6,7 @@
 #include "app/commands.h"
 #include "app/keyboard_hook.h"
 #include "app/startup.h"
+#include "bench/bench_clock.h"
 #include "core/bass_api.h"
 #include "core/command_table.h"
 #include "core/engine.h"
@@ -22,18 +23,6 @@
 #include <vector>
 
 namespace {
-
-double Now()
-{
-    static LARGE_INTEGER freq = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)freq.QuadPart;
-}
 
 double Percentile(std::vector<double> v, double p)
 {

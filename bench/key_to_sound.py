@@ -68,7 +68,7 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import audio_util  # noqa: E402
 from drum_util import XTestKeyboard as Keyboard  # noqa: E402
 import music_util  # noqa: E402
-from conftest import (BIN, BUILD, App, Probe, ProgramDir, readme_bytes, start_session,  # noqa: E402
+from conftest import (BIN, BUILD, App, Probe, ProgramDir, readme_bytes, require_built, start_session,  # noqa: E402
                       start_update_server, winpath)
 
 MUSIC_HZ = 147  # 300 samples a period
@@ -344,9 +344,7 @@ def main():
     unknown = [c for c in cases if c not in CASES]
     if unknown:
         sys.exit("unknown case %s; cases: %s" % (", ".join(unknown), ", ".join(CASES)))
-    for name in ("YXYT.exe", "bass.dll", "baseline_pad.exe", "probe.exe"):
-        if not (BIN / name).exists():
-            sys.exit("not built: %s" % (BIN / name))
+    require_built("YXYT.exe", "bass.dll", "baseline_pad.exe", "probe.exe")
     session = start_session(BUILD)[0]
     env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")

@@ -36,7 +36,7 @@ import wave
 from pathlib import Path
 
 import key_to_sound as k2s
-from key_to_sound import BIN, BUILD, RATE, ROOT, audio_util, readme_bytes
+from key_to_sound import BIN, BUILD, RATE, ROOT, audio_util, readme_bytes, require_built
 
 MUSIC_HZ = 147
 BAND_HZ = 1000
@@ -136,9 +136,7 @@ def count(read):
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 600.0
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 4.0
-    for name in ("YXYT.exe", "bass.dll", "probe.exe"):
-        if not (BIN / name).exists():
-            sys.exit("not built: %s" % (BIN / name))
+    require_built("YXYT.exe", "bass.dll", "probe.exe")
     session = k2s.start_session(BUILD)[0]
     work = Path(tempfile.mkdtemp(prefix="yxyt-recordbench-"))
     server = k2s.start_update_server(work)

@@ -22,7 +22,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-from conftest import BIN, BUILD, readme_bytes, start_session, start_update_server  # noqa: E402
+from conftest import BIN, BUILD, readme_bytes, require_built, start_session, start_update_server  # noqa: E402
 from online_util import SilentServer, TrickleServer, refused_url  # noqa: E402
 
 UNREACHABLE = "出错啦！"
@@ -94,9 +94,7 @@ def one_start(env, probe, progdir, url, expect_box):
 
 def main():
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 3
-    for name in ("YXYT.exe", "bass.dll", "probe.exe"):
-        if not (BIN / name).exists():
-            sys.exit("not built: %s" % (BIN / name))
+    require_built("YXYT.exe", "bass.dll", "probe.exe")
     env = start_session(BUILD)[0].env
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-bench-"))

@@ -20,6 +20,7 @@ import shutil
 import signal
 import socketserver
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -117,6 +118,14 @@ def start_session(build=BUILD):
     subprocess.run([str(TOOLS / "session.sh"), "start"], env=dict(os.environ, YXYT_BUILD=str(build)), check=True,
                    stdout=subprocess.DEVNULL)
     return Session(build, read_session_env(build)), started_here
+
+
+def require_built(*names):
+    """For the benchmarks: ends the script naming the first program of the
+    build that is missing."""
+    for name in names:
+        if not (BIN / name).exists():
+            sys.exit("not built: %s" % (BIN / name))
 
 
 @pytest.fixture(scope="session")
