@@ -45,6 +45,16 @@ check(downward_only 0 "Floors kept: 3 headers"
       "app/startup.cpp:#include \"drumpad/kits.h\""
       "app/startup.cpp:#include \"ui/window.h\"")
 
+# A tree with nothing to check is a wrong root, not a kept one.
+check(empty 1 "no header of the program's folders")
+
+# A root given relative to the current folder, as typed by hand.
+execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=. -P ${ROOT}/cmake/floors.cmake WORKING_DIRECTORY ${WORK}/downward_only
+                RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT result EQUAL 0 OR NOT out MATCHES "Floors kept: 3 headers")
+    set(failures "${failures}\nrelative root: exit ${result}: ${out}")
+endif()
+
 execute_process(COMMAND ${CMAKE_COMMAND} -DROOT=${ROOT} -P ${ROOT}/cmake/floors.cmake
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT result EQUAL 0)
