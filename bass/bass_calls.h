@@ -53,6 +53,28 @@ constexpr DWORD BASS_MIXRECORD_FREED = 2;   // BASS_Free closed the output
 constexpr DWORD BASS_MIXRECORD_WRITE = 3;   // a write failed (a full disk)
 constexpr DWORD BASS_MIXRECORD_LIMIT = 4;   // the next frame would pass the 4 GiB a WAV can hold
 
+// Exclusive output (calls of our own library only; the program finds them
+// at run time and does without them). BASS_SetExclusive asks the BASS_Init
+// calls that follow for a WASAPI stream of the device's own, or not;
+// BASS_GetOutputMode tells what the open output is and, when exclusive was
+// asked and not had, why.
+struct BASS_OUTPUTMODE {
+    DWORD mode;   // one of BASS_OUTPUT_*
+    DWORD asked;  // TRUE when exclusive output was asked for at the open
+    DWORD reason; // why exclusive was not had: one of BASS_EXCLUSIVE_*
+    DWORD code;   // the HRESULT that refused it, 0 when none
+    DWORD freq;   // the output's rate
+    DWORD period; // frames the device takes at each wake-up
+};
+constexpr DWORD BASS_OUTPUT_SHARED = 1;    // a WASAPI stream beside other programs'
+constexpr DWORD BASS_OUTPUT_EXCLUSIVE = 2; // a WASAPI stream of the device's own
+constexpr DWORD BASS_OUTPUT_WAVEOUT = 3;   // waveOut, where WASAPI did not open
+constexpr DWORD BASS_EXCLUSIVE_HAD = 0;    // had, or not asked
+constexpr DWORD BASS_EXCLUSIVE_BUSY = 1;   // another program holds the device (AUDCLNT_E_DEVICE_IN_USE)
+constexpr DWORD BASS_EXCLUSIVE_FORMAT = 2; // no stereo format at the mix rate accepted (AUDCLNT_E_UNSUPPORTED_FORMAT)
+constexpr DWORD BASS_EXCLUSIVE_NOT_ALLOWED = 3; // the system does not let programs take the device (0x8889000E)
+constexpr DWORD BASS_EXCLUSIVE_OTHER = 4;       // another failure: `code` says which
+
 // X(return type, name, value of a failed call, parameters, arguments).
 // bass.def is made from the names in this list by the build, which reads
 // each entry from the "X(" that starts its line.
@@ -78,4 +100,6 @@ constexpr DWORD BASS_MIXRECORD_LIMIT = 4;   // the next frame would pass the 4 G
     X(int, BASS_ErrorGetCode, BASS_ERROR_UNKNOWN, (), ())                                                              \
     X(BOOL, BASS_MixRecordStart, FALSE, (const char* file), (file))                                                    \
     X(BOOL, BASS_MixRecordStop, FALSE, (BASS_MIXRECORDINFO * info), (info))                                            \
-    X(BOOL, BASS_MixRecordGetInfo, FALSE, (BASS_MIXRECORDINFO * info), (info))
+    X(BOOL, BASS_MixRecordGetInfo, FALSE, (BASS_MIXRECORDINFO * info), (info))                                         \
+    X(BOOL, BASS_SetExclusive, FALSE, (BOOL on), (on))                                                                 \
+    X(BOOL, BASS_GetOutputMode, FALSE, (BASS_OUTPUTMODE * info), (info))

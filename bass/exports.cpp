@@ -2,12 +2,15 @@
 // a call into the channel table, the devices or the output.
 #include "bass/bass.h"
 
+#include <audioclient.h>
+
 #include <mutex>
 #include <new>
 
 #include "bass/channels.h"
 #include "bass/decoder.h"
 #include "bass/devices.h"
+#include "bass/exclusive.h"
 #include "bass/output.h"
 #include "bass/recorder.h"
 #include "bass/trace.h"
@@ -61,6 +64,44 @@ Result Guarded(const char* name, Result failure, Body body)
     return failure;
 }
 
+// The reason a wish for exclusive output was not met, by its code.
+DWORD ExclusiveReason(const ExclusiveOutcome& outcome)
+{
+    if (!outcome.asked || outcome.granted)
+        return BASS_EXCLUSIVE_HAD;
+    switch (outcome.refusal) {
+    case AUDCLNT_E_DEVICE_IN_USE:
+        return BASS_EXCLUSIVE_BUSY;
+    case AUDCLNT_E_UNSUPPORTED_FORMAT:
+        return BASS_EXCLUSIVE_FORMAT;
+    case AUDCLNT_E_EXCLUSIVE_MODE_NOT_ALLOWED:
+        return BASS_EXCLUSIVE_NOT_ALLOWED;
+    default:
+        return BASS_EXCLUSIVE_OTHER;
+    }
+}
+
+// What the open output is; the caller holds LifeLock with an output open.
+BASS_OUTPUTMODE CurrentMode()
+{
+    const OutputFormat& f = OutputCurrentFormat();
+    ExclusiveOutcome outcome = WasapiExclusiveOutcome();
+    BASS_OUTPUTMODE mode = {};
+    if (OutputBackendName() != WasapiOutput.name)
+        mode.mode = BASS_OUTPUT_WAVEOUT;
+    else
+        mode.mode = outcome.granted ? BASS_OUTPUT_EXCLUSIVE : BASS_OUTPUT_SHARED;
+    mode.asked = outcome.asked;
+    mode.reason = ExclusiveReason(outcome);
+    mode.code = mode.reason == BASS_EXCLUSIVE_HAD ? 0 : (DWORD)outcome.refusal;
+    mode.freq = f.rate;
+    mode.period = f.periodFrames;
+    return mode;
+}
+
+const char* const kReasonTexts[] = {"", "device in use", "format not supported", "exclusive mode not allowed",
+                                    "failed"};
+
 } // namespace
 
 BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void* clsid)
@@ -87,10 +128,20 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
         }
         if (TraceEnabled()) {
             const OutputFormat& f = OutputCurrentFormat();
-            TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s %s %u Hz, period %u, ahead %u (%u after an idle "
+            // The mode first, and after a fall back from exclusive output why.
+            char mode[160] = "";
+            if (ok) {
+                BASS_OUTPUTMODE m = CurrentMode();
+                const char* names[] = {"", "shared", "exclusive", "waveOut"};
+                int n = snprintf(mode, sizeof(mode), "%s, ", names[m.mode]);
+                if (m.reason != BASS_EXCLUSIVE_HAD)
+                    snprintf(mode + n, sizeof(mode) - n, "exclusive refused: %s 0x%08lX, ", kReasonTexts[m.reason],
+                             m.code);
+            }
+            TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s%s %s %u Hz, period %u, ahead %u (%u after an idle "
                       "start), start %u, buffer %u frames, stream latency %.1f ms, idle stop %s]",
-                      device, freq, flags, (void*)win, clsid, ok, OutputBackendName(), f.api, f.rate, f.periodFrames,
-                      f.targetFrames, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
+                      device, freq, flags, (void*)win, clsid, ok, mode, OutputBackendName(), f.api, f.rate,
+                      f.periodFrames, f.targetFrames, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
                       f.idleStop ? "on" : "off");
         }
         return ok;
@@ -296,5 +347,33 @@ BOOL WINAPI BASS_MixRecordGetInfo(BASS_MIXRECORDINFO* info)
         if (ok && info)
             *info = got;
         return ok;
+    });
+}
+
+BOOL WINAPI BASS_SetExclusive(BOOL on)
+{
+    return Guarded("BASS_SetExclusive", FALSE, [&] {
+        WasapiAskExclusive(on != FALSE);
+        return Traced(TRUE, "BASS_SetExclusive(%d)", on);
+    });
+}
+
+BOOL WINAPI BASS_GetOutputMode(BASS_OUTPUTMODE* info)
+{
+    return Guarded("BASS_GetOutputMode", FALSE, [&] {
+        BOOL ok = FALSE;
+        BASS_OUTPUTMODE mode = {};
+        {
+            std::lock_guard<std::mutex> hold(LifeLock);
+            if (!OpenDevice) {
+                FailCode = BASS_ERROR_INIT;
+            } else if (info) {
+                mode = CurrentMode();
+                *info = mode;
+                ok = TRUE;
+            }
+        }
+        return Traced(ok, "BASS_GetOutputMode() {mode %lu, asked %lu, reason %lu, code 0x%08lX}", mode.mode, mode.asked,
+                      mode.reason, mode.code);
     });
 }

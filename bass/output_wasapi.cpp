@@ -1,5 +1,7 @@
-// Shared-mode, event-driven WASAPI output at the smallest period the device
-// allows, in the device's own mix format.
+// Event-driven WASAPI output at the smallest period the device allows:
+// shared, in the device's own mix format, or, when the program asks,
+// exclusive in a stereo format the device takes at its mix rate, with a
+// fall back to shared when the device refuses.
 #include <initguid.h>
 
 #include <audioclient.h>
@@ -9,7 +11,9 @@
 #include <ksmedia.h>
 
 #include <algorithm>
+#include <atomic>
 
+#include "bass/exclusive.h"
 #include "bass/mixer.h"
 #include "bass/output.h"
 #include "bass/trace.h"
@@ -26,6 +30,10 @@ WORD Channels = 2;
 enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
 bool Running = false;
 bool LowLatency = false;
+std::atomic<bool> ExclusiveWanted{false};
+std::atomic<HRESULT> ExclusiveSeam{S_OK};
+// Written by an open on the mixer thread; read once OutputOpen has returned.
+ExclusiveOutcome Outcome;
 
 template <class T>
 void Release(T*& p)
@@ -101,6 +109,76 @@ HRESULT InitializeClient(WAVEFORMATEX* wfx)
     return hr;
 }
 
+WAVEFORMATEXTENSIBLE StereoFormat(DWORD rate, WORD bits, WORD validBits, bool isFloat)
+{
+    WAVEFORMATEXTENSIBLE f = {};
+    f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.Format.nChannels = 2;
+    f.Format.nSamplesPerSec = rate;
+    f.Format.wBitsPerSample = bits;
+    f.Format.nBlockAlign = (WORD)(2 * bits / 8);
+    f.Format.nAvgBytesPerSec = rate * f.Format.nBlockAlign;
+    f.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    f.Samples.wValidBitsPerSample = validBits;
+    f.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    f.SubFormat = isFloat ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM;
+    return f;
+}
+
+// The first stereo format at the mix rate that the device takes for itself,
+// best first; else the most telling refusal: a busy or locked device says
+// more than a format it does not take.
+HRESULT PickExclusiveFormat(DWORD rate, WAVEFORMATEXTENSIBLE* chosen)
+{
+    const struct {
+        WORD bits, validBits;
+        bool isFloat;
+    } kinds[] = {{32, 32, true}, {32, 32, false}, {32, 24, false}, {24, 24, false}, {16, 16, false}};
+    HRESULT refusal = AUDCLNT_E_UNSUPPORTED_FORMAT;
+    for (const auto& kind : kinds) {
+        *chosen = StereoFormat(rate, kind.bits, kind.validBits, kind.isFloat);
+        HRESULT hr = ExclusiveSeam.load();
+        if (hr == S_OK)
+            hr = Client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &chosen->Format, nullptr);
+        if (hr == S_OK)
+            return S_OK;
+        if (FAILED(hr) && hr != AUDCLNT_E_UNSUPPORTED_FORMAT)
+            refusal = hr;
+    }
+    TraceFailure("wasapi", "IAudioClient::IsFormatSupported(exclusive)", refusal);
+    return refusal;
+}
+
+// The device's own stream at its minimum period, one buffer of one period.
+// A period the device cannot align is replaced by the aligned size it gives
+// back, on a new client, as the documentation of Initialize says.
+HRESULT InitializeExclusive(DWORD rate, WAVEFORMATEXTENSIBLE* chosen)
+{
+    HRESULT hr = PickExclusiveFormat(rate, chosen);
+    if (FAILED(hr))
+        return hr;
+    REFERENCE_TIME defPeriod = 0, minPeriod = 0;
+    Client->GetDevicePeriod(&defPeriod, &minPeriod);
+    hr = ExclusiveSeam.load();
+    if (hr == S_OK)
+        hr = Client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minPeriod, minPeriod,
+                                &chosen->Format, nullptr);
+    if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) {
+        UINT32 aligned = 0;
+        if (Failed(Client->GetBufferSize(&aligned), "IAudioClient::GetBufferSize(unaligned)"))
+            return hr;
+        minPeriod = (REFERENCE_TIME)(10000000.0 * aligned / rate + 0.5);
+        Release(Client);
+        hr = Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client);
+        if (SUCCEEDED(hr))
+            hr = Client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minPeriod,
+                                    minPeriod, &chosen->Format, nullptr);
+    }
+    if (FAILED(hr))
+        TraceFailure("wasapi", "IAudioClient::Initialize(exclusive)", hr);
+    return hr;
+}
+
 void WasapiClose();
 
 bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
@@ -108,6 +186,10 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     LowLatency = false;
     Format = format;
     Stop = stopEvent;
+    // Until the device says why, a wish not met is an unknown failure.
+    Outcome = ExclusiveOutcome();
+    Outcome.asked = ExclusiveWanted.load();
+    Outcome.refusal = Outcome.asked ? E_FAIL : S_OK;
     IMMDeviceEnumerator* enumerator = nullptr;
     WAVEFORMATEX* wfx = nullptr;
     bool ok = false;
@@ -133,7 +215,24 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     }
     format->rate = wfx->nSamplesPerSec;
     format->channels = wfx->nChannels;
-    if (Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
+    if (Outcome.asked) {
+        WAVEFORMATEXTENSIBLE chosen;
+        HRESULT hr = InitializeExclusive(wfx->nSamplesPerSec, &chosen);
+        Outcome.refusal = SUCCEEDED(hr) ? S_OK : hr;
+        if (SUCCEEDED(hr)) {
+            ReadFormat(&chosen.Format);
+            format->channels = chosen.Format.nChannels;
+            Outcome.granted = true;
+        } else {
+            // Refused: shared as without the wish, on a client that has not
+            // been initialised.
+            Release(Client);
+            if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
+                       "IMMDevice::Activate(IAudioClient)"))
+                goto done;
+        }
+    }
+    if (!Outcome.granted && Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
         goto done;
     if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
         goto done;
@@ -144,19 +243,31 @@ bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputForm
     Client->GetStreamLatency(&latency);
     format->bufferFrames = bufferFrames;
     format->latencyMs = latency / 10000.0;
-    // The engine takes whole periods at its wake-up and we refill at once
-    // after it: one period ahead at the classic 10 ms period (measured clean
-    // under Wine, where a fill that is not a whole number of periods drops
-    // out), two at the short periods of IAudioClient3.
-    format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
-    // After a start from idle the buffer is kept full, not one period
-    // ahead: under Wine such a stream lacks the 20 ms the engine queued at
-    // the first start, and half the starts broke for 20 to 30 ms (none with
-    // the buffer full). Written whole before the start, too: the hit is at
-    // its head either way.
-    format->startFrames = bufferFrames;
-    format->restartFrames = bufferFrames;
-    format->idleStop = true;
+    if (Outcome.granted) {
+        // The device plays one buffer while the next is written: the whole
+        // buffer is one period, written at each wake-up. Nothing else is
+        // queued behind it, so stopping while idle would gain nothing.
+        format->periodFrames = bufferFrames;
+        format->targetFrames = bufferFrames;
+        format->startFrames = bufferFrames;
+        format->restartFrames = bufferFrames;
+        format->idleStop = false;
+        format->api = "exclusive";
+    } else {
+        // The engine takes whole periods at its wake-up and we refill at once
+        // after it: one period ahead at the classic 10 ms period (measured clean
+        // under Wine, where a fill that is not a whole number of periods drops
+        // out), two at the short periods of IAudioClient3.
+        format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
+        // After a start from idle the buffer is kept full, not one period
+        // ahead: under Wine such a stream lacks the 20 ms the engine queued at
+        // the first start, and half the starts broke for 20 to 30 ms (none with
+        // the buffer full). Written whole before the start, too: the hit is at
+        // its head either way.
+        format->startFrames = bufferFrames;
+        format->restartFrames = bufferFrames;
+        format->idleStop = true;
+    }
     DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!DeviceEvent) {
         TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
@@ -264,6 +375,21 @@ bool WasapiWrite(const float* stereo, uint32_t frames)
 }
 
 } // namespace
+
+void WasapiAskExclusive(bool on)
+{
+    ExclusiveWanted.store(on);
+}
+
+ExclusiveOutcome WasapiExclusiveOutcome()
+{
+    return Outcome;
+}
+
+void WasapiRefuseExclusive(HRESULT code)
+{
+    ExclusiveSeam.store(code);
+}
 
 const OutputBackend WasapiOutput = {"WASAPI",    WasapiOpen, WasapiStart, WasapiStop,
                                     WasapiClose, WasapiWait, WasapiWrite, WasapiIdle};
