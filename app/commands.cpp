@@ -5,6 +5,7 @@
 #include "app/sound_cards.h"
 #include "core/command_table.h"
 #include "core/engine.h"
+#include "core/exclusive_output.h"
 #include "core/program.h"
 #include "drumpad/hits.h"
 #include "drumpad/kit_removal.h"
@@ -41,6 +42,7 @@ const MenuRow kFixedItems[] = {
     {SoundMenu, "背景音乐快进(&F)", kSeekForwardEntry},
     {SoundMenu, "背景音乐快退(&B)", kSeekBackEntry},
     {SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
+    {SoundMenu, kExclusiveCaption, kExclusiveEntry}, // named: the caption changes while the wish is unmet
     {SoundMenu, "开始录音(&T)", kRecordEntry},
     {HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
     {HelpMenu, "关于(&A)", kAboutEntry},
@@ -68,6 +70,7 @@ const CommandRow kCommandActions[] = {
     {kAboutEntry, [] { ShowMessage(MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION); }},
     {kRepeatHitEntry, ToggleRepeatHit},
     {kRecordEntry, ToggleRecording},
+    {kExclusiveEntry, ToggleExclusiveOutput},
 };
 
 } // namespace
@@ -90,6 +93,7 @@ void BuildMenus()
     for (const MenuRow& row : kFixedItems)
         row.menu.AppendItem(row.text, CommandOf(row.entry));
     MarkRecorderItem();
+    MarkExclusiveItem();
 }
 
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)

@@ -3,6 +3,7 @@
 #include "core/bass_api.h"
 #include "core/command_table.h"
 #include "core/engine.h"
+#include "core/exclusive_output.h"
 #include "core/program.h"
 #include "drumpad/kit_rules.h"
 #include "drumpad/kits.h"
@@ -18,23 +19,52 @@ void AddSoundCardItems()
         CardMenu.AppendItem(NumberedItemText(SoundCards[n - 1], n).c_str(), CardCommand(n));
 }
 
+namespace {
+
+// The engine closed and opened again on `card` with the music's positions
+// kept; true when a kit was loaded anew on it.
+bool ReopenEngine(int card)
+{
+    SaveMusicPositions();
+    BASS_Free();
+    OpenEngine(card);
+    // The kit asked for last, with its own item: a load in progress may not
+    // have reached it yet.
+    if (AskedKit.command <= 0)
+        return false;
+    LoadKit(AskedKit.command, AskedKit.index);
+    return true;
+}
+
+} // namespace
+
 void SwitchSoundCard(int32_t commandId, int cardNumber)
 {
     // A card without an item: reopening on it would leave the program
     // without an engine.
     if (cardNumber < 1 || cardNumber > std::min((int)SoundCards.size(), kMaxCards))
         return;
-    SaveMusicPositions();
-    BASS_Free();
-    OpenEngine(cardNumber);
-    // The kit asked for last, with its own item: a load in progress may not
-    // have reached it yet.
-    if (AskedKit.command > 0) {
-        LoadKit(AskedKit.command, AskedKit.index);
+    if (ReopenEngine(cardNumber))
         CurrentCardIndex = cardNumber;
-    }
     CardMenu.SetItemState(MarkedCardCommand, 0);
     MarkedCardCommand = commandId;
     CardMenu.SetItemState(MarkedCardCommand, MFS_CHECKED);
+    MarkExclusiveItem();
     RestoreMusicAfterDeviceChange();
+    // Last: the box's message loop finds the program whole.
+    TellExclusiveFallback();
+}
+
+void ToggleExclusiveOutput()
+{
+    if (!CanAskExclusive())
+        return;
+    const bool wished = !ExclusiveWished();
+    StoreExclusiveWish(wished);
+    // On the device that plays now, as a card switch reopens it.
+    ReopenEngine(EngineCard());
+    MarkExclusiveItem();
+    RestoreMusicAfterDeviceChange();
+    if (wished)
+        TellExclusiveFallback();
 }

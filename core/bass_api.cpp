@@ -1,8 +1,11 @@
 #include "core/bass_api.h"
 
+#include "core/exclusive_output.h"
 #include "core/program.h"
 
 namespace {
+
+int OpenedCard = -1;
 
 // Resolved once, on the first call, from ProgramDir + "bass.dll" only:
 // never from the search path, where another copy could be found.
@@ -50,5 +53,14 @@ bool HasBassCall(const char* name)
 
 BOOL OpenEngine(int card)
 {
+    OpenedCard = card;
+    // Asked at every open, so the reopen of a kit removal keeps the mode too.
+    if (CanAskExclusive())
+        BASS_SetExclusive(ExclusiveWished());
     return BASS_Init(card, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+}
+
+int EngineCard()
+{
+    return OpenedCard;
 }

@@ -13,5 +13,8 @@ BASS_CALLS(BASS_DECLARE_CALL)
 bool HasBassCall(const char* name);
 
 // Opens the output on `card` (-1: the default device) the one way the
-// program does it: 44.1 kHz, 3D, owned by the main window.
+// program does it: 44.1 kHz, 3D, owned by the main window, exclusive when
+// the user wishes it and the library can be asked.
 BOOL OpenEngine(int card);
+// The card of the last open: -1 for the default device.
+int EngineCard();

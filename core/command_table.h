@@ -34,8 +34,9 @@ enum CommandEntry : int {
     // whose 100 numbers and meanings stay) and their low words differ from
     // every entry's, so an id that arrives in 16 bits still maps back.
     kRecordEntry = 101,
+    kExclusiveEntry = 102,
 };
-constexpr int kLastCommandEntry = kRecordEntry;
+constexpr int kLastCommandEntry = kExclusiveEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 

@@ -1,6 +1,7 @@
 #include "core/engine.h"
 
 #include "core/bass_api.h"
+#include "core/exclusive_output.h"
 #include "core/program.h"
 
 #include <mmsystem.h>
@@ -46,4 +47,5 @@ void StartAudioEngine()
         BASS_GetDeviceInfo(n, &info);
         SoundCards.push_back(info.name ? info.name : "");
     }
+    TellExclusiveFallback();
 }

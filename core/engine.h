@@ -17,7 +17,8 @@ extern int32_t MarkedCardCommand;
 void CheckOutputDevices();
 // Without bass.dll beside the program: message, home page, end.
 void CheckAudioLibrary();
-// Opens the default device and lists the sound cards.
+// Opens the default device and lists the sound cards; says so when the
+// wish for exclusive output was not met.
 void StartAudioEngine();
 // The built-in chime, once, through the system's wave output.
 void PlayStartupSound();

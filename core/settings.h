@@ -11,6 +11,8 @@ constexpr const char* kKitIndexKey = "鼓源索引";
 constexpr const char* kRepeatHitKey = "重复敲击";
 constexpr const char* kMusicVolumeKey = "背景音量";
 constexpr const char* kClosePromptKey = "关闭提示";
+// "1": ask the audio library for exclusive output; anything else: shared.
+constexpr const char* kExclusiveOutputKey = "独占输出";
 
 std::string SettingsPath();
 std::string ReadSetting(const char* section, const char* key, const char* defaultText);

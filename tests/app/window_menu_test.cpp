@@ -167,13 +167,13 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
         {"增加鼓源音量(&U)", 102521},     {"减小鼓源音量(&D)", 102520}, {"打开背景音乐(&O)", 102519},
         {"设置背景音乐循环(&R)", 102518}, {"暂停背景音乐(&S)", 102517}, {"增加背景音量(&M)", 102516},
         {"减小背景音量(&W)", 102515},     {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
-        {"重复敲击(&P)", 102510},         {"开始录音(&T)", 102523},
+        {"重复敲击(&P)", 102510},         {"独占输出(&X)", 102524},     {"开始录音(&T)", 102523},
     };
     auto items = ItemsOf(SoundMenu.GetHandle());
-    ASSERT_EQ(items.size(), 12u);
+    ASSERT_EQ(items.size(), 13u);
     EXPECT_EQ(items[0].text, "声卡选择(&c)");
     EXPECT_EQ(items[0].sub, CardMenu.GetHandle());
-    for (size_t i = 0; i < 11; i++) {
+    for (size_t i = 0; i < 12; i++) {
         EXPECT_EQ(items[i + 1].text, sound[i].text) << i;
         EXPECT_EQ(items[i + 1].id, sound[i].id) << i;
     }
@@ -229,11 +229,15 @@ TEST_F(MainWindowTest, MenuIdsReportedInSixteenBitsAreMappedBack)
         EXPECT_EQ(ReceivedCommandId(CommandTable[k], 0), CommandTable[k]);
         EXPECT_EQ(ReceivedCommandId(LOWORD(CommandTable[k]), 0), CommandTable[k]);
     }
-    // The recorder's command lies past the table, and its low word is no entry's.
+    // The recorder's and the exclusive output's commands lie past the table,
+    // and their low words are no entry's.
     EXPECT_EQ(CommandOf(kRecordEntry), 102523);
-    EXPECT_EQ(CommandIndex(102523), 101);
-    EXPECT_EQ(ReceivedCommandId(102523, 0), 102523);
-    EXPECT_EQ(ReceivedCommandId(LOWORD(102523), 0), 102523);
+    EXPECT_EQ(CommandOf(kExclusiveEntry), 102524);
+    for (int32_t id : {102523, 102524}) {
+        EXPECT_EQ(CommandIndex(id), 101);
+        EXPECT_EQ(ReceivedCommandId(id, 0), id);
+        EXPECT_EQ(ReceivedCommandId(LOWORD(id), 0), id);
+    }
     // A control's notification keeps its own id.
     EXPECT_EQ(ReceivedCommandId(MAKEWPARAM(501, STN_CLICKED), (LPARAM)KitLabel.GetHandle()),
               (int32_t)MAKEWPARAM(501, STN_CLICKED));
@@ -246,7 +250,7 @@ TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
     std::string before = Snapshot();
     HWND window = MainWindow.GetHandle();
     for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486, (WPARAM)102509,
-                      (WPARAM)102524, (WPARAM)0xFFFFFFFF})
+                      (WPARAM)102525, (WPARAM)0xFFFFFFFF})
         EXPECT_EQ(DispatchCommand(window, WM_COMMAND, id, 0), 0) << id;
     EXPECT_EQ(DispatchCommand(window, WM_TIMER, 102424, 0), 0);
     EXPECT_EQ(DispatchCommand(window, WM_USER + 9, 102512, 0), 0);
