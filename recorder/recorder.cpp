@@ -9,10 +9,14 @@ namespace {
 
 bool Recording = false;
 std::string CurrentPath;
-// The label of an end by a reopened output, shown once more on the next
-// tick: the kit reload that follows the reopen sets its own label when it
-// is done, and the tick may have come while it ran.
+// The label of an end by a reopened output, and when that end was seen.
+// The kit reload that follows the reopen sets its own label when it is
+// done, and it pumps messages for every file it lists, so any number of
+// ticks may come before that: the end is shown again on the first tick
+// that finds the label changed, for as long as a slow reload may take.
 std::string ReopenedLabel;
+DWORD ReopenedAt = 0;
+constexpr DWORD kReopenedLabelMs = 10000;
 
 const char* const kStartCaption = "开始录音(&T)";
 const char* const kStopCaption = "停止录音(&T)";
@@ -60,10 +64,12 @@ void Finish(const BASS_MIXRECORDINFO& info)
 {
     RecordingEnd end = EndOf(info.stopped);
     std::string label = RecordingEndLabel(end, CurrentPath, info.overruns);
-    if (end == RecordingEnd::kOutputReopened)
+    if (end == RecordingEnd::kOutputReopened) {
         ReopenedLabel = label;
-    else
+        ReopenedAt = GetTickCount();
+    } else {
         KillTimer(MainWindow.GetHandle(), kRecordTimerId);
+    }
     Recording = false;
     SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
     KitLabel.LabelText(label);
@@ -165,10 +171,13 @@ void StopRecording()
 void CALLBACK RecordTimerProc(HWND window, UINT, UINT_PTR, DWORD)
 {
     if (!Recording) {
-        if (!ReopenedLabel.empty() && KitLabel.LabelText() != ReopenedLabel)
+        bool overwritten = !ReopenedLabel.empty() && KitLabel.LabelText() != ReopenedLabel;
+        if (overwritten)
             KitLabel.LabelText(ReopenedLabel);
-        ReopenedLabel.clear();
-        KillTimer(window, kRecordTimerId);
+        if (overwritten || ReopenedLabel.empty() || GetTickCount() - ReopenedAt >= kReopenedLabelMs) {
+            ReopenedLabel.clear();
+            KillTimer(window, kRecordTimerId);
+        }
         return;
     }
     BASS_MIXRECORDINFO info = {};

@@ -27,6 +27,6 @@ void ToggleRecording();
 void StartRecording();
 void StopRecording();
 // Timer procedure of kRecordTimerId: the label's time, the end of a
-// recording the library ended on its own, and one tick later that end
-// again when the output was reopened (the kit's reload writes the label too).
+// recording the library ended on its own, and when the output was
+// reopened that end again once the kit's reload has written its own label.
 void CALLBACK RecordTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time);

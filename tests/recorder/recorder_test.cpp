@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -159,19 +161,91 @@ void RecordBriefly()
     ASSERT_FALSE(IsRecording());
 }
 
+// After the output was reopened under a running recording of `path`:
+// the recording has ended, the label says so also after the kit reload
+// that follows the reopen has set its own, no box was shown, and the file
+// is whole with every frame the library counted.
+void ExpectEndedByReopen(const std::string& path, UiDriver& boxes, size_t boxesBefore)
+{
+    std::string ended = "录音已结束（声音输出已重新打开）：" + path;
+    ASSERT_TRUE(PumpUntil([&] { return !IsRecording() && KitLabel.LabelText() == ended; }, 5000))
+        << KitLabel.LabelText();
+    EXPECT_EQ(ItemText(), kStartText);
+    // A kit reload that ends after the tick that saw the end sets its own
+    // label; the first tick after it shows the end again, then the timer
+    // goes. (When the reload ended first, the end waits for that label.)
+    if (TimerRuns()) {
+        SetTimer(MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
+        KitLabel.LabelText("当前选中鼓源 - Kit");
+        ASSERT_TRUE(PumpUntil([&] { return KitLabel.LabelText() == ended; }, 5000));
+        EXPECT_FALSE(TimerRuns());
+    }
+    EXPECT_EQ(boxes.Seen().size(), boxesBefore);
+    BASS_MIXRECORDINFO info = Info();
+    EXPECT_EQ(info.stopped, BASS_MIXRECORD_FREED);
+    Wav wav = ReadWav(path);
+    ASSERT_EQ(wav.fault, "");
+    EXPECT_EQ(wav.frames, info.frames);
+    EXPECT_GT(wav.frames, 0u);
+}
+
+// A kit reload that outlasts several of the recorder's ticks, as one from
+// a slow disk does: the reload pumps messages after each file it finds,
+// and a thread of the test's own keeps sending this thread a message that
+// takes 150 ms to answer, so that each such pump takes as long.
+class SlowPumps {
+public:
+    SlowPumps()
+    {
+        window_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+        SetWindowLongPtrA(window_, GWLP_WNDPROC, (LONG_PTR)Stall);
+        thread_ = std::thread([this] {
+            while (!stop_)
+                SendMessageA(window_, WM_APP, 0, 0);
+            done_ = true;
+        });
+    }
+    ~SlowPumps()
+    {
+        stop_ = true;
+        PumpUntil([this] { return done_.load(); });
+        thread_.join();
+        DestroyWindow(window_);
+    }
+
+private:
+    static LRESULT CALLBACK Stall(HWND window, UINT message, WPARAM w, LPARAM l)
+    {
+        if (message != WM_APP)
+            return DefWindowProcA(window, message, w, l);
+        Sleep(150);
+        return 0;
+    }
+    HWND window_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false}, done_{false};
+};
+
+void WriteKit(const std::string& name, int lowestHz)
+{
+    std::string kit = Root + "SND\\" + name + "\\";
+    CreateDirectoryA(kit.c_str(), NULL);
+    for (char c = 'a'; c <= 'z'; c++)
+        WriteFileBytes(kit + c + ".WAV", ToneWav(lowestHz + 20 * (c - 'a'), 100));
+}
+
 class RecorderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         Root = MakeProgramDir(TempFolder("yxyt_recorder_" + std::to_string(GetCurrentProcessId())), true);
-        std::string kit = Root + "SND\\Kit\\";
         CreateDirectoryA((Root + "SND").c_str(), NULL);
-        CreateDirectoryA(kit.c_str(), NULL);
-        for (char c = 'a'; c <= 'z'; c++)
-            WriteFileBytes(kit + c + ".WAV", ToneWav(300 + 20 * (c - 'a'), 100));
+        WriteKit("Kit", 300);
+        WriteKit("Gone", 900); // taken out by the kit removal test
         WriteFileBytes(Root + "SND\\Finish.wav", ToneWav(1000, 30));
         WriteToneWav(Root + "music.wav", 20, 330);
         WriteFileBytes(Root + "Config.ini", "");
+        CheckOutputDevices();
         BuildMainWindow("欢迎", true);
         UiDriver boxes(IDOK);
         CheckKitFolder();
@@ -354,26 +428,7 @@ TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
     ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
 
     Command(CardCommand(cards));
-    std::string ended = "录音已结束（声音输出已重新打开）：" + path;
-    ASSERT_TRUE(PumpUntil([&] { return !IsRecording() && KitLabel.LabelText() == ended; }, 5000))
-        << KitLabel.LabelText();
-    EXPECT_EQ(ItemText(), kStartText);
-    // A kit reload that ends after the tick that saw the end sets its own
-    // label; the next tick shows the end again, then the timer goes. (When
-    // the reload's pump had that tick, the next one has shown it already.)
-    if (TimerRuns()) {
-        SetTimer(MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
-        KitLabel.LabelText("当前选中鼓源 - Kit");
-        ASSERT_TRUE(PumpUntil([&] { return KitLabel.LabelText() == ended; }, 5000));
-        EXPECT_FALSE(TimerRuns());
-    }
-    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Seen()[0].text;
-    BASS_MIXRECORDINFO info = Info();
-    EXPECT_EQ(info.stopped, BASS_MIXRECORD_FREED);
-    Wav wav = ReadWav(path);
-    ASSERT_EQ(wav.fault, "");
-    EXPECT_EQ(wav.frames, info.frames);
-    EXPECT_GT(wav.frames, 0u);
+    ExpectEndedByReopen(path, boxes, 0);
 
     // A new recording runs on the reopened output.
     RecordBriefly();
@@ -381,6 +436,52 @@ TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
     EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + RecordingPath());
     EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
     EXPECT_TRUE(boxes.Seen().empty());
+}
+
+// Last: the suite has one kit fewer afterwards.
+TEST_F(RecorderTest, KitRemovalEndsTheRecordingCleanlyAndTheLabelSaysSo)
+{
+    int gone = 0;
+    for (size_t i = 0; i < KitList.size(); i++)
+        if (KitList[i] == Root + "SND\\Gone")
+            gone = (int)i + 1;
+    ASSERT_NE(gone, 0);
+    LoadKit(KitCommandOfNumber(gone), gone);
+    UiDriver boxes(IDNO); // exclude the kit: its folder is renamed
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    std::string path = RecordingPath();
+    Key('A', WM_KEYDOWN);
+    Key('A', WM_KEYUP);
+    ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
+
+    {
+        SlowPumps slow;
+        DWORD start = GetTickCount();
+        Command(CommandTable[kRemoveKitEntry]);
+        ASSERT_GT(GetTickCount() - start, 2 * kRecordTimerPeriodMs) << "the removal outlasts two ticks";
+    }
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].caption, "询问？");
+    ASSERT_TRUE(FileExists(Root + "SND\\Gone_已排除\\a.WAV"));
+    ASSERT_EQ(KitList.size(), 1u);
+    ExpectEndedByReopen(path, boxes, 1);
+
+    // A new recording runs on the reopened output, with the kit left.
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    Trace trace;
+    Key('A', WM_KEYDOWN);
+    Key('A', WM_KEYUP);
+    auto plays = trace.Calls({"BASS_ChannelPlay"});
+    ASSERT_EQ(plays.size(), 1u) << trace.Dump();
+    EXPECT_EQ(plays[0].result, "1");
+    ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
+    Command(kRecordId);
+    EXPECT_NE(RecordingPath(), path);
+    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + RecordingPath());
+    EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
+    EXPECT_EQ(boxes.Seen().size(), 1u);
 }
 
 } // namespace
