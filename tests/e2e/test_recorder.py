@@ -3,7 +3,6 @@ recording of what the program sends to the sound card; the WAV file in
 "录音" beside the program is compared with what the null sink received
 over the same span, and checked to be whole after a stop, after closing
 the program while recording and after the disk filled up."""
-import math
 import os
 import re
 import subprocess
@@ -23,7 +22,9 @@ PERIOD = 0.010  # the library's WASAPI period under Wine (its trace of BASS_Init
 RATE = audio_util.RATE
 MUSIC_HZ = 147  # the background music: one period is 300 samples
 HIGHPASS = 1000  # hits sound above it, the music well below
-STEP = 0.150  # between key presses: a whole number of periods
+# The steps between the keys of each kit: none a whole number of periods,
+# so a pad that moved a hit onto its period would be up to one off.
+RHYTHM = (0.143, 0.157, 0.151, 0.164, 0.138, 0.172, 0.149)
 # Two kits of short tones and the confirmation sound, each at a multiple of
 # the music's frequency, so no hit leaks into the music's figures.
 KIT1 = {k: MUSIC_HZ * n for k, n in zip("asdfgqwe", range(10, 18))}
@@ -106,11 +107,20 @@ def seen_in_trace(app, prefix, after, timeout=10):
 
 
 def type_rhythm(keyboard, keys, first):
-    """Presses each key at first, first + STEP, ...; those deadlines."""
-    deadlines = [first + i * STEP for i in range(len(keys))]
-    for key, deadline in zip(keys, deadlines):
-        keyboard.press_at(key, deadline)
-    return deadlines
+    """Presses the keys, the first at `first` and the rest RHYTHM's steps
+    apart; the times the presses left."""
+    deadlines = [first + sum(RHYTHM[:i]) for i in range(len(keys))]
+    return [keyboard.press_at(key, deadline) for key, deadline in zip(keys, deadlines)]
+
+
+def sample_start(wav_hp, at, name):
+    """Where the key's own sample starts in the (high-passed) file, from
+    the onset `at` the threshold found: the best match of the sample within
+    3 ms before and 1 ms after it. A threshold crosses later or sooner with
+    the tone's frequency and phase; the sample's whole shape does not."""
+    sample = audio_util.highpass(audio_util.tone(dict(KIT1, **KIT2)[name], 0.06), HIGHPASS)
+    return max(range(at - 3 * RATE // 1000, at + RATE // 1000),
+               key=lambda p: audio_util.ncc(sample, wav_hp[p:p + len(sample)]))
 
 
 def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorder, tmp_path):
@@ -124,20 +134,16 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     a.focus()
     keyboard = XTestKeyboard(a.session.env["DISPLAY"])
     try:
-        # Every press on one grid of STEP seconds, so that every interval
-        # between two keys is a whole number of periods.
-        grid = time.monotonic() + 0.3
         mark = len(a.trace_lines())
-        f7_start = keyboard.press_at("F7", grid)
+        f7_start = keyboard.press_at("F7", time.monotonic() + 0.3)
         started, _ = seen_in_trace(a, "BASS_MixRecordStart(", mark)
-        rhythm = type_rhythm(keyboard, KIT1, grid + 4 * STEP)
+        typed = type_rhythm(keyboard, KIT1, f7_start + 0.6)
         mark = len(a.trace_lines())
-        keyboard.press_at("End", grid + 13 * STEP)
+        keyboard.press_at("End", typed[-1] + 0.6)
         a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % stream_of(a, "Finish.wav", after=mark), after=mark)
-        steps = math.ceil((time.monotonic() + 0.3 - grid) / STEP)
-        rhythm += type_rhythm(keyboard, KIT2, grid + steps * STEP)
+        typed += type_rhythm(keyboard, KIT2, time.monotonic() + 0.3)
         mark = len(a.trace_lines())
-        f7_stop = keyboard.press_at("F7", grid + (steps + 12) * STEP)
+        f7_stop = keyboard.press_at("F7", typed[-1] + 0.75)
         stopped, stop_line = seen_in_trace(a, "BASS_MixRecordStop(", mark)
     finally:
         keyboard.close()
@@ -192,22 +198,6 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
           % (length, shortest, longest, missed))
     assert shortest - PERIOD - missed <= length <= longest + PERIOD, (length, shortest, longest, missed)
 
-    # Against the rhythm typed: the pad starts a hit with the next period,
-    # so an interval is the rhythm's own or, where a press came late or its
-    # way through the hook crossed a period's end, whole periods off; to
-    # 1 ms either way. Where
-    # the output fell behind in between (a break in the sink), the periods
-    # start later from then on, so those pairs say nothing.
-    keyed = [(at, lag) for at, lag, name in zip(hits, lags, names) if name != "finish"]
-    gaps = [(b - a) / RATE - (q - p) for (a, la), (b, lb), p, q in zip(keyed, keyed[1:], rhythm, rhythm[1:])
-            if not any(s < b + lb and e > a + la for s, e, _ in breaks)]
-    off = [abs(g - round(g / PERIOD) * PERIOD) for g in gaps]
-    print("onset intervals against the rhythm: %d of %d compared, %d within 1 ms, the rest whole periods off; "
-          "largest remainder %.2f ms" % (len(gaps), len(keyed) - 1, sum(abs(g) <= 0.001 for g in gaps),
-                                         max(off) * 1000))
-    assert len(gaps) >= (len(keyed) - 1) // 2, len(gaps)
-    assert max(off) <= 0.001, ["%.2f" % (g * 1000) for g in gaps]
-
     # The whole span, block by block at the lag of the nearest hit before
     # it (the first hit for the blocks before that); the sink's own breaks
     # shift what it recorded afterwards, so a block with a break between it
@@ -226,6 +216,18 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
           % (score, len(kept), total, len(breaks)))
     assert len(kept) >= total // 2, (len(kept), total, breaks)
     assert score > 0.9, score
+
+    # Against the keys typed: each sample starts as long after the one
+    # before as its key was pressed after the key before, to 1 ms. Where
+    # the output fell behind in between (a break in the sink), the mixer
+    # rendered that time later than it passed, so those pairs say nothing.
+    keyed = [(sample_start(wav_hp, at, name), lag) for at, lag, name in zip(hits, lags, names) if name != "finish"]
+    off = [(b - a) / RATE - (q - p) for (a, la), (b, lb), p, q in zip(keyed, keyed[1:], typed, typed[1:])
+           if not any(s < b + lb and e > a + la for s, e, _ in breaks)]
+    print("onset intervals against the key presses: %d of %d compared, %d within 1 ms; off by %s ms"
+          % (len(off), len(keyed) - 1, sum(abs(o) <= 0.001 for o in off), " ".join("%+.2f" % (o * 1000) for o in off)))
+    assert len(off) >= (len(keyed) - 1) // 2, len(off)
+    assert max(abs(o) for o in off) <= 0.001, ["%+.2f" % (o * 1000) for o in off]
 
 
 def test_closing_while_recording_leaves_a_whole_file(app, make_progdir):
