@@ -268,7 +268,7 @@ TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
     int last = GetMenuItemCount(sound) - 1;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
     EXPECT_EQ(SoundMenu.GetItemText(last, true), kStartText);
-    EXPECT_EQ(SoundMenu.GetItemText(last - 1, true), "重复敲击(&P)");
+    EXPECT_EQ(SoundMenu.GetItemText(last - 1, true), "独占输出(&X)");
     EXPECT_FALSE(GetMenuState(sound, kRecordId, MF_BYCOMMAND) & MF_GRAYED);
 
     SYSTEMTIME before;
