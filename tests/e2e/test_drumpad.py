@@ -197,3 +197,34 @@ def test_without_the_audio_library_the_program_ends_with_its_message(app, make_p
     a.answer("IDOK", box=box)
     browser.wait_opened("http://127.0.0.1:8960/")
     assert a.wait_exit() == 0
+
+
+def test_exclusive_output_stored_is_asked_at_start_and_a_refusal_is_told_once(app, progdir, recorder):
+    """[选项] 独占输出=1: the library is asked before its first open; where
+    the sound server refuses (Wine's winepulse does) one box says why and
+    the pad plays shared, the wish kept; where it grants, no box."""
+    progdir.write_config({"选项": {"独占输出": "1"}})
+    a = app()
+    a.wait_trace(r"^BASS_Init\(-1, 44100, 4,")
+    calls = [l for l in a.trace_lines() if l.startswith("BASS_")]
+    assert calls[0] == "BASS_SetExclusive(1) = 1", calls[:2]
+    init = calls[1]
+    if "[exclusive, " not in init:
+        assert "[shared, exclusive refused: " in init, init
+        box = a.wait_box("友情提醒:")
+        assert box["text"].startswith("无法独占声卡："), box["text"]
+        assert "现在使用共享输出，声音照常播放。" in box["text"]
+        assert box["owner"] == a.hwnd
+        a.answer("IDOK", box=box)
+    start_quiet(lambda directory=None: a, recorder)
+    assert not a.probe.lines("windows", "--class", "#32770"), "one box only"
+    handle = handle_of(a, "\\原声鼓\\a.WAV")
+    start = len(audio_util.read_s16le(recorder.path))
+    a.keys("a")
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle)
+    recorder.wait_length(0.8)
+    recording = recorder.stop()[start:]
+    reference = audio_util.read_wav(progdir.snd / "原声鼓" / "a.WAV")[1]
+    score, _ = audio_util.match(recording, reference)
+    assert score > 0.9, score
+    assert config(progdir, "独占输出") == "1"
