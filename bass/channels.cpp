@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bass/decoder.h"
@@ -35,6 +37,7 @@ struct Channel {
     bool atEnd = false;
     uint32_t gen = 1;        // bumped by every reposition
     bool startProbe = false; // first frames after a play call not yet mixed
+    int64_t playedAt = 0;    // the clock at the last play call
 };
 
 struct Sync {
@@ -51,6 +54,7 @@ struct Voice {
     uint64_t devPos; // memory sources: next frame to mix
     float gain;
     bool probe;
+    size_t offset; // silent frames before its first in this block
     size_t mixed;
     bool ended;
 };
@@ -92,8 +96,16 @@ std::atomic<uint64_t> MixCycle{0};
 std::condition_variable FeederWake, SyncWake;
 Worker Feeder, Deliverer;
 
+int64_t SteadyNanoseconds()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+std::atomic<ClockFn> Clock{SteadyNanoseconds};
+
 // Mixer-thread state.
 Voice Voices[kMaxVoices];
+int64_t LastSnapshot = 0; // the clock when the mixer last took the channels
 float Scratch[kChunkFrames * 2];
 Limiter OutputLimiter;
 
@@ -248,6 +260,7 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         Open = true;
         DeviceRate = deviceRate;
         Invoker = invoker;
+        LastSnapshot = 0;
         EventHead = EventCount = 0;
     }
     // Out of memory (or threads) half-way, what was started is closed again.
@@ -363,6 +376,7 @@ bool ChannelPlay(uint32_t handle, bool restart)
             Reposition(*ch, 0);
         ch->state = PlayState::Playing;
         ch->startProbe = true;
+        ch->playedAt = Clock.load()();
         stream = ch->audio->isStream;
     }
     // A drum hit plays from memory: only streams have anything to decode.
@@ -452,9 +466,14 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
     return SyncSerial;
 }
 
-static size_t Snapshot()
+// `onTime`: a channel played since the last snapshot starts as far into
+// the block as its play call came after that snapshot, so that hits keep
+// the intervals of their calls instead of all starting with the block.
+static size_t Snapshot(size_t chunk, bool onTime)
 {
     size_t n = 0;
+    const int64_t now = Clock.load()();
+    const int64_t since = std::exchange(LastSnapshot, now);
     std::lock_guard<std::mutex> hold(TableLock);
     for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
         const Channel& ch = Table[slot];
@@ -468,6 +487,9 @@ static size_t Snapshot()
         v.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
         v.gain = ch.volume;
         v.probe = ch.startProbe;
+        v.offset = 0;
+        if (onTime && ch.startProbe && since && ch.playedAt > since)
+            v.offset = (size_t)std::min<int64_t>((int64_t)chunk - 1, (ch.playedAt - since) * DeviceRate / 1000000000);
         v.mixed = 0;
         v.ended = false;
     }
@@ -476,6 +498,8 @@ static size_t Snapshot()
 
 static void MixVoice(Voice& v, float* out, size_t frames)
 {
+    out += v.offset * 2;
+    frames -= v.offset;
     if (!v.audio->isStream) {
         const MemorySource& m = static_cast<const MemorySource&>(*v.audio);
         uint64_t total = m.Frames();
@@ -521,7 +545,7 @@ static uint32_t WriteBack(size_t count, bool* wakeSyncs, bool* wakeFeeder)
     return started;
 }
 
-uint32_t RenderMix(float* out, size_t frames, size_t* voices)
+uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime)
 {
     uint32_t started = 0;
     size_t most = 0;
@@ -529,7 +553,7 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices)
     while (frames) {
         size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
-        size_t count = Snapshot();
+        size_t count = Snapshot(chunk, onTime);
         most = std::max(most, count);
         for (size_t i = 0; i < count; i++)
             MixVoice(Voices[i], out, chunk);
@@ -546,4 +570,9 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices)
     if (voices)
         *voices = most;
     return started;
+}
+
+void ChannelsSetClock(ClockFn now)
+{
+    Clock.store(now ? now : SteadyNanoseconds);
 }

@@ -38,5 +38,14 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 // Mixer thread: renders `frames` stereo frames of all playing channels,
 // limited to full scale. Returns the handle of a channel whose first
 // frames after a play call are in this block, else 0; `voices`, when
-// given, is how many channels played in it.
-uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr);
+// given, is how many channels played in it. `onTime`: the blocks follow
+// each other at the device's pace, and a channel played since the last
+// block starts as far into this one as its play call came after that
+// block was taken; otherwise it starts with the block (a device started
+// for it).
+uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr, bool onTime = false);
+
+// The clock of play calls and blocks, in nanoseconds (a steady clock
+// unless a test sets its own; null puts it back).
+using ClockFn = int64_t (*)();
+void ChannelsSetClock(ClockFn now);

@@ -73,10 +73,10 @@ bool OpenBackend()
 
 // A C++ exception must not end this thread, and with it the process: a
 // block that cannot be mixed plays as silence.
-uint32_t MixOrSilence(float* out, uint32_t frames, size_t* voices)
+uint32_t MixOrSilence(float* out, uint32_t frames, size_t* voices, bool onTime)
 {
     try {
-        return RenderMix(out, frames, voices);
+        return RenderMix(out, frames, voices, onTime);
     } catch (...) {
         std::fill(out, out + (size_t)frames * 2, 0.0f);
         *voices = 0;
@@ -142,7 +142,7 @@ bool Idle()
         // moved nothing.
         uint32_t frames = std::min<uint32_t>(Format.startFrames, (uint32_t)(Block.size() / 2));
         size_t voices = 0;
-        uint32_t first = MixOrSilence(Block.data(), frames, &voices);
+        uint32_t first = MixOrSilence(Block.data(), frames, &voices, false);
         if (voices) {
             Write(frames, first, 0);
             return true;
@@ -169,7 +169,7 @@ void Play()
             frames = (uint32_t)(Block.size() / 2);
         if (frames) {
             size_t voices = 0;
-            uint32_t first = MixOrSilence(Block.data(), frames, &voices);
+            uint32_t first = MixOrSilence(Block.data(), frames, &voices, started);
             Write(frames, first, queued);
             quiet = voices ? 0 : quiet + frames;
         }

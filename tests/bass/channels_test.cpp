@@ -129,6 +129,51 @@ TEST_F(Channels, PlayPauseResumeRestartStop)
     EXPECT_EQ(ChannelGetPosition(h), 40u);
 }
 
+int64_t FakeNow = 0;
+int64_t FakeClock()
+{
+    return FakeNow;
+}
+
+// Blocks at the device's pace: a channel starts as far into the next
+// block as its play call came after the last block was taken, so two hits
+// keep the interval of their calls; without that pace (a device started
+// for the hit) it starts with the block.
+TEST_F(Channels, PlayCallsKeepTheirTimingInsideTheNextBlock)
+{
+    ChannelsSetClock(FakeClock);
+    const int64_t ms = 1000000;
+    std::vector<float> out(441 * 2);
+    auto firstFrame = [&](uint32_t h, int64_t playAt, bool onTime) {
+        FakeNow = playAt;
+        ChannelPlay(h, true);
+        FakeNow = (playAt / (10 * ms) + 1) * 10 * ms;
+        RenderMix(out.data(), 441, nullptr, onTime);
+        for (size_t i = 0; i < 441; i++)
+            if (out[2 * i] != 0.0f)
+                return out[2 * i] == Scale ? (int)i : -2;
+        return -1;
+    };
+    uint32_t a = Make(2000), b = Make(2000);
+    FakeNow = 10 * ms;
+    RenderMix(out.data(), 441, nullptr, true);
+    // 3 ms and 7.5 ms after the block at 10 ms, blocks 10 ms apart.
+    EXPECT_EQ(firstFrame(a, 13 * ms, true), (int)(Rate * 3 / 1000));
+    ChannelStop(a);
+    EXPECT_EQ(firstFrame(b, 27 * ms + ms / 2, true), (int)(Rate * 75 / 10000));
+    ChannelStop(b);
+    EXPECT_EQ(firstFrame(a, 33 * ms, false), 0);
+    ChannelStop(a);
+    // A call that came long after the last block (the mixer was late)
+    // still starts inside this one.
+    FakeNow = 150 * ms;
+    ChannelPlay(b, true);
+    FakeNow = 200 * ms;
+    RenderMix(out.data(), 441, nullptr, true);
+    EXPECT_EQ(out[2 * 440], Scale);
+    ChannelsSetClock(nullptr);
+}
+
 TEST_F(Channels, PositionsCountTheFileAsSixteenBitAtItsOwnRateAndChannels)
 {
     uint32_t mono = Make(1000, 1, 4000); // played at twice its rate
