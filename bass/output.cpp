@@ -84,17 +84,34 @@ uint32_t MixOrSilence(float* out, uint32_t frames, size_t* voices, bool onTime)
     }
 }
 
+// When the device runs out of what was written (performance-counter ticks).
+int64_t DryAt = 0;
+
+int64_t Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+double FramesPerTick()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return (double)Format.rate / frequency.QuadPart;
+}
+
 // Hands the mixed block to the device and the recorder; `first`: the
 // channel whose first frames it holds, behind `queued` frames.
 void Write(uint32_t frames, uint32_t first, uint32_t queued)
 {
     if (Backend->write(Block.data(), frames))
         RecorderFeed(Block.data(), frames);
+    const int64_t now = Now();
+    DryAt = now + (int64_t)((queued + frames) / FramesPerTick());
     if (first) {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
         OutputStartProbe.handle.store(first);
-        OutputStartProbe.ticks.store(now.QuadPart);
+        OutputStartProbe.ticks.store(now);
         OutputStartProbe.queued.store(queued);
         OutputStartProbe.seq.fetch_add(1);
     }
@@ -150,6 +167,19 @@ bool Idle()
     }
 }
 
+// The device found its buffer empty (the mixer thread came late, as under
+// load): it played silence that no block holds. A recording gets that
+// silence too, less what the device keeps after its buffer, so it stays as
+// long as the time it covers.
+void FeedRunDry(uint32_t queued)
+{
+    if (queued || !DryAt)
+        return;
+    const double frames = (Now() - DryAt) * FramesPerTick() - Format.latencyMs * Format.rate / 1000.0;
+    if (frames > Format.periodFrames)
+        FeedSilence((uint64_t)frames);
+}
+
 void Play()
 {
     // Silence written since the last sound, before the device may idle.
@@ -163,6 +193,8 @@ void Play()
         uint32_t frames = Backend->wait(timeout, &queued);
         if (StopFlag.load())
             break;
+        if (started)
+            FeedRunDry(queued);
         if (queued < ahead)
             frames = std::max(frames, ahead - queued);
         if (frames > Block.size() / 2)
@@ -218,6 +250,7 @@ bool OutputOpen(int device, const OutputBackend* only)
     if (MixerThread || !WakeEvent)
         return false;
     Block.resize(65536 * 2);
+    DryAt = 0;
     OpenFailure = nullptr;
     OpenDevice = device;
     OnlyBackend = only;

@@ -169,6 +169,7 @@ struct Span {
 std::vector<Span> Dropped; // frames an idle dropped unplayed
 uint64_t Played = 0;       // frames of Frames taken or dropped
 bool Running = false;
+bool RunDry = false; // the next tick finds the buffer empty, as after a stall
 int Starts = 0, Idles = 0, Waits = 0;
 uint64_t WrittenAtStart = 0;
 LARGE_INTEGER IdleTime, StartTime;
@@ -240,7 +241,8 @@ uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
     }
     std::lock_guard<std::mutex> hold(Lock);
     if (timeoutMs && Running)
-        Played = std::min(Written(), Played + kPeriod);
+        Played = RunDry ? Written() : std::min(Written(), Played + kPeriod);
+    RunDry = false;
     *queued = (uint32_t)(Written() - Played);
     return *queued < kTarget ? kTarget - *queued : 0;
 }
@@ -451,6 +453,49 @@ TEST_F(IdleOutput, RecordingSpanningAnIdleStopHasTheElapsedLength)
     uint64_t heard = fake::Written() - first - (fake::Dropped[0].to - fake::Dropped[0].from);
     EXPECT_NEAR((double)info.frames, heard + stopped * fake::kRate, 2.0 * fake::kPeriod)
         << "stopped for " << stopped << " s";
+    DeleteFileA(path.c_str());
+}
+
+// The mixer thread came late and the device played its buffer out: the
+// recording still covers the time, with silence where the device had none.
+TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
+{
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    std::string path = std::string(dir) + "bass_output_dry_" + std::to_string(GetCurrentProcessId()) + ".wav";
+    DeleteFileA(path.c_str());
+    uint64_t first;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        first = fake::Written();
+        ASSERT_EQ(RecorderStart(path.c_str(), fake::kRate, 2), RecordStart::Started);
+    }
+    // Music keeps the device from idling.
+    ChannelPlay(Ramp(200 * fake::kPeriod), true);
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Tick());
+    LARGE_INTEGER frequency, before, after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&before);
+    // The stall itself: no tick reaches the mixer thread meanwhile.
+    Sleep(300);
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        fake::RunDry = true;
+    }
+    QueryPerformanceCounter(&after);
+    ASSERT_TRUE(fake::Tick());
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Tick());
+
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    BASS_MIXRECORDINFO info = {};
+    ASSERT_TRUE(RecorderStop(&info));
+    const double stalled = (double)(after.QuadPart - before.QuadPart) / frequency.QuadPart;
+    // The device had its target queued when the stall began.
+    const double silence = stalled * fake::kRate - fake::kTarget;
+    EXPECT_NEAR((double)info.frames, (double)(fake::Written() - first) + silence, 2.0 * fake::kPeriod)
+        << "stalled for " << stalled << " s";
     DeleteFileA(path.c_str());
 }
 
