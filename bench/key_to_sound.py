@@ -1,12 +1,20 @@
 #!/usr/bin/env python3
-"""Key-to-sound: YXYT.exe against a naive drum pad (baseline_pad.exe, its
-own keyboard hook and PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample,
-same keys, same run, under Wine on Xvfb with the PulseAudio null sink.
+"""Key-to-sound: YXYT.exe, with shared and with exclusive output, against a
+naive drum pad (baseline_pad.exe, its own keyboard hook and
+PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample, same keys, same run,
+under Wine on Xvfb with the PulseAudio null sink.
 
 Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...]
        (default 40 presses, 150 ms apart, every case)
 
-Cases, each measured for both programs in the same run:
+Output modes of YXYT.exe: "shared" starts it without the option; "exclusive"
+writes [选项] 独占输出=1 into its Config.ini first, as the menu item would.
+Where the sound server refuses exclusive mode, the program says so in a box
+at start-up, which this script answers, and plays shared; the line after the
+table quotes the library's trace of that start (the mode it runs in, and
+why exclusive was not had).
+
+Cases, each measured for every program in the same run:
 - idle: nothing else plays.
 - music: YXYT.exe plays a steady 147 Hz tone as its main track (opened
   with Insert and the open-file dialog, as a user would) and keeps playing
@@ -311,10 +319,26 @@ class OtherStream:
         self.proc.wait(10)
 
 
-def start_yxyt(wine, prog, env, server):
-    proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog), env=dict(env, YXYT_SERVER=server.url),
+def start_yxyt(wine, prog, env, server, mode):
+    """Starts YXYT.exe with output `mode` ("shared" or "exclusive"); returns
+    the process, its window and the library's trace line of the open."""
+    (prog / "Config.ini").write_bytes(("[选项]\r\n独占输出=%d\r\n" % (mode == "exclusive")).encode("gbk"))
+    trace = prog / ("trace-%s.txt" % mode)
+    trace.unlink(missing_ok=True)
+    proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog),
+                            env=dict(env, YXYT_SERVER=server.url, YXYT_AUDIO_TRACE=winpath(trace)),
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return proc, focus(env, "^逸响乐台", "YXYT")
+    end = time.monotonic() + 120
+    init = None
+    while init is None:
+        if time.monotonic() > end:
+            raise RuntimeError("YXYT.exe did not open its output")
+        time.sleep(0.1)
+        lines = trace.read_text("utf-8", "replace").splitlines() if trace.exists() else []
+        init = next((l for l in lines if l.startswith("BASS_Init(")), None)
+    if "exclusive refused" in init:
+        probe(env, "answer", "--caption", "友情提醒:", "IDOK", "--timeout", "30000")
+    return proc, focus(env, "^逸响乐台", "YXYT"), init[init.find("["):]
 
 
 def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ):
@@ -335,6 +359,7 @@ def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ)
 
 
 CASES = ("idle", "music", "other-stream")
+MODES = ("shared", "exclusive")
 
 
 def main():
@@ -370,6 +395,7 @@ def main():
     procs = []
     other = None
     runs = []
+    opened = {}
     try:
         print("key-to-sound, %d presses of A every %d ms, one sample (30 ms click), %s" %
               (presses, interval * 1000, BUILD.name), flush=True)
@@ -377,16 +403,17 @@ def main():
             band = BAND_HZ if case == "music" else None
             if case == "other-stream":
                 other = OtherStream(env)
-            yxyt, hwnd = start_yxyt(wine, prog, env, server)
-            procs.append(yxyt)
-            if case == "music":
-                open_music(session, capture, yxyt, hwnd, prog, server, music)
-                focus(env, "^逸响乐台", "YXYT")
-            runs.append((case, "YXYT.exe", band, play(capture, keyboard, presses, interval, band)))
-            # With music the program keeps playing it behind the pad.
-            if case != "music":
-                yxyt.kill()
-                yxyt.wait(30)
+            # Shared last: with music it keeps playing behind the pad.
+            for mode in reversed(MODES):
+                yxyt, hwnd, opened[mode] = start_yxyt(wine, prog, env, server, mode)
+                procs.append(yxyt)
+                if case == "music":
+                    open_music(session, capture, yxyt, hwnd, prog, server, music)
+                    focus(env, "^逸响乐台", "YXYT")
+                runs.append((case, "YXYT " + mode, band, play(capture, keyboard, presses, interval, band)))
+                if case != "music" or mode != "shared":
+                    yxyt.kill()
+                    yxyt.wait(30)
 
             base = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), winpath(sample)], env=env,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -401,6 +428,8 @@ def main():
                 other.close()
                 other = None
         report([(case, name, figures(capture, *run, interval, band)) for case, name, band, run in runs], presses)
+        for mode in MODES:
+            print("YXYT %s: BASS_Init %s" % (mode, opened[mode]))
     finally:
         for p in procs:
             if p.poll() is None:
