@@ -140,12 +140,6 @@ class Priorities:
             subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def start_yxyt(wine, prog, env, server):
-    proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog), env=dict(env, YXYT_SERVER=server.url),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return proc, focus(env, "^逸响乐台", "YXYT")
-
-
 def session_pid(name):
     """The pid of the session's own server `name` (xvfb, pulse), or None
     when the session uses someone else's."""
@@ -252,7 +246,7 @@ def main():
     try:
         print("dropouts, %g s of %g hits a second over a %d Hz main track, %s" % (seconds, rate, MUSIC_HZ, BUILD.name),
               flush=True)
-        yxyt, hwnd = start_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
+        yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
         open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
         focus(env, "^逸响乐台", "YXYT")
         # Wine and YXYT.exe have started: what this script starts from now

@@ -319,6 +319,13 @@ class OtherStream:
         self.proc.wait(10)
 
 
+def launch_yxyt(wine, prog, env, server):
+    """Starts YXYT.exe as it is laid out in `prog`; the process and its window."""
+    proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog), env=dict(env, YXYT_SERVER=server.url),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return proc, focus(env, "^逸响乐台", "YXYT")
+
+
 def start_yxyt(wine, prog, env, server, mode):
     """Starts YXYT.exe with output `mode` ("shared" or "exclusive"); returns
     the process, its window and the library's trace line of the open."""

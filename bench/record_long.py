@@ -153,7 +153,7 @@ def main():
     capture.started.wait(10)
     proc = None
     try:
-        proc, hwnd = k2s.start_yxyt(wine, prog, env, server)
+        proc, hwnd = k2s.launch_yxyt(wine, prog, env, server)
         k2s.open_music(session, capture, proc, hwnd, prog, server, music)
         k2s.focus(env, "^逸响乐台", "YXYT")
         print("recording %.0f s with %.1f hits a second over a %d Hz main track, %s" %
