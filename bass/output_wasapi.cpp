@@ -329,11 +329,20 @@ void WasapiClose()
 
 uint32_t WasapiWait(DWORD timeoutMs, uint32_t* queued)
 {
+    DWORD r = WAIT_OBJECT_0 + 1;
     if (timeoutMs) {
         HANDLE events[2] = {Stop, DeviceEvent};
-        DWORD r = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
+        r = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
         if (r == WAIT_OBJECT_0)
             return 0;
+    }
+    // An exclusive stream's padding tells nothing: each wake-up takes a
+    // whole buffer while the other one plays (none before the start).
+    if (Outcome.granted) {
+        if (r != WAIT_OBJECT_0 + 1)
+            return 0;
+        *queued = Running ? Format->bufferFrames : 0;
+        return Format->bufferFrames;
     }
     UINT32 padding = 0;
     if (FAILED(Client->GetCurrentPadding(&padding)))
