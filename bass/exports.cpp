@@ -230,7 +230,15 @@ BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
         BOOL ok = ChannelPlay(handle, restart != FALSE);
         if (ok)
             OutputWake();
-        return Traced(ok, "BASS_ChannelPlay(%lu, %d)", handle, restart);
+        // When the call came: a hit's place in the mix follows it.
+        if (TraceEnabled()) {
+            LARGE_INTEGER now, frequency;
+            QueryPerformanceCounter(&now);
+            QueryPerformanceFrequency(&frequency);
+            TraceLine("BASS_ChannelPlay(%lu, %d) = %d [at %.3f ms]", handle, restart, ok,
+                      1000.0 * now.QuadPart / frequency.QuadPart);
+        }
+        return ok;
     });
 }
 

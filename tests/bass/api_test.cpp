@@ -370,7 +370,7 @@ TEST_F(Api, TraceHasOneLinePerCallWithPathsAsText)
     EXPECT_NE(s.find(std::string(reinterpret_cast<const char*>(u8"\u9f13\u58f0.wav\", 0, 0, 0) = ")) + hs + "\r\n"),
               std::string::npos);
     EXPECT_NE(s.find("BASS_ChannelSetAttribute(" + hs + ", 2, 0.25) = 1\r\n"), std::string::npos);
-    EXPECT_NE(s.find("BASS_ChannelPlay(" + hs + ", 1) = 1\r\n"), std::string::npos);
+    EXPECT_NE(s.find("BASS_ChannelPlay(" + hs + ", 1) = 1 [at "), std::string::npos);
     EXPECT_NE(s.find("BASS_Init(-1, 44100, 4, "), std::string::npos);
 }
 
