@@ -238,6 +238,9 @@ def dropouts(samples, freq, block=None, rate=RATE, level_tolerance=0.25, phase_t
         return []
     levels = sorted(abs(t) for t in tones)
     typical = levels[len(levels) // 2]
+    if typical == 0:
+        # The tone is missing from most of it: one break throughout.
+        return [(0, len(tones) * block, ("level",))]
     bad = []
     reference = None
     for i, t in enumerate(tones):

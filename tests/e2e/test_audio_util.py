@@ -186,6 +186,12 @@ def test_dropouts_ignore_hits_and_other_tones_at_multiples():
     assert audio_util.dropouts(mix, 882, block=100) == []
 
 
+def test_dropouts_count_a_tone_missing_from_most_of_the_recording_as_one_break():
+    mix = [0.0] * int(2.0 * RATE)
+    mix[:int(0.5 * RATE)] = steady_mix(0.5)
+    assert audio_util.dropouts(mix, 441) == [(0, len(mix) // 100 * 100, ("level",))]
+
+
 def test_dropouts_find_a_gap_skipped_frames_and_repeated_frames():
     clean = steady_mix(3.0)
     gap, skip, repeat = int(0.8 * RATE), int(1.7 * RATE), int(2.4 * RATE)
