@@ -134,13 +134,14 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     a.focus()
     keyboard = XTestKeyboard(a.session.env["DISPLAY"])
     try:
-        mark = len(a.trace_lines())
+        mark = first = len(a.trace_lines())
         f7_start = keyboard.press_at("F7", time.monotonic() + 0.3)
         started, _ = seen_in_trace(a, "BASS_MixRecordStart(", mark)
         typed = type_rhythm(keyboard, KIT1, f7_start + 0.6)
         mark = len(a.trace_lines())
         keyboard.press_at("End", typed[-1] + 0.6)
-        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % stream_of(a, "Finish.wav", after=mark), after=mark)
+        finish = stream_of(a, "Finish.wav", after=mark)
+        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % finish, after=mark)
         typed += type_rhythm(keyboard, KIT2, time.monotonic() + 0.3)
         mark = len(a.trace_lines())
         f7_stop = keyboard.press_at("F7", typed[-1] + 0.75)
@@ -157,9 +158,6 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     counts = re.search(r"(\d+) frames, (\d+) overruns", stop_line)
     assert int(counts.group(1)) == len(wav), stop_line
     assert counts.group(2) == "0", stop_line
-    # No frame lost or doubled: the steady music runs through unbroken.
-    assert audio_util.dropouts(wav, MUSIC_HZ) == []
-
     # Every key in the order typed, the kit change's confirmation between
     # the kits.
     wav_hp = audio_util.highpass(wav, HIGHPASS)
@@ -184,6 +182,14 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
         lo, hi = hits[i - 1] + lags[i - 1], hits[i] + lags[i]
         if not any(s < hi and e > lo for s, e, _ in breaks):
             assert abs(lags[i] - lags[i - 1]) <= RATE // 1000, (i, lags)
+
+    # No frame lost or doubled: the steady music runs through unbroken,
+    # but where the device itself ran dry (the mixer thread came late on a
+    # busy machine) the file has the silence the sink has there.
+    for s, e, kinds in audio_util.dropouts(wav, MUSIC_HZ):
+        lag = lags[min(range(len(hits)), key=lambda i: abs(hits[i] - s))]
+        assert any(bs - RATE // 50 < e + lag and be + RATE // 50 > s + lag for bs, be, _ in breaks), \
+            ("a break in the file the sink does not have", s, e, kinds, breaks)
 
     # Its length is the time from the start to the stop, to a period. Each
     # call fell between its press of F7 and its trace line, which bounds
@@ -231,6 +237,21 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     print("onset intervals against the key presses: %d of %d compared, %d within 1 ms; off by %s ms"
           % (len(off), len(keyed) - 1, sum(abs(o) <= 0.001 for o in off), " ".join("%+.2f" % (o * 1000) for o in off)))
     assert len(off) >= (len(keyed) - 1) // 2, len(off)
+    # Against the play calls, which the trace times: the program's own
+    # part of the way from key to file. A hit starts as far into its block
+    # as its call came after the block before, which the mixer thread's
+    # wake-ups under Wine place to about 1.5 ms: three quarters within
+    # 1 ms, none by half a period (a pad that starts hits on its period is
+    # up to a whole period off).
+    calls = [re.match(r"BASS_ChannelPlay\((\d+), 1\) = 1 \[at ([\d.]+) ms\]$", l) for l in a.trace_lines()[first:]]
+    called = [float(m.group(2)) / 1000 for m in calls if m and int(m.group(1)) != finish]
+    assert len(called) == len(keyed), (len(called), len(keyed))
+    late = [(b - a) / RATE - (q - p) for (a, la), (b, lb), p, q in zip(keyed, keyed[1:], called, called[1:])
+            if not any(s < b + lb and e > a + la for s, e, _ in breaks)]
+    print("onset intervals against the play calls: %d compared, %d within 1 ms; off by %s ms"
+          % (len(late), sum(abs(o) <= 0.001 for o in late), " ".join("%+.2f" % (o * 1000) for o in late)))
+    assert sum(abs(o) <= 0.001 for o in late) >= 0.75 * len(late), ["%+.2f" % (o * 1000) for o in late]
+    assert max(abs(o) for o in late) < PERIOD / 2, ["%+.2f" % (o * 1000) for o in late]
     assert sum(abs(o) <= 0.001 for o in off) >= 0.75 * len(off), ["%+.2f" % (o * 1000) for o in off]
 
 
