@@ -56,6 +56,10 @@ def test_space_pauses_and_resumes_at_the_same_position(app, tmp_path, recorder):
 def test_loop_restarts_the_track_at_its_end(app, tmp_path):
     path = write_stereo_tone(tmp_path / "short.wav", TONE, 0.6)
     a = app()
+    # Start-up's first kit load pumps messages before the commands are
+    # connected, and a command posted then goes nowhere; the load's last
+    # call, the confirmation sample's stream, comes after that pumping.
+    a.wait_trace(r"BASS_StreamCreateFile\(0, \".*Finish\.wav\"")
     a.post_command(command(96))
     handle = open_music(a, path)
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle, count=3, timeout=30)
