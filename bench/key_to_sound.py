@@ -83,7 +83,11 @@ MUSIC_HZ = 147  # 300 samples a period
 BAND_HZ = 1000  # onsets are read above this while music plays
 
 RATE = 44100
-EARLY = 0.010
+# How long before its press an onset may read: a fresh stream's path reads
+# up to about 10 ms early (the sink's block is timed by its end), more over
+# a longer recording, whose tie of clocks is an average. Presses are at
+# least 100 ms apart, so an onset this early is still the press's own.
+EARLY = 0.020
 FORMAT = ["--raw", "--format=s16le", "--rate=%d" % RATE, "--channels=2", "--latency-msec=5"]
 
 
