@@ -190,22 +190,26 @@ void ExpectEndedByReopen(const std::string& path, UiDriver& boxes, size_t boxesB
 }
 
 // A kit reload that outlasts several of the recorder's ticks, as one from
-// a slow disk does: the reload pumps messages after each file it finds,
-// and a thread of the test's own keeps sending this thread a message that
-// takes 150 ms to answer, so that each such pump takes as long.
-class SlowPumps {
+// a slow disk does: from the moment the output closes under the recording
+// for 3.5 s, a thread of the test's own keeps sending this thread a
+// message that takes 150 ms to answer, which the pumps of the reload after
+// each file it finds have to answer.
+class SlowReload {
 public:
-    SlowPumps()
+    SlowReload()
     {
         window_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
         SetWindowLongPtrA(window_, GWLP_WNDPROC, (LONG_PTR)Stall);
         thread_ = std::thread([this] {
-            while (!stop_)
+            while (!stop_ && Info().active)
+                Sleep(1);
+            DWORD closed = GetTickCount();
+            while (!stop_ && GetTickCount() - closed < 3500)
                 SendMessageA(window_, WM_APP, 0, 0);
             done_ = true;
         });
     }
-    ~SlowPumps()
+    ~SlowReload()
     {
         stop_ = true;
         PumpUntil([this] { return done_.load(); });
@@ -241,7 +245,13 @@ protected:
         Root = MakeProgramDir(TempFolder("yxyt_recorder_" + std::to_string(GetCurrentProcessId())), true);
         CreateDirectoryA((Root + "SND").c_str(), NULL);
         WriteKit("Kit", 300);
-        WriteKit("Gone", 900); // taken out by the kit removal test
+        // Taken out by the kit removal test; a folder it excluded in an
+        // earlier run under the same process id would stop the rename.
+        std::string excluded = Root + "SND\\Gone_已排除\\";
+        for (char c = 'a'; c <= 'z'; c++)
+            DeleteFileA((excluded + c + ".WAV").c_str());
+        RemoveDirectoryA(excluded.c_str());
+        WriteKit("Gone", 900);
         WriteFileBytes(Root + "SND\\Finish.wav", ToneWav(1000, 30));
         WriteToneWav(Root + "music.wav", 20, 330);
         WriteFileBytes(Root + "Config.ini", "");
@@ -456,7 +466,7 @@ TEST_F(RecorderTest, KitRemovalEndsTheRecordingCleanlyAndTheLabelSaysSo)
     ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
 
     {
-        SlowPumps slow;
+        SlowReload slow;
         DWORD start = GetTickCount();
         Command(CommandTable[kRemoveKitEntry]);
         ASSERT_GT(GetTickCount() - start, 2 * kRecordTimerPeriodMs) << "the removal outlasts two ticks";
