@@ -322,7 +322,23 @@ protected:
     {
         OutputClose();
         ChannelsClose();
+        if (!recording.empty())
+            DeleteFileA(recording.c_str());
     }
+    // Starts recording into a fresh temporary file; `first`: the frames
+    // written before it.
+    void StartRecording(const char* name, uint64_t* first)
+    {
+        char dir[MAX_PATH];
+        GetTempPathA(MAX_PATH, dir);
+        recording = std::string(dir) + name + std::to_string(GetCurrentProcessId()) + ".wav";
+        DeleteFileA(recording.c_str());
+        // The mixer waits for the device: nothing is written meanwhile.
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        *first = fake::Written();
+        ASSERT_EQ(RecorderStart(recording.c_str(), fake::kRate, 2), RecordStart::Started);
+    }
+    std::string recording;
     // A ramp: its frame n is (n + 1) / 65536 on the left, the negative on the right.
     uint32_t Ramp(uint64_t frames) { return ChannelCreate(std::make_unique<CountingDecoder>(fake::kRate, 2, frames)); }
     // A hit on the stopped device: returns once it has started again and
@@ -420,17 +436,8 @@ TEST_F(IdleOutput, DeviceHearsExactlyTheMixAcrossStopAndStart)
 
 TEST_F(IdleOutput, RecordingSpanningAnIdleStopHasTheElapsedLength)
 {
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    std::string path = std::string(dir) + "bass_output_idle_" + std::to_string(GetCurrentProcessId()) + ".wav";
-    DeleteFileA(path.c_str());
     uint64_t first;
-    {
-        // The mixer waits for the device: nothing is written meanwhile.
-        std::lock_guard<std::mutex> hold(fake::Lock);
-        first = fake::Written();
-        ASSERT_EQ(RecorderStart(path.c_str(), fake::kRate, 2), RecordStart::Started);
-    }
+    ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_idle_", &first));
     ASSERT_TRUE(fake::TickUntilIdle());
     uint64_t running;
     {
@@ -453,23 +460,14 @@ TEST_F(IdleOutput, RecordingSpanningAnIdleStopHasTheElapsedLength)
     uint64_t heard = fake::Written() - first - (fake::Dropped[0].to - fake::Dropped[0].from);
     EXPECT_NEAR((double)info.frames, heard + stopped * fake::kRate, 2.0 * fake::kPeriod)
         << "stopped for " << stopped << " s";
-    DeleteFileA(path.c_str());
 }
 
 // The mixer thread came late and the device played its buffer out: the
 // recording still covers the time, with silence where the device had none.
 TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
 {
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    std::string path = std::string(dir) + "bass_output_dry_" + std::to_string(GetCurrentProcessId()) + ".wav";
-    DeleteFileA(path.c_str());
     uint64_t first;
-    {
-        std::lock_guard<std::mutex> hold(fake::Lock);
-        first = fake::Written();
-        ASSERT_EQ(RecorderStart(path.c_str(), fake::kRate, 2), RecordStart::Started);
-    }
+    ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_dry_", &first));
     // Music keeps the device from idling.
     ChannelPlay(Ramp(200 * fake::kPeriod), true);
     for (int i = 0; i < 3; i++)
@@ -496,7 +494,6 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
     const double silence = stalled * fake::kRate - fake::kTarget;
     EXPECT_NEAR((double)info.frames, (double)(fake::Written() - first) + silence, 2.0 * fake::kPeriod)
         << "stalled for " << stalled << " s";
-    DeleteFileA(path.c_str());
 }
 
 } // namespace
