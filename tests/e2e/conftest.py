@@ -41,6 +41,9 @@ LABEL_ID = 501
 WM_COMMAND = 0x0111
 WM_CLOSE = 0x0010
 COMMAND_BASE = 102422  # command table entry k is COMMAND_BASE + k
+# The time the library gives a play call's line, which the tests of what was
+# called leave out.
+PLAY_TIME = re.compile(r"^(BASS_ChannelPlay\(.*) \[at [\d.]+ ms\]$")
 
 # The update server's files when the repository's update-server/ folder
 # lacks them: a current version and no notices, so start-up shows no box.
@@ -543,10 +546,13 @@ class App:
         subprocess.run(["xdotool", "key", "--delay", str(delay), *keys], env=self.session.env, check=True, timeout=60)
 
     # -- audio library trace
-    def trace_lines(self):
+    def trace_lines(self, timed=False):
+        """The trace's lines; a play call's time (" [at 123.456 ms]") is left
+        out unless `timed`."""
         if not self.trace.exists():
             return []
-        return self.trace.read_bytes().decode("utf-8", "replace").splitlines()
+        lines = self.trace.read_bytes().decode("utf-8", "replace").splitlines()
+        return lines if timed else [PLAY_TIME.sub(r"\1", l) for l in lines]
 
     def wait_trace(self, pattern, count=1, timeout=20, after=0):
         """Waits until `count` trace lines from line index `after` on match the

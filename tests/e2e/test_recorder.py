@@ -243,7 +243,7 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     # wake-ups under Wine place to about 1.5 ms: three quarters within
     # 1 ms, none by half a period (a pad that starts hits on its period is
     # up to a whole period off).
-    calls = [re.match(r"BASS_ChannelPlay\((\d+), 1\) = 1 \[at ([\d.]+) ms\]$", l) for l in a.trace_lines()[first:]]
+    calls = [re.match(r"BASS_ChannelPlay\((\d+), 1\) = 1 \[at ([\d.]+) ms\]$", l) for l in a.trace_lines(timed=True)[first:]]
     called = [float(m.group(2)) / 1000 for m in calls if m and int(m.group(1)) != finish]
     assert len(called) == len(keyed), (len(called), len(keyed))
     late = [(b - a) / RATE - (q - p) for (a, la), (b, lb), p, q in zip(keyed, keyed[1:], called, called[1:])

@@ -158,13 +158,14 @@ def snapshot(a):
 
 
 # Entry 1 and entries 64..87 of the command table belong to no menu item;
-# 0 and 102 lie outside it (101, just past it, is the recorder's); the low
+# 0 and 103 lie outside it (101 and 102, just past it, are the recorder's
+# and the exclusive output's); the low
 # word of entry 2 with another high word tests that the whole 32-bit wParam
 # is compared. The low word alone is how a system that reports menu ids in
 # 16 bits delivers the home-page item.
 ENTRY2_LOW = (COMMAND_BASE + 2) & 0xFFFF
 UNUSED_IDS = [COMMAND_BASE, COMMAND_BASE + 1, COMMAND_BASE + 64, COMMAND_BASE + 75, COMMAND_BASE + 87,
-              COMMAND_BASE + 102, 0, 1, 65535, 0x20000 | ENTRY2_LOW]
+              COMMAND_BASE + 103, 0, 1, 65535, 0x20000 | ENTRY2_LOW]
 HOME_PAGE = "http://127.0.0.1:8960/"  # the "dev" preset of CMakePresets.json
 SC_MINIMIZE = 0xF020
 WM_SYSCOMMAND = 0x0112
