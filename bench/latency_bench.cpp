@@ -4,7 +4,7 @@
 // reports), over 1,000 hits. Second: the same sample played by
 // BASS_ChannelPlay and by PlaySound, each hit timed until its sound shows
 // up in a capture of the output's monitor; the capture path adds the same
-// delay to both.
+// delay to both. A third argument "exclusive" asks for exclusive output.
 #include <windows.h>
 
 #include <mmsystem.h>
@@ -177,11 +177,20 @@ int main(int argc, char** argv)
 {
     int hits = argc > 1 ? std::atoi(argv[1]) : 1000;
     int captured = argc > 2 ? std::atoi(argv[2]) : 100;
+    const bool exclusive = argc > 3 && std::strcmp(argv[3], "exclusive") == 0;
     double freq = Frequency();
+    BASS_SetExclusive(exclusive);
     if (!BASS_Init(-1, 44100, 4, nullptr, nullptr)) {
         std::printf("BASS_Init failed\n");
         return 1;
     }
+    BASS_OUTPUTMODE mode = {};
+    BASS_GetOutputMode(&mode);
+    static const char* const kModes[] = {"none", "shared", "exclusive", "waveOut"};
+    std::printf("mode: %s%s", kModes[mode.mode < 4 ? mode.mode : 0], mode.asked ? ", exclusive asked" : "");
+    if (mode.asked && mode.mode != BASS_OUTPUT_EXCLUSIVE)
+        std::printf(" and refused (reason %lu, 0x%08lX)", mode.reason, mode.code);
+    std::printf("\n");
     const OutputFormat& f = OutputCurrentFormat();
     std::printf(
         "output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms; %u after a start "
