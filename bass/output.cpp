@@ -84,7 +84,10 @@ uint32_t MixOrSilence(float* out, uint32_t frames, size_t* voices, bool onTime)
     }
 }
 
-// When the device runs out of what was written (performance-counter ticks).
+// The mixer thread's clock: performance-counter ticks, and the device's
+// frames per tick (set when the output opens).
+double FramesPerTick = 0;
+// When the device runs out of what was written.
 int64_t DryAt = 0;
 
 int64_t Now()
@@ -94,13 +97,6 @@ int64_t Now()
     return now.QuadPart;
 }
 
-double FramesPerTick()
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return (double)Format.rate / frequency.QuadPart;
-}
-
 // Hands the mixed block to the device and the recorder; `first`: the
 // channel whose first frames it holds, behind `queued` frames.
 void Write(uint32_t frames, uint32_t first, uint32_t queued)
@@ -108,7 +104,7 @@ void Write(uint32_t frames, uint32_t first, uint32_t queued)
     if (Backend->write(Block.data(), frames))
         RecorderFeed(Block.data(), frames);
     const int64_t now = Now();
-    DryAt = now + (int64_t)((queued + frames) / FramesPerTick());
+    DryAt = now + (int64_t)((queued + frames) / FramesPerTick);
     if (first) {
         OutputStartProbe.handle.store(first);
         OutputStartProbe.ticks.store(now);
@@ -137,17 +133,14 @@ void FeedSilence(uint64_t frames)
 bool Idle()
 {
     const uint32_t dropped = Backend->idle();
-    LARGE_INTEGER frequency, since, now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&since);
+    const int64_t since = Now();
     uint64_t fed = 0;
     HANDLE events[2] = {StopEvent, WakeEvent};
     for (;;) {
         DWORD r = WaitForMultipleObjects(2, events, FALSE, kIdleFeedMs);
         if (StopFlag.load())
             return false;
-        QueryPerformanceCounter(&now);
-        uint64_t elapsed = (uint64_t)((now.QuadPart - since.QuadPart) * (double)Format.rate / frequency.QuadPart);
+        const uint64_t elapsed = (uint64_t)((Now() - since) * FramesPerTick);
         if (elapsed > dropped + fed) {
             FeedSilence(elapsed - dropped - fed);
             fed = elapsed - dropped;
@@ -175,13 +168,16 @@ void FeedRunDry(uint32_t queued)
 {
     if (queued || !DryAt)
         return;
-    const double frames = (Now() - DryAt) * FramesPerTick() - Format.latencyMs * Format.rate / 1000.0;
+    const double frames = (Now() - DryAt) * FramesPerTick - Format.latencyMs * Format.rate / 1000.0;
     if (frames > Format.periodFrames)
         FeedSilence((uint64_t)frames);
 }
 
 void Play()
 {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    FramesPerTick = (double)Format.rate / frequency.QuadPart;
     // Silence written since the last sound, before the device may idle.
     const uint64_t hold = Format.bufferFrames + (uint64_t)((Format.latencyMs + kIdleMarginMs) * Format.rate / 1000.0);
     uint64_t quiet = 0;
