@@ -38,6 +38,7 @@ struct Channel {
     uint32_t gen = 1;        // bumped by every reposition
     bool startProbe = false; // first frames after a play call not yet mixed
     int64_t playedAt = 0;    // the clock at the last play call
+    uint32_t lane = 0;       // the output lane that mixes it
 };
 
 struct Sync {
@@ -79,7 +80,13 @@ struct Worker {
 std::mutex TableLock; // held only for short copies, never across I/O or callbacks
 Channel Table[kMaxChannels];
 std::vector<Sync> Syncs;
-std::vector<std::pair<std::shared_ptr<Source>, uint64_t>> Retired;
+// A freed channel's source, and for each lane that was mixing when it was
+// freed the block count it must pass before nothing reads the source.
+struct RetiredSource {
+    std::shared_ptr<Source> audio;
+    uint64_t until[kLanes];
+};
+std::vector<RetiredSource> Retired;
 // Room, reserved at open, for the table's sources at close: closing must
 // not need memory.
 std::vector<std::shared_ptr<Source>> Closing;
@@ -91,7 +98,6 @@ SyncInvoker Invoker = nullptr;
 uint32_t Serial = 0; // never reset, so handles are not reused soon
 uint32_t SyncSerial = 0;
 uint32_t NextSlot = 0;
-std::atomic<uint64_t> MixCycle{0};
 
 std::condition_variable FeederWake, SyncWake;
 Worker Feeder, Deliverer;
@@ -103,11 +109,17 @@ int64_t SteadyNanoseconds()
 }
 std::atomic<ClockFn> Clock{SteadyNanoseconds};
 
-// Mixer-thread state.
-Voice Voices[kMaxVoices];
-int64_t LastSnapshot = 0; // the clock when the mixer last took the channels
-float Scratch[kChunkFrames * 2];
-Limiter OutputLimiter;
+// Each lane's mixer-thread state; `blocks` and `mixing` change under
+// TableLock: a lane is mixing between its snapshot and its write-back.
+struct MixLane {
+    Voice voices[kMaxVoices];
+    int64_t lastSnapshot = 0; // the clock when the lane last took the channels
+    float scratch[kChunkFrames * 2];
+    Limiter limiter;
+    uint64_t blocks = 0;
+    bool mixing = false;
+};
+MixLane Lanes[kLanes];
 
 Channel* Find(uint32_t handle)
 {
@@ -137,7 +149,10 @@ void Reposition(Channel& ch, uint64_t frame)
 
 void RetireLocked(Channel& ch)
 {
-    Retired.emplace_back(std::move(ch.audio), MixCycle.load());
+    RetiredSource r{std::move(ch.audio), {}};
+    for (uint32_t l = 0; l < kLanes; l++)
+        r.until[l] = Lanes[l].mixing ? Lanes[l].blocks + 1 : 0;
+    Retired.push_back(std::move(r));
     uint32_t handle = ch.handle;
     Syncs.erase(std::remove_if(Syncs.begin(), Syncs.end(), [&](const Sync& s) { return s.channel == handle; }),
                 Syncs.end());
@@ -154,12 +169,15 @@ bool Feed(std::vector<std::shared_ptr<Source>>& streams, std::vector<std::shared
         for (Channel& ch : Table)
             if (ch.handle && ch.audio->isStream)
                 streams.push_back(ch.audio);
-        // Free what the mixer can no longer be reading, outside the lock.
-        uint64_t cycle = MixCycle.load();
-        auto keep =
-            std::partition(Retired.begin(), Retired.end(), [&](const auto& r) { return r.second + 1 >= cycle; });
+        // Free what no lane can still be reading, outside the lock.
+        auto keep = std::partition(Retired.begin(), Retired.end(), [](const RetiredSource& r) {
+            for (uint32_t l = 0; l < kLanes; l++)
+                if (Lanes[l].blocks < r.until[l])
+                    return true;
+            return false;
+        });
         for (auto it = keep; it != Retired.end(); ++it)
-            dead.push_back(std::move(it->first));
+            dead.push_back(std::move(it->audio));
         Retired.erase(keep, Retired.end());
     }
     dead.clear();
@@ -260,7 +278,10 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         Open = true;
         DeviceRate = deviceRate;
         Invoker = invoker;
-        LastSnapshot = 0;
+        for (MixLane& lane : Lanes) {
+            lane.lastSnapshot = 0;
+            lane.mixing = false;
+        }
         EventHead = EventCount = 0;
     }
     // Out of memory (or threads) half-way, what was started is closed again.
@@ -271,7 +292,8 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
             Retired.reserve(kMaxChannels);
             Closing.reserve(kMaxChannels);
         }
-        LimiterSetup(OutputLimiter, deviceRate);
+        for (MixLane& lane : Lanes)
+            LimiterSetup(lane.limiter, deviceRate);
         Feeder = StartWorker(FeederMain);
         Deliverer = StartWorker(DelivererMain);
     } catch (...) {
@@ -286,7 +308,7 @@ void ChannelsClose()
     StopWorker(Feeder, FeederWake);
     StopWorker(Deliverer, SyncWake);
     std::vector<std::shared_ptr<Source>> closing;
-    std::vector<std::pair<std::shared_ptr<Source>, uint64_t>> retired;
+    std::vector<RetiredSource> retired;
     {
         std::lock_guard<std::mutex> hold(TableLock);
         for (Channel& ch : Table) {
@@ -362,7 +384,7 @@ bool ChannelFree(uint32_t handle)
     return true;
 }
 
-bool ChannelPlay(uint32_t handle, bool restart)
+bool ChannelPlay(uint32_t handle, bool restart, bool hitLane)
 {
     bool stream;
     {
@@ -378,6 +400,12 @@ bool ChannelPlay(uint32_t handle, bool restart)
         ch->startProbe = true;
         ch->playedAt = Clock.load()();
         stream = ch->audio->isStream;
+        // A lane mixing it since before this call must not write back.
+        const uint32_t lane = hitLane && !stream ? 1 : 0;
+        if (lane != ch->lane) {
+            ch->lane = lane;
+            ch->gen++;
+        }
     }
     // A drum hit plays from memory: only streams have anything to decode.
     if (stream)
@@ -469,17 +497,18 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 // `onTime`: a channel played since the last snapshot starts as far into
 // the block as its play call came after that snapshot, so that hits keep
 // the intervals of their calls instead of all starting with the block.
-static size_t Snapshot(size_t chunk, bool onTime)
+static size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, bool onTime)
 {
     size_t n = 0;
     const int64_t now = Clock.load()();
-    const int64_t since = std::exchange(LastSnapshot, now);
+    const int64_t since = std::exchange(lane.lastSnapshot, now);
     std::lock_guard<std::mutex> hold(TableLock);
+    lane.mixing = true;
     for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
         const Channel& ch = Table[slot];
-        if (!ch.handle || ch.state != PlayState::Playing || ch.atEnd)
+        if (!ch.handle || ch.state != PlayState::Playing || ch.atEnd || ch.lane != index)
             continue;
-        Voice& v = Voices[n++];
+        Voice& v = lane.voices[n++];
         v.slot = slot;
         v.handle = ch.handle;
         v.gen = ch.gen;
@@ -496,7 +525,7 @@ static size_t Snapshot(size_t chunk, bool onTime)
     return n;
 }
 
-static void MixVoice(Voice& v, float* out, size_t frames)
+static void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
 {
     out += v.offset * 2;
     frames -= v.offset;
@@ -510,16 +539,16 @@ static void MixVoice(Voice& v, float* out, size_t frames)
         return;
     }
     StreamSource& s = static_cast<StreamSource&>(*v.audio);
-    v.mixed = s.Read(Scratch, frames, v.gen, &v.ended);
-    MixAdd(out, Scratch, v.mixed, v.gain);
+    v.mixed = s.Read(scratch, frames, v.gen, &v.ended);
+    MixAdd(out, scratch, v.mixed, v.gain);
 }
 
-static uint32_t WriteBack(size_t count, bool* wakeSyncs, bool* wakeFeeder)
+static uint32_t WriteBack(MixLane& lane, size_t count, bool* wakeSyncs, bool* wakeFeeder)
 {
     uint32_t started = 0;
     std::lock_guard<std::mutex> hold(TableLock);
     for (size_t i = 0; i < count; i++) {
-        const Voice& v = Voices[i];
+        const Voice& v = lane.voices[i];
         Channel& ch = Table[v.slot];
         if (v.audio->isStream && static_cast<const StreamSource&>(*v.audio).Starved())
             *wakeFeeder = true;
@@ -541,25 +570,27 @@ static uint32_t WriteBack(size_t count, bool* wakeSyncs, bool* wakeFeeder)
             *wakeSyncs = true;
         }
     }
-    MixCycle.fetch_add(1);
+    lane.blocks++;
+    lane.mixing = false;
     return started;
 }
 
-uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime)
+uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint32_t laneIndex)
 {
+    MixLane& lane = Lanes[laneIndex];
     uint32_t started = 0;
     size_t most = 0;
     bool wakeSyncs = false, wakeFeeder = false;
     while (frames) {
         size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
-        size_t count = Snapshot(chunk, onTime);
+        size_t count = Snapshot(lane, laneIndex, chunk, onTime);
         most = std::max(most, count);
         for (size_t i = 0; i < count; i++)
-            MixVoice(Voices[i], out, chunk);
-        if (uint32_t h = WriteBack(count, &wakeSyncs, &wakeFeeder))
+            MixVoice(lane.voices[i], lane.scratch, out, chunk);
+        if (uint32_t h = WriteBack(lane, count, &wakeSyncs, &wakeFeeder))
             started = h;
-        LimiterProcess(OutputLimiter, out, chunk);
+        LimiterProcess(lane.limiter, out, chunk);
         out += chunk * 2;
         frames -= chunk;
     }

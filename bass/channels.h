@@ -13,6 +13,10 @@ using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* 
 
 constexpr uint64_t kNoPosition = ~0ull;
 
+// Lanes of the output, each mixed by a thread of its own: 0 mixes every
+// stream (and every channel when there is no other lane), 1 the hits.
+constexpr uint32_t kLanes = 2;
+
 // Opens the table for an output running at `deviceRate` and starts the
 // feeder and end-routine threads. False when it is already open.
 bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker);
@@ -24,7 +28,10 @@ bool ChannelsAreOpen();
 // A stopped channel at volume 1 playing the decoder's audio; 0 on failure.
 uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder);
 bool ChannelFree(uint32_t handle);
-bool ChannelPlay(uint32_t handle, bool restart);
+// `hitLane`: a sound held in memory (a drum hit) is mixed by the output's
+// lane of its own, which stops while no hit rings and so starts a hit from
+// an empty buffer even while music plays on lane 0. Streams stay on lane 0.
+bool ChannelPlay(uint32_t handle, bool restart, bool hitLane = false);
 bool ChannelPause(uint32_t handle);
 bool ChannelStop(uint32_t handle);
 bool ChannelGetVolume(uint32_t handle, float* volume);
@@ -35,15 +42,15 @@ bool ChannelSetPosition(uint32_t handle, uint64_t bytes);
 // A routine called on the library's thread each time the channel ends.
 uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime);
 
-// Mixer thread: renders `frames` stereo frames of all playing channels,
-// limited to full scale. Returns the handle of a channel whose first
+// A lane's mixer thread: renders `frames` stereo frames of the lane's
+// playing channels, limited to full scale. Returns the handle of a channel whose first
 // frames after a play call are in this block, else 0; `voices`, when
 // given, is how many channels played in it. `onTime`: the blocks follow
 // each other at the device's pace, and a channel played since the last
 // block starts as far into this one as its play call came after that
 // block was taken; otherwise it starts with the block (a device started
 // for it).
-uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr, bool onTime = false);
+uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr, bool onTime = false, uint32_t lane = 0);
 
 // The clock of play calls and blocks, in nanoseconds (a steady clock
 // unless a test sets its own; null puts it back).

@@ -138,11 +138,17 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                     snprintf(mode + n, sizeof(mode) - n, "exclusive refused: %s 0x%08lX, ", kReasonTexts[m.reason],
                              m.code);
             }
+            char hits[96] = "off";
+            if (ok && OutputHasHitLane()) {
+                const OutputFormat& h = OutputHitLaneFormat();
+                snprintf(hits, sizeof(hits), "period %u, buffer %u frames, stream latency %.1f ms", h.periodFrames,
+                         h.bufferFrames, h.latencyMs);
+            }
             TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s%s %s %u Hz, period %u, ahead %u (%u after an idle "
-                      "start), start %u, buffer %u frames, stream latency %.1f ms, idle stop %s]",
+                      "start), start %u, buffer %u frames, stream latency %.1f ms, idle stop %s, hit stream %s]",
                       device, freq, flags, (void*)win, clsid, ok, mode, OutputBackendName(), f.api, f.rate,
                       f.periodFrames, f.targetFrames, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
-                      f.idleStop ? "on" : "off");
+                      f.idleStop ? "on" : "off", hits);
         }
         return ok;
     });
@@ -227,7 +233,8 @@ BOOL WINAPI BASS_StreamFree(DWORD handle)
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
-        BOOL ok = ChannelPlay(handle, restart != FALSE);
+        // While a recording runs, hits share lane 0: the file is lane 0's mix.
+        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHasHitLane() && !RecorderRunning());
         if (ok)
             OutputWake();
         // When the call came: a hit's place in the mix follows it.

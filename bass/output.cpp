@@ -14,6 +14,7 @@
 #include "bass/channels.h"
 #include "bass/devices.h"
 #include "bass/recorder.h"
+#include "bass/trace.h"
 
 StartProbe OutputStartProbe;
 
@@ -28,19 +29,35 @@ constexpr double kIdleMarginMs = 20;
 // of the time before it.
 constexpr DWORD kIdleFeedMs = 20;
 
-const OutputBackend* Backend = nullptr;
+// A stream on the device and the mixer thread that feeds it. Lane 0 plays
+// everything and is what a recording hears; lane 1, when the device gives a
+// second shared stream, plays the hits alone, so that it idles between
+// them and starts each from an empty buffer while music keeps lane 0 busy.
+struct Lane {
+    uint32_t index = 0;
+    const OutputBackend* backend = nullptr;
+    OutputFormat format;
+    HANDLE thread = nullptr;
+    HANDLE opened = nullptr;
+    // Made once and never closed: a play call may set it while the output closes.
+    HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    bool openResult = false;
+    std::exception_ptr failure; // thrown while opening, rethrown to the caller
+    std::vector<float> block;   // allocated by the caller: mixing allocates nothing
+    // The mixer thread's clock: performance-counter ticks, and the device's
+    // frames per tick (set when the output opens).
+    double framesPerTick = 0;
+    // When the device runs out of what was written.
+    int64_t dryAt = 0;
+};
+
+Lane Lanes[kLanes];
 const OutputBackend* OnlyBackend = nullptr;
-OutputFormat Format;
-HANDLE MixerThread = nullptr;
+const OutputBackend* OnlyHitBackend = nullptr;
 HANDLE StopEvent = nullptr;
-HANDLE OpenedEvent = nullptr;
-// Made once and never closed: a play call may set it while the output closes.
-HANDLE WakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 std::atomic<bool> StopFlag{false};
-bool OpenResult = false;
-std::exception_ptr OpenFailure; // thrown while opening, rethrown to the caller
+std::atomic<bool> HitLaneOpen{false};
 int OpenDevice = -1;
-std::vector<float> Block; // allocated by the caller: mixing allocates nothing
 
 void RaisePriority()
 {
@@ -49,7 +66,7 @@ void RaisePriority()
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
-bool OpenBackend()
+bool OpenBackend(Lane& lane)
 {
     std::wstring endpoint;
     UINT wave = WAVE_MAPPER;
@@ -59,12 +76,13 @@ bool OpenBackend()
         wave = (UINT)(OpenDevice - 1);
     }
     const OutputBackend* system[] = {&WasapiOutput, &WaveOutOutput};
-    const OutputBackend* const* tried = OnlyBackend ? &OnlyBackend : system;
-    size_t count = OnlyBackend ? 1 : 2;
+    const OutputBackend* hits = OnlyHitBackend ? OnlyHitBackend : &WasapiHitOutput;
+    const OutputBackend* const* tried = lane.index ? &hits : OnlyBackend ? &OnlyBackend : system;
+    size_t count = lane.index || OnlyBackend ? 1 : 2;
     for (size_t i = 0; i < count; i++) {
-        Format = OutputFormat();
-        if (tried[i]->open(endpoint, wave, StopEvent, &Format)) {
-            Backend = tried[i];
+        lane.format = OutputFormat();
+        if (tried[i]->open(endpoint, wave, StopEvent, &lane.format)) {
+            lane.backend = tried[i];
             return true;
         }
     }
@@ -73,22 +91,16 @@ bool OpenBackend()
 
 // A C++ exception must not end this thread, and with it the process: a
 // block that cannot be mixed plays as silence.
-uint32_t MixOrSilence(float* out, uint32_t frames, size_t* voices, bool onTime)
+uint32_t MixOrSilence(const Lane& lane, float* out, uint32_t frames, size_t* voices, bool onTime)
 {
     try {
-        return RenderMix(out, frames, voices, onTime);
+        return RenderMix(out, frames, voices, onTime, lane.index);
     } catch (...) {
         std::fill(out, out + (size_t)frames * 2, 0.0f);
         *voices = 0;
         return 0;
     }
 }
-
-// The mixer thread's clock: performance-counter ticks, and the device's
-// frames per tick (set when the output opens).
-double FramesPerTick = 0;
-// When the device runs out of what was written.
-int64_t DryAt = 0;
 
 int64_t Now()
 {
@@ -99,12 +111,12 @@ int64_t Now()
 
 // Hands the mixed block to the device and the recorder; `first`: the
 // channel whose first frames it holds, behind `queued` frames.
-void Write(uint32_t frames, uint32_t first, uint32_t queued)
+void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
-    if (Backend->write(Block.data(), frames))
-        RecorderFeed(Block.data(), frames);
+    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0)
+        RecorderFeed(lane.block.data(), frames);
     const int64_t now = Now();
-    DryAt = now + (int64_t)((queued + frames) / FramesPerTick);
+    lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
     if (first) {
         OutputStartProbe.handle.store(first);
         OutputStartProbe.ticks.store(now);
@@ -113,13 +125,16 @@ void Write(uint32_t frames, uint32_t first, uint32_t queued)
     }
 }
 
-void FeedSilence(uint64_t frames)
+// Lane 0 only: the recording's time is lane 0's.
+void FeedSilence(Lane& lane, uint64_t frames)
 {
-    const uint32_t room = (uint32_t)std::min<uint64_t>(frames, Block.size() / 2);
-    std::fill(Block.begin(), Block.begin() + (size_t)room * 2, 0.0f);
+    if (lane.index)
+        return;
+    const uint32_t room = (uint32_t)std::min<uint64_t>(frames, lane.block.size() / 2);
+    std::fill(lane.block.begin(), lane.block.begin() + (size_t)room * 2, 0.0f);
     while (frames) {
         uint32_t n = (uint32_t)std::min<uint64_t>(frames, room);
-        RecorderFeed(Block.data(), n);
+        RecorderFeed(lane.block.data(), n);
         frames -= n;
     }
 }
@@ -130,19 +145,19 @@ void FeedSilence(uint64_t frames)
 // stopped time, less what the device dropped (recorded already, never
 // heard). Returns true with the first block written, false when the output
 // closes.
-bool Idle()
+bool Idle(Lane& lane)
 {
-    const uint32_t dropped = Backend->idle();
+    const uint32_t dropped = lane.backend->idle();
     const int64_t since = Now();
     uint64_t fed = 0;
-    HANDLE events[2] = {StopEvent, WakeEvent};
+    HANDLE events[2] = {StopEvent, lane.wake};
     for (;;) {
         DWORD r = WaitForMultipleObjects(2, events, FALSE, kIdleFeedMs);
         if (StopFlag.load())
             return false;
-        const uint64_t elapsed = (uint64_t)((Now() - since) * FramesPerTick);
+        const uint64_t elapsed = (uint64_t)((Now() - since) * lane.framesPerTick);
         if (elapsed > dropped + fed) {
-            FeedSilence(elapsed - dropped - fed);
+            FeedSilence(lane, elapsed - dropped - fed);
             fed = elapsed - dropped;
         }
         if (r != WAIT_OBJECT_0 + 1)
@@ -150,11 +165,11 @@ bool Idle()
         // A wake can be stale (a play that the running device already
         // took): a block with nothing in it is no start, and mixing it
         // moved nothing.
-        uint32_t frames = std::min<uint32_t>(Format.startFrames, (uint32_t)(Block.size() / 2));
+        uint32_t frames = std::min<uint32_t>(lane.format.startFrames, (uint32_t)(lane.block.size() / 2));
         size_t voices = 0;
-        uint32_t first = MixOrSilence(Block.data(), frames, &voices, false);
+        uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, false);
         if (voices) {
-            Write(frames, first, 0);
+            Write(lane, frames, first, 0);
             return true;
         }
     }
@@ -164,53 +179,56 @@ bool Idle()
 // load): it played silence that no block holds. A recording gets that
 // silence too, less what the device keeps after its buffer, so it stays as
 // long as the time it covers.
-void FeedRunDry(uint32_t queued)
+void FeedRunDry(Lane& lane, uint32_t queued)
 {
-    if (queued || !DryAt)
+    if (queued || !lane.dryAt)
         return;
-    const double frames = (Now() - DryAt) * FramesPerTick - Format.latencyMs * Format.rate / 1000.0;
-    if (frames > Format.periodFrames)
-        FeedSilence((uint64_t)frames);
+    const OutputFormat& f = lane.format;
+    const double frames = (Now() - lane.dryAt) * lane.framesPerTick - f.latencyMs * f.rate / 1000.0;
+    if (frames > f.periodFrames)
+        FeedSilence(lane, (uint64_t)frames);
 }
 
-void Play()
+void Play(Lane& lane)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    FramesPerTick = (double)Format.rate / frequency.QuadPart;
+    const OutputFormat& f = lane.format;
+    const OutputBackend* backend = lane.backend;
+    lane.framesPerTick = (double)f.rate / frequency.QuadPart;
     // Silence written since the last sound, before the device may idle.
-    const uint64_t hold = Format.bufferFrames + (uint64_t)((Format.latencyMs + kIdleMarginMs) * Format.rate / 1000.0);
+    const uint64_t hold = f.bufferFrames + (uint64_t)((f.latencyMs + kIdleMarginMs) * f.rate / 1000.0);
     uint64_t quiet = 0;
     uint32_t ahead = 0; // after a start from empty: frames kept ahead
     bool started = false;
     DWORD timeout = 0; // fill the buffer once before starting the device
     while (!StopFlag.load()) {
         uint32_t queued = 0;
-        uint32_t frames = Backend->wait(timeout, &queued);
+        uint32_t frames = backend->wait(timeout, &queued);
         if (StopFlag.load())
             break;
         if (started)
-            FeedRunDry(queued);
+            FeedRunDry(lane, queued);
         if (queued < ahead)
             frames = std::max(frames, ahead - queued);
-        if (frames > Block.size() / 2)
-            frames = (uint32_t)(Block.size() / 2);
+        if (frames > lane.block.size() / 2)
+            frames = (uint32_t)(lane.block.size() / 2);
         if (frames) {
             size_t voices = 0;
-            uint32_t first = MixOrSilence(Block.data(), frames, &voices, started);
-            Write(frames, first, queued);
+            uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, started);
+            Write(lane, frames, first, queued);
             quiet = voices ? 0 : quiet + frames;
         }
         if (!started) {
-            started = Backend->start();
+            started = backend->start();
             timeout = 200;
         }
-        if (started && Format.idleStop && quiet >= hold) {
-            if (!Idle())
+        if (started && f.idleStop && quiet >= hold) {
+            if (!Idle(lane))
                 break;
-            started = Backend->start();
+            started = backend->start();
             quiet = 0;
-            ahead = Format.restartFrames;
+            ahead = f.restartFrames;
         }
     }
 }
@@ -218,81 +236,127 @@ void Play()
 // Opens the device here, not on the caller's thread, so COM runs in this
 // thread's own apartment whatever the caller's is. What the opening throws
 // (out of memory) is handed to the caller's thread.
-DWORD WINAPI MixerMain(void*)
+DWORD WINAPI MixerMain(void* param)
 {
+    Lane& lane = *static_cast<Lane*>(param);
     HRESULT co = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     try {
-        OpenResult = OpenBackend();
+        lane.openResult = OpenBackend(lane);
+        // The hits' stream must run at the rate the channels were made for.
+        if (lane.openResult && lane.index && lane.format.rate != Lanes[0].format.rate) {
+            TraceLine("output: hit lane at %u Hz, not %u Hz: not used", lane.format.rate, Lanes[0].format.rate);
+            lane.backend->close();
+            lane.openResult = false;
+        }
     } catch (...) {
-        OpenResult = false;
-        OpenFailure = std::current_exception();
+        lane.openResult = false;
+        lane.failure = std::current_exception();
     }
-    SetEvent(OpenedEvent);
-    if (OpenResult) {
+    SetEvent(lane.opened);
+    if (lane.openResult) {
         RaisePriority();
-        Play();
-        Backend->stop();
-        Backend->close();
+        Play(lane);
+        lane.backend->stop();
+        lane.backend->close();
     }
     if (SUCCEEDED(co))
         CoUninitialize();
     return 0;
 }
 
+// Starts the lane's mixer thread, which opens its device; true when it did.
+bool StartLane(Lane& lane, uint32_t index)
+{
+    lane.index = index;
+    lane.block.resize(65536 * 2);
+    lane.dryAt = 0;
+    lane.failure = nullptr;
+    lane.openResult = false;
+    ResetEvent(lane.wake);
+    lane.opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (lane.opened)
+        lane.thread = CreateThread(nullptr, 0, MixerMain, &lane, 0, nullptr);
+    if (lane.thread)
+        WaitForSingleObject(lane.opened, INFINITE);
+    if (lane.opened)
+        CloseHandle(lane.opened);
+    lane.opened = nullptr;
+    return lane.thread && lane.openResult;
+}
+
 } // namespace
 
-bool OutputOpen(int device, const OutputBackend* only)
+bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* onlyHits)
 {
-    if (MixerThread || !WakeEvent)
+    if (Lanes[0].thread || !Lanes[0].wake || !Lanes[1].wake)
         return false;
-    Block.resize(65536 * 2);
-    DryAt = 0;
-    OpenFailure = nullptr;
     OpenDevice = device;
     OnlyBackend = only;
-    ResetEvent(WakeEvent);
+    OnlyHitBackend = onlyHits;
     StopFlag.store(false);
     StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    OpenedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    MixerThread = CreateThread(nullptr, 0, MixerMain, nullptr, 0, nullptr);
-    if (MixerThread)
-        WaitForSingleObject(OpenedEvent, INFINITE);
-    CloseHandle(OpenedEvent);
-    OpenedEvent = nullptr;
-    if (MixerThread && OpenResult)
-        return true;
-    OutputClose();
-    if (OpenFailure)
-        std::rethrow_exception(std::exchange(OpenFailure, nullptr));
-    return false;
+    if (!StopEvent || !StartLane(Lanes[0], 0)) {
+        OutputClose();
+        if (Lanes[0].failure)
+            std::rethrow_exception(std::exchange(Lanes[0].failure, nullptr));
+        return false;
+    }
+    // A second stream only where the first is shared and stops while idle
+    // (an exclusive stream holds the device alone). Without it everything
+    // plays on the first, as before.
+    const bool system = !only && Lanes[0].backend == &WasapiOutput;
+    if (Lanes[0].format.idleStop && (system || onlyHits)) {
+        try {
+            HitLaneOpen.store(StartLane(Lanes[1], 1));
+        } catch (...) {
+            HitLaneOpen.store(false);
+        }
+        Lanes[1].failure = nullptr;
+    }
+    return true;
 }
 
 void OutputClose()
 {
-    if (MixerThread) {
-        StopFlag.store(true);
+    HitLaneOpen.store(false);
+    StopFlag.store(true);
+    if (StopEvent)
         SetEvent(StopEvent);
-        WaitForSingleObject(MixerThread, INFINITE);
-        CloseHandle(MixerThread);
-        MixerThread = nullptr;
+    for (Lane& lane : Lanes) {
+        if (lane.thread) {
+            WaitForSingleObject(lane.thread, INFINITE);
+            CloseHandle(lane.thread);
+        }
+        lane.thread = nullptr;
+        lane.backend = nullptr;
     }
     if (StopEvent)
         CloseHandle(StopEvent);
     StopEvent = nullptr;
-    Backend = nullptr;
 }
 
 void OutputWake()
 {
-    SetEvent(WakeEvent);
+    for (Lane& lane : Lanes)
+        SetEvent(lane.wake);
+}
+
+bool OutputHasHitLane()
+{
+    return HitLaneOpen.load();
 }
 
 const OutputFormat& OutputCurrentFormat()
 {
-    return Format;
+    return Lanes[0].format;
+}
+
+const OutputFormat& OutputHitLaneFormat()
+{
+    return Lanes[1].format;
 }
 
 const char* OutputBackendName()
 {
-    return Backend ? Backend->name : "";
+    return Lanes[0].backend ? Lanes[0].backend->name : "";
 }

@@ -42,17 +42,25 @@ struct OutputBackend {
 };
 
 extern const OutputBackend WasapiOutput;
+// A second shared stream on the same device, for the hits.
+extern const OutputBackend WasapiHitOutput;
 extern const OutputBackend WaveOutOutput;
 
 // Opens the device (-1: default, n: the n-th wave output device) on the
 // mixer thread and starts mixing into it. False when no backend opens it.
-// `only`: that backend instead of the system's (the tests' own device).
-bool OutputOpen(int device, const OutputBackend* only = nullptr);
+// A shared stream that stops while idle gets a second stream for the hits
+// when the device gives one. `only`, `onlyHits`: those backends instead of
+// the system's (the tests' own devices); no hit lane without `onlyHits`.
+bool OutputOpen(int device, const OutputBackend* only = nullptr, const OutputBackend* onlyHits = nullptr);
 void OutputClose();
 // A channel was played: a device stopped while nothing played starts again
 // at once, with the new sound at the head of its buffer.
 void OutputWake();
+// Whether hits have their own stream (lane 1 of the channels).
+bool OutputHasHitLane();
+// Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
+const OutputFormat& OutputHitLaneFormat();
 const char* OutputBackendName();
 
 // When the first frames of a played channel entered the device buffer:

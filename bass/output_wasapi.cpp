@@ -20,20 +20,8 @@
 
 namespace {
 
-IMMDevice* Device = nullptr;
-IAudioClient* Client = nullptr;
-IAudioRenderClient* Render = nullptr;
-HANDLE DeviceEvent = nullptr;
-HANDLE Stop = nullptr;
-OutputFormat* Format = nullptr;
-WORD Channels = 2;
-enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
-bool Running = false;
-bool LowLatency = false;
 std::atomic<bool> ExclusiveWanted{false};
 std::atomic<HRESULT> ExclusiveSeam{S_OK};
-// Written by an open on the mixer thread; read once OutputOpen has returned.
-ExclusiveOutcome Outcome;
 
 template <class T>
 void Release(T*& p)
@@ -43,29 +31,6 @@ void Release(T*& p)
     p = nullptr;
 }
 
-bool ReadFormat(const WAVEFORMATEX* wfx)
-{
-    Channels = wfx->nChannels;
-    bool isFloat = wfx->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-    bool isPcm = wfx->wFormatTag == WAVE_FORMAT_PCM;
-    if (wfx->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
-        auto ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wfx);
-        isFloat = IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
-        isPcm = IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
-    }
-    if (isFloat && wfx->wBitsPerSample == 32)
-        Type = SampleType::Float32;
-    else if (isPcm && wfx->wBitsPerSample == 16)
-        Type = SampleType::Pcm16;
-    else if (isPcm && wfx->wBitsPerSample == 24)
-        Type = SampleType::Pcm24;
-    else if (isPcm && wfx->wBitsPerSample == 32)
-        Type = SampleType::Pcm32;
-    else
-        return false;
-    return Channels >= 1;
-}
-
 // A failed step of the set-up names itself and its code in the trace.
 bool Failed(HRESULT hr, const char* step)
 {
@@ -73,40 +38,6 @@ bool Failed(HRESULT hr, const char* step)
         return false;
     TraceFailure("wasapi", step, hr);
     return true;
-}
-
-// IAudioClient3 gives periods below the classic minimum where the engine
-// supports them; otherwise the minimum of GetDevicePeriod.
-HRESULT InitializeClient(WAVEFORMATEX* wfx)
-{
-    IAudioClient3* client3 = nullptr;
-    if (SUCCEEDED(Client->QueryInterface(__uuidof(IAudioClient3), (void**)&client3))) {
-        UINT32 def = 0, fundamental = 0, minimum = 0, maximum = 0;
-        HRESULT hr = client3->GetSharedModeEnginePeriod(wfx, &def, &fundamental, &minimum, &maximum);
-        if (SUCCEEDED(hr) && minimum)
-            hr = client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minimum, wfx, nullptr);
-        client3->Release();
-        if (SUCCEEDED(hr) && minimum) {
-            Format->periodFrames = minimum;
-            Format->api = "IAudioClient3";
-            LowLatency = true;
-            return hr;
-        }
-    }
-    // Without IAudioClient3 a shared stream runs at the engine's default
-    // period whatever we ask; the smallest buffer is asked for and read back.
-    REFERENCE_TIME defPeriod = 0, minPeriod = 0;
-    Client->GetDevicePeriod(&defPeriod, &minPeriod);
-    HRESULT hr = E_FAIL;
-    for (REFERENCE_TIME duration : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
-        hr = Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx, nullptr);
-        if (SUCCEEDED(hr)) {
-            Format->periodFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
-            Format->api = "IAudioClient";
-            return hr;
-        }
-    }
-    return hr;
 }
 
 WAVEFORMATEXTENSIBLE StereoFormat(DWORD rate, WORD bits, WORD validBits, bool isFloat)
@@ -125,262 +56,376 @@ WAVEFORMATEXTENSIBLE StereoFormat(DWORD rate, WORD bits, WORD validBits, bool is
     return f;
 }
 
-// The first stereo format at the mix rate that the device takes for itself,
-// best first; else the most telling refusal: a busy or locked device says
-// more than a format it does not take.
-HRESULT PickExclusiveFormat(DWORD rate, WAVEFORMATEXTENSIBLE* chosen)
-{
-    const struct {
-        WORD bits, validBits;
-        bool isFloat;
-    } kinds[] = {{32, 32, true}, {32, 32, false}, {32, 24, false}, {24, 24, false}, {16, 16, false}};
-    HRESULT refusal = AUDCLNT_E_UNSUPPORTED_FORMAT;
-    for (const auto& kind : kinds) {
-        *chosen = StereoFormat(rate, kind.bits, kind.validBits, kind.isFloat);
-        HRESULT hr = ExclusiveSeam.load();
-        if (hr == S_OK)
-            hr = Client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &chosen->Format, nullptr);
-        if (hr == S_OK)
-            return S_OK;
-        if (FAILED(hr) && hr != AUDCLNT_E_UNSUPPORTED_FORMAT)
-            refusal = hr;
-    }
-    TraceFailure("wasapi", "IAudioClient::IsFormatSupported(exclusive)", refusal);
-    return refusal;
-}
+// One stream on the device. The output has two: the first plays
+// everything and may be exclusive; the second, always shared, the hits.
+struct WasapiStream {
+    bool mayBeExclusive = false;
+    IMMDevice* Device = nullptr;
+    IAudioClient* Client = nullptr;
+    IAudioRenderClient* Render = nullptr;
+    HANDLE DeviceEvent = nullptr;
+    HANDLE Stop = nullptr;
+    OutputFormat* Format = nullptr;
+    WORD Channels = 2;
+    enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
+    bool Running = false;
+    bool LowLatency = false;
+    // Written by an open on the mixer thread; read once OutputOpen has returned.
+    ExclusiveOutcome Outcome;
 
-// The device's own stream at its minimum period, one buffer of one period.
-// A period the device cannot align is replaced by the aligned size it gives
-// back, on a new client, as the documentation of Initialize says.
-HRESULT InitializeExclusive(DWORD rate, WAVEFORMATEXTENSIBLE* chosen)
-{
-    HRESULT hr = PickExclusiveFormat(rate, chosen);
-    if (FAILED(hr))
+    bool ReadFormat(const WAVEFORMATEX* wfx)
+    {
+        Channels = wfx->nChannels;
+        bool isFloat = wfx->wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
+        bool isPcm = wfx->wFormatTag == WAVE_FORMAT_PCM;
+        if (wfx->wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+            auto ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(wfx);
+            isFloat = IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+            isPcm = IsEqualGUID(ext->SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
+        }
+        if (isFloat && wfx->wBitsPerSample == 32)
+            Type = SampleType::Float32;
+        else if (isPcm && wfx->wBitsPerSample == 16)
+            Type = SampleType::Pcm16;
+        else if (isPcm && wfx->wBitsPerSample == 24)
+            Type = SampleType::Pcm24;
+        else if (isPcm && wfx->wBitsPerSample == 32)
+            Type = SampleType::Pcm32;
+        else
+            return false;
+        return Channels >= 1;
+    }
+
+    // IAudioClient3 gives periods below the classic minimum where the engine
+    // supports them; otherwise the minimum of GetDevicePeriod.
+    HRESULT InitializeClient(WAVEFORMATEX* wfx)
+    {
+        IAudioClient3* client3 = nullptr;
+        if (SUCCEEDED(Client->QueryInterface(__uuidof(IAudioClient3), (void**)&client3))) {
+            UINT32 def = 0, fundamental = 0, minimum = 0, maximum = 0;
+            HRESULT hr = client3->GetSharedModeEnginePeriod(wfx, &def, &fundamental, &minimum, &maximum);
+            if (SUCCEEDED(hr) && minimum)
+                hr = client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minimum, wfx, nullptr);
+            client3->Release();
+            if (SUCCEEDED(hr) && minimum) {
+                Format->periodFrames = minimum;
+                Format->api = "IAudioClient3";
+                LowLatency = true;
+                return hr;
+            }
+        }
+        // Without IAudioClient3 a shared stream runs at the engine's default
+        // period whatever we ask; the smallest buffer is asked for and read back.
+        REFERENCE_TIME defPeriod = 0, minPeriod = 0;
+        Client->GetDevicePeriod(&defPeriod, &minPeriod);
+        HRESULT hr = E_FAIL;
+        for (REFERENCE_TIME duration : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
+            hr = Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx,
+                                    nullptr);
+            if (SUCCEEDED(hr)) {
+                Format->periodFrames = (uint32_t)((defPeriod * wfx->nSamplesPerSec + 5000000) / 10000000);
+                Format->api = "IAudioClient";
+                return hr;
+            }
+        }
         return hr;
-    REFERENCE_TIME defPeriod = 0, minPeriod = 0;
-    Client->GetDevicePeriod(&defPeriod, &minPeriod);
-    hr = ExclusiveSeam.load();
-    if (hr == S_OK)
-        hr = Client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minPeriod, minPeriod,
-                                &chosen->Format, nullptr);
-    if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) {
-        UINT32 aligned = 0;
-        if (Failed(Client->GetBufferSize(&aligned), "IAudioClient::GetBufferSize(unaligned)"))
+    }
+
+    // The first stereo format at the mix rate that the device takes for itself,
+    // best first; else the most telling refusal: a busy or locked device says
+    // more than a format it does not take.
+    HRESULT PickExclusiveFormat(DWORD rate, WAVEFORMATEXTENSIBLE* chosen)
+    {
+        const struct {
+            WORD bits, validBits;
+            bool isFloat;
+        } kinds[] = {{32, 32, true}, {32, 32, false}, {32, 24, false}, {24, 24, false}, {16, 16, false}};
+        HRESULT refusal = AUDCLNT_E_UNSUPPORTED_FORMAT;
+        for (const auto& kind : kinds) {
+            *chosen = StereoFormat(rate, kind.bits, kind.validBits, kind.isFloat);
+            HRESULT hr = ExclusiveSeam.load();
+            if (hr == S_OK)
+                hr = Client->IsFormatSupported(AUDCLNT_SHAREMODE_EXCLUSIVE, &chosen->Format, nullptr);
+            if (hr == S_OK)
+                return S_OK;
+            if (FAILED(hr) && hr != AUDCLNT_E_UNSUPPORTED_FORMAT)
+                refusal = hr;
+        }
+        TraceFailure("wasapi", "IAudioClient::IsFormatSupported(exclusive)", refusal);
+        return refusal;
+    }
+
+    // The device's own stream at its minimum period, one buffer of one period.
+    // A period the device cannot align is replaced by the aligned size it gives
+    // back, on a new client, as the documentation of Initialize says.
+    HRESULT InitializeExclusive(DWORD rate, WAVEFORMATEXTENSIBLE* chosen)
+    {
+        HRESULT hr = PickExclusiveFormat(rate, chosen);
+        if (FAILED(hr))
             return hr;
-        minPeriod = (REFERENCE_TIME)(10000000.0 * aligned / rate + 0.5);
-        Release(Client);
-        hr = Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client);
-        if (SUCCEEDED(hr))
+        REFERENCE_TIME defPeriod = 0, minPeriod = 0;
+        Client->GetDevicePeriod(&defPeriod, &minPeriod);
+        hr = ExclusiveSeam.load();
+        if (hr == S_OK)
             hr = Client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minPeriod,
                                     minPeriod, &chosen->Format, nullptr);
-    }
-    if (FAILED(hr))
-        TraceFailure("wasapi", "IAudioClient::Initialize(exclusive)", hr);
-    return hr;
-}
-
-void WasapiClose();
-
-bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
-{
-    LowLatency = false;
-    Format = format;
-    Stop = stopEvent;
-    // Until the device says why, a wish not met is an unknown failure.
-    Outcome = ExclusiveOutcome();
-    Outcome.asked = ExclusiveWanted.load();
-    Outcome.refusal = Outcome.asked ? E_FAIL : S_OK;
-    IMMDeviceEnumerator* enumerator = nullptr;
-    WAVEFORMATEX* wfx = nullptr;
-    bool ok = false;
-    UINT32 bufferFrames = 0;
-    REFERENCE_TIME latency = 0;
-    if (Failed(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                (void**)&enumerator),
-               "CoCreateInstance(MMDeviceEnumerator)"))
-        goto done;
-    if (endpoint.empty() ? Failed(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device),
-                                  "IMMDeviceEnumerator::GetDefaultAudioEndpoint")
-                         : Failed(enumerator->GetDevice(endpoint.c_str(), &Device), "IMMDeviceEnumerator::GetDevice"))
-        goto done;
-    if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
-               "IMMDevice::Activate(IAudioClient)"))
-        goto done;
-    if (Failed(Client->GetMixFormat(&wfx), "IAudioClient::GetMixFormat"))
-        goto done;
-    if (!ReadFormat(wfx)) {
-        TraceLine("wasapi: mix format not playable: tag 0x%04X, %u bits, %u channels", wfx->wFormatTag,
-                  wfx->wBitsPerSample, wfx->nChannels);
-        goto done;
-    }
-    format->rate = wfx->nSamplesPerSec;
-    format->channels = wfx->nChannels;
-    if (Outcome.asked) {
-        WAVEFORMATEXTENSIBLE chosen;
-        HRESULT hr = InitializeExclusive(wfx->nSamplesPerSec, &chosen);
-        Outcome.refusal = SUCCEEDED(hr) ? S_OK : hr;
-        if (SUCCEEDED(hr)) {
-            ReadFormat(&chosen.Format);
-            format->channels = chosen.Format.nChannels;
-            Outcome.granted = true;
-        } else {
-            // Refused: shared as without the wish, on a client that has not
-            // been initialised.
+        if (hr == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED) {
+            UINT32 aligned = 0;
+            if (Failed(Client->GetBufferSize(&aligned), "IAudioClient::GetBufferSize(unaligned)"))
+                return hr;
+            minPeriod = (REFERENCE_TIME)(10000000.0 * aligned / rate + 0.5);
             Release(Client);
-            if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
-                       "IMMDevice::Activate(IAudioClient)"))
-                goto done;
+            hr = Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client);
+            if (SUCCEEDED(hr))
+                hr = Client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, minPeriod,
+                                        minPeriod, &chosen->Format, nullptr);
         }
+        if (FAILED(hr))
+            TraceFailure("wasapi", "IAudioClient::Initialize(exclusive)", hr);
+        return hr;
     }
-    if (!Outcome.granted && Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
-        goto done;
-    if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
-        goto done;
-    if (!bufferFrames) {
-        TraceLine("wasapi: IAudioClient::GetBufferSize gave 0 frames");
-        goto done;
-    }
-    Client->GetStreamLatency(&latency);
-    format->bufferFrames = bufferFrames;
-    format->latencyMs = latency / 10000.0;
-    if (Outcome.granted) {
-        // The device plays one buffer while the next is written: the whole
-        // buffer is one period, written at each wake-up. Nothing else is
-        // queued behind it, so stopping while idle would gain nothing.
-        format->periodFrames = bufferFrames;
-        format->targetFrames = bufferFrames;
-        format->startFrames = bufferFrames;
-        format->restartFrames = bufferFrames;
-        format->idleStop = false;
-        format->api = "exclusive";
-    } else {
-        // The engine takes whole periods at its wake-up and we refill at once
-        // after it: one period ahead at the classic 10 ms period (measured clean
-        // under Wine, where a fill that is not a whole number of periods drops
-        // out), two at the short periods of IAudioClient3.
-        format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
-        // After a start from idle the buffer is kept full, not one period
-        // ahead: under Wine such a stream lacks the 20 ms the engine queued at
-        // the first start, and half the starts broke for 20 to 30 ms (none with
-        // the buffer full). Written whole before the start, too: the hit is at
-        // its head either way.
-        format->startFrames = bufferFrames;
-        format->restartFrames = bufferFrames;
-        format->idleStop = true;
-    }
-    DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!DeviceEvent) {
-        TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
-        goto done;
-    }
-    if (Failed(Client->SetEventHandle(DeviceEvent), "IAudioClient::SetEventHandle"))
-        goto done;
-    if (Failed(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render),
-               "IAudioClient::GetService(IAudioRenderClient)"))
-        goto done;
-    ok = true;
-done:
-    if (wfx)
-        CoTaskMemFree(wfx);
-    if (enumerator)
-        enumerator->Release();
-    if (!ok)
-        WasapiClose();
-    return ok;
-}
 
-bool WasapiStart()
-{
-    Running = !Failed(Client->Start(), "IAudioClient::Start");
-    return Running;
-}
-
-void WasapiStop()
-{
-    if (Running)
-        Client->Stop();
-    Running = false;
-}
-
-// A shared stream cannot take back what it has queued, but a stopped and
-// reset one starts again from an empty buffer and the engine's own queue
-// at nothing: a hit is then heard as soon as a fresh stream's would be.
-uint32_t WasapiIdle()
-{
-    UINT32 padding = 0;
-    if (Running)
-        Failed(Client->Stop(), "IAudioClient::Stop");
-    Running = false;
-    Client->GetCurrentPadding(&padding);
-    if (Failed(Client->Reset(), "IAudioClient::Reset"))
-        return 0;
-    return padding;
-}
-
-void WasapiClose()
-{
-    Release(Render);
-    Release(Client);
-    Release(Device);
-    if (DeviceEvent)
-        CloseHandle(DeviceEvent);
-    DeviceEvent = nullptr;
-}
-
-uint32_t WasapiWait(DWORD timeoutMs, uint32_t* queued)
-{
-    DWORD r = WAIT_OBJECT_0 + 1;
-    if (timeoutMs) {
-        HANDLE events[2] = {Stop, DeviceEvent};
-        r = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
-        if (r == WAIT_OBJECT_0)
-            return 0;
-    }
-    // An exclusive stream's padding tells nothing: each wake-up takes a
-    // whole buffer while the other one plays (none before the start).
-    if (Outcome.granted) {
-        if (r != WAIT_OBJECT_0 + 1)
-            return 0;
-        *queued = Running ? Format->bufferFrames : 0;
-        return Format->bufferFrames;
-    }
-    UINT32 padding = 0;
-    if (FAILED(Client->GetCurrentPadding(&padding)))
-        return 0;
-    *queued = padding;
-    return padding < Format->targetFrames ? Format->targetFrames - padding : 0;
-}
-
-bool WasapiWrite(const float* stereo, uint32_t frames)
-{
-    BYTE* data = nullptr;
-    if (FAILED(Render->GetBuffer(frames, &data)))
-        return false;
-    for (uint32_t i = 0; i < frames; i++) {
-        for (WORD c = 0; c < Channels; c++) {
-            float v = DeviceSample(stereo, i, c, Channels);
-            size_t k = (size_t)i * Channels + c;
-            switch (Type) {
-            case SampleType::Float32:
-                reinterpret_cast<float*>(data)[k] = v;
-                break;
-            case SampleType::Pcm16:
-                reinterpret_cast<int16_t*>(data)[k] = Pcm16(v);
-                break;
-            case SampleType::Pcm24: {
-                int32_t s = (int32_t)(v * 8388607.0f);
-                data[3 * k] = (BYTE)s;
-                data[3 * k + 1] = (BYTE)(s >> 8);
-                data[3 * k + 2] = (BYTE)(s >> 16);
-                break;
-            }
-            case SampleType::Pcm32:
-                reinterpret_cast<int32_t*>(data)[k] = (int32_t)(v * 2147483520.0f);
-                break;
+    bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
+    {
+        LowLatency = false;
+        Format = format;
+        Stop = stopEvent;
+        // Until the device says why, a wish not met is an unknown failure.
+        Outcome = ExclusiveOutcome();
+        Outcome.asked = mayBeExclusive && ExclusiveWanted.load();
+        Outcome.refusal = Outcome.asked ? E_FAIL : S_OK;
+        IMMDeviceEnumerator* enumerator = nullptr;
+        WAVEFORMATEX* wfx = nullptr;
+        bool ok = false;
+        UINT32 bufferFrames = 0;
+        REFERENCE_TIME latency = 0;
+        if (Failed(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                                    (void**)&enumerator),
+                   "CoCreateInstance(MMDeviceEnumerator)"))
+            goto done;
+        if (endpoint.empty()
+                ? Failed(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device),
+                         "IMMDeviceEnumerator::GetDefaultAudioEndpoint")
+                : Failed(enumerator->GetDevice(endpoint.c_str(), &Device), "IMMDeviceEnumerator::GetDevice"))
+            goto done;
+        if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
+                   "IMMDevice::Activate(IAudioClient)"))
+            goto done;
+        if (Failed(Client->GetMixFormat(&wfx), "IAudioClient::GetMixFormat"))
+            goto done;
+        if (!ReadFormat(wfx)) {
+            TraceLine("wasapi: mix format not playable: tag 0x%04X, %u bits, %u channels", wfx->wFormatTag,
+                      wfx->wBitsPerSample, wfx->nChannels);
+            goto done;
+        }
+        format->rate = wfx->nSamplesPerSec;
+        format->channels = wfx->nChannels;
+        if (Outcome.asked) {
+            WAVEFORMATEXTENSIBLE chosen;
+            HRESULT hr = InitializeExclusive(wfx->nSamplesPerSec, &chosen);
+            Outcome.refusal = SUCCEEDED(hr) ? S_OK : hr;
+            if (SUCCEEDED(hr)) {
+                ReadFormat(&chosen.Format);
+                format->channels = chosen.Format.nChannels;
+                Outcome.granted = true;
+            } else {
+                // Refused: shared as without the wish, on a client that has not
+                // been initialised.
+                Release(Client);
+                if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
+                           "IMMDevice::Activate(IAudioClient)"))
+                    goto done;
             }
         }
+        if (!Outcome.granted && Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
+            goto done;
+        if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
+            goto done;
+        if (!bufferFrames) {
+            TraceLine("wasapi: IAudioClient::GetBufferSize gave 0 frames");
+            goto done;
+        }
+        Client->GetStreamLatency(&latency);
+        format->bufferFrames = bufferFrames;
+        format->latencyMs = latency / 10000.0;
+        if (Outcome.granted) {
+            // The device plays one buffer while the next is written: the whole
+            // buffer is one period, written at each wake-up. Nothing else is
+            // queued behind it, so stopping while idle would gain nothing.
+            format->periodFrames = bufferFrames;
+            format->targetFrames = bufferFrames;
+            format->startFrames = bufferFrames;
+            format->restartFrames = bufferFrames;
+            format->idleStop = false;
+            format->api = "exclusive";
+        } else {
+            // The engine takes whole periods at its wake-up and we refill at once
+            // after it: one period ahead at the classic 10 ms period (measured clean
+            // under Wine, where a fill that is not a whole number of periods drops
+            // out), two at the short periods of IAudioClient3.
+            format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
+            // After a start from idle the buffer is kept full, not one period
+            // ahead: under Wine such a stream lacks the 20 ms the engine queued at
+            // the first start, and half the starts broke for 20 to 30 ms (none with
+            // the buffer full). Written whole before the start, too: the hit is at
+            // its head either way.
+            format->startFrames = bufferFrames;
+            format->restartFrames = bufferFrames;
+            format->idleStop = true;
+        }
+        DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!DeviceEvent) {
+            TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
+            goto done;
+        }
+        if (Failed(Client->SetEventHandle(DeviceEvent), "IAudioClient::SetEventHandle"))
+            goto done;
+        if (Failed(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render),
+                   "IAudioClient::GetService(IAudioRenderClient)"))
+            goto done;
+        ok = true;
+    done:
+        if (wfx)
+            CoTaskMemFree(wfx);
+        if (enumerator)
+            enumerator->Release();
+        if (!ok)
+            WasapiClose();
+        return ok;
     }
-    return SUCCEEDED(Render->ReleaseBuffer(frames, 0));
+
+    bool WasapiStart()
+    {
+        Running = !Failed(Client->Start(), "IAudioClient::Start");
+        return Running;
+    }
+
+    void WasapiStop()
+    {
+        if (Running)
+            Client->Stop();
+        Running = false;
+    }
+
+    // A shared stream cannot take back what it has queued, but a stopped and
+    // reset one starts again from an empty buffer and the engine's own queue
+    // at nothing: a hit is then heard as soon as a fresh stream's would be.
+    uint32_t WasapiIdle()
+    {
+        UINT32 padding = 0;
+        if (Running)
+            Failed(Client->Stop(), "IAudioClient::Stop");
+        Running = false;
+        Client->GetCurrentPadding(&padding);
+        if (Failed(Client->Reset(), "IAudioClient::Reset"))
+            return 0;
+        return padding;
+    }
+
+    void WasapiClose()
+    {
+        Release(Render);
+        Release(Client);
+        Release(Device);
+        if (DeviceEvent)
+            CloseHandle(DeviceEvent);
+        DeviceEvent = nullptr;
+    }
+
+    uint32_t WasapiWait(DWORD timeoutMs, uint32_t* queued)
+    {
+        DWORD r = WAIT_OBJECT_0 + 1;
+        if (timeoutMs) {
+            HANDLE events[2] = {Stop, DeviceEvent};
+            r = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
+            if (r == WAIT_OBJECT_0)
+                return 0;
+        }
+        // An exclusive stream's padding tells nothing: each wake-up takes a
+        // whole buffer while the other one plays (none before the start).
+        if (Outcome.granted) {
+            if (r != WAIT_OBJECT_0 + 1)
+                return 0;
+            *queued = Running ? Format->bufferFrames : 0;
+            return Format->bufferFrames;
+        }
+        UINT32 padding = 0;
+        if (FAILED(Client->GetCurrentPadding(&padding)))
+            return 0;
+        *queued = padding;
+        return padding < Format->targetFrames ? Format->targetFrames - padding : 0;
+    }
+
+    bool WasapiWrite(const float* stereo, uint32_t frames)
+    {
+        BYTE* data = nullptr;
+        if (FAILED(Render->GetBuffer(frames, &data)))
+            return false;
+        for (uint32_t i = 0; i < frames; i++) {
+            for (WORD c = 0; c < Channels; c++) {
+                float v = DeviceSample(stereo, i, c, Channels);
+                size_t k = (size_t)i * Channels + c;
+                switch (Type) {
+                case SampleType::Float32:
+                    reinterpret_cast<float*>(data)[k] = v;
+                    break;
+                case SampleType::Pcm16:
+                    reinterpret_cast<int16_t*>(data)[k] = Pcm16(v);
+                    break;
+                case SampleType::Pcm24: {
+                    int32_t s = (int32_t)(v * 8388607.0f);
+                    data[3 * k] = (BYTE)s;
+                    data[3 * k + 1] = (BYTE)(s >> 8);
+                    data[3 * k + 2] = (BYTE)(s >> 16);
+                    break;
+                }
+                case SampleType::Pcm32:
+                    reinterpret_cast<int32_t*>(data)[k] = (int32_t)(v * 2147483520.0f);
+                    break;
+                }
+            }
+        }
+        return SUCCEEDED(Render->ReleaseBuffer(frames, 0));
+    }
+};
+
+WasapiStream Streams[2];
+
+template <int N>
+bool Open(const std::wstring& endpoint, UINT wave, HANDLE stopEvent, OutputFormat* format)
+{
+    Streams[N].mayBeExclusive = N == 0;
+    return Streams[N].WasapiOpen(endpoint, wave, stopEvent, format);
+}
+template <int N>
+bool Start()
+{
+    return Streams[N].WasapiStart();
+}
+template <int N>
+void Stop()
+{
+    Streams[N].WasapiStop();
+}
+template <int N>
+void Close()
+{
+    Streams[N].WasapiClose();
+}
+template <int N>
+uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+{
+    return Streams[N].WasapiWait(timeoutMs, queued);
+}
+template <int N>
+bool Write(const float* stereo, uint32_t frames)
+{
+    return Streams[N].WasapiWrite(stereo, frames);
+}
+template <int N>
+uint32_t Idle()
+{
+    return Streams[N].WasapiIdle();
 }
 
 } // namespace
@@ -392,7 +437,7 @@ void WasapiAskExclusive(bool on)
 
 ExclusiveOutcome WasapiExclusiveOutcome()
 {
-    return Outcome;
+    return Streams[0].Outcome;
 }
 
 void WasapiRefuseExclusive(HRESULT code)
@@ -400,5 +445,5 @@ void WasapiRefuseExclusive(HRESULT code)
     ExclusiveSeam.store(code);
 }
 
-const OutputBackend WasapiOutput = {"WASAPI",    WasapiOpen, WasapiStart, WasapiStop,
-                                    WasapiClose, WasapiWait, WasapiWrite, WasapiIdle};
+const OutputBackend WasapiOutput = {"WASAPI", Open<0>, Start<0>, Stop<0>, Close<0>, Wait<0>, Write<0>, Idle<0>};
+const OutputBackend WasapiHitOutput = {"WASAPI", Open<1>, Start<1>, Stop<1>, Close<1>, Wait<1>, Write<1>, Idle<1>};

@@ -268,6 +268,11 @@ bool RecorderInfo(BASS_MIXRECORDINFO* info)
     return true;
 }
 
+bool RecorderRunning()
+{
+    return Feeding.load() != nullptr;
+}
+
 void RecorderFeed(const float* stereo, uint32_t frames)
 {
     InFeed.store(true);

@@ -21,6 +21,9 @@ bool RecorderStop(BASS_MIXRECORDINFO* info);
 // The current or last recording; false when there never was one.
 bool RecorderInfo(BASS_MIXRECORDINFO* info);
 
+// Whether a recording is being fed now.
+bool RecorderRunning();
+
 // Mixer thread: the frames just written to the device. Never waits.
 void RecorderFeed(const float* stereo, uint32_t frames);
 
