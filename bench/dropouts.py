@@ -3,8 +3,10 @@
 pressed at a steady rhythm; every break in the tone heard at the null
 sink counts. Once on an idle machine, once with both cores busy.
 
-Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second]
-       (default 60 s, 8 hits a second)
+Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain]
+       (default 60 s, 8 hits a second; "plain": without the library's
+       recording, so the hits take their own stream as they do whenever
+       nothing is recorded; a recording puts them on the music's stream)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a
@@ -166,24 +168,36 @@ def mix_recording(prog, trace, keyboard, done, before):
     return pressed, audio_util.read_wav(files.pop())[1]
 
 
-def measure(name, capture, keyboard, seconds, rate, prog, trace, done):
+def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
     code = keyboard.keycode("a")
     before = set((prog / "录音").glob("*.wav"))
     first = capture.frames()
     start = time.monotonic() + 0.3
-    started = press_at(keyboard, keyboard.keycode("F7"), [start - 0.2])[0]
+    if record:
+        started = press_at(keyboard, keyboard.keycode("F7"), [start - 0.2])[0]
     press_at(keyboard, code, [start + i / rate for i in range(int(seconds * rate))])
     capture.wait_frames(capture.frames() + int(0.5 * RATE))
-    stopped, mixed = mix_recording(prog, trace, keyboard, done, before)
+    if record:
+        stopped, mixed = mix_recording(prog, trace, keyboard, done, before)
     recording = capture.mono(first, capture.frames())
     ours = audio_util.dropouts(recording, MUSIC_HZ, block=BLOCK)
     control = audio_util.dropouts(recording, CONTROL_HZ, block=BLOCK)
     shared = [b for b in ours if any(c[0] - 2 * BLOCK <= b[0] <= c[1] + 2 * BLOCK for c in control)]
-    in_mix = audio_util.dropouts(mixed, MUSIC_HZ, block=BLOCK)
 
     def hits(samples):
         found = audio_util.onsets(audio_util.highpass(samples, 2000), threshold=0.1, window=16, min_gap=0.03)
         return [at for at in found if at >= RATE // 100]  # the filter's start from rest is no hit
+    if not record:
+        print("%-5s %5.1f s at the sink, not recorded by the library\n"
+              "      breaks of ours %d: shared with the control %d, only ours %d; control breaks %d\n"
+              "      hits heard %d/%d" % (name, len(recording) / RATE, len(ours), len(shared), len(ours) - len(shared),
+                                        len(control), len(hits(recording)), int(seconds * rate)), flush=True)
+        for s, e, kinds in ours:
+            print("      ours at %7.3f s, %5.1f ms, %s%s" % (s / RATE, 1000 * (e - s) / RATE, "+".join(kinds),
+                                                           " (control too)" if (s, e, kinds) in shared else ""))
+        return "breaks of ours %d (only ours %d), hits heard %d/%d" % (
+            len(ours), len(ours) - len(shared), len(hits(recording)), int(seconds * rate))
+    in_mix = audio_util.dropouts(mixed, MUSIC_HZ, block=BLOCK)
     print("%-5s %5.1f s at the sink; the library's recording %5.1f s, %+.3f s against F7 to F7\n"
           "      breaks of ours %d: shared with the control %d, only ours %d; in the library's recording %d; "
           "control breaks %d\n"
@@ -217,6 +231,7 @@ def measure_chain(capture, seconds):
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 8.0
+    record = "plain" not in sys.argv[3:]
     require_built("YXYT.exe", "bass.dll", "probe.exe")
     session = k2s.start_session(BUILD)[0]
     env = session.env
@@ -244,8 +259,8 @@ def main():
     busy = []
     yxyt = None
     try:
-        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s" % (seconds, rate, MUSIC_HZ, BUILD.name),
-              flush=True)
+        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s" %
+              (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded"), flush=True)
         yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
         open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
         focus(env, "^逸响乐台", "YXYT")
@@ -259,10 +274,10 @@ def main():
         if session_pid("xvfb"):
             priorities.nice(session_pid("xvfb"), "the X server", keep=True)
         priorities.nice(os.getpid(), "this script")
-        idle = measure("idle", capture, keyboard, seconds, rate, prog, trace, 1)
+        idle = measure("idle", capture, keyboard, seconds, rate, prog, trace, 1, record)
         busy = [subprocess.Popen([sys.executable, "-c", "while 1: pass"],
                                  preexec_fn=lambda: os.setpriority(os.PRIO_PROCESS, 0, 0)) for _ in range(2)]
-        loaded = measure("busy", capture, keyboard, seconds, rate, prog, trace, 2)
+        loaded = measure("busy", capture, keyboard, seconds, rate, prog, trace, 2, record)
         yxyt.kill()
         yxyt.wait(30)
         chain = measure_chain(capture, seconds / 2)
