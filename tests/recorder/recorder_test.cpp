@@ -477,9 +477,11 @@ TEST_F(RecorderTest, KitRemovalEndsTheRecordingCleanlyAndTheLabelSaysSo)
     ASSERT_EQ(KitList.size(), 1u);
     ExpectEndedByReopen(path, boxes, 1);
 
-    // A new recording runs on the reopened output, with the kit left.
+    // A new recording runs on the reopened output, with the kit left. The
+    // question box took the foreground, and the hook plays only for ours.
     Command(kRecordId);
     ASSERT_TRUE(IsRecording());
+    BringMainToFront();
     Trace trace;
     Key('A', WM_KEYDOWN);
     Key('A', WM_KEYUP);
