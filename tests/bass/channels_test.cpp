@@ -312,6 +312,45 @@ TEST_F(Channels, LongFilesStreamThroughTheFeederInOrder)
     EXPECT_EQ(ChannelGetPosition(h), 30000u * 4);
 }
 
+// A hit played for the hits' lane is mixed there alone; a stream asked
+// the same stays on lane 0, and a hit played without it comes back there.
+TEST_F(Channels, HitsPlayOnTheirOwnLaneAndStreamsStayOnTheFirst)
+{
+    ChannelsClose();
+    ASSERT_TRUE(ChannelsOpen(1000, RecordSync));
+    uint32_t music = Make(30000, 2, 1000); // decoded as it plays
+    uint32_t hit = Make(100, 2, 1000);     // decoded whole
+    ASSERT_TRUE(ChannelSetVolume(music, 0.5f));
+    ASSERT_TRUE(ChannelPlay(music, true, true));
+    ASSERT_TRUE(ChannelPlay(hit, true, true));
+    std::vector<float> lane(200 * 2);
+    RenderMix(lane.data(), 200, nullptr, false, 1);
+    for (size_t i = 0; i < 200; i++)
+        ASSERT_EQ(lane[2 * i], i < 100 ? (float)(i + 1) * Scale : 0.0f) << "frame " << i;
+
+    // Lane 0 has the music alone, once the feeder has decoded it.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    long next = 0;
+    while (next < 300 && std::chrono::steady_clock::now() < deadline) {
+        RenderMix(lane.data(), 100, nullptr, false, 0);
+        for (size_t i = 0; i < 100; i++) {
+            if (lane[2 * i] == 0.0f)
+                continue;
+            ASSERT_EQ(lane[2 * i], 0.5f * (float)(next + 1) * Scale) << "music frame " << next;
+            next++;
+        }
+        std::this_thread::yield();
+    }
+    ASSERT_GE(next, 300);
+
+    ASSERT_TRUE(ChannelPlay(hit, true, false));
+    RenderMix(lane.data(), 100, nullptr, false, 1);
+    for (float v : lane)
+        ASSERT_EQ(v, 0.0f);
+    RenderMix(lane.data(), 100, nullptr, false, 0);
+    EXPECT_EQ(lane[0], Scale + 0.5f * (float)(next + 1) * Scale);
+}
+
 TEST_F(Channels, ConcurrentPlayPauseAndVolumeLoseNothing)
 {
     uint32_t h = Make(4000);

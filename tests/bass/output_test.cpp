@@ -160,113 +160,11 @@ namespace fake {
 
 constexpr uint32_t kRate = 44100, kPeriod = 441, kBuffer = 3 * kPeriod, kTarget = 2 * kPeriod;
 
-std::mutex Lock;
+std::mutex Lock; // one for both devices
 std::condition_variable Changed;
-std::vector<float> Frames; // every frame written, stereo
 struct Span {
     uint64_t from, to;
 };
-std::vector<Span> Dropped; // frames an idle dropped unplayed
-uint64_t Played = 0;       // frames of Frames taken or dropped
-bool Running = false;
-bool RunDry = false; // the next tick finds the buffer empty, as after a stall
-int Starts = 0, Idles = 0, Waits = 0;
-uint64_t WrittenAtStart = 0;
-LARGE_INTEGER IdleTime, StartTime;
-HANDLE Stop = nullptr;
-HANDLE Ticks = nullptr;
-
-uint64_t Written()
-{
-    return Frames.size() / 2;
-}
-
-bool Open(const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
-{
-    std::lock_guard<std::mutex> hold(Lock);
-    Frames.clear();
-    Frames.reserve(kRate * 2 * 10);
-    Dropped.clear();
-    Played = 0;
-    Running = false;
-    Starts = Idles = Waits = 0;
-    Stop = stop;
-    Ticks = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
-    format->rate = kRate;
-    format->channels = 2;
-    format->periodFrames = kPeriod;
-    format->bufferFrames = kBuffer;
-    format->targetFrames = kTarget;
-    format->startFrames = kPeriod;
-    format->restartFrames = kBuffer;
-    format->idleStop = true;
-    format->api = "fake";
-    return true;
-}
-
-bool Start()
-{
-    std::lock_guard<std::mutex> hold(Lock);
-    Running = true;
-    Starts++;
-    WrittenAtStart = Written();
-    QueryPerformanceCounter(&StartTime);
-    Changed.notify_all();
-    return true;
-}
-
-void StopDevice()
-{
-    std::lock_guard<std::mutex> hold(Lock);
-    Running = false;
-}
-
-void Close()
-{
-    CloseHandle(Ticks);
-}
-
-// Never times out: only a tick or the stop moves it.
-uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
-{
-    if (timeoutMs) {
-        {
-            std::lock_guard<std::mutex> hold(Lock);
-            Waits++;
-        }
-        Changed.notify_all();
-        HANDLE events[2] = {Stop, Ticks};
-        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
-            return 0;
-    }
-    std::lock_guard<std::mutex> hold(Lock);
-    if (timeoutMs && Running)
-        Played = RunDry ? Written() : std::min(Written(), Played + kPeriod);
-    RunDry = false;
-    *queued = (uint32_t)(Written() - Played);
-    return *queued < kTarget ? kTarget - *queued : 0;
-}
-
-bool Write(const float* stereo, uint32_t frames)
-{
-    std::lock_guard<std::mutex> hold(Lock);
-    Frames.insert(Frames.end(), stereo, stereo + (size_t)frames * 2);
-    Changed.notify_all();
-    return true;
-}
-
-uint32_t Idle()
-{
-    std::lock_guard<std::mutex> hold(Lock);
-    Running = false;
-    Idles++;
-    uint32_t dropped = (uint32_t)(Written() - Played);
-    Dropped.push_back({Played, Written()});
-    Played = Written();
-    QueryPerformanceCounter(&IdleTime);
-    Changed.notify_all();
-    return dropped;
-}
 
 template <class F>
 bool Await(std::unique_lock<std::mutex>& hold, F done)
@@ -274,37 +172,189 @@ bool Await(std::unique_lock<std::mutex>& hold, F done)
     return Changed.wait_for(hold, std::chrono::seconds(10), done);
 }
 
-// One period played; returns once the mixer has answered it (waits for
-// the device again, or has stopped it).
-bool Tick()
-{
-    std::unique_lock<std::mutex> hold(Lock);
-    int waits = Waits, idles = Idles;
-    ReleaseSemaphore(Ticks, 1, nullptr);
-    return Await(hold, [&] { return Waits > waits || Idles > idles; });
-}
+struct Device {
+    std::vector<float> Frames; // every frame written, stereo
+    std::vector<Span> Dropped; // frames an idle dropped unplayed
+    uint64_t Played = 0;       // frames of Frames taken or dropped
+    bool Running = false;
+    bool RunDry = false; // the next tick finds the buffer empty, as after a stall
+    int Starts = 0, Idles = 0, Waits = 0;
+    uint64_t WrittenAtStart = 0;
+    LARGE_INTEGER IdleTime, StartTime;
+    HANDLE Stop = nullptr;
+    HANDLE Ticks = nullptr;
 
-bool TickUntilIdle()
-{
-    int idles;
+    uint64_t Written() const { return Frames.size() / 2; }
+
+    bool Open(HANDLE stop, OutputFormat* format)
     {
         std::lock_guard<std::mutex> hold(Lock);
-        idles = Idles;
+        Frames.clear();
+        Frames.reserve(kRate * 2 * 10);
+        Dropped.clear();
+        Played = 0;
+        Running = false;
+        Starts = Idles = Waits = 0;
+        Stop = stop;
+        Ticks = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
+        format->rate = kRate;
+        format->channels = 2;
+        format->periodFrames = kPeriod;
+        format->bufferFrames = kBuffer;
+        format->targetFrames = kTarget;
+        format->startFrames = kPeriod;
+        format->restartFrames = kBuffer;
+        format->idleStop = true;
+        format->api = "fake";
+        return true;
     }
-    for (int i = 0; i < 100; i++) {
-        if (!Tick())
-            return false;
+
+    bool Start()
+    {
         std::lock_guard<std::mutex> hold(Lock);
-        if (Idles > idles)
-            return true;
+        Running = true;
+        Starts++;
+        WrittenAtStart = Written();
+        QueryPerformanceCounter(&StartTime);
+        Changed.notify_all();
+        return true;
     }
-    return false;
+
+    void StopDevice()
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        Running = false;
+    }
+
+    void Close() { CloseHandle(Ticks); }
+
+    // Never times out: only a tick or the stop moves it.
+    uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+    {
+        if (timeoutMs) {
+            {
+                std::lock_guard<std::mutex> hold(Lock);
+                Waits++;
+            }
+            Changed.notify_all();
+            HANDLE events[2] = {Stop, Ticks};
+            if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+                return 0;
+        }
+        std::lock_guard<std::mutex> hold(Lock);
+        if (timeoutMs && Running)
+            Played = RunDry ? Written() : std::min(Written(), Played + kPeriod);
+        RunDry = false;
+        *queued = (uint32_t)(Written() - Played);
+        return *queued < kTarget ? kTarget - *queued : 0;
+    }
+
+    bool Write(const float* stereo, uint32_t frames)
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        Frames.insert(Frames.end(), stereo, stereo + (size_t)frames * 2);
+        Changed.notify_all();
+        return true;
+    }
+
+    uint32_t Idle()
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        Running = false;
+        Idles++;
+        uint32_t dropped = (uint32_t)(Written() - Played);
+        Dropped.push_back({Played, Written()});
+        Played = Written();
+        QueryPerformanceCounter(&IdleTime);
+        Changed.notify_all();
+        return dropped;
+    }
+
+    // One period played; returns once the mixer has answered it (waits for
+    // the device again, or has stopped it).
+    bool Tick()
+    {
+        std::unique_lock<std::mutex> hold(Lock);
+        int waits = Waits, idles = Idles;
+        ReleaseSemaphore(Ticks, 1, nullptr);
+        return Await(hold, [&] { return Waits > waits || Idles > idles; });
+    }
+
+    bool TickUntilIdle()
+    {
+        int idles;
+        {
+            std::lock_guard<std::mutex> hold(Lock);
+            idles = Idles;
+        }
+        for (int i = 0; i < 100; i++) {
+            if (!Tick())
+                return false;
+            std::lock_guard<std::mutex> hold(Lock);
+            if (Idles > idles)
+                return true;
+        }
+        return false;
+    }
+};
+
+// The device of lane 0, and that of the hits' lane where a test gives one.
+Device Main, Hits;
+
+template <Device& D>
+bool Open(const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
+{
+    return D.Open(stop, format);
+}
+template <Device& D>
+bool Start()
+{
+    return D.Start();
+}
+template <Device& D>
+void StopDevice()
+{
+    D.StopDevice();
+}
+template <Device& D>
+void Close()
+{
+    D.Close();
+}
+template <Device& D>
+uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+{
+    return D.Wait(timeoutMs, queued);
+}
+template <Device& D>
+bool Write(const float* stereo, uint32_t frames)
+{
+    return D.Write(stereo, frames);
+}
+template <Device& D>
+uint32_t Idle()
+{
+    return D.Idle();
 }
 
 } // namespace fake
 
-const OutputBackend FakeOutput = {"fake",      fake::Open, fake::Start, fake::StopDevice,
-                                  fake::Close, fake::Wait, fake::Write, fake::Idle};
+const OutputBackend FakeOutput = {"fake",
+                                  fake::Open<fake::Main>,
+                                  fake::Start<fake::Main>,
+                                  fake::StopDevice<fake::Main>,
+                                  fake::Close<fake::Main>,
+                                  fake::Wait<fake::Main>,
+                                  fake::Write<fake::Main>,
+                                  fake::Idle<fake::Main>};
+const OutputBackend FakeHitOutput = {"fake hits",
+                                     fake::Open<fake::Hits>,
+                                     fake::Start<fake::Hits>,
+                                     fake::StopDevice<fake::Hits>,
+                                     fake::Close<fake::Hits>,
+                                     fake::Wait<fake::Hits>,
+                                     fake::Write<fake::Hits>,
+                                     fake::Idle<fake::Hits>};
 
 void NoSync(void*, uint32_t, uint32_t, void*)
 {}
@@ -316,7 +366,7 @@ protected:
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput));
         std::unique_lock<std::mutex> hold(fake::Lock);
-        ASSERT_TRUE(fake::Await(hold, [] { return fake::Waits > 0; }));
+        ASSERT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0; }));
     }
     void TearDown() override
     {
@@ -335,7 +385,7 @@ protected:
         DeleteFileA(recording.c_str());
         // The mixer waits for the device: nothing is written meanwhile.
         std::lock_guard<std::mutex> hold(fake::Lock);
-        *first = fake::Written();
+        *first = fake::Main.Written();
         ASSERT_EQ(RecorderStart(recording.c_str(), fake::kRate, 2), RecordStart::Started);
     }
     std::string recording;
@@ -346,12 +396,12 @@ protected:
     bool HitFromIdle(uint32_t handle)
     {
         std::unique_lock<std::mutex> hold(fake::Lock);
-        int starts = fake::Starts, waits = fake::Waits;
+        int starts = fake::Main.Starts, waits = fake::Main.Waits;
         hold.unlock();
         ChannelPlay(handle, true);
         OutputWake();
         hold.lock();
-        return fake::Await(hold, [&] { return fake::Starts > starts && fake::Waits > waits; });
+        return fake::Await(hold, [&] { return fake::Main.Starts > starts && fake::Main.Waits > waits; });
     }
 };
 
@@ -365,36 +415,36 @@ bool Silent(const std::vector<float>& frames, uint64_t from, uint64_t to)
 
 TEST_F(IdleOutput, StopsWhenNothingPlaysAndAHitStartsItWithTheHitAtTheHead)
 {
-    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
     uint64_t position, written;
     {
         std::lock_guard<std::mutex> hold(fake::Lock);
-        EXPECT_FALSE(fake::Running);
-        position = fake::Played;
-        written = fake::Written();
+        EXPECT_FALSE(fake::Main.Running);
+        position = fake::Main.Played;
+        written = fake::Main.Written();
     }
     uint32_t hit = Ramp(1000);
     ASSERT_TRUE(HitFromIdle(hit));
     std::lock_guard<std::mutex> hold(fake::Lock);
-    ASSERT_GT(fake::Written(), written);
+    ASSERT_GT(fake::Main.Written(), written);
     // The hit's first frame is the next the device plays, and it was in
     // the buffer before the device started.
-    EXPECT_EQ(fake::Frames[2 * written], Scale);
+    EXPECT_EQ(fake::Main.Frames[2 * written], Scale);
     EXPECT_LE(written - position, fake::kPeriod);
-    EXPECT_GT(fake::WrittenAtStart, written);
-    EXPECT_TRUE(fake::Running);
+    EXPECT_GT(fake::Main.WrittenAtStart, written);
+    EXPECT_TRUE(fake::Main.Running);
 }
 
 // A stream started from empty has no engine queue behind its buffer: the
 // buffer itself is kept full until the device idles again.
 TEST_F(IdleOutput, KeepsTheBufferFullAfterAStartFromIdle)
 {
-    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
     ASSERT_TRUE(HitFromIdle(Ramp(10 * fake::kPeriod)));
     for (int i = 0; i < 5; i++) {
-        ASSERT_TRUE(fake::Tick());
+        ASSERT_TRUE(fake::Main.Tick());
         std::lock_guard<std::mutex> hold(fake::Lock);
-        EXPECT_EQ(fake::Written() - fake::Played, fake::kBuffer) << "tick " << i;
+        EXPECT_EQ(fake::Main.Written() - fake::Main.Played, fake::kBuffer) << "tick " << i;
     }
 }
 
@@ -406,17 +456,17 @@ TEST_F(IdleOutput, DeviceHearsExactlyTheMixAcrossStopAndStart)
     uint32_t hit = Ramp(length);
     ChannelPlay(hit, true);
     OutputWake();
-    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
     ASSERT_TRUE(HitFromIdle(hit));
-    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
 
     std::lock_guard<std::mutex> hold(fake::Lock);
-    ASSERT_EQ(fake::Dropped.size(), 2u);
+    ASSERT_EQ(fake::Main.Dropped.size(), 2u);
     std::vector<float> heard;
     uint64_t from = 0;
-    for (const fake::Span& d : fake::Dropped) {
-        EXPECT_TRUE(Silent(fake::Frames, d.from, d.to)) << "dropped " << d.from << ".." << d.to;
-        heard.insert(heard.end(), fake::Frames.begin() + 2 * from, fake::Frames.begin() + 2 * d.from);
+    for (const fake::Span& d : fake::Main.Dropped) {
+        EXPECT_TRUE(Silent(fake::Main.Frames, d.from, d.to)) << "dropped " << d.from << ".." << d.to;
+        heard.insert(heard.end(), fake::Main.Frames.begin() + 2 * from, fake::Main.Frames.begin() + 2 * d.from);
         from = d.to;
     }
     std::vector<uint64_t> onsets;
@@ -438,26 +488,26 @@ TEST_F(IdleOutput, RecordingSpanningAnIdleStopHasTheElapsedLength)
 {
     uint64_t first;
     ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_idle_", &first));
-    ASSERT_TRUE(fake::TickUntilIdle());
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
     uint64_t running;
     {
         std::lock_guard<std::mutex> hold(fake::Lock);
-        running = fake::Written() - first;
+        running = fake::Main.Written() - first;
     }
     // A third of a second of silence reaches the file while stopped.
     BASS_MIXRECORDINFO info = {};
     ASSERT_TRUE(WaitUntil([&] { return RecorderInfo(&info) && info.frames >= running + fake::kRate / 3; }));
     uint32_t hit = Ramp(1000);
     ASSERT_TRUE(HitFromIdle(hit));
-    ASSERT_TRUE(fake::Tick());
+    ASSERT_TRUE(fake::Main.Tick());
 
     std::lock_guard<std::mutex> hold(fake::Lock);
     ASSERT_TRUE(RecorderStop(&info));
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    double stopped = (double)(fake::StartTime.QuadPart - fake::IdleTime.QuadPart) / frequency.QuadPart;
-    ASSERT_EQ(fake::Dropped.size(), 1u);
-    uint64_t heard = fake::Written() - first - (fake::Dropped[0].to - fake::Dropped[0].from);
+    double stopped = (double)(fake::Main.StartTime.QuadPart - fake::Main.IdleTime.QuadPart) / frequency.QuadPart;
+    ASSERT_EQ(fake::Main.Dropped.size(), 1u);
+    uint64_t heard = fake::Main.Written() - first - (fake::Main.Dropped[0].to - fake::Main.Dropped[0].from);
     EXPECT_NEAR((double)info.frames, heard + stopped * fake::kRate, 2.0 * fake::kPeriod)
         << "stopped for " << stopped << " s";
 }
@@ -471,7 +521,7 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
     // Music keeps the device from idling.
     ChannelPlay(Ramp(200 * fake::kPeriod), true);
     for (int i = 0; i < 3; i++)
-        ASSERT_TRUE(fake::Tick());
+        ASSERT_TRUE(fake::Main.Tick());
     LARGE_INTEGER frequency, before, after;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&before);
@@ -479,12 +529,12 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
     Sleep(300);
     {
         std::lock_guard<std::mutex> hold(fake::Lock);
-        fake::RunDry = true;
+        fake::Main.RunDry = true;
     }
     QueryPerformanceCounter(&after);
-    ASSERT_TRUE(fake::Tick());
+    ASSERT_TRUE(fake::Main.Tick());
     for (int i = 0; i < 3; i++)
-        ASSERT_TRUE(fake::Tick());
+        ASSERT_TRUE(fake::Main.Tick());
 
     std::lock_guard<std::mutex> hold(fake::Lock);
     BASS_MIXRECORDINFO info = {};
@@ -492,8 +542,64 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
     const double stalled = (double)(after.QuadPart - before.QuadPart) / frequency.QuadPart;
     // The device had its target queued when the stall began.
     const double silence = stalled * fake::kRate - fake::kTarget;
-    EXPECT_NEAR((double)info.frames, (double)(fake::Written() - first) + silence, 2.0 * fake::kPeriod)
+    EXPECT_NEAR((double)info.frames, (double)(fake::Main.Written() - first) + silence, 2.0 * fake::kPeriod)
         << "stalled for " << stalled << " s";
+}
+
+// With a second device for the hits: music keeps the first running while
+// the hits' device idles between hits and starts each from empty.
+class TwoLaneOutput : public IdleOutput {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+        ASSERT_TRUE(OutputOpen(-1, &FakeOutput, &FakeHitOutput));
+        ASSERT_TRUE(OutputHasHitLane());
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        ASSERT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0 && fake::Hits.Waits > 0; }));
+    }
+};
+
+TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
+{
+    uint32_t music = Ramp(20 * fake::kPeriod);
+    ChannelPlay(music, true, false);
+    OutputWake();
+    for (int i = 0; i < 2; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    ASSERT_TRUE(fake::Hits.TickUntilIdle());
+    uint64_t before;
+    int mainIdles, starts, waits;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        before = fake::Hits.Written();
+        mainIdles = fake::Main.Idles;
+        starts = fake::Hits.Starts;
+        waits = fake::Hits.Waits;
+    }
+    ChannelPlay(Ramp(1000), true, true);
+    OutputWake();
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        ASSERT_TRUE(fake::Await(hold, [&] { return fake::Hits.Starts > starts && fake::Hits.Waits > waits; }));
+    }
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    // The hit is the first frame its device plays, written before the start.
+    ASSERT_GT(fake::Hits.Written(), before);
+    EXPECT_EQ(fake::Hits.Frames[2 * before], Scale);
+    EXPECT_GT(fake::Hits.WrittenAtStart, before);
+    // The music ran on without a stop, and nothing of the hit is in it.
+    EXPECT_EQ(fake::Main.Idles, mainIdles);
+    const std::vector<float>& heard = fake::Main.Frames;
+    uint64_t first = 0;
+    while (first < fake::Main.Written() && heard[2 * first] == 0.0f)
+        first++;
+    ASSERT_LT(first + 3 * fake::kPeriod, fake::Main.Written());
+    for (uint64_t n = 0; first + n < fake::Main.Written(); n++)
+        ASSERT_EQ(heard[2 * (first + n)], (float)(n + 1) * Scale) << "music frame " << n;
 }
 
 } // namespace
