@@ -198,6 +198,14 @@ int main(int argc, char** argv)
         OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.targetFrames,
         1000.0 * f.targetFrames / f.rate, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
         f.idleStop ? "on" : "off");
+    if (OutputHasHitLane()) {
+        const OutputFormat& h = OutputHitLaneFormat();
+        std::printf("hits' own stream: %s, period %u frames, buffer %u frames (%u written before a start), stream "
+                    "latency %.2f ms\n",
+                    h.api, h.periodFrames, h.bufferFrames, h.startFrames, h.latencyMs);
+    } else {
+        std::printf("hits' own stream: none, hits share the stream above\n");
+    }
 
     std::vector<char> wav = BurstWav();
     char temp[MAX_PATH];
