@@ -3,10 +3,13 @@
 pressed at a steady rhythm; every break in the tone heard at the null
 sink counts. Once on an idle machine, once with both cores busy.
 
-Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain]
+Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad]
        (default 60 s, 8 hits a second; "plain": without the library's
        recording, so the hits take their own stream as they do whenever
-       nothing is recorded; a recording puts them on the music's stream)
+       nothing is recorded; a recording puts them on the music's stream;
+       "pad": each load also has the naive pad, baseline_pad.exe, play
+       the same hit with PlaySound over YXYT.exe's music, which tells
+       what a fresh stream per hit costs the sink)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a
@@ -232,7 +235,8 @@ def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 8.0
     record = "plain" not in sys.argv[3:]
-    require_built("YXYT.exe", "bass.dll", "probe.exe")
+    with_pad = "pad" in sys.argv[3:]
+    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")
@@ -257,7 +261,7 @@ def main():
     control = ControlTone(env)
     priorities = Priorities()
     busy = []
-    yxyt = None
+    yxyt = pad = None
     try:
         print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s" %
               (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded"), flush=True)
@@ -274,19 +278,47 @@ def main():
         if session_pid("xvfb"):
             priorities.nice(session_pid("xvfb"), "the X server", keep=True)
         priorities.nice(os.getpid(), "this script")
+
+        def load(on):
+            """Two busy loops at nice 0, as Wine and the program run."""
+            while busy:
+                p = busy.pop()
+                p.kill()
+                p.wait()
+            if on:
+                busy.extend(subprocess.Popen([sys.executable, "-c", "while 1: pass"],
+                                             preexec_fn=lambda: os.setpriority(os.PRIO_PROCESS, 0, 0))
+                            for _ in range(2))
+
         idle = measure("idle", capture, keyboard, seconds, rate, prog, trace, 1, record)
-        busy = [subprocess.Popen([sys.executable, "-c", "while 1: pass"],
-                                 preexec_fn=lambda: os.setpriority(os.PRIO_PROCESS, 0, 0)) for _ in range(2)]
+        load(True)
         loaded = measure("busy", capture, keyboard, seconds, rate, prog, trace, 2, record)
+        if with_pad:
+            # The pad last: once it has had the focus, Wine does not give it
+            # back to YXYT.exe, whose music plays on behind the pad.
+            pad = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), k2s.winpath(kit / "a.WAV")], env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            focus(env, "^BaselinePad$", "BaselinePad")
+            pad_busy = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False)
+            load(False)
+            pad_idle = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False)
+            load(True)
+            pad.kill()
+            pad.wait(30)
         yxyt.kill()
         yxyt.wait(30)
         chain = measure_chain(capture, seconds / 2)
         print("idle: %s\nbusy: %s; %s" % (idle, loaded, chain))
+        if with_pad:
+            print("PlaySound pad over YXYT.exe's music: idle %s; busy %s" % (pad_idle, pad_busy))
     finally:
         for p in busy:
             p.kill()
             p.wait()
         priorities.close()
+        if pad and pad.poll() is None:
+            pad.kill()
+            pad.wait(30)
         if yxyt and yxyt.poll() is None:
             yxyt.kill()
             yxyt.wait(30)
