@@ -351,6 +351,40 @@ TEST_F(Channels, HitsPlayOnTheirOwnLaneAndStreamsStayOnTheFirst)
     EXPECT_EQ(lane[0], Scale + 0.5f * (float)(next + 1) * Scale);
 }
 
+// Both lanes mix on threads of their own, each busy with many voices,
+// while hits are played on either, freed as soon as they sound and the
+// feeder is woken to free at once: a freed hit's samples must outlive the
+// block of each lane still reading them (the sanitizer build reports a
+// read after the free).
+TEST_F(Channels, AFreedChannelOutlivesTheBlocksOfBothLanes)
+{
+    for (int i = 0; i < 128; i++)
+        ASSERT_TRUE(ChannelPlay(Make(10 * Rate), true, i % 2 == 0));
+    std::atomic<bool> stop{false};
+    auto mix = [&](uint32_t lane) {
+        std::vector<float> out(2048 * 2);
+        while (!stop.load())
+            RenderMix(out.data(), 2048, nullptr, false, lane);
+    };
+    std::thread first(mix, 0), second(mix, 1);
+    uint32_t music = Make(30 * Rate);
+    for (int i = 0; i < 1000; i++) {
+        uint32_t hit = Make(8 * Rate);
+        ASSERT_NE(hit, 0u);
+        ChannelPlay(hit, true, i % 2 == 0);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (ChannelGetPosition(hit) == 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_TRUE(ChannelFree(hit));
+        // Wakes the feeder, which frees what is retired, and leaves it a core.
+        ChannelSetPosition(music, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stop.store(true);
+    first.join();
+    second.join();
+}
+
 TEST_F(Channels, ConcurrentPlayPauseAndVolumeLoseNothing)
 {
     uint32_t h = Make(4000);
