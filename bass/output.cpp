@@ -28,6 +28,8 @@ constexpr double kIdleMarginMs = 20;
 // this often: a recording started meanwhile begins with at most this much
 // of the time before it.
 constexpr DWORD kIdleFeedMs = 20;
+// The most a lane mixes at once.
+constexpr size_t kBlockFrames = 65536;
 
 // A stream on the device and the mixer thread that feeds it. Lane 0 plays
 // everything and is what a recording hears; lane 1, when the device gives a
@@ -268,7 +270,7 @@ DWORD WINAPI MixerMain(void* param)
 bool StartLane(Lane& lane, uint32_t index)
 {
     lane.index = index;
-    lane.block.resize(65536 * 2);
+    lane.block.resize(kBlockFrames * 2);
     lane.dryAt = 0;
     lane.failure = nullptr;
     lane.openResult = false;
@@ -290,6 +292,8 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
 {
     if (Lanes[0].thread || !Lanes[0].wake || !Lanes[1].wake)
         return false;
+    // Out of memory here, nothing is made yet.
+    Lanes[0].block.resize(kBlockFrames * 2);
     OpenDevice = device;
     OnlyBackend = only;
     OnlyHitBackend = onlyHits;
