@@ -384,7 +384,7 @@ bool ChannelFree(uint32_t handle)
     return true;
 }
 
-bool ChannelPlay(uint32_t handle, bool restart, bool hitLane)
+bool ChannelPlay(uint32_t handle, bool restart, bool hitLane, uint32_t* lane)
 {
     bool stream;
     {
@@ -401,11 +401,13 @@ bool ChannelPlay(uint32_t handle, bool restart, bool hitLane)
         ch->playedAt = Clock.load()();
         stream = ch->audio->isStream;
         // A lane mixing it since before this call must not write back.
-        const uint32_t lane = hitLane && !stream ? 1 : 0;
-        if (lane != ch->lane) {
-            ch->lane = lane;
+        const uint32_t chosen = hitLane && !stream ? 1 : 0;
+        if (chosen != ch->lane) {
+            ch->lane = chosen;
             ch->gen++;
         }
+        if (lane)
+            *lane = chosen;
     }
     // A drum hit plays from memory: only streams have anything to decode.
     if (stream)

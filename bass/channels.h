@@ -31,7 +31,8 @@ bool ChannelFree(uint32_t handle);
 // `hitLane`: a sound held in memory (a drum hit) is mixed by the output's
 // lane of its own, which stops while no hit rings and so starts a hit from
 // an empty buffer even while music plays on lane 0. Streams stay on lane 0.
-bool ChannelPlay(uint32_t handle, bool restart, bool hitLane = false);
+// `lane`, when given: the lane it plays on.
+bool ChannelPlay(uint32_t handle, bool restart, bool hitLane = false, uint32_t* lane = nullptr);
 bool ChannelPause(uint32_t handle);
 bool ChannelStop(uint32_t handle);
 bool ChannelGetVolume(uint32_t handle, float* volume);

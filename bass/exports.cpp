@@ -234,9 +234,10 @@ BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
         // While a recording runs, hits share lane 0: the file is lane 0's mix.
-        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHasHitLane() && !RecorderRunning());
+        uint32_t lane = 0;
+        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHasHitLane() && !RecorderRunning(), &lane);
         if (ok)
-            OutputWake();
+            OutputWake(lane);
         // When the call came: a hit's place in the mix follows it.
         if (TraceEnabled()) {
             LARGE_INTEGER now, frequency;

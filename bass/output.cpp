@@ -153,8 +153,10 @@ bool Idle(Lane& lane)
     const int64_t since = Now();
     uint64_t fed = 0;
     HANDLE events[2] = {StopEvent, lane.wake};
+    // Only lane 0 has a recording's silence to count.
+    const DWORD timeout = lane.index ? INFINITE : kIdleFeedMs;
     for (;;) {
-        DWORD r = WaitForMultipleObjects(2, events, FALSE, kIdleFeedMs);
+        DWORD r = WaitForMultipleObjects(2, events, FALSE, timeout);
         if (StopFlag.load())
             return false;
         const uint64_t elapsed = (uint64_t)((Now() - since) * lane.framesPerTick);
@@ -339,10 +341,10 @@ void OutputClose()
     StopEvent = nullptr;
 }
 
-void OutputWake()
+void OutputWake(uint32_t lane)
 {
-    for (Lane& lane : Lanes)
-        SetEvent(lane.wake);
+    if (lane < kLanes)
+        SetEvent(Lanes[lane].wake);
 }
 
 bool OutputHasHitLane()

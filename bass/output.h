@@ -53,9 +53,9 @@ extern const OutputBackend WaveOutOutput;
 // the system's (the tests' own devices); no hit lane without `onlyHits`.
 bool OutputOpen(int device, const OutputBackend* only = nullptr, const OutputBackend* onlyHits = nullptr);
 void OutputClose();
-// A channel was played: a device stopped while nothing played starts again
-// at once, with the new sound at the head of its buffer.
-void OutputWake();
+// A channel was played on `lane`: its device, stopped while nothing played
+// there, starts again at once with the new sound at the head of its buffer.
+void OutputWake(uint32_t lane = 0);
 // Whether hits have their own stream (lane 1 of the channels).
 bool OutputHasHitLane();
 // Lane 0's format: the rate of the channels, and the recording's format.

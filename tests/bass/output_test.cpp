@@ -577,8 +577,10 @@ TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
         starts = fake::Hits.Starts;
         waits = fake::Hits.Waits;
     }
-    ChannelPlay(Ramp(1000), true, true);
-    OutputWake();
+    uint32_t lane = 0;
+    ChannelPlay(Ramp(1000), true, true, &lane);
+    EXPECT_EQ(lane, 1u);
+    OutputWake(lane);
     {
         std::unique_lock<std::mutex> hold(fake::Lock);
         ASSERT_TRUE(fake::Await(hold, [&] { return fake::Hits.Starts > starts && fake::Hits.Waits > waits; }));
