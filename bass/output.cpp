@@ -127,6 +127,13 @@ void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
     }
 }
 
+// Lane 0 holds no hit while the hits have their own lane and nothing
+// records (a recording takes them onto lane 0, whose mix it is).
+bool MusicAlone()
+{
+    return HitLaneOpen.load() && !RecorderRunning();
+}
+
 // Lane 0 only: the recording's time is lane 0's.
 void FeedSilence(Lane& lane, uint64_t frames)
 {
@@ -200,9 +207,9 @@ void Play(Lane& lane)
     const OutputFormat& f = lane.format;
     const OutputBackend* backend = lane.backend;
     lane.framesPerTick = (double)f.rate / frequency.QuadPart;
-    // Silence written since the last sound, before the device may idle.
-    const uint64_t hold = f.bufferFrames + (uint64_t)((f.latencyMs + kIdleMarginMs) * f.rate / 1000.0);
-    uint64_t quiet = 0;
+    // Silence beyond what the device holds, before it may idle.
+    const uint64_t margin = (uint64_t)((f.latencyMs + kIdleMarginMs) * f.rate / 1000.0);
+    uint64_t quiet = 0; // frames written since the last sound
     uint32_t ahead = 0; // after a start from empty: frames kept ahead
     bool started = false;
     DWORD timeout = 0; // fill the buffer once before starting the device
@@ -213,8 +220,11 @@ void Play(Lane& lane)
             break;
         if (started)
             FeedRunDry(lane, queued);
-        if (queued < ahead)
-            frames = std::max(frames, ahead - queued);
+        uint32_t keep = ahead;
+        if (lane.index == 0 && f.deepFrames && MusicAlone())
+            keep = std::max(keep, f.deepFrames);
+        if (queued < keep)
+            frames = std::max(frames, keep - queued);
         if (frames > lane.block.size() / 2)
             frames = (uint32_t)(lane.block.size() / 2);
         if (frames) {
@@ -227,7 +237,8 @@ void Play(Lane& lane)
             started = backend->start();
             timeout = 200;
         }
-        if (started && f.idleStop && quiet >= hold) {
+        // All the device holds is silence, and what it played before too.
+        if (started && f.idleStop && quiet >= (uint64_t)queued + frames + margin) {
             if (!Idle(lane))
                 break;
             started = backend->start();

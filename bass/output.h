@@ -19,6 +19,9 @@ struct OutputFormat {
     // stream started from empty lacks the engine's queue that one running
     // since its open has built up.
     uint32_t restartFrames = 0;
+    // Kept ahead while the lane holds no hit, only music: a mixer thread
+    // that comes late under load still finds the device playing. 0: never.
+    uint32_t deepFrames = 0;
     double latencyMs = 0;  // what the device adds after its buffer
     bool idleStop = false; // stopped and emptied while nothing plays
     const char* api = "";

@@ -20,6 +20,11 @@
 
 namespace {
 
+// The buffer the first stream asks for, in 100-ns units: music alone keeps
+// it full, riding out the stalls of a loaded machine (up to 125 ms seen under
+// Wine with both cores busy).
+constexpr REFERENCE_TIME kDeepBuffer = 2000000;
+
 std::atomic<bool> ExclusiveWanted{false};
 std::atomic<HRESULT> ExclusiveSeam{S_OK};
 
@@ -116,10 +121,13 @@ struct WasapiStream {
         }
         // Without IAudioClient3 a shared stream runs at the engine's default
         // period whatever we ask; the smallest buffer is asked for and read back.
+        // The first stream asks for a deep buffer too, which it fills only
+        // while it plays music alone: its period stays the engine's.
         REFERENCE_TIME defPeriod = 0, minPeriod = 0;
         Client->GetDevicePeriod(&defPeriod, &minPeriod);
+        const REFERENCE_TIME deep = mayBeExclusive ? kDeepBuffer : minPeriod;
         HRESULT hr = E_FAIL;
-        for (REFERENCE_TIME duration : {minPeriod, defPeriod, (REFERENCE_TIME)0}) {
+        for (REFERENCE_TIME duration : {deep, minPeriod, defPeriod, (REFERENCE_TIME)0}) {
             hr = Client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK, duration, 0, wfx,
                                     nullptr);
             if (SUCCEEDED(hr)) {
@@ -263,14 +271,18 @@ struct WasapiStream {
             // after it: one period ahead at the classic 10 ms period (measured clean
             // under Wine, where a fill that is not a whole number of periods drops
             // out), two at the short periods of IAudioClient3.
-            format->targetFrames = std::min<uint32_t>(bufferFrames, (LowLatency ? 2 : 1) * format->periodFrames);
-            // After a start from idle the buffer is kept full, not one period
-            // ahead: under Wine such a stream lacks the 20 ms the engine queued at
-            // the first start, and half the starts broke for 20 to 30 ms (none with
-            // the buffer full). Written whole before the start, too: the hit is at
-            // its head either way.
-            format->startFrames = bufferFrames;
-            format->restartFrames = bufferFrames;
+            // Hits, where this stream plays them, are kept to the first three
+            // periods of a deep buffer; music alone fills it.
+            const uint32_t shallow = std::min<uint32_t>(bufferFrames, 3 * format->periodFrames);
+            format->targetFrames = std::min<uint32_t>(shallow, (LowLatency ? 2 : 1) * format->periodFrames);
+            // After a start from idle three periods are kept ahead, not one (the
+            // whole buffer of a stream at the minimum period): under Wine such a
+            // stream lacks the 20 ms the engine queued at the first start, and half
+            // the starts broke for 20 to 30 ms (none with three). Written before the
+            // start, too: the hit is at its head either way.
+            format->startFrames = shallow;
+            format->restartFrames = shallow;
+            format->deepFrames = bufferFrames > shallow ? bufferFrames : 0;
             format->idleStop = true;
         }
         DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);

@@ -158,7 +158,9 @@ TEST(Output, WaveOutPlaysOnTheDefaultDevice)
 // positions instead of wall time.
 namespace fake {
 
-constexpr uint32_t kRate = 44100, kPeriod = 441, kBuffer = 3 * kPeriod, kTarget = 2 * kPeriod;
+// The buffer is deep, as the first stream's is: hits keep to its first
+// periods, music alone fills it.
+constexpr uint32_t kRate = 44100, kPeriod = 441, kBuffer = 3 * kPeriod, kTarget = 2 * kPeriod, kDeep = 12 * kPeriod;
 
 std::mutex Lock; // one for both devices
 std::condition_variable Changed;
@@ -200,10 +202,11 @@ struct Device {
         format->rate = kRate;
         format->channels = 2;
         format->periodFrames = kPeriod;
-        format->bufferFrames = kBuffer;
+        format->bufferFrames = kDeep;
         format->targetFrames = kTarget;
         format->startFrames = kPeriod;
         format->restartFrames = kBuffer;
+        format->deepFrames = kDeep;
         format->idleStop = true;
         format->api = "fake";
         return true;
@@ -280,21 +283,31 @@ struct Device {
         return Await(hold, [&] { return Waits > waits || Idles > idles; });
     }
 
-    bool TickUntilIdle()
+    // Ticks until the mixer stops the device; `ticks`: how many it took.
+    bool TickUntilIdle(int* ticks = nullptr)
     {
         int idles;
         {
             std::lock_guard<std::mutex> hold(Lock);
             idles = Idles;
         }
-        for (int i = 0; i < 100; i++) {
+        for (int i = 1; i <= 100; i++) {
             if (!Tick())
                 return false;
             std::lock_guard<std::mutex> hold(Lock);
-            if (Idles > idles)
+            if (Idles > idles) {
+                if (ticks)
+                    *ticks = i;
                 return true;
+            }
         }
         return false;
+    }
+
+    uint64_t Queued()
+    {
+        std::lock_guard<std::mutex> hold(Lock);
+        return Written() - Played;
     }
 };
 
@@ -448,6 +461,21 @@ TEST_F(IdleOutput, KeepsTheBufferFullAfterAStartFromIdle)
     }
 }
 
+// The buffer is deep, but a hit keeps to its first periods: the device
+// stops once those and the margin behind them are silence, not the whole
+// buffer.
+TEST_F(IdleOutput, StopsOnceAllItHoldsIsSilenceHoweverDeepItsBuffer)
+{
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
+    ASSERT_TRUE(HitFromIdle(Ramp(fake::kPeriod)));
+    int ticks = 0;
+    ASSERT_TRUE(fake::Main.TickUntilIdle(&ticks));
+    EXPECT_LT((uint32_t)ticks, fake::kDeep / fake::kPeriod);
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    ASSERT_EQ(fake::Main.Dropped.size(), 2u);
+    EXPECT_TRUE(Silent(fake::Main.Frames, fake::Main.Dropped[1].from, fake::Main.Dropped[1].to));
+}
+
 // Hits while the device runs and from idle: what the device plays is the
 // mix, each hit whole and once, and what an idle dropped was silence.
 TEST_F(IdleOutput, DeviceHearsExactlyTheMixAcrossStopAndStart)
@@ -546,6 +574,19 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
         << "stalled for " << stalled << " s";
 }
 
+// The device's frames from its first sound on are one ramp, whole and in
+// order, at least `frames` long. Called with the lock held.
+void ExpectRampFromItsFirstFrame(const fake::Device& device, uint64_t frames)
+{
+    const std::vector<float>& heard = device.Frames;
+    uint64_t first = 0;
+    while (first < device.Written() && heard[2 * first] == 0.0f)
+        first++;
+    ASSERT_LT(first + frames, device.Written());
+    for (uint64_t n = 0; first + n < device.Written(); n++)
+        ASSERT_EQ(heard[2 * (first + n)], (float)(n + 1) * Scale) << "music frame " << n;
+}
+
 // With a second device for the hits: music keeps the first running while
 // the hits' device idles between hits and starts each from empty.
 class TwoLaneOutput : public IdleOutput {
@@ -595,13 +636,33 @@ TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
     EXPECT_GT(fake::Hits.WrittenAtStart, before);
     // The music ran on without a stop, and nothing of the hit is in it.
     EXPECT_EQ(fake::Main.Idles, mainIdles);
-    const std::vector<float>& heard = fake::Main.Frames;
-    uint64_t first = 0;
-    while (first < fake::Main.Written() && heard[2 * first] == 0.0f)
-        first++;
-    ASSERT_LT(first + 3 * fake::kPeriod, fake::Main.Written());
-    for (uint64_t n = 0; first + n < fake::Main.Written(); n++)
-        ASSERT_EQ(heard[2 * (first + n)], (float)(n + 1) * Scale) << "music frame " << n;
+    ExpectRampFromItsFirstFrame(fake::Main, 3 * fake::kPeriod);
+}
+
+TEST_F(TwoLaneOutput, MusicAloneFillsItsDeviceAndARecordingTakesItBackToItsPeriods)
+{
+    ChannelPlay(Ramp(100 * fake::kPeriod), true, false);
+    OutputWake();
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    EXPECT_EQ(fake::Main.Queued(), fake::kDeep);
+
+    // A recording puts the hits on this device: what it holds plays out and
+    // only its periods are topped up.
+    uint64_t first;
+    ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_deep_", &first));
+    for (uint32_t i = 0; i < fake::kDeep / fake::kPeriod; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    EXPECT_LE(fake::Main.Queued(), fake::kBuffer);
+    BASS_MIXRECORDINFO info = {};
+    ASSERT_TRUE(RecorderStop(&info));
+    for (int i = 0; i < 2; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    EXPECT_EQ(fake::Main.Queued(), fake::kDeep);
+
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    EXPECT_EQ(fake::Main.Idles, 0);
+    ExpectRampFromItsFirstFrame(fake::Main, 20 * fake::kPeriod);
 }
 
 } // namespace
