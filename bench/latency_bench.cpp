@@ -194,10 +194,11 @@ int main(int argc, char** argv)
     const OutputFormat& f = OutputCurrentFormat();
     std::printf(
         "output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms; %u after a start "
-        "from idle), written before a start %u frames, buffer %u frames, stream latency %.2f ms, idle stop %s\n",
+        "from idle, %u with music alone), written before a start %u frames, buffer %u frames, stream latency "
+        "%.2f ms, idle stop %s\n",
         OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.targetFrames,
-        1000.0 * f.targetFrames / f.rate, f.restartFrames, f.startFrames, f.bufferFrames, f.latencyMs,
-        f.idleStop ? "on" : "off");
+        1000.0 * f.targetFrames / f.rate, f.restartFrames, OutputHasHitLane() ? f.deepFrames : 0, f.startFrames,
+        f.bufferFrames, f.latencyMs, f.idleStop ? "on" : "off");
     if (OutputHasHitLane()) {
         const OutputFormat& h = OutputHitLaneFormat();
         std::printf("hits' own stream: %s, period %u frames, buffer %u frames (%u written before a start), stream "
