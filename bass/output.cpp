@@ -51,6 +51,13 @@ struct Lane {
     double framesPerTick = 0;
     // When the device runs out of what was written.
     int64_t dryAt = 0;
+    // Lane 0 hands a recording each frame as the device plays it, not as
+    // it is mixed: music alone is mixed a deep buffer ahead, and a
+    // recording started meanwhile begins with what is heard after its
+    // start. A ring of the frames written and not yet handed on.
+    std::vector<float> held;
+    uint64_t heldIn = 0, heldOut = 0;
+    uint32_t inDevice = 0; // frames the device held after the last write
 };
 
 Lane Lanes[kLanes];
@@ -111,12 +118,54 @@ int64_t Now()
     return now.QuadPart;
 }
 
-// Hands the mixed block to the device and the recorder; `first`: the
-// channel whose first frames it holds, behind `queued` frames.
+// Hands the oldest `frames` written to the recording.
+void FeedPlayed(Lane& lane, uint64_t frames)
+{
+    const uint64_t ring = lane.held.size() / 2;
+    frames = std::min(frames, lane.heldIn - lane.heldOut);
+    while (frames) {
+        const uint64_t at = lane.heldOut % ring;
+        const uint32_t n = (uint32_t)std::min(frames, ring - at);
+        RecorderFeed(lane.held.data() + at * 2, n);
+        lane.heldOut += n;
+        frames -= n;
+    }
+}
+
+// The device played what it held after the last write, less `queued`.
+void FeedPlayedBefore(Lane& lane, uint32_t queued)
+{
+    if (lane.index == 0 && lane.inDevice > queued)
+        FeedPlayed(lane, lane.inDevice - queued);
+    lane.inDevice = queued;
+}
+
+// Keeps the block until it plays. A ring that would overflow (a device
+// holding more than the ring) hands its oldest frames on early.
+void Hold(Lane& lane, uint32_t frames)
+{
+    const uint64_t ring = lane.held.size() / 2;
+    if (lane.heldIn - lane.heldOut + frames > ring)
+        FeedPlayed(lane, lane.heldIn - lane.heldOut + frames - ring);
+    for (uint32_t done = 0; done < frames;) {
+        const uint64_t at = lane.heldIn % ring;
+        const uint32_t n = (uint32_t)std::min<uint64_t>(frames - done, ring - at);
+        std::copy(lane.block.begin() + (size_t)done * 2, lane.block.begin() + (size_t)(done + n) * 2,
+                  lane.held.begin() + (size_t)at * 2);
+        lane.heldIn += n;
+        done += n;
+    }
+}
+
+// Hands the mixed block to the device, and on lane 0 keeps it for the
+// recording; `first`: the channel whose first frames it holds, behind
+// `queued` frames.
 void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
-    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0)
-        RecorderFeed(lane.block.data(), frames);
+    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0) {
+        Hold(lane, frames);
+        lane.inDevice = queued + frames;
+    }
     const int64_t now = Now();
     lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
     if (first) {
@@ -150,13 +199,17 @@ void FeedSilence(Lane& lane, uint64_t frames)
 
 // Nothing plays: the device is stopped and emptied, and a play call starts
 // it again with its sound at the head of the empty buffer, as a fresh
-// stream would start. The recording meanwhile gets the silence of the
-// stopped time, less what the device dropped (recorded already, never
-// heard). Returns true with the first block written, false when the output
-// closes.
+// stream would start. The recording gets what the device played before
+// the stop, not what it dropped, and then the silence of the stopped time.
+// Returns true with the first block written, false when the output closes.
 bool Idle(Lane& lane)
 {
     const uint32_t dropped = lane.backend->idle();
+    if (lane.index == 0) {
+        FeedPlayedBefore(lane, dropped);
+        lane.heldOut = lane.heldIn;
+        lane.inDevice = 0;
+    }
     const int64_t since = Now();
     uint64_t fed = 0;
     HANDLE events[2] = {StopEvent, lane.wake};
@@ -167,9 +220,9 @@ bool Idle(Lane& lane)
         if (StopFlag.load())
             return false;
         const uint64_t elapsed = (uint64_t)((Now() - since) * lane.framesPerTick);
-        if (elapsed > dropped + fed) {
-            FeedSilence(lane, elapsed - dropped - fed);
-            fed = elapsed - dropped;
+        if (elapsed > fed) {
+            FeedSilence(lane, elapsed - fed);
+            fed = elapsed;
         }
         if (r != WAIT_OBJECT_0 + 1)
             continue;
@@ -218,6 +271,7 @@ void Play(Lane& lane)
         uint32_t frames = backend->wait(timeout, &queued);
         if (StopFlag.load())
             break;
+        FeedPlayedBefore(lane, queued);
         if (started)
             FeedRunDry(lane, queued);
         uint32_t keep = ahead;
@@ -284,6 +338,8 @@ bool StartLane(Lane& lane, uint32_t index)
 {
     lane.index = index;
     lane.block.resize(kBlockFrames * 2);
+    lane.heldIn = lane.heldOut = 0;
+    lane.inDevice = 0;
     lane.dryAt = 0;
     lane.failure = nullptr;
     lane.openResult = false;
@@ -307,6 +363,7 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
         return false;
     // Out of memory here, nothing is made yet.
     Lanes[0].block.resize(kBlockFrames * 2);
+    Lanes[0].held.resize(kBlockFrames * 2);
     OpenDevice = device;
     OnlyBackend = only;
     OnlyHitBackend = onlyHits;

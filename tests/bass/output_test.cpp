@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "bass/channels.h"
+#include "bass/mixer.h"
 #include "bass/output.h"
 #include "bass/recorder.h"
 #include "counting_decoder.h"
@@ -574,6 +577,20 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
         << "stalled for " << stalled << " s";
 }
 
+// The 16-bit samples of a recording's data chunk.
+std::vector<int16_t> RecordedSamples(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t data = bytes.find("data", 12);
+    std::vector<int16_t> samples;
+    if (data == std::string::npos)
+        return samples;
+    samples.resize((bytes.size() - data - 8) / 2);
+    memcpy(samples.data(), bytes.data() + data + 8, samples.size() * 2);
+    return samples;
+}
+
 // The device's frames from its first sound on are one ramp, whole and in
 // order, at least `frames` long. Called with the lock held.
 void ExpectRampFromItsFirstFrame(const fake::Device& device, uint64_t frames)
@@ -637,6 +654,35 @@ TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
     // The music ran on without a stop, and nothing of the hit is in it.
     EXPECT_EQ(fake::Main.Idles, mainIdles);
     ExpectRampFromItsFirstFrame(fake::Main, 3 * fake::kPeriod);
+}
+
+// Music alone is mixed far ahead of the device: a recording started then
+// holds what the device plays after its start, not what is mixed after it.
+TEST_F(TwoLaneOutput, ARecordingOverADeepBufferIsWhatTheDevicePlaysFromItsStartOn)
+{
+    ChannelPlay(Ramp(100 * fake::kPeriod), true, false);
+    OutputWake();
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    uint64_t written;
+    ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_heard_", &written));
+    uint64_t played;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        played = fake::Main.Played;
+    }
+    const int periods = 4;
+    for (int i = 0; i < periods; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    BASS_MIXRECORDINFO info = {};
+    ASSERT_TRUE(RecorderStop(&info));
+    EXPECT_EQ(info.frames, (uint64_t)periods * fake::kPeriod);
+
+    const std::vector<int16_t> file = RecordedSamples(recording);
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    ASSERT_EQ(file.size(), (size_t)periods * fake::kPeriod * 2);
+    for (size_t k = 0; k < file.size(); k++)
+        ASSERT_EQ(file[k], Pcm16(fake::Main.Frames[2 * played + k])) << "sample " << k;
 }
 
 TEST_F(TwoLaneOutput, MusicAloneFillsItsDeviceAndARecordingTakesItBackToItsPeriods)
