@@ -54,10 +54,10 @@ struct Lane {
     // Lane 0 hands a recording each frame as the device plays it, not as
     // it is mixed: music alone is mixed a deep buffer ahead, and a
     // recording started meanwhile begins with what is heard after its
-    // start. A ring of the frames written and not yet handed on.
+    // start. A ring of the frames written and not yet handed on, which
+    // are those the device still holds.
     std::vector<float> held;
     uint64_t heldIn = 0, heldOut = 0;
-    uint32_t inDevice = 0; // frames the device held after the last write
 };
 
 Lane Lanes[kLanes];
@@ -119,7 +119,7 @@ int64_t Now()
 }
 
 // Hands the oldest `frames` written to the recording.
-void FeedPlayed(Lane& lane, uint64_t frames)
+void FeedOldest(Lane& lane, uint64_t frames)
 {
     const uint64_t ring = lane.held.size() / 2;
     frames = std::min(frames, lane.heldIn - lane.heldOut);
@@ -132,12 +132,12 @@ void FeedPlayed(Lane& lane, uint64_t frames)
     }
 }
 
-// The device played what it held after the last write, less `queued`.
-void FeedPlayedBefore(Lane& lane, uint32_t queued)
+// The device played all it was given but the `queued` frames it still holds.
+void FeedPlayed(Lane& lane, uint32_t queued)
 {
-    if (lane.index == 0 && lane.inDevice > queued)
-        FeedPlayed(lane, lane.inDevice - queued);
-    lane.inDevice = queued;
+    const uint64_t held = lane.heldIn - lane.heldOut;
+    if (held > queued)
+        FeedOldest(lane, held - queued);
 }
 
 // Keeps the block until it plays. A ring that would overflow (a device
@@ -146,7 +146,7 @@ void Hold(Lane& lane, uint32_t frames)
 {
     const uint64_t ring = lane.held.size() / 2;
     if (lane.heldIn - lane.heldOut + frames > ring)
-        FeedPlayed(lane, lane.heldIn - lane.heldOut + frames - ring);
+        FeedOldest(lane, lane.heldIn - lane.heldOut + frames - ring);
     for (uint32_t done = 0; done < frames;) {
         const uint64_t at = lane.heldIn % ring;
         const uint32_t n = (uint32_t)std::min<uint64_t>(frames - done, ring - at);
@@ -162,10 +162,8 @@ void Hold(Lane& lane, uint32_t frames)
 // `queued` frames.
 void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
-    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0) {
+    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0)
         Hold(lane, frames);
-        lane.inDevice = queued + frames;
-    }
     const int64_t now = Now();
     lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
     if (first) {
@@ -205,11 +203,8 @@ void FeedSilence(Lane& lane, uint64_t frames)
 bool Idle(Lane& lane)
 {
     const uint32_t dropped = lane.backend->idle();
-    if (lane.index == 0) {
-        FeedPlayedBefore(lane, dropped);
-        lane.heldOut = lane.heldIn;
-        lane.inDevice = 0;
-    }
+    FeedPlayed(lane, dropped);
+    lane.heldOut = lane.heldIn;
     const int64_t since = Now();
     uint64_t fed = 0;
     HANDLE events[2] = {StopEvent, lane.wake};
@@ -271,7 +266,7 @@ void Play(Lane& lane)
         uint32_t frames = backend->wait(timeout, &queued);
         if (StopFlag.load())
             break;
-        FeedPlayedBefore(lane, queued);
+        FeedPlayed(lane, queued);
         if (started)
             FeedRunDry(lane, queued);
         uint32_t keep = ahead;
@@ -339,7 +334,6 @@ bool StartLane(Lane& lane, uint32_t index)
     lane.index = index;
     lane.block.resize(kBlockFrames * 2);
     lane.heldIn = lane.heldOut = 0;
-    lane.inDevice = 0;
     lane.dryAt = 0;
     lane.failure = nullptr;
     lane.openResult = false;
