@@ -234,9 +234,8 @@ BOOL WINAPI BASS_StreamFree(DWORD handle)
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
-        // While a recording runs, hits share lane 0: the file is lane 0's mix.
         uint32_t lane = 0;
-        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHasHitLane() && !RecorderRunning(), &lane);
+        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHitsOnTheirLane(), &lane);
         if (ok)
             OutputWake(lane);
         // When the call came: a hit's place in the mix follows it.

@@ -174,13 +174,6 @@ void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
     }
 }
 
-// Lane 0 holds no hit while the hits have their own lane and nothing
-// records (a recording takes them onto lane 0, whose mix it is).
-bool MusicAlone()
-{
-    return HitLaneOpen.load() && !RecorderRunning();
-}
-
 // Lane 0 only: the recording's time is lane 0's.
 void FeedSilence(Lane& lane, uint64_t frames)
 {
@@ -270,7 +263,8 @@ void Play(Lane& lane)
         if (started)
             FeedRunDry(lane, queued);
         uint32_t keep = ahead;
-        if (lane.index == 0 && f.deepFrames && MusicAlone())
+        // Lane 0 then holds no hit, only music.
+        if (lane.index == 0 && f.deepFrames && OutputHitsOnTheirLane())
             keep = std::max(keep, f.deepFrames);
         if (queued < keep)
             frames = std::max(frames, keep - queued);
@@ -412,6 +406,11 @@ void OutputWake(uint32_t lane)
 bool OutputHasHitLane()
 {
     return HitLaneOpen.load();
+}
+
+bool OutputHitsOnTheirLane()
+{
+    return HitLaneOpen.load() && !RecorderRunning();
 }
 
 const OutputFormat& OutputCurrentFormat()

@@ -61,6 +61,9 @@ void OutputClose();
 void OutputWake(uint32_t lane = 0);
 // Whether hits have their own stream (lane 1 of the channels).
 bool OutputHasHitLane();
+// Whether a hit played now goes there: a recording takes the hits onto
+// lane 0, whose mix it is, and lane 0 holds no hit otherwise.
+bool OutputHitsOnTheirLane();
 // Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();
