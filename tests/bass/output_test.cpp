@@ -12,9 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -26,6 +24,7 @@
 #include "bass/output.h"
 #include "bass/recorder.h"
 #include "counting_decoder.h"
+#include "tests/support/recorded_wav.h"
 #include "wait_until.h"
 
 namespace {
@@ -577,20 +576,6 @@ TEST_F(IdleOutput, RecordingKeepsTheTimeTheDeviceRanDry)
         << "stalled for " << stalled << " s";
 }
 
-// The 16-bit samples of a recording's data chunk.
-std::vector<int16_t> RecordedSamples(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t data = bytes.find("data", 12);
-    std::vector<int16_t> samples;
-    if (data == std::string::npos)
-        return samples;
-    samples.resize((bytes.size() - data - 8) / 2);
-    memcpy(samples.data(), bytes.data() + data + 8, samples.size() * 2);
-    return samples;
-}
-
 // The device's frames from its first sound on are one ramp, whole and in
 // order, at least `frames` long. Called with the lock held.
 void ExpectRampFromItsFirstFrame(const fake::Device& device, uint64_t frames)
@@ -678,7 +663,7 @@ TEST_F(TwoLaneOutput, ARecordingOverADeepBufferIsWhatTheDevicePlaysFromItsStartO
     ASSERT_TRUE(RecorderStop(&info));
     EXPECT_EQ(info.frames, (uint64_t)periods * fake::kPeriod);
 
-    const std::vector<int16_t> file = RecordedSamples(recording);
+    const std::vector<int16_t> file = ReadRecorded(recording).samples;
     std::lock_guard<std::mutex> hold(fake::Lock);
     ASSERT_EQ(file.size(), (size_t)periods * fake::kPeriod * 2);
     for (size_t k = 0; k < file.size(); k++)

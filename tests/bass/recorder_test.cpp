@@ -18,6 +18,7 @@
 #include "bass/bass.h"
 #include "bass/recorder.h"
 #include "tests/bass/wait_until.h"
+#include "tests/support/recorded_wav.h"
 
 namespace {
 
@@ -61,53 +62,6 @@ std::vector<int16_t> WriteNoise(const std::string& path, uint32_t frames, uint32
     f.write((const char*)&byteRate, 4).write((const char*)&align, 2).write((const char*)&bits, 2);
     f.write("data", 4).write((const char*)&data, 4).write((const char*)pcm.data(), data);
     return pcm;
-}
-
-// A recorded file as it lies on the disk, read while the library may still
-// be writing it.
-struct Recorded {
-    bool ok = false;
-    uint64_t fileSize = 0;
-    uint32_t riffSize = 0, dataSize = 0, rate = 0;
-    uint16_t format = 0, channels = 0, bits = 0, align = 0;
-    std::vector<int16_t> samples; // the data chunk's whole frames
-};
-
-Recorded ReadRecorded(const std::string& path)
-{
-    Recorded r;
-    HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return r;
-    LARGE_INTEGER size;
-    GetFileSizeEx(h, &size);
-    std::vector<uint8_t> bytes((size_t)size.QuadPart);
-    DWORD got = 0;
-    ReadFile(h, bytes.data(), (DWORD)bytes.size(), &got, nullptr);
-    // The size after the header was read: the data it counts is on the disk
-    // by then, though the file may have grown past what was read.
-    GetFileSizeEx(h, &size);
-    CloseHandle(h);
-    bytes.resize(got);
-    r.fileSize = (uint64_t)size.QuadPart;
-    if (got < 44 || memcmp(bytes.data(), "RIFF", 4) || memcmp(&bytes[8], "WAVEfmt ", 8) ||
-        memcmp(&bytes[36], "data", 4))
-        return r;
-    memcpy(&r.riffSize, &bytes[4], 4);
-    memcpy(&r.format, &bytes[20], 2);
-    memcpy(&r.channels, &bytes[22], 2);
-    memcpy(&r.rate, &bytes[24], 4);
-    memcpy(&r.align, &bytes[32], 2);
-    memcpy(&r.bits, &bytes[34], 2);
-    memcpy(&r.dataSize, &bytes[40], 4);
-    size_t data = std::min<size_t>(r.dataSize, got - 44);
-    if (r.align)
-        data -= data % r.align;
-    r.samples.resize(data / 2);
-    memcpy(r.samples.data(), &bytes[44], data);
-    r.ok = true;
-    return r;
 }
 
 // A finished recording: 16-bit PCM at the output's format whose sizes
