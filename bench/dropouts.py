@@ -48,8 +48,9 @@ Method.
   closed, the load still on, the control tone's breaks over half the time.
 - Printed per case: breaks of ours, those shared with the control tone,
   those only ours, those that begin within 10 ms of a hit's onset at the
-  sink (where the hits' own stream starts, the server mixes it in at once); breaks in the library's own recording; hits heard at
-  the sink and in that file against keys pressed.
+  sink (where the hits' own stream starts, the server mixes it in at
+  once); breaks in the library's own recording; hits heard at the sink
+  and in that file against keys pressed.
 """
 import array
 import math
@@ -199,6 +200,12 @@ def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
         break that begins with a hit comes with that hit's stream starting."""
         return min((1000.0 * (at - h) / RATE for h in heard), key=abs, default=float("inf"))
     at_onsets = sum(abs(from_onset(b[0])) <= ONSET_MS for b in ours)
+
+    def print_ours():
+        for s, e, kinds in ours:
+            print("      ours at %7.3f s, %5.1f ms, %s, %+.1f ms from a hit's onset%s" %
+                  (s / RATE, 1000 * (e - s) / RATE, "+".join(kinds), from_onset(s),
+                   " (control too)" if (s, e, kinds) in shared else ""))
     if not record:
         print("%-5s %5.1f s at the sink, not recorded by the library\n"
               "      breaks of ours %d: shared with the control %d, only ours %d, within %d ms of a hit's onset %d; "
@@ -206,10 +213,7 @@ def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
               "      hits heard %d/%d" % (name, len(recording) / RATE, len(ours), len(shared), len(ours) - len(shared),
                                         ONSET_MS, at_onsets, len(control), len(heard), int(seconds * rate)),
               flush=True)
-        for s, e, kinds in ours:
-            print("      ours at %7.3f s, %5.1f ms, %s, %+.1f ms from a hit's onset%s" %
-                  (s / RATE, 1000 * (e - s) / RATE, "+".join(kinds), from_onset(s),
-                   " (control too)" if (s, e, kinds) in shared else ""))
+        print_ours()
         return "breaks of ours %d (only ours %d, at a hit's onset %d), hits heard %d/%d" % (
             len(ours), len(ours) - len(shared), at_onsets, len(heard), int(seconds * rate))
     in_mix = audio_util.dropouts(mixed, MUSIC_HZ, block=BLOCK)
@@ -218,17 +222,15 @@ def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
           "control breaks %d\n"
           "      hits heard %d/%d, in the library's recording %d" %
           (name, len(recording) / RATE, len(mixed) / RATE, len(mixed) / RATE - (stopped - started), len(ours), len(shared), len(ours) - len(shared),
-           len(in_mix), len(control), len(hits(recording)), int(seconds * rate), len(hits(mixed))), flush=True)
-    for s, e, kinds in ours:
-        print("      ours at %7.3f s, %5.1f ms, %s%s" % (s / RATE, 1000 * (e - s) / RATE, "+".join(kinds),
-                                                       " (control too)" if (s, e, kinds) in shared else ""))
+           len(in_mix), len(control), len(heard), int(seconds * rate), len(hits(mixed))), flush=True)
+    print_ours()
     for s, e, kinds in control:
         print("      control at %7.3f s, %5.1f ms, %s" % (s / RATE, 1000 * (e - s) / RATE, "+".join(kinds)))
     for s, e, kinds in in_mix:
         print("      library's recording at %7.3f s, %5.1f ms, %s" % (s / RATE, 1000 * (e - s) / RATE,
                                                                      "+".join(kinds)))
     return "breaks of ours %d (only ours %d), in the library's recording %d, hits heard %d/%d" % (
-        len(ours), len(ours) - len(shared), len(in_mix), len(hits(recording)), int(seconds * rate))
+        len(ours), len(ours) - len(shared), len(in_mix), len(heard), int(seconds * rate))
 
 
 def measure_chain(capture, seconds):
