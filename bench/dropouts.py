@@ -3,13 +3,14 @@
 pressed at a steady rhythm; every break in the tone heard at the null
 sink counts. Once on an idle machine, once with both cores busy.
 
-Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad]
+Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised]
        (default 60 s, 8 hits a second; "plain": without the library's
        recording, so the hits take their own stream as they do whenever
        nothing is recorded; a recording puts them on the music's stream;
        "pad": each load also has the naive pad, baseline_pad.exe, play
        the same hit with PlaySound over YXYT.exe's music, which tells
-       what a fresh stream per hit costs the sink)
+       what a fresh stream per hit costs the sink; "raised": YXYT.exe and
+       the Wine server at nice -10 too, see Busy)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a
@@ -41,6 +42,16 @@ Method.
   reading parec, feeding the control tone) and the X server at nice -10.
   The control tone shows whether that held. The server's and the X
   server's scheduling is put back at the end.
+- Windows runs an audio thread that asks for the "Pro Audio" task (as the
+  library's mixer threads do) above programs of normal priority, and the
+  sound engine's own threads too. Wine 8 gives a thread no priority of its
+  own (its server never changes a thread's nice value), so under Wine the
+  busy loops take turns with the mixer threads and with Wine's threads
+  that hand their blocks to the sound server. "raised" stands in for
+  what Windows does: every thread of YXYT.exe and the Wine server (which
+  carries every wait and event of a Wine program) at nice -10, as the
+  measuring chain. It tells the breaks that come from the load taking the
+  program's turns from those that a raised program still has.
 - The control tone shares the sink with our stream, and a stream that
   writes late makes the server rewind the sink, which the monitor shows
   as a break of every tone in it: a break shared with the control is not
@@ -148,6 +159,17 @@ class Priorities:
             subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def unix_pid(comm):
+    """The pid of the process whose command name is `comm`, or None."""
+    for entry in os.listdir("/proc"):
+        try:
+            if entry.isdigit() and (Path("/proc") / entry / "comm").read_text().strip() == comm:
+                return int(entry)
+        except OSError:
+            pass
+    return None
+
+
 def session_pid(name):
     """The pid of the session's own server `name` (xvfb, pulse), or None
     when the session uses someone else's."""
@@ -250,6 +272,7 @@ def main():
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 8.0
     record = "plain" not in sys.argv[3:]
     with_pad = "pad" in sys.argv[3:]
+    raised = "raised" in sys.argv[3:]
     require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
@@ -277,8 +300,9 @@ def main():
     busy = []
     yxyt = pad = None
     try:
-        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s" %
-              (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded"), flush=True)
+        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s%s" %
+              (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded",
+               ", YXYT.exe and the Wine server raised" if raised else ""), flush=True)
         yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
         open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
         focus(env, "^逸响乐台", "YXYT")
@@ -292,6 +316,11 @@ def main():
         if session_pid("xvfb"):
             priorities.nice(session_pid("xvfb"), "the X server", keep=True)
         priorities.nice(os.getpid(), "this script")
+        if raised:
+            for comm, what in (("YXYT.exe", "YXYT.exe"), ("wineserver", "the Wine server"),
+                               ("wineserver64", "the Wine server")):
+                if unix_pid(comm):
+                    priorities.nice(unix_pid(comm), what, keep=comm != "YXYT.exe")
 
         def load(on):
             """Two busy loops at nice 0, as Wine and the program run."""
