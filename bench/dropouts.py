@@ -3,14 +3,15 @@
 pressed at a steady rhythm; every break in the tone heard at the null
 sink counts. Once on an idle machine, once with both cores busy.
 
-Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised]
+Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised] [others]
        (default 60 s, 8 hits a second; "plain": without the library's
        recording, so the hits take their own stream as they do whenever
        nothing is recorded; a recording puts them on the music's stream;
        "pad": each load also has the naive pad, baseline_pad.exe, play
        the same hit with PlaySound over YXYT.exe's music, which tells
        what a fresh stream per hit costs the sink; "raised": YXYT.exe and
-       the Wine server at nice -10 too, see Busy)
+       the Wine server at nice -10 too, see Busy; "others": instead of
+       YXYT.exe, the same main track from other programs, see Others)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a
@@ -57,6 +58,12 @@ Method.
   as a break of every tone in it: a break shared with the control is not
   for that alone the chain's. So the run ends with the chain alone: YXYT.exe
   closed, the load still on, the control tone's breaks over half the time.
+- Others: the main track played by `paplay` (a native client of the
+  sound server, asking for 20 ms), then by the naive pad (a Wine program
+  playing it with PlaySound), each at nice 0 for `seconds` idle and
+  `seconds` busy, without key presses, over the same chain. Their breaks
+  tell what the sink does with a low-latency stream under that load, and
+  with a Wine program's stream.
 - Printed per case: breaks of ours, those shared with the control tone,
   those only ours, those that begin within 10 ms of a beat of the hits'
   rhythm at the sink; breaks in the library's own recording; hits heard
@@ -281,13 +288,49 @@ def measure_chain(capture, seconds):
     return "the chain alone under that load %d control breaks in %.0f s" % (len(control), seconds)
 
 
+def measure_others(env, capture, keyboard, music, seconds, load):
+    """The main track from other programs over the same chain and load."""
+    sink = env.get("YXYT_SINK", "yxyt_sink")
+    at_nice_0 = lambda: os.setpriority(os.PRIO_PROCESS, 0, 0)  # noqa: E731
+    lines = []
+    for name in ("paplay", "the PlaySound pad"):
+        if name == "paplay":
+            proc = subprocess.Popen(["paplay", "-d", sink, "--latency-msec=20", str(music)], env=env,
+                                    preexec_fn=at_nice_0)
+        else:
+            proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "baseline_pad.exe"),
+                                     k2s.winpath(music)], env=env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, preexec_fn=at_nice_0)
+            focus(env, "^BaselinePad$", "BaselinePad")
+            press_at(keyboard, keyboard.keycode("a"), [time.monotonic() + 0.1])
+        try:
+            for loaded in (False, True):
+                load(loaded)
+                first = capture.frames() + RATE  # a second to settle
+                capture.wait_frames(first + int(seconds * RATE), timeout=seconds + 30)
+                recording = capture.mono(first, capture.frames())
+                if max(map(abs, recording)) < 0.25:
+                    raise RuntimeError("%s: the main track is not heard" % name)
+                line = "%s, %s: main track breaks %d, control breaks %d in %.1f s" % (
+                    name, "busy" if loaded else "idle", len(audio_util.dropouts(recording, MUSIC_HZ, block=BLOCK)),
+                    len(audio_util.dropouts(recording, CONTROL_HZ, block=BLOCK)), len(recording) / RATE)
+                print(line, flush=True)
+                lines.append(line)
+        finally:
+            load(False)
+            proc.kill()
+            proc.wait(30)
+    return lines
+
+
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 60.0
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 8.0
     record = "plain" not in sys.argv[3:]
     with_pad = "pad" in sys.argv[3:]
     raised = "raised" in sys.argv[3:]
-    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad else []))
+    others = "others" in sys.argv[3:]
+    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad or others else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")
@@ -314,12 +357,14 @@ def main():
     busy = []
     yxyt = pad = None
     try:
-        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s%s" %
+        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s%s%s" %
               (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded",
-               ", YXYT.exe and the Wine server raised" if raised else ""), flush=True)
-        yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
-        open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
-        focus(env, "^逸响乐台", "YXYT")
+               ", YXYT.exe and the Wine server raised" if raised else "",
+               "; others: the main track from other programs instead" if others else ""), flush=True)
+        if not others:
+            yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
+            open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
+            focus(env, "^逸响乐台", "YXYT")
         # Wine and YXYT.exe have started: what this script starts from now
         # on inherits its raised priority unless told otherwise.
         if session_pid("pulse"):
@@ -347,6 +392,11 @@ def main():
                                              preexec_fn=lambda: os.setpriority(os.PRIO_PROCESS, 0, 0))
                             for _ in range(2))
 
+        if others:
+            lines = measure_others(env, capture, keyboard, music, seconds, load)
+            load(True)
+            print("\n".join(lines + [measure_chain(capture, seconds / 2)]))
+            return
         idle = measure("idle", capture, keyboard, seconds, rate, prog, trace, 1, record)
         load(True)
         loaded = measure("busy", capture, keyboard, seconds, rate, prog, trace, 2, record)
