@@ -168,6 +168,11 @@ class Priorities:
             subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def at_nice_0():
+    """A child's start: back at nice 0 from this script's raised priority."""
+    os.setpriority(os.PRIO_PROCESS, 0, 0)
+
+
 def unix_pid(comm):
     """The pid of the process whose command name is `comm`, or None."""
     for entry in os.listdir("/proc"):
@@ -276,12 +281,17 @@ def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
         len(ours), len(ours) - len(shared), len(in_mix), len(heard), int(seconds * rate))
 
 
+def record_sink(capture, seconds, settle=0):
+    """The next `seconds` at the sink, after `settle` seconds."""
+    first = capture.frames() + int(settle * RATE)
+    capture.wait_frames(first + int(seconds * RATE), timeout=settle + seconds + 30)
+    return capture.mono(first, capture.frames())
+
+
 def measure_chain(capture, seconds):
     """The control tone alone, nothing of ours in the sink: the measuring
     chain's own breaks."""
-    first = capture.frames()
-    capture.wait_frames(first + int(seconds * RATE), timeout=seconds + 30)
-    control = audio_util.dropouts(capture.mono(first, capture.frames()), CONTROL_HZ, block=BLOCK)
+    control = audio_util.dropouts(record_sink(capture, seconds), CONTROL_HZ, block=BLOCK)
     print("chain alone, busy: %d control breaks in %.1f s" % (len(control), seconds), flush=True)
     for s, e, kinds in control:
         print("      control at %7.3f s, %5.1f ms, %s" % (s / RATE, 1000 * (e - s) / RATE, "+".join(kinds)))
@@ -291,7 +301,6 @@ def measure_chain(capture, seconds):
 def measure_others(env, capture, keyboard, music, seconds, load):
     """The main track from other programs over the same chain and load."""
     sink = env.get("YXYT_SINK", "yxyt_sink")
-    at_nice_0 = lambda: os.setpriority(os.PRIO_PROCESS, 0, 0)  # noqa: E731
     lines = []
     for name in ("paplay", "the PlaySound pad"):
         if name == "paplay":
@@ -306,9 +315,7 @@ def measure_others(env, capture, keyboard, music, seconds, load):
         try:
             for loaded in (False, True):
                 load(loaded)
-                first = capture.frames() + RATE  # a second to settle
-                capture.wait_frames(first + int(seconds * RATE), timeout=seconds + 30)
-                recording = capture.mono(first, capture.frames())
+                recording = record_sink(capture, seconds, settle=1)
                 if max(map(abs, recording)) < 0.25:
                     raise RuntimeError("%s: the main track is not heard" % name)
                 line = "%s, %s: main track breaks %d, control breaks %d in %.1f s" % (
@@ -378,8 +385,9 @@ def main():
         if raised:
             for comm, what in (("YXYT.exe", "YXYT.exe"), ("wineserver", "the Wine server"),
                                ("wineserver64", "the Wine server")):
-                if unix_pid(comm):
-                    priorities.nice(unix_pid(comm), what, keep=comm != "YXYT.exe")
+                pid = unix_pid(comm)
+                if pid:
+                    priorities.nice(pid, what, keep=comm != "YXYT.exe")
 
         def load(on):
             """Two busy loops at nice 0, as Wine and the program run."""
@@ -389,7 +397,7 @@ def main():
                 p.wait()
             if on:
                 busy.extend(subprocess.Popen([sys.executable, "-c", "while 1: pass"],
-                                             preexec_fn=lambda: os.setpriority(os.PRIO_PROCESS, 0, 0))
+                                             preexec_fn=at_nice_0)
                             for _ in range(2))
 
         if others:
