@@ -60,10 +60,12 @@ Method.
   closed, the load still on, the control tone's breaks over half the time.
 - Others: the main track played by `paplay` (a native client of the
   sound server, asking for 20 ms), then by the naive pad (a Wine program
-  playing it with PlaySound), each at nice 0 for `seconds` idle and
+  playing it with PlaySound), then by the library alone in a console
+  program (bass_play_file.exe), each at nice 0 for `seconds` idle and
   `seconds` busy, without key presses, over the same chain. Their breaks
-  tell what the sink does with a low-latency stream under that load, and
-  with a Wine program's stream.
+  tell what the sink does with a low-latency stream under that load, with
+  a Wine program's stream, and with the library's stream without the
+  drum pad around it.
 - Printed per case: breaks of ours, those shared with the control tone,
   those only ours, those that begin within 10 ms of a beat of the hits'
   rhythm at the sink; breaks in the library's own recording; hits heard
@@ -302,10 +304,14 @@ def measure_others(env, capture, keyboard, music, seconds, load):
     """The main track from other programs over the same chain and load."""
     sink = env.get("YXYT_SINK", "yxyt_sink")
     lines = []
-    for name in ("paplay", "the PlaySound pad"):
+    for name in ("paplay", "the PlaySound pad", "bass_play_file"):
         if name == "paplay":
             proc = subprocess.Popen(["paplay", "-d", sink, "--latency-msec=20", str(music)], env=env,
                                     preexec_fn=at_nice_0)
+        elif name == "bass_play_file":
+            proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "bass_play_file.exe"),
+                                     k2s.winpath(music), "-1", str(int(2 * seconds + 60))], env=env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=at_nice_0)
         else:
             proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "baseline_pad.exe"),
                                      k2s.winpath(music)], env=env, stdout=subprocess.DEVNULL,
@@ -337,7 +343,8 @@ def main():
     with_pad = "pad" in sys.argv[3:]
     raised = "raised" in sys.argv[3:]
     others = "others" in sys.argv[3:]
-    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad or others else []))
+    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad else []),
+                  *(["baseline_pad.exe", "bass_play_file.exe"] if others else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")

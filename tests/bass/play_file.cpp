@@ -1,6 +1,8 @@
 // Plays one file through bass.dll on the default device and returns when
-// the end routine reports its end: the recording test drives it.
-//   bass_play_file <file> [device]
+// the end routine reports its end (or after `seconds`, 60 unless given):
+// the recording test drives it, the dropouts benchmark plays its long
+// track with it.
+//   bass_play_file <file> [device] [seconds]
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,7 +16,7 @@ static void CALLBACK OnEnd(DWORD, DWORD, DWORD, void* user)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bass_play_file <file> [device]\n");
+        std::fprintf(stderr, "usage: bass_play_file <file> [device] [seconds]\n");
         return 2;
     }
     BassApi bass;
@@ -23,6 +25,7 @@ int main(int argc, char** argv)
         return 1;
     }
     int device = argc > 2 ? std::atoi(argv[2]) : -1;
+    DWORD seconds = argc > 3 ? (DWORD)std::atoi(argv[3]) : 60;
     if (!bass.BASS_Init(device, 44100, 4, nullptr, nullptr)) {
         std::fprintf(stderr, "BASS_Init failed\n");
         return 1;
@@ -36,7 +39,7 @@ int main(int argc, char** argv)
     }
     std::printf("playing\n");
     std::fflush(stdout);
-    DWORD r = WaitForSingleObject(ended, 60000);
+    DWORD r = WaitForSingleObject(ended, seconds * 1000);
     bass.BASS_Free();
     std::printf(r == WAIT_OBJECT_0 ? "ended\n" : "timed out\n");
     return r == WAIT_OBJECT_0 ? 0 : 1;
