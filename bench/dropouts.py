@@ -3,7 +3,7 @@
 pressed at a steady rhythm; every break in the tone heard at the null
 sink counts. Once on an idle machine, once with both cores busy.
 
-Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised] [others]
+Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised] [others] [underruns]
        (default 60 s, 8 hits a second; "plain": without the library's
        recording, so the hits take their own stream as they do whenever
        nothing is recorded; a recording puts them on the music's stream;
@@ -11,7 +11,8 @@ Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [p
        the same hit with PlaySound over YXYT.exe's music, which tells
        what a fresh stream per hit costs the sink; "raised": YXYT.exe and
        the Wine server at nice -10 too, see Busy; "others": instead of
-       YXYT.exe, the same main track from other programs, see Others)
+       YXYT.exe, the same main track from other programs, see Others;
+       "underruns": each stream's underruns at the sound server too)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a
@@ -73,10 +74,19 @@ Method.
   the click reads as an onset above 2 kHz too, so the hits at the sink
   are the onsets on the rhythm (within 10 ms of a beat; the beats' phase
   from the onsets around); the other onsets are printed apart.
+- "underruns": also printed per case, how often each client stream ran
+  dry at the sound server, from the session's server's own log, at debug
+  level while the script runs (which costs the server some time, so it is
+  not the default). Wine names a program's streams "audio stream #1",
+  "#2", ... in the order it opens them: YXYT.exe's first is the music's,
+  its second the hits'.
 """
 import array
+import collections
 import math
 import os
+import re
+import socket
 import shutil
 import subprocess
 import sys
@@ -107,6 +117,56 @@ def hit(path):
     samples = [0.4 * (0.5 - 0.5 * math.cos(math.pi * min(1.0, j / (0.001 * RATE)))) * math.exp(-j / (0.006 * RATE)) *
                math.sin(2 * math.pi * HIT_HZ * j / RATE) for j in range(n)]
     audio_util.write_wav(path, samples)
+
+
+class ServerLog:
+    """The session's own sound server logs at debug level while the script
+    runs, and a case reads from it how often each client stream ran dry
+    there. Nothing when the session uses someone else's server."""
+
+    def __init__(self, env, wanted):
+        self.path = BUILD / "session" / "pulse.log"
+        self.cli = BUILD / "session" / "xdg" / "pulse" / "cli"
+        self.on = wanted and session_pid("pulse") is not None and self.path.exists()
+        if self.on and not self.cli.exists():
+            subprocess.run(["pactl", "load-module", "module-cli-protocol-unix"], env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.on = self.on and self.level(4)
+        self.offset = 0
+        self.mark()
+
+    def level(self, n):
+        try:
+            with socket.socket(socket.AF_UNIX) as cli:
+                cli.settimeout(5)
+                cli.connect(str(self.cli))
+                cli.sendall(b"set-log-level %d\n" % n)
+                cli.shutdown(socket.SHUT_WR)
+                while cli.recv(4096):
+                    pass
+            return True
+        except OSError:
+            return False
+
+    def mark(self):
+        if self.on:
+            self.offset = self.path.stat().st_size
+
+    def underruns(self):
+        """'<stream> <count>, ...' for the streams that ran dry at the
+        server since the mark (Wine names its streams "audio stream #n" in
+        the order a process opens them)."""
+        if not self.on:
+            return ""
+        with open(self.path, "rb") as log:
+            log.seek(self.offset)
+            text = log.read().decode("utf-8", "replace")
+        counts = collections.Counter(re.findall(r"Implicit underrun of '([^']*)'", text))
+        return "; server underruns: " + (", ".join("%s %d" % kv for kv in sorted(counts.items())) or "none")
+
+    def close(self):
+        if self.on:
+            self.level(2)
 
 
 class ControlTone:
@@ -212,8 +272,9 @@ def mix_recording(prog, trace, keyboard, done, before):
     return pressed, audio_util.read_wav(files.pop())[1]
 
 
-def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
+def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record, server):
     code = keyboard.keycode("a")
+    server.mark()
     before = set((prog / "录音").glob("*.wav"))
     first = capture.frames()
     start = time.monotonic() + 0.3
@@ -264,8 +325,9 @@ def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
                                                       len(heard), int(seconds * rate), clicks),
               flush=True)
         print_ours()
-        return "breaks of ours %d (only ours %d, on a beat %d), hits heard %d/%d, other onsets %d" % (
-            len(ours), len(ours) - len(shared), at_onsets, len(heard), int(seconds * rate), clicks)
+        return "breaks of ours %d (only ours %d, on a beat %d), hits heard %d/%d, other onsets %d%s" % (
+            len(ours), len(ours) - len(shared), at_onsets, len(heard), int(seconds * rate), clicks,
+            server.underruns())
     in_mix = audio_util.dropouts(mixed, MUSIC_HZ, block=BLOCK)
     print("%-5s %5.1f s at the sink; the library's recording %5.1f s, %+.3f s against F7 to F7\n"
           "      breaks of ours %d: shared with the control %d, only ours %d; in the library's recording %d; "
@@ -279,8 +341,8 @@ def measure(name, capture, keyboard, seconds, rate, prog, trace, done, record):
     for s, e, kinds in in_mix:
         print("      library's recording at %7.3f s, %5.1f ms, %s" % (s / RATE, 1000 * (e - s) / RATE,
                                                                      "+".join(kinds)))
-    return "breaks of ours %d (only ours %d), in the library's recording %d, hits heard %d/%d" % (
-        len(ours), len(ours) - len(shared), len(in_mix), len(heard), int(seconds * rate))
+    return "breaks of ours %d (only ours %d), in the library's recording %d, hits heard %d/%d%s" % (
+        len(ours), len(ours) - len(shared), len(in_mix), len(heard), int(seconds * rate), server.underruns())
 
 
 def record_sink(capture, seconds, settle=0):
@@ -300,7 +362,7 @@ def measure_chain(capture, seconds):
     return "the chain alone under that load %d control breaks in %.0f s" % (len(control), seconds)
 
 
-def measure_others(env, capture, keyboard, music, seconds, load):
+def measure_others(env, capture, keyboard, music, seconds, load, server):
     """The main track from other programs over the same chain and load."""
     sink = env.get("YXYT_SINK", "yxyt_sink")
     lines = []
@@ -321,12 +383,14 @@ def measure_others(env, capture, keyboard, music, seconds, load):
         try:
             for loaded in (False, True):
                 load(loaded)
+                server.mark()
                 recording = record_sink(capture, seconds, settle=1)
                 if max(map(abs, recording)) < 0.25:
                     raise RuntimeError("%s: the main track is not heard" % name)
-                line = "%s, %s: main track breaks %d, control breaks %d in %.1f s" % (
+                line = "%s, %s: main track breaks %d, control breaks %d in %.1f s%s" % (
                     name, "busy" if loaded else "idle", len(audio_util.dropouts(recording, MUSIC_HZ, block=BLOCK)),
-                    len(audio_util.dropouts(recording, CONTROL_HZ, block=BLOCK)), len(recording) / RATE)
+                    len(audio_util.dropouts(recording, CONTROL_HZ, block=BLOCK)), len(recording) / RATE,
+                    server.underruns())
                 print(line, flush=True)
                 lines.append(line)
         finally:
@@ -367,6 +431,7 @@ def main():
     capture = k2s.Capture(env)
     capture.started.wait(10)
     control = ControlTone(env)
+    server_log = ServerLog(env, "underruns" in sys.argv[3:])
     priorities = Priorities()
     busy = []
     yxyt = pad = None
@@ -408,22 +473,22 @@ def main():
                             for _ in range(2))
 
         if others:
-            lines = measure_others(env, capture, keyboard, music, seconds, load)
+            lines = measure_others(env, capture, keyboard, music, seconds, load, server_log)
             load(True)
             print("\n".join(lines + [measure_chain(capture, seconds / 2)]))
             return
-        idle = measure("idle", capture, keyboard, seconds, rate, prog, trace, 1, record)
+        idle = measure("idle", capture, keyboard, seconds, rate, prog, trace, 1, record, server_log)
         load(True)
-        loaded = measure("busy", capture, keyboard, seconds, rate, prog, trace, 2, record)
+        loaded = measure("busy", capture, keyboard, seconds, rate, prog, trace, 2, record, server_log)
         if with_pad:
             # The pad last: once it has had the focus, Wine does not give it
             # back to YXYT.exe, whose music plays on behind the pad.
             pad = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), k2s.winpath(kit / "a.WAV")], env=env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             focus(env, "^BaselinePad$", "BaselinePad")
-            pad_busy = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False)
+            pad_busy = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False, server_log)
             load(False)
-            pad_idle = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False)
+            pad_idle = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False, server_log)
             load(True)
             pad.kill()
             pad.wait(30)
@@ -438,6 +503,7 @@ def main():
             p.kill()
             p.wait()
         priorities.close()
+        server_log.close()
         if pad and pad.poll() is None:
             pad.kill()
             pad.wait(30)
