@@ -26,6 +26,10 @@ int main(int argc, char** argv)
     }
     int device = argc > 2 ? std::atoi(argv[2]) : -1;
     DWORD seconds = argc > 3 ? (DWORD)std::atoi(argv[3]) : 60;
+    if (seconds == 0) {
+        std::fprintf(stderr, "seconds: a whole number above 0, not %s\n", argv[3]);
+        return 2;
+    }
     if (!bass.BASS_Init(device, 44100, 4, nullptr, nullptr)) {
         std::fprintf(stderr, "BASS_Init failed\n");
         return 1;
