@@ -365,20 +365,21 @@ def measure_chain(capture, seconds):
 def measure_others(env, capture, keyboard, music, seconds, load, server):
     """The main track from other programs over the same chain and load."""
     sink = env.get("YXYT_SINK", "yxyt_sink")
+    wine = str(ROOT / "tools" / "wine-run.sh")
+    # Name, command, and the window whose "a" starts the track (none: it
+    # plays from the start).
+    players = (
+        ("paplay", ["paplay", "-d", sink, "--latency-msec=20", str(music)], None),
+        ("the PlaySound pad", [wine, str(BIN / "baseline_pad.exe"), k2s.winpath(music)], "BaselinePad"),
+        ("bass_play_file", [wine, str(BIN / "bass_play_file.exe"), k2s.winpath(music), "-1",
+                            str(int(2 * seconds + 60))], None),
+    )
     lines = []
-    for name in ("paplay", "the PlaySound pad", "bass_play_file"):
-        if name == "paplay":
-            proc = subprocess.Popen(["paplay", "-d", sink, "--latency-msec=20", str(music)], env=env,
-                                    preexec_fn=at_nice_0)
-        elif name == "bass_play_file":
-            proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "bass_play_file.exe"),
-                                     k2s.winpath(music), "-1", str(int(2 * seconds + 60))], env=env,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=at_nice_0)
-        else:
-            proc = subprocess.Popen([str(ROOT / "tools" / "wine-run.sh"), str(BIN / "baseline_pad.exe"),
-                                     k2s.winpath(music)], env=env, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL, preexec_fn=at_nice_0)
-            focus(env, "^BaselinePad$", "BaselinePad")
+    for name, command, window in players:
+        proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                preexec_fn=at_nice_0)
+        if window:
+            focus(env, "^%s$" % window, window)
             press_at(keyboard, keyboard.keycode("a"), [time.monotonic() + 0.1])
         try:
             for loaded in (False, True):
@@ -407,8 +408,8 @@ def main():
     with_pad = "pad" in sys.argv[3:]
     raised = "raised" in sys.argv[3:]
     others = "others" in sys.argv[3:]
-    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad else []),
-                  *(["baseline_pad.exe", "bass_play_file.exe"] if others else []))
+    require_built("YXYT.exe", "bass.dll", "probe.exe", *(["baseline_pad.exe"] if with_pad or others else []),
+                  *(["bass_play_file.exe"] if others else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
     wine = str(ROOT / "tools" / "wine-run.sh")
