@@ -3,7 +3,7 @@
 pressed at a steady rhythm; every break in the tone heard at the null
 sink counts. Once on an idle machine, once with both cores busy.
 
-Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised] [others] [underruns]
+Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [plain] [pad] [raised] [others] [underruns] [held=<ms>]
        (default 60 s, 8 hits a second; "plain": without the library's
        recording, so the hits take their own stream as they do whenever
        nothing is recorded; a recording puts them on the music's stream;
@@ -12,7 +12,10 @@ Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [p
        what a fresh stream per hit costs the sink; "raised": YXYT.exe and
        the Wine server at nice -10 too, see Busy; "others": instead of
        YXYT.exe, the same main track from other programs, see Others;
-       "underruns": each stream's underruns at the sound server too)
+       "underruns": each stream's underruns at the sound server too;
+       "held": the Wine programs have the sound server hold that much of
+       each stream instead of the 30 ms Wine asks for; Wine then also
+       lengthens its period, see the README)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a
@@ -362,21 +365,21 @@ def measure_chain(capture, seconds):
     return "the chain alone under that load %d control breaks in %.0f s" % (len(control), seconds)
 
 
-def measure_others(env, capture, keyboard, music, seconds, load, server):
+def measure_others(env, wine_env, capture, keyboard, music, seconds, load, server):
     """The main track from other programs over the same chain and load."""
     sink = env.get("YXYT_SINK", "yxyt_sink")
     wine = str(ROOT / "tools" / "wine-run.sh")
-    # Name, command, and the window whose "a" starts the track (none: it
-    # plays from the start).
+    # Name, command, its environment, and the window whose "a" starts the
+    # track (none: it plays from the start).
     players = (
-        ("paplay", ["paplay", "-d", sink, "--latency-msec=20", str(music)], None),
-        ("the PlaySound pad", [wine, str(BIN / "baseline_pad.exe"), k2s.winpath(music)], "BaselinePad"),
+        ("paplay", ["paplay", "-d", sink, "--latency-msec=20", str(music)], env, None),
+        ("the PlaySound pad", [wine, str(BIN / "baseline_pad.exe"), k2s.winpath(music)], wine_env, "BaselinePad"),
         ("bass_play_file", [wine, str(BIN / "bass_play_file.exe"), k2s.winpath(music), "-1",
-                            str(int(2 * seconds + 60))], None),
+                            str(int(2 * seconds + 60))], wine_env, None),
     )
     lines = []
-    for name, command, window in players:
-        proc = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    for name, command, run_env, window in players:
+        proc = subprocess.Popen(command, env=run_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                 preexec_fn=at_nice_0)
         if window:
             focus(env, "^%s$" % window, window)
@@ -412,6 +415,7 @@ def main():
                   *(["bass_play_file.exe"] if others else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
+    wine_env = dict(env, **k2s.server_held(sys.argv[3:]))
     wine = str(ROOT / "tools" / "wine-run.sh")
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-dropbench-"))
@@ -437,12 +441,14 @@ def main():
     busy = []
     yxyt = pad = None
     try:
-        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s%s%s" %
+        print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s%s%s%s" %
               (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded",
                ", YXYT.exe and the Wine server raised" if raised else "",
-               "; others: the main track from other programs instead" if others else ""), flush=True)
+               "; others: the main track from other programs instead" if others else "",
+               "; the server holds %s ms of Wine's streams" % wine_env["PULSE_LATENCY_MSEC"]
+               if "PULSE_LATENCY_MSEC" in wine_env else ""), flush=True)
         if not others:
-            yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
+            yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(wine_env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
             open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
             focus(env, "^逸响乐台", "YXYT")
         # Wine and YXYT.exe have started: what this script starts from now
@@ -474,7 +480,7 @@ def main():
                             for _ in range(2))
 
         if others:
-            lines = measure_others(env, capture, keyboard, music, seconds, load, server_log)
+            lines = measure_others(env, wine_env, capture, keyboard, music, seconds, load, server_log)
             load(True)
             print("\n".join(lines + [measure_chain(capture, seconds / 2)]))
             return
@@ -484,7 +490,7 @@ def main():
         if with_pad:
             # The pad last: once it has had the focus, Wine does not give it
             # back to YXYT.exe, whose music plays on behind the pad.
-            pad = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), k2s.winpath(kit / "a.WAV")], env=env,
+            pad = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), k2s.winpath(kit / "a.WAV")], env=wine_env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             focus(env, "^BaselinePad$", "BaselinePad")
             pad_busy = measure("pad", capture, keyboard, seconds, rate, prog, trace, 0, False, server_log)

@@ -4,8 +4,11 @@ naive drum pad (baseline_pad.exe, its own keyboard hook and
 PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample, same keys, same run,
 under Wine on Xvfb with the PulseAudio null sink.
 
-Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...]
-       (default 40 presses, 150 ms apart, every case)
+Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...] [held=<ms>]
+       (default 40 presses, 150 ms apart, every case; "held": the Wine
+       programs have the sound server hold that much of each stream
+       instead of the 30 ms Wine asks for; Wine then also lengthens its
+       period, see the README)
 
 Output modes of YXYT.exe: "shared" starts it without the option; "exclusive"
 writes [选项] 独占输出=1 into its Config.ini first, as the menu item would.
@@ -370,19 +373,32 @@ def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ)
 
 
 CASES = ("idle", "music", "other-stream")
+
+
+def server_held(args):
+    """The environment that has the sound client library in a Wine program
+    ask the server to hold `held=<ms>` of each stream; none without it."""
+    held = [a[len("held="):] for a in args if a.startswith("held=")]
+    if not held:
+        return {}
+    if not held[-1].isdigit() or int(held[-1]) == 0:
+        sys.exit("held=<ms>: a whole number of milliseconds above 0")
+    return {"PULSE_LATENCY_MSEC": held[-1]}
 MODES = ("shared", "exclusive")
 
 
 def main():
     presses = int(sys.argv[1]) if len(sys.argv) > 1 else 40
     interval = (int(sys.argv[2]) if len(sys.argv) > 2 else 150) / 1000.0
-    cases = sys.argv[3:] or list(CASES)
+    held = server_held(sys.argv[3:])
+    cases = [a for a in sys.argv[3:] if not a.startswith("held=")] or list(CASES)
     unknown = [c for c in cases if c not in CASES]
     if unknown:
         sys.exit("unknown case %s; cases: %s" % (", ".join(unknown), ", ".join(CASES)))
     require_built("YXYT.exe", "bass.dll", "baseline_pad.exe", "probe.exe")
     session = start_session(BUILD)[0]
     env = session.env
+    wine_env = dict(env, **held)
     wine = str(ROOT / "tools" / "wine-run.sh")
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-keybench-"))
@@ -408,15 +424,16 @@ def main():
     runs = []
     opened = {}
     try:
-        print("key-to-sound, %d presses of A every %d ms, one sample (30 ms click), %s" %
-              (presses, interval * 1000, BUILD.name), flush=True)
+        print("key-to-sound, %d presses of A every %d ms, one sample (30 ms click), %s%s" %
+              (presses, interval * 1000, BUILD.name,
+               "; the server holds %s ms of Wine's streams" % held["PULSE_LATENCY_MSEC"] if held else ""), flush=True)
         for case in cases:
             band = BAND_HZ if case == "music" else None
             if case == "other-stream":
                 other = OtherStream(env)
             # Shared last: with music it keeps playing behind the pad.
             for mode in reversed(MODES):
-                yxyt, hwnd, opened[mode] = start_yxyt(wine, prog, env, server, mode)
+                yxyt, hwnd, opened[mode] = start_yxyt(wine, prog, wine_env, server, mode)
                 procs.append(yxyt)
                 if case == "music":
                     open_music(session, capture, yxyt, hwnd, prog, server, music)
@@ -426,7 +443,7 @@ def main():
                     yxyt.kill()
                     yxyt.wait(30)
 
-            base = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), winpath(sample)], env=env,
+            base = subprocess.Popen([wine, str(BIN / "baseline_pad.exe"), winpath(sample)], env=wine_env,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             procs.append(base)
             focus(env, "^BaselinePad$", "BaselinePad")
