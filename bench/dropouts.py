@@ -365,10 +365,9 @@ def measure_chain(capture, seconds):
     return "the chain alone under that load %d control breaks in %.0f s" % (len(control), seconds)
 
 
-def measure_others(env, wine_env, capture, keyboard, music, seconds, load, server):
+def measure_others(env, wine, wine_env, capture, keyboard, music, seconds, load, server):
     """The main track from other programs over the same chain and load."""
     sink = env.get("YXYT_SINK", "yxyt_sink")
-    wine = str(ROOT / "tools" / "wine-run.sh")
     # Name, command, its environment, and the window whose "a" starts the
     # track (none: it plays from the start).
     players = (
@@ -415,7 +414,8 @@ def main():
                   *(["bass_play_file.exe"] if others else []))
     session = k2s.start_session(BUILD)[0]
     env = session.env
-    wine_env = dict(env, **k2s.server_held(sys.argv[3:]))
+    held, held_words = k2s.server_held(sys.argv[3:])
+    wine_env = dict(env, **held)
     wine = str(ROOT / "tools" / "wine-run.sh")
 
     work = Path(tempfile.mkdtemp(prefix="yxyt-dropbench-"))
@@ -444,9 +444,7 @@ def main():
         print("dropouts, %g s of %g hits a second over a %d Hz main track, %s%s%s%s%s" %
               (seconds, rate, MUSIC_HZ, BUILD.name, "" if record else ", not recorded",
                ", YXYT.exe and the Wine server raised" if raised else "",
-               "; others: the main track from other programs instead" if others else "",
-               "; the server holds %s ms of Wine's streams" % wine_env["PULSE_LATENCY_MSEC"]
-               if "PULSE_LATENCY_MSEC" in wine_env else ""), flush=True)
+               "; others: the main track from other programs instead" if others else "", held_words), flush=True)
         if not others:
             yxyt, hwnd = k2s.launch_yxyt(wine, prog, dict(wine_env, YXYT_AUDIO_TRACE=k2s.winpath(trace)), server)
             open_music(session, capture, yxyt, hwnd, prog, server, music, MUSIC_HZ)
@@ -480,7 +478,7 @@ def main():
                             for _ in range(2))
 
         if others:
-            lines = measure_others(env, wine_env, capture, keyboard, music, seconds, load, server_log)
+            lines = measure_others(env, wine, wine_env, capture, keyboard, music, seconds, load, server_log)
             load(True)
             print("\n".join(lines + [measure_chain(capture, seconds / 2)]))
             return

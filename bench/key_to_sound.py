@@ -373,24 +373,25 @@ def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ)
 
 
 CASES = ("idle", "music", "other-stream")
+MODES = ("shared", "exclusive")
 
 
 def server_held(args):
-    """The environment that has the sound client library in a Wine program
-    ask the server to hold `held=<ms>` of each stream; none without it."""
+    """From a `held=<ms>` among the arguments: the environment that has the
+    sound client library in a Wine program ask the server to hold that much
+    of each stream (none without it), and the words for the heading."""
     held = [a[len("held="):] for a in args if a.startswith("held=")]
     if not held:
-        return {}
+        return {}, ""
     if not held[-1].isdigit() or int(held[-1]) == 0:
         sys.exit("held=<ms>: a whole number of milliseconds above 0")
-    return {"PULSE_LATENCY_MSEC": held[-1]}
-MODES = ("shared", "exclusive")
+    return {"PULSE_LATENCY_MSEC": held[-1]}, "; the server holds %s ms of Wine's streams" % held[-1]
 
 
 def main():
     presses = int(sys.argv[1]) if len(sys.argv) > 1 else 40
     interval = (int(sys.argv[2]) if len(sys.argv) > 2 else 150) / 1000.0
-    held = server_held(sys.argv[3:])
+    held, held_words = server_held(sys.argv[3:])
     cases = [a for a in sys.argv[3:] if not a.startswith("held=")] or list(CASES)
     unknown = [c for c in cases if c not in CASES]
     if unknown:
@@ -425,8 +426,7 @@ def main():
     opened = {}
     try:
         print("key-to-sound, %d presses of A every %d ms, one sample (30 ms click), %s%s" %
-              (presses, interval * 1000, BUILD.name,
-               "; the server holds %s ms of Wine's streams" % held["PULSE_LATENCY_MSEC"] if held else ""), flush=True)
+              (presses, interval * 1000, BUILD.name, held_words), flush=True)
         for case in cases:
             band = BAND_HZ if case == "music" else None
             if case == "other-stream":

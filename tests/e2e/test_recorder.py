@@ -103,10 +103,11 @@ def lags_in_sink(hits, wav_hp, heard, breaks):
         known = [lag for lag in lags if lag is not None]
         near = candidates if not known else [c for c in candidates if abs(c - at - known[-1]) < 0.15 * RATE]
         score, where = locate(hit, heard_hp, near)
-        if score <= 0.9 and known and any(s < at + known[-1] + len(hit) and e > at + known[-1] - len(hit)
-                                          for s, e, _ in breaks):
-            lags.append(None)
-            continue
+        if score <= 0.9 and known:
+            expected = at + known[-1]
+            if any(s < expected + len(hit) and e > expected - len(hit) for s, e, _ in breaks):
+                lags.append(None)
+                continue
         assert score > 0.9, (at, score)
         lags.append(where - (at - 44))
     return lags
