@@ -22,6 +22,10 @@ constexpr uint32_t kSlotBits = 10;
 constexpr uint32_t kMaxChannels = 1u << kSlotBits;
 constexpr size_t kMaxVoices = 256;
 constexpr size_t kChunkFrames = 2048;
+// A write taken this much later than the time where the last one ended
+// means the device ran dry or stalled, not that the thread came late.
+constexpr int64_t kFarOffNs = 20000000;
+constexpr int64_t kLateFollow = 64;
 constexpr size_t kMaxEvents = 1024;
 constexpr size_t kMaxSyncsPerEvent = 16;
 
@@ -113,7 +117,8 @@ std::atomic<ClockFn> Clock{SteadyNanoseconds};
 // TableLock: a lane is mixing between its snapshot and its write-back.
 struct MixLane {
     Voice voices[kMaxVoices];
-    int64_t lastSnapshot = 0; // the clock when the lane last took the channels
+    int64_t taken = 0;    // the clock when the lane last took the channels
+    int64_t timeline = 0; // the clock time the last write ended at
     float scratch[kChunkFrames * 2];
     Limiter limiter;
     uint64_t blocks = 0;
@@ -279,7 +284,7 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         DeviceRate = deviceRate;
         Invoker = invoker;
         for (MixLane& lane : Lanes) {
-            lane.lastSnapshot = 0;
+            lane.taken = lane.timeline = 0;
             lane.mixing = false;
         }
         EventHead = EventCount = 0;
@@ -496,20 +501,48 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
     return SyncSerial;
 }
 
-// `onTime`: a channel played since the last snapshot starts as far into
-// the block as its play call came after that snapshot, so that hits keep
-// the intervals of their calls instead of all starting with the block.
-static size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, bool onTime)
+// The clock time the first frame of this write stands for: the time the
+// last write was taken, as the blocks follow each other at the device's
+// pace. Where that write was taken late (the mixer thread woke late, as
+// under Wine or on a busy machine, but not so late that the device ran
+// dry) the time where it ended instead, so the late wake-up moves no hit;
+// it then follows the wake-ups slowly, as the device's clock and this
+// one drift apart. 0: the write keeps no timing.
+static int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime)
+{
+    const int64_t taken = std::exchange(lane.taken, now);
+    const int64_t ended = lane.timeline;
+    int64_t since = taken;
+    if (ended < taken && taken - ended <= kFarOffNs)
+        since = ended + (taken - ended) / kLateFollow;
+    if (!onTime || !taken) {
+        lane.timeline = now;
+        return 0;
+    }
+    lane.timeline = since + (int64_t)frames * 1000000000 / DeviceRate;
+    return since;
+}
+
+// `since`: a channel played since that clock time starts as far into the
+// block as its play call came after it, so that hits keep the intervals
+// of their calls instead of all starting with the block. One played after
+// the block's time waits for the next where `waits` (the next follows at
+// once), else it starts at the block's end. `waiting` counts those.
+static size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, int64_t since, bool waits, size_t* waiting)
 {
     size_t n = 0;
-    const int64_t now = Clock.load()();
-    const int64_t since = std::exchange(lane.lastSnapshot, now);
+    const int64_t end = since + (int64_t)chunk * 1000000000 / DeviceRate;
     std::lock_guard<std::mutex> hold(TableLock);
     lane.mixing = true;
     for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
         const Channel& ch = Table[slot];
         if (!ch.handle || ch.state != PlayState::Playing || ch.atEnd || ch.lane != index)
             continue;
+        const bool timed = since && ch.startProbe && ch.playedAt > since;
+        if (timed && ch.playedAt >= end && waits) {
+            ++*waiting;
+            continue;
+        }
         Voice& v = lane.voices[n++];
         v.slot = slot;
         v.handle = ch.handle;
@@ -518,9 +551,8 @@ static size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, bool onTime)
         v.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
         v.gain = ch.volume;
         v.probe = ch.startProbe;
-        v.offset = 0;
-        if (onTime && ch.startProbe && since && ch.playedAt > since)
-            v.offset = (size_t)std::min<int64_t>((int64_t)chunk - 1, (ch.playedAt - since) * DeviceRate / 1000000000);
+        v.offset = timed ? (size_t)std::min<int64_t>((int64_t)chunk - 1, (ch.playedAt - since) * DeviceRate / 1000000000)
+                         : 0;
         v.mixed = 0;
         v.ended = false;
     }
@@ -583,11 +615,17 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint3
     uint32_t started = 0;
     size_t most = 0;
     bool wakeSyncs = false, wakeFeeder = false;
+    const int64_t now = Clock.load()();
+    int64_t since = WriteStart(lane, now, frames, onTime);
+    const bool waits = since && now - lane.timeline <= kFarOffNs;
     while (frames) {
         size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
-        size_t count = Snapshot(lane, laneIndex, chunk, onTime);
-        most = std::max(most, count);
+        size_t waiting = 0;
+        size_t count = Snapshot(lane, laneIndex, chunk, since, waits, &waiting);
+        most = std::max(most, count + waiting);
+        if (since)
+            since += (int64_t)chunk * 1000000000 / DeviceRate;
         for (size_t i = 0; i < count; i++)
             MixVoice(lane.voices[i], lane.scratch, out, chunk);
         if (uint32_t h = WriteBack(lane, count, &wakeSyncs, &wakeFeeder))

@@ -46,11 +46,11 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 // A lane's mixer thread: renders `frames` stereo frames of the lane's
 // playing channels, limited to full scale. Returns the handle of a channel whose first
 // frames after a play call are in this block, else 0; `voices`, when
-// given, is how many channels played in it. `onTime`: the blocks follow
-// each other at the device's pace, and a channel played since the last
-// block starts as far into this one as its play call came after that
-// block was taken; otherwise it starts with the block (a device started
-// for it).
+// given, is how many channels played in it or wait for the next.
+// `onTime`: the blocks follow each other at the device's pace, each
+// standing for the time since the last, and a channel played in that
+// time starts as far into this block as its play call came into it;
+// otherwise it starts with the block (a device started for it).
 uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr, bool onTime = false, uint32_t lane = 0);
 
 // The clock of play calls and blocks, in nanoseconds (a steady clock

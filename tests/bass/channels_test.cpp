@@ -4,6 +4,7 @@
 // tells which file frames it played.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <functional>
@@ -143,20 +144,21 @@ TEST_F(Channels, PlayCallsKeepTheirTimingInsideTheNextBlock)
 {
     ChannelsSetClock(FakeClock);
     const int64_t ms = 1000000;
-    std::vector<float> out(441 * 2);
+    const size_t period = Rate / 100;
+    std::vector<float> out(period * 2);
     auto firstFrame = [&](uint32_t h, int64_t playAt, bool onTime) {
         FakeNow = playAt;
         ChannelPlay(h, true);
         FakeNow = (playAt / (10 * ms) + 1) * 10 * ms;
-        RenderMix(out.data(), 441, nullptr, onTime);
-        for (size_t i = 0; i < 441; i++)
+        RenderMix(out.data(), period, nullptr, onTime);
+        for (size_t i = 0; i < period; i++)
             if (out[2 * i] != 0.0f)
                 return out[2 * i] == Scale ? (int)i : -2;
         return -1;
     };
     uint32_t a = Make(2000), b = Make(2000);
     FakeNow = 10 * ms;
-    RenderMix(out.data(), 441, nullptr, true);
+    RenderMix(out.data(), period, nullptr, true);
     // 3 ms and 7.5 ms after the block at 10 ms, blocks 10 ms apart.
     EXPECT_EQ(firstFrame(a, 13 * ms, true), (int)(Rate * 3 / 1000));
     ChannelStop(a);
@@ -169,8 +171,68 @@ TEST_F(Channels, PlayCallsKeepTheirTimingInsideTheNextBlock)
     FakeNow = 150 * ms;
     ChannelPlay(b, true);
     FakeNow = 200 * ms;
-    RenderMix(out.data(), 441, nullptr, true);
-    EXPECT_EQ(out[2 * 440], Scale);
+    RenderMix(out.data(), period, nullptr, true);
+    EXPECT_EQ(out[2 * (period - 1)], Scale);
+    ChannelsSetClock(nullptr);
+}
+
+// Each block stands for the time of the frames before it, not for the
+// time between the mixer thread's wake-ups: a thread that wakes a few
+// milliseconds late (as under Wine, or a busy machine) places every hit
+// as far from the others as its call was, and a call that came after the
+// block's time, though before the late wake-up, waits for the next block.
+TEST_F(Channels, HitsKeepTheIntervalsOfTheirCallsWhateverTheWakeUps)
+{
+    ChannelsSetClock(FakeClock);
+    const int64_t us = 1000;
+    const size_t period = Rate / 100;
+    struct Wake {
+        int64_t at;
+        std::vector<int64_t> calls; // play calls before this wake-up
+    };
+    // Blocks are due every 10 ms from 10 ms on.
+    const std::vector<Wake> wakes = {
+        {10000, {}},
+        {20000, {13000, 19000}},
+        {34600, {24000, 29875, 31000, 33000}},
+        {40000, {36000}},
+        {51500, {41000, 47500, 50125}},
+        {62900, {51750, 60000, 61000}},
+        {70000, {62500, 65000}},
+        {80000, {}},
+    };
+    std::vector<int64_t> called;
+    std::vector<long> heard; // device frame of each hit, in order of calls
+    std::vector<uint32_t> handles;
+    std::vector<float> out(period * 2);
+    for (size_t w = 0; w < wakes.size(); w++) {
+        for (int64_t at : wakes[w].calls) {
+            handles.push_back(Make(1));
+            heard.push_back(-1);
+            called.push_back(at * us);
+            FakeNow = at * us;
+            ASSERT_TRUE(ChannelPlay(handles.back(), true));
+        }
+        FakeNow = wakes[w].at * us;
+        size_t voices = 0;
+        RenderMix(out.data(), period, &voices, w > 0);
+        // Those that wait count as playing: the device must not idle on them.
+        EXPECT_EQ(voices, (size_t)std::count(heard.begin(), heard.end(), -1)) << "block " << w;
+        // One frame each, no two in one frame: each sample's value is its own.
+        for (size_t i = 0; i < period; i++) {
+            if (out[2 * i] == 0.0f)
+                continue;
+            ASSERT_EQ(out[2 * i], Scale) << "block " << w << " frame " << i;
+            auto next = std::find(heard.begin(), heard.end(), -1);
+            ASSERT_NE(next, heard.end()) << "block " << w << " frame " << i;
+            *next = (long)(w * period + i);
+        }
+    }
+    for (size_t i = 0; i < heard.size(); i++) {
+        ASSERT_GE(heard[i], 0) << "call " << i << " never heard";
+        const double apart = (double)(called[i] - called[0]) * Rate / 1e9;
+        EXPECT_NEAR((double)(heard[i] - heard[0]), apart, 1.0) << "call " << i;
+    }
     ChannelsSetClock(nullptr);
 }
 
