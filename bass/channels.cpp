@@ -25,7 +25,6 @@ constexpr size_t kChunkFrames = 2048;
 // A write taken this much later than the time where the last one ended
 // means the device ran dry or stalled, not that the thread came late.
 constexpr int64_t kFarOffNs = 20000000;
-constexpr int64_t kLateFollow = 64;
 constexpr size_t kMaxEvents = 1024;
 constexpr size_t kMaxSyncsPerEvent = 16;
 
@@ -119,6 +118,7 @@ struct MixLane {
     Voice voices[kMaxVoices];
     int64_t taken = 0;    // the clock when the lane last took the channels
     int64_t timeline = 0; // the clock time the last write ended at
+    int64_t gap = 0;      // how late the last write was taken, not yet followed
     float scratch[kChunkFrames * 2];
     Limiter limiter;
     uint64_t blocks = 0;
@@ -284,7 +284,7 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         DeviceRate = deviceRate;
         Invoker = invoker;
         for (MixLane& lane : Lanes) {
-            lane.taken = lane.timeline = 0;
+            lane.taken = lane.timeline = lane.gap = 0;
             lane.mixing = false;
         }
         EventHead = EventCount = 0;
@@ -505,18 +505,25 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 // last write was taken, as the blocks follow each other at the device's
 // pace. Where that write was taken late (the mixer thread woke late, as
 // under Wine or on a busy machine, but not so late that the device ran
-// dry) the time where it ended instead, so the late wake-up moves no hit;
-// it then follows the wake-ups slowly, as the device's clock and this
-// one drift apart. 0: the write keeps no timing.
+// dry) the time where it ended instead, so the late wake-up moves no hit.
+// A gap the write before had too is no late wake-up but the device's
+// time moving (the process stalled, the clocks drift apart): followed.
+// 0: the write keeps no timing.
 static int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime)
 {
     const int64_t taken = std::exchange(lane.taken, now);
-    const int64_t ended = lane.timeline;
+    const int64_t gap = taken - lane.timeline;
     int64_t since = taken;
-    if (ended < taken && taken - ended <= kFarOffNs)
-        since = ended + (taken - ended) / kLateFollow;
+    if (gap > 0 && gap <= kFarOffNs) {
+        const int64_t moved = std::min(gap, lane.gap);
+        since = lane.timeline + moved;
+        lane.gap = gap - moved;
+    } else {
+        lane.gap = 0;
+    }
     if (!onTime || !taken) {
         lane.timeline = now;
+        lane.gap = 0;
         return 0;
     }
     lane.timeline = since + (int64_t)frames * 1000000000 / DeviceRate;

@@ -181,6 +181,8 @@ TEST_F(Channels, PlayCallsKeepTheirTimingInsideTheNextBlock)
 // milliseconds late (as under Wine, or a busy machine) places every hit
 // as far from the others as its call was, and a call that came after the
 // block's time, though before the late wake-up, waits for the next block.
+// Where every wake-up comes later from one on (the process stalled and
+// the device's time moved), the blocks follow after one.
 TEST_F(Channels, HitsKeepTheIntervalsOfTheirCallsWhateverTheWakeUps)
 {
     ChannelsSetClock(FakeClock);
@@ -190,28 +192,34 @@ TEST_F(Channels, HitsKeepTheIntervalsOfTheirCallsWhateverTheWakeUps)
         int64_t at;
         std::vector<int64_t> calls; // play calls before this wake-up
     };
-    // Blocks are due every 10 ms from 10 ms on.
+    // Blocks are due every 10 ms from 10 ms on, and 7 ms later from 100 ms on.
+    const int64_t moved = 100000;
     const std::vector<Wake> wakes = {
         {10000, {}},
         {20000, {13000, 19000}},
         {34600, {24000, 29875, 31000, 33000}},
         {40000, {36000}},
         {51500, {41000, 47500, 50125}},
-        {62900, {51750, 60000, 61000}},
-        {70000, {62500, 65000}},
+        {60000, {51750}},
+        {72900, {60500, 65000, 71000}},
         {80000, {}},
+        {90000, {84000}},
+        {107000, {93000}},
+        {117000, {}},
+        {127000, {119000, 124000}},
+        {137000, {131000, 135000}},
+        {147000, {140000}},
     };
     std::vector<int64_t> called;
     std::vector<long> heard; // device frame of each hit, in order of calls
-    std::vector<uint32_t> handles;
     std::vector<float> out(period * 2);
     for (size_t w = 0; w < wakes.size(); w++) {
         for (int64_t at : wakes[w].calls) {
-            handles.push_back(Make(1));
+            uint32_t h = Make(1);
             heard.push_back(-1);
-            called.push_back(at * us);
+            called.push_back(at);
             FakeNow = at * us;
-            ASSERT_TRUE(ChannelPlay(handles.back(), true));
+            ASSERT_TRUE(ChannelPlay(h, true));
         }
         FakeNow = wakes[w].at * us;
         size_t voices = 0;
@@ -228,10 +236,14 @@ TEST_F(Channels, HitsKeepTheIntervalsOfTheirCallsWhateverTheWakeUps)
             *next = (long)(w * period + i);
         }
     }
+    // Against the first hit before the move, and the first after it.
+    const size_t after = std::find_if(called.begin(), called.end(), [&](int64_t at) { return at >= moved; }) -
+                         called.begin();
     for (size_t i = 0; i < heard.size(); i++) {
         ASSERT_GE(heard[i], 0) << "call " << i << " never heard";
-        const double apart = (double)(called[i] - called[0]) * Rate / 1e9;
-        EXPECT_NEAR((double)(heard[i] - heard[0]), apart, 1.0) << "call " << i;
+        const size_t first = i < after ? 0 : after;
+        const double apart = (double)(called[i] - called[first]) * Rate / 1e6;
+        EXPECT_NEAR((double)(heard[i] - heard[first]), apart, 1.0) << "call at " << called[i] << " us";
     }
     ChannelsSetClock(nullptr);
 }
