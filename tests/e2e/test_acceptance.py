@@ -16,7 +16,6 @@ import pytest
 
 import audio_util
 from conftest import BIN, COMMAND_BASE, PRODUCT, ROOT, TOOLS, Probe, ProgramDir, Session, winpath
-from drum_util import handle_of
 from music_util import (choose_with_key, command, open_music, positions, recent_level, stream_of, wait_config,
                         wait_recorded, write_stereo_tone)
 from online_util import BUILT_IN_WELCOME
@@ -215,7 +214,7 @@ def test_first_start_off_line_welcomes_asks_nothing_and_plays_a(start, unpacked,
     assert score > 0.9, score
     # The first kit is loaded quietly: no confirmation sound at start-up.
     a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\SND\\Finish\.wav"')
-    finish = handle_of(a, "\\SND\\Finish.wav")
+    finish = stream_of(a, "\\SND\\Finish.wav")
     assert not [l for l in a.trace_lines() if l.startswith("BASS_ChannelPlay(%d," % finish)]
 
     mark = len(a.trace_lines())
@@ -267,7 +266,7 @@ def test_kits_switch_by_menu_and_home_end_with_the_confirmation_sound(start, unp
             a.keys(how)
         a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\%s\\z\.WAV"' % expected, after=mark)
         a.wait_for(lambda: a.label_text() == "当前选中鼓源 - " + expected, "the label of " + expected)
-        finish = handle_of(a, "\\Finish.wav", after=mark)
+        finish = stream_of(a, "\\Finish.wav", after=mark)
         a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % finish, after=mark)
         recorder.wait_length(0.6)
         heard = audio_util.read_s16le(recorder.path)[begin:]

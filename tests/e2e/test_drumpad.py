@@ -10,7 +10,8 @@ import audio_util
 from conftest import COMMAND_BASE, TOOLS, deadline_loop
 from online_util import browser  # noqa: F401  (fixture)
 from audio_util import tone_level
-from drum_util import handle_of, tone_kit
+from drum_util import tone_kit
+from music_util import stream_of
 
 KIT_ENTRY = 3     # kit n = entry n + 3
 CARD_ENTRY = 33   # card n = entry n + 33
@@ -39,7 +40,7 @@ def config(progdir, key):
 
 def test_letter_restarts_its_stream_and_is_heard(app, progdir, recorder):
     a = start_quiet(app, recorder)
-    handle = handle_of(a, "\\原声鼓\\a.WAV")
+    handle = stream_of(a, "\\原声鼓\\a.WAV")
     mark = len(a.trace_lines())
     start = len(audio_util.read_s16le(recorder.path))
     a.keys("a")
@@ -86,7 +87,7 @@ def test_hat_key_silences_a_ringing_hat(app, make_progdir, recorder):
     tone_kit(p, "hats", {"j.WAV": 440, "h.WAV": 2000, "a.WAV": 660}, {"j.WAV": 2.0, "h.WAV": 0.05})
     audio_util.write_tone(p.snd / "Finish.wav", 1500, 0.05)
     a = start_quiet(app, recorder, p)
-    j, h = handle_of(a, "\\j.WAV"), handle_of(a, "\\h.WAV")
+    j, h = stream_of(a, "\\j.WAV"), stream_of(a, "\\h.WAV")
     mark = len(a.trace_lines())
     start = len(audio_util.read_s16le(recorder.path))
     a.keys("j")
@@ -110,7 +111,7 @@ def test_home_from_the_first_kit_loads_the_last(app, progdir):
     a.keys("Home")
     a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\电子鼓\\z\.WAV"', after=mark)
     a.wait_for(lambda: a.label_text() == "当前选中鼓源 - 电子鼓", "the label of the last kit")
-    finish = handle_of(a, "\\Finish.wav", after=mark)
+    finish = stream_of(a, "\\Finish.wav", after=mark)
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % finish, after=mark)
     for _ in deadline_loop(10, "鼓源索引=2"):
         if config(progdir, "鼓源索引") == "2":
@@ -123,7 +124,7 @@ def test_page_down_held_steps_the_volume_once_on_release(app, progdir, session):
     mark = len(a.trace_lines())
     subprocess.run(["xdotool", "keydown", "Next", "sleep", "1.2", "keyup", "Next", "key", "a"],
                    env=session.env, check=True, timeout=30)
-    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\)" % handle_of(a, "\\原声鼓\\a.WAV"), after=mark)
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\)" % stream_of(a, "\\原声鼓\\a.WAV"), after=mark)
     sets = [l for l in a.trace_lines()[mark:] if l.startswith("BASS_ChannelSetAttribute")]
     assert len(sets) == 27, sets
     assert all(re.match(r"BASS_ChannelSetAttribute\(\d+, 2, 0\.95\) = 1", l) for l in sets), sets
@@ -143,7 +144,7 @@ def test_repeat_hit_option(app, progdir, session, option):
         for _ in deadline_loop(10, "重复敲击=1"):
             if config(progdir, "重复敲击") == "1":
                 break
-    ha, hs, hd = (handle_of(a, "\\原声鼓\\%s.WAV" % k) for k in "asd")
+    ha, hs, hd = (stream_of(a, "\\原声鼓\\%s.WAV" % k) for k in "asd")
     a.focus()
     mark = len(a.trace_lines())
     subprocess.run(["xdotool", "keydown", "a", "sleep", "1.0", "keydown", "s", "keyup", "s", "keyup", "a",
@@ -170,7 +171,7 @@ def test_card_switch_reopens_the_engine_reloads_and_confirms(app, progdir, recor
     a.wait_trace(r"BASS_Free\(\) = 1", after=mark)
     a.wait_trace(r"BASS_Init\(%d, 44100, 4, " % card, after=mark)
     a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\原声鼓\\z\.WAV"', after=mark)
-    finish = handle_of(a, "\\Finish.wav", after=mark)
+    finish = stream_of(a, "\\Finish.wav", after=mark)
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % finish, after=mark)
     recorder.wait_length(1.0)
     recording = recorder.stop()[start:]
@@ -218,7 +219,7 @@ def test_exclusive_output_stored_is_asked_at_start_and_a_refusal_is_told_once(ap
         a.answer("IDOK", box=box)
     start_quiet(lambda directory=None: a, recorder)
     assert not a.probe.lines("windows", "--class", "#32770"), "one box only"
-    handle = handle_of(a, "\\原声鼓\\a.WAV")
+    handle = stream_of(a, "\\原声鼓\\a.WAV")
     start = len(audio_util.read_s16le(recorder.path))
     a.keys("a")
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle)

@@ -6,8 +6,8 @@ import time
 import pytest
 
 from conftest import COMMAND_BASE, PRODUCT, TOOLS
-from drum_util import handle_of
 from online_util import BUILT_IN_WELCOME, HeldAnswer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
+from music_util import stream_of
 
 OWN = "/YXProgect/yxyt/"
 CAPTION_STOP = "错误！"
@@ -125,7 +125,7 @@ def test_keys_play_while_the_about_text_is_on_its_way(app, server):
     held = HeldAnswer(server, OWN + "gy.txt", 5)
     a = app()
     a.wait_trace(r'BASS_StreamCreateFile\(0, ".*Finish\.wav"')
-    handle = handle_of(a, "\\a.WAV")
+    handle = stream_of(a, "\\a.WAV")
     a.focus()
     mark = len(a.trace_lines())
     a.post_command(COMMAND_BASE + 89)

@@ -12,7 +12,7 @@ import pytest
 
 import audio_util
 from conftest import COMMAND_BASE, deadline_loop
-from drum_util import XTestKeyboard, handle_of, tone_kit
+from drum_util import XTestKeyboard, tone_kit
 from music_util import open_music, stream_of
 
 RECORD = COMMAND_BASE + 101
@@ -321,7 +321,7 @@ def test_full_disk_says_so_keeps_what_was_written_and_the_pad_plays_on(app, make
         assert w["data"] > RATE * 4, w
         # The pad plays on.
         a.keys("a")
-        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle_of(a, "\\kit1\\a.WAV"), after=mark)
+        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % stream_of(a, "\\kit1\\a.WAV"), after=mark)
     finally:
         if a:
             a.kill()
@@ -341,7 +341,7 @@ def test_a_file_in_place_of_the_folder_says_so_and_the_pad_plays_on(app, make_pr
     mark = len(a.trace_lines())
     a.answer("IDOK", box=box)
     a.keys("s")
-    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % handle_of(a, "\\kit1\\s.WAV"), after=mark)
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % stream_of(a, "\\kit1\\s.WAV"), after=mark)
     assert a.label_text() == before
     assert (p.path / FOLDER).read_bytes() == b"not a folder"
     assert not [l for l in a.trace_lines() if l.startswith("BASS_MixRecordStart")]
