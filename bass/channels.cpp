@@ -501,6 +501,12 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
     return SyncSerial;
 }
 
+// How long `frames` play at the device's rate, on the clock.
+static int64_t Nanoseconds(size_t frames)
+{
+    return (int64_t)frames * 1000000000 / DeviceRate;
+}
+
 // The clock time the first frame of this write stands for: the time the
 // last write was taken, as the blocks follow each other at the device's
 // pace. Where that write was taken late (the mixer thread woke late, as
@@ -512,6 +518,11 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 static int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime)
 {
     const int64_t taken = std::exchange(lane.taken, now);
+    if (!onTime || !taken) {
+        lane.timeline = now;
+        lane.gap = 0;
+        return 0;
+    }
     const int64_t gap = taken - lane.timeline;
     int64_t since = taken;
     if (gap > 0 && gap <= kFarOffNs) {
@@ -521,12 +532,7 @@ static int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime
     } else {
         lane.gap = 0;
     }
-    if (!onTime || !taken) {
-        lane.timeline = now;
-        lane.gap = 0;
-        return 0;
-    }
-    lane.timeline = since + (int64_t)frames * 1000000000 / DeviceRate;
+    lane.timeline = since + Nanoseconds(frames);
     return since;
 }
 
@@ -538,7 +544,7 @@ static int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime
 static size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, int64_t since, bool waits, size_t* waiting)
 {
     size_t n = 0;
-    const int64_t end = since + (int64_t)chunk * 1000000000 / DeviceRate;
+    const int64_t end = since + Nanoseconds(chunk);
     std::lock_guard<std::mutex> hold(TableLock);
     lane.mixing = true;
     for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
@@ -632,7 +638,7 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint3
         size_t count = Snapshot(lane, laneIndex, chunk, since, waits, &waiting);
         most = std::max(most, count + waiting);
         if (since)
-            since += (int64_t)chunk * 1000000000 / DeviceRate;
+            since += Nanoseconds(chunk);
         for (size_t i = 0; i < count; i++)
             MixVoice(lane.voices[i], lane.scratch, out, chunk);
         if (uint32_t h = WriteBack(lane, count, &wakeSyncs, &wakeFeeder))
