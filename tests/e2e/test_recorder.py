@@ -98,26 +98,29 @@ def lags_in_sink(hits, wav_hp, heard, breaks):
     heard_hp = audio_util.highpass(heard, HIGHPASS)
     candidates = hits_in(heard)
     lags = []
+    last = None  # the lag of the last hit found
     for at in hits:
         hit = wav_hp[at - 44:at + int(0.05 * RATE)]
-        known = [lag for lag in lags if lag is not None]
-        near = candidates if not known else [c for c in candidates if abs(c - at - known[-1]) < 0.15 * RATE]
+        near = candidates if last is None else [c for c in candidates if abs(c - at - last) < 0.15 * RATE]
         score, where = locate(hit, heard_hp, near)
-        if score <= 0.9 and known:
-            expected = at + known[-1]
-            if any(s < expected + len(hit) and e > expected - len(hit) for s, e, _ in breaks):
-                lags.append(None)
-                continue
+        if score <= 0.9 and last is not None and broken(at + last - len(hit), at + last + len(hit), breaks):
+            lags.append(None)
+            continue
         assert score > 0.9, (at, score)
-        lags.append(where - (at - 44))
+        last = where - (at - 44)
+        lags.append(last)
     return lags
+
+
+def broken(lo, hi, breaks):
+    """Whether the sink broke somewhere between `lo` and `hi` of its recording."""
+    return any(s < hi and e > lo for s, e, _ in breaks)
 
 
 def placed_apart(a, lag_a, b, lag_b, breaks):
     """Whether two hits of the file at `a` and `b`, at those lags in the
     sink's recording, were heard there without a break between them."""
-    return (lag_a is not None and lag_b is not None
-            and not any(s < b + lag_b and e > a + lag_a for s, e, _ in breaks))
+    return lag_a is not None and lag_b is not None and not broken(a + lag_a, b + lag_b, breaks)
 
 
 def seen_in_trace(app, prefix, after, timeout=10):
@@ -210,7 +213,7 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     # busy machine) the file has the silence the sink has there.
     for s, e, kinds in audio_util.dropouts(wav, MUSIC_HZ):
         lag = lags[min(placed, key=lambda i: abs(hits[i] - s))]
-        assert any(bs - RATE // 50 < e + lag and be + RATE // 50 > s + lag for bs, be, _ in breaks), \
+        assert broken(s + lag - RATE // 50, e + lag + RATE // 50, breaks), \
             ("a break in the file the sink does not have", s, e, kinds, breaks)
 
     # Its length is the time from the start to the stop, to a period. Each
@@ -236,7 +239,7 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     for start in range(0, total * block, block):
         i = max([j for j in placed if hits[j] <= start], default=placed[0])
         lo, hi = min(start, hits[i]) + lags[i], max(start + block, hits[i]) + lags[i]
-        if lo >= 0 and hi <= len(heard) and not any(s < hi and e > lo for s, e, _ in breaks):
+        if lo >= 0 and hi <= len(heard) and not broken(lo, hi, breaks):
             kept.append((start, start + lags[i]))
     score = audio_util.ncc([x for s, _ in kept for x in wav[s:s + block]],
                            [x for _, h in kept for x in heard[h:h + block]])
