@@ -203,7 +203,7 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
         SCOPED_TRACE(c.name);
         const std::string wav = dir + "/" + c.name + ".wav", mp3 = dir + "/" + c.name + ".mp3";
         char cmd[512];
-        snprintf(cmd, sizeof cmd, "%s %s -n -b 16 %s synth %us sine 440 gain -6 && %s --quiet %s %s %s", SOX, c.soxArgs,
+        snprintf(cmd, sizeof cmd, "%s -R %s -n -b 16 %s synth %us sine 440 gain -6 && %s --quiet %s %s %s", SOX, c.soxArgs,
                  wav.c_str(), c.samples, LAME, c.lameArgs, wav.c_str(), mp3.c_str());
         ASSERT_EQ(std::system(cmd), 0) << cmd;
         auto bytes = ReadFile(mp3);
