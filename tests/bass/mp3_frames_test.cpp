@@ -166,6 +166,99 @@ TEST(Mp3Index, FindsTheFramesOfDamagedStreams)
     }
 }
 
+// Three frames of one header whose side information opens with the given
+// main_data_begin values; the header's protection bit says whether a CRC
+// comes first.
+std::vector<uint8_t> FramesWithReservoir(const uint8_t head[4], uint32_t bytes, const uint16_t begin[3])
+{
+    std::vector<uint8_t> v;
+    const bool mpeg1 = (head[1] & 0x18) == 0x18;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> frame(bytes, 0);
+        memcpy(frame.data(), head, 4);
+        const size_t side = (head[1] & 1) ? 4 : 6;
+        frame[side] = uint8_t(mpeg1 ? begin[i] >> 1 : begin[i]);
+        frame[side + 1] = uint8_t(mpeg1 ? (begin[i] & 1) << 7 : 0);
+        v.insert(v.end(), frame.begin(), frame.end());
+    }
+    return v;
+}
+
+TEST(Mp3Index, ReadsWhereEachFramesMainDataStarts)
+{
+    struct Case {
+        const char* name;
+        uint8_t head[4];
+        uint32_t frameBytes;
+        uint16_t begin[3];
+        uint16_t dataBytes; // frame less header, CRC and side information
+    };
+    const Case cases[] = {
+        {"mpeg1_stereo", {0xFF, 0xFB, 0x90, 0x64}, 417, {0, 311, 511}, 417 - 4 - 32},
+        {"mpeg1_mono_crc", {0xFF, 0xFA, 0xE4, 0xC4}, 960, {1, 256, 510}, 960 - 4 - 2 - 17},
+        {"mpeg2_mono", {0xFF, 0xF3, 0x88, 0xC4}, 288, {0, 255, 77}, 288 - 4 - 9},
+        {"mpeg2_stereo", {0xFF, 0xF3, 0x40, 0x00}, 104, {3, 128, 254}, 104 - 4 - 17},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = FramesWithReservoir(c.head, c.frameBytes, c.begin);
+        Mp3Index index;
+        ASSERT_TRUE(IndexMp3(bytes.data(), bytes.size(), &index));
+        ASSERT_EQ(index.Frames(), 3u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(index.dataBegin[i], c.begin[i]) << i;
+            EXPECT_EQ(index.dataBytes[i], c.dataBytes) << i;
+        }
+    }
+}
+
+// Which frame a restarted codec is fed from. A granule's output needs the
+// two granules before it decoded whole, and each frame's main data starts
+// dataBegin bytes before its own. The rows from lame's files were checked
+// against the system codec: fed from one frame later, the target frame
+// comes out wrong.
+TEST(Mp3Seek, FeedStartsAtTheEarliestMainDataTheFrameNeeds)
+{
+    struct Case {
+        const char* name;
+        MpegVersion version;
+        std::vector<uint16_t> begin, bytes;
+        uint64_t frame, first;
+    };
+    const std::vector<uint16_t> flat(8, 300);
+    const Case cases[] = {
+        {"first_frame", MpegVersion::Mpeg1, {0, 0}, {300, 300}, 0, 0},
+        {"second_frame", MpegVersion::Mpeg1, {0, 200}, {300, 300}, 1, 0},
+        {"no_reservoir", MpegVersion::Mpeg1, std::vector<uint16_t>(8, 0), flat, 5, 4},
+        {"reservoir_in_one_frame", MpegVersion::Mpeg1, {0, 0, 0, 0, 100, 0, 0, 0}, flat, 5, 3},
+        {"reservoir_spans_two_frames", MpegVersion::Mpeg1, {0, 0, 0, 0, 301, 0, 0, 0}, flat, 5, 2},
+        // The target's own reservoir reaches past the small frame before it.
+        {"target_reaches_further", MpegVersion::Mpeg1, {0, 0, 0, 0, 0, 200}, {100, 100, 100, 100, 50, 100}, 5, 2},
+        // lame -V 4 of a sweep: frames of 130 to 182 bytes, each borrowing a
+        // nearly full reservoir, so the main data starts five frames back.
+        {"small_frames_full_reservoir",
+         MpegVersion::Mpeg1,
+         {487, 501, 490, 509, 485, 495, 492, 509, 501},
+         {146, 120, 146, 94, 146, 120, 146, 120, 120},
+         7,
+         2},
+        // One granule per frame: the two frames before the target count.
+        {"mpeg2_no_reservoir", MpegVersion::Mpeg2, std::vector<uint16_t>(8, 0), flat, 5, 3},
+        {"mpeg2_lame", MpegVersion::Mpeg2, {92, 170, 165, 152, 221, 153, 178}, std::vector<uint16_t>(7, 196), 6, 2},
+        {"mpeg25_first_frames", MpegVersion::Mpeg25, {0, 50, 50}, {100, 100, 100}, 1, 0},
+        // A cut file whose first frame borrows from frames that are gone.
+        {"reservoir_before_the_file", MpegVersion::Mpeg1, {0, 500, 0}, {100, 100, 100}, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mp3Index index;
+        index.first.version = c.version;
+        index.dataBegin = c.begin;
+        index.dataBytes = c.bytes;
+        EXPECT_EQ(FirstFrameToFeed(index, c.frame), c.first);
+    }
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path)
 {
     std::vector<uint8_t> v;
@@ -203,8 +296,8 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
         SCOPED_TRACE(c.name);
         const std::string wav = dir + "/" + c.name + ".wav", mp3 = dir + "/" + c.name + ".mp3";
         char cmd[512];
-        snprintf(cmd, sizeof cmd, "%s -R %s -n -b 16 %s synth %us sine 440 gain -6 && %s --quiet %s %s %s", SOX, c.soxArgs,
-                 wav.c_str(), c.samples, LAME, c.lameArgs, wav.c_str(), mp3.c_str());
+        snprintf(cmd, sizeof cmd, "%s -R %s -n -b 16 %s synth %us sine 440 gain -6 && %s --quiet %s %s %s", SOX,
+                 c.soxArgs, wav.c_str(), c.samples, LAME, c.lameArgs, wav.c_str(), mp3.c_str());
         ASSERT_EQ(std::system(cmd), 0) << cmd;
         auto bytes = ReadFile(mp3);
         Mp3Index index;
@@ -222,9 +315,14 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
             EXPECT_LT(total, c.samples + 3 * index.first.samplesPerFrame);
         }
         // Frames follow each other without gaps up to the end of the file
-        // or its ID3v1 tag.
-        for (size_t i = 1; i < index.Frames(); ++i)
+        // or its ID3v1 tag, and so does their main data: the first starts
+        // in its own frame, each later one where the one before started or
+        // after it.
+        EXPECT_EQ(index.dataBegin[0], 0u);
+        for (size_t i = 1; i < index.Frames(); ++i) {
             ASSERT_EQ(index.offsets[i], index.offsets[i - 1] + index.sizes[i - 1]);
+            ASSERT_LE(index.dataBegin[i], index.dataBegin[i - 1] + index.dataBytes[i - 1]) << i;
+        }
         const uint64_t end = index.offsets.back() + index.sizes.back();
         if (end != bytes.size()) {
             EXPECT_EQ(end + 128, bytes.size());
