@@ -141,19 +141,14 @@ private:
     }
 
     // Restarts decoding so that the next frame read is audio frame `frame`.
-    // The codec is fed from a few frames earlier: layer III frames borrow up
-    // to 511 bytes of earlier frames (the bit reservoir), and the synthesis
-    // overlaps one frame into the next.
+    // The codec is fed from the frame that holds the earliest main data the
+    // target frame depends on; it gives one frame of output for every frame
+    // fed (silence where the reservoir is missing), so the frames before the
+    // target are dropped by count.
     bool StartAt(uint64_t frame)
     {
         const uint64_t sample = frame + skip_;
-        uint64_t first = sample / spf_;
-        uint32_t borrowed = 0;
-        int overlap = 1;
-        while (first > 0 && (borrowed < 511 || overlap-- > 0)) {
-            --first;
-            borrowed += index_.sizes[first];
-        }
+        const uint64_t first = FirstFrameToFeed(index_, sample / spf_);
         // The codec keeps state between frames: a fresh stream forgets it.
         CloseStream();
         if (!OpenStream())

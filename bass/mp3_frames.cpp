@@ -1,5 +1,6 @@
 #include "mp3_frames.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -44,6 +45,22 @@ size_t SideInfoBytes(const Mp3Header& h)
     if (h.version == MpegVersion::Mpeg1)
         return h.channels == 1 ? 17 : 32;
     return h.channels == 1 ? 9 : 17;
+}
+
+// Adds a frame to the index with where its main data starts: main_data_begin
+// opens the side information (9 bits in MPEG 1, 8 in MPEG 2 and 2.5), behind
+// the CRC when the header announces one.
+void AddFrame(const uint8_t* frame, size_t pos, const Mp3Header& h, Mp3Index* index)
+{
+    const size_t side = 4 + ((frame[1] & 1) ? 0 : 2);
+    const bool mpeg1 = h.version == MpegVersion::Mpeg1;
+    const uint16_t begin = mpeg1 ? (frame[side] << 1) | (frame[side + 1] >> 7) : frame[side];
+    const size_t head = side + SideInfoBytes(h);
+    index->offsets.push_back(pos);
+    index->sizes.push_back(h.frameBytes);
+    index->dataBegin.push_back(begin);
+    // The smallest frame (8 kbit/s at 24 kHz, 24 bytes) still holds its side information.
+    index->dataBytes.push_back(static_cast<uint16_t>(h.frameBytes - head));
 }
 
 // Recognises a Xing/Info or VBRI frame (no audio) and reads the encoder
@@ -131,8 +148,7 @@ bool IndexMp3(const uint8_t* bytes, size_t size, Mp3Index* index)
     const Mp3Header stream = h;
     while (pos + 4 <= size) {
         if (FrameAt(bytes, size, pos, &stream, false, &h)) {
-            index->offsets.push_back(pos);
-            index->sizes.push_back(h.frameBytes);
+            AddFrame(bytes + pos, pos, h, index);
             pos += h.frameBytes;
             continue;
         }
@@ -149,4 +165,25 @@ bool IndexMp3(const uint8_t* bytes, size_t size, Mp3Index* index)
     if (index->offsets.empty())
         return false;
     return true;
+}
+
+uint64_t FirstFrameToFeed(const Mp3Index& index, uint64_t frame)
+{
+    // A granule's output needs the two granules before it (the overlap of
+    // the inverse MDCT and the synthesis window): one frame of two granules
+    // in MPEG 1, two frames of one granule in MPEG 2 and 2.5.
+    const uint64_t back = index.first.version == MpegVersion::Mpeg1 ? 1 : 2;
+    uint64_t first = frame > back ? frame - back : 0;
+    // Main data bytes still needed in front of that of frame `first`: each
+    // frame's main data may start up to its dataBegin bytes earlier.
+    int64_t needed = 0, between = 0;
+    for (uint64_t f = first; f <= frame; ++f) {
+        needed = std::max<int64_t>(needed, index.dataBegin[f] - between);
+        between += index.dataBytes[f];
+    }
+    while (needed > 0 && first > 0) {
+        --first;
+        needed -= index.dataBytes[first];
+    }
+    return first;
 }

@@ -28,6 +28,11 @@ struct Mp3Index {
     Mp3Header first;               // of the first audio frame
     std::vector<uint64_t> offsets; // file offset of each audio frame
     std::vector<uint32_t> sizes;   // byte size of each audio frame
+    // Layer III main data: how many bytes before its own a frame's main data
+    // starts (main_data_begin, in earlier frames: the bit reservoir), and how
+    // many bytes of main data the frame carries after its side information.
+    std::vector<uint16_t> dataBegin;
+    std::vector<uint16_t> dataBytes;
     // From a LAME tag: samples of silence the encoder added before and after
     // the audio (0 when the file has no such tag).
     uint32_t encoderDelay = 0;
@@ -40,3 +45,9 @@ struct Mp3Index {
 // truncated last frame or a trailing tag. False when no run of consistent
 // layer III frames is found.
 bool IndexMp3(const uint8_t* bytes, size_t size, Mp3Index* index);
+
+// The frame a fresh decoder must be fed from so that audio frame `frame`
+// comes out as in a decode from the start: the granules before it must
+// decode whole too, and their main data may start frames earlier (the bit
+// reservoir).
+uint64_t FirstFrameToFeed(const Mp3Index& index, uint64_t frame);

@@ -5,11 +5,13 @@ set -e
 out=$1
 mkdir -p "$out"
 cd "$out"
+# sox -R: no random dither seed, so every build encodes the same samples and
+# lame (deterministic itself) lays out the same VBR frames.
 # A sweep with a second, independent sweep on the right: no period, so a
 # cross-correlation has one clear peak.
-sox -n -r 44100 -c 2 -b 16 source.wav synth 3 sine 150:3000 sine 4000:300 gain -6
-sox -n -r 22050 -c 1 -b 16 source22.wav synth 2 sine 200:2000 gain -6
-sox -n -r 11025 -c 1 -b 16 source11.wav synth 2 sine 300:1500 gain -6
+sox -R -n -r 44100 -c 2 -b 16 source.wav synth 3 sine 150:3000 sine 4000:300 gain -6
+sox -R -n -r 22050 -c 1 -b 16 source22.wav synth 2 sine 200:2000 gain -6
+sox -R -n -r 11025 -c 1 -b 16 source11.wav synth 2 sine 300:1500 gain -6
 lame --quiet -b 128 source.wav cbr.mp3
 lame --quiet -V 4 source.wav vbr.mp3
 lame --quiet -b 64 -m m source22.wav mpeg2.mp3
@@ -23,7 +25,7 @@ ffmpeg -loglevel error -y -i source.wav -c:a wmav2 -b:a 128k stereo.wma
 ffmpeg -loglevel error -y -i source22.wav -c:a wmav2 -b:a 48k mono.wma
 cp stereo.wma "歌曲.wma"
 # Ten minutes of music-like audio for the memory and seek figures.
-sox -n -r 44100 -c 2 -b 16 long.wav synth 600 sine 100:5000 sine 5000:100 gain -6
+sox -R -n -r 44100 -c 2 -b 16 long.wav synth 600 sine 100:5000 sine 5000:100 gain -6
 lame --quiet -b 128 long.wav long.mp3
 rm -f long.wav long.mp3.tmp
 # A RIFF WAVE file whose data is MP3 (format 0x55).
@@ -35,7 +37,7 @@ body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(mp3)) + mp3
 open("mp3_in_wav.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
 PY
 # 30 s of 16-bit stereo: past the size read into memory, so it streams.
-sox -n -r 44100 -c 2 -b 16 large.wav synth 30 sine 100:5000 sine 5000:100 gain -6
+sox -R -n -r 44100 -c 2 -b 16 large.wav synth 30 sine 100:5000 sine 5000:100 gain -6
 # Names in Chinese reach the program as GBK and are stored as UTF-8 on disk.
 cp cbr.mp3 "音乐.mp3"
 cp source22.wav "鼓声.wav"

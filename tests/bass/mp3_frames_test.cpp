@@ -166,6 +166,47 @@ TEST(Mp3Index, FindsTheFramesOfDamagedStreams)
     }
 }
 
+// Which frame a restarted codec is fed from. A granule's output needs the
+// two granules before it decoded whole, and each frame's main data starts
+// dataBegin bytes before its own. The rows from lame's files were checked
+// against the system codec: fed from one frame later, the target frame
+// comes out wrong.
+TEST(Mp3Seek, FeedStartsAtTheEarliestMainDataTheFrameNeeds)
+{
+    struct Case {
+        const char* name;
+        MpegVersion version;
+        std::vector<uint16_t> begin, bytes;
+        uint64_t frame, first;
+    };
+    const Case cases[] = {
+        {"first_frame", MpegVersion::Mpeg1, {0, 0}, {300, 300}, 0, 0},
+        {"no_reservoir", MpegVersion::Mpeg1, std::vector<uint16_t>(8, 0), std::vector<uint16_t>(8, 300), 5, 4},
+        // The target's own reservoir reaches past the small frame before it.
+        {"target_reaches_further", MpegVersion::Mpeg1, {0, 0, 0, 0, 0, 200}, {100, 100, 100, 100, 50, 100}, 5, 2},
+        // lame -V 4 of a sweep: frames of 130 to 182 bytes, each borrowing a
+        // nearly full reservoir, so the main data starts five frames back.
+        {"small_frames_full_reservoir",
+         MpegVersion::Mpeg1,
+         {487, 501, 490, 509, 485, 495, 492, 509, 501},
+         {146, 120, 146, 94, 146, 120, 146, 120, 120},
+         7,
+         2},
+        // One granule per frame: the two frames before the target count.
+        {"mpeg2_lame", MpegVersion::Mpeg2, {92, 170, 165, 152, 221, 153, 178}, std::vector<uint16_t>(7, 196), 6, 2},
+        // A cut file whose first frame borrows from frames that are gone.
+        {"reservoir_before_the_file", MpegVersion::Mpeg1, {0, 500, 0}, {100, 100, 100}, 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mp3Index index;
+        index.first.version = c.version;
+        index.dataBegin = c.begin;
+        index.dataBytes = c.bytes;
+        EXPECT_EQ(FirstFrameToFeed(index, c.frame), c.first);
+    }
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path)
 {
     std::vector<uint8_t> v;
@@ -198,13 +239,14 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
         {"mpeg2_small_frames", "-r 22050 -c 1", "-b 32 -m m", 22050, 1, 22050, false},
         {"mpeg25", "-r 8000 -c 1", "-b 32 -m m", 8000, 1, 12345, true},
         {"tagged", "-r 48000 -c 2", "-b 192 --add-id3v2 --tt title", 48000, 2, 48000, true},
+        {"crc", "-r 44100 -c 2", "-V 2 -p", 44100, 2, 44100, true},
     };
     for (const LameCase& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string wav = dir + "/" + c.name + ".wav", mp3 = dir + "/" + c.name + ".mp3";
         char cmd[512];
-        snprintf(cmd, sizeof cmd, "%s %s -n -b 16 %s synth %us sine 440 gain -6 && %s --quiet %s %s %s", SOX, c.soxArgs,
-                 wav.c_str(), c.samples, LAME, c.lameArgs, wav.c_str(), mp3.c_str());
+        snprintf(cmd, sizeof cmd, "%s -R %s -n -b 16 %s synth %us sine 440 gain -6 && %s --quiet %s %s %s", SOX,
+                 c.soxArgs, wav.c_str(), c.samples, LAME, c.lameArgs, wav.c_str(), mp3.c_str());
         ASSERT_EQ(std::system(cmd), 0) << cmd;
         auto bytes = ReadFile(mp3);
         Mp3Index index;
@@ -222,9 +264,14 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
             EXPECT_LT(total, c.samples + 3 * index.first.samplesPerFrame);
         }
         // Frames follow each other without gaps up to the end of the file
-        // or its ID3v1 tag.
-        for (size_t i = 1; i < index.Frames(); ++i)
+        // or its ID3v1 tag, and so does their main data: the first starts
+        // in its own frame, each later one where the one before started or
+        // after it.
+        EXPECT_EQ(index.dataBegin[0], 0u);
+        for (size_t i = 1; i < index.Frames(); ++i) {
             ASSERT_EQ(index.offsets[i], index.offsets[i - 1] + index.sizes[i - 1]);
+            ASSERT_LE(index.dataBegin[i], index.dataBegin[i - 1] + index.dataBytes[i - 1]) << i;
+        }
         const uint64_t end = index.offsets.back() + index.sizes.back();
         if (end != bytes.size()) {
             EXPECT_EQ(end + 128, bytes.size());
