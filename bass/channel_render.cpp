@@ -81,8 +81,8 @@ size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, int64_t since, bool
         v.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
         v.gain = ch.volume;
         v.probe = ch.startProbe;
-        v.offset = timed ? (size_t)std::min<int64_t>((int64_t)chunk - 1, (ch.playedAt - since) * DeviceRate / 1000000000)
-                         : 0;
+        v.offset =
+            timed ? (size_t)std::min<int64_t>((int64_t)chunk - 1, (ch.playedAt - since) * DeviceRate / 1000000000) : 0;
         v.mixed = 0;
         v.ended = false;
     }

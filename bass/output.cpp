@@ -90,7 +90,7 @@ bool OpenBackend(Lane& lane)
     size_t count = lane.index || OnlyBackend ? 1 : 2;
     for (size_t i = 0; i < count; i++) {
         lane.format = OutputFormat();
-        if (tried[i]->open(endpoint, wave, StopEvent, &lane.format)) {
+        if (tried[i]->open(tried[i]->self, endpoint, wave, StopEvent, &lane.format)) {
             lane.backend = tried[i];
             return true;
         }
@@ -162,7 +162,7 @@ void Hold(Lane& lane, uint32_t frames)
 // `queued` frames.
 void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
-    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0)
+    if (lane.backend->write(lane.backend->self, lane.block.data(), frames) && lane.index == 0)
         Hold(lane, frames);
     const int64_t now = Now();
     lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
@@ -195,7 +195,7 @@ void FeedSilence(Lane& lane, uint64_t frames)
 // Returns true with the first block written, false when the output closes.
 bool Idle(Lane& lane)
 {
-    const uint32_t dropped = lane.backend->idle();
+    const uint32_t dropped = lane.backend->idle(lane.backend->self);
     FeedPlayed(lane, dropped);
     lane.heldOut = lane.heldIn;
     const int64_t since = Now();
@@ -256,7 +256,7 @@ void Play(Lane& lane)
     DWORD timeout = 0; // fill the buffer once before starting the device
     while (!StopFlag.load()) {
         uint32_t queued = 0;
-        uint32_t frames = backend->wait(timeout, &queued);
+        uint32_t frames = backend->wait(backend->self, timeout, &queued);
         if (StopFlag.load())
             break;
         FeedPlayed(lane, queued);
@@ -277,14 +277,14 @@ void Play(Lane& lane)
             quiet = voices ? 0 : quiet + frames;
         }
         if (!started) {
-            started = backend->start();
+            started = backend->start(backend->self);
             timeout = 200;
         }
         // All the device holds is silence, and what it played before too.
         if (started && f.idleStop && quiet >= (uint64_t)queued + frames + margin) {
             if (!Idle(lane))
                 break;
-            started = backend->start();
+            started = backend->start(backend->self);
             quiet = 0;
             ahead = f.restartFrames;
         }
@@ -303,7 +303,7 @@ DWORD WINAPI MixerMain(void* param)
         // The hits' stream must run at the rate the channels were made for.
         if (lane.openResult && lane.index && lane.format.rate != Lanes[0].format.rate) {
             TraceLine("output: hit lane at %u Hz, not %u Hz: not used", lane.format.rate, Lanes[0].format.rate);
-            lane.backend->close();
+            lane.backend->close(lane.backend->self);
             lane.openResult = false;
         }
     } catch (...) {
@@ -314,8 +314,8 @@ DWORD WINAPI MixerMain(void* param)
     if (lane.openResult) {
         RaisePriority();
         Play(lane);
-        lane.backend->stop();
-        lane.backend->close();
+        lane.backend->stop(lane.backend->self);
+        lane.backend->close(lane.backend->self);
     }
     if (SUCCEEDED(co))
         CoUninitialize();

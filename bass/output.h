@@ -27,21 +27,24 @@ struct OutputFormat {
     const char* api = "";
 };
 
+// Each function is handed `self`, the backend's own state, so that one
+// set of functions serves several streams.
 struct OutputBackend {
     const char* name;
+    void* self;
     // `endpoint` empty: the default device. `waveDevice`: WAVE_MAPPER or an index.
-    bool (*open)(const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
-    bool (*start)();
-    void (*stop)();
-    void (*close)();
+    bool (*open)(void* self, const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
+    bool (*start)(void* self);
+    void (*stop)(void* self);
+    void (*close)(void* self);
     // Waits for the device (or the stop event, or the time-out) and returns
     // the frames to write now and, in `queued`, the frames still ahead of them.
-    uint32_t (*wait)(DWORD timeoutMs, uint32_t* queued);
-    bool (*write)(const float* stereo, uint32_t frames);
+    uint32_t (*wait)(void* self, DWORD timeoutMs, uint32_t* queued);
+    bool (*write)(void* self, const float* stereo, uint32_t frames);
     // Stops the device and drops what its buffer still holds, so the next
     // start plays from an empty buffer; returns the frames dropped. Only
     // called when the format says `idleStop`.
-    uint32_t (*idle)();
+    uint32_t (*idle)(void* self);
 };
 
 extern const OutputBackend WasapiOutput;

@@ -64,7 +64,8 @@ WAVEFORMATEXTENSIBLE StereoFormat(DWORD rate, WORD bits, WORD validBits, bool is
 // One stream on the device. The output has two: the first plays
 // everything and may be exclusive; the second, always shared, the hits.
 struct WasapiStream {
-    bool mayBeExclusive = false;
+    explicit WasapiStream(bool mayBeExclusive) : mayBeExclusive(mayBeExclusive) {}
+    const bool mayBeExclusive;
     IMMDevice* Device = nullptr;
     IAudioClient* Client = nullptr;
     IAudioRenderClient* Render = nullptr;
@@ -193,7 +194,7 @@ struct WasapiStream {
         return hr;
     }
 
-    bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
+    bool WasapiOpen(const std::wstring& endpoint, HANDLE stopEvent, OutputFormat* format)
     {
         LowLatency = false;
         Format = format;
@@ -401,43 +402,40 @@ struct WasapiStream {
     }
 };
 
-WasapiStream Streams[2];
+// The first stream plays everything and may be exclusive; the second the hits.
+WasapiStream Streams[2] = {WasapiStream(true), WasapiStream(false)};
 
-template <int N>
-bool Open(const std::wstring& endpoint, UINT wave, HANDLE stopEvent, OutputFormat* format)
+WasapiStream& Of(void* self)
 {
-    Streams[N].mayBeExclusive = N == 0;
-    return Streams[N].WasapiOpen(endpoint, wave, stopEvent, format);
+    return *static_cast<WasapiStream*>(self);
 }
-template <int N>
-bool Start()
+bool Open(void* self, const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
 {
-    return Streams[N].WasapiStart();
+    return Of(self).WasapiOpen(endpoint, stopEvent, format);
 }
-template <int N>
-void Stop()
+bool Start(void* self)
 {
-    Streams[N].WasapiStop();
+    return Of(self).WasapiStart();
 }
-template <int N>
-void Close()
+void Stop(void* self)
 {
-    Streams[N].WasapiClose();
+    Of(self).WasapiStop();
 }
-template <int N>
-uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+void Close(void* self)
 {
-    return Streams[N].WasapiWait(timeoutMs, queued);
+    Of(self).WasapiClose();
 }
-template <int N>
-bool Write(const float* stereo, uint32_t frames)
+uint32_t Wait(void* self, DWORD timeoutMs, uint32_t* queued)
 {
-    return Streams[N].WasapiWrite(stereo, frames);
+    return Of(self).WasapiWait(timeoutMs, queued);
 }
-template <int N>
-uint32_t Idle()
+bool Write(void* self, const float* stereo, uint32_t frames)
 {
-    return Streams[N].WasapiIdle();
+    return Of(self).WasapiWrite(stereo, frames);
+}
+uint32_t Idle(void* self)
+{
+    return Of(self).WasapiIdle();
 }
 
 } // namespace
@@ -457,5 +455,5 @@ void WasapiRefuseExclusive(HRESULT code)
     ExclusiveSeam.store(code);
 }
 
-const OutputBackend WasapiOutput = {"WASAPI", Open<0>, Start<0>, Stop<0>, Close<0>, Wait<0>, Write<0>, Idle<0>};
-const OutputBackend WasapiHitOutput = {"WASAPI", Open<1>, Start<1>, Stop<1>, Close<1>, Wait<1>, Write<1>, Idle<1>};
+const OutputBackend WasapiOutput = {"WASAPI", &Streams[0], Open, Start, Stop, Close, Wait, Write, Idle};
+const OutputBackend WasapiHitOutput = {"WASAPI", &Streams[1], Open, Start, Stop, Close, Wait, Write, Idle};

@@ -68,17 +68,17 @@ void PlayFor(const OutputBackend& backend, const OutputFormat& format, uint64_t 
     int idle = 0;
     while (written < frames && idle < 50) {
         uint32_t queued = 0;
-        uint32_t asked = backend.wait(started ? 200 : 0, &queued);
+        uint32_t asked = backend.wait(backend.self, started ? 200 : 0, &queued);
         EXPECT_LE(queued, format.bufferFrames);
         if (!asked) {
             idle++;
         } else {
             ASSERT_LE(asked, format.bufferFrames);
-            ASSERT_TRUE(backend.write(tone.data(), asked));
+            ASSERT_TRUE(backend.write(backend.self, tone.data(), asked));
             written += asked;
         }
         if (!started)
-            started = backend.start();
+            started = backend.start(backend.self);
     }
     EXPECT_TRUE(started);
     EXPECT_GE(written, frames) << backend.name;
@@ -89,7 +89,7 @@ void Drive(const OutputBackend& backend)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    ASSERT_TRUE(backend.open(std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
+    ASSERT_TRUE(backend.open(backend.self, std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
     EXPECT_GT(format.rate, 0u);
     EXPECT_GT(format.periodFrames, 0u);
     EXPECT_GE(format.bufferFrames, format.targetFrames);
@@ -101,9 +101,9 @@ void Drive(const OutputBackend& backend)
     if (format.idleStop) {
         // Stopped and emptied: nothing is left queued, and the device
         // plays again from an empty buffer.
-        EXPECT_LE(backend.idle(), format.bufferFrames);
+        EXPECT_LE(backend.idle(backend.self), format.bufferFrames);
         uint32_t queued = 1;
-        EXPECT_EQ(backend.wait(0, &queued), format.targetFrames);
+        EXPECT_EQ(backend.wait(backend.self, 0, &queued), format.targetFrames);
         EXPECT_EQ(queued, 0u);
         PlayFor(backend, format, format.rate / 5);
     }
@@ -111,11 +111,11 @@ void Drive(const OutputBackend& backend)
     SetEvent(stop);
     uint32_t queued = 0;
     DWORD before = GetTickCount();
-    while (backend.wait(5000, &queued) && GetTickCount() - before < 10000) {
+    while (backend.wait(backend.self, 5000, &queued) && GetTickCount() - before < 10000) {
     }
     EXPECT_LT(GetTickCount() - before, 4000u);
-    backend.stop();
-    backend.close();
+    backend.stop(backend.self);
+    backend.close(backend.self);
     CloseHandle(stop);
     CoUninitialize();
 }
@@ -137,7 +137,8 @@ TEST(Output, WasapiNamesTheStepThatFailedAndItsCode)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    EXPECT_FALSE(WasapiOutput.open(L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
+    EXPECT_FALSE(
+        WasapiOutput.open(WasapiOutput.self, L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
     CloseHandle(stop);
     CoUninitialize();
 
@@ -316,60 +317,45 @@ struct Device {
 // The device of lane 0, and that of the hits' lane where a test gives one.
 Device Main, Hits;
 
-template <Device& D>
-bool Open(const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
+Device& Of(void* self)
 {
-    return D.Open(stop, format);
+    return *static_cast<Device*>(self);
 }
-template <Device& D>
-bool Start()
+bool Open(void* self, const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
 {
-    return D.Start();
+    return Of(self).Open(stop, format);
 }
-template <Device& D>
-void StopDevice()
+bool Start(void* self)
 {
-    D.StopDevice();
+    return Of(self).Start();
 }
-template <Device& D>
-void Close()
+void StopDevice(void* self)
 {
-    D.Close();
+    Of(self).StopDevice();
 }
-template <Device& D>
-uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+void Close(void* self)
 {
-    return D.Wait(timeoutMs, queued);
+    Of(self).Close();
 }
-template <Device& D>
-bool Write(const float* stereo, uint32_t frames)
+uint32_t Wait(void* self, DWORD timeoutMs, uint32_t* queued)
 {
-    return D.Write(stereo, frames);
+    return Of(self).Wait(timeoutMs, queued);
 }
-template <Device& D>
-uint32_t Idle()
+bool Write(void* self, const float* stereo, uint32_t frames)
 {
-    return D.Idle();
+    return Of(self).Write(stereo, frames);
+}
+uint32_t Idle(void* self)
+{
+    return Of(self).Idle();
 }
 
 } // namespace fake
 
-const OutputBackend FakeOutput = {"fake",
-                                  fake::Open<fake::Main>,
-                                  fake::Start<fake::Main>,
-                                  fake::StopDevice<fake::Main>,
-                                  fake::Close<fake::Main>,
-                                  fake::Wait<fake::Main>,
-                                  fake::Write<fake::Main>,
-                                  fake::Idle<fake::Main>};
-const OutputBackend FakeHitOutput = {"fake hits",
-                                     fake::Open<fake::Hits>,
-                                     fake::Start<fake::Hits>,
-                                     fake::StopDevice<fake::Hits>,
-                                     fake::Close<fake::Hits>,
-                                     fake::Wait<fake::Hits>,
-                                     fake::Write<fake::Hits>,
-                                     fake::Idle<fake::Hits>};
+const OutputBackend FakeOutput = {"fake",      &fake::Main, fake::Open,  fake::Start, fake::StopDevice,
+                                  fake::Close, fake::Wait,  fake::Write, fake::Idle};
+const OutputBackend FakeHitOutput = {"fake hits", &fake::Hits, fake::Open,  fake::Start, fake::StopDevice,
+                                     fake::Close, fake::Wait,  fake::Write, fake::Idle};
 
 void NoSync(void*, uint32_t, uint32_t, void*)
 {}
