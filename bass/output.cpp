@@ -16,9 +16,26 @@
 #include "bass/recorder.h"
 #include "bass/trace.h"
 
+#ifdef OUTPUT_START_PROBE
 StartProbe OutputStartProbe;
+#endif
 
 namespace {
+
+#ifdef OUTPUT_START_PROBE
+void Probe(uint32_t first, int64_t now, uint32_t queued)
+{
+    if (!first)
+        return;
+    OutputStartProbe.handle.store(first);
+    OutputStartProbe.ticks.store(now);
+    OutputStartProbe.queued.store(queued);
+    OutputStartProbe.seq.fetch_add(1);
+}
+#else
+void Probe(uint32_t, int64_t, uint32_t)
+{}
+#endif
 
 // After the last sound, this much silence on top of the device's buffer and
 // stream latency is written before the device stops and drops its buffer:
@@ -166,12 +183,7 @@ void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
         Hold(lane, frames);
     const int64_t now = Now();
     lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
-    if (first) {
-        OutputStartProbe.handle.store(first);
-        OutputStartProbe.ticks.store(now);
-        OutputStartProbe.queued.store(queued);
-        OutputStartProbe.seq.fetch_add(1);
-    }
+    Probe(first, now, queued);
 }
 
 // Lane 0 only: the recording's time is lane 0's.

@@ -72,8 +72,9 @@ const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();
 const char* OutputBackendName();
 
+#ifdef OUTPUT_START_PROBE
 // When the first frames of a played channel entered the device buffer:
-// read by the latency benchmark.
+// read by the latency benchmark, whose build alone carries it.
 struct StartProbe {
     std::atomic<uint32_t> seq{0};
     std::atomic<uint32_t> handle{0};
@@ -81,3 +82,4 @@ struct StartProbe {
     std::atomic<uint32_t> queued{0}; // frames ahead of them in the buffer
 };
 extern StartProbe OutputStartProbe;
+#endif
