@@ -119,6 +119,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                     throw;
                 }
                 if (channels) {
+                    OutputStart();
                     OpenDevice = device;
                     ok = TRUE;
                 } else {

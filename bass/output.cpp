@@ -81,6 +81,8 @@ Lane Lanes[kLanes];
 const OutputBackend* OnlyBackend = nullptr;
 const OutputBackend* OnlyHitBackend = nullptr;
 HANDLE StopEvent = nullptr;
+// Set once the channels are open: the lanes mix nothing before.
+HANDLE StartEvent = nullptr;
 std::atomic<bool> StopFlag{false};
 std::atomic<bool> HitLaneOpen{false};
 int OpenDevice = -1;
@@ -275,8 +277,9 @@ void Play(Lane& lane)
         if (started)
             FeedRunDry(lane, queued);
         uint32_t keep = ahead;
-        // Lane 0 then holds no hit, only music.
-        if (lane.index == 0 && f.deepFrames && OutputHitsOnTheirLane())
+        // Lane 0 then holds no hit, only music. Not before the start: what
+        // is played first after the open is heard at once.
+        if (started && lane.index == 0 && f.deepFrames && OutputHitsOnTheirLane())
             keep = std::max(keep, f.deepFrames);
         if (queued < keep)
             frames = std::max(frames, keep - queued);
@@ -323,7 +326,8 @@ DWORD WINAPI MixerMain(void* param)
         lane.failure = std::current_exception();
     }
     SetEvent(lane.opened);
-    if (lane.openResult) {
+    HANDLE events[2] = {StopEvent, StartEvent};
+    if (lane.openResult && WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
         RaisePriority();
         Play(lane);
         lane.backend->stop(lane.backend->self);
@@ -369,7 +373,8 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
     OnlyHitBackend = onlyHits;
     StopFlag.store(false);
     StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!StopEvent || !StartLane(Lanes[0], 0)) {
+    StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!StopEvent || !StartEvent || !StartLane(Lanes[0], 0)) {
         OutputClose();
         if (Lanes[0].failure)
             std::rethrow_exception(std::exchange(Lanes[0].failure, nullptr));
@@ -404,9 +409,16 @@ void OutputClose()
         lane.thread = nullptr;
         lane.backend = nullptr;
     }
-    if (StopEvent)
-        CloseHandle(StopEvent);
-    StopEvent = nullptr;
+    for (HANDLE* event : {&StopEvent, &StartEvent}) {
+        if (*event)
+            CloseHandle(*event);
+        *event = nullptr;
+    }
+}
+
+void OutputStart()
+{
+    SetEvent(StartEvent);
 }
 
 void OutputWake(uint32_t lane)

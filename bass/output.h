@@ -53,11 +53,14 @@ extern const OutputBackend WasapiHitOutput;
 extern const OutputBackend WaveOutOutput;
 
 // Opens the device (-1: default, n: the n-th wave output device) on the
-// mixer thread and starts mixing into it. False when no backend opens it.
+// mixer thread, which mixes nothing until OutputStart: the channels are
+// opened at the device's rate in between. False when no backend opens it.
 // A shared stream that stops while idle gets a second stream for the hits
 // when the device gives one. `only`, `onlyHits`: those backends instead of
 // the system's (the tests' own devices); no hit lane without `onlyHits`.
 bool OutputOpen(int device, const OutputBackend* only = nullptr, const OutputBackend* onlyHits = nullptr);
+// The opened lanes begin to mix the channels into their devices.
+void OutputStart();
 void OutputClose();
 // A channel was played on `lane`: its device, stopped while nothing played
 // there, starts again at once with the new sound at the head of its buffer.

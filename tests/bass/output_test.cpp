@@ -184,6 +184,7 @@ struct Device {
     bool Running = false;
     bool RunDry = false; // the next tick finds the buffer empty, as after a stall
     int Starts = 0, Idles = 0, Waits = 0;
+    int WritesBeforeChannels = 0; // made while the channel table was closed
     uint64_t WrittenAtStart = 0;
     LARGE_INTEGER IdleTime, StartTime;
     HANDLE Stop = nullptr;
@@ -199,7 +200,7 @@ struct Device {
         Dropped.clear();
         Played = 0;
         Running = false;
-        Starts = Idles = Waits = 0;
+        Starts = Idles = Waits = WritesBeforeChannels = 0;
         Stop = stop;
         Ticks = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
         format->rate = kRate;
@@ -257,7 +258,9 @@ struct Device {
 
     bool Write(const float* stereo, uint32_t frames)
     {
+        const bool channels = ChannelsAreOpen();
         std::lock_guard<std::mutex> hold(Lock);
+        WritesBeforeChannels += !channels;
         Frames.insert(Frames.end(), stereo, stereo + (size_t)frames * 2);
         Changed.notify_all();
         return true;
@@ -360,12 +363,33 @@ const OutputBackend FakeHitOutput = {"fake hits", &fake::Hits, fake::Open,  fake
 void NoSync(void*, uint32_t, uint32_t, void*)
 {}
 
+// The channels are opened at the rate the device gives, so after its
+// open: the lanes mix nothing until started, or they would read a table
+// whose rate and limiter are still being set.
+TEST(OutputStart, LanesMixNothingBeforeTheChannelsAreOpen)
+{
+    ASSERT_TRUE(OutputOpen(-1, &FakeOutput, &FakeHitOutput));
+    ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+    OutputStart();
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        EXPECT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0 && fake::Hits.Waits > 0; }));
+        EXPECT_GT(fake::Main.Written(), 0u);
+        EXPECT_GT(fake::Hits.Written(), 0u);
+        EXPECT_EQ(fake::Main.WritesBeforeChannels, 0);
+        EXPECT_EQ(fake::Hits.WritesBeforeChannels, 0);
+    }
+    OutputClose();
+    ChannelsClose();
+}
+
 class IdleOutput : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput));
+        OutputStart();
         std::unique_lock<std::mutex> hold(fake::Lock);
         ASSERT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0; }));
     }
@@ -584,6 +608,7 @@ protected:
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput, &FakeHitOutput));
         ASSERT_TRUE(OutputHasHitLane());
+        OutputStart();
         std::unique_lock<std::mutex> hold(fake::Lock);
         ASSERT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0 && fake::Hits.Waits > 0; }));
     }
