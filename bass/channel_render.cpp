@@ -8,9 +8,7 @@
 
 using namespace channels;
 
-namespace channels {
-MixLane Lanes[kLanes];
-}
+Lane Lanes[kLanes];
 
 namespace {
 
@@ -32,7 +30,7 @@ int64_t Nanoseconds(size_t frames)
 // A gap the write before had too is no late wake-up but the device's
 // time moving (the process stalled, the clocks drift apart): followed.
 // 0: the write keeps no timing.
-int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime)
+int64_t WriteStart(Lane& lane, int64_t now, size_t frames, bool onTime)
 {
     const int64_t taken = std::exchange(lane.taken, now);
     if (!onTime || !taken) {
@@ -58,7 +56,7 @@ int64_t WriteStart(MixLane& lane, int64_t now, size_t frames, bool onTime)
 // of their calls instead of all starting with the block. One played after
 // the block's time waits for the next where `waits` (the next follows at
 // once), else it starts at the block's end. `waiting` counts those.
-size_t Snapshot(MixLane& lane, uint32_t index, size_t chunk, int64_t since, bool waits, size_t* waiting)
+size_t Snapshot(Lane& lane, uint32_t index, size_t chunk, int64_t since, bool waits, size_t* waiting)
 {
     size_t n = 0;
     const int64_t end = since + Nanoseconds(chunk);
@@ -107,7 +105,7 @@ void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
     MixAdd(out, scratch, v.mixed, v.gain);
 }
 
-uint32_t WriteBack(MixLane& lane, size_t count, bool* wakeSyncs, bool* wakeFeeder)
+uint32_t WriteBack(Lane& lane, size_t count, bool* wakeSyncs, bool* wakeFeeder)
 {
     uint32_t started = 0;
     std::lock_guard<std::mutex> hold(TableLock);
@@ -143,7 +141,7 @@ uint32_t WriteBack(MixLane& lane, size_t count, bool* wakeSyncs, bool* wakeFeede
 
 uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint32_t laneIndex)
 {
-    MixLane& lane = Lanes[laneIndex];
+    Lane& lane = Lanes[laneIndex];
     uint32_t started = 0;
     size_t most = 0;
     bool wakeSyncs = false, wakeFeeder = false;

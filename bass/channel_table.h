@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bass/channels.h"
+#include "bass/lane.h"
 #include "bass/mixer.h"
 #include "bass/source.h"
 
@@ -18,8 +19,6 @@ namespace channels {
 
 constexpr uint32_t kSlotBits = 10;
 constexpr uint32_t kMaxChannels = 1u << kSlotBits;
-constexpr size_t kMaxVoices = 256;
-constexpr size_t kChunkFrames = 2048;
 constexpr size_t kMaxEvents = 1024;
 
 enum class PlayState { Stopped, Playing, Paused };
@@ -46,30 +45,6 @@ struct Sync {
     bool oneTime;
 };
 
-struct Voice {
-    uint32_t slot, handle, gen;
-    Source* audio;
-    uint64_t devPos; // memory sources: next frame to mix
-    float gain;
-    bool probe;
-    size_t offset; // silent frames before its first in this block
-    size_t mixed;
-    bool ended;
-};
-
-// Each lane's mixer-thread state; `blocks` and `mixing` change under
-// TableLock: a lane is mixing between its snapshot and its write-back.
-struct MixLane {
-    Voice voices[kMaxVoices];
-    int64_t taken = 0;    // the clock when the lane last took the channels
-    int64_t timeline = 0; // the clock time the last write ended at
-    int64_t gap = 0;      // how late the last write was taken, not yet followed
-    float scratch[kChunkFrames * 2];
-    Limiter limiter;
-    uint64_t blocks = 0;
-    bool mixing = false;
-};
-
 // A freed channel's source, and for each lane that was mixing when it was
 // freed the block count it must pass before nothing reads the source.
 struct RetiredSource {
@@ -88,7 +63,6 @@ extern uint32_t DeviceRate;
 extern SyncInvoker Invoker;
 extern std::condition_variable FeederWake, SyncWake;
 extern std::atomic<ClockFn> Clock;
-extern MixLane Lanes[kLanes];
 
 // The feeder and end-routine threads (channel_threads.cpp).
 void StartThreads();

@@ -98,7 +98,7 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
         Open = true;
         DeviceRate = deviceRate;
         Invoker = invoker;
-        for (MixLane& lane : Lanes) {
+        for (Lane& lane : Lanes) {
             lane.taken = lane.timeline = lane.gap = 0;
             lane.mixing = false;
         }
@@ -112,7 +112,7 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
             Retired.reserve(kMaxChannels);
             Closing.reserve(kMaxChannels);
         }
-        for (MixLane& lane : Lanes)
+        for (Lane& lane : Lanes)
             LimiterSetup(lane.limiter, deviceRate);
         StartThreads();
     } catch (...) {

@@ -6,16 +6,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "bass/lane.h"
+
 class Decoder;
 
 // Calls one end routine; the exported layer knows its calling convention.
 using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* user);
 
 constexpr uint64_t kNoPosition = ~0ull;
-
-// Lanes of the output, each mixed by a thread of its own: 0 mixes every
-// stream (and every channel when there is no other lane), 1 the hits.
-constexpr uint32_t kLanes = 2;
 
 // Opens the table for an output running at `deviceRate` and starts the
 // feeder and end-routine threads. False when it is already open.

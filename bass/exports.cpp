@@ -145,12 +145,13 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                 snprintf(hits, sizeof(hits), "period %u, buffer %u frames, stream latency %.1f ms", h.periodFrames,
                          h.bufferFrames, h.latencyMs);
             }
+            const LanePolicy& p = OutputCurrentPolicy();
             TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s%s %s %u Hz, period %u, ahead %u (%u after an idle "
                       "start, %u with music alone), start %u, buffer %u frames, stream latency %.1f ms, idle stop %s, "
                       "hit stream %s]",
                       device, freq, flags, (void*)win, clsid, ok, mode, OutputBackendName(), f.api, f.rate,
-                      f.periodFrames, f.targetFrames, f.restartFrames, ok && OutputHasHitLane() ? f.deepFrames : 0,
-                      f.startFrames, f.bufferFrames, f.latencyMs, f.idleStop ? "on" : "off", hits);
+                      f.periodFrames, p.targetFrames, p.startFrames, ok && OutputHasHitLane() ? p.deepFrames : 0,
+                      p.startFrames, f.bufferFrames, f.latencyMs, p.idleStop ? "on" : "off", hits);
         }
         return ok;
     });

@@ -8,24 +8,7 @@
 #include <cstdint>
 #include <string>
 
-struct OutputFormat {
-    uint32_t rate = 0;
-    uint32_t channels = 0;
-    uint32_t periodFrames = 0; // what the device asks for per wake-up
-    uint32_t bufferFrames = 0; // the real buffer size read back
-    uint32_t targetFrames = 0; // how far ahead we keep it filled
-    uint32_t startFrames = 0;  // written before a start from an empty buffer
-    // Kept ahead after such a start, until the device idles again: a
-    // stream started from empty lacks the engine's queue that one running
-    // since its open has built up.
-    uint32_t restartFrames = 0;
-    // Kept ahead while the lane holds no hit, only music: a mixer thread
-    // that comes late under load still finds the device playing. 0: never.
-    uint32_t deepFrames = 0;
-    double latencyMs = 0;  // what the device adds after its buffer
-    bool idleStop = false; // stopped and emptied while nothing plays
-    const char* api = "";
-};
+#include "bass/lane.h"
 
 // Each function is handed `self`, the backend's own state, so that one
 // set of functions serves several streams.
@@ -38,12 +21,12 @@ struct OutputBackend {
     void (*stop)(void* self);
     void (*close)(void* self);
     // Waits for the device (or the stop event, or the time-out) and returns
-    // the frames to write now and, in `queued`, the frames still ahead of them.
+    // the frames it takes now and, in `queued`, the frames still ahead of them.
     uint32_t (*wait)(void* self, DWORD timeoutMs, uint32_t* queued);
     bool (*write)(void* self, const float* stereo, uint32_t frames);
     // Stops the device and drops what its buffer still holds, so the next
-    // start plays from an empty buffer; returns the frames dropped. Only
-    // called when the format says `idleStop`.
+    // start plays from an empty buffer; returns the frames dropped. Null
+    // when the device cannot (the format's `canIdle`).
     uint32_t (*idle)(void* self);
 };
 
@@ -73,6 +56,10 @@ bool OutputHitsOnTheirLane();
 // Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();
+// How far ahead a lane on a device of that format writes.
+LanePolicy OutputPolicy(const OutputFormat& device);
+const LanePolicy& OutputCurrentPolicy();
+const LanePolicy& OutputHitLanePolicy();
 const char* OutputBackendName();
 
 #ifdef OUTPUT_START_PROBE

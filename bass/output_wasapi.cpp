@@ -75,7 +75,6 @@ struct WasapiStream {
     WORD Channels = 2;
     enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
     bool Running = false;
-    bool LowLatency = false;
     // Written by an open on the mixer thread; read once OutputOpen has returned.
     ExclusiveOutcome Outcome;
 
@@ -116,7 +115,7 @@ struct WasapiStream {
             if (SUCCEEDED(hr) && minimum) {
                 Format->periodFrames = minimum;
                 Format->api = "IAudioClient3";
-                LowLatency = true;
+                Format->shortPeriods = true;
                 return hr;
             }
         }
@@ -196,7 +195,6 @@ struct WasapiStream {
 
     bool WasapiOpen(const std::wstring& endpoint, HANDLE stopEvent, OutputFormat* format)
     {
-        LowLatency = false;
         Format = format;
         Stop = stopEvent;
         // Until the device says why, a wish not met is an unknown failure.
@@ -257,34 +255,12 @@ struct WasapiStream {
         Client->GetStreamLatency(&latency);
         format->bufferFrames = bufferFrames;
         format->latencyMs = latency / 10000.0;
+        format->canIdle = true;
         if (Outcome.granted) {
-            // The device plays one buffer while the next is written: the whole
-            // buffer is one period, written at each wake-up. Nothing else is
-            // queued behind it, so stopping while idle would gain nothing.
+            // One buffer of one period, written whole at each wake-up.
             format->periodFrames = bufferFrames;
-            format->targetFrames = bufferFrames;
-            format->startFrames = bufferFrames;
-            format->restartFrames = bufferFrames;
-            format->idleStop = false;
+            format->wholeBuffers = true;
             format->api = "exclusive";
-        } else {
-            // The engine takes whole periods at its wake-up and we refill at once
-            // after it: one period ahead at the classic 10 ms period (measured clean
-            // under Wine, where a fill that is not a whole number of periods drops
-            // out), two at the short periods of IAudioClient3.
-            // Hits, where this stream plays them, are kept to the first three
-            // periods of a deep buffer; music alone fills it.
-            const uint32_t shallow = std::min<uint32_t>(bufferFrames, 3 * format->periodFrames);
-            format->targetFrames = std::min<uint32_t>(shallow, (LowLatency ? 2 : 1) * format->periodFrames);
-            // After a start from idle three periods are kept ahead, not one (the
-            // whole buffer of a stream at the minimum period): under Wine such a
-            // stream lacks the 20 ms the engine queued at the first start, and half
-            // the starts broke for 20 to 30 ms (none with three). Written before the
-            // start, too: the hit is at its head either way.
-            format->startFrames = shallow;
-            format->restartFrames = shallow;
-            format->deepFrames = bufferFrames > shallow ? bufferFrames : 0;
-            format->idleStop = true;
         }
         DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!DeviceEvent) {
@@ -366,7 +342,7 @@ struct WasapiStream {
         if (FAILED(Client->GetCurrentPadding(&padding)))
             return 0;
         *queued = padding;
-        return padding < Format->targetFrames ? Format->targetFrames - padding : 0;
+        return padding < Format->bufferFrames ? Format->bufferFrames - padding : 0;
     }
 
     bool WasapiWrite(const float* stereo, uint32_t frames)

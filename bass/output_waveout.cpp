@@ -55,8 +55,6 @@ bool WaveOpen(void*, const std::wstring&, UINT waveDevice, HANDLE stopEvent, Out
     format->channels = 2;
     format->periodFrames = kPeriodFrames;
     format->bufferFrames = kBufferCount * kPeriodFrames;
-    format->targetFrames = kBufferCount * kPeriodFrames;
-    format->startFrames = kPeriodFrames;
     format->latencyMs = 0;
     return true;
 }

@@ -92,18 +92,19 @@ void Drive(const OutputBackend& backend)
     ASSERT_TRUE(backend.open(backend.self, std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
     EXPECT_GT(format.rate, 0u);
     EXPECT_GT(format.periodFrames, 0u);
-    EXPECT_GE(format.bufferFrames, format.targetFrames);
-    EXPECT_GT(format.targetFrames, 0u);
-    EXPECT_GT(format.startFrames, 0u);
-    EXPECT_LE(format.startFrames, format.bufferFrames);
-    EXPECT_EQ(format.idleStop, backend.idle != nullptr) << backend.name;
+    EXPECT_EQ(format.canIdle, backend.idle != nullptr) << backend.name;
+    const LanePolicy policy = OutputPolicy(format);
+    EXPECT_GT(policy.targetFrames, 0u);
+    EXPECT_GT(policy.startFrames, 0u);
+    EXPECT_LE(policy.startFrames, format.bufferFrames);
+    EXPECT_LE(policy.deepFrames, format.bufferFrames);
     PlayFor(backend, format, format.rate / 2);
-    if (format.idleStop) {
+    if (policy.idleStop) {
         // Stopped and emptied: nothing is left queued, and the device
         // plays again from an empty buffer.
         EXPECT_LE(backend.idle(backend.self), format.bufferFrames);
         uint32_t queued = 1;
-        EXPECT_EQ(backend.wait(backend.self, 0, &queued), format.targetFrames);
+        EXPECT_EQ(backend.wait(backend.self, 0, &queued), format.bufferFrames);
         EXPECT_EQ(queued, 0u);
         PlayFor(backend, format, format.rate / 5);
     }
@@ -156,13 +157,51 @@ TEST(Output, WaveOutPlaysOnTheDefaultDevice)
     Drive(WaveOutOutput);
 }
 
+// How far ahead a lane writes, by what the device reports of itself.
+TEST(OutputPolicy, DepthsFollowWhatTheDeviceReports)
+{
+    struct Case {
+        const char* device;
+        uint32_t period, buffer;
+        bool canIdle, wholeBuffers, shortPeriods;
+        uint32_t target, start, deep;
+        bool idleStop;
+    } cases[] = {
+        // One period ahead, three after a start from idle, the whole deep buffer with music alone.
+        {"shared", 441, 8820, true, false, false, 441, 1323, 8820, true},
+        // Two of the short periods ahead.
+        {"short periods", 128, 1000, true, false, true, 256, 384, 1000, true},
+        // A buffer of less than three periods is never deep.
+        {"shallow", 480, 1056, true, false, false, 480, 1056, 0, true},
+        // The buffer the device plays and the one written behind it; never stopped.
+        {"exclusive", 480, 480, true, true, false, 960, 480, 0, false},
+        // A queue of short buffers kept full.
+        {"waveOut", 441, 1764, false, false, false, 1764, 441, 0, false},
+    };
+    for (const Case& c : cases) {
+        OutputFormat f;
+        f.rate = 48000;
+        f.periodFrames = c.period;
+        f.bufferFrames = c.buffer;
+        f.canIdle = c.canIdle;
+        f.wholeBuffers = c.wholeBuffers;
+        f.shortPeriods = c.shortPeriods;
+        const LanePolicy p = OutputPolicy(f);
+        EXPECT_EQ(p.targetFrames, c.target) << c.device;
+        EXPECT_EQ(p.startFrames, c.start) << c.device;
+        EXPECT_EQ(p.deepFrames, c.deep) << c.device;
+        EXPECT_EQ(p.idleStop, c.idleStop) << c.device;
+    }
+}
+
 // A device driven by the test: it plays one period each time the test
 // ticks it and keeps every frame it was given, so the tests read device
 // positions instead of wall time.
 namespace fake {
 
 // The buffer is deep, as the first stream's is: hits keep to its first
-// periods, music alone fills it.
+// periods, music alone fills it. At these short periods the output keeps
+// kTarget ahead, and kBuffer after a start from idle.
 constexpr uint32_t kRate = 44100, kPeriod = 441, kBuffer = 3 * kPeriod, kTarget = 2 * kPeriod, kDeep = 12 * kPeriod;
 
 std::mutex Lock; // one for both devices
@@ -207,11 +246,8 @@ struct Device {
         format->channels = 2;
         format->periodFrames = kPeriod;
         format->bufferFrames = kDeep;
-        format->targetFrames = kTarget;
-        format->startFrames = kPeriod;
-        format->restartFrames = kBuffer;
-        format->deepFrames = kDeep;
-        format->idleStop = true;
+        format->canIdle = true;
+        format->shortPeriods = true;
         format->api = "fake";
         return true;
     }
@@ -253,7 +289,7 @@ struct Device {
             Played = RunDry ? Written() : std::min(Written(), Played + kPeriod);
         RunDry = false;
         *queued = (uint32_t)(Written() - Played);
-        return *queued < kTarget ? kTarget - *queued : 0;
+        return kDeep - *queued;
     }
 
     bool Write(const float* stereo, uint32_t frames)
