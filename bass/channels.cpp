@@ -202,7 +202,7 @@ bool ChannelFree(uint32_t handle)
     return true;
 }
 
-bool ChannelPlay(uint32_t handle, bool restart, bool hitLane, uint32_t* lane)
+bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane)
 {
     bool stream;
     {
@@ -219,7 +219,7 @@ bool ChannelPlay(uint32_t handle, bool restart, bool hitLane, uint32_t* lane)
         ch->playedAt = Clock.load()();
         stream = ch->audio->isStream;
         // A lane mixing it since before this call must not write back.
-        const uint32_t chosen = hitLane && !stream ? 1 : 0;
+        const uint32_t chosen = stream || hitLane >= kLanes ? 0 : hitLane;
         if (chosen != ch->lane) {
             ch->lane = chosen;
             ch->gen++;

@@ -110,6 +110,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
         BOOL ok = FALSE;
         {
             std::lock_guard<std::mutex> hold(LifeLock);
+            OutputSetTap(&RecorderTap);
             if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
                 bool channels = false;
                 try {
@@ -236,10 +237,7 @@ BOOL WINAPI BASS_StreamFree(DWORD handle)
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
-        uint32_t lane = 0;
-        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHitsOnTheirLane(), &lane);
-        if (ok)
-            OutputWake(lane);
+        BOOL ok = OutputPlay(handle, restart != FALSE);
         // When the call came: a hit's place in the mix follows it.
         if (TraceEnabled()) {
             LARGE_INTEGER now, frequency;

@@ -14,7 +14,6 @@
 
 #include "bass/channels.h"
 #include "bass/devices.h"
-#include "bass/recorder.h"
 #include "bass/trace.h"
 
 #ifdef OUTPUT_START_PROBE
@@ -59,6 +58,7 @@ HANDLE StopEvent = nullptr;
 HANDLE StartEvent = nullptr;
 std::atomic<bool> StopFlag{false};
 std::atomic<bool> HitLaneOpen{false};
+std::atomic<const OutputTap*> Tap{nullptr};
 int OpenDevice = -1;
 
 void RaisePriority()
@@ -92,6 +92,20 @@ bool OpenBackend(Lane& lane)
     return false;
 }
 
+// A hit played now goes to its own lane: a listening tap takes the hits
+// onto lane 0, whose mix it hears, and lane 0 holds no hit otherwise.
+bool HitsOnTheirLane()
+{
+    const OutputTap* tap = Tap.load();
+    return HitLaneOpen.load() && !(tap && tap->listening(tap->self));
+}
+
+void Hand(const float* stereo, uint32_t frames)
+{
+    if (const OutputTap* tap = Tap.load())
+        tap->played(tap->self, stereo, frames);
+}
+
 // The frames the lane keeps ahead of the device in its state.
 uint32_t KeptAhead(const Lane& lane)
 {
@@ -99,7 +113,7 @@ uint32_t KeptAhead(const Lane& lane)
     const uint32_t keep = lane.state == LaneState::Resumed ? p.startFrames : p.targetFrames;
     // Lane 0 then holds no hit, only music. Not before the start: what is
     // played first after the open is heard at once.
-    if (lane.index == 0 && lane.state != LaneState::Priming && OutputHitsOnTheirLane())
+    if (lane.index == 0 && lane.state != LaneState::Priming && HitsOnTheirLane())
         return std::max(keep, p.deepFrames);
     return keep;
 }
@@ -124,7 +138,7 @@ int64_t Now()
     return now.QuadPart;
 }
 
-// Hands the oldest `frames` written to the recording.
+// Hands the oldest `frames` written to the tap.
 void FeedOldest(Lane& lane, uint64_t frames)
 {
     const uint64_t ring = lane.held.size() / 2;
@@ -132,7 +146,7 @@ void FeedOldest(Lane& lane, uint64_t frames)
     while (frames) {
         const uint64_t at = lane.heldOut % ring;
         const uint32_t n = (uint32_t)std::min(frames, ring - at);
-        RecorderFeed(lane.held.data() + at * 2, n);
+        Hand(lane.held.data() + at * 2, n);
         lane.heldOut += n;
         frames -= n;
     }
@@ -184,7 +198,7 @@ void FeedSilence(Lane& lane, uint64_t frames)
     std::fill(lane.block.begin(), lane.block.begin() + (size_t)room * 2, 0.0f);
     while (frames) {
         uint32_t n = (uint32_t)std::min<uint64_t>(frames, room);
-        RecorderFeed(lane.block.data(), n);
+        Hand(lane.block.data(), n);
         frames -= n;
     }
 }
@@ -474,9 +488,18 @@ bool OutputHasHitLane()
     return HitLaneOpen.load();
 }
 
-bool OutputHitsOnTheirLane()
+bool OutputPlay(uint32_t handle, bool restart)
 {
-    return HitLaneOpen.load() && !RecorderRunning();
+    uint32_t lane = 0;
+    if (!ChannelPlay(handle, restart, HitsOnTheirLane() ? 1 : 0, &lane))
+        return false;
+    SetEvent(Lanes[lane].wake);
+    return true;
+}
+
+void OutputSetTap(const OutputTap* tap)
+{
+    Tap.store(tap);
 }
 
 const OutputFormat& OutputCurrentFormat()

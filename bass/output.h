@@ -45,14 +45,28 @@ bool OutputOpen(int device, const OutputBackend* only = nullptr, const OutputBac
 // The opened lanes begin to mix the channels into their devices.
 void OutputStart();
 void OutputClose();
-// A channel was played on `lane`: its device, stopped while nothing played
-// there, starts again at once with the new sound at the head of its buffer.
+// Plays the channel on the lane it belongs to: a hit on the hits' own
+// stream while there is one and no tap listens, anything else on lane 0.
+// The lane's device, stopped while nothing played there, starts again at
+// once with the new sound at the head of its buffer.
+bool OutputPlay(uint32_t handle, bool restart);
+// A channel was played on `lane` directly (the tests' own placing).
 void OutputWake(uint32_t lane = 0);
 // Whether hits have their own stream (lane 1 of the channels).
 bool OutputHasHitLane();
-// Whether a hit played now goes there: a recording takes the hits onto
-// lane 0, whose mix it is, and lane 0 holds no hit otherwise.
-bool OutputHitsOnTheirLane();
+
+// What observes the mix as the device plays it (a recording): handed lane
+// 0's frames, and nothing else of the output.
+struct OutputTap {
+    void* self;
+    // Whether it takes frames now: meanwhile the hits join lane 0, whose
+    // mix it hears.
+    bool (*listening)(void* self);
+    // Mixer thread: frames the device has just played. Never waits.
+    void (*played)(void* self, const float* stereo, uint32_t frames);
+};
+// Set while the output is closed; null: none.
+void OutputSetTap(const OutputTap* tap);
 // Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();

@@ -9,6 +9,7 @@
 #include <mmsystem.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -424,6 +425,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+        OutputSetTap(&RecorderTap);
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput));
         OutputStart();
         std::unique_lock<std::mutex> hold(fake::Lock);
@@ -642,6 +644,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+        OutputSetTap(&RecorderTap);
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput, &FakeHitOutput));
         ASSERT_TRUE(OutputHasHitLane());
         OutputStart();
@@ -686,6 +689,48 @@ TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
     // The music ran on without a stop, and nothing of the hit is in it.
     EXPECT_EQ(fake::Main.Idles, mainIdles);
     ExpectRampFromItsFirstFrame(fake::Main, 3 * fake::kPeriod);
+}
+
+// A tap that always listens and counts what it is handed.
+std::atomic<uint64_t> TappedFrames{0};
+const OutputTap CountingTap = {
+    &TappedFrames, [](void*) { return true; },
+    [](void* self, const float*, uint32_t frames) { *static_cast<std::atomic<uint64_t>*>(self) += frames; }};
+
+// The output places a play call: a hit on its own lane, but on lane 0
+// while a tap listens, as the tap hears lane 0 as its device plays it.
+TEST_F(TwoLaneOutput, AHitPlaysOnItsOwnLaneUnlessATapListens)
+{
+    ASSERT_TRUE(fake::Hits.TickUntilIdle());
+    int starts;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        starts = fake::Hits.Starts;
+    }
+    ASSERT_TRUE(OutputPlay(Ramp(1000), true));
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        ASSERT_TRUE(fake::Await(hold, [&] { return fake::Hits.Starts > starts; }));
+    }
+
+    OutputSetTap(&CountingTap);
+    uint64_t before;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        before = fake::Main.Written();
+        starts = fake::Hits.Starts;
+    }
+    ASSERT_TRUE(OutputPlay(Ramp(1000), true));
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    uint64_t first = before;
+    while (first < fake::Main.Written() && fake::Main.Frames[2 * first] == 0.0f)
+        first++;
+    ASSERT_LT(first, fake::Main.Written());
+    EXPECT_EQ(fake::Main.Frames[2 * first], Scale);
+    EXPECT_EQ(fake::Hits.Starts, starts);
+    EXPECT_GT(TappedFrames.load(), 0u);
 }
 
 // Music alone is mixed far ahead of the device: a recording started then
