@@ -18,6 +18,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bass/channels.h"
@@ -357,45 +358,34 @@ struct Device {
 // The device of lane 0, and that of the hits' lane where a test gives one.
 Device Main, Hits;
 
-Device& Of(void* self)
+// A backend function of the table, calling the device's own.
+template <auto Method, class... Args>
+auto Call(void* self, Args... args) -> decltype((std::declval<Device&>().*Method)(args...))
 {
-    return *static_cast<Device*>(self);
+    return (static_cast<Device*>(self)->*Method)(args...);
 }
 bool Open(void* self, const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
 {
-    return Of(self).Open(stop, format);
+    return static_cast<Device*>(self)->Open(stop, format);
 }
-bool Start(void* self)
+
+OutputBackend Backend(const char* name, Device& device)
 {
-    return Of(self).Start();
-}
-void StopDevice(void* self)
-{
-    Of(self).StopDevice();
-}
-void Close(void* self)
-{
-    Of(self).Close();
-}
-uint32_t Wait(void* self, DWORD timeoutMs, uint32_t* queued)
-{
-    return Of(self).Wait(timeoutMs, queued);
-}
-bool Write(void* self, const float* stereo, uint32_t frames)
-{
-    return Of(self).Write(stereo, frames);
-}
-uint32_t Idle(void* self)
-{
-    return Of(self).Idle();
+    return {name,
+            &device,
+            Open,
+            Call<&Device::Start>,
+            Call<&Device::StopDevice>,
+            Call<&Device::Close>,
+            Call<&Device::Wait>,
+            Call<&Device::Write>,
+            Call<&Device::Idle>};
 }
 
 } // namespace fake
 
-const OutputBackend FakeOutput = {"fake",      &fake::Main, fake::Open,  fake::Start, fake::StopDevice,
-                                  fake::Close, fake::Wait,  fake::Write, fake::Idle};
-const OutputBackend FakeHitOutput = {"fake hits", &fake::Hits, fake::Open,  fake::Start, fake::StopDevice,
-                                     fake::Close, fake::Wait,  fake::Write, fake::Idle};
+const OutputBackend FakeOutput = fake::Backend("fake", fake::Main);
+const OutputBackend FakeHitOutput = fake::Backend("fake hits", fake::Hits);
 
 void NoSync(void*, uint32_t, uint32_t, void*)
 {}
