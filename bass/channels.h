@@ -6,16 +6,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "bass/lane.h"
+
 class Decoder;
 
 // Calls one end routine; the exported layer knows its calling convention.
 using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* user);
 
 constexpr uint64_t kNoPosition = ~0ull;
-
-// Lanes of the output, each mixed by a thread of its own: 0 mixes every
-// stream (and every channel when there is no other lane), 1 the hits.
-constexpr uint32_t kLanes = 2;
 
 // Opens the table for an output running at `deviceRate` and starts the
 // feeder and end-routine threads. False when it is already open.
@@ -28,11 +26,11 @@ bool ChannelsAreOpen();
 // A stopped channel at volume 1 playing the decoder's audio; 0 on failure.
 uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder);
 bool ChannelFree(uint32_t handle);
-// `hitLane`: a sound held in memory (a drum hit) is mixed by the output's
-// lane of its own, which stops while no hit rings and so starts a hit from
-// an empty buffer even while music plays on lane 0. Streams stay on lane 0.
+// A sound held in memory (a drum hit) is mixed by the output's lane
+// `hitLane`, which may stop while no hit rings and so start a hit from an
+// empty buffer even while music plays on lane 0. Streams stay on lane 0.
 // `lane`, when given: the lane it plays on.
-bool ChannelPlay(uint32_t handle, bool restart, bool hitLane = false, uint32_t* lane = nullptr);
+bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane = 0, uint32_t* lane = nullptr);
 bool ChannelPause(uint32_t handle);
 bool ChannelStop(uint32_t handle);
 bool ChannelGetVolume(uint32_t handle, float* volume);

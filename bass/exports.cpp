@@ -110,6 +110,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
         BOOL ok = FALSE;
         {
             std::lock_guard<std::mutex> hold(LifeLock);
+            OutputSetTap(&RecorderTap);
             if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
                 bool channels = false;
                 try {
@@ -119,6 +120,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                     throw;
                 }
                 if (channels) {
+                    OutputStart();
                     OpenDevice = device;
                     ok = TRUE;
                 } else {
@@ -144,12 +146,13 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                 snprintf(hits, sizeof(hits), "period %u, buffer %u frames, stream latency %.1f ms", h.periodFrames,
                          h.bufferFrames, h.latencyMs);
             }
+            const LanePolicy& p = OutputCurrentPolicy();
             TraceLine("BASS_Init(%d, %lu, %lu, %p, %p) = %d [%s%s %s %u Hz, period %u, ahead %u (%u after an idle "
                       "start, %u with music alone), start %u, buffer %u frames, stream latency %.1f ms, idle stop %s, "
                       "hit stream %s]",
                       device, freq, flags, (void*)win, clsid, ok, mode, OutputBackendName(), f.api, f.rate,
-                      f.periodFrames, f.targetFrames, f.restartFrames, ok && OutputHasHitLane() ? f.deepFrames : 0,
-                      f.startFrames, f.bufferFrames, f.latencyMs, f.idleStop ? "on" : "off", hits);
+                      f.periodFrames, p.targetFrames, p.startFrames, ok && OutputHasHitLane() ? p.deepFrames : 0,
+                      p.startFrames, f.bufferFrames, f.latencyMs, p.idleStop ? "on" : "off", hits);
         }
         return ok;
     });
@@ -234,10 +237,7 @@ BOOL WINAPI BASS_StreamFree(DWORD handle)
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
-        uint32_t lane = 0;
-        BOOL ok = ChannelPlay(handle, restart != FALSE, OutputHitsOnTheirLane(), &lane);
-        if (ok)
-            OutputWake(lane);
+        BOOL ok = OutputPlay(handle, restart != FALSE);
         // When the call came: a hit's place in the mix follows it.
         if (TraceEnabled()) {
             LARGE_INTEGER now, frequency;

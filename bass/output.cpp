@@ -7,18 +7,35 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <utility>
 #include <vector>
 
 #include "bass/channels.h"
 #include "bass/devices.h"
-#include "bass/recorder.h"
 #include "bass/trace.h"
 
+#ifdef OUTPUT_START_PROBE
 StartProbe OutputStartProbe;
+#endif
 
 namespace {
+
+#ifdef OUTPUT_START_PROBE
+void Probe(uint32_t first, int64_t now, uint32_t queued)
+{
+    if (!first)
+        return;
+    OutputStartProbe.handle.store(first);
+    OutputStartProbe.ticks.store(now);
+    OutputStartProbe.queued.store(queued);
+    OutputStartProbe.seq.fetch_add(1);
+}
+#else
+void Probe(uint32_t, int64_t, uint32_t)
+{}
+#endif
 
 // After the last sound, this much silence on top of the device's buffer and
 // stream latency is written before the device stops and drops its buffer:
@@ -28,44 +45,20 @@ constexpr double kIdleMarginMs = 20;
 // this often: a recording started meanwhile begins with at most this much
 // of the time before it.
 constexpr DWORD kIdleFeedMs = 20;
+// A running device's wake-ups come within this; a longer wait ends only
+// with the stop.
+constexpr DWORD kWakeMs = 200;
 // The most a lane mixes at once.
 constexpr size_t kBlockFrames = 65536;
 
-// A stream on the device and the mixer thread that feeds it. Lane 0 plays
-// everything and is what a recording hears; lane 1, when the device gives a
-// second shared stream, plays the hits alone, so that it idles between
-// them and starts each from an empty buffer while music keeps lane 0 busy.
-struct Lane {
-    uint32_t index = 0;
-    const OutputBackend* backend = nullptr;
-    OutputFormat format;
-    HANDLE thread = nullptr;
-    HANDLE opened = nullptr;
-    // Made once and never closed: a play call may set it while the output closes.
-    HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    bool openResult = false;
-    std::exception_ptr failure; // thrown while opening, rethrown to the caller
-    std::vector<float> block;   // allocated by the caller: mixing allocates nothing
-    // The mixer thread's clock: performance-counter ticks, and the device's
-    // frames per tick (set when the output opens).
-    double framesPerTick = 0;
-    // When the device runs out of what was written.
-    int64_t dryAt = 0;
-    // Lane 0 hands a recording each frame as the device plays it, not as
-    // it is mixed: music alone is mixed a deep buffer ahead, and a
-    // recording started meanwhile begins with what is heard after its
-    // start. A ring of the frames written and not yet handed on, which
-    // are those the device still holds.
-    std::vector<float> held;
-    uint64_t heldIn = 0, heldOut = 0;
-};
-
-Lane Lanes[kLanes];
 const OutputBackend* OnlyBackend = nullptr;
 const OutputBackend* OnlyHitBackend = nullptr;
 HANDLE StopEvent = nullptr;
+// Set once the channels are open: the lanes mix nothing before.
+HANDLE StartEvent = nullptr;
 std::atomic<bool> StopFlag{false};
 std::atomic<bool> HitLaneOpen{false};
+std::atomic<const OutputTap*> Tap{nullptr};
 int OpenDevice = -1;
 
 void RaisePriority()
@@ -90,12 +83,39 @@ bool OpenBackend(Lane& lane)
     size_t count = lane.index || OnlyBackend ? 1 : 2;
     for (size_t i = 0; i < count; i++) {
         lane.format = OutputFormat();
-        if (tried[i]->open(endpoint, wave, StopEvent, &lane.format)) {
+        if (tried[i]->open(tried[i]->self, endpoint, wave, StopEvent, &lane.format)) {
             lane.backend = tried[i];
+            lane.policy = OutputPolicy(lane.format);
             return true;
         }
     }
     return false;
+}
+
+// A hit played now goes to its own lane: a listening tap takes the hits
+// onto lane 0, whose mix it hears, and lane 0 holds no hit otherwise.
+bool HitsOnTheirLane()
+{
+    const OutputTap* tap = Tap.load();
+    return HitLaneOpen.load() && !(tap && tap->listening(tap->self));
+}
+
+void Hand(const float* stereo, uint32_t frames)
+{
+    if (const OutputTap* tap = Tap.load())
+        tap->played(tap->self, stereo, frames);
+}
+
+// The frames the lane keeps ahead of the device in its state.
+uint32_t KeptAhead(const Lane& lane)
+{
+    const LanePolicy& p = lane.policy;
+    const uint32_t keep = lane.state == LaneState::Resumed ? p.startFrames : p.targetFrames;
+    // Lane 0 then holds no hit, only music. Not before the start: what is
+    // played first after the open is heard at once.
+    if (lane.index == 0 && lane.state != LaneState::Priming && HitsOnTheirLane())
+        return std::max(keep, p.deepFrames);
+    return keep;
 }
 
 // A C++ exception must not end this thread, and with it the process: a
@@ -118,7 +138,7 @@ int64_t Now()
     return now.QuadPart;
 }
 
-// Hands the oldest `frames` written to the recording.
+// Hands the oldest `frames` written to the tap.
 void FeedOldest(Lane& lane, uint64_t frames)
 {
     const uint64_t ring = lane.held.size() / 2;
@@ -126,7 +146,7 @@ void FeedOldest(Lane& lane, uint64_t frames)
     while (frames) {
         const uint64_t at = lane.heldOut % ring;
         const uint32_t n = (uint32_t)std::min(frames, ring - at);
-        RecorderFeed(lane.held.data() + at * 2, n);
+        Hand(lane.held.data() + at * 2, n);
         lane.heldOut += n;
         frames -= n;
     }
@@ -162,16 +182,11 @@ void Hold(Lane& lane, uint32_t frames)
 // `queued` frames.
 void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
-    if (lane.backend->write(lane.block.data(), frames) && lane.index == 0)
+    if (lane.backend->write(lane.backend->self, lane.block.data(), frames) && lane.index == 0)
         Hold(lane, frames);
     const int64_t now = Now();
     lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
-    if (first) {
-        OutputStartProbe.handle.store(first);
-        OutputStartProbe.ticks.store(now);
-        OutputStartProbe.queued.store(queued);
-        OutputStartProbe.seq.fetch_add(1);
-    }
+    Probe(first, now, queued);
 }
 
 // Lane 0 only: the recording's time is lane 0's.
@@ -183,21 +198,51 @@ void FeedSilence(Lane& lane, uint64_t frames)
     std::fill(lane.block.begin(), lane.block.begin() + (size_t)room * 2, 0.0f);
     while (frames) {
         uint32_t n = (uint32_t)std::min<uint64_t>(frames, room);
-        RecorderFeed(lane.block.data(), n);
+        Hand(lane.block.data(), n);
         frames -= n;
     }
 }
 
-// Nothing plays: the device is stopped and emptied, and a play call starts
-// it again with its sound at the head of the empty buffer, as a fresh
-// stream would start. The recording gets what the device played before
-// the stop, not what it dropped, and then the silence of the stopped time.
-// Returns true with the first block written, false when the output closes.
-bool Idle(Lane& lane)
+// The device found its buffer empty (the mixer thread came late, as under
+// load): it played silence that no block holds. A recording gets that
+// silence too, less what the device keeps after its buffer, so it stays as
+// long as the time it covers.
+void FeedRunDry(Lane& lane, uint32_t queued)
 {
-    const uint32_t dropped = lane.backend->idle();
+    if (queued || !lane.dryAt)
+        return;
+    const OutputFormat& f = lane.format;
+    const double frames = (Now() - lane.dryAt) * lane.framesPerTick - f.latencyMs * f.rate / 1000.0;
+    if (frames > f.periodFrames)
+        FeedSilence(lane, (uint64_t)frames);
+}
+
+// Into Idle: the device is stopped and emptied. The recording gets what it
+// played before the stop, not what it dropped.
+void Stop(Lane& lane)
+{
+    const uint32_t dropped = lane.backend->idle ? lane.backend->idle(lane.backend->self) : 0;
     FeedPlayed(lane, dropped);
     lane.heldOut = lane.heldIn;
+    lane.state = LaneState::Idle;
+}
+
+// Starts the device on what was written; refused, the lane idles until the
+// next play call tries again.
+void Start(Lane& lane, LaneState running)
+{
+    if (lane.backend->start(lane.backend->self))
+        lane.state = running;
+    else
+        Stop(lane);
+}
+
+// Idle: a play call starts the device again with its sound at the head of
+// the empty buffer, as a fresh stream would start; a recording gets the
+// silence of the stopped time meanwhile. Returns true with the first block
+// written, false when the output closes.
+bool AwaitSound(Lane& lane)
+{
     const int64_t since = Now();
     uint64_t fed = 0;
     HANDLE events[2] = {StopEvent, lane.wake};
@@ -217,7 +262,7 @@ bool Idle(Lane& lane)
         // A wake can be stale (a play that the running device already
         // took): a block with nothing in it is no start, and mixing it
         // moved nothing.
-        uint32_t frames = std::min<uint32_t>(lane.format.startFrames, (uint32_t)(lane.block.size() / 2));
+        uint32_t frames = std::min<uint32_t>(lane.policy.startFrames, (uint32_t)(lane.block.size() / 2));
         size_t voices = 0;
         uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, false);
         if (voices) {
@@ -227,20 +272,7 @@ bool Idle(Lane& lane)
     }
 }
 
-// The device found its buffer empty (the mixer thread came late, as under
-// load): it played silence that no block holds. A recording gets that
-// silence too, less what the device keeps after its buffer, so it stays as
-// long as the time it covers.
-void FeedRunDry(Lane& lane, uint32_t queued)
-{
-    if (queued || !lane.dryAt)
-        return;
-    const OutputFormat& f = lane.format;
-    const double frames = (Now() - lane.dryAt) * lane.framesPerTick - f.latencyMs * f.rate / 1000.0;
-    if (frames > f.periodFrames)
-        FeedSilence(lane, (uint64_t)frames);
-}
-
+// The lane's mixer thread from OutputStart to OutputClose, state by state.
 void Play(Lane& lane)
 {
     LARGE_INTEGER frequency;
@@ -251,43 +283,37 @@ void Play(Lane& lane)
     // Silence beyond what the device holds, before it may idle.
     const uint64_t margin = (uint64_t)((f.latencyMs + kIdleMarginMs) * f.rate / 1000.0);
     uint64_t quiet = 0; // frames written since the last sound
-    uint32_t ahead = 0; // after a start from empty: frames kept ahead
-    bool started = false;
-    DWORD timeout = 0; // fill the buffer once before starting the device
+    lane.state = LaneState::Priming;
     while (!StopFlag.load()) {
+        if (lane.state == LaneState::Idle) {
+            if (!AwaitSound(lane))
+                break;
+            Start(lane, LaneState::Resumed);
+            quiet = 0;
+            continue;
+        }
+        const bool priming = lane.state == LaneState::Priming;
         uint32_t queued = 0;
-        uint32_t frames = backend->wait(timeout, &queued);
+        // Primed without waiting: the device has not started.
+        uint32_t frames = backend->wait(backend->self, priming ? 0 : kWakeMs, &queued);
         if (StopFlag.load())
             break;
         FeedPlayed(lane, queued);
-        if (started)
+        if (!priming)
             FeedRunDry(lane, queued);
-        uint32_t keep = ahead;
-        // Lane 0 then holds no hit, only music.
-        if (lane.index == 0 && f.deepFrames && OutputHitsOnTheirLane())
-            keep = std::max(keep, f.deepFrames);
-        if (queued < keep)
-            frames = std::max(frames, keep - queued);
-        if (frames > lane.block.size() / 2)
-            frames = (uint32_t)(lane.block.size() / 2);
+        const uint32_t keep = KeptAhead(lane);
+        frames = std::min({frames, keep > queued ? keep - queued : 0, (uint32_t)(lane.block.size() / 2)});
         if (frames) {
             size_t voices = 0;
-            uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, started);
+            uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, !priming);
             Write(lane, frames, first, queued);
             quiet = voices ? 0 : quiet + frames;
         }
-        if (!started) {
-            started = backend->start();
-            timeout = 200;
-        }
+        if (priming)
+            Start(lane, LaneState::Playing);
         // All the device holds is silence, and what it played before too.
-        if (started && f.idleStop && quiet >= (uint64_t)queued + frames + margin) {
-            if (!Idle(lane))
-                break;
-            started = backend->start();
-            quiet = 0;
-            ahead = f.restartFrames;
-        }
+        else if (lane.policy.idleStop && quiet >= (uint64_t)queued + frames + margin)
+            Stop(lane);
     }
 }
 
@@ -303,19 +329,25 @@ DWORD WINAPI MixerMain(void* param)
         // The hits' stream must run at the rate the channels were made for.
         if (lane.openResult && lane.index && lane.format.rate != Lanes[0].format.rate) {
             TraceLine("output: hit lane at %u Hz, not %u Hz: not used", lane.format.rate, Lanes[0].format.rate);
-            lane.backend->close();
+            lane.backend->close(lane.backend->self);
             lane.openResult = false;
         }
     } catch (...) {
         lane.openResult = false;
         lane.failure = std::current_exception();
     }
+    if (lane.openResult)
+        lane.state = LaneState::Opened;
     SetEvent(lane.opened);
+    HANDLE events[2] = {StopEvent, StartEvent};
     if (lane.openResult) {
-        RaisePriority();
-        Play(lane);
-        lane.backend->stop();
-        lane.backend->close();
+        if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+            RaisePriority();
+            Play(lane);
+        }
+        lane.backend->stop(lane.backend->self);
+        lane.backend->close(lane.backend->self);
+        lane.state = LaneState::Closed;
     }
     if (SUCCEEDED(co))
         CoUninitialize();
@@ -345,9 +377,49 @@ bool StartLane(Lane& lane, uint32_t index)
 
 } // namespace
 
+LanePolicy OutputPolicy(const OutputFormat& device)
+{
+    LanePolicy p;
+    if (device.wholeBuffers) {
+        // The device plays one buffer while the next is written: at each
+        // wake-up the one it plays is queued and a whole one is written
+        // behind it. Nothing else is queued, so stopping while idle would
+        // gain nothing.
+        p.targetFrames = 2 * device.bufferFrames;
+        p.startFrames = device.bufferFrames;
+    } else if (!device.canIdle) {
+        // A queue of short buffers, kept full.
+        p.targetFrames = device.bufferFrames;
+        p.startFrames = device.periodFrames;
+    } else {
+        // The engine takes whole periods at its wake-up and we refill at once
+        // after it: one period ahead at the classic 10 ms period (measured
+        // clean under Wine, where a fill that is not a whole number of periods
+        // drops out), two at the short periods of IAudioClient3. Hits, where
+        // this stream plays them, are kept to the first three periods of a
+        // deep buffer; music alone fills it.
+        const uint32_t shallow = std::min(device.bufferFrames, 3 * device.periodFrames);
+        p.targetFrames = std::min(shallow, (device.shortPeriods ? 2 : 1) * device.periodFrames);
+        // After a start from idle three periods are kept ahead, not one (the
+        // whole buffer of a stream at the minimum period): under Wine such a
+        // stream lacks the 20 ms the engine queued at the first start, and half
+        // the starts broke for 20 to 30 ms (none with three). Written before the
+        // start, too: the hit is at its head either way.
+        p.startFrames = shallow;
+        p.deepFrames = device.bufferFrames > shallow ? device.bufferFrames : 0;
+        p.idleStop = true;
+    }
+    return p;
+}
+
 bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* onlyHits)
 {
-    if (Lanes[0].thread || !Lanes[0].wake || !Lanes[1].wake)
+    if (Lanes[0].thread)
+        return false;
+    for (Lane& lane : Lanes)
+        if (!lane.wake)
+            lane.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!Lanes[0].wake || !Lanes[1].wake)
         return false;
     // Out of memory here, nothing is made yet.
     Lanes[0].block.resize(kBlockFrames * 2);
@@ -357,7 +429,8 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
     OnlyHitBackend = onlyHits;
     StopFlag.store(false);
     StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!StopEvent || !StartLane(Lanes[0], 0)) {
+    StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!StopEvent || !StartEvent || !StartLane(Lanes[0], 0)) {
         OutputClose();
         if (Lanes[0].failure)
             std::rethrow_exception(std::exchange(Lanes[0].failure, nullptr));
@@ -367,7 +440,7 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
     // (an exclusive stream holds the device alone). Without it everything
     // plays on the first, as before.
     const bool system = !only && Lanes[0].backend == &WasapiOutput;
-    if (Lanes[0].format.idleStop && (system || onlyHits)) {
+    if (Lanes[0].policy.idleStop && (system || onlyHits)) {
         try {
             HitLaneOpen.store(StartLane(Lanes[1], 1));
         } catch (...) {
@@ -392,9 +465,16 @@ void OutputClose()
         lane.thread = nullptr;
         lane.backend = nullptr;
     }
-    if (StopEvent)
-        CloseHandle(StopEvent);
-    StopEvent = nullptr;
+    for (HANDLE* event : {&StopEvent, &StartEvent}) {
+        if (*event)
+            CloseHandle(*event);
+        *event = nullptr;
+    }
+}
+
+void OutputStart()
+{
+    SetEvent(StartEvent);
 }
 
 void OutputWake(uint32_t lane)
@@ -408,9 +488,18 @@ bool OutputHasHitLane()
     return HitLaneOpen.load();
 }
 
-bool OutputHitsOnTheirLane()
+bool OutputPlay(uint32_t handle, bool restart)
 {
-    return HitLaneOpen.load() && !RecorderRunning();
+    uint32_t lane = 0;
+    if (!ChannelPlay(handle, restart, HitsOnTheirLane() ? 1 : 0, &lane))
+        return false;
+    SetEvent(Lanes[lane].wake);
+    return true;
+}
+
+void OutputSetTap(const OutputTap* tap)
+{
+    Tap.store(tap);
 }
 
 const OutputFormat& OutputCurrentFormat()
@@ -421,6 +510,16 @@ const OutputFormat& OutputCurrentFormat()
 const OutputFormat& OutputHitLaneFormat()
 {
     return Lanes[1].format;
+}
+
+const LanePolicy& OutputCurrentPolicy()
+{
+    return Lanes[0].policy;
+}
+
+const LanePolicy& OutputHitLanePolicy()
+{
+    return Lanes[1].policy;
 }
 
 const char* OutputBackendName()

@@ -8,40 +8,26 @@
 #include <cstdint>
 #include <string>
 
-struct OutputFormat {
-    uint32_t rate = 0;
-    uint32_t channels = 0;
-    uint32_t periodFrames = 0; // what the device asks for per wake-up
-    uint32_t bufferFrames = 0; // the real buffer size read back
-    uint32_t targetFrames = 0; // how far ahead we keep it filled
-    uint32_t startFrames = 0;  // written before a start from an empty buffer
-    // Kept ahead after such a start, until the device idles again: a
-    // stream started from empty lacks the engine's queue that one running
-    // since its open has built up.
-    uint32_t restartFrames = 0;
-    // Kept ahead while the lane holds no hit, only music: a mixer thread
-    // that comes late under load still finds the device playing. 0: never.
-    uint32_t deepFrames = 0;
-    double latencyMs = 0;  // what the device adds after its buffer
-    bool idleStop = false; // stopped and emptied while nothing plays
-    const char* api = "";
-};
+#include "bass/lane.h"
 
+// Each function is handed `self`, the backend's own state, so that one
+// set of functions serves several streams.
 struct OutputBackend {
     const char* name;
+    void* self;
     // `endpoint` empty: the default device. `waveDevice`: WAVE_MAPPER or an index.
-    bool (*open)(const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
-    bool (*start)();
-    void (*stop)();
-    void (*close)();
+    bool (*open)(void* self, const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
+    bool (*start)(void* self);
+    void (*stop)(void* self);
+    void (*close)(void* self);
     // Waits for the device (or the stop event, or the time-out) and returns
-    // the frames to write now and, in `queued`, the frames still ahead of them.
-    uint32_t (*wait)(DWORD timeoutMs, uint32_t* queued);
-    bool (*write)(const float* stereo, uint32_t frames);
+    // the frames it takes now and, in `queued`, the frames still ahead of them.
+    uint32_t (*wait)(void* self, DWORD timeoutMs, uint32_t* queued);
+    bool (*write)(void* self, const float* stereo, uint32_t frames);
     // Stops the device and drops what its buffer still holds, so the next
-    // start plays from an empty buffer; returns the frames dropped. Only
-    // called when the format says `idleStop`.
-    uint32_t (*idle)();
+    // start plays from an empty buffer; returns the frames dropped. Null
+    // when the device cannot (the format's `canIdle`).
+    uint32_t (*idle)(void* self);
 };
 
 extern const OutputBackend WasapiOutput;
@@ -50,27 +36,49 @@ extern const OutputBackend WasapiHitOutput;
 extern const OutputBackend WaveOutOutput;
 
 // Opens the device (-1: default, n: the n-th wave output device) on the
-// mixer thread and starts mixing into it. False when no backend opens it.
+// mixer thread, which mixes nothing until OutputStart: the channels are
+// opened at the device's rate in between. False when no backend opens it.
 // A shared stream that stops while idle gets a second stream for the hits
 // when the device gives one. `only`, `onlyHits`: those backends instead of
 // the system's (the tests' own devices); no hit lane without `onlyHits`.
 bool OutputOpen(int device, const OutputBackend* only = nullptr, const OutputBackend* onlyHits = nullptr);
+// The opened lanes begin to mix the channels into their devices.
+void OutputStart();
 void OutputClose();
-// A channel was played on `lane`: its device, stopped while nothing played
-// there, starts again at once with the new sound at the head of its buffer.
+// Plays the channel on the lane it belongs to: a hit on the hits' own
+// stream while there is one and no tap listens, anything else on lane 0.
+// The lane's device, stopped while nothing played there, starts again at
+// once with the new sound at the head of its buffer.
+bool OutputPlay(uint32_t handle, bool restart);
+// A channel was played on `lane` directly (the tests' own placing).
 void OutputWake(uint32_t lane = 0);
 // Whether hits have their own stream (lane 1 of the channels).
 bool OutputHasHitLane();
-// Whether a hit played now goes there: a recording takes the hits onto
-// lane 0, whose mix it is, and lane 0 holds no hit otherwise.
-bool OutputHitsOnTheirLane();
+
+// What observes the mix as the device plays it (a recording): handed lane
+// 0's frames, and nothing else of the output.
+struct OutputTap {
+    void* self;
+    // Whether it takes frames now: meanwhile the hits join lane 0, whose
+    // mix it hears.
+    bool (*listening)(void* self);
+    // Mixer thread: frames the device has just played. Never waits.
+    void (*played)(void* self, const float* stereo, uint32_t frames);
+};
+// Set while the output is closed; null: none.
+void OutputSetTap(const OutputTap* tap);
 // Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();
+// How far ahead a lane on a device of that format writes.
+LanePolicy OutputPolicy(const OutputFormat& device);
+const LanePolicy& OutputCurrentPolicy();
+const LanePolicy& OutputHitLanePolicy();
 const char* OutputBackendName();
 
+#ifdef OUTPUT_START_PROBE
 // When the first frames of a played channel entered the device buffer:
-// read by the latency benchmark.
+// read by the latency benchmark, whose build alone carries it.
 struct StartProbe {
     std::atomic<uint32_t> seq{0};
     std::atomic<uint32_t> handle{0};
@@ -78,3 +86,4 @@ struct StartProbe {
     std::atomic<uint32_t> queued{0}; // frames ahead of them in the buffer
 };
 extern StartProbe OutputStartProbe;
+#endif

@@ -64,7 +64,8 @@ WAVEFORMATEXTENSIBLE StereoFormat(DWORD rate, WORD bits, WORD validBits, bool is
 // One stream on the device. The output has two: the first plays
 // everything and may be exclusive; the second, always shared, the hits.
 struct WasapiStream {
-    bool mayBeExclusive = false;
+    explicit WasapiStream(bool mayBeExclusive) : mayBeExclusive(mayBeExclusive) {}
+    const bool mayBeExclusive;
     IMMDevice* Device = nullptr;
     IAudioClient* Client = nullptr;
     IAudioRenderClient* Render = nullptr;
@@ -74,7 +75,6 @@ struct WasapiStream {
     WORD Channels = 2;
     enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
     bool Running = false;
-    bool LowLatency = false;
     // Written by an open on the mixer thread; read once OutputOpen has returned.
     ExclusiveOutcome Outcome;
 
@@ -115,7 +115,7 @@ struct WasapiStream {
             if (SUCCEEDED(hr) && minimum) {
                 Format->periodFrames = minimum;
                 Format->api = "IAudioClient3";
-                LowLatency = true;
+                Format->shortPeriods = true;
                 return hr;
             }
         }
@@ -193,9 +193,8 @@ struct WasapiStream {
         return hr;
     }
 
-    bool WasapiOpen(const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
+    bool WasapiOpen(const std::wstring& endpoint, HANDLE stopEvent, OutputFormat* format)
     {
-        LowLatency = false;
         Format = format;
         Stop = stopEvent;
         // Until the device says why, a wish not met is an unknown failure.
@@ -256,34 +255,12 @@ struct WasapiStream {
         Client->GetStreamLatency(&latency);
         format->bufferFrames = bufferFrames;
         format->latencyMs = latency / 10000.0;
+        format->canIdle = true;
         if (Outcome.granted) {
-            // The device plays one buffer while the next is written: the whole
-            // buffer is one period, written at each wake-up. Nothing else is
-            // queued behind it, so stopping while idle would gain nothing.
+            // One buffer of one period, written whole at each wake-up.
             format->periodFrames = bufferFrames;
-            format->targetFrames = bufferFrames;
-            format->startFrames = bufferFrames;
-            format->restartFrames = bufferFrames;
-            format->idleStop = false;
+            format->wholeBuffers = true;
             format->api = "exclusive";
-        } else {
-            // The engine takes whole periods at its wake-up and we refill at once
-            // after it: one period ahead at the classic 10 ms period (measured clean
-            // under Wine, where a fill that is not a whole number of periods drops
-            // out), two at the short periods of IAudioClient3.
-            // Hits, where this stream plays them, are kept to the first three
-            // periods of a deep buffer; music alone fills it.
-            const uint32_t shallow = std::min<uint32_t>(bufferFrames, 3 * format->periodFrames);
-            format->targetFrames = std::min<uint32_t>(shallow, (LowLatency ? 2 : 1) * format->periodFrames);
-            // After a start from idle three periods are kept ahead, not one (the
-            // whole buffer of a stream at the minimum period): under Wine such a
-            // stream lacks the 20 ms the engine queued at the first start, and half
-            // the starts broke for 20 to 30 ms (none with three). Written before the
-            // start, too: the hit is at its head either way.
-            format->startFrames = shallow;
-            format->restartFrames = shallow;
-            format->deepFrames = bufferFrames > shallow ? bufferFrames : 0;
-            format->idleStop = true;
         }
         DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!DeviceEvent) {
@@ -365,7 +342,7 @@ struct WasapiStream {
         if (FAILED(Client->GetCurrentPadding(&padding)))
             return 0;
         *queued = padding;
-        return padding < Format->targetFrames ? Format->targetFrames - padding : 0;
+        return padding < Format->bufferFrames ? Format->bufferFrames - padding : 0;
     }
 
     bool WasapiWrite(const float* stereo, uint32_t frames)
@@ -401,43 +378,40 @@ struct WasapiStream {
     }
 };
 
-WasapiStream Streams[2];
+// The first stream plays everything and may be exclusive; the second the hits.
+WasapiStream Streams[2] = {WasapiStream(true), WasapiStream(false)};
 
-template <int N>
-bool Open(const std::wstring& endpoint, UINT wave, HANDLE stopEvent, OutputFormat* format)
+WasapiStream& Of(void* self)
 {
-    Streams[N].mayBeExclusive = N == 0;
-    return Streams[N].WasapiOpen(endpoint, wave, stopEvent, format);
+    return *static_cast<WasapiStream*>(self);
 }
-template <int N>
-bool Start()
+bool Open(void* self, const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
 {
-    return Streams[N].WasapiStart();
+    return Of(self).WasapiOpen(endpoint, stopEvent, format);
 }
-template <int N>
-void Stop()
+bool Start(void* self)
 {
-    Streams[N].WasapiStop();
+    return Of(self).WasapiStart();
 }
-template <int N>
-void Close()
+void Stop(void* self)
 {
-    Streams[N].WasapiClose();
+    Of(self).WasapiStop();
 }
-template <int N>
-uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
+void Close(void* self)
 {
-    return Streams[N].WasapiWait(timeoutMs, queued);
+    Of(self).WasapiClose();
 }
-template <int N>
-bool Write(const float* stereo, uint32_t frames)
+uint32_t Wait(void* self, DWORD timeoutMs, uint32_t* queued)
 {
-    return Streams[N].WasapiWrite(stereo, frames);
+    return Of(self).WasapiWait(timeoutMs, queued);
 }
-template <int N>
-uint32_t Idle()
+bool Write(void* self, const float* stereo, uint32_t frames)
 {
-    return Streams[N].WasapiIdle();
+    return Of(self).WasapiWrite(stereo, frames);
+}
+uint32_t Idle(void* self)
+{
+    return Of(self).WasapiIdle();
 }
 
 } // namespace
@@ -457,5 +431,5 @@ void WasapiRefuseExclusive(HRESULT code)
     ExclusiveSeam.store(code);
 }
 
-const OutputBackend WasapiOutput = {"WASAPI", Open<0>, Start<0>, Stop<0>, Close<0>, Wait<0>, Write<0>, Idle<0>};
-const OutputBackend WasapiHitOutput = {"WASAPI", Open<1>, Start<1>, Stop<1>, Close<1>, Wait<1>, Write<1>, Idle<1>};
+const OutputBackend WasapiOutput = {"WASAPI", &Streams[0], Open, Start, Stop, Close, Wait, Write, Idle};
+const OutputBackend WasapiHitOutput = {"WASAPI", &Streams[1], Open, Start, Stop, Close, Wait, Write, Idle};

@@ -22,9 +22,9 @@ WAVEHDR Headers[kBufferCount];
 std::vector<int16_t> Memory;
 int Next = 0;
 
-void WaveClose();
+void WaveClose(void*);
 
-bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputFormat* format)
+bool WaveOpen(void*, const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputFormat* format)
 {
     Stop = stopEvent;
     WAVEFORMATEX wfx = {};
@@ -40,7 +40,7 @@ bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputForm
     if (!DoneEvent ||
         waveOutOpen(&Wave, waveDevice, &wfx, (DWORD_PTR)DoneEvent, 0, CALLBACK_EVENT) != MMSYSERR_NOERROR) {
         Wave = nullptr;
-        WaveClose();
+        WaveClose(nullptr);
         return false;
     }
     for (int i = 0; i < kBufferCount; i++) {
@@ -55,24 +55,22 @@ bool WaveOpen(const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputForm
     format->channels = 2;
     format->periodFrames = kPeriodFrames;
     format->bufferFrames = kBufferCount * kPeriodFrames;
-    format->targetFrames = kBufferCount * kPeriodFrames;
-    format->startFrames = kPeriodFrames;
     format->latencyMs = 0;
     return true;
 }
 
-bool WaveStart()
+bool WaveStart(void*)
 {
     return true;
 }
 
-void WaveStop()
+void WaveStop(void*)
 {
     if (Wave)
         waveOutReset(Wave);
 }
 
-void WaveClose()
+void WaveClose(void*)
 {
     if (Wave) {
         waveOutReset(Wave);
@@ -95,7 +93,7 @@ uint32_t QueuedFrames()
     return queued;
 }
 
-uint32_t WaveWait(DWORD timeoutMs, uint32_t* queued)
+uint32_t WaveWait(void*, DWORD timeoutMs, uint32_t* queued)
 {
     if (!(Headers[Next].dwFlags & WHDR_DONE) && timeoutMs) {
         HANDLE events[2] = {Stop, DoneEvent};
@@ -106,7 +104,7 @@ uint32_t WaveWait(DWORD timeoutMs, uint32_t* queued)
     return (Headers[Next].dwFlags & WHDR_DONE) ? kPeriodFrames : 0;
 }
 
-bool WaveWrite(const float* stereo, uint32_t frames)
+bool WaveWrite(void*, const float* stereo, uint32_t frames)
 {
     WAVEHDR& h = Headers[Next];
     ToPcm16(reinterpret_cast<int16_t*>(h.lpData), stereo, (size_t)frames * 2);
@@ -119,4 +117,5 @@ bool WaveWrite(const float* stereo, uint32_t frames)
 } // namespace
 
 // waveOut keeps running: it never idles.
-const OutputBackend WaveOutOutput = {"waveOut", WaveOpen, WaveStart, WaveStop, WaveClose, WaveWait, WaveWrite, nullptr};
+const OutputBackend WaveOutOutput = {"waveOut", nullptr,  WaveOpen,  WaveStart, WaveStop,
+                                     WaveClose, WaveWait, WaveWrite, nullptr};

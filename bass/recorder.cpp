@@ -268,18 +268,24 @@ bool RecorderInfo(BASS_MIXRECORDINFO* info)
     return true;
 }
 
-bool RecorderRunning()
+namespace {
+
+bool Listening(void*)
 {
     return Feeding.load() != nullptr;
 }
 
-void RecorderFeed(const float* stereo, uint32_t frames)
+void Played(void*, const float* stereo, uint32_t frames)
 {
     InFeed.store(true);
     if (RecordRing* ring = Feeding.load())
         ring->Push(stereo, frames);
     InFeed.store(false);
 }
+
+} // namespace
+
+const OutputTap RecorderTap = {nullptr, Listening, Played};
 
 void RecorderSetWrite(RecorderWriteFn write)
 {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "bass/bass_calls.h"
+#include "bass/output.h"
 
 enum class RecordStart { Started, Busy, CannotCreate, Failed };
 
@@ -21,11 +22,9 @@ bool RecorderStop(BASS_MIXRECORDINFO* info);
 // The current or last recording; false when there never was one.
 bool RecorderInfo(BASS_MIXRECORDINFO* info);
 
-// Whether a recording is being fed now.
-bool RecorderRunning();
-
-// Mixer thread: the frames just written to the device. Never waits.
-void RecorderFeed(const float* stereo, uint32_t frames);
+// The output's tap: listening while a recording is fed, handed the frames
+// the device plays.
+extern const OutputTap RecorderTap;
 
 // Seams for the tests that link the library's objects: what appends data
 // to the file (WriteFile's arguments and result), the largest RIFF size,

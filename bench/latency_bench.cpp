@@ -192,18 +192,18 @@ int main(int argc, char** argv)
         std::printf(" and refused (reason %lu, 0x%08lX)", mode.reason, mode.code);
     std::printf("\n");
     const OutputFormat& f = OutputCurrentFormat();
-    std::printf(
-        "output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms; %u after a start "
-        "from idle, %u with music alone), written before a start %u frames, buffer %u frames, stream latency "
-        "%.2f ms, idle stop %s\n",
-        OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, f.targetFrames,
-        1000.0 * f.targetFrames / f.rate, f.restartFrames, OutputHasHitLane() ? f.deepFrames : 0, f.startFrames,
-        f.bufferFrames, f.latencyMs, f.idleStop ? "on" : "off");
+    const LanePolicy& p = OutputCurrentPolicy();
+    std::printf("output: %s %s, %u Hz, period %u frames (%.2f ms), kept ahead %u frames (%.2f ms; %u after a start "
+                "from idle, %u with music alone), written before a start %u frames, buffer %u frames, stream latency "
+                "%.2f ms, idle stop %s\n",
+                OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, p.targetFrames,
+                1000.0 * p.targetFrames / f.rate, p.startFrames, OutputHasHitLane() ? p.deepFrames : 0, p.startFrames,
+                f.bufferFrames, f.latencyMs, p.idleStop ? "on" : "off");
     if (OutputHasHitLane()) {
         const OutputFormat& h = OutputHitLaneFormat();
         std::printf("hits' own stream: %s, period %u frames, buffer %u frames (%u written before a start), stream "
                     "latency %.2f ms\n",
-                    h.api, h.periodFrames, h.bufferFrames, h.startFrames, h.latencyMs);
+                    h.api, h.periodFrames, h.bufferFrames, OutputHitLanePolicy().startFrames, h.latencyMs);
     } else {
         std::printf("hits' own stream: none, hits share the stream above\n");
     }

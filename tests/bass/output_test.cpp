@@ -9,6 +9,7 @@
 #include <mmsystem.h>
 #include <objbase.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bass/channels.h"
@@ -68,17 +70,17 @@ void PlayFor(const OutputBackend& backend, const OutputFormat& format, uint64_t 
     int idle = 0;
     while (written < frames && idle < 50) {
         uint32_t queued = 0;
-        uint32_t asked = backend.wait(started ? 200 : 0, &queued);
+        uint32_t asked = backend.wait(backend.self, started ? 200 : 0, &queued);
         EXPECT_LE(queued, format.bufferFrames);
         if (!asked) {
             idle++;
         } else {
             ASSERT_LE(asked, format.bufferFrames);
-            ASSERT_TRUE(backend.write(tone.data(), asked));
+            ASSERT_TRUE(backend.write(backend.self, tone.data(), asked));
             written += asked;
         }
         if (!started)
-            started = backend.start();
+            started = backend.start(backend.self);
     }
     EXPECT_TRUE(started);
     EXPECT_GE(written, frames) << backend.name;
@@ -89,21 +91,22 @@ void Drive(const OutputBackend& backend)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    ASSERT_TRUE(backend.open(std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
+    ASSERT_TRUE(backend.open(backend.self, std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
     EXPECT_GT(format.rate, 0u);
     EXPECT_GT(format.periodFrames, 0u);
-    EXPECT_GE(format.bufferFrames, format.targetFrames);
-    EXPECT_GT(format.targetFrames, 0u);
-    EXPECT_GT(format.startFrames, 0u);
-    EXPECT_LE(format.startFrames, format.bufferFrames);
-    EXPECT_EQ(format.idleStop, backend.idle != nullptr) << backend.name;
+    EXPECT_EQ(format.canIdle, backend.idle != nullptr) << backend.name;
+    const LanePolicy policy = OutputPolicy(format);
+    EXPECT_GT(policy.targetFrames, 0u);
+    EXPECT_GT(policy.startFrames, 0u);
+    EXPECT_LE(policy.startFrames, format.bufferFrames);
+    EXPECT_LE(policy.deepFrames, format.bufferFrames);
     PlayFor(backend, format, format.rate / 2);
-    if (format.idleStop) {
+    if (policy.idleStop) {
         // Stopped and emptied: nothing is left queued, and the device
         // plays again from an empty buffer.
-        EXPECT_LE(backend.idle(), format.bufferFrames);
+        EXPECT_LE(backend.idle(backend.self), format.bufferFrames);
         uint32_t queued = 1;
-        EXPECT_EQ(backend.wait(0, &queued), format.targetFrames);
+        EXPECT_EQ(backend.wait(backend.self, 0, &queued), format.bufferFrames);
         EXPECT_EQ(queued, 0u);
         PlayFor(backend, format, format.rate / 5);
     }
@@ -111,11 +114,11 @@ void Drive(const OutputBackend& backend)
     SetEvent(stop);
     uint32_t queued = 0;
     DWORD before = GetTickCount();
-    while (backend.wait(5000, &queued) && GetTickCount() - before < 10000) {
+    while (backend.wait(backend.self, 5000, &queued) && GetTickCount() - before < 10000) {
     }
     EXPECT_LT(GetTickCount() - before, 4000u);
-    backend.stop();
-    backend.close();
+    backend.stop(backend.self);
+    backend.close(backend.self);
     CloseHandle(stop);
     CoUninitialize();
 }
@@ -137,7 +140,8 @@ TEST(Output, WasapiNamesTheStepThatFailedAndItsCode)
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    EXPECT_FALSE(WasapiOutput.open(L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
+    EXPECT_FALSE(
+        WasapiOutput.open(WasapiOutput.self, L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
     CloseHandle(stop);
     CoUninitialize();
 
@@ -155,13 +159,51 @@ TEST(Output, WaveOutPlaysOnTheDefaultDevice)
     Drive(WaveOutOutput);
 }
 
+// How far ahead a lane writes, by what the device reports of itself.
+TEST(OutputPolicy, DepthsFollowWhatTheDeviceReports)
+{
+    struct Case {
+        const char* device;
+        uint32_t period, buffer;
+        bool canIdle, wholeBuffers, shortPeriods;
+        uint32_t target, start, deep;
+        bool idleStop;
+    } cases[] = {
+        // One period ahead, three after a start from idle, the whole deep buffer with music alone.
+        {"shared", 441, 8820, true, false, false, 441, 1323, 8820, true},
+        // Two of the short periods ahead.
+        {"short periods", 128, 1000, true, false, true, 256, 384, 1000, true},
+        // A buffer of less than three periods is never deep.
+        {"shallow", 480, 1056, true, false, false, 480, 1056, 0, true},
+        // The buffer the device plays and the one written behind it; never stopped.
+        {"exclusive", 480, 480, true, true, false, 960, 480, 0, false},
+        // A queue of short buffers kept full.
+        {"waveOut", 441, 1764, false, false, false, 1764, 441, 0, false},
+    };
+    for (const Case& c : cases) {
+        OutputFormat f;
+        f.rate = 48000;
+        f.periodFrames = c.period;
+        f.bufferFrames = c.buffer;
+        f.canIdle = c.canIdle;
+        f.wholeBuffers = c.wholeBuffers;
+        f.shortPeriods = c.shortPeriods;
+        const LanePolicy p = OutputPolicy(f);
+        EXPECT_EQ(p.targetFrames, c.target) << c.device;
+        EXPECT_EQ(p.startFrames, c.start) << c.device;
+        EXPECT_EQ(p.deepFrames, c.deep) << c.device;
+        EXPECT_EQ(p.idleStop, c.idleStop) << c.device;
+    }
+}
+
 // A device driven by the test: it plays one period each time the test
 // ticks it and keeps every frame it was given, so the tests read device
 // positions instead of wall time.
 namespace fake {
 
 // The buffer is deep, as the first stream's is: hits keep to its first
-// periods, music alone fills it.
+// periods, music alone fills it. At these short periods the output keeps
+// kTarget ahead, and kBuffer after a start from idle.
 constexpr uint32_t kRate = 44100, kPeriod = 441, kBuffer = 3 * kPeriod, kTarget = 2 * kPeriod, kDeep = 12 * kPeriod;
 
 std::mutex Lock; // one for both devices
@@ -183,6 +225,7 @@ struct Device {
     bool Running = false;
     bool RunDry = false; // the next tick finds the buffer empty, as after a stall
     int Starts = 0, Idles = 0, Waits = 0;
+    int WritesBeforeChannels = 0; // made while the channel table was closed
     uint64_t WrittenAtStart = 0;
     LARGE_INTEGER IdleTime, StartTime;
     HANDLE Stop = nullptr;
@@ -198,18 +241,15 @@ struct Device {
         Dropped.clear();
         Played = 0;
         Running = false;
-        Starts = Idles = Waits = 0;
+        Starts = Idles = Waits = WritesBeforeChannels = 0;
         Stop = stop;
         Ticks = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
         format->rate = kRate;
         format->channels = 2;
         format->periodFrames = kPeriod;
         format->bufferFrames = kDeep;
-        format->targetFrames = kTarget;
-        format->startFrames = kPeriod;
-        format->restartFrames = kBuffer;
-        format->deepFrames = kDeep;
-        format->idleStop = true;
+        format->canIdle = true;
+        format->shortPeriods = true;
         format->api = "fake";
         return true;
     }
@@ -251,12 +291,14 @@ struct Device {
             Played = RunDry ? Written() : std::min(Written(), Played + kPeriod);
         RunDry = false;
         *queued = (uint32_t)(Written() - Played);
-        return *queued < kTarget ? kTarget - *queued : 0;
+        return kDeep - *queued;
     }
 
     bool Write(const float* stereo, uint32_t frames)
     {
+        const bool channels = ChannelsAreOpen();
         std::lock_guard<std::mutex> hold(Lock);
+        WritesBeforeChannels += !channels;
         Frames.insert(Frames.end(), stereo, stereo + (size_t)frames * 2);
         Changed.notify_all();
         return true;
@@ -316,70 +358,66 @@ struct Device {
 // The device of lane 0, and that of the hits' lane where a test gives one.
 Device Main, Hits;
 
-template <Device& D>
-bool Open(const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
+// A backend function of the table, calling the device's own.
+template <auto Method, class... Args>
+auto Call(void* self, Args... args) -> decltype((std::declval<Device&>().*Method)(args...))
 {
-    return D.Open(stop, format);
+    return (static_cast<Device*>(self)->*Method)(args...);
 }
-template <Device& D>
-bool Start()
+bool Open(void* self, const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
 {
-    return D.Start();
+    return static_cast<Device*>(self)->Open(stop, format);
 }
-template <Device& D>
-void StopDevice()
+
+OutputBackend Backend(const char* name, Device& device)
 {
-    D.StopDevice();
-}
-template <Device& D>
-void Close()
-{
-    D.Close();
-}
-template <Device& D>
-uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
-{
-    return D.Wait(timeoutMs, queued);
-}
-template <Device& D>
-bool Write(const float* stereo, uint32_t frames)
-{
-    return D.Write(stereo, frames);
-}
-template <Device& D>
-uint32_t Idle()
-{
-    return D.Idle();
+    return {name,
+            &device,
+            Open,
+            Call<&Device::Start>,
+            Call<&Device::StopDevice>,
+            Call<&Device::Close>,
+            Call<&Device::Wait>,
+            Call<&Device::Write>,
+            Call<&Device::Idle>};
 }
 
 } // namespace fake
 
-const OutputBackend FakeOutput = {"fake",
-                                  fake::Open<fake::Main>,
-                                  fake::Start<fake::Main>,
-                                  fake::StopDevice<fake::Main>,
-                                  fake::Close<fake::Main>,
-                                  fake::Wait<fake::Main>,
-                                  fake::Write<fake::Main>,
-                                  fake::Idle<fake::Main>};
-const OutputBackend FakeHitOutput = {"fake hits",
-                                     fake::Open<fake::Hits>,
-                                     fake::Start<fake::Hits>,
-                                     fake::StopDevice<fake::Hits>,
-                                     fake::Close<fake::Hits>,
-                                     fake::Wait<fake::Hits>,
-                                     fake::Write<fake::Hits>,
-                                     fake::Idle<fake::Hits>};
+const OutputBackend FakeOutput = fake::Backend("fake", fake::Main);
+const OutputBackend FakeHitOutput = fake::Backend("fake hits", fake::Hits);
 
 void NoSync(void*, uint32_t, uint32_t, void*)
 {}
+
+// The channels are opened at the rate the device gives, so after its
+// open: the lanes mix nothing until started, or they would read a table
+// whose rate and limiter are still being set.
+TEST(OutputStart, LanesMixNothingBeforeTheChannelsAreOpen)
+{
+    ASSERT_TRUE(OutputOpen(-1, &FakeOutput, &FakeHitOutput));
+    ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+    OutputStart();
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        EXPECT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0 && fake::Hits.Waits > 0; }));
+        EXPECT_GT(fake::Main.Written(), 0u);
+        EXPECT_GT(fake::Hits.Written(), 0u);
+        EXPECT_EQ(fake::Main.WritesBeforeChannels, 0);
+        EXPECT_EQ(fake::Hits.WritesBeforeChannels, 0);
+    }
+    OutputClose();
+    ChannelsClose();
+}
 
 class IdleOutput : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+        OutputSetTap(&RecorderTap);
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput));
+        OutputStart();
         std::unique_lock<std::mutex> hold(fake::Lock);
         ASSERT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0; }));
     }
@@ -596,8 +634,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(ChannelsOpen(fake::kRate, NoSync));
+        OutputSetTap(&RecorderTap);
         ASSERT_TRUE(OutputOpen(-1, &FakeOutput, &FakeHitOutput));
         ASSERT_TRUE(OutputHasHitLane());
+        OutputStart();
         std::unique_lock<std::mutex> hold(fake::Lock);
         ASSERT_TRUE(fake::Await(hold, [] { return fake::Main.Waits > 0 && fake::Hits.Waits > 0; }));
     }
@@ -639,6 +679,48 @@ TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
     // The music ran on without a stop, and nothing of the hit is in it.
     EXPECT_EQ(fake::Main.Idles, mainIdles);
     ExpectRampFromItsFirstFrame(fake::Main, 3 * fake::kPeriod);
+}
+
+// A tap that always listens and counts what it is handed.
+std::atomic<uint64_t> TappedFrames{0};
+const OutputTap CountingTap = {
+    &TappedFrames, [](void*) { return true; },
+    [](void* self, const float*, uint32_t frames) { *static_cast<std::atomic<uint64_t>*>(self) += frames; }};
+
+// The output places a play call: a hit on its own lane, but on lane 0
+// while a tap listens, as the tap hears lane 0 as its device plays it.
+TEST_F(TwoLaneOutput, AHitPlaysOnItsOwnLaneUnlessATapListens)
+{
+    ASSERT_TRUE(fake::Hits.TickUntilIdle());
+    int starts;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        starts = fake::Hits.Starts;
+    }
+    ASSERT_TRUE(OutputPlay(Ramp(1000), true));
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        ASSERT_TRUE(fake::Await(hold, [&] { return fake::Hits.Starts > starts; }));
+    }
+
+    OutputSetTap(&CountingTap);
+    uint64_t before;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        before = fake::Main.Written();
+        starts = fake::Hits.Starts;
+    }
+    ASSERT_TRUE(OutputPlay(Ramp(1000), true));
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    uint64_t first = before;
+    while (first < fake::Main.Written() && fake::Main.Frames[2 * first] == 0.0f)
+        first++;
+    ASSERT_LT(first, fake::Main.Written());
+    EXPECT_EQ(fake::Main.Frames[2 * first], Scale);
+    EXPECT_EQ(fake::Hits.Starts, starts);
+    EXPECT_GT(TappedFrames.load(), 0u);
 }
 
 // Music alone is mixed far ahead of the device: a recording started then

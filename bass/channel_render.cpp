@@ -1,0 +1,174 @@
+// Mixing a lane's playing channels into the output's blocks, on the
+// lane's mixer thread: the table is held only to take a snapshot of the
+// voices and to write their positions back.
+#include <algorithm>
+#include <utility>
+
+#include "bass/channel_table.h"
+
+using namespace channels;
+
+Lane Lanes[kLanes];
+
+namespace {
+
+// A write taken this much later than the time where the last one ended
+// means the device ran dry or stalled, not that the thread came late.
+constexpr int64_t kFarOffNs = 20000000;
+
+// How long `frames` play at the device's rate, on the clock.
+int64_t Nanoseconds(size_t frames)
+{
+    return (int64_t)frames * 1000000000 / DeviceRate;
+}
+
+// The clock time the first frame of this write stands for: the time the
+// last write was taken, as the blocks follow each other at the device's
+// pace. Where that write was taken late (the mixer thread woke late, as
+// under Wine or on a busy machine, but not so late that the device ran
+// dry) the time where it ended instead, so the late wake-up moves no hit.
+// A gap the write before had too is no late wake-up but the device's
+// time moving (the process stalled, the clocks drift apart): followed.
+// 0: the write keeps no timing.
+int64_t WriteStart(Lane& lane, int64_t now, size_t frames, bool onTime)
+{
+    const int64_t taken = std::exchange(lane.taken, now);
+    if (!onTime || !taken) {
+        lane.timeline = now;
+        lane.gap = 0;
+        return 0;
+    }
+    const int64_t gap = taken - lane.timeline;
+    int64_t since = taken;
+    if (gap > 0 && gap <= kFarOffNs) {
+        const int64_t moved = std::min(gap, lane.gap);
+        since = lane.timeline + moved;
+        lane.gap = gap - moved;
+    } else {
+        lane.gap = 0;
+    }
+    lane.timeline = since + Nanoseconds(frames);
+    return since;
+}
+
+// `since`: a channel played since that clock time starts as far into the
+// block as its play call came after it, so that hits keep the intervals
+// of their calls instead of all starting with the block. One played after
+// the block's time waits for the next where `waits` (the next follows at
+// once), else it starts at the block's end. `waiting` counts those.
+size_t Snapshot(Lane& lane, uint32_t index, size_t chunk, int64_t since, bool waits, size_t* waiting)
+{
+    size_t n = 0;
+    const int64_t end = since + Nanoseconds(chunk);
+    std::lock_guard<std::mutex> hold(TableLock);
+    lane.mixing = true;
+    for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
+        const Channel& ch = Table[slot];
+        if (!ch.handle || ch.state != PlayState::Playing || ch.atEnd || ch.lane != index)
+            continue;
+        const bool timed = since && ch.startProbe && ch.playedAt > since;
+        if (timed && ch.playedAt >= end && waits) {
+            ++*waiting;
+            continue;
+        }
+        Voice& v = lane.voices[n++];
+        v.slot = slot;
+        v.handle = ch.handle;
+        v.gen = ch.gen;
+        v.audio = ch.audio.get();
+        v.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
+        v.gain = ch.volume;
+        v.probe = ch.startProbe;
+        v.offset =
+            timed ? (size_t)std::min<int64_t>((int64_t)chunk - 1, (ch.playedAt - since) * DeviceRate / 1000000000) : 0;
+        v.mixed = 0;
+        v.ended = false;
+    }
+    return n;
+}
+
+void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
+{
+    out += v.offset * 2;
+    frames -= v.offset;
+    if (!v.audio->isStream) {
+        const MemorySource& m = static_cast<const MemorySource&>(*v.audio);
+        uint64_t total = m.Frames();
+        size_t n = v.devPos < total ? (size_t)std::min<uint64_t>(frames, total - v.devPos) : 0;
+        MixAdd(out, m.pcm.get() + v.devPos * 2, n, v.gain);
+        v.mixed = n;
+        v.ended = v.devPos + n >= total;
+        return;
+    }
+    StreamSource& s = static_cast<StreamSource&>(*v.audio);
+    v.mixed = s.Read(scratch, frames, v.gen, &v.ended);
+    MixAdd(out, scratch, v.mixed, v.gain);
+}
+
+uint32_t WriteBack(Lane& lane, size_t count, bool* wakeSyncs, bool* wakeFeeder)
+{
+    uint32_t started = 0;
+    std::lock_guard<std::mutex> hold(TableLock);
+    for (size_t i = 0; i < count; i++) {
+        const Voice& v = lane.voices[i];
+        Channel& ch = Table[v.slot];
+        if (v.audio->isStream && static_cast<const StreamSource&>(*v.audio).Starved())
+            *wakeFeeder = true;
+        // A play, seek or free since the snapshot wins over this block.
+        if (ch.handle != v.handle || ch.gen != v.gen)
+            continue;
+        ch.playedDev += v.mixed;
+        if (v.probe && v.mixed && ch.startProbe) {
+            ch.startProbe = false;
+            started = v.handle;
+        }
+        if (!v.ended)
+            continue;
+        ch.atEnd = true;
+        ch.state = PlayState::Stopped;
+        if (EventCount < kMaxEvents) {
+            EndEvents[(EventHead + EventCount) % kMaxEvents] = v.handle;
+            EventCount++;
+            *wakeSyncs = true;
+        }
+    }
+    lane.blocks++;
+    lane.mixing = false;
+    return started;
+}
+
+} // namespace
+
+uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint32_t laneIndex)
+{
+    Lane& lane = Lanes[laneIndex];
+    uint32_t started = 0;
+    size_t most = 0;
+    bool wakeSyncs = false, wakeFeeder = false;
+    const int64_t now = Clock.load()();
+    int64_t since = WriteStart(lane, now, frames, onTime);
+    const bool waits = since && now - lane.timeline <= kFarOffNs;
+    while (frames) {
+        size_t chunk = std::min(frames, kChunkFrames);
+        MixClear(out, chunk);
+        size_t waiting = 0;
+        size_t count = Snapshot(lane, laneIndex, chunk, since, waits, &waiting);
+        most = std::max(most, count + waiting);
+        if (since)
+            since += Nanoseconds(chunk);
+        for (size_t i = 0; i < count; i++)
+            MixVoice(lane.voices[i], lane.scratch, out, chunk);
+        if (uint32_t h = WriteBack(lane, count, &wakeSyncs, &wakeFeeder))
+            started = h;
+        LimiterProcess(lane.limiter, out, chunk);
+        out += chunk * 2;
+        frames -= chunk;
+    }
+    if (wakeSyncs)
+        SyncWake.notify_one();
+    if (wakeFeeder)
+        FeederWake.notify_one();
+    if (voices)
+        *voices = most;
+    return started;
+}
