@@ -219,7 +219,7 @@ bool RenewFetchGroup(FetchGroup& group)
 
 void OpenAddressFrom(const std::string& url, FetchGroup& group)
 {
-    const std::string address = FetchText(url, group);
-    if (IsWebAddress(address))
+    const std::string address = WebAddressIn(FetchText(url, group));
+    if (!address.empty())
         OpenInBrowser(address.c_str());
 }

@@ -115,7 +115,7 @@ void RunNoticeCheck(FetchGroup& fetches)
     const std::string type = FetchText(base + "ENType.txt", fetches);
     if (type == "1") {
         std::string command;
-        if (SoundOpenCommand(FetchText(base + "ENIndex.txt", fetches), command)) {
+        if (SoundOpenCommand(WebAddressIn(FetchText(base + "ENIndex.txt", fetches)), command)) {
             mciSendStringA(command.c_str(), NULL, 0, NULL);
             mciSendStringA("play sound", NULL, 0, NULL);
         }

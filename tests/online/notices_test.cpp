@@ -91,12 +91,13 @@ TEST_F(OnlineTest, NoticePageOpensOnlyWebAddresses)
     RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
 
+    // The line break an editor leaves after the address does not stop it.
     NoticeCheckGate = NoticeGate{};
     server.ClearLog();
-    server.ServeText(kIndex, "http://127.0.0.1:9/notice-page");
+    server.ServeText(kIndex, "http://127.0.0.1:9/notice-page\r\n");
     RunNoticeCheck(fetches);
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
-    ASSERT_TRUE(browser.WaitFor("http://127.0.0.1:9/notice-page", 20000)) << browser.Log();
+    ASSERT_TRUE(browser.WaitFor("http://127.0.0.1:9/notice-page\n", 20000)) << browser.Log();
 
     // The same scheme through the shell is observable: the blocked address
     // would have been logged by now.
