@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -173,7 +174,7 @@ FetchReply FetchWithin(const FetchRequest& request, DWORD deadlineMs, HANDLE* le
 
 } // namespace
 
-FetchGroup StartupFetches(kStartupFetchDeadlineMs);
+FetchGroup StartupFetches(kStartupFetchBudgetMs, kStartupFetchBudgetMs);
 
 FetchReply FetchUrl(const FetchRequest& request)
 {
@@ -191,10 +192,21 @@ std::string FetchText(const std::string& url, FetchGroup& group)
 {
     if (group.failed)
         return "";
+    DWORD waitMs = group.deadlineMs;
+    if (group.budgetMs) {
+        const DWORD spent = group.spentMs;
+        if (spent >= group.budgetMs) {
+            group.failed = true;
+            return "";
+        }
+        waitMs = std::min<DWORD>(waitMs, group.budgetMs - spent);
+    }
     FetchRequest request;
     request.url = url;
     HANDLE leftBehind = NULL;
-    FetchReply reply = FetchWithin(request, group.deadlineMs, &leftBehind);
+    const ULONGLONG start = GetTickCount64();
+    FetchReply reply = FetchWithin(request, waitMs, &leftBehind);
+    group.spentMs += DWORD(GetTickCount64() - start);
     if (leftBehind) {
         if (HANDLE older = group.abandoned.exchange(leftBehind))
             CloseHandle(older);
@@ -213,6 +225,7 @@ bool RenewFetchGroup(FetchGroup& group)
         if (group.abandoned.compare_exchange_strong(left, NULL))
             CloseHandle(left);
     }
+    group.spentMs = 0;
     group.failed = false;
     return true;
 }

@@ -6,7 +6,7 @@ import time
 import pytest
 
 from conftest import COMMAND_BASE, PRODUCT, TOOLS
-from online_util import BUILT_IN_WELCOME, HeldAnswer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
+from online_util import BUILT_IN_WELCOME, HeldAnswer, LateServer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
 from music_util import stream_of
 
 OWN = "/YXProgect/yxyt/"
@@ -224,11 +224,13 @@ def timed_start(app, url):
 def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
     silent = SilentServer()
     trickle = TrickleServer()
+    late = LateServer(2.9)
     try:
         live, _, live_window = timed_start(app, None)
         live.kill()
         cases = [("connection refused", refused_url()), ("never answers", silent.url),
-                 ("TLS handshake never completes", silent.https_url), ("one byte a second", trickle.url)]
+                 ("TLS handshake never completes", silent.https_url), ("one byte a second", trickle.url),
+                 ("answers each request after 2.9 s", late.url)]
         print("\nserver up: window after %.2f s" % live_window)
         for name, url in cases:
             a, box_at, window_at = timed_start(app, url)
@@ -243,6 +245,7 @@ def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
     finally:
         silent.close()
         trickle.close()
+        late.close()
 
 
 def test_missing_help_file_opens_the_home_page_only_when_there_is_one(app, make_progdir, browser, probe):
