@@ -1,0 +1,68 @@
+// What the program opens in the browser, and what its boxes promise to open.
+#include "core/program.h"
+#include "online_test_util.h"
+#include "tests/support/child_process.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+TEST(LostFileBox, PromisesToOpenTheHomePageOnlyWhenThereIsOne)
+{
+    const std::string home = "https://yxyt.example/";
+    EXPECT_EQ(LostFileText(LostFile::AudioLibrary, home),
+              "程序检测到所需音频组件丢失无法正常运行，请访问官方唯一发布渠道https://yxyt.example/"
+              "获取新的复本后重新运行，我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会打开官网首页。");
+    EXPECT_EQ(LostFileText(LostFile::HelpFile, home),
+              "程序检测到帮助文件已经丢失,请重新下载本程序的复本解压使用，请访问官方唯一地址https://yxyt.example/"
+              "进行下载，我们无法保证您从其他渠道获取本程序的安全性，谢谢您的支持。点击确定后程序会自动为您打开官网");
+
+    // No home page, or one that is no web address and so is never opened.
+    for (const std::string& none : {std::string(), std::string("yxyt.example")}) {
+        for (LostFile file : {LostFile::AudioLibrary, LostFile::HelpFile}) {
+            const std::string text = LostFileText(file, none);
+            SCOPED_TRACE(text);
+            EXPECT_EQ(text.find("打开"), std::string::npos);
+            EXPECT_EQ(text.find("官网"), std::string::npos);
+            EXPECT_EQ(text.find("官方唯一"), std::string::npos);
+            EXPECT_NE(text.find("退出"), std::string::npos);
+            if (!none.empty()) {
+                EXPECT_EQ(text.find(none), std::string::npos);
+            }
+        }
+    }
+    EXPECT_EQ(LostFileText(LostFile::AudioLibrary, "").rfind("程序检测到所需音频组件丢失无法正常运行", 0), 0u);
+    EXPECT_EQ(LostFileText(LostFile::HelpFile, "").rfind("程序检测到帮助文件已经丢失", 0), 0u);
+}
+
+// The child copy: shows the lost-help box and reports with exit code 3 if
+// it came back from it.
+TEST(LostFileChild, Run)
+{
+    if (!std::getenv("YXYT_LOST_FILE_CHILD"))
+        GTEST_SKIP() << "runs only as a child of the lost-file test";
+    ReportLostFile(LostFile::HelpFile, NULL, "错误！");
+    ExitProcess(3);
+}
+
+TEST(LostFileBox, OpensTheConfiguredHomePageAfterOkAndEnds)
+{
+    ASSERT_TRUE(HasHomePage()) << "test builds have a home page";
+    StandInBrowser browser;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(ThisProgram(), "--gtest_filter=LostFileChild.Run", {{"YXYT_LOST_FILE_CHILD", "1"}}));
+    FoundBox box = WaitForBox(child.Id(), 30000);
+    ASSERT_TRUE(box.window);
+    EXPECT_EQ(box.caption, "错误！");
+    EXPECT_EQ(box.text, LostFileText(LostFile::HelpFile, HomePageAddress()));
+    EXPECT_EQ(browser.Log(), "");
+    PressButton(box.window, IDOK);
+    EXPECT_EQ(child.Wait(30000), 0u);
+    ASSERT_TRUE(browser.WaitFor(std::string(HomePageAddress()) + "\n", 20000)) << browser.Log();
+}
+
+} // namespace
