@@ -47,7 +47,12 @@ std::string LostFileText(LostFile file, const std::string& homePage);
 
 // Ends the own process at once with exit code 0; nothing after it runs.
 [[noreturn]] void EndOwnProcess();
-void OpenInBrowser(const char* address);
+// Where an address was opened: through the desktop's shell, which starts
+// the browser in the signed-in user's own context and not with this
+// process's administrator rights; or, where there is no such desktop to
+// ask (a shell that is not Explorer, no COM), in this process.
+enum class OpenedIn { UserDesktop, ThisProcess };
+OpenedIn OpenInBrowser(const char* address);
 
 // Every box of the program is task-modal and answers what MessageBoxA answers.
 int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT style);

@@ -1,5 +1,6 @@
 // What the program opens in the browser, and what its boxes promise to open.
 #include "core/program.h"
+#include "core/web_address.h"
 #include "online_test_util.h"
 #include "tests/support/child_process.h"
 #include "tests/support/ui_driver.h"
@@ -10,6 +11,16 @@
 #include <string>
 
 namespace {
+
+TEST(OpenInBrowser, OpensThroughTheDesktopsShell)
+{
+    StandInBrowser browser;
+    EXPECT_EQ(OpenInBrowser("http://127.0.0.1:9/desktop?a=1&b=%E4"), OpenedIn::UserDesktop);
+    ASSERT_TRUE(browser.WaitFor("http://127.0.0.1:9/desktop?a=1&b=%E4\n", 20000)) << browser.Log();
+    // Started by the desktop's shell process, not by this one: there the
+    // browser gets the signed-in user's rights, not this process's.
+    EXPECT_EQ(LowerAscii(browser.Starters()), "explorer.exe\n");
+}
 
 TEST(LostFileBox, PromisesToOpenTheHomePageOnlyWhenThereIsOne)
 {
