@@ -190,6 +190,11 @@ std::string FetchText(const std::string& url)
 
 std::string FetchText(const std::string& url, FetchGroup& group)
 {
+    return TextOfBytes(FetchBytes(url, group));
+}
+
+std::string FetchBytes(const std::string& url, FetchGroup& group)
+{
     if (group.failed)
         return "";
     DWORD waitMs = group.deadlineMs;
@@ -213,7 +218,7 @@ std::string FetchText(const std::string& url, FetchGroup& group)
     }
     if (!reply.completed)
         group.failed = true;
-    return TextOfBytes(reply.body);
+    return std::move(reply.body);
 }
 
 bool RenewFetchGroup(FetchGroup& group)

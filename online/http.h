@@ -62,6 +62,8 @@ FetchReply FetchUrl(const FetchRequest& request);
 std::string FetchText(const std::string& url);
 // The same within the group's deadline; empty at once when the group has failed.
 std::string FetchText(const std::string& url, FetchGroup& group);
+// The whole body, NULs and all, up to the cap, within the group's deadline.
+std::string FetchBytes(const std::string& url, FetchGroup& group);
 // A fresh verdict for a new round of the group's fetches; false, with the
 // verdict kept, while an exchange the group left behind still runs.
 bool RenewFetchGroup(FetchGroup& group);

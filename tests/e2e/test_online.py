@@ -1,7 +1,11 @@
 """The on-line services of the running program against the local update server."""
+import io
+import math
 import re
+import struct
 import subprocess
 import time
+import wave
 
 import pytest
 
@@ -155,6 +159,31 @@ def test_urgent_message_then_page_after_the_box_closes(app, server, browser):
     a.answer("IDOK", box=box)
     server.wait_request("/YXProgect/ENIndex.txt")
     browser.wait_opened("http://127.0.0.1:9/urgent")
+
+
+def tone_wav(seconds=0.3, hz=880):
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(2 * math.pi * hz * i / 44100)))
+                               for i in range(int(44100 * seconds))))
+    return out.getvalue()
+
+
+def test_urgent_sound_at_start_up_is_fetched_by_the_program_and_played_by_its_library(app, server):
+    server.put("/YXProgect/EN.txt", "open")
+    server.put("/YXProgect/ENType.txt", "1")
+    server.put("/YXProgect/ENIndex.txt", server.url + "/notice.wav\r\n")
+    server.put("/notice.wav", tone_wav())
+    a = app()
+    server.wait_request("/notice.wav")
+    # The first check starts before the output opens: the sound waits for it.
+    handle = stream_of(a, ".tmp")
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 0\) = 1" % handle)
+    a.wait_trace(r"BASS_StreamFree\(%d\) = 1" % handle)
+    assert a.running()
 
 
 def test_urgent_page_that_is_not_a_web_address_is_not_opened(app, server, browser, probe):
