@@ -174,7 +174,7 @@ FetchReply FetchWithin(const FetchRequest& request, DWORD deadlineMs, HANDLE* le
 
 } // namespace
 
-FetchGroup StartupFetches(kStartupFetchBudgetMs, kStartupFetchBudgetMs);
+FetchGroup StartupFetches(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
 
 FetchReply FetchUrl(const FetchRequest& request)
 {

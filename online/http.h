@@ -29,9 +29,10 @@ struct FetchReply {
 // hold up the caller; WinINet's connect, send and receive time-outs are set
 // to the same value.
 constexpr unsigned long kFetchDeadlineMs = 10000;
-// All the fetches of a start-up together: the user is waiting for the
-// window, and a server that answers each request just in time must not
-// hold it back once per file.
+// Each fetch of a start-up, and all of them together: the user is waiting
+// for the window, and a server that answers each request just in time must
+// not hold it back once per file.
+constexpr unsigned long kStartupFetchDeadlineMs = 3000;
 constexpr unsigned long kStartupFetchBudgetMs = 4000;
 constexpr size_t kFetchBodyCap = 1u << 20;
 

@@ -290,7 +290,7 @@ TEST_F(FetchTest, AGroupGivesUpTogetherOnceOneFetchFails)
     for (const auto& c : bad) {
         SCOPED_TRACE(c.name);
         server.ClearLog();
-        FetchGroup group(kStartupFetchBudgetMs, kStartupFetchBudgetMs);
+        FetchGroup group(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
         const ULONGLONG start = GetTickCount64();
         EXPECT_EQ(FetchText(c.url, group), "");
         const double first = Since(start);
@@ -306,7 +306,7 @@ TEST_F(FetchTest, AGroupGivesUpTogetherOnceOneFetchFails)
 
     // Error pages reach the server: the group goes on.
     server.ClearLog();
-    FetchGroup group(kStartupFetchBudgetMs, kStartupFetchBudgetMs);
+    FetchGroup group(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
     EXPECT_EQ(FetchText(server.Root() + "/missing.txt", group), "not found");
     EXPECT_EQ(FetchText(server.Root() + "/ok.txt", group), "ok");
     EXPECT_FALSE(group.failed);
@@ -390,7 +390,7 @@ TEST_F(FetchTest, AHungHandshakeIsLeftBehindOnceAndBlocksTheNextRound)
     }
     EndChildWhenDone end;
     const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/hello.txt";
-    FetchGroup group(kStartupFetchBudgetMs, kStartupFetchBudgetMs);
+    FetchGroup group(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(FetchText(url, group), "");
     printf("[ figures  ] hung TLS handshake: fetch gave up after %.2f s\n", Since(start));
