@@ -146,39 +146,23 @@ class TrickleServer(SilentServer):
         super().close()
 
 
-class LateServer(SilentServer):
+class LateServer(TrickleServer):
     """Answers every request whole, each `seconds` after it arrived: just
     under the time a single fetch would wait. The one-byte answer makes the
     version check report the server unreachable, as it does with a server
     that never answers."""
 
-    ANSWER = b"HTTP/1.1 200 OK\r\nContent-Length: 1\r\nConnection: close\r\n\r\n0"
-
     def __init__(self, seconds=2.9):
         self.seconds = seconds
-        self.closed = threading.Event()
         super().__init__()
 
-    def accept(self):
-        while True:
-            try:
-                conn = self.sock.accept()[0]
-            except OSError:
-                return
-            self.held.append(conn)
-            threading.Thread(target=self.answer, args=(conn,), daemon=True).start()
-
-    def answer(self, conn):
+    def trickle(self, conn):
         try:
             conn.recv(65536)
             if not self.closed.wait(self.seconds):
                 conn.sendall(self.ANSWER)
         except OSError:
             return
-
-    def close(self):
-        self.closed.set()
-        super().close()
 
 
 def refused_url():
