@@ -2,12 +2,9 @@
 #include "core/program.h"
 #include "core/web_address.h"
 #include "online_test_util.h"
-#include "tests/support/child_process.h"
-#include "tests/support/ui_driver.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -48,32 +45,6 @@ TEST(LostFileBox, PromisesToOpenTheHomePageOnlyWhenThereIsOne)
     }
     EXPECT_EQ(LostFileText(LostFile::AudioLibrary, "").rfind("程序检测到所需音频组件丢失无法正常运行", 0), 0u);
     EXPECT_EQ(LostFileText(LostFile::HelpFile, "").rfind("程序检测到帮助文件已经丢失", 0), 0u);
-}
-
-// The child copy: shows the lost-help box and reports with exit code 3 if
-// it came back from it.
-TEST(LostFileChild, Run)
-{
-    if (!std::getenv("YXYT_LOST_FILE_CHILD"))
-        GTEST_SKIP() << "runs only as a child of the lost-file test";
-    ReportLostFile(LostFile::HelpFile, NULL, "错误！");
-    ExitProcess(3);
-}
-
-TEST(LostFileBox, OpensTheConfiguredHomePageAfterOkAndEnds)
-{
-    ASSERT_TRUE(HasHomePage()) << "test builds have a home page";
-    StandInBrowser browser;
-    ChildProcess child;
-    ASSERT_TRUE(child.Start(ThisProgram(), "--gtest_filter=LostFileChild.Run", {{"YXYT_LOST_FILE_CHILD", "1"}}));
-    FoundBox box = WaitForBox(child.Id(), 30000);
-    ASSERT_TRUE(box.window);
-    EXPECT_EQ(box.caption, "错误！");
-    EXPECT_EQ(box.text, LostFileText(LostFile::HelpFile, HomePageAddress()));
-    EXPECT_EQ(browser.Log(), "");
-    PressButton(box.window, IDOK);
-    EXPECT_EQ(child.Wait(30000), 0u);
-    ASSERT_TRUE(browser.WaitFor(std::string(HomePageAddress()) + "\n", 20000)) << browser.Log();
 }
 
 } // namespace
