@@ -169,11 +169,5 @@ void OpenHelpFile()
     HINSTANCE result = ShellExecuteA(NULL, "open", path.c_str(), NULL, "", SW_SHOWNORMAL);
     if ((INT_PTR)result != ERROR_FILE_NOT_FOUND)
         return;
-    std::string text = "程序检测到帮助文件已经丢失,请重新下载本程序的复本解压使用，请访问官方唯一地址";
-    text += HomePageAddress();
-    text += "进行下载，我们无法保证您从其他渠道获取本程序的安全性，谢谢您的支持。点击确定后程序会自动为您打开官网";
-    ShowMessage(MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
-    if (HasHomePage())
-        OpenInBrowser(HomePageAddress());
-    EndOwnProcess();
+    ReportLostFile(LostFile::HelpFile, MainWindow.GetHandle(), "错误！");
 }

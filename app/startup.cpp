@@ -79,6 +79,7 @@ void RunStartup()
     StartPeriodicCheck(MainWindow.GetHandle());
     CreateWelcomeLabel(LoadWelcomeText());
     StartAudioEngine();
+    LetNoticeSoundsPlay();
     BuildMenus();
     CheckKitFolder();
     AddSoundCardItems();

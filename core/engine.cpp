@@ -26,13 +26,7 @@ void CheckAudioLibrary()
     std::string path = ProgramDir + "bass.dll";
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return;
-    std::string text = "程序检测到所需音频组件丢失无法正常运行，请访问官方唯一发布渠道";
-    text += HomePageAddress();
-    text += "获取新的复本后重新运行，我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会打开官网首页。";
-    ShowMessage(GetForegroundWindow(), text, "错误~", MB_ICONERROR);
-    if (HasHomePage())
-        OpenInBrowser(HomePageAddress());
-    EndOwnProcess();
+    ReportLostFile(LostFile::AudioLibrary, GetForegroundWindow(), "错误~");
 }
 
 void StartAudioEngine()

@@ -35,9 +35,24 @@ std::string ServerRoot();
 bool HasUpdateServer();
 bool HasHomePage();
 
+// A file of the program that can go missing, so that the user needs a new copy.
+enum class LostFile { AudioLibrary, HelpFile };
+// The text of the box that says so: with a home page (a web address), its
+// address and the promise to open it; without one, where to turn instead
+// and that the program ends, promising nothing that would not happen.
+std::string LostFileText(LostFile file, const std::string& homePage);
+// That box with the configured home page; after OK the home page, if any,
+// is opened and the program ends.
+[[noreturn]] void ReportLostFile(LostFile file, HWND owner, const char* caption);
+
 // Ends the own process at once with exit code 0; nothing after it runs.
 [[noreturn]] void EndOwnProcess();
-void OpenInBrowser(const char* address);
+// Where an address was opened: through the desktop's shell, which starts
+// the browser in the signed-in user's own context and not with this
+// process's administrator rights; or, where there is no such desktop to
+// ask (a shell that is not Explorer, no COM), in this process.
+enum class OpenedIn { UserDesktop, ThisProcess };
+OpenedIn OpenInBrowser(const char* address);
 
 // Every box of the program is task-modal and answers what MessageBoxA answers.
 int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT style);

@@ -68,6 +68,16 @@ bool IsWebAddress(const std::string& text)
     return true;
 }
 
+std::string WebAddressIn(const std::string& text)
+{
+    static const char kSpace[] = " \t\r\n\v\f";
+    const size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string::npos)
+        return "";
+    const std::string address = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+    return IsWebAddress(address) ? address : "";
+}
+
 std::string UpdateServerRoot(const std::string& configured)
 {
     std::string root = configured;

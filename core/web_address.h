@@ -17,6 +17,10 @@ std::string UrlObject(const std::string& url);
 
 // The only addresses the program hands to the shell: web pages.
 bool IsWebAddress(const std::string& text);
+// The web address a remote text names: the text without the spaces, tabs
+// and line breaks around it, which a publisher's editor easily leaves;
+// empty unless what remains is a web address.
+std::string WebAddressIn(const std::string& text);
 
 // The update server's base address (scheme, host, maybe a folder) without
 // trailing "/"; empty, meaning no server, unless the configured text is a

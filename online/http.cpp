@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -173,7 +174,7 @@ FetchReply FetchWithin(const FetchRequest& request, DWORD deadlineMs, HANDLE* le
 
 } // namespace
 
-FetchGroup StartupFetches(kStartupFetchDeadlineMs);
+FetchGroup StartupFetches(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
 
 FetchReply FetchUrl(const FetchRequest& request)
 {
@@ -189,19 +190,35 @@ std::string FetchText(const std::string& url)
 
 std::string FetchText(const std::string& url, FetchGroup& group)
 {
+    return TextOfBytes(FetchBytes(url, group));
+}
+
+std::string FetchBytes(const std::string& url, FetchGroup& group)
+{
     if (group.failed)
         return "";
+    DWORD waitMs = group.deadlineMs;
+    if (group.budgetMs) {
+        const DWORD spent = group.spentMs;
+        if (spent >= group.budgetMs) {
+            group.failed = true;
+            return "";
+        }
+        waitMs = std::min<DWORD>(waitMs, group.budgetMs - spent);
+    }
     FetchRequest request;
     request.url = url;
     HANDLE leftBehind = NULL;
-    FetchReply reply = FetchWithin(request, group.deadlineMs, &leftBehind);
+    const ULONGLONG start = GetTickCount64();
+    FetchReply reply = FetchWithin(request, waitMs, &leftBehind);
+    group.spentMs += DWORD(GetTickCount64() - start);
     if (leftBehind) {
         if (HANDLE older = group.abandoned.exchange(leftBehind))
             CloseHandle(older);
     }
     if (!reply.completed)
         group.failed = true;
-    return TextOfBytes(reply.body);
+    return std::move(reply.body);
 }
 
 bool RenewFetchGroup(FetchGroup& group)
@@ -213,13 +230,14 @@ bool RenewFetchGroup(FetchGroup& group)
         if (group.abandoned.compare_exchange_strong(left, NULL))
             CloseHandle(left);
     }
+    group.spentMs = 0;
     group.failed = false;
     return true;
 }
 
 void OpenAddressFrom(const std::string& url, FetchGroup& group)
 {
-    const std::string address = FetchText(url, group);
-    if (IsWebAddress(address))
+    const std::string address = WebAddressIn(FetchText(url, group));
+    if (!address.empty())
         OpenInBrowser(address.c_str());
 }

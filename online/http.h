@@ -29,16 +29,25 @@ struct FetchReply {
 // hold up the caller; WinINet's connect, send and receive time-outs are set
 // to the same value.
 constexpr unsigned long kFetchDeadlineMs = 10000;
-// Each fetch of a start-up: the user is waiting for the window.
+// Each fetch of a start-up, and all of them together: the user is waiting
+// for the window, and a server that answers each request just in time must
+// not hold it back once per file.
 constexpr unsigned long kStartupFetchDeadlineMs = 3000;
+constexpr unsigned long kStartupFetchBudgetMs = 4000;
 constexpr size_t kFetchBodyCap = 1u << 20;
 
 // Fetches that stand or fall together, like those of one start-up: once
-// one of them cannot reach the server or runs past its deadline, the later
-// ones give the empty text at once instead of each waiting out a deadline.
+// one of them cannot reach the server or runs past its deadline, or their
+// waits have used up the group's budget, the later ones give the empty
+// text at once instead of each waiting out a deadline.
 struct FetchGroup {
-    explicit FetchGroup(DWORD deadline) : deadlineMs(deadline) {}
+    // Each fetch waits at most `deadline`; with a budget (0: none), all the
+    // waits of one round together at most `budget`. Waits of fetches made
+    // side by side are added up: the group gives up sooner, never later.
+    explicit FetchGroup(DWORD deadline, DWORD budget = 0) : deadlineMs(deadline), budgetMs(budget) {}
     const DWORD deadlineMs;
+    const DWORD budgetMs;
+    std::atomic<DWORD> spentMs{0};
     std::atomic<bool> failed{false};
     // The exchange thread last left running past its deadline.
     std::atomic<HANDLE> abandoned{NULL};
@@ -54,6 +63,8 @@ FetchReply FetchUrl(const FetchRequest& request);
 std::string FetchText(const std::string& url);
 // The same within the group's deadline; empty at once when the group has failed.
 std::string FetchText(const std::string& url, FetchGroup& group);
+// The whole body, NULs and all, up to the cap, within the group's deadline.
+std::string FetchBytes(const std::string& url, FetchGroup& group);
 // A fresh verdict for a new round of the group's fetches; false, with the
 // verdict kept, while an exchange the group left behind still runs.
 bool RenewFetchGroup(FetchGroup& group);

@@ -18,8 +18,8 @@ struct NoticeGate {
 // ".../YXProgect/yxyt/" gives ".../YXProgect/".
 std::string ParentAddress(const std::string& folderAddress);
 
-// The MCI command that opens the notice sound under the alias "sound",
-// with the address as one quoted word; false unless the address is a web
-// address: the text comes from the server, and MCI would as readily open a
-// local file or a share.
-bool SoundOpenCommand(const std::string& address, std::string& command);
+// Whether fetched bytes are a notice sound the program plays: a WAV file,
+// or MP3 (an ID3 tag or an MPEG layer III frame header first). Anything
+// else is never handed to the audio library, whose last resort for other
+// formats is the system's codecs.
+bool IsNoticeSound(const std::string& bytes);

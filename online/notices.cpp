@@ -1,12 +1,14 @@
 #include "online/notices.h"
 
+#include "core/bass_api.h"
 #include "core/program.h"
 #include "online/http.h"
 #include "online/url.h"
 
-#include <mmsystem.h>
+#include <objbase.h>
 
 #include <atomic>
+#include <cstdio>
 
 NoticeGate NoticeCheckGate;
 FetchGroup NoticeFetches(kFetchDeadlineMs);
@@ -38,7 +40,90 @@ bool StartCheckThread(FetchGroup& fetches)
     return true;
 }
 
+// The notice sound's bytes in a file of their own for the audio library,
+// which opens files by name. The file is held open without letting others
+// write, rename or delete it, so what the library reads is what was
+// fetched; it is deleted when this object goes.
+class NoticeSoundFile {
+public:
+    explicit NoticeSoundFile(const std::string& bytes)
+    {
+        char folder[MAX_PATH];
+        const DWORD length = GetTempPathA(MAX_PATH, folder);
+        GUID unique;
+        if (length == 0 || length >= MAX_PATH || FAILED(CoCreateGuid(&unique)))
+            return;
+        char name[64];
+        snprintf(name, sizeof name, "yxyt-notice-%08lx%04x%04x%02x%02x%02x%02x.tmp", unique.Data1, unique.Data2,
+                 unique.Data3, unique.Data4[0], unique.Data4[1], unique.Data4[6], unique.Data4[7]);
+        path_ = std::string(folder) + name;
+        // A new name only: never a file or link someone else put there.
+        file_ = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY,
+                            NULL);
+        if (file_ == INVALID_HANDLE_VALUE)
+            return;
+        DWORD written = 0;
+        ready_ = WriteFile(file_, bytes.data(), DWORD(bytes.size()), &written, NULL) && written == bytes.size();
+    }
+    NoticeSoundFile(const NoticeSoundFile&) = delete;
+    NoticeSoundFile& operator=(const NoticeSoundFile&) = delete;
+    ~NoticeSoundFile()
+    {
+        if (file_ == INVALID_HANDLE_VALUE)
+            return;
+        CloseHandle(file_);
+        DeleteFileA(path_.c_str());
+    }
+    bool Ready() const { return ready_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    bool ready_ = false;
+};
+
+// Set once start-up has opened the audio output.
+HANDLE OutputOpened = CreateEventA(NULL, TRUE, FALSE, NULL);
+constexpr DWORD kOutputWaitMs = 30000;
+
+void CALLBACK NoticeSoundEnded(DWORD, DWORD, DWORD, void* ended)
+{
+    SetEvent(static_cast<HANDLE>(ended));
+}
+
 } // namespace
+
+void LetNoticeSoundsPlay()
+{
+    SetEvent(OutputOpened);
+}
+
+void PlayNoticeSound(const std::string& address, FetchGroup& fetches)
+{
+    if (address.empty())
+        return;
+    const std::string bytes = FetchBytes(address, fetches);
+    // A body at the cap may have been cut short.
+    if (bytes.size() >= kFetchBodyCap || !IsNoticeSound(bytes))
+        return;
+    NoticeSoundFile file(bytes);
+    // The first check starts before the output is open.
+    if (!file.Ready() || WaitForSingleObject(OutputOpened, kOutputWaitMs) != WAIT_OBJECT_0)
+        return;
+    const DWORD stream = BASS_StreamCreateFile(FALSE, file.Path().c_str(), 0, 0, 0);
+    if (!stream)
+        return;
+    HANDLE ended = CreateEventA(NULL, TRUE, FALSE, NULL);
+    // The file must outlive the playing; a reopened output ends the stream
+    // without its end notice, so the wait is bounded.
+    if (ended && BASS_ChannelSetSync(stream, BASS_SYNC_END | BASS_SYNC_ONETIME, 0, NoticeSoundEnded, ended) &&
+        BASS_ChannelPlay(stream, FALSE))
+        WaitForSingleObject(ended, kNoticeSoundLongestMs);
+    BASS_StreamFree(stream);
+    if (ended)
+        CloseHandle(ended);
+}
 
 void CheckStopNotice()
 {
@@ -114,11 +199,7 @@ void RunNoticeCheck(FetchGroup& fetches)
         return;
     const std::string type = FetchText(base + "ENType.txt", fetches);
     if (type == "1") {
-        std::string command;
-        if (SoundOpenCommand(FetchText(base + "ENIndex.txt", fetches), command)) {
-            mciSendStringA(command.c_str(), NULL, 0, NULL);
-            mciSendStringA("play sound", NULL, 0, NULL);
-        }
+        PlayNoticeSound(WebAddressIn(FetchText(base + "ENIndex.txt", fetches)), fetches);
     } else if (type == "2") {
         OpenAddressFrom(base + "ENIndex.txt", fetches);
     } else if (type == "3") {

@@ -11,6 +11,8 @@
 
 constexpr UINT_PTR kNoticeTimerId = 4301;
 constexpr UINT kNoticePeriodMs = 200000;
+// A notice sound plays at most this long.
+constexpr DWORD kNoticeSoundLongestMs = 5 * 60 * 1000;
 
 // The channel's daily gate; read and written only by the one check running.
 extern NoticeGate NoticeCheckGate;
@@ -37,6 +39,15 @@ void CALLBACK NoticeTimerProc(HWND window, UINT message, UINT_PTR id, DWORD time
 // Starts RunNoticeCheck on a worker thread unless a check still runs or an
 // exchange of the last one still hangs; true when a thread was started.
 bool StartNoticeCheck();
-// One check of the urgent-notice channel; blocks on the network and on
-// the message box of type "3".
+// One check of the urgent-notice channel; blocks on the network, on the
+// message box of type "3" and while the sound of type "1" plays.
 void RunNoticeCheck(FetchGroup& fetches);
+// The notice sound at `address` (a web address, else nothing happens):
+// fetched with the program's own client and played once through the
+// audio library, never through MCI, which would fetch the address and
+// decode what came with this elevated process's rights and the system's
+// codecs. Returns when the sound has ended, or after kNoticeSoundLongestMs.
+void PlayNoticeSound(const std::string& address, FetchGroup& fetches);
+// Start-up has opened the audio output: a notice sound that came earlier
+// waits for this.
+void LetNoticeSoundsPlay();

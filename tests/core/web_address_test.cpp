@@ -71,6 +71,29 @@ TEST(WebAddress, WebAddressesHoldNoControlsSpacesOrQuotes)
         EXPECT_TRUE(IsWebAddress(yes)) << yes;
 }
 
+TEST(WebAddress, RemoteTextNamesAnAddressWithoutTheSpaceAroundIt)
+{
+    const struct {
+        const char* text;
+        const char* address;
+    } cases[] = {
+        {"http://h/download", "http://h/download"},
+        {"http://h/download\r\n", "http://h/download"},
+        {"https://h/p?q=1 \t\n", "https://h/p?q=1"},
+        {"\r\n  http://h/x\r\n\r\n", "http://h/x"},
+        {"\vhttp://h/\f", "http://h/"},
+        // What is inside stays refused, and nothing becomes an address by trimming.
+        {"http://h/a b\r\n", ""},
+        {"http://h/a\r\nb", ""},
+        {"yxtest:page\r\n", ""},
+        {" C:\\Windows\\notepad.exe ", ""},
+        {"\r\n", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WebAddressIn(c.text), c.address) << c.text;
+}
+
 TEST(WebAddress, UpdateServerRootIsAWebAddressWithAHost)
 {
     const struct {

@@ -52,14 +52,17 @@ def browser(session, tmp_path):
     recorder = BIN / "open_recorder.exe"
     if not recorder.exists():
         pytest.fail("open_recorder.exe is not built in %s" % BIN)
-    command = '"%s" "%%1"' % winpath(recorder)
+    # The log is named on the command line: the desktop's shell starts the
+    # stand-in with its own environment, not the program's.
+    log = tmp_path / "opened.log"
+    command = '"%s" "%%1" "%s"' % (winpath(recorder), winpath(log))
     saved = {s: reg_default(session, r"HKCR\%s\shell\open\command" % s) for s in SCHEMES}
     for s in SCHEMES:
         reg_set(session, r"HKCR\%s\shell\open\command" % s, command)
     reg_set(session, r"HKCR\yxtest", "URL:yxtest")
     reg_set(session, r"HKCR\yxtest", "", name="URL Protocol")
     reg_set(session, r"HKCR\yxtest\shell\open\command", command)
-    b = StandInBrowser(tmp_path / "opened.log")
+    b = StandInBrowser(log)
     b.env = {"YXYT_OPEN_LOG": winpath(b.log)}
     yield b
     for s, value in saved.items():
@@ -141,6 +144,25 @@ class TrickleServer(SilentServer):
     def close(self):
         self.closed.set()
         super().close()
+
+
+class LateServer(TrickleServer):
+    """Answers every request whole, each `seconds` after it arrived: just
+    under the time a single fetch would wait. The one-byte answer makes the
+    version check report the server unreachable, as it does with a server
+    that never answers."""
+
+    def __init__(self, seconds=2.9):
+        self.seconds = seconds
+        super().__init__()
+
+    def trickle(self, conn):
+        try:
+            conn.recv(65536)
+            if not self.closed.wait(self.seconds):
+                conn.sendall(self.ANSWER)
+        except OSError:
+            return
 
 
 def refused_url():

@@ -1,12 +1,16 @@
 """The on-line services of the running program against the local update server."""
+import io
+import math
 import re
+import struct
 import subprocess
 import time
+import wave
 
 import pytest
 
 from conftest import COMMAND_BASE, PRODUCT, TOOLS
-from online_util import BUILT_IN_WELCOME, HeldAnswer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
+from online_util import BUILT_IN_WELCOME, HeldAnswer, LateServer, SilentServer, TrickleServer, browser, refused_url  # noqa: F401  (fixture)
 from music_util import stream_of
 
 OWN = "/YXProgect/yxyt/"
@@ -157,6 +161,31 @@ def test_urgent_message_then_page_after_the_box_closes(app, server, browser):
     browser.wait_opened("http://127.0.0.1:9/urgent")
 
 
+def tone_wav(seconds=0.3, hz=880):
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(2 * math.pi * hz * i / 44100)))
+                               for i in range(int(44100 * seconds))))
+    return out.getvalue()
+
+
+def test_urgent_sound_at_start_up_is_fetched_by_the_program_and_played_by_its_library(app, server):
+    server.put("/YXProgect/EN.txt", "open")
+    server.put("/YXProgect/ENType.txt", "1")
+    server.put("/YXProgect/ENIndex.txt", server.url + "/notice.wav\r\n")
+    server.put("/notice.wav", tone_wav())
+    a = app()
+    server.wait_request("/notice.wav")
+    # The first check starts before the output opens: the sound waits for it.
+    handle = stream_of(a, ".tmp")
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 0\) = 1" % handle)
+    a.wait_trace(r"BASS_StreamFree\(%d\) = 1" % handle)
+    assert a.running()
+
+
 def test_urgent_page_that_is_not_a_web_address_is_not_opened(app, server, browser, probe):
     server.put("/YXProgect/EN.txt", "open")
     server.put("/YXProgect/ENType.txt", "2")
@@ -224,11 +253,13 @@ def timed_start(app, url):
 def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
     silent = SilentServer()
     trickle = TrickleServer()
+    late = LateServer(2.9)
     try:
         live, _, live_window = timed_start(app, None)
         live.kill()
         cases = [("connection refused", refused_url()), ("never answers", silent.url),
-                 ("TLS handshake never completes", silent.https_url), ("one byte a second", trickle.url)]
+                 ("TLS handshake never completes", silent.https_url), ("one byte a second", trickle.url),
+                 ("answers each request after 2.9 s", late.url)]
         print("\nserver up: window after %.2f s" % live_window)
         for name, url in cases:
             a, box_at, window_at = timed_start(app, url)
@@ -243,6 +274,7 @@ def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
     finally:
         silent.close()
         trickle.close()
+        late.close()
 
 
 def test_missing_help_file_opens_the_home_page_only_when_there_is_one(app, make_progdir, browser, probe):
@@ -250,15 +282,16 @@ def test_missing_help_file_opens_the_home_page_only_when_there_is_one(app, make_
     a.wait_label()
     a.post_command(COMMAND_BASE + 90)
     box = a.wait_box("错误！")
-    m = re.fullmatch(r"程序检测到帮助文件已经丢失,请重新下载本程序的复本解压使用，请访问官方唯一地址(.*)"
+    m = re.fullmatch(r"程序检测到帮助文件已经丢失,请重新下载本程序的复本解压使用，请访问官方唯一地址(\S+)"
                      r"进行下载，我们无法保证您从其他渠道获取本程序的安全性，谢谢您的支持。点击确定后程序会自动为您打开官网",
                      box["text"])
-    assert m, box["text"]
     a.answer("IDOK", box=box)
     assert a.wait_exit() == 0
-    if m.group(1):
+    if m:
         browser.wait_opened(m.group(1))
     else:
-        # A build without a home page opens nothing: not even an empty address.
+        # A build without a home page promises nothing and opens nothing:
+        # not even an empty address.
+        assert box["text"].endswith("点击确定后程序将会退出"), box["text"]
         probe_env_open(probe, browser, "yxtest:control")
         assert browser.opened() == ["yxtest:control"]

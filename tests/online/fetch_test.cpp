@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -289,7 +290,7 @@ TEST_F(FetchTest, AGroupGivesUpTogetherOnceOneFetchFails)
     for (const auto& c : bad) {
         SCOPED_TRACE(c.name);
         server.ClearLog();
-        FetchGroup group(kStartupFetchDeadlineMs);
+        FetchGroup group(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
         const ULONGLONG start = GetTickCount64();
         EXPECT_EQ(FetchText(c.url, group), "");
         const double first = Since(start);
@@ -305,12 +306,37 @@ TEST_F(FetchTest, AGroupGivesUpTogetherOnceOneFetchFails)
 
     // Error pages reach the server: the group goes on.
     server.ClearLog();
-    FetchGroup group(kStartupFetchDeadlineMs);
+    FetchGroup group(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
     EXPECT_EQ(FetchText(server.Root() + "/missing.txt", group), "not found");
     EXPECT_EQ(FetchText(server.Root() + "/ok.txt", group), "ok");
     EXPECT_FALSE(group.failed);
     EXPECT_EQ(server.Targets(), (std::vector<std::string>{"/missing.txt", "/ok.txt"}));
     EXPECT_TRUE(RenewFetchGroup(group));
+}
+
+TEST_F(FetchTest, StartUpFetchesShareOneBudget)
+{
+    // A server that answers every request, each a little before a single
+    // fetch would give up on it.
+    CannedResponse late;
+    late.body = "late";
+    late.delayMs = 2900;
+    const char* const files[] = {"/jy.txt", "/ver.txt", "/ChangeLog.txt", "/gg.txt", "/hy.txt"};
+    for (const char* file : files)
+        server.Serve(file, late);
+    ASSERT_TRUE(RenewFetchGroup(StartupFetches));
+    const ULONGLONG start = GetTickCount64();
+    std::vector<std::string> texts;
+    for (const char* file : files)
+        texts.push_back(FetchText(server.Root() + file, StartupFetches));
+    const double took = Since(start);
+    printf("[ figures  ] five start-up fetches, each answered after 2.9 s: %.2f s\n", took);
+    // The first answer comes within the budget, the second would come past
+    // it, and the rest are not asked at all.
+    EXPECT_EQ(texts, (std::vector<std::string>{"late", "", "", "", ""}));
+    EXPECT_TRUE(StartupFetches.failed);
+    EXPECT_EQ(server.Requests().size(), 2u);
+    EXPECT_LT(took, kStartupFetchBudgetMs / 1000.0 + 2);
 }
 
 // Runs one test of this program in a child copy with YXYT_TLS_CHILD set;
@@ -364,7 +390,7 @@ TEST_F(FetchTest, AHungHandshakeIsLeftBehindOnceAndBlocksTheNextRound)
     }
     EndChildWhenDone end;
     const std::string url = "https://127.0.0.1:" + std::to_string(server.Port()) + "/hello.txt";
-    FetchGroup group(kStartupFetchDeadlineMs);
+    FetchGroup group(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(FetchText(url, group), "");
     printf("[ figures  ] hung TLS handshake: fetch gave up after %.2f s\n", Since(start));

@@ -57,23 +57,35 @@ TEST(NoticeRules, ParentAddress)
     EXPECT_EQ(ParentAddress("https://a.b/x/YXProgect/yxyt//"), "https://a.b/x/YXProgect/");
 }
 
-TEST(NoticeRules, SoundAddressIsOneQuotedWebAddress)
+TEST(NoticeRules, OnlyWavAndMp3AreNoticeSounds)
 {
-    std::string command = "unchanged";
-    ASSERT_TRUE(SoundOpenCommand("http://h/notice.wav", command));
-    EXPECT_EQ(command, "open \"http://h/notice.wav\" alias sound");
-    ASSERT_TRUE(SoundOpenCommand("HTTPS://h:8443/a.mp3?x=1", command));
-    EXPECT_EQ(command, "open \"HTTPS://h:8443/a.mp3?x=1\" alias sound");
-
-    // Only web addresses: no local file, no share, nothing that could
-    // leave the quoted word.
-    command = "unchanged";
-    for (const char* refused :
-         {"", "C:\\Sounds\\notice one.wav", "C:\\Sounds\\notice.wav", "\\\\host\\share\\x.wav", "//host/share/x.wav",
-          "file:///C:/x.wav", "notice.wav", "http://h/a.mp3 alias x", "http://h/a.wav\" alias other wait \"",
-          "a.wav\" alias other wait \"", "\"", "http://h/a\r\nplay x"})
-        EXPECT_FALSE(SoundOpenCommand(refused, command)) << refused;
-    EXPECT_EQ(command, "unchanged");
+    const struct {
+        std::string bytes;
+        bool sound;
+    } cases[] = {
+        {std::string("RIFF\x24\0\0\0WAVEfmt ", 16), true},
+        {std::string("ID3\x04\0\0\0\0\0\x21", 10), true},
+        // MPEG-1 layer III, 128 kbit/s, 44.1 kHz; MPEG-2 layer III, 64 kbit/s, 22.05 kHz.
+        {"\xFF\xFB\x90\x64", true},
+        {"\xFF\xF3\x80\xC4", true},
+        // Layer II, bitrate "free" and "bad", sample rate reserved, version reserved.
+        {"\xFF\xFD\x90\x64", false},
+        {"\xFF\xFB\x00\x64", false},
+        {"\xFF\xFB\xF0\x64", false},
+        {"\xFF\xFB\x9C\x64", false},
+        {"\xFF\xEB\x90\x64", false},
+        // Other containers and texts, and what is too short to tell.
+        {std::string("RIFF\x24\0\0\0AVI LIST", 16), false},
+        {std::string("\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8), false},
+        {"OggS\0\x02", false},
+        {"<html><body>404</body></html>", false},
+        {"RIFF", false},
+        {"ID3", false},
+        {"\xFF\xFB", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsNoticeSound(c.bytes), c.sound) << ::testing::PrintToString(c.bytes);
 }
 
 } // namespace

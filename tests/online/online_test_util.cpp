@@ -34,8 +34,9 @@ StandInBrowser::StandInBrowser()
     GetTempPathA(MAX_PATH, temp);
     logPath_ = std::string(temp) + "yxyt-opened-" + std::to_string(GetCurrentProcessId()) + ".log";
     DeleteFileA(logPath_.c_str());
+    DeleteFileA((logPath_ + ".from").c_str());
     SetEnvironmentVariableA("YXYT_OPEN_LOG", logPath_.c_str());
-    const std::string command = "\"" + ThisProgramFolder() + "open_recorder.exe" + "\" \"%1\"";
+    const std::string command = "\"" + ThisProgramFolder() + "open_recorder.exe" + "\" \"%1\" \"" + logPath_ + "\"";
     for (int i = 0; i < 2; i++) {
         saved_[i] = ReadDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command");
         WriteDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command", command);
@@ -56,12 +57,15 @@ StandInBrowser::~StandInBrowser()
             WriteDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command", saved_[i]);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "yxtest");
     DeleteFileA(logPath_.c_str());
+    DeleteFileA((logPath_ + ".from").c_str());
 }
 
-std::string StandInBrowser::Log() const
+namespace {
+
+std::string ReadAll(const std::string& path)
 {
     std::string text;
-    if (FILE* f = fopen(logPath_.c_str(), "rb")) {
+    if (FILE* f = fopen(path.c_str(), "rb")) {
         char buffer[4096];
         size_t got;
         while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
@@ -69,6 +73,18 @@ std::string StandInBrowser::Log() const
         fclose(f);
     }
     return text;
+}
+
+} // namespace
+
+std::string StandInBrowser::Log() const
+{
+    return ReadAll(logPath_);
+}
+
+std::string StandInBrowser::Starters() const
+{
+    return ReadAll(logPath_ + ".from");
 }
 
 bool StandInBrowser::WaitFor(const std::string& text, DWORD deadlineMs) const

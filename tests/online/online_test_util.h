@@ -6,12 +6,14 @@
 
 // Points the shell's "open" of http, https and the test scheme "yxtest:"
 // at open_recorder.exe beside the test, which logs every address it is
-// given; restores the previous handlers on destruction.
+// given and which program started it; restores the previous handlers on destruction.
 class StandInBrowser {
 public:
     StandInBrowser();
     ~StandInBrowser();
     std::string Log() const;
+    // The file names of the programs that started the stand-in, one a line.
+    std::string Starters() const;
     // Waits until the log holds `text` or the deadline passes.
     bool WaitFor(const std::string& text, DWORD deadlineMs) const;
 

@@ -153,7 +153,8 @@ void RecordingServer::Handle(SOCKET client)
     }
     arrived_.notify_all();
 
-    if (response.silent || raw.empty() || raw[0] == '\x16') {
+    if (response.silent || raw.empty() || raw[0] == '\x16' ||
+        (response.delayMs && WaitForSingleObject(stopEvent_, response.delayMs) != WAIT_TIMEOUT)) {
         WaitForSingleObject(stopEvent_, INFINITE);
     } else {
         std::string reply = "HTTP/1.1 " + std::to_string(response.status) + " Canned\r\n" +

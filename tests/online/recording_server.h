@@ -18,6 +18,7 @@ struct CannedResponse {
     std::string body;
     bool silent = false; // accept the request, never answer
     DWORD trickleMs = 0; // send the answer one byte every trickleMs
+    DWORD delayMs = 0;   // answer whole, delayMs after the request arrived
 };
 
 struct RecordedRequest {
