@@ -81,6 +81,43 @@ void RunHiddenAndWait(const std::string& program, std::string commandLine, const
     CloseHandle(process.hProcess);
 }
 
+// The kit asked for last, with its own item: a load in progress may not
+// have reached it yet, and the checked item is still the old kit's. Only
+// its id is kept across the waits; its folder is looked up after them.
+void RemoveKit(KitChoice kit)
+{
+    if (kit.command <= 0 || KitList.size() < 2 || KitNumberOfCommand(kit.command) < 1) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
+        return;
+    }
+    int answer = ShowMessage(MainWindow.GetHandle(),
+                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
+                             "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
+                             "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer != IDYES && answer != IDNO)
+        return;
+    int kitIndex = KitNumberOfCommand(kit.command);
+    if (kitIndex < 1 || kitIndex > (int)KitList.size())
+        return;
+    std::string folder = KitList[kitIndex - 1];
+    if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
+        ShowMessage(MainWindow.GetHandle(),
+                    "鼓源目录" + folder +
+                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
+                        "除操作，或者手工删除这个链接。",
+                    "错误！", MB_ICONERROR);
+        return;
+    }
+    BASS_Free();
+    if (answer == IDYES) {
+        DeleteKitFiles(folder);
+        DeleteKitFolder(folder);
+    } else {
+        ExcludeKitFolder(folder);
+    }
+    ForgetKit(kit.command);
+}
+
 } // namespace
 
 std::string MakeTimeStamp()
@@ -144,8 +181,11 @@ bool IsOrHoldsLinkedFolder(const std::string& folder)
     return linked;
 }
 
-void ForgetKit(int kitIndex, int32_t kitCommand)
+void ForgetKit(int32_t kitCommand)
 {
+    // By id, not by a number taken earlier: messages ran since, and a
+    // number names whichever kit stands there now.
+    int kitIndex = KitNumberOfCommand(kitCommand);
     if (kitIndex >= 1 && kitIndex <= (int)KitList.size())
         KitList.erase(KitList.begin() + (kitIndex - 1));
     KitMenu.RemoveItem(kitCommand);
@@ -156,38 +196,12 @@ void ForgetKit(int kitIndex, int32_t kitCommand)
 
 void RemoveCurrentKit()
 {
-    // The kit asked for last, with its own item: a load in progress may not
-    // have reached it yet, and the checked item is still the old kit's.
-    KitChoice kit = AskedKit;
-    if (kit.command <= 0 || KitList.size() < 2 || kit.index < 1 || kit.index > (int)KitList.size()) {
-        ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
+    // The question box and the folder listing dispatch messages: a second
+    // removal arriving there is dropped rather than run inside this one.
+    static bool removing = false;
+    if (removing)
         return;
-    }
-    int answer = ShowMessage(MainWindow.GetHandle(),
-                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
-                             "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
-                             "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
-    if (answer != IDYES && answer != IDNO)
-        return;
-    // Kept now: messages run while the files are listed, and a kit change
-    // made meanwhile must not turn the removal onto another kit.
-    int kitIndex = kit.index;
-    int32_t kitCommand = kit.command;
-    std::string folder = KitList[kitIndex - 1];
-    if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
-        ShowMessage(MainWindow.GetHandle(),
-                    "鼓源目录" + folder +
-                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
-                        "除操作，或者手工删除这个链接。",
-                    "错误！", MB_ICONERROR);
-        return;
-    }
-    BASS_Free();
-    if (answer == IDYES) {
-        DeleteKitFiles(folder);
-        DeleteKitFolder(folder);
-    } else {
-        ExcludeKitFolder(folder);
-    }
-    ForgetKit(kitIndex, kitCommand);
+    removing = true;
+    RemoveKit(AskedKit);
+    removing = false;
 }

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// The menu command: asks, then deletes or excludes, then loads kit 1.
+// The menu command: asks, then deletes or excludes, then loads kit 1. A
+// second command while one removal runs (its box and its folder listing
+// dispatch messages) does nothing.
 void RemoveCurrentKit();
 // Removes a kit folder with everything in it through a hidden batch script
 // in the temporary folder, and waits for it. Unsafe paths, non-folders and
@@ -17,6 +19,6 @@ void DeleteKitFolder(const std::string& folderPath);
 bool IsOrHoldsLinkedFolder(const std::string& folder);
 // 13-digit millisecond stamp of the local time (the script's name).
 std::string MakeTimeStamp();
-// The common tail: kit `kitIndex` leaves the list and the menu, its id is
-// withdrawn, the engine reopens and kit 1 is loaded.
-void ForgetKit(int kitIndex, int32_t kitCommand);
+// The common tail: the kit whose item has `kitCommand` leaves the list and
+// the menu, its id is withdrawn, the engine reopens and kit 1 is loaded.
+void ForgetKit(int32_t kitCommand);

@@ -209,6 +209,69 @@ std::vector<UINT> KitItemIds()
     return ids;
 }
 
+// Lists the kits of SND again, as at start-up, and loads kit `current`.
+void Rediscover(int current)
+{
+    for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+        KitMenu.RemoveItem(CommandTable[k]);
+    DiscoverKits();
+    LoadKit(KitCommandOfNumber(current), current);
+}
+
+// Every kit item still in the menu loads the folder its caption names.
+void ExpectEveryItemLoadsItsOwnFolder()
+{
+    for (UINT id : KitItemIds()) {
+        if (KitNumberOfCommand(id) < 1)
+            continue; // the removal and exit items
+        SendMessageA(MainWindow.GetHandle(), WM_COMMAND, id, 0);
+        std::string caption = KitMenu.GetItemText(id);
+        ASSERT_GE(CurrentKitIndex, 1);
+        ASSERT_LE(CurrentKitIndex, (int)KitList.size());
+        EXPECT_EQ(KitList[CurrentKitIndex - 1], Snd + caption.substr(0, caption.find('('))) << caption;
+    }
+}
+
+// Of K1 to K4 only K2 is gone, from the disk, the list and the menu.
+void ExpectOnlyKitTwoOfFourRemoved()
+{
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+    for (const char* kept : {"K1", "K3", "K4"})
+        EXPECT_TRUE(FileExists(Snd + kept + "\\a.WAV")) << kept;
+    EXPECT_EQ(KitList, (std::vector<std::string>{Snd + "K1", Snd + "K3", Snd + "K4"}));
+    ExpectEveryItemLoadsItsOwnFolder();
+}
+
+void PostRemoveCommand()
+{
+    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[kRemoveKitEntry], 0);
+}
+
+void DispatchPending()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// Posts one more removal command when the first box of this thread closes:
+// the removal then runs on into its folder listing, whose message pump is
+// the first to see the command.
+HHOOK BoxClosedHook;
+bool BoxClosedPosted;
+LRESULT CALLBACK PostRemoveWhenBoxCloses(int code, WPARAM wParam, LPARAM lParam)
+{
+    char name[16] = {};
+    if (code == HCBT_DESTROYWND && !BoxClosedPosted && GetClassNameA((HWND)wParam, name, sizeof name) &&
+        std::string(name) == "#32770") {
+        BoxClosedPosted = true;
+        PostRemoveCommand();
+    }
+    return CallNextHookEx(BoxClosedHook, code, wParam, lParam);
+}
+
 void StartProgramParts(const std::string& folder)
 {
     MakeProgramDir(folder, true);
@@ -381,6 +444,36 @@ TEST_F(ShellTest, SingleKitRefuses)
     EXPECT_EQ(ui.Seen()[0].text, "程序检测到当前只有一个鼓源，不满足删除条件");
     EXPECT_TRUE(Trace::Since(mark).empty());
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
+}
+
+TEST_F(ShellTest, ASecondRemovalInsideTheQuestionBoxDoesNothing)
+{
+    // Kits 1 to 4, kit 2 current; both commands are queued before the
+    // first runs, so its question box dispatches the second.
+    MakeKit("K4");
+    Rediscover(2);
+    UiDriver ui(IDYES);
+    PostRemoveCommand();
+    PostRemoveCommand();
+    DispatchPending();
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    ExpectOnlyKitTwoOfFourRemoved();
+}
+
+TEST_F(ShellTest, ASecondRemovalInsideTheFolderListingDoesNothing)
+{
+    MakeKit("K4");
+    Rediscover(2);
+    UiDriver ui(IDYES);
+    BoxClosedPosted = false;
+    BoxClosedHook = SetWindowsHookExA(WH_CBT, PostRemoveWhenBoxCloses, NULL, GetCurrentThreadId());
+    ASSERT_NE(BoxClosedHook, (HHOOK)NULL);
+    RemoveCurrentKit();
+    DispatchPending();
+    UnhookWindowsHookEx(BoxClosedHook);
+    EXPECT_TRUE(BoxClosedPosted);
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    ExpectOnlyKitTwoOfFourRemoved();
 }
 
 TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
