@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -70,19 +71,31 @@ std::string TempPath()
     return temp;
 }
 
-// Names of the removal scripts now in the temporary folder.
+// What a folder of removal scripts is called in the temporary folder.
+const char* kScriptFolders = "yxyt-*";
+
+// Full paths of the removal scripts and of their folders now in the
+// temporary folder.
 std::set<std::string> RemovalScripts()
 {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((TempPath() + "*_Speed.bat").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            names.insert(data.cFileName);
-        while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    return names;
+    std::set<std::string> paths;
+    WIN32_FIND_DATAA folder, script;
+    HANDLE folders = FindFirstFileA((TempPath() + kScriptFolders).c_str(), &folder);
+    if (folders == INVALID_HANDLE_VALUE)
+        return paths;
+    do {
+        std::string inside = TempPath() + folder.cFileName + "\\";
+        paths.insert(inside);
+        HANDLE find = FindFirstFileA((inside + "*_Speed.bat").c_str(), &script);
+        if (find != INVALID_HANDLE_VALUE) {
+            do
+                paths.insert(inside + script.cFileName);
+            while (FindNextFileA(find, &script));
+            FindClose(find);
+        }
+    } while (FindNextFileA(folders, &folder));
+    FindClose(folders);
+    return paths;
 }
 
 // Enough empty files for the real cmd to take a while to remove.
@@ -108,7 +121,8 @@ public:
     explicit ScriptWatch(std::function<void(const std::string&)> act) : act_(std::move(act))
     {
         before_ = RemovalScripts();
-        change_ = FindFirstChangeNotificationA(TempPath().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        change_ = FindFirstChangeNotificationA(TempPath().c_str(), TRUE,
+                                               FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME);
         stop_ = CreateEventA(NULL, TRUE, FALSE, NULL);
         thread_ = std::thread([this] { Run(); });
     }
@@ -130,10 +144,10 @@ private:
     {
         HANDLE events[] = {change_, stop_};
         for (;;) {
-            for (const std::string& name : RemovalScripts()) {
-                if (!before_.count(name)) {
+            for (const std::string& path : RemovalScripts()) {
+                if (!before_.count(path) && path.back() != '\\') {
                     seen_ = true;
-                    act_(TempPath() + name);
+                    act_(path);
                     return;
                 }
             }
@@ -591,6 +605,10 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
     ASSERT_TRUE(watch.Join());
 
     EXPECT_TRUE(tamper.duringRemoval);
+    // In a folder of its own, made for it and gone with it. (Wine keeps no
+    // DACL on files, so the folder's administrators-only DACL cannot be
+    // read back here.)
+    EXPECT_EQ(tamper.script.rfind(TempPath() + "yxyt-", 0), 0u) << tamper.script;
     EXPECT_EQ(tamper.writeError, (DWORD)ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(tamper.renamed);
     EXPECT_FALSE(tamper.deleted);
@@ -600,6 +618,114 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
     EXPECT_FALSE(FileExists(tamper.script + ".swapped"));
     EXPECT_EQ(RemovalScripts(), scriptsBefore);
     RemoveTree(root.substr(0, root.size() - 1));
+}
+
+// Answers this thread's boxes from a thread of its own: Yes to the
+// question, OK to the others; `swap` runs before the first box whose
+// caption is `when` is answered.
+class SwapInBox {
+public:
+    SwapInBox(const std::string& when, std::function<void()> swap) : when_(when), swap_(std::move(swap))
+    {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~SwapInBox()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::string> Texts()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return texts_;
+    }
+
+private:
+    void Run()
+    {
+        std::vector<HWND> answered;
+        // Boxes come at moments the test does not know: look every 20 ms.
+        while (!stop_) {
+            HWND box = FindVisibleDialog(GetCurrentProcessId(), answered);
+            if (!box) {
+                Sleep(20);
+                continue;
+            }
+            std::string caption = WindowTextOf(box);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                texts_.push_back(WindowTextOf(GetDlgItem(box, 0xFFFF)));
+            }
+            if (caption == when_ && swap_) {
+                swap_();
+                swap_ = nullptr;
+            }
+            answered.push_back(box);
+            PressButton(box, caption == "询问？" ? IDYES : IDOK);
+        }
+    }
+    std::string when_;
+    std::function<void()> swap_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::vector<std::string> texts_;
+    std::thread thread_;
+};
+
+// Removes kit K2 (Yes), putting in its place, during the box captioned
+// `when`, a folder `replacement` of other files or a link to it. Returns
+// the texts of the boxes seen.
+std::vector<std::string> RemoveWhileSwapped(const std::string& when, bool link, const std::string& replacement)
+{
+    std::string kit = Snd + "K2";
+    CreateDirectoryA(replacement.c_str(), NULL);
+    for (const char* name : {"b.wav", "c.WAV", "notes.txt"})
+        std::ofstream(replacement + "\\" + name) << "not the kit's";
+    // The kit's first file cannot be deleted, which opens an error box.
+    HANDLE lock = CreateFileA((kit + "\\a.WAV").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    SwapInBox boxes(when, [&] {
+        CloseHandle(lock);
+        lock = INVALID_HANDLE_VALUE;
+        MoveFileA(kit.c_str(), (kit + "_moved").c_str());
+        if (link)
+            RunUnixTool("/bin/ln", "-s", {replacement, kit}, [&] { return FileExists(kit); });
+        else
+            MoveFileA(replacement.c_str(), kit.c_str());
+    });
+    RemoveCurrentKit();
+    if (lock != INVALID_HANDLE_VALUE)
+        CloseHandle(lock);
+    return boxes.Texts();
+}
+
+void ExpectStoppedAsChanged(const std::vector<std::string>& boxes, const std::string& replacement)
+{
+    std::string changed =
+        "鼓源目录" + Snd + "K2" + "在删除过程中被替换或变成了链接，程序已停止删除，剩下的文件请您核实后手工删除。";
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), changed), 1);
+    for (const char* name : {"b.wav", "c.WAV", "notes.txt"})
+        EXPECT_TRUE(FileExists(replacement + "\\" + name)) << name;
+}
+
+TEST_F(ShellTest, AFolderSwappedDuringTheQuestionIsNotTouched)
+{
+    std::vector<std::string> boxes = RemoveWhileSwapped("询问？", false, Folder + "other");
+    ExpectStoppedAsChanged(boxes, Snd + "K2");
+    EXPECT_TRUE(FileExists(Snd + "K2_moved\\b.wav"));
+    // Refused before anything was freed or deleted: the kit stays.
+    EXPECT_EQ(KitList.size(), 3u);
+}
+
+TEST_F(ShellTest, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
+{
+    std::string elsewhere = Folder + "elsewhere";
+    std::vector<std::string> boxes = RemoveWhileSwapped("错误！", true, elsewhere);
+    ExpectStoppedAsChanged(boxes, elsewhere);
+    EXPECT_EQ(KitList.size(), 2u);
+    // Windows calls cannot remove a Unix link; rm removes the link alone.
+    std::string link = Snd + "K2";
+    EXPECT_TRUE(RunUnixTool("/bin/rm", "", {link}, [&] { return !FileExists(link); }));
+    RemoveTree(elsewhere);
 }
 
 TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
