@@ -6,6 +6,7 @@
 #include <mfreadwrite.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "wav.h"
@@ -24,12 +25,29 @@ struct MfApi {
     decltype(&MFCreateSourceReaderFromURL) createSourceReaderFromUrl = nullptr;
 };
 
+// From the system folder only: on Windows editions without Media
+// Foundation an mfplat.dll in the program's or the current folder (where
+// the music came from) would otherwise run inside an elevated program.
+HMODULE LoadSystemDll(const char* name)
+{
+    if (HMODULE dll = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return dll;
+    if (GetLastError() != ERROR_INVALID_PARAMETER)
+        return nullptr;
+    // Windows 7 without the update that knows the flag: by full path.
+    char folder[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    return LoadLibraryExA((std::string(folder, n) + "\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 const MfApi* LoadMf()
 {
     static const MfApi api = [] {
         MfApi a;
-        HMODULE plat = LoadLibraryA("mfplat.dll");
-        HMODULE rw = LoadLibraryA("mfreadwrite.dll");
+        HMODULE plat = LoadSystemDll("mfplat.dll");
+        HMODULE rw = LoadSystemDll("mfreadwrite.dll");
         if (!plat || !rw)
             return a;
         a.startup = reinterpret_cast<decltype(a.startup)>(GetProcAddress(plat, "MFStartup"));
