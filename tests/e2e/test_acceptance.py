@@ -148,6 +148,26 @@ def test_released_library_takes_no_trace_file_from_the_environment(package):
     assert names[1] in (BIN / "bass.dll").read_bytes(), "the test build honours it"
 
 
+@pytest.mark.parametrize("settings, missing", [
+    ({"YXYT_SERVER_BASE": "https://updates.example"}, "YXYT_SUPPORT_MAIL"),
+    ({"YXYT_SERVER_BASE": "https://updates.example", "YXYT_SUPPORT_MAIL": "support@yxyt.example"},
+     "YXYT_SUPPORT_MAIL"),
+    ({"YXYT_SERVER_BASE": "http://updates.example", "YXYT_SUPPORT_MAIL": "help@updates.example"},
+     "YXYT_ALLOW_HTTP=1"),
+])
+def test_dist_refuses_a_server_release_that_is_not_ready(tmp_path, settings, missing):
+    """A server with the placeholder support mail, or over plain http
+    without the publisher's say-so, is refused before anything is built."""
+    env = dict(os.environ, YXYT_DIST=str(tmp_path / "out"), YXYT_BUILD=str(tmp_path / "build"), **settings)
+    for other in ("YXYT_SUPPORT_MAIL", "YXYT_ALLOW_HTTP"):
+        if other not in settings:
+            env.pop(other, None)
+    r = subprocess.run([str(TOOLS / "package.sh")], env=env, capture_output=True, text=True, timeout=60)
+    assert r.returncode != 0
+    assert missing in r.stderr
+    assert not (tmp_path / "build").exists()
+
+
 # ---------------------------------------------------------------- a new machine
 
 @pytest.fixture(scope="module")
