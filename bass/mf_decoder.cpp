@@ -61,6 +61,28 @@ const MfApi* LoadMf()
     return complete ? &api : nullptr;
 }
 
+// COM for the Media Foundation calls of one decoder method, on the thread
+// that makes them (the caller's to open, the feeder's to read), left again
+// afterwards: the opening thread is the program's window thread, whose
+// apartment is the program's to choose (its file dialog and the shell want
+// a single-threaded one). Media Foundation's own threads keep the
+// multithreaded apartment alive in between; a thread that already has an
+// apartment keeps it, and the reader's objects are free-threaded.
+class ComScope {
+public:
+    ComScope() : joined_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(joined_))
+            CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT joined_;
+};
+
 template <typename T>
 void Release(T*& p)
 {
@@ -73,6 +95,7 @@ class MfDecoder : public Decoder {
 public:
     ~MfDecoder() override
     {
+        ComScope com;
         Release(reader_);
         if (started_)
             mf_->shutdown();
@@ -80,13 +103,10 @@ public:
 
     bool Open(const char* path)
     {
-        // Joins the calling thread to the multi-threaded apartment unless it
-        // already has one; the reader's objects are free-threaded, so the
-        // feeder thread may use them afterwards.
         mf_ = LoadMf();
         if (!mf_)
             return false;
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComScope com;
         if (FAILED(mf_->startup(MF_VERSION, MFSTARTUP_NOSOCKET)))
             return false;
         started_ = true;
@@ -179,6 +199,7 @@ public:
     {
         if (frame >= length_)
             return false;
+        ComScope com;
         PROPVARIANT at;
         PropVariantInit(&at);
         at.vt = VT_I8;
@@ -198,6 +219,7 @@ private:
     // Takes the next decoded buffer; false at the end or on an error.
     bool DecodeMore()
     {
+        ComScope com;
         pcm_.clear();
         pcmRead_ = 0;
         while (pcm_.empty() && !ended_) {
