@@ -6,6 +6,7 @@
 #include <mfreadwrite.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "wav.h"
@@ -24,12 +25,29 @@ struct MfApi {
     decltype(&MFCreateSourceReaderFromURL) createSourceReaderFromUrl = nullptr;
 };
 
+// From the system folder only: on Windows editions without Media
+// Foundation an mfplat.dll in the program's or the current folder (where
+// the music came from) would otherwise run inside an elevated program.
+HMODULE LoadSystemDll(const char* name)
+{
+    if (HMODULE dll = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return dll;
+    if (GetLastError() != ERROR_INVALID_PARAMETER)
+        return nullptr;
+    // Windows 7 without the update that knows the flag: by full path.
+    char folder[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return nullptr;
+    return LoadLibraryExA((std::string(folder, n) + "\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 const MfApi* LoadMf()
 {
     static const MfApi api = [] {
         MfApi a;
-        HMODULE plat = LoadLibraryA("mfplat.dll");
-        HMODULE rw = LoadLibraryA("mfreadwrite.dll");
+        HMODULE plat = LoadSystemDll("mfplat.dll");
+        HMODULE rw = LoadSystemDll("mfreadwrite.dll");
         if (!plat || !rw)
             return a;
         a.startup = reinterpret_cast<decltype(a.startup)>(GetProcAddress(plat, "MFStartup"));
@@ -43,6 +61,28 @@ const MfApi* LoadMf()
     return complete ? &api : nullptr;
 }
 
+// COM for the Media Foundation calls of one decoder method, on the thread
+// that makes them (the caller's to open, the feeder's to read), left again
+// afterwards: the opening thread is the program's window thread, whose
+// apartment is the program's to choose (its file dialog and the shell want
+// a single-threaded one). Media Foundation's own threads keep the
+// multithreaded apartment alive in between; a thread that already has an
+// apartment keeps it, and the reader's objects are free-threaded.
+class ComScope {
+public:
+    ComScope() : joined_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComScope()
+    {
+        if (SUCCEEDED(joined_))
+            CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT joined_;
+};
+
 template <typename T>
 void Release(T*& p)
 {
@@ -55,6 +95,7 @@ class MfDecoder : public Decoder {
 public:
     ~MfDecoder() override
     {
+        ComScope com;
         Release(reader_);
         if (started_)
             mf_->shutdown();
@@ -62,13 +103,10 @@ public:
 
     bool Open(const char* path)
     {
-        // Joins the calling thread to the multi-threaded apartment unless it
-        // already has one; the reader's objects are free-threaded, so the
-        // feeder thread may use them afterwards.
         mf_ = LoadMf();
         if (!mf_)
             return false;
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ComScope com;
         if (FAILED(mf_->startup(MF_VERSION, MFSTARTUP_NOSOCKET)))
             return false;
         started_ = true;
@@ -161,6 +199,7 @@ public:
     {
         if (frame >= length_)
             return false;
+        ComScope com;
         PROPVARIANT at;
         PropVariantInit(&at);
         at.vt = VT_I8;
@@ -180,6 +219,7 @@ private:
     // Takes the next decoded buffer; false at the end or on an error.
     bool DecodeMore()
     {
+        ComScope com;
         pcm_.clear();
         pcmRead_ = 0;
         while (pcm_.empty() && !ended_) {

@@ -2,6 +2,8 @@
 
 #include "bass/mixer.h"
 
+#include <string>
+
 RecordRing::RecordRing(uint32_t frames, uint32_t channels) : channels_(channels ? channels : 1)
 {
     uint32_t capacity = 1;
@@ -69,29 +71,57 @@ void Put32(uint8_t* p, uint32_t v)
 
 } // namespace
 
-void WavHeader16(uint8_t out[kWavHeaderBytes], uint32_t rate, uint32_t channels, uint64_t frames)
+uint32_t WavHeaderBytes(uint32_t channels)
 {
+    return channels > 2 ? kWavExtensibleHeaderBytes : kWavHeaderBytes;
+}
+
+void WavHeader16(uint8_t out[kWavExtensibleHeaderBytes], uint32_t rate, uint32_t channels, uint64_t frames)
+{
+    const bool extensible = channels > 2;
+    const uint32_t bytes = WavHeaderBytes(channels);
+    const uint32_t dataTag = bytes - 8;
     uint32_t align = channels * 2;
     uint32_t data = (uint32_t)(frames * align);
     const char* tags[] = {"RIFF", "WAVE", "fmt ", "data"};
-    const int at[] = {0, 8, 12, 36};
+    const uint32_t at[] = {0, 8, 12, dataTag};
     for (int t = 0; t < 4; t++)
         for (int i = 0; i < 4; i++)
             out[at[t] + i] = (uint8_t)tags[t][i];
-    Put32(out + 4, kWavHeaderBytes - 8 + data);
-    Put32(out + 16, 16);
-    Put16(out + 20, 1); // PCM
+    Put32(out + 4, bytes - 8 + data);
+    Put32(out + 16, dataTag - 20);
+    Put16(out + 20, extensible ? 0xFFFE : 1); // WAVE_FORMAT_EXTENSIBLE or PCM
     Put16(out + 22, channels);
     Put32(out + 24, rate);
     Put32(out + 28, rate * align);
     Put16(out + 32, align);
     Put16(out + 34, 16);
-    Put32(out + 40, data);
+    if (extensible) {
+        // KSDATAFORMAT_SUBTYPE_PCM, {00000001-0000-0010-8000-00AA00389B71}.
+        static const uint8_t kPcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+        Put16(out + 36, 22); // the extension's size
+        Put16(out + 38, 16); // valid bits of each sample
+        Put32(out + 40, channels >= 32 ? 0xFFFFFFFFu : (1u << channels) - 1);
+        for (int i = 0; i < 16; i++)
+            out[44 + i] = kPcm[i];
+    }
+    Put32(out + bytes - 4, data);
+}
+
+uint64_t RiffLimitOfFileSystem(const char* name)
+{
+    const std::string fileSystem = name ? name : "";
+    // The RIFF size leaves out the file's first 8 bytes.
+    if (fileSystem == "FAT32")
+        return 0xFFFFFFFFull - 8;
+    if (fileSystem == "FAT" || fileSystem == "FAT12" || fileSystem == "FAT16")
+        return 0x7FFFFFFFull - 8;
+    return kRiffMaxSize;
 }
 
 uint64_t WavMaxFrames(uint64_t riffLimit, uint32_t channels)
 {
-    uint64_t headerPart = kWavHeaderBytes - 8;
+    uint64_t headerPart = WavHeaderBytes(channels) - 8;
     if (riffLimit > kRiffMaxSize)
         riffLimit = kRiffMaxSize;
     if (riffLimit <= headerPart || !channels)

@@ -45,10 +45,23 @@ private:
 // its first 8 bytes) can be at most this.
 constexpr uint64_t kRiffMaxSize = 0xFFFFFFFFull;
 constexpr uint32_t kWavHeaderBytes = 44;
+constexpr uint32_t kWavExtensibleHeaderBytes = 68;
 
-// The canonical 44-byte header of 16-bit PCM with `frames` frames of data.
+// Mono and stereo get the canonical 44-byte header of 16-bit PCM; more
+// channels get WAVE_FORMAT_EXTENSIBLE (68 bytes), which alone says which
+// speaker each channel is for.
+uint32_t WavHeaderBytes(uint32_t channels);
+// The header of 16-bit PCM with `frames` frames of data, WavHeaderBytes
+// long; beyond stereo the channels are the first speakers in Windows'
+// order (front left, front right, front centre, LFE, back left, ...).
 // The sizes must fit: frames no more than WavMaxFrames(kRiffMaxSize, ...).
-void WavHeader16(uint8_t out[kWavHeaderBytes], uint32_t rate, uint32_t channels, uint64_t frames);
+void WavHeader16(uint8_t out[kWavExtensibleHeaderBytes], uint32_t rate, uint32_t channels, uint64_t frames);
+
+// The largest RIFF size a file system, named as GetVolumeInformation names
+// it, can hold in one file: FAT32 files end 1 byte short of 4 GiB, FAT12
+// and FAT16 files 1 byte short of 2 GiB; NTFS, exFAT and the others hold
+// more than a RIFF size can say.
+uint64_t RiffLimitOfFileSystem(const char* name);
 
 // Whole 16-bit frames a file may hold while its RIFF size stays within `riffLimit`.
 uint64_t WavMaxFrames(uint64_t riffLimit, uint32_t channels);

@@ -1,5 +1,6 @@
 #include "bass/recorder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -69,21 +70,22 @@ void WaitMixerOut()
 
 uint64_t DataEnd(const Session& s, uint64_t frames)
 {
-    return kWavHeaderBytes + frames * 2ull * s.channels;
+    return WavHeaderBytes(s.channels) + frames * 2ull * s.channels;
 }
 
 // Overwrites the header in place: the bytes are already on the disk, so
 // this needs no room even when the disk is full.
 bool WriteSizes(Session& s)
 {
-    uint8_t header[kWavHeaderBytes];
+    uint8_t header[kWavExtensibleHeaderBytes];
+    const DWORD headerBytes = WavHeaderBytes(s.channels);
     uint64_t frames = s.frames.load();
     WavHeader16(header, s.rate, s.channels, frames);
     LARGE_INTEGER start = {}, end = {};
     end.QuadPart = (LONGLONG)DataEnd(s, frames);
     DWORD written = 0;
     bool ok = SetFilePointerEx(s.file, start, nullptr, FILE_BEGIN) &&
-              WriteFile(s.file, header, kWavHeaderBytes, &written, nullptr) && written == kWavHeaderBytes;
+              WriteFile(s.file, header, headerBytes, &written, nullptr) && written == headerBytes;
     if (!ok)
         TraceFailure("recorder", "WriteFile(header)", HRESULT_FROM_WIN32(GetLastError()));
     return SetFilePointerEx(s.file, end, nullptr, FILE_BEGIN) && ok;
@@ -179,6 +181,18 @@ void Finish(Session& s, DWORD reason)
     s.ring.reset();
 }
 
+// A FAT32 disk (a USB stick) ends a file short of 4 GiB: the recording
+// stops at its size limit, with that message, before a write fails.
+uint64_t VolumeRiffLimit(HANDLE file)
+{
+    wchar_t name[MAX_PATH + 1] = {};
+    if (!GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1))
+        return kRiffMaxSize;
+    char ascii[MAX_PATH + 1] = {};
+    WideCharToMultiByte(CP_ACP, 0, name, -1, ascii, MAX_PATH, nullptr, nullptr);
+    return RiffLimitOfFileSystem(ascii);
+}
+
 void Describe(const Session& s, BASS_MIXRECORDINFO* info)
 {
     if (!info)
@@ -201,7 +215,6 @@ RecordStart RecorderStart(const char* path, uint32_t rate, uint32_t channels)
     auto s = std::make_unique<Session>();
     s->rate = rate;
     s->channels = channels;
-    s->maxFrames = WavMaxFrames(RiffLimit.load(), channels);
     uint32_t ringFrames = RingFrames.load();
     s->ring = std::make_unique<RecordRing>(ringFrames ? ringFrames : kRingSeconds * rate, channels);
     s->stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -216,10 +229,12 @@ RecordStart RecorderStart(const char* path, uint32_t rate, uint32_t channels)
         TraceFailure("recorder", "CreateFile", HRESULT_FROM_WIN32(GetLastError()));
         return RecordStart::CannotCreate;
     }
-    uint8_t header[kWavHeaderBytes];
+    s->maxFrames = WavMaxFrames(std::min(RiffLimit.load(), VolumeRiffLimit(s->file)), channels);
+    uint8_t header[kWavExtensibleHeaderBytes];
     WavHeader16(header, rate, channels, 0);
+    const DWORD headerBytes = WavHeaderBytes(channels);
     DWORD written = 0;
-    if (!WriteFile(s->file, header, kWavHeaderBytes, &written, nullptr) || written != kWavHeaderBytes) {
+    if (!WriteFile(s->file, header, headerBytes, &written, nullptr) || written != headerBytes) {
         TraceFailure("recorder", "WriteFile(header)", HRESULT_FROM_WIN32(GetLastError()));
         CloseHandle(s->file);
         s->file = INVALID_HANDLE_VALUE;

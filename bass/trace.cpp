@@ -13,14 +13,19 @@ std::once_flag Once;
 std::mutex Lock;
 HANDLE File = INVALID_HANDLE_VALUE;
 
+// Only builds for development and tests read the environment: the library
+// runs inside an elevated program, and any program of the user could
+// otherwise name a file for it to create or append to anywhere.
 void OpenTrace()
 {
+#if YXYT_TRACE_FROM_ENV
     wchar_t path[MAX_PATH];
     DWORD n = GetEnvironmentVariableW(L"YXYT_AUDIO_TRACE", path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return;
     File = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+#endif
 }
 
 } // namespace

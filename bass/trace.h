@@ -1,6 +1,7 @@
 #pragma once
-// When the environment variable YXYT_AUDIO_TRACE names a file, every call
-// into the library is appended to it as one line: name, arguments, result.
+// In builds for development and tests, when the environment variable
+// YXYT_AUDIO_TRACE names a file, every call into the library is appended to
+// it as one line: name, arguments, result. Released builds never trace.
 #include <string>
 
 bool TraceEnabled();

@@ -8,21 +8,50 @@
 #include "drumpad/kits.h"
 #include "drumpad/removal_rules.h"
 
+#include <ntsecapi.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <vector>
 
 namespace {
 
-void DeleteKitFiles(const std::string& folder)
+std::string WithoutTrailingBackslash(std::string path)
+{
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
+
+// The same folder as when the removal began, and no link: every box and
+// every message dispatched is a wait in which another program of the user
+// could put a junction to any folder in its place.
+bool StillTheSameFolder(const FolderIdentity& before, const std::string& folder)
+{
+    FolderIdentity now = IdentifyFolder(folder);
+    return now == before && !now.link;
+}
+
+void SayFolderChanged(const std::string& folder)
+{
+    ShowMessage(MainWindow.GetHandle(),
+                "鼓源目录" + folder + "在删除过程中被替换或变成了链接，程序已停止删除，剩下的文件请您核实后手工删除。",
+                "错误！", MB_ICONERROR);
+}
+
+// False when it stopped because the folder changed.
+bool DeleteKitFiles(const std::string& folder, const FolderIdentity& identity)
 {
     for (const std::string& name : ListFolder(folder + "\\", FolderEntry::AllFiles, PumpMessages)) {
+        if (!StillTheSameFolder(identity, folder))
+            return false;
         std::string path = folder + "\\" + name;
         SetFileAttributesA(path.c_str(), 0);
         if (!DeleteFileA(path.c_str()))
             ShowMessage(MainWindow.GetHandle(), "在尝试删除" + path + "时发生错误，请您手工删除这个文件", "错误！",
                         MB_ICONERROR);
     }
+    return StillTheSameFolder(identity, folder);
 }
 
 void ExcludeKitFolder(const std::string& folder)
@@ -35,14 +64,40 @@ void ExcludeKitFolder(const std::string& folder)
                     "错误！", MB_ICONERROR);
 }
 
-// Created readable by all and writable or deletable by nobody else, and
-// kept open until cmd has ended: cmd reads the script line by line while
-// it runs elevated, so nobody may swap its text in between. cmd opens a
-// batch file sharing read and write, which this handle allows.
+// A new folder in the temporary folder that only administrators and the
+// system may write: the temporary folder is the user's, as is the
+// environment that names it, so any program of the user could otherwise
+// put its own script or folder where cmd looks. Empty when it cannot be
+// made; an existing folder of that name is never used.
+std::string MakeScriptFolder()
+{
+    char temp[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length >= sizeof temp)
+        return "";
+    unsigned char random[8];
+    if (!RtlGenRandom(random, sizeof random))
+        return "";
+    std::string folder = WithoutTrailingBackslash(std::string(temp, length)) + "\\yxyt-";
+    for (unsigned char byte : random)
+        folder += "0123456789abcdef"[byte >> 4], folder += "0123456789abcdef"[byte & 15];
+    SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                              &security.lpSecurityDescriptor, NULL))
+        return "";
+    BOOL made = CreateDirectoryA(folder.c_str(), &security);
+    LocalFree(security.lpSecurityDescriptor);
+    return made ? folder + "\\" : "";
+}
+
+// Created new, readable by all and writable or deletable by nobody else,
+// and kept open until cmd has ended: cmd reads the script line by line
+// while it runs elevated, so nobody may swap its text in between. cmd
+// opens a batch file sharing read and write, which this handle allows.
 HANDLE CreateHeldScript(const std::string& path, const std::string& text)
 {
     HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return file;
     DWORD written = 0;
@@ -81,6 +136,48 @@ void RunHiddenAndWait(const std::string& program, std::string commandLine, const
     CloseHandle(process.hProcess);
 }
 
+// The kit asked for last, with its own item: a load in progress may not
+// have reached it yet, and the checked item is still the old kit's. Only
+// its id is kept across the waits; its folder is looked up after them.
+void RemoveKit(KitChoice kit)
+{
+    if (kit.command <= 0 || KitList.size() < 2 || KitNumberOfCommand(kit.command) < 1) {
+        ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
+        return;
+    }
+    FolderIdentity identity = IdentifyFolder(KitList[KitNumberOfCommand(kit.command) - 1]);
+    int answer = ShowMessage(MainWindow.GetHandle(),
+                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
+                             "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
+                             "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer != IDYES && answer != IDNO)
+        return;
+    int kitIndex = KitNumberOfCommand(kit.command);
+    if (kitIndex < 1 || kitIndex > (int)KitList.size())
+        return;
+    std::string folder = KitList[kitIndex - 1];
+    if (!(IdentifyFolder(folder) == identity)) {
+        SayFolderChanged(folder);
+        return;
+    }
+    if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
+        ShowMessage(MainWindow.GetHandle(),
+                    "鼓源目录" + folder +
+                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
+                        "除操作，或者手工删除这个链接。",
+                    "错误！", MB_ICONERROR);
+        return;
+    }
+    BASS_Free();
+    if (answer == IDYES) {
+        if (!DeleteKitFiles(folder, identity) || !DeleteKitFolder(folder, identity))
+            SayFolderChanged(folder);
+    } else {
+        ExcludeKitFolder(folder);
+    }
+    ForgetKit(kit.command);
+}
+
 } // namespace
 
 std::string MakeTimeStamp()
@@ -90,33 +187,68 @@ std::string MakeTimeStamp()
     return TimeStampOf({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds});
 }
 
-void DeleteKitFolder(const std::string& folderPath)
+bool DeleteKitFolder(const std::string& folderPath)
+{
+    return DeleteKitFolder(folderPath, IdentifyFolder(folderPath));
+}
+
+bool DeleteKitFolder(const std::string& folderPath, const FolderIdentity& identity)
 {
     if (!IsSafeFolderPath(folderPath))
-        return;
+        return true;
     std::string folder = folderPath;
     if (folder.back() != '\\')
         folder += "\\";
     if (PathIsDirectoryA(folder.c_str()) != FILE_ATTRIBUTE_DIRECTORY)
-        return;
+        return true;
     if (IsOrHoldsLinkedFolder(folder))
-        return;
+        return true;
     std::string system = SystemFolder();
-    if (system.empty())
-        return;
-    char temp[MAX_PATH + 1] = {};
-    GetTempPathA(sizeof temp, temp);
-    std::string script = std::string(temp) + MakeTimeStamp() + "_Speed.bat";
+    std::string scripts = system.empty() ? "" : MakeScriptFolder();
+    if (scripts.empty())
+        return true;
+    std::string script = scripts + MakeTimeStamp() + "_Speed.bat";
     HANDLE held = CreateHeldScript(script, RemovalScriptText(folder, script));
-    if (held == INVALID_HANDLE_VALUE)
-        return;
-    // AutoRun (/D) and delayed expansion (/V:OFF, which would eat "!" in a
-    // folder name) are off whatever the registry says.
-    std::string cmd = system + "\\cmd.exe";
-    RunHiddenAndWait(cmd, "\"" + cmd + "\" /D /V:OFF /C \"\"" + script + "\"\"", system);
-    // The script's own last line could not delete it while it was held.
-    CloseHandle(held);
-    DeleteFileA(script.c_str());
+    bool same = true;
+    if (held != INVALID_HANDLE_VALUE) {
+        same = StillTheSameFolder(identity, folder);
+        // AutoRun (/D) and delayed expansion (/V:OFF, which would eat "!"
+        // in a folder name) are off whatever the registry says.
+        std::string cmd = system + "\\cmd.exe";
+        if (same)
+            RunHiddenAndWait(cmd, "\"" + cmd + "\" /D /V:OFF /C \"\"" + script + "\"\"", system);
+        // The script's own last line could not delete it while it was held.
+        CloseHandle(held);
+        DeleteFileA(script.c_str());
+    }
+    RemoveDirectoryA(scripts.c_str());
+    return same;
+}
+
+FolderIdentity IdentifyFolder(const std::string& folder)
+{
+    FolderIdentity identity;
+    std::string path = WithoutTrailingBackslash(folder);
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return identity;
+    // The entry itself, not what a link at that name leads to.
+    HANDLE entry = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    bool known = entry != INVALID_HANDLE_VALUE && GetFileInformationByHandle(entry, &info);
+    if (entry != INVALID_HANDLE_VALUE)
+        CloseHandle(entry);
+    identity.exists = true;
+    identity.link = ((attributes | info.dwFileAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // An entry that cannot be opened counts as a link: nothing may be
+    // deleted through what cannot be told apart.
+    if (!known)
+        identity.link = true;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.indexHigh = info.nFileIndexHigh;
+    identity.indexLow = info.nFileIndexLow;
+    return identity;
 }
 
 bool IsOrHoldsLinkedFolder(const std::string& folder)
@@ -144,8 +276,11 @@ bool IsOrHoldsLinkedFolder(const std::string& folder)
     return linked;
 }
 
-void ForgetKit(int kitIndex, int32_t kitCommand)
+void ForgetKit(int32_t kitCommand)
 {
+    // By id, not by a number taken earlier: messages ran since, and a
+    // number names whichever kit stands there now.
+    int kitIndex = KitNumberOfCommand(kitCommand);
     if (kitIndex >= 1 && kitIndex <= (int)KitList.size())
         KitList.erase(KitList.begin() + (kitIndex - 1));
     KitMenu.RemoveItem(kitCommand);
@@ -156,38 +291,12 @@ void ForgetKit(int kitIndex, int32_t kitCommand)
 
 void RemoveCurrentKit()
 {
-    // The kit asked for last, with its own item: a load in progress may not
-    // have reached it yet, and the checked item is still the old kit's.
-    KitChoice kit = AskedKit;
-    if (kit.command <= 0 || KitList.size() < 2 || kit.index < 1 || kit.index > (int)KitList.size()) {
-        ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
+    // The question box and the folder listing dispatch messages: a second
+    // removal arriving there is dropped rather than run inside this one.
+    static bool removing = false;
+    if (removing)
         return;
-    }
-    int answer = ShowMessage(MainWindow.GetHandle(),
-                             "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
-                             "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
-                             "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
-    if (answer != IDYES && answer != IDNO)
-        return;
-    // Kept now: messages run while the files are listed, and a kit change
-    // made meanwhile must not turn the removal onto another kit.
-    int kitIndex = kit.index;
-    int32_t kitCommand = kit.command;
-    std::string folder = KitList[kitIndex - 1];
-    if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
-        ShowMessage(MainWindow.GetHandle(),
-                    "鼓源目录" + folder +
-                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
-                        "除操作，或者手工删除这个链接。",
-                    "错误！", MB_ICONERROR);
-        return;
-    }
-    BASS_Free();
-    if (answer == IDYES) {
-        DeleteKitFiles(folder);
-        DeleteKitFolder(folder);
-    } else {
-        ExcludeKitFolder(folder);
-    }
-    ForgetKit(kitIndex, kitCommand);
+    removing = true;
+    RemoveKit(AskedKit);
+    removing = false;
 }

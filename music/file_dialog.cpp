@@ -29,7 +29,9 @@ std::string ChooseFile(HWND owner, const char* title, const char* filter, bool r
     ofn.nMaxFileTitle = (DWORD)fileTitle.size();
     ofn.lpstrInitialDir = ProgramDir.c_str();
     ofn.lpstrTitle = title ? title : "打开文件";
-    ofn.Flags = 0;
+    // The current folder stays where it was: a folder of downloads chosen
+    // here must not become where DLLs are looked for.
+    ofn.Flags = OFN_NOCHANGEDIR;
 
     BOOL chosen = GetOpenFileNameA(&ofn);
     if (restoreDirectory)

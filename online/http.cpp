@@ -35,7 +35,7 @@ const WinInet& LoadWinInet()
 {
     static const WinInet api = [] {
         WinInet w;
-        HMODULE dll = LoadLibraryA("wininet.dll");
+        HMODULE dll = LoadLibraryExA("wininet.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (!dll)
             return w;
         Resolve(dll, w.open, "InternetOpenA");

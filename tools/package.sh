@@ -10,8 +10,11 @@
 #   YXYT_SERVER_BASE, YXYT_HOME_PAGE, YXYT_SUPPORT_MAIL
 #                the publisher's update server (scheme and host), home page
 #                and support mail; without a server the program makes no
-#                network request at all
-# The released program ignores YXYT_SERVER in its environment.
+#                network request at all; with a server, the support mail
+#                must be the publisher's own
+#   YXYT_ALLOW_HTTP=1  accept a plain http:// server address
+# The released program ignores YXYT_SERVER and YXYT_AUDIO_TRACE in its
+# environment.
 # Prints the zip's path as its last line.
 #
 # Names inside the zip are GBK without the UTF-8 flag, each with an Info-ZIP
@@ -24,6 +27,25 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="${YXYT_BUILD:-$ROOT/build/dist}"
 OUT="${YXYT_DIST:-$ROOT/build/dist}"
 FOLDER=逸响乐台
+PLACEHOLDER_MAIL=support@yxyt.example
+
+SERVER="${YXYT_SERVER_BASE:-}"
+if [ -n "$SERVER" ]; then
+    case "${YXYT_SUPPORT_MAIL:-$PLACEHOLDER_MAIL}" in
+    "$PLACEHOLDER_MAIL")
+        echo "YXYT_SUPPORT_MAIL is not set (or is the placeholder $PLACEHOLDER_MAIL): a program with an update server shows the support mail when the server cannot be reached; set YXYT_SUPPORT_MAIL to the publisher's address" >&2
+        exit 1
+        ;;
+    esac
+    case "$SERVER" in
+    [Hh][Tt][Tt][Pp]://*)
+        if [ "${YXYT_ALLOW_HTTP:-}" != 1 ]; then
+            echo "YXYT_SERVER_BASE is a plain http:// address ($SERVER): anyone on the network path can change what the program, running as administrator, reads from it (stop notices, version checks and the addresses it opens); use https://, or set YXYT_ALLOW_HTTP=1 to release it anyway" >&2
+            exit 1
+        fi
+        ;;
+    esac
+fi
 
 mkdir -p "$BUILD" "$OUT"
 {

@@ -57,7 +57,7 @@ void StartWindowFramework()
     ControlIdCounter = 500;
     // ActiveX hosting is initialised as the framework always did; the
     // program hosts no control, so a missing atl.dll changes nothing.
-    if (HMODULE atl = LoadLibraryA("atl.dll")) {
+    if (HMODULE atl = LoadLibraryExA("atl.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         using AtlInit = BOOL(WINAPI*)();
         if (auto init = (AtlInit)GetProcAddress(atl, "AtlAxWinInit"))
             init();

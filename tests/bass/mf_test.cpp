@@ -3,11 +3,15 @@
 // gapless information: decoders put their priming (2048 samples under
 // Wine) in front, so the comparison finds the offset and checks that it
 // stays the same through the file.
+#include <windows.h>
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "byte_source.h"
@@ -114,6 +118,40 @@ TEST(WmaSeek, LandsWhereContinuousDecodingIs)
         EXPECT_GT(value, 0.99) << "target " << target;
     }
     EXPECT_FALSE(wma->Seek(wma->LengthFrames()));
+}
+
+// Opening runs on the program's window thread, whose apartment is the
+// program's: it is left without one, so the file dialog and the shell can
+// still make it single-threaded; a thread that has one keeps it. The
+// feeder, another thread, reads on.
+TEST(WmaFile, OpeningLeavesTheCallersApartmentAsItWas)
+{
+    for (bool singleThreadedFirst : {false, true}) {
+        std::unique_ptr<Decoder> wma;
+        HRESULT before = S_OK, after = S_OK;
+        std::thread window([&] {
+            if (singleThreadedFirst)
+                before = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            wma = OpenMf(Fixture("stereo.wma").c_str());
+            after = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+            if (SUCCEEDED(after))
+                CoUninitialize();
+            if (SUCCEEDED(before))
+                CoUninitialize();
+        });
+        window.join();
+        ASSERT_TRUE(wma) << singleThreadedFirst;
+        EXPECT_EQ(before, S_OK);
+        // S_FALSE: already single-threaded; RPC_E_CHANGED_MODE: left in the other apartment.
+        EXPECT_EQ(after, singleThreadedFirst ? S_FALSE : S_OK) << singleThreadedFirst;
+        size_t read = 0;
+        std::thread feeder([&] {
+            std::vector<float> buf(2 * 4096);
+            read = wma->Read(buf.data(), 4096);
+        });
+        feeder.join();
+        EXPECT_EQ(read, 4096u) << singleThreadedFirst;
+    }
 }
 
 TEST(WmaFile, ChineseNameOpens)

@@ -151,7 +151,7 @@ TEST(RecordRing, ProducerAndConsumerThreadsPassEveryFrameInOrder)
 
 TEST(WavHeader, CanonicalBytesForSixteenBitPcm)
 {
-    uint8_t header[kWavHeaderBytes];
+    uint8_t header[kWavExtensibleHeaderBytes];
     WavHeader16(header, 44100, 2, 10);
     const char expected[] = "RIFF"
                             "\x4c\0\0\0" // 36 + 40
@@ -170,19 +170,43 @@ TEST(WavHeader, CanonicalBytesForSixteenBitPcm)
     EXPECT_EQ(std::memcmp(header, expected, kWavHeaderBytes), 0);
 }
 
+TEST(WavHeader, MoreThanTwoChannelsAreExtensibleWithTheirSpeakers)
+{
+    uint8_t header[kWavExtensibleHeaderBytes];
+    WavHeader16(header, 48000, 6, 10);
+    // 60 + 120 bytes; a format chunk of 40 bytes: WAVE_FORMAT_EXTENSIBLE, six channels,
+    // 48000 Hz, 576000 bytes a second, 12 a frame, 16 bits; 22 bytes more: 16 valid bits,
+    // FL FR FC LFE BL BR (5.1), KSDATAFORMAT_SUBTYPE_PCM; 10 frames of 12 bytes.
+    const char expected[] = "RIFF\xb4\0\0\0WAVEfmt \x28\0\0\0\xfe\xff\x06\0\x80\xbb\0\0\0\xca\x08\0\x0c\0\x10\0"
+                            "\x16\0\x10\0\x3f\0\0\0\x01\0\0\0\0\0\x10\0\x80\0\0\xaa\0\x38\x9b\x71"
+                            "data\x78\0\0\0";
+    static_assert(sizeof(expected) == kWavExtensibleHeaderBytes + 1, "the header's 68 bytes");
+    EXPECT_EQ(WavHeaderBytes(6), kWavExtensibleHeaderBytes);
+    EXPECT_EQ(std::memcmp(header, expected, kWavExtensibleHeaderBytes), 0);
+    for (uint32_t channels : {1u, 2u})
+        EXPECT_EQ(WavHeaderBytes(channels), kWavHeaderBytes) << channels;
+}
+
 TEST(WavHeader, TheLibrarysOwnParserReadsItBack)
 {
-    std::vector<uint8_t> file(kWavHeaderBytes + 3 * 6 * 2);
-    WavHeader16(file.data(), 48000, 6, 3);
-    std::unique_ptr<ByteSource> source = MemorySource(file);
-    WavFormat format;
-    ASSERT_TRUE(ParseWav(*source, &format));
-    EXPECT_EQ(format.encoding, WavPcm);
-    EXPECT_EQ(format.channels, 6);
-    EXPECT_EQ(format.bitsPerSample, 16);
-    EXPECT_EQ(format.sampleRate, 48000u);
-    EXPECT_EQ(format.dataOffset, kWavHeaderBytes);
-    EXPECT_EQ(format.frames, 3u);
+    struct Case {
+        uint32_t channels, mask;
+    } cases[] = {{1, 0}, {2, 0}, {4, 0x0F}, {6, 0x3F}, {8, 0xFF}};
+    for (const Case& c : cases) {
+        uint32_t bytes = WavHeaderBytes(c.channels);
+        std::vector<uint8_t> file(bytes + 3 * c.channels * 2);
+        WavHeader16(file.data(), 48000, c.channels, 3);
+        std::unique_ptr<ByteSource> source = MemorySource(file);
+        WavFormat format;
+        ASSERT_TRUE(ParseWav(*source, &format)) << c.channels;
+        EXPECT_EQ(format.encoding, WavPcm);
+        EXPECT_EQ(format.channels, c.channels);
+        EXPECT_EQ(format.bitsPerSample, 16);
+        EXPECT_EQ(format.sampleRate, 48000u);
+        EXPECT_EQ(format.channelMask, c.mask) << c.channels;
+        EXPECT_EQ(format.dataOffset, bytes);
+        EXPECT_EQ(format.frames, 3u);
+    }
 }
 
 // The RIFF size is the file less 8 bytes; the data size 36 bytes less than it.
@@ -194,9 +218,11 @@ TEST(WavHeader, MostFramesKeepBothSizesWithinThirtyTwoBits)
     EXPECT_EQ(WavMaxFrames(36, 2), 0u);
     EXPECT_EQ(WavMaxFrames(36 + 7, 2), 1u);
     EXPECT_EQ(WavMaxFrames(36 + 8, 2), 2u);
+    // The extensible header takes 24 bytes more.
+    EXPECT_EQ(WavMaxFrames(kRiffMaxSize, 6), (0xFFFFFFFFull - 60) / 12);
 
     uint64_t most = WavMaxFrames(kRiffMaxSize, 2);
-    uint8_t header[kWavHeaderBytes];
+    uint8_t header[kWavExtensibleHeaderBytes];
     WavHeader16(header, 44100, 2, most);
     uint32_t riff, data;
     std::memcpy(&riff, header + 4, 4);
@@ -205,4 +231,23 @@ TEST(WavHeader, MostFramesKeepBothSizesWithinThirtyTwoBits)
     EXPECT_EQ(riff, data + 36u);
     // One frame more would not fit.
     EXPECT_GT(36 + (most + 1) * 4, kRiffMaxSize);
+}
+
+// A file on FAT32 ends 1 byte short of 4 GiB, on FAT16 short of 2 GiB:
+// the frames allowed there keep the whole file, header included, within it.
+TEST(WavHeader, FatDisksLimitTheFileItselfOthersOnlyTheRiffSizes)
+{
+    struct Case {
+        const char* fileSystem;
+        uint64_t largestFile;
+    } cases[] = {{"FAT32", 0xFFFFFFFFull}, {"FAT16", 0x7FFFFFFFull}, {"FAT", 0x7FFFFFFFull},
+                 {"NTFS", kRiffMaxSize + 8}, {"exFAT", kRiffMaxSize + 8}, {"", kRiffMaxSize + 8}};
+    for (const Case& c : cases) {
+        for (uint32_t channels : {2u, 6u}) {
+            uint64_t frames = WavMaxFrames(RiffLimitOfFileSystem(c.fileSystem), channels);
+            uint64_t file = WavHeaderBytes(channels) + frames * 2 * channels;
+            EXPECT_LE(file, c.largestFile) << c.fileSystem << " " << channels;
+            EXPECT_GT(file + 2 * channels, c.largestFile) << c.fileSystem << " " << channels;
+        }
+    }
 }

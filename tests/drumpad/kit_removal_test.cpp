@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -70,19 +71,31 @@ std::string TempPath()
     return temp;
 }
 
-// Names of the removal scripts now in the temporary folder.
+// What a folder of removal scripts is called in the temporary folder.
+const char* kScriptFolders = "yxyt-*";
+
+// Full paths of the removal scripts and of their folders now in the
+// temporary folder.
 std::set<std::string> RemovalScripts()
 {
-    std::set<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((TempPath() + "*_Speed.bat").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            names.insert(data.cFileName);
-        while (FindNextFileA(find, &data));
-        FindClose(find);
-    }
-    return names;
+    std::set<std::string> paths;
+    WIN32_FIND_DATAA folder, script;
+    HANDLE folders = FindFirstFileA((TempPath() + kScriptFolders).c_str(), &folder);
+    if (folders == INVALID_HANDLE_VALUE)
+        return paths;
+    do {
+        std::string inside = TempPath() + folder.cFileName + "\\";
+        paths.insert(inside);
+        HANDLE find = FindFirstFileA((inside + "*_Speed.bat").c_str(), &script);
+        if (find != INVALID_HANDLE_VALUE) {
+            do
+                paths.insert(inside + script.cFileName);
+            while (FindNextFileA(find, &script));
+            FindClose(find);
+        }
+    } while (FindNextFileA(folders, &folder));
+    FindClose(folders);
+    return paths;
 }
 
 // Enough empty files for the real cmd to take a while to remove.
@@ -108,7 +121,8 @@ public:
     explicit ScriptWatch(std::function<void(const std::string&)> act) : act_(std::move(act))
     {
         before_ = RemovalScripts();
-        change_ = FindFirstChangeNotificationA(TempPath().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        change_ = FindFirstChangeNotificationA(TempPath().c_str(), TRUE,
+                                               FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME);
         stop_ = CreateEventA(NULL, TRUE, FALSE, NULL);
         thread_ = std::thread([this] { Run(); });
     }
@@ -130,10 +144,10 @@ private:
     {
         HANDLE events[] = {change_, stop_};
         for (;;) {
-            for (const std::string& name : RemovalScripts()) {
-                if (!before_.count(name)) {
+            for (const std::string& path : RemovalScripts()) {
+                if (!before_.count(path) && path.back() != '\\') {
                     seen_ = true;
-                    act_(TempPath() + name);
+                    act_(path);
                     return;
                 }
             }
@@ -207,6 +221,69 @@ std::vector<UINT> KitItemIds()
     for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
         ids.push_back(GetMenuItemID(KitMenu.GetHandle(), i));
     return ids;
+}
+
+// Lists the kits of SND again, as at start-up, and loads kit `current`.
+void Rediscover(int current)
+{
+    for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+        KitMenu.RemoveItem(CommandTable[k]);
+    DiscoverKits();
+    LoadKit(KitCommandOfNumber(current), current);
+}
+
+// Every kit item still in the menu loads the folder its caption names.
+void ExpectEveryItemLoadsItsOwnFolder()
+{
+    for (UINT id : KitItemIds()) {
+        if (KitNumberOfCommand(id) < 1)
+            continue; // the removal and exit items
+        SendMessageA(MainWindow.GetHandle(), WM_COMMAND, id, 0);
+        std::string caption = KitMenu.GetItemText(id);
+        ASSERT_GE(CurrentKitIndex, 1);
+        ASSERT_LE(CurrentKitIndex, (int)KitList.size());
+        EXPECT_EQ(KitList[CurrentKitIndex - 1], Snd + caption.substr(0, caption.find('('))) << caption;
+    }
+}
+
+// Of K1 to K4 only K2 is gone, from the disk, the list and the menu.
+void ExpectOnlyKitTwoOfFourRemoved()
+{
+    EXPECT_FALSE(FileExists(Snd + "K2"));
+    for (const char* kept : {"K1", "K3", "K4"})
+        EXPECT_TRUE(FileExists(Snd + kept + "\\a.WAV")) << kept;
+    EXPECT_EQ(KitList, (std::vector<std::string>{Snd + "K1", Snd + "K3", Snd + "K4"}));
+    ExpectEveryItemLoadsItsOwnFolder();
+}
+
+void PostRemoveCommand()
+{
+    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[kRemoveKitEntry], 0);
+}
+
+void DispatchPending()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// Posts one more removal command when the first box of this thread closes:
+// the removal then runs on into its folder listing, whose message pump is
+// the first to see the command.
+HHOOK BoxClosedHook;
+bool BoxClosedPosted;
+LRESULT CALLBACK PostRemoveWhenBoxCloses(int code, WPARAM wParam, LPARAM lParam)
+{
+    char name[16] = {};
+    if (code == HCBT_DESTROYWND && !BoxClosedPosted && GetClassNameA((HWND)wParam, name, sizeof name) &&
+        std::string(name) == "#32770") {
+        BoxClosedPosted = true;
+        PostRemoveCommand();
+    }
+    return CallNextHookEx(BoxClosedHook, code, wParam, lParam);
 }
 
 void StartProgramParts(const std::string& folder)
@@ -383,6 +460,36 @@ TEST_F(ShellTest, SingleKitRefuses)
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
 }
 
+TEST_F(ShellTest, ASecondRemovalInsideTheQuestionBoxDoesNothing)
+{
+    // Kits 1 to 4, kit 2 current; both commands are queued before the
+    // first runs, so its question box dispatches the second.
+    MakeKit("K4");
+    Rediscover(2);
+    UiDriver ui(IDYES);
+    PostRemoveCommand();
+    PostRemoveCommand();
+    DispatchPending();
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    ExpectOnlyKitTwoOfFourRemoved();
+}
+
+TEST_F(ShellTest, ASecondRemovalInsideTheFolderListingDoesNothing)
+{
+    MakeKit("K4");
+    Rediscover(2);
+    UiDriver ui(IDYES);
+    BoxClosedPosted = false;
+    BoxClosedHook = SetWindowsHookExA(WH_CBT, PostRemoveWhenBoxCloses, NULL, GetCurrentThreadId());
+    ASSERT_NE(BoxClosedHook, (HHOOK)NULL);
+    RemoveCurrentKit();
+    DispatchPending();
+    UnhookWindowsHookEx(BoxClosedHook);
+    EXPECT_TRUE(BoxClosedPosted);
+    EXPECT_EQ(ui.Seen().size(), 1u);
+    ExpectOnlyKitTwoOfFourRemoved();
+}
+
 TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
 {
     // Each name is next to the sibling cmd would reach if it read the name
@@ -498,6 +605,10 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
     ASSERT_TRUE(watch.Join());
 
     EXPECT_TRUE(tamper.duringRemoval);
+    // In a folder of its own, made for it and gone with it. (Wine keeps no
+    // DACL on files, so the folder's administrators-only DACL cannot be
+    // read back here.)
+    EXPECT_EQ(tamper.script.rfind(TempPath() + "yxyt-", 0), 0u) << tamper.script;
     EXPECT_EQ(tamper.writeError, (DWORD)ERROR_SHARING_VIOLATION);
     EXPECT_FALSE(tamper.renamed);
     EXPECT_FALSE(tamper.deleted);
@@ -507,6 +618,114 @@ TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
     EXPECT_FALSE(FileExists(tamper.script + ".swapped"));
     EXPECT_EQ(RemovalScripts(), scriptsBefore);
     RemoveTree(root.substr(0, root.size() - 1));
+}
+
+// Answers this thread's boxes from a thread of its own: Yes to the
+// question, OK to the others; `swap` runs before the first box whose
+// caption is `when` is answered.
+class SwapInBox {
+public:
+    SwapInBox(const std::string& when, std::function<void()> swap) : when_(when), swap_(std::move(swap))
+    {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~SwapInBox()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::string> Texts()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return texts_;
+    }
+
+private:
+    void Run()
+    {
+        std::vector<HWND> answered;
+        // Boxes come at moments the test does not know: look every 20 ms.
+        while (!stop_) {
+            HWND box = FindVisibleDialog(GetCurrentProcessId(), answered);
+            if (!box) {
+                Sleep(20);
+                continue;
+            }
+            std::string caption = WindowTextOf(box);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                texts_.push_back(WindowTextOf(GetDlgItem(box, 0xFFFF)));
+            }
+            if (caption == when_ && swap_) {
+                swap_();
+                swap_ = nullptr;
+            }
+            answered.push_back(box);
+            PressButton(box, caption == "询问？" ? IDYES : IDOK);
+        }
+    }
+    std::string when_;
+    std::function<void()> swap_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::vector<std::string> texts_;
+    std::thread thread_;
+};
+
+// Removes kit K2 (Yes), putting in its place, during the box captioned
+// `when`, a folder `replacement` of other files or a link to it. Returns
+// the texts of the boxes seen.
+std::vector<std::string> RemoveWhileSwapped(const std::string& when, bool link, const std::string& replacement)
+{
+    std::string kit = Snd + "K2";
+    CreateDirectoryA(replacement.c_str(), NULL);
+    for (const char* name : {"b.wav", "c.WAV", "notes.txt"})
+        std::ofstream(replacement + "\\" + name) << "not the kit's";
+    // The kit's first file cannot be deleted, which opens an error box.
+    HANDLE lock = CreateFileA((kit + "\\a.WAV").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    SwapInBox boxes(when, [&] {
+        CloseHandle(lock);
+        lock = INVALID_HANDLE_VALUE;
+        MoveFileA(kit.c_str(), (kit + "_moved").c_str());
+        if (link)
+            RunUnixTool("/bin/ln", "-s", {replacement, kit}, [&] { return FileExists(kit); });
+        else
+            MoveFileA(replacement.c_str(), kit.c_str());
+    });
+    RemoveCurrentKit();
+    if (lock != INVALID_HANDLE_VALUE)
+        CloseHandle(lock);
+    return boxes.Texts();
+}
+
+void ExpectStoppedAsChanged(const std::vector<std::string>& boxes, const std::string& replacement)
+{
+    std::string changed =
+        "鼓源目录" + Snd + "K2" + "在删除过程中被替换或变成了链接，程序已停止删除，剩下的文件请您核实后手工删除。";
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), changed), 1);
+    for (const char* name : {"b.wav", "c.WAV", "notes.txt"})
+        EXPECT_TRUE(FileExists(replacement + "\\" + name)) << name;
+}
+
+TEST_F(ShellTest, AFolderSwappedDuringTheQuestionIsNotTouched)
+{
+    std::vector<std::string> boxes = RemoveWhileSwapped("询问？", false, Folder + "other");
+    ExpectStoppedAsChanged(boxes, Snd + "K2");
+    EXPECT_TRUE(FileExists(Snd + "K2_moved\\b.wav"));
+    // Refused before anything was freed or deleted: the kit stays.
+    EXPECT_EQ(KitList.size(), 3u);
+}
+
+TEST_F(ShellTest, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
+{
+    std::string elsewhere = Folder + "elsewhere";
+    std::vector<std::string> boxes = RemoveWhileSwapped("错误！", true, elsewhere);
+    ExpectStoppedAsChanged(boxes, elsewhere);
+    EXPECT_EQ(KitList.size(), 2u);
+    // Windows calls cannot remove a Unix link; rm removes the link alone.
+    std::string link = Snd + "K2";
+    EXPECT_TRUE(RunUnixTool("/bin/rm", "", {link}, [&] { return !FileExists(link); }));
+    RemoveTree(elsewhere);
 }
 
 TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)

@@ -7,6 +7,7 @@ shipped WAV files; what the program asked of its audio library in the
 trace; what it remembers in Config.ini."""
 import os
 import re
+import shutil
 import struct
 import subprocess
 import zipfile
@@ -136,6 +137,37 @@ def test_released_program_takes_no_server_from_the_environment(package):
     assert (BIN / "YXYT.exe").read_bytes().count(b"YXYT_SERVER") == 1, "the test build honours it"
 
 
+def test_released_library_takes_no_trace_file_from_the_environment(package):
+    """Nor does it let the environment name a file for the elevated library
+    to create or append to; the test build's library reads it (as UTF-16)."""
+    names = ("YXYT_AUDIO_TRACE".encode("ascii"), "YXYT_AUDIO_TRACE".encode("utf-16-le"))
+    with zipfile.ZipFile(package, metadata_encoding="gbk") as z:
+        for released in ("YXYT.exe", "bass.dll"):
+            data = z.read(FOLDER + "/" + released)
+            assert not [n for n in names if n in data], released
+    assert names[1] in (BIN / "bass.dll").read_bytes(), "the test build honours it"
+
+
+@pytest.mark.parametrize("settings, missing", [
+    ({"YXYT_SERVER_BASE": "https://updates.example"}, "YXYT_SUPPORT_MAIL"),
+    ({"YXYT_SERVER_BASE": "https://updates.example", "YXYT_SUPPORT_MAIL": "support@yxyt.example"},
+     "YXYT_SUPPORT_MAIL"),
+    ({"YXYT_SERVER_BASE": "http://updates.example", "YXYT_SUPPORT_MAIL": "help@updates.example"},
+     "YXYT_ALLOW_HTTP=1"),
+])
+def test_dist_refuses_a_server_release_that_is_not_ready(tmp_path, settings, missing):
+    """A server with the placeholder support mail, or over plain http
+    without the publisher's say-so, is refused before anything is built."""
+    env = dict(os.environ, YXYT_DIST=str(tmp_path / "out"), YXYT_BUILD=str(tmp_path / "build"), **settings)
+    for other in ("YXYT_SUPPORT_MAIL", "YXYT_ALLOW_HTTP"):
+        if other not in settings:
+            env.pop(other, None)
+    r = subprocess.run([str(TOOLS / "package.sh")], env=env, capture_output=True, text=True, timeout=60)
+    assert r.returncode != 0
+    assert missing in r.stderr
+    assert not (tmp_path / "build").exists()
+
+
 # ---------------------------------------------------------------- a new machine
 
 @pytest.fixture(scope="module")
@@ -157,10 +189,14 @@ def machine(session, tmp_path_factory):
 
 @pytest.fixture
 def unpacked(package, tmp_path):
-    """The zip extracted as a user would, into a folder with a space."""
+    """The zip extracted as a user would, into a folder with a space. The
+    released library keeps no trace, so the walk-through watches the
+    library through the test build's bass.dll, made from the same sources
+    with the trace left in; the program is the released one."""
     target = tmp_path / "My Downloads"
     with zipfile.ZipFile(package, metadata_encoding="gbk") as z:
         z.extractall(target)
+    shutil.copyfile(BIN / "bass.dll", target / FOLDER / "bass.dll")
     return ProgramDir(target / FOLDER)
 
 

@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "music/music.h"
 #include "tests/support/audio_trace.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/program_skeleton.h"
@@ -366,6 +367,19 @@ TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
     char reported[32];
     snprintf(reported, sizeof reported, "%.6g", Volume(MainTrack.stream));
     EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), reported);
+}
+
+TEST_F(MusicTest, OpeningMusicLeavesTheCurrentFolderWhereItWas)
+{
+    // The folder the music came from must not become the current folder,
+    // where DLLs loaded later would be looked for.
+    char before[MAX_PATH] = {}, after[MAX_PATH] = {};
+    ASSERT_TRUE(SetCurrentDirectoryA(ThisProgramFolder().c_str()));
+    GetCurrentDirectoryA(MAX_PATH, before);
+    UiDriver ui;
+    Open(ui, MidTone);
+    GetCurrentDirectoryA(MAX_PATH, after);
+    EXPECT_STREQ(after, before);
 }
 
 TEST_F(MusicTest, VolumeWithoutMainTrackStoresNothing)
