@@ -1,12 +1,12 @@
 #include "app/commands.h"
 
 #include "app/close_prompt.h"
-#include "app/keyboard_hook.h"
 #include "app/sound_cards.h"
 #include "core/command_table.h"
 #include "core/engine.h"
 #include "core/exclusive_output.h"
 #include "core/program.h"
+#include "core/window_ids.h"
 #include "drumpad/hits.h"
 #include "drumpad/kit_removal.h"
 #include "drumpad/kit_volume.h"
@@ -16,8 +16,6 @@
 #include "recorder/recorder.h"
 
 #include <shellapi.h>
-
-static_assert(kRecordTimerId != kNoticeTimerId, "each timer of the main window has its own id");
 
 namespace {
 
@@ -73,6 +71,16 @@ const CommandRow kCommandActions[] = {
     {kExclusiveEntry, ToggleExclusiveOutput},
 };
 
+void RunCommandEntry(CommandEntry entry)
+{
+    for (const CommandRow& row : kCommandActions) {
+        if (row.entry == entry) {
+            row.action();
+            return;
+        }
+    }
+}
+
 } // namespace
 
 void BuildMenus()
@@ -118,16 +126,9 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         OnMusicEnd((DWORD)wParam);
         return 0;
     }
-    if (message == WM_MUSIC_KEY) {
-        OnMusicKey((DWORD)wParam);
-        return 0;
-    }
-    if (message == WM_KIT_KEY) {
-        StepKit((unsigned)wParam);
-        return 0;
-    }
-    if (message == WM_RECORD_KEY) {
-        ToggleRecording();
+    if (message == WM_HOOK_KEY) {
+        if (const KeyRow* row = FindKeyRow((uint32_t)wParam, (KeyEdge)lParam))
+            RunKeyRow(*row, (uint32_t)wParam);
         return 0;
     }
     if (message != WM_COMMAND)
@@ -153,6 +154,33 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         }
     }
     return 0;
+}
+
+void RunKeyRow(const KeyRow& row, uint32_t vk)
+{
+    switch (row.action) {
+    case KeyAction::kCommand:
+        RunCommandEntry(row.entry);
+        break;
+    case KeyAction::kPlayLetter:
+        HitLetter((char)vk);
+        break;
+    case KeyAction::kPreviousKit:
+        SelectPreviousKit();
+        break;
+    case KeyAction::kNextKit:
+        SelectNextKit();
+        break;
+    case KeyAction::kMusicSlot:
+        PressMusicSlot(MusicSlotOfKey(vk));
+        break;
+    case KeyAction::kAskClearSlots:
+        AskClearMusicSlots();
+        break;
+    case KeyAction::kStopSlots:
+        StopMusicSlots();
+        break;
+    }
 }
 
 void OpenHomePage()

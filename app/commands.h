@@ -2,6 +2,8 @@
 // The menu bar, its fixed items and the dispatcher of menu commands.
 #include <windows.h>
 
+#include "app/key_rows.h"
+
 #include <cstdint>
 
 // Creates the bar and the pop-ups, attaches the bar, appends the fixed items.
@@ -11,5 +13,7 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 // The full command id of a WM_COMMAND, also where the system reports menu
 // ids in 16 bits.
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam);
+// Carries out a key's row: its menu command or its own action.
+void RunKeyRow(const KeyRow& row, uint32_t vk);
 void OpenHomePage();
 void OpenHelpFile();

@@ -1,34 +1,12 @@
 #include "app/keyboard_hook.h"
 
+#include "app/commands.h"
+#include "app/key_rows.h"
 #include "core/program.h"
+#include "core/window_ids.h"
 #include "drumpad/hits.h"
-#include "drumpad/kit_volume.h"
-#include "music/music.h"
 
 HHOOK KeyboardHook = NULL;
-
-namespace {
-
-bool IsPassThroughKey(DWORD vk)
-{
-    switch (vk) {
-    case VK_TAB:
-    case VK_LMENU:
-    case VK_RMENU:
-    case VK_RETURN:
-    case VK_F4:
-    case VK_LEFT:
-    case VK_UP:
-    case VK_RIGHT:
-    case VK_DOWN:
-    case VK_ESCAPE:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
 
 void InstallKeyboardHook()
 {
@@ -42,41 +20,18 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     if (GetForegroundWindow() != main)
         return CallNextHookEx(KeyboardHook, code, message, record);
 
-    if (message == WM_KEYDOWN && vk >= 'A' && vk <= 'Z') {
-        if (vk == 'H' || vk == 'J' || vk == 'K' || vk == 'L')
-            MuteChokeGroup();
-        PlaySample(std::string(1, (char)(vk - 'A' + 'a')) + ".WAV");
-    }
-    if (RepeatHitOption == 1)
-        PlayLock = (message == WM_KEYDOWN);
-
-    if (message == WM_KEYUP) {
-        if (vk == VK_PRIOR)
-            ChangeKitVolume(kVolumeUp);
-        else if (vk == VK_NEXT)
-            ChangeKitVolume(kVolumeDown);
-        else if (vk == VK_HOME || vk == VK_END)
-            PostMessageA(main, WM_KIT_KEY, vk, 0);
-        else if (vk == VK_F7)
-            PostMessageA(main, WM_RECORD_KEY, 0, 0);
-        else if (vk == VK_INSERT)
-            DeferMusicKey(vk);
-    }
-    if (message == WM_KEYDOWN) {
-        if (vk == VK_SPACE)
-            TogglePlayPause();
-        else if (vk == VK_ADD)
-            ChangeMusicVolume(kVolumeUp);
-        else if (vk == VK_SUBTRACT)
-            ChangeMusicVolume(kVolumeDown);
-        else if (vk == VK_F3)
-            SeekMusic(false);
-        else if (vk == VK_F4)
-            SeekMusic(true);
-        else if ((vk >= '0' && vk <= '9') || vk == VK_F5)
-            DeferMusicKey(vk);
-        else if (vk == VK_F6)
-            StopMusicSlots();
+    // Alt-held keys arrive as system keys: no row, swallowed all the same.
+    const KeyRow* row = nullptr;
+    if (message == WM_KEYDOWN || message == WM_KEYUP)
+        row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
+    if (row && row->action == KeyAction::kPlayLetter)
+        HitLetter((char)vk);
+    NoteKeyForPlayLock(message == WM_KEYDOWN);
+    if (row && row->action != KeyAction::kPlayLetter) {
+        if (row->run == KeyRun::kPosted)
+            PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);
+        else
+            RunKeyRow(*row, vk);
     }
 
     // Non-zero swallows the key; a box or dialog opened above, and the

@@ -149,12 +149,14 @@ void SelectKitByIndex(int index)
     LoadKit(KitCommandOfNumber(index), index);
 }
 
-void StepKit(unsigned vk)
+void SelectPreviousKit()
 {
-    if (vk == VK_HOME)
-        SelectKitByIndex(AskedKit.index - 1);
-    else if (vk == VK_END)
-        SelectKitByIndex(AskedKit.index + 1);
+    SelectKitByIndex(AskedKit.index - 1);
+}
+
+void SelectNextKit()
+{
+    SelectKitByIndex(AskedKit.index + 1);
 }
 
 int KitNumberOfCommand(int32_t id)

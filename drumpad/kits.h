@@ -48,9 +48,9 @@ void LoadInitialKit();
 void LoadKit(int32_t commandId, int kitIndex);
 // Home and End: wraps below 1 to the last kit and past the last to kit 1.
 void SelectKitByIndex(int index);
-// Home (previous kit) or End (next kit), counted from the kit asked for last;
-// the keyboard hook posts it as WM_KIT_KEY rather than loading in its call.
-void StepKit(unsigned vk);
+// Home and End: the kit before or after the one asked for last.
+void SelectPreviousKit();
+void SelectNextKit();
 
 // Kit number of a kit id: its position among the ids still in use.
 int KitNumberOfCommand(int32_t id);

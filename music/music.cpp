@@ -112,23 +112,6 @@ void TogglePlayPause()
     ShowPlayCaption(MainTrack.playState);
 }
 
-void DeferMusicKey(DWORD vk)
-{
-    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_KEY, vk, 0);
-}
-
-void OnMusicKey(DWORD vk)
-{
-    if (vk == VK_INSERT)
-        OpenMusic();
-    else if (vk >= '1' && vk <= '9')
-        PressMusicSlot((int)(vk - '0'));
-    else if (vk == '0')
-        PressMusicSlot(10);
-    else if (vk == VK_F5)
-        AskClearMusicSlots();
-}
-
 void OnMusicEnd(DWORD channel)
 {
     // An end reported for a stream that has since been replaced (a new file,

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "core/direction.h"
+#include "core/window_ids.h"
 
 #include <cstdint>
 #include <string>
@@ -33,13 +34,6 @@ extern MusicTrack MainTrack;
 // Slots 1..10 (slot 10 is key 0); entry 0 is unused.
 extern MusicSlot MusicSlots[kMusicSlotCount + 1];
 
-// Posted to the main window by the end notification, which arrives on the
-// audio library's thread; wParam carries the channel that ended.
-constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
-// Posted by the keyboard hook for the keys that may open a dialog or a box
-// (Insert, the digits, F5); wParam carries the virtual key.
-constexpr UINT WM_MUSIC_KEY = WM_APP + 0x32;
-
 void OpenMusic();
 void TogglePlayPause();
 void ToggleLoop();
@@ -59,8 +53,3 @@ void SaveMusicPositions();
 void RestoreMusicAfterDeviceChange();
 // Carries out a WM_MUSIC_END on the user-interface thread.
 void OnMusicEnd(DWORD channel);
-// Hands a key over to OnMusicKey after the keyboard hook has returned: a
-// modal dialog inside a low-level hook call gets no keys under Wine, and
-// Windows removes a hook whose call takes too long.
-void DeferMusicKey(DWORD vk);
-void OnMusicKey(DWORD vk);

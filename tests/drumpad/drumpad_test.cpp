@@ -380,7 +380,7 @@ TEST_F(DrumPad, RepeatHitOptionLocksUntilAKeyIsReleased)
 {
     Command(4);
     BringMainToFront();
-    ASSERT_EQ(RepeatHitOption, 0);
+    ASSERT_EQ(RepeatHitOption(), 0);
     auto plays = [](const Trace& t) { return t.Calls({"BASS_ChannelPlay"}).size(); };
 
     Trace off;
@@ -392,7 +392,7 @@ TEST_F(DrumPad, RepeatHitOptionLocksUntilAKeyIsReleased)
     EXPECT_EQ(plays(off), 3u);
 
     Command(88);
-    EXPECT_EQ(RepeatHitOption, 1);
+    EXPECT_EQ(RepeatHitOption(), 1);
     EXPECT_TRUE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
     char raw[16] = {};
     GetPrivateProfileStringA("选项", "重复敲击", "", raw, sizeof raw, (Root + "config.ini").c_str());
@@ -420,8 +420,8 @@ TEST_F(DrumPad, RepeatHitOptionLocksUntilAKeyIsReleased)
 
     Key('A', WM_KEYDOWN); // lock set, then the option goes off
     Command(88);
-    EXPECT_EQ(RepeatHitOption, 0);
-    EXPECT_FALSE(PlayLock);
+    EXPECT_EQ(RepeatHitOption(), 0);
+    EXPECT_FALSE(PlayLocked());
     EXPECT_FALSE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
     GetPrivateProfileStringA("选项", "重复敲击", "", raw, sizeof raw, (Root + "config.ini").c_str());
     EXPECT_STREQ(raw, "0");
