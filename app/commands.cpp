@@ -17,6 +17,9 @@
 
 #include <shellapi.h>
 
+#include <deque>
+#include <utility>
+
 namespace {
 
 struct MenuRow {
@@ -71,6 +74,24 @@ const CommandRow kCommandActions[] = {
     {kExclusiveEntry, ToggleExclusiveOutput},
 };
 
+// Keys posted before the dispatcher was connected, and those that came
+// after them while they waited for WM_HELD_KEYS.
+std::deque<std::pair<WPARAM, LPARAM>> HeldKeys;
+
+LRESULT HoldKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_HOOK_KEY)
+        return 0;
+    HeldKeys.push_back({wParam, lParam});
+    return 1;
+}
+
+void RunHookKey(WPARAM vk, LPARAM edge)
+{
+    if (const KeyRow* row = FindKeyRow((uint32_t)vk, (KeyEdge)edge))
+        RunKeyRow(*row, (uint32_t)vk);
+}
+
 void RunCommandEntry(CommandEntry entry)
 {
     for (const CommandRow& row : kCommandActions) {
@@ -104,6 +125,18 @@ void BuildMenus()
     MarkExclusiveItem();
 }
 
+void HoldKeysUntilDispatch(HWND window)
+{
+    RegisterMessageHook(window, HoldKeys);
+}
+
+void ConnectDispatcher(HWND window)
+{
+    RegisterMessageHook(window, DispatchCommand);
+    if (!HeldKeys.empty())
+        PostMessageA(window, WM_HELD_KEYS, 0, 0);
+}
+
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
 {
     int32_t id = (int32_t)wParam;
@@ -127,8 +160,20 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     if (message == WM_HOOK_KEY) {
-        if (const KeyRow* row = FindKeyRow((uint32_t)wParam, (KeyEdge)lParam))
-            RunKeyRow(*row, (uint32_t)wParam);
+        if (HeldKeys.empty())
+            RunHookKey(wParam, lParam);
+        else
+            HeldKeys.push_back({wParam, lParam});
+        return 0;
+    }
+    if (message == WM_HELD_KEYS) {
+        // One at a time: a key may pump messages, and a key arriving then
+        // joins the end of the queue.
+        while (!HeldKeys.empty()) {
+            auto key = HeldKeys.front();
+            HeldKeys.pop_front();
+            RunHookKey(key.first, key.second);
+        }
         return 0;
     }
     if (message != WM_COMMAND)

@@ -10,6 +10,8 @@ constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
 // From the keyboard hook: a key whose row runs on the window's thread;
 // wParam the virtual key, lParam its edge (KeyEdge).
 constexpr UINT WM_HOOK_KEY = WM_APP + 0x32;
+// Start-up has connected the dispatcher: the keys held until then run now.
+constexpr UINT WM_HELD_KEYS = WM_APP + 0x33;
 
 // The periodic notice check (every 200 s) and the recorder's label clock.
 constexpr UINT_PTR kNoticeTimerId = 4301;

@@ -20,7 +20,7 @@ std::string MakeProgramDir(const std::string& folder, bool audio)
     return ProgramDir;
 }
 
-void BuildMainWindow(const char* welcome, bool audio)
+void BuildMainWindow(const char* welcome, bool audio, bool dispatch)
 {
     StartWindowFramework();
     FillCommandTable();
@@ -30,5 +30,6 @@ void BuildMainWindow(const char* welcome, bool audio)
     if (audio)
         StartAudioEngine();
     BuildMenus();
-    RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    if (dispatch)
+        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
 }

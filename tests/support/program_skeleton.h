@@ -11,5 +11,7 @@
 std::string MakeProgramDir(const std::string& folder, bool audio);
 
 // The main window with its label (none when `welcome` is null), the engine
-// (with `audio`), the menus, and commands going through the dispatcher.
-void BuildMainWindow(const char* welcome, bool audio);
+// (with `audio`), the menus, and, with `dispatch`, commands going through
+// the dispatcher (without it, the window stands as before start-up
+// connects the dispatcher).
+void BuildMainWindow(const char* welcome, bool audio, bool dispatch = true);

@@ -1,0 +1,107 @@
+// The keys in-process: the hook's rows reaching the dispatcher, against
+// the real audio library and three small kits.
+#include "app/commands.h"
+#include "app/keyboard_hook.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "core/window_ids.h"
+#include "drumpad/kits.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Root;
+
+LRESULT Key(DWORD vk, WPARAM message)
+{
+    KBDLLHOOKSTRUCT record = {};
+    record.vkCode = vk;
+    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
+}
+
+void KeyStroke(DWORD vk)
+{
+    Key(vk, WM_KEYDOWN);
+    Key(vk, WM_KEYUP);
+}
+
+bool BringMainToFront()
+{
+    HWND main = MainWindow.GetHandle();
+    SetForegroundWindow(main);
+    return PumpUntil([&] { return GetForegroundWindow() == main; }, 5000);
+}
+
+// The kit folders whose a.WAV was opened since `trace` began, in order.
+std::vector<std::string> KitsLoaded(const Trace& trace)
+{
+    std::vector<std::string> kits;
+    for (auto& c : trace.Calls({"BASS_StreamCreateFile"})) {
+        size_t end = c.args[1].rfind("\\a.WAV");
+        if (end != std::string::npos) {
+            size_t start = c.args[1].rfind('\\', end - 1) + 1;
+            kits.push_back(c.args[1].substr(start, end - start));
+        }
+    }
+    return kits;
+}
+
+class Keys : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Root = MakeProgramDir(TempFolder("yxyt_keys_" + std::to_string(GetCurrentProcessId())), true);
+        std::string snd = Root + "SND\\";
+        CreateDirectoryA(snd.c_str(), NULL);
+        WriteFileBytes(snd + "Finish.wav", ToneWav(1000, 30));
+        for (const char* kit : {"K1", "K2", "K3"}) {
+            CreateDirectoryA((snd + kit).c_str(), NULL);
+            for (char c = 'a'; c <= 'z'; c++)
+                WriteFileBytes(snd + kit + "\\" + c + ".WAV", ToneWav(200 + 10 * (c - 'a'), 30));
+        }
+        WriteFileBytes(Root + "Config.ini", "");
+        BuildMainWindow("", true, false);
+        CheckKitFolder();
+        DiscoverKits();
+        ReadKitVolume();
+        LoadInitialKit();
+        ConnectDispatcher(MainWindow.GetHandle());
+    }
+    static void TearDownTestSuite() { BASS_Free(); }
+};
+
+// Start-up installs the hook before it connects the dispatcher, and loads
+// the first kit in between: keys posted then wait and run in order once
+// it is connected, and menu commands still have no effect before it.
+TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
+{
+    HWND main = MainWindow.GetHandle();
+    LoadKit(KitCommandOfNumber(1), 1);
+    ASSERT_TRUE(BringMainToFront());
+    HoldKeysUntilDispatch(main);
+    Trace trace;
+    KeyStroke(VK_END);
+    KeyStroke(VK_END);
+    SendMessageA(main, WM_COMMAND, CommandOf(kKitVolumeDownEntry), 0);
+    PumpMessages();
+    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
+    // Posted before the dispatcher, dispatched after it: it joins the queue.
+    KeyStroke(VK_HOME);
+
+    ConnectDispatcher(main);
+    ASSERT_TRUE(PumpUntil([&] { return KitsLoaded(trace).size() == 3; }, 10000)) << trace.Dump();
+    PumpMessages();
+    EXPECT_EQ(KitsLoaded(trace), (std::vector<std::string>{"K2", "K3", "K2"}));
+    EXPECT_EQ(CurrentKitIndex, 2);
+}
+
+} // namespace
