@@ -36,22 +36,23 @@ constexpr CommandEntry kNoEntry = CommandEntry(0);
 
 // Page Up, Page Down, Home, End, Insert and F7 act on release, so a held
 // key acts once; the rest on press, so the keyboard's repeat repeats them.
+// Only a letter is played inside the hook call.
 const KeyRow kKeyRows[] = {
     {'A', 'Z', kPress, KeyAction::kPlayLetter, kNoEntry, kInHook},
-    {kPageUp, kPageUp, kRelease, KeyAction::kCommand, kKitVolumeUpEntry, kInHook},
-    {kPageDown, kPageDown, kRelease, KeyAction::kCommand, kKitVolumeDownEntry, kInHook},
+    {kPageUp, kPageUp, kRelease, KeyAction::kCommand, kKitVolumeUpEntry, kPosted},
+    {kPageDown, kPageDown, kRelease, KeyAction::kCommand, kKitVolumeDownEntry, kPosted},
     {kHome, kHome, kRelease, KeyAction::kPreviousKit, kNoEntry, kPosted},
     {kEnd, kEnd, kRelease, KeyAction::kNextKit, kNoEntry, kPosted},
     {kInsert, kInsert, kRelease, KeyAction::kCommand, kOpenMusicEntry, kPosted},
     {kF7, kF7, kRelease, KeyAction::kCommand, kRecordEntry, kPosted},
-    {kSpace, kSpace, kPress, KeyAction::kCommand, kPauseMusicEntry, kInHook},
-    {kKeypadPlus, kKeypadPlus, kPress, KeyAction::kCommand, kMusicVolumeUpEntry, kInHook},
-    {kKeypadMinus, kKeypadMinus, kPress, KeyAction::kCommand, kMusicVolumeDownEntry, kInHook},
-    {kF3, kF3, kPress, KeyAction::kCommand, kSeekBackEntry, kInHook},
-    {kF4, kF4, kPress, KeyAction::kCommand, kSeekForwardEntry, kInHook},
+    {kSpace, kSpace, kPress, KeyAction::kCommand, kPauseMusicEntry, kPosted},
+    {kKeypadPlus, kKeypadPlus, kPress, KeyAction::kCommand, kMusicVolumeUpEntry, kPosted},
+    {kKeypadMinus, kKeypadMinus, kPress, KeyAction::kCommand, kMusicVolumeDownEntry, kPosted},
+    {kF3, kF3, kPress, KeyAction::kCommand, kSeekBackEntry, kPosted},
+    {kF4, kF4, kPress, KeyAction::kCommand, kSeekForwardEntry, kPosted},
     {'0', '9', kPress, KeyAction::kMusicSlot, kNoEntry, kPosted},
     {kF5, kF5, kPress, KeyAction::kAskClearSlots, kNoEntry, kPosted},
-    {kF6, kF6, kPress, KeyAction::kStopSlots, kNoEntry, kInHook},
+    {kF6, kF6, kPress, KeyAction::kStopSlots, kNoEntry, kPosted},
 };
 
 } // namespace

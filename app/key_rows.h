@@ -13,9 +13,9 @@ enum class KeyEdge : uint8_t { Press, Release };
 // through the menu's own action row.
 enum class KeyAction : uint8_t { kCommand, kPlayLetter, kPreviousKit, kNextKit, kMusicSlot, kAskClearSlots, kStopSlots };
 
-// Where a row runs: inside the hook call, or on the window's thread after
-// the hook has returned (a box, a dialog, a kit load or a Config.ini write
-// has no place inside the hook call).
+// Where a row runs: inside the hook call, on the hook's own thread, or on
+// the window's thread after the hook has returned (a box, a dialog, a kit
+// load, a menu change or a Config.ini write has no place in the hook call).
 enum class KeyRun : uint8_t { kInHook, kPosted };
 
 struct KeyRow {

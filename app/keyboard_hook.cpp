@@ -1,6 +1,5 @@
 #include "app/keyboard_hook.h"
 
-#include "app/commands.h"
 #include "app/key_rows.h"
 #include "core/program.h"
 #include "core/window_ids.h"
@@ -8,11 +7,43 @@
 
 HHOOK KeyboardHook = NULL;
 
-void InstallKeyboardHook()
+namespace {
+
+// Windows calls a low-level hook on the thread that installed it, from
+// inside that thread's message retrieval, and silently removes a hook that
+// does not answer within about a second. Installed on a thread of its own
+// that does nothing else, the hook answers at once whatever the window's
+// thread is doing: a device open, a kit load, a box.
+DWORD WINAPI RunHookThread(void* ready)
 {
-    KeyboardHook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    MSG msg;
+    // The thread's queue exists before anyone can post WM_QUIT to it.
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
+    KeyboardHook = hook;
+    SetEvent((HANDLE)ready);
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    }
+    UnhookWindowsHookEx(hook);
+    return 0;
 }
 
+} // namespace
+
+void InstallKeyboardHook()
+{
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HANDLE thread = CreateThread(NULL, 0, RunHookThread, ready, 0, NULL);
+    // Only as long as the thread takes to install the hook.
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+    CloseHandle(thread);
+}
+
+// Runs on the hook's thread: a letter plays here, every other key of a row
+// is posted to the window, so nothing here waits for the window's thread,
+// writes Config.ini or opens a box.
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 {
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
@@ -24,18 +55,14 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     const KeyRow* row = nullptr;
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
-    if (row && row->action == KeyAction::kPlayLetter)
+    if (row && row->run == KeyRun::kInHook)
         HitLetter((char)vk);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
-    if (row && row->action != KeyAction::kPlayLetter) {
-        if (row->run == KeyRun::kPosted)
-            PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);
-        else
-            RunKeyRow(*row, vk);
-    }
+    if (row && row->run == KeyRun::kPosted)
+        PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);
 
-    // Non-zero swallows the key; a box or dialog opened above, and the
-    // keys that work the menu bar and the window, still get it.
+    // Non-zero swallows the key; the keys that work the menu bar and the
+    // window still get it, and so does a window that came in front meanwhile.
     LRESULT result = (LRESULT)main;
     if (GetForegroundWindow() != main || IsPassThroughKey(vk))
         result = CallNextHookEx(KeyboardHook, code, message, record);

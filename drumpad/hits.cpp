@@ -19,8 +19,10 @@ std::atomic<bool> PlayLock{false};
 
 void PlaySample(const std::string& name)
 {
+    // Held for the call: a kit change may swap the table meanwhile.
+    std::shared_ptr<const SampleList> table = PlayableSamples();
     DWORD handle = 0;
-    for (auto& s : SampleTable)
+    for (auto& s : *table)
         if (SampleMatches(s.fileName, name))
             handle = s.channel;
     if (!PlayLock.load(std::memory_order_relaxed))
@@ -29,7 +31,8 @@ void PlaySample(const std::string& name)
 
 void MuteChokeGroup()
 {
-    for (auto& s : SampleTable)
+    std::shared_ptr<const SampleList> table = PlayableSamples();
+    for (auto& s : *table)
         if (InChokeGroup(s.fileName))
             BASS_ChannelPause(s.channel);
 }

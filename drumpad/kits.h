@@ -3,6 +3,7 @@
 #include "drumpad/kit_rules.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,14 @@ extern int32_t CurrentKitCommand;
 // before the first load.
 extern KitChoice AskedKit;
 extern float KitVolume;
-// The loaded kit's streams in listing order, then "Finish.wav".
+// The loaded kit's streams in listing order, then "Finish.wav"; the
+// window's thread builds it.
 extern std::vector<Sample> SampleTable;
+using SampleList = std::vector<Sample>;
+// What the keyboard hook's thread plays from: a copy of SampleTable made
+// after each change and swapped in whole, so it is never changed under a
+// hook call that holds it.
+std::shared_ptr<const SampleList> PlayableSamples();
 // The kit ids still in use (kit removal withdraws one).
 extern KitCommandList KitCommands;
 
