@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include "app/close_prompt.h"
+#include "app/key_rows.h"
 #include "app/sound_cards.h"
 #include "core/command_table.h"
 #include "core/engine.h"
@@ -86,12 +87,6 @@ LRESULT HoldKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return 1;
 }
 
-void RunHookKey(WPARAM vk, LPARAM edge)
-{
-    if (const KeyRow* row = FindKeyRow((uint32_t)vk, (KeyEdge)edge))
-        RunKeyRow(*row, (uint32_t)vk);
-}
-
 void RunCommandEntry(CommandEntry entry)
 {
     for (const CommandRow& row : kCommandActions) {
@@ -100,6 +95,41 @@ void RunCommandEntry(CommandEntry entry)
             return;
         }
     }
+}
+
+// A key's row: its menu command through the menu's own action row, or
+// its own action.
+void RunKeyRow(const KeyRow& row, uint32_t vk)
+{
+    switch (row.action) {
+    case KeyAction::kCommand:
+        RunCommandEntry(row.entry);
+        break;
+    case KeyAction::kPlayLetter:
+        HitLetter((char)vk);
+        break;
+    case KeyAction::kPreviousKit:
+        SelectPreviousKit();
+        break;
+    case KeyAction::kNextKit:
+        SelectNextKit();
+        break;
+    case KeyAction::kMusicSlot:
+        PressMusicSlot(MusicSlotOfKey(vk));
+        break;
+    case KeyAction::kAskClearSlots:
+        AskClearMusicSlots();
+        break;
+    case KeyAction::kStopSlots:
+        StopMusicSlots();
+        break;
+    }
+}
+
+void RunHookKey(WPARAM vk, LPARAM edge)
+{
+    if (const KeyRow* row = FindKeyRow((uint32_t)vk, (KeyEdge)edge))
+        RunKeyRow(*row, (uint32_t)vk);
 }
 
 } // namespace
@@ -199,33 +229,6 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         }
     }
     return 0;
-}
-
-void RunKeyRow(const KeyRow& row, uint32_t vk)
-{
-    switch (row.action) {
-    case KeyAction::kCommand:
-        RunCommandEntry(row.entry);
-        break;
-    case KeyAction::kPlayLetter:
-        HitLetter((char)vk);
-        break;
-    case KeyAction::kPreviousKit:
-        SelectPreviousKit();
-        break;
-    case KeyAction::kNextKit:
-        SelectNextKit();
-        break;
-    case KeyAction::kMusicSlot:
-        PressMusicSlot(MusicSlotOfKey(vk));
-        break;
-    case KeyAction::kAskClearSlots:
-        AskClearMusicSlots();
-        break;
-    case KeyAction::kStopSlots:
-        StopMusicSlots();
-        break;
-    }
 }
 
 void OpenHomePage()

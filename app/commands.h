@@ -2,8 +2,6 @@
 // The menu bar, its fixed items and the dispatcher of menu commands.
 #include <windows.h>
 
-#include "app/key_rows.h"
-
 #include <cstdint>
 
 // Creates the bar and the pop-ups, attaches the bar, appends the fixed items.
@@ -18,7 +16,5 @@ void ConnectDispatcher(HWND window);
 // The full command id of a WM_COMMAND, also where the system reports menu
 // ids in 16 bits.
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam);
-// Carries out a key's row: its menu command or its own action.
-void RunKeyRow(const KeyRow& row, uint32_t vk);
 void OpenHomePage();
 void OpenHelpFile();

@@ -9,6 +9,9 @@ HHOOK KeyboardHook = NULL;
 
 namespace {
 
+HANDLE HookThread = NULL;
+DWORD HookThreadId = 0;
+
 // Windows calls a low-level hook on the thread that installed it, from
 // inside that thread's message retrieval, and silently removes a hook that
 // does not answer within about a second. Installed on a thread of its own
@@ -33,12 +36,24 @@ DWORD WINAPI RunHookThread(void* ready)
 
 void InstallKeyboardHook()
 {
+    RemoveKeyboardHook();
     HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-    HANDLE thread = CreateThread(NULL, 0, RunHookThread, ready, 0, NULL);
+    HookThread = CreateThread(NULL, 0, RunHookThread, ready, 0, &HookThreadId);
     // Only as long as the thread takes to install the hook.
     WaitForSingleObject(ready, INFINITE);
     CloseHandle(ready);
-    CloseHandle(thread);
+}
+
+void RemoveKeyboardHook()
+{
+    if (!HookThread)
+        return;
+    PostThreadMessageA(HookThreadId, WM_QUIT, 0, 0);
+    // The thread only unhooks and ends; a hook call under way finishes first.
+    WaitForSingleObject(HookThread, 1000);
+    CloseHandle(HookThread);
+    HookThread = NULL;
+    KeyboardHook = NULL;
 }
 
 // Runs on the hook's thread: a letter plays here, every other key of a row

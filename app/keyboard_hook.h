@@ -6,5 +6,8 @@
 
 extern HHOOK KeyboardHook;
 
+// Installs the hook on a thread of its own (removing one installed before).
 void InstallKeyboardHook();
+// Unhooks and ends the hook's thread.
+void RemoveKeyboardHook();
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record);

@@ -23,17 +23,10 @@ namespace {
 
 std::string Root;
 
-LRESULT Key(DWORD vk, WPARAM message)
-{
-    KBDLLHOOKSTRUCT record = {};
-    record.vkCode = vk;
-    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
-}
-
 void KeyStroke(DWORD vk)
 {
-    Key(vk, WM_KEYDOWN);
-    Key(vk, WM_KEYUP);
+    HookKey(vk, WM_KEYDOWN);
+    HookKey(vk, WM_KEYUP);
 }
 
 bool BringMainToFront()
@@ -145,13 +138,9 @@ TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
 {
     LoadKit(KitCommandOfNumber(1), 1);
     InstallKeyboardHook();
-    struct Unhook {
-        ~Unhook()
-        {
-            UnhookWindowsHookEx(KeyboardHook);
-            KeyboardHook = NULL;
-        }
-    } unhook;
+    struct RemoveHook {
+        ~RemoveHook() { RemoveKeyboardHook(); }
+    } removeHook;
     ASSERT_TRUE(BringMainToFront());
 
     const std::string letters = "QWERTYUIOP";
@@ -187,6 +176,14 @@ TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
             std::printf("%c: played %.1f ms after the press\n", letters[i], played[i] - pressed[i]);
         }
     }
+
+    // Removed, the hook's thread plays nothing more.
+    RemoveKeyboardHook();
+    size_t mark = Trace::Mark();
+    keybd_event('Q', 0, 0, 0);
+    keybd_event('Q', 0, KEYEVENTF_KEYUP, 0);
+    PumpMessages();
+    EXPECT_LT(PlayedAt(mark, channels[0], 250), 0);
 }
 
 } // namespace

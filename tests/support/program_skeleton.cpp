@@ -1,6 +1,7 @@
 #include "tests/support/program_skeleton.h"
 
 #include "app/commands.h"
+#include "app/keyboard_hook.h"
 #include "app/startup.h"
 #include "core/command_table.h"
 #include "core/engine.h"
@@ -32,4 +33,11 @@ void BuildMainWindow(const char* welcome, bool audio, bool dispatch)
     BuildMenus();
     if (dispatch)
         RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+}
+
+LRESULT HookKey(DWORD vk, WPARAM message)
+{
+    KBDLLHOOKSTRUCT record = {};
+    record.vkCode = vk;
+    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
 }
