@@ -96,6 +96,5 @@ void RunStartup()
     ConnectDispatcher(MainWindow.GetHandle());
     PlayStartupSound();
     LoadMusicSlots();
-    MainTrack.loop = false;
     RunMessageLoop(MainWindow, true);
 }

@@ -30,9 +30,20 @@ struct MusicSlot {
     SlotState state = kSlotEmpty;
 };
 
-extern MusicTrack MainTrack;
-// Slots 1..10 (slot 10 is key 0); entry 0 is unused.
-extern MusicSlot MusicSlots[kMusicSlotCount + 1];
+// The player's whole state.
+struct MusicPlayer {
+    MusicTrack track;
+    // Slots 1..10 (slot 10 is key 0); entry 0 is unused.
+    MusicSlot slots[kMusicSlotCount + 1];
+    // Byte positions a card switch carries over to the new device.
+    uint64_t savedTrackPosition = 0;
+    uint64_t savedSlotPositions[kMusicSlotCount + 1] = {};
+};
+
+const MusicPlayer& Music();
+// Back to the start of a run: every stream stopped and forgotten, nothing
+// chosen, no repeat, the menu's captions as built. For tests.
+void ResetMusicPlayer();
 
 void OpenMusic();
 void TogglePlayPause();
@@ -46,6 +57,7 @@ void PressMusicSlot(int slot);
 void AskClearMusicSlots();
 void ClearMusicSlots();
 void StopMusicSlots();
+// Start-up: the slots from Config.ini, ready and silent; no repeat.
 void LoadMusicSlots();
 // Halves of the sound-card switch: before the engine is freed, and after
 // it is open on the new card with the kit reloaded.
