@@ -23,6 +23,6 @@ int ClosePrompt()
 void ShutdownAndExit()
 {
     BASS_Free();
-    UnhookWindowsHookEx(KeyboardHook);
+    RemoveKeyboardHook();
     EndOwnProcess();
 }

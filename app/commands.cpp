@@ -1,12 +1,13 @@
 #include "app/commands.h"
 
 #include "app/close_prompt.h"
-#include "app/keyboard_hook.h"
+#include "app/key_rows.h"
 #include "app/sound_cards.h"
 #include "core/command_table.h"
 #include "core/engine.h"
 #include "core/exclusive_output.h"
 #include "core/program.h"
+#include "core/window_ids.h"
 #include "drumpad/hits.h"
 #include "drumpad/kit_removal.h"
 #include "drumpad/kit_volume.h"
@@ -17,7 +18,8 @@
 
 #include <shellapi.h>
 
-static_assert(kRecordTimerId != kNoticeTimerId, "each timer of the main window has its own id");
+#include <deque>
+#include <utility>
 
 namespace {
 
@@ -73,6 +75,63 @@ const CommandRow kCommandActions[] = {
     {kExclusiveEntry, ToggleExclusiveOutput},
 };
 
+// Keys posted before the dispatcher was connected, and those that came
+// after them while they waited for WM_HELD_KEYS.
+std::deque<std::pair<WPARAM, LPARAM>> HeldKeys;
+
+LRESULT HoldKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_HOOK_KEY)
+        return 0;
+    HeldKeys.push_back({wParam, lParam});
+    return 1;
+}
+
+void RunCommandEntry(CommandEntry entry)
+{
+    for (const CommandRow& row : kCommandActions) {
+        if (row.entry == entry) {
+            row.action();
+            return;
+        }
+    }
+}
+
+// A key's row: its menu command through the menu's own action row, or
+// its own action.
+void RunKeyRow(const KeyRow& row, uint32_t vk)
+{
+    switch (row.action) {
+    case KeyAction::kCommand:
+        RunCommandEntry(row.entry);
+        break;
+    case KeyAction::kPlayLetter:
+        HitLetter((char)vk);
+        break;
+    case KeyAction::kPreviousKit:
+        SelectPreviousKit();
+        break;
+    case KeyAction::kNextKit:
+        SelectNextKit();
+        break;
+    case KeyAction::kMusicSlot:
+        PressMusicSlot(MusicSlotOfKey(vk));
+        break;
+    case KeyAction::kAskClearSlots:
+        AskClearMusicSlots();
+        break;
+    case KeyAction::kStopSlots:
+        StopMusicSlots();
+        break;
+    }
+}
+
+void RunHookKey(WPARAM vk, LPARAM edge)
+{
+    if (const KeyRow* row = FindKeyRow((uint32_t)vk, (KeyEdge)edge))
+        RunKeyRow(*row, (uint32_t)vk);
+}
+
 } // namespace
 
 void BuildMenus()
@@ -94,6 +153,18 @@ void BuildMenus()
         row.menu.AppendItem(row.text, CommandOf(row.entry));
     MarkRecorderItem();
     MarkExclusiveItem();
+}
+
+void HoldKeysUntilDispatch(HWND window)
+{
+    RegisterMessageHook(window, HoldKeys);
+}
+
+void ConnectDispatcher(HWND window)
+{
+    RegisterMessageHook(window, DispatchCommand);
+    if (!HeldKeys.empty())
+        PostMessageA(window, WM_HELD_KEYS, 0, 0);
 }
 
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
@@ -118,16 +189,21 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         OnMusicEnd((DWORD)wParam);
         return 0;
     }
-    if (message == WM_MUSIC_KEY) {
-        OnMusicKey((DWORD)wParam);
+    if (message == WM_HOOK_KEY) {
+        if (HeldKeys.empty())
+            RunHookKey(wParam, lParam);
+        else
+            HeldKeys.push_back({wParam, lParam});
         return 0;
     }
-    if (message == WM_KIT_KEY) {
-        StepKit((unsigned)wParam);
-        return 0;
-    }
-    if (message == WM_RECORD_KEY) {
-        ToggleRecording();
+    if (message == WM_HELD_KEYS) {
+        // One at a time: a key may pump messages, and a key arriving then
+        // joins the end of the queue.
+        while (!HeldKeys.empty()) {
+            auto key = HeldKeys.front();
+            HeldKeys.pop_front();
+            RunHookKey(key.first, key.second);
+        }
         return 0;
     }
     if (message != WM_COMMAND)

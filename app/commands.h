@@ -8,6 +8,11 @@
 void BuildMenus();
 // The main window's message hook: carries out menu commands, always answers 0.
 LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Start-up, before the keyboard hook: the keys it posts wait, in order,
+// until ConnectDispatcher; every other message goes on as before.
+void HoldKeysUntilDispatch(HWND window);
+// Start-up: from now on menu commands are carried out, the held keys first.
+void ConnectDispatcher(HWND window);
 // The full command id of a WM_COMMAND, also where the system reports menu
 // ids in 16 bits.
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam);

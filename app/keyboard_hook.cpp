@@ -1,40 +1,64 @@
 #include "app/keyboard_hook.h"
 
+#include "app/key_rows.h"
 #include "core/program.h"
+#include "core/window_ids.h"
 #include "drumpad/hits.h"
-#include "drumpad/kit_volume.h"
-#include "music/music.h"
 
 HHOOK KeyboardHook = NULL;
 
 namespace {
 
-bool IsPassThroughKey(DWORD vk)
+HANDLE HookThread = NULL;
+DWORD HookThreadId = 0;
+
+// Windows calls a low-level hook on the thread that installed it, from
+// inside that thread's message retrieval, and silently removes a hook that
+// does not answer within about a second. Installed on a thread of its own
+// that does nothing else, the hook answers at once whatever the window's
+// thread is doing: a device open, a kit load, a box.
+DWORD WINAPI RunHookThread(void* ready)
 {
-    switch (vk) {
-    case VK_TAB:
-    case VK_LMENU:
-    case VK_RMENU:
-    case VK_RETURN:
-    case VK_F4:
-    case VK_LEFT:
-    case VK_UP:
-    case VK_RIGHT:
-    case VK_DOWN:
-    case VK_ESCAPE:
-        return true;
-    default:
-        return false;
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+    MSG msg;
+    // The thread's queue exists before anyone can post WM_QUIT to it.
+    PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
+    KeyboardHook = hook;
+    SetEvent((HANDLE)ready);
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
     }
+    UnhookWindowsHookEx(hook);
+    return 0;
 }
 
 } // namespace
 
 void InstallKeyboardHook()
 {
-    KeyboardHook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
+    RemoveKeyboardHook();
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+    HookThread = CreateThread(NULL, 0, RunHookThread, ready, 0, &HookThreadId);
+    // Only as long as the thread takes to install the hook.
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
 }
 
+void RemoveKeyboardHook()
+{
+    if (!HookThread)
+        return;
+    PostThreadMessageA(HookThreadId, WM_QUIT, 0, 0);
+    // The thread only unhooks and ends; a hook call under way finishes first.
+    WaitForSingleObject(HookThread, 1000);
+    CloseHandle(HookThread);
+    HookThread = NULL;
+    KeyboardHook = NULL;
+}
+
+// Runs on the hook's thread: a letter plays here, every other key of a row
+// is posted to the window, so nothing here waits for the window's thread,
+// writes Config.ini or opens a box.
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 {
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
@@ -42,45 +66,18 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     if (GetForegroundWindow() != main)
         return CallNextHookEx(KeyboardHook, code, message, record);
 
-    if (message == WM_KEYDOWN && vk >= 'A' && vk <= 'Z') {
-        if (vk == 'H' || vk == 'J' || vk == 'K' || vk == 'L')
-            MuteChokeGroup();
-        PlaySample(std::string(1, (char)(vk - 'A' + 'a')) + ".WAV");
-    }
-    if (RepeatHitOption == 1)
-        PlayLock = (message == WM_KEYDOWN);
+    // Alt-held keys arrive as system keys: no row, swallowed all the same.
+    const KeyRow* row = nullptr;
+    if (message == WM_KEYDOWN || message == WM_KEYUP)
+        row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
+    if (row && row->run == KeyRun::kInHook)
+        HitLetter((char)vk);
+    NoteKeyForPlayLock(message == WM_KEYDOWN);
+    if (row && row->run == KeyRun::kPosted)
+        PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);
 
-    if (message == WM_KEYUP) {
-        if (vk == VK_PRIOR)
-            ChangeKitVolume(kVolumeUp);
-        else if (vk == VK_NEXT)
-            ChangeKitVolume(kVolumeDown);
-        else if (vk == VK_HOME || vk == VK_END)
-            PostMessageA(main, WM_KIT_KEY, vk, 0);
-        else if (vk == VK_F7)
-            PostMessageA(main, WM_RECORD_KEY, 0, 0);
-        else if (vk == VK_INSERT)
-            DeferMusicKey(vk);
-    }
-    if (message == WM_KEYDOWN) {
-        if (vk == VK_SPACE)
-            TogglePlayPause();
-        else if (vk == VK_ADD)
-            ChangeMusicVolume(kVolumeUp);
-        else if (vk == VK_SUBTRACT)
-            ChangeMusicVolume(kVolumeDown);
-        else if (vk == VK_F3)
-            SeekMusic(false);
-        else if (vk == VK_F4)
-            SeekMusic(true);
-        else if ((vk >= '0' && vk <= '9') || vk == VK_F5)
-            DeferMusicKey(vk);
-        else if (vk == VK_F6)
-            StopMusicSlots();
-    }
-
-    // Non-zero swallows the key; a box or dialog opened above, and the
-    // keys that work the menu bar and the window, still get it.
+    // Non-zero swallows the key; the keys that work the menu bar and the
+    // window still get it, and so does a window that came in front meanwhile.
     LRESULT result = (LRESULT)main;
     if (GetForegroundWindow() != main || IsPassThroughKey(vk))
         result = CallNextHookEx(KeyboardHook, code, message, record);

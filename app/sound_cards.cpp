@@ -44,11 +44,8 @@ void SwitchSoundCard(int32_t commandId, int cardNumber)
     // without an engine.
     if (cardNumber < 1 || cardNumber > std::min((int)SoundCards.size(), kMaxCards))
         return;
-    if (ReopenEngine(cardNumber))
-        CurrentCardIndex = cardNumber;
-    CardMenu.SetItemState(MarkedCardCommand, 0);
-    MarkedCardCommand = commandId;
-    CardMenu.SetItemState(MarkedCardCommand, MFS_CHECKED);
+    bool opened = ReopenEngine(cardNumber);
+    MarkSwitchedCard(commandId, cardNumber, opened);
     MarkExclusiveItem();
     RestoreMusicAfterDeviceChange();
     // Last: the box's message loop finds the program whole.

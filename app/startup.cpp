@@ -86,6 +86,7 @@ void RunStartup()
     DiscoverKits();
     KitMenu.AppendItem("退出(&E)", CommandOf(kExitEntry));
     ReadKitVolume();
+    HoldKeysUntilDispatch(MainWindow.GetHandle());
     InstallKeyboardHook();
     LoadInitialKit();
     MainWindow.SetCloseHandler(ClosePrompt);
@@ -93,9 +94,8 @@ void RunStartup()
     if (CloseAskedDuringStartup)
         PostMessageA(MainWindow.GetHandle(), WM_CLOSE, 0, 0);
     LoadRepeatHitOption();
-    RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    ConnectDispatcher(MainWindow.GetHandle());
     PlayStartupSound();
     LoadMusicSlots();
-    MainTrack.loop = false;
     RunMessageLoop(MainWindow, true);
 }

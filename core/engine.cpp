@@ -21,6 +21,15 @@ void CheckOutputDevices()
     CurrentCardIndex = 1;
 }
 
+void MarkSwitchedCard(int32_t command, int card, bool opened)
+{
+    if (opened)
+        CurrentCardIndex = card;
+    CardMenu.SetItemState(MarkedCardCommand, 0);
+    MarkedCardCommand = command;
+    CardMenu.SetItemState(MarkedCardCommand, MFS_CHECKED);
+}
+
 void CheckAudioLibrary()
 {
     std::string path = ProgramDir + "bass.dll";

@@ -20,5 +20,8 @@ void CheckAudioLibrary();
 // Opens the default device and lists the sound cards; says so when the
 // wish for exclusive output was not met.
 void StartAudioEngine();
+// A card switch's outcome: the engine now plays on `card` when it was
+// opened anew, and the item of `command` carries the only check mark.
+void MarkSwitchedCard(int32_t command, int card, bool opened);
 // The built-in chime, once, through the system's wave output.
 void PlayStartupSound();

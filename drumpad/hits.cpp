@@ -6,42 +6,76 @@
 #include "core/settings.h"
 #include "drumpad/kits.h"
 
-int RepeatHitOption = 0;
-bool PlayLock = false;
+#include <atomic>
+
+namespace {
+
+// The hook writes the lock and PlaySample reads it; the option is changed
+// only by the menu.
+std::atomic<int> RepeatHit{0};
+std::atomic<bool> PlayLock{false};
+
+} // namespace
 
 void PlaySample(const std::string& name)
 {
+    // Held for the call: a kit change may swap the table meanwhile.
+    std::shared_ptr<const SampleList> table = PlayableSamples();
     DWORD handle = 0;
-    for (auto& s : SampleTable)
+    for (auto& s : *table)
         if (SampleMatches(s.fileName, name))
             handle = s.channel;
-    if (!PlayLock)
+    if (!PlayLock.load(std::memory_order_relaxed))
         BASS_ChannelPlay(handle, TRUE);
 }
 
 void MuteChokeGroup()
 {
-    for (auto& s : SampleTable)
+    std::shared_ptr<const SampleList> table = PlayableSamples();
+    for (auto& s : *table)
         if (InChokeGroup(s.fileName))
             BASS_ChannelPause(s.channel);
 }
 
+void HitLetter(char letter)
+{
+    if (letter == 'H' || letter == 'J' || letter == 'K' || letter == 'L')
+        MuteChokeGroup();
+    PlaySample(std::string(1, (char)(letter - 'A' + 'a')) + ".WAV");
+}
+
+void NoteKeyForPlayLock(bool pressed)
+{
+    if (RepeatHit.load(std::memory_order_relaxed) == 1)
+        PlayLock.store(pressed, std::memory_order_relaxed);
+}
+
 void LoadRepeatHitOption()
 {
-    RepeatHitOption = ReadIntSetting(kOptionSection, kRepeatHitKey, "0");
-    if (RepeatHitOption == 1)
+    RepeatHit = ReadIntSetting(kOptionSection, kRepeatHitKey, "0");
+    if (RepeatHit == 1)
         SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
 }
 
 void ToggleRepeatHit()
 {
-    if (RepeatHitOption == 0) {
-        RepeatHitOption = 1;
+    if (RepeatHit == 0) {
+        RepeatHit = 1;
         SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
-    } else if (RepeatHitOption == 1) {
-        RepeatHitOption = 0;
+    } else if (RepeatHit == 1) {
+        RepeatHit = 0;
         PlayLock = false;
         SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), 0);
     }
-    WriteIntSetting(kOptionSection, kRepeatHitKey, RepeatHitOption);
+    WriteIntSetting(kOptionSection, kRepeatHitKey, RepeatHit);
+}
+
+int RepeatHitOption()
+{
+    return RepeatHit;
+}
+
+bool PlayLocked()
+{
+    return PlayLock;
 }

@@ -3,14 +3,19 @@
 // repeat-hit option that lets a held key sound only once.
 #include <string>
 
-// [选项] 重复敲击: 1 = a held key or a second key sounds only once.
-extern int RepeatHitOption;
-// While set, PlaySample plays nothing.
-extern bool PlayLock;
-
-// Restarts the last sample whose file name begins with `name` (any case).
+// Restarts the last sample whose file name begins with `name` (any case),
+// unless the play lock is set.
 void PlaySample(const std::string& name);
 // Pauses every sample of the hi-hat family (names holding h, j, k or l).
 void MuteChokeGroup();
+// A letter key's press, 'A'..'Z': H, J, K and L choke the hi-hats first.
+void HitLetter(char letter);
+// Told every key event the hook acts on: with the repeat-hit option on, a
+// press sets the play lock and a release clears it.
+void NoteKeyForPlayLock(bool pressed);
 void LoadRepeatHitOption();
 void ToggleRepeatHit();
+// [选项] 重复敲击 as read or toggled: 1 = a held key or a second key sounds
+// only once; any other value acts as off.
+int RepeatHitOption();
+bool PlayLocked();

@@ -24,11 +24,22 @@ bool Loading = false;
 // AskedKit still has to be loaded once the load in progress ends.
 bool HasPendingRequest = false;
 
+std::shared_ptr<const SampleList> Playable = std::make_shared<const SampleList>();
+
+void PublishSamples()
+{
+    std::atomic_store(&Playable, std::make_shared<const SampleList>(SampleTable));
+}
+
+// The hook stops seeing the handles before they are freed; a hit already
+// under way on one gets a refusal from the library, not a crash.
 void FreeSamples()
 {
-    for (auto& s : SampleTable)
+    std::vector<Sample> old;
+    old.swap(SampleTable);
+    PublishSamples();
+    for (auto& s : old)
         BASS_SampleFree(s.channel);
-    SampleTable.clear();
 }
 
 void LoadKitNow(KitChoice kit)
@@ -50,6 +61,7 @@ void LoadKitNow(KitChoice kit)
     }
     std::string finish = ProgramDir + "SND\\Finish.wav";
     SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
+    PublishSamples();
 
     KitMenu.SetItemState(CurrentKitCommand, 0);
     CurrentKitCommand = commandId;
@@ -64,6 +76,11 @@ void LoadKitNow(KitChoice kit)
 }
 
 } // namespace
+
+std::shared_ptr<const SampleList> PlayableSamples()
+{
+    return std::atomic_load(&Playable);
+}
 
 void CheckKitFolder()
 {
@@ -149,12 +166,14 @@ void SelectKitByIndex(int index)
     LoadKit(KitCommandOfNumber(index), index);
 }
 
-void StepKit(unsigned vk)
+void SelectPreviousKit()
 {
-    if (vk == VK_HOME)
-        SelectKitByIndex(AskedKit.index - 1);
-    else if (vk == VK_END)
-        SelectKitByIndex(AskedKit.index + 1);
+    SelectKitByIndex(AskedKit.index - 1);
+}
+
+void SelectNextKit()
+{
+    SelectKitByIndex(AskedKit.index + 1);
 }
 
 int KitNumberOfCommand(int32_t id)

@@ -3,6 +3,7 @@
 #include "drumpad/kit_rules.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,8 +29,14 @@ extern int32_t CurrentKitCommand;
 // before the first load.
 extern KitChoice AskedKit;
 extern float KitVolume;
-// The loaded kit's streams in listing order, then "Finish.wav".
+// The loaded kit's streams in listing order, then "Finish.wav"; the
+// window's thread builds it.
 extern std::vector<Sample> SampleTable;
+using SampleList = std::vector<Sample>;
+// What the keyboard hook's thread plays from: a copy of SampleTable made
+// after each change and swapped in whole, so it is never changed under a
+// hook call that holds it.
+std::shared_ptr<const SampleList> PlayableSamples();
 // The kit ids still in use (kit removal withdraws one).
 extern KitCommandList KitCommands;
 
@@ -48,9 +55,9 @@ void LoadInitialKit();
 void LoadKit(int32_t commandId, int kitIndex);
 // Home and End: wraps below 1 to the last kit and past the last to kit 1.
 void SelectKitByIndex(int index);
-// Home (previous kit) or End (next kit), counted from the kit asked for last;
-// the keyboard hook posts it as WM_KIT_KEY rather than loading in its call.
-void StepKit(unsigned vk);
+// Home and End: the kit before or after the one asked for last.
+void SelectPreviousKit();
+void SelectNextKit();
 
 // Kit number of a kit id: its position among the ids still in use.
 int KitNumberOfCommand(int32_t id);

@@ -6,16 +6,13 @@
 #include "core/settings.h"
 #include "music/file_dialog.h"
 
-MusicTrack MainTrack;
-MusicSlot MusicSlots[kMusicSlotCount + 1];
-
 namespace {
+
+MusicPlayer State;
 
 constexpr double kVolumeStep = 0.01;
 constexpr double kSeekStep = 500000;
 
-QWORD SavedTrackPosition;
-QWORD SavedSlotPositions[kMusicSlotCount + 1];
 
 const char* kPauseCaption = "暂停背景音乐(&S)";
 const char* kPlayCaption = "播放背景音乐(&P)";
@@ -61,7 +58,7 @@ void CALLBACK MusicEndSync(DWORD sync, DWORD channel, DWORD data, void* user)
 
 void WatchTrackEnd()
 {
-    BASS_ChannelSetSync(MainTrack.stream, BASS_SYNC_END, 0, MusicEndSync, nullptr);
+    BASS_ChannelSetSync(State.track.stream, BASS_SYNC_END, 0, MusicEndSync, nullptr);
 }
 
 // Relative to the channel's own level; false when its level cannot be read.
@@ -77,107 +74,105 @@ bool StepVolume(DWORD stream, VolumeDirection direction)
 
 } // namespace
 
+const MusicPlayer& Music()
+{
+    return State;
+}
+
+void ResetMusicPlayer()
+{
+    BASS_ChannelStop(State.track.stream);
+    for (auto& s : State.slots)
+        BASS_ChannelStop(s.stream);
+    State = MusicPlayer();
+    ShowPlayCaption(kMusicPlaying);
+    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), 0);
+}
+
 void OpenMusic()
 {
-    BASS_ChannelStop(MainTrack.stream);
+    BASS_ChannelStop(State.track.stream);
     std::string name = ChooseMusicFile(MainWindow.GetHandle());
     if (name.size() < 5)
         return;
-    ReplaceMusicStream(MainTrack.stream, name);
-    MainTrack.file = name;
-    BASS_ChannelPlay(MainTrack.stream, TRUE);
+    ReplaceMusicStream(State.track.stream, name);
+    State.track.file = name;
+    BASS_ChannelPlay(State.track.stream, TRUE);
     WatchTrackEnd();
-    MainTrack.playState = kMusicPlaying;
-    ShowPlayCaption(MainTrack.playState);
+    State.track.playState = kMusicPlaying;
+    ShowPlayCaption(State.track.playState);
 }
 
 void TogglePlayPause()
 {
-    switch (MainTrack.playState) {
+    switch (State.track.playState) {
     case kMusicEnded:
-        BASS_ChannelPlay(MainTrack.stream, TRUE);
-        MainTrack.playState = kMusicPlaying;
+        BASS_ChannelPlay(State.track.stream, TRUE);
+        State.track.playState = kMusicPlaying;
         break;
     case kMusicPlaying:
-        BASS_ChannelPause(MainTrack.stream);
-        MainTrack.playState = kMusicPaused;
+        BASS_ChannelPause(State.track.stream);
+        State.track.playState = kMusicPaused;
         break;
     case kMusicPaused:
-        BASS_ChannelPlay(MainTrack.stream, FALSE);
-        MainTrack.playState = kMusicPlaying;
+        BASS_ChannelPlay(State.track.stream, FALSE);
+        State.track.playState = kMusicPlaying;
         break;
     default:
         return;
     }
-    ShowPlayCaption(MainTrack.playState);
-}
-
-void DeferMusicKey(DWORD vk)
-{
-    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_KEY, vk, 0);
-}
-
-void OnMusicKey(DWORD vk)
-{
-    if (vk == VK_INSERT)
-        OpenMusic();
-    else if (vk >= '1' && vk <= '9')
-        PressMusicSlot((int)(vk - '0'));
-    else if (vk == '0')
-        PressMusicSlot(10);
-    else if (vk == VK_F5)
-        AskClearMusicSlots();
+    ShowPlayCaption(State.track.playState);
 }
 
 void OnMusicEnd(DWORD channel)
 {
     // An end reported for a stream that has since been replaced (a new file,
     // a card switch) says nothing about the current track.
-    if (channel != MainTrack.stream)
+    if (channel != State.track.stream)
         return;
-    if (MainTrack.loop) {
+    if (State.track.loop) {
         BASS_ChannelPlay(channel, TRUE);
-        MainTrack.playState = kMusicPlaying;
+        State.track.playState = kMusicPlaying;
     } else {
-        MainTrack.playState = kMusicEnded;
+        State.track.playState = kMusicEnded;
     }
-    ShowPlayCaption(MainTrack.playState);
+    ShowPlayCaption(State.track.playState);
 }
 
 void ToggleLoop()
 {
-    MainTrack.loop = !MainTrack.loop;
-    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), MainTrack.loop ? MFS_CHECKED : 0);
+    State.track.loop = !State.track.loop;
+    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), State.track.loop ? MFS_CHECKED : 0);
 }
 
 void ChangeMusicVolume(VolumeDirection direction)
 {
-    StepVolume(MainTrack.stream, direction);
+    StepVolume(State.track.stream, direction);
     for (int n = 1; n <= kMusicSlotCount; n++)
-        if (MusicSlots[n].stream != 0)
-            StepVolume(MusicSlots[n].stream, direction);
+        if (State.slots[n].stream != 0)
+            StepVolume(State.slots[n].stream, direction);
     // Only a level read back from the main track is remembered.
     float v = 0;
-    if (BASS_ChannelGetAttribute(MainTrack.stream, BASS_ATTRIB_VOL, &v))
+    if (BASS_ChannelGetAttribute(State.track.stream, BASS_ATTRIB_VOL, &v))
         WriteFloatSetting(kOptionSection, kMusicVolumeKey, v);
 }
 
 void SeekMusic(bool forward)
 {
-    QWORD position = BASS_ChannelGetPosition(MainTrack.stream, BASS_POS_BYTE);
+    QWORD position = BASS_ChannelGetPosition(State.track.stream, BASS_POS_BYTE);
     if (position == (QWORD)-1)
         return; // no track: nothing to move
     double p = (double)position;
     p = forward ? p + kSeekStep : p - kSeekStep;
     // A target before the start becomes a huge position, which the library refuses.
-    BASS_ChannelSetPosition(MainTrack.stream, (QWORD)(int64_t)p, BASS_POS_BYTE);
+    BASS_ChannelSetPosition(State.track.stream, (QWORD)(int64_t)p, BASS_POS_BYTE);
 }
 
 void PressMusicSlot(int slot)
 {
     if (slot < 1 || slot > kMusicSlotCount)
         return;
-    MusicSlot& s = MusicSlots[slot];
+    MusicSlot& s = State.slots[slot];
     if (s.file.size() > 5 && IsExistingFile(s.file)) {
         if (s.state == kSlotPlaying) {
             s.state = kSlotReady;
@@ -207,23 +202,23 @@ void ClearMusicSlots()
 {
     for (int n = 1; n <= kMusicSlotCount; n++) {
         WriteSetting(kOptionSection, SlotKey(n).c_str(), "");
-        MusicSlots[n].file.clear();
+        State.slots[n].file.clear();
     }
 }
 
 void StopMusicSlots()
 {
     for (int n = 1; n <= kMusicSlotCount; n++) {
-        BASS_ChannelStop(MusicSlots[n].stream);
-        BASS_ChannelSetPosition(MusicSlots[n].stream, 0, BASS_POS_BYTE);
-        MusicSlots[n].state = kSlotReady;
+        BASS_ChannelStop(State.slots[n].stream);
+        BASS_ChannelSetPosition(State.slots[n].stream, 0, BASS_POS_BYTE);
+        State.slots[n].state = kSlotReady;
     }
 }
 
 void LoadMusicSlots()
 {
     for (int n = 1; n <= kMusicSlotCount; n++) {
-        MusicSlot& s = MusicSlots[n];
+        MusicSlot& s = State.slots[n];
         s.file = ReadSetting(kOptionSection, SlotKey(n).c_str(), "");
         if (IsExistingFile(s.file)) {
             s.stream = CreateMusicStream(s.file);
@@ -233,30 +228,31 @@ void LoadMusicSlots()
             s.state = kSlotEmpty;
         }
     }
+    State.track.loop = false;
 }
 
 void SaveMusicPositions()
 {
-    SavedTrackPosition = BASS_ChannelGetPosition(MainTrack.stream, BASS_POS_BYTE);
+    State.savedTrackPosition = BASS_ChannelGetPosition(State.track.stream, BASS_POS_BYTE);
     for (int n = 1; n <= kMusicSlotCount; n++)
-        SavedSlotPositions[n] = BASS_ChannelGetPosition(MusicSlots[n].stream, BASS_POS_BYTE);
+        State.savedSlotPositions[n] = BASS_ChannelGetPosition(State.slots[n].stream, BASS_POS_BYTE);
 }
 
 // BASS_Free has already released every stream: the old handles are only forgotten.
 void RestoreMusicAfterDeviceChange()
 {
     for (int n = 1; n <= kMusicSlotCount; n++) {
-        MusicSlot& s = MusicSlots[n];
+        MusicSlot& s = State.slots[n];
         s.stream = CreateMusicStream(s.file);
-        BASS_ChannelSetPosition(s.stream, SavedSlotPositions[n], BASS_POS_BYTE);
+        BASS_ChannelSetPosition(s.stream, State.savedSlotPositions[n], BASS_POS_BYTE);
         if (s.state == kSlotPlaying)
             BASS_ChannelPlay(s.stream, FALSE);
     }
-    if (MainTrack.file.empty())
+    if (State.track.file.empty())
         return;
-    MainTrack.stream = CreateMusicStream(MainTrack.file);
-    BASS_ChannelSetPosition(MainTrack.stream, SavedTrackPosition, BASS_POS_BYTE);
-    if (MainTrack.playState == kMusicPlaying)
-        BASS_ChannelPlay(MainTrack.stream, FALSE);
+    State.track.stream = CreateMusicStream(State.track.file);
+    BASS_ChannelSetPosition(State.track.stream, State.savedTrackPosition, BASS_POS_BYTE);
+    if (State.track.playState == kMusicPlaying)
+        BASS_ChannelPlay(State.track.stream, FALSE);
     WatchTrackEnd();
 }

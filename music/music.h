@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "core/direction.h"
+#include "core/window_ids.h"
 
 #include <cstdint>
 #include <string>
@@ -29,16 +30,20 @@ struct MusicSlot {
     SlotState state = kSlotEmpty;
 };
 
-extern MusicTrack MainTrack;
-// Slots 1..10 (slot 10 is key 0); entry 0 is unused.
-extern MusicSlot MusicSlots[kMusicSlotCount + 1];
+// The player's whole state.
+struct MusicPlayer {
+    MusicTrack track;
+    // Slots 1..10 (slot 10 is key 0); entry 0 is unused.
+    MusicSlot slots[kMusicSlotCount + 1];
+    // Byte positions a card switch carries over to the new device.
+    uint64_t savedTrackPosition = 0;
+    uint64_t savedSlotPositions[kMusicSlotCount + 1] = {};
+};
 
-// Posted to the main window by the end notification, which arrives on the
-// audio library's thread; wParam carries the channel that ended.
-constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
-// Posted by the keyboard hook for the keys that may open a dialog or a box
-// (Insert, the digits, F5); wParam carries the virtual key.
-constexpr UINT WM_MUSIC_KEY = WM_APP + 0x32;
+const MusicPlayer& Music();
+// Back to the start of a run: every stream stopped and forgotten, nothing
+// chosen, no repeat, the menu's captions as built. For tests.
+void ResetMusicPlayer();
 
 void OpenMusic();
 void TogglePlayPause();
@@ -52,6 +57,7 @@ void PressMusicSlot(int slot);
 void AskClearMusicSlots();
 void ClearMusicSlots();
 void StopMusicSlots();
+// Start-up: the slots from Config.ini, ready and silent; no repeat.
 void LoadMusicSlots();
 // Halves of the sound-card switch: before the engine is freed, and after
 // it is open on the new card with the kit reloaded.
@@ -59,8 +65,3 @@ void SaveMusicPositions();
 void RestoreMusicAfterDeviceChange();
 // Carries out a WM_MUSIC_END on the user-interface thread.
 void OnMusicEnd(DWORD channel);
-// Hands a key over to OnMusicKey after the keyboard hook has returned: a
-// modal dialog inside a low-level hook call gets no keys under Wine, and
-// Windows removes a hook whose call takes too long.
-void DeferMusicKey(DWORD vk);
-void OnMusicKey(DWORD vk);

@@ -4,12 +4,12 @@
 // start-up and every 200 seconds.
 #include <windows.h>
 
+#include "core/window_ids.h"
 #include "online/http.h"
 #include "online/notice_rules.h"
 
 #include <string>
 
-constexpr UINT_PTR kNoticeTimerId = 4301;
 constexpr UINT kNoticePeriodMs = 200000;
 // A notice sound plays at most this long.
 constexpr DWORD kNoticeSoundLongestMs = 5 * 60 * 1000;

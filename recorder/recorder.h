@@ -6,10 +6,11 @@
 // later exports: without them the item is greyed and F7 does nothing.
 #include <windows.h>
 
+#include "core/window_ids.h"
+
 #include <string>
 
 // The label's once-a-second update while recording, on the main window.
-constexpr UINT_PTR kRecordTimerId = 4302;
 constexpr UINT kRecordTimerPeriodMs = 1000;
 
 // ProgramDir + "录音", without a trailing backslash.

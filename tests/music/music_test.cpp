@@ -110,24 +110,18 @@ protected:
         SlotTone = Folder + "slot.wav";
         WriteToneWav(SlotTone, 30.0, 330);
         // Start-up's own engine step: a card switch needs the card list.
+        CheckOutputDevices();
         BuildMainWindow(nullptr, true);
-        CurrentCardIndex = 1;
     }
 
     static void TearDownTestSuite() { BASS_Free(); }
 
     void SetUp() override
     {
-        StopMusicSlots();
-        BASS_ChannelStop(MainTrack.stream);
-        MainTrack = MusicTrack();
-        for (auto& s : MusicSlots)
-            s = MusicSlot();
+        ResetMusicPlayer();
         SetFileAttributesA(SettingsPath().c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(SettingsPath().c_str());
         RemoveDirectoryA(SettingsPath().c_str());
-        SoundMenu.SetItemText(CommandTable[95], "暂停背景音乐(&S)");
-        SoundMenu.SetItemState(CommandTable[96], 0);
     }
 
     void Open(UiDriver& ui, const std::string& path)
@@ -145,7 +139,7 @@ TEST_F(MusicTest, PlayPauseWithNothingOpenedOnlyMovesStateAndCaption)
     const char* expected[][2] = {{"1", "暂停背景音乐(&S)"}, {"2", "播放背景音乐(&P)"}, {"1", "暂停背景音乐(&S)"}};
     for (auto& step : expected) {
         TogglePlayPause();
-        EXPECT_EQ(std::to_string(MainTrack.playState), step[0]);
+        EXPECT_EQ(std::to_string(Music().track.playState), step[0]);
         EXPECT_EQ(PlayCaption(), step[1]);
     }
     // Every call went to stream 0 and the library refused it: nothing sounded.
@@ -167,10 +161,10 @@ TEST_F(MusicTest, OpenAsksWithTheMusicDialogAndPlaysAtTheStoredVolume)
     EXPECT_EQ(dialog.caption, "请选择您要播放的文件");
     EXPECT_EQ(dialog.owner, MainWindow.GetHandle());
 
-    DWORD h = MainTrack.stream;
+    DWORD h = Music().track.stream;
     ASSERT_NE(h, 0u);
-    EXPECT_EQ(MainTrack.file, MidTone);
-    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(Music().track.file, MidTone);
+    EXPECT_EQ(Music().track.playState, kMusicPlaying);
     EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
     std::vector<std::string> lines = Trace::Since(mark);
     ASSERT_GE(lines.size(), 6u);
@@ -187,13 +181,13 @@ TEST_F(MusicTest, CancelledOpenLeavesTheStoppedTrackInStatePlaying)
 {
     UiDriver ui;
     Open(ui, LongTone);
-    DWORD h = MainTrack.stream;
+    DWORD h = Music().track.stream;
     size_t mark = Trace::Mark();
     Open(ui, "");
     EXPECT_EQ(Trace::Since(mark), std::vector<std::string>{Call("BASS_ChannelStop(%lu) = 1", h)});
-    EXPECT_EQ(MainTrack.stream, h);
-    EXPECT_EQ(MainTrack.file, LongTone);
-    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(Music().track.stream, h);
+    EXPECT_EQ(Music().track.file, LongTone);
+    EXPECT_EQ(Music().track.playState, kMusicPlaying);
     EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
 
     mark = Trace::Mark();
@@ -210,12 +204,12 @@ TEST_F(MusicTest, NameShorterThanFiveBytesChangesNothing)
 {
     UiDriver ui;
     Open(ui, LongTone);
-    MusicTrack before = MainTrack;
+    MusicTrack before = Music().track;
     size_t mark = Trace::Mark();
     Open(ui, "C:\\a");
     EXPECT_EQ(Trace::Matching(mark, "BASS_StreamCreateFile").size(), 0u);
-    EXPECT_EQ(MainTrack.stream, before.stream);
-    EXPECT_EQ(MainTrack.file, before.file);
+    EXPECT_EQ(Music().track.stream, before.stream);
+    EXPECT_EQ(Music().track.file, before.file);
 }
 
 TEST_F(MusicTest, UndecodableFileGivesStreamZeroAndNoMessage)
@@ -227,8 +221,8 @@ TEST_F(MusicTest, UndecodableFileGivesStreamZeroAndNoMessage)
     CloseHandle(f);
     UiDriver ui;
     Open(ui, junk);
-    EXPECT_EQ(MainTrack.stream, 0u);
-    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(Music().track.stream, 0u);
+    EXPECT_EQ(Music().track.playState, kMusicPlaying);
     EXPECT_EQ(ui.Seen().size(), 1u); // the dialog only, no box
 }
 
@@ -236,13 +230,13 @@ TEST_F(MusicTest, TrackEndWithoutLoopTurnsCaptionAndNextPressRestarts)
 {
     UiDriver ui;
     Open(ui, ShortTone);
-    DWORD h = MainTrack.stream;
-    ASSERT_TRUE(PumpUntil([] { return MainTrack.playState == kMusicEnded; }));
+    DWORD h = Music().track.stream;
+    ASSERT_TRUE(PumpUntil([] { return Music().track.playState == kMusicEnded; }));
     EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
     size_t mark = Trace::Mark();
     TogglePlayPause();
     EXPECT_EQ(Trace::Since(mark).at(0), Call("BASS_ChannelPlay(%lu, 1) = 1", h));
-    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(Music().track.playState, kMusicPlaying);
     EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
 }
 
@@ -253,7 +247,7 @@ TEST_F(MusicTest, LoopRestartsAtTheEndKeepsCaptionAndNextPressPauses)
     UiDriver ui;
     size_t mark = Trace::Mark();
     Open(ui, ShortTone);
-    DWORD h = MainTrack.stream;
+    DWORD h = Music().track.stream;
     std::string restart = Call("BASS_ChannelPlay(%lu, 1) = 1", h);
     // Two restarts after the first play: the sync fired twice and each time
     // the same stream began again.
@@ -262,43 +256,45 @@ TEST_F(MusicTest, LoopRestartsAtTheEndKeepsCaptionAndNextPressPauses)
         return lines.size() >= 3;
     }));
     EXPECT_GE(Trace::Matching(mark, "SYNCPROC(").size(), 2u);
-    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
+    EXPECT_EQ(Music().track.playState, kMusicPlaying);
     EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)");
     TogglePlayPause();
-    EXPECT_EQ(MainTrack.playState, kMusicPaused);
+    EXPECT_EQ(Music().track.playState, kMusicPaused);
     EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
     ToggleLoop();
     EXPECT_FALSE(LoopChecked());
-    EXPECT_FALSE(MainTrack.loop);
+    EXPECT_FALSE(Music().track.loop);
 }
 
 TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
 {
     UiDriver ui;
     Open(ui, MidTone);
-    DWORD replaced = MainTrack.stream;
+    DWORD replaced = Music().track.stream;
     Open(ui, LongTone); // 6 s: it does not end during the test
-    DWORD current = MainTrack.stream;
+    DWORD current = Music().track.stream;
     ASSERT_NE(current, replaced);
     // A notice of the replaced stream, or of any foreign one, arrives while
     // the new track plays: without repeat it would end the new track, with
     // repeat restart a stream that is no longer the track.
     for (DWORD stale : {replaced, current + 1000}) {
         for (bool loop : {false, true}) {
-            MainTrack.loop = loop;
+            if (Music().track.loop != loop)
+                ToggleLoop();
             size_t mark = Trace::Mark();
             PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, stale, 0);
             DeliverPostedMessages();
-            EXPECT_EQ(MainTrack.playState, kMusicPlaying) << stale << " loop " << loop;
+            EXPECT_EQ(Music().track.playState, kMusicPlaying) << stale << " loop " << loop;
             EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)") << stale << " loop " << loop;
             EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u) << stale << " loop " << loop;
         }
     }
     // The own notice ends the track.
-    MainTrack.loop = false;
+    ToggleLoop();
+    ASSERT_FALSE(Music().track.loop);
     PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, current, 0);
     DeliverPostedMessages();
-    EXPECT_EQ(MainTrack.playState, kMusicEnded);
+    EXPECT_EQ(Music().track.playState, kMusicEnded);
     EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
 }
 
@@ -317,16 +313,16 @@ TEST_F(MusicTest, ReplacedStreamsAreFreedSoLongFilesInTurnKeepMemoryBounded)
     size_t afterFirst = 0, peak = before;
     std::vector<DWORD> replaced;
     for (int i = 0; i < rounds; i++) {
-        if (MainTrack.stream)
-            replaced.push_back(MainTrack.stream);
+        if (Music().track.stream)
+            replaced.push_back(Music().track.stream);
         Open(ui, mp3);
-        ASSERT_NE(MainTrack.stream, 0u) << i;
-        if (MusicSlots[3].stream)
-            replaced.push_back(MusicSlots[3].stream);
+        ASSERT_NE(Music().track.stream, 0u) << i;
+        if (Music().slots[3].stream)
+            replaced.push_back(Music().slots[3].stream);
         ClearMusicSlots();
         ui.QueueFile(mp3);
         PressMusicSlot(3);
-        ASSERT_NE(MusicSlots[3].stream, 0u) << i;
+        ASSERT_NE(Music().slots[3].stream, 0u) << i;
         size_t now = PrivateBytes();
         peak = std::max(peak, now);
         if (i == 0)
@@ -343,8 +339,8 @@ TEST_F(MusicTest, ReplacedStreamsAreFreedSoLongFilesInTurnKeepMemoryBounded)
     EXPECT_EQ(replaced.size(), (size_t)(2 * rounds - 2));
     for (DWORD old : replaced)
         EXPECT_EQ(Position(old), (QWORD)-1) << old; // freed: the library no longer knows it
-    EXPECT_TRUE(SlotIsPlaying(MainTrack.stream));
-    EXPECT_TRUE(SlotIsPlaying(MusicSlots[3].stream));
+    EXPECT_TRUE(SlotIsPlaying(Music().track.stream));
+    EXPECT_TRUE(SlotIsPlaying(Music().slots[3].stream));
 }
 
 TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
@@ -353,7 +349,7 @@ TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
     Open(ui, LongTone);
     ui.QueueFile(MidTone);
     PressMusicSlot(2);
-    DWORD slot = MusicSlots[2].stream;
+    DWORD slot = Music().slots[2].stream;
     ASSERT_NE(slot, 0u);
     BASS_ChannelSetAttribute(slot, BASS_ATTRIB_VOL, 0.5f);
 
@@ -365,7 +361,7 @@ TEST_F(MusicTest, VolumeStepsEveryStreamAndStoresWhatTheLibraryReports)
     EXPECT_NEAR(Volume(slot), 0.51f, 1e-6);
     // Past full volume the library decides; the stored text follows it.
     char reported[32];
-    snprintf(reported, sizeof reported, "%.6g", Volume(MainTrack.stream));
+    snprintf(reported, sizeof reported, "%.6g", Volume(Music().track.stream));
     EXPECT_EQ(ReadSetting(kOptionSection, kMusicVolumeKey, ""), reported);
 }
 
@@ -394,7 +390,7 @@ TEST_F(MusicTest, SeekMovesHalfAMillionBytesAndRefusesPastEitherEnd)
 {
     UiDriver ui;
     Open(ui, MidTone); // 3 s = 529200 bytes
-    DWORD h = MainTrack.stream;
+    DWORD h = Music().track.stream;
     TogglePlayPause();
     ASSERT_TRUE(BASS_ChannelSetPosition(h, 10000, BASS_POS_BYTE));
     SeekMusic(false);
@@ -415,15 +411,15 @@ TEST_F(MusicTest, SlotAsksOnceRemembersThenPausesAndResumes)
     ASSERT_EQ(ui.Seen().size(), 1u);
     EXPECT_EQ(ui.Seen()[0].caption, "请选择您要播放的文件");
     EXPECT_EQ(ReadSetting(kOptionSection, "bgm10", ""), MidTone);
-    DWORD h = MusicSlots[10].stream;
-    EXPECT_EQ(MusicSlots[10].state, kSlotPlaying);
+    DWORD h = Music().slots[10].stream;
+    EXPECT_EQ(Music().slots[10].state, kSlotPlaying);
     EXPECT_TRUE(SlotIsPlaying(h));
 
     size_t mark = Trace::Mark();
     PressMusicSlot(10);
-    EXPECT_EQ(MusicSlots[10].state, kSlotReady);
+    EXPECT_EQ(Music().slots[10].state, kSlotReady);
     PressMusicSlot(10);
-    EXPECT_EQ(MusicSlots[10].state, kSlotPlaying);
+    EXPECT_EQ(Music().slots[10].state, kSlotPlaying);
     EXPECT_EQ(Trace::Since(mark), (std::vector<std::string>{Call("BASS_ChannelPause(%lu) = 1", h),
                                                             Call("BASS_ChannelPlay(%lu, 0) = 1", h)}));
     EXPECT_EQ(ui.Seen().size(), 1u);
@@ -438,7 +434,7 @@ TEST_F(MusicTest, CancelledOrShortSlotChoiceStoresNothing)
     PressMusicSlot(4);
     EXPECT_EQ(ui.Seen().size(), 2u);
     EXPECT_EQ(ReadSetting(kOptionSection, "bgm4", "absent"), "absent");
-    EXPECT_EQ(MusicSlots[4].stream, 0u);
+    EXPECT_EQ(Music().slots[4].stream, 0u);
 }
 
 TEST_F(MusicTest, DeletedSlotFileAsksAgain)
@@ -462,13 +458,15 @@ TEST_F(MusicTest, LoadedSlotsAreReadyAndSilentAndFoldersOrMissingFilesAreNot)
     WriteSetting(kOptionSection, "bgm3", Folder + "missing.wav");
     WriteSetting(kOptionSection, kMusicVolumeKey, "0.25");
     size_t mark = Trace::Mark();
+    ToggleLoop();
     LoadMusicSlots();
-    EXPECT_NE(MusicSlots[1].stream, 0u);
-    EXPECT_EQ(MusicSlots[1].state, kSlotReady);
-    EXPECT_NEAR(Volume(MusicSlots[1].stream), 0.25f, 1e-6);
+    EXPECT_FALSE(Music().track.loop) << "every run starts without repeat";
+    EXPECT_NE(Music().slots[1].stream, 0u);
+    EXPECT_EQ(Music().slots[1].state, kSlotReady);
+    EXPECT_NEAR(Volume(Music().slots[1].stream), 0.25f, 1e-6);
     for (int n : {2, 3, 4}) {
-        EXPECT_EQ(MusicSlots[n].stream, 0u) << n;
-        EXPECT_EQ(MusicSlots[n].state, kSlotEmpty) << n;
+        EXPECT_EQ(Music().slots[n].stream, 0u) << n;
+        EXPECT_EQ(Music().slots[n].state, kSlotEmpty) << n;
     }
     EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u);
     EXPECT_EQ(Trace::Matching(mark, "BASS_StreamCreateFile").size(), 1u);
@@ -480,8 +478,8 @@ TEST_F(MusicTest, LoadedSlotsAreReadyAndSilentAndFoldersOrMissingFilesAreNot)
     PressMusicSlot(3);
     EXPECT_EQ(ui.Seen().size(), 2u);
     PressMusicSlot(1);
-    EXPECT_EQ(MusicSlots[1].state, kSlotPlaying);
-    EXPECT_TRUE(SlotIsPlaying(MusicSlots[1].stream));
+    EXPECT_EQ(Music().slots[1].state, kSlotPlaying);
+    EXPECT_TRUE(SlotIsPlaying(Music().slots[1].stream));
 }
 
 TEST_F(MusicTest, ClearAsksAndKeepsAPlayingSlotPlayingUntilStopped)
@@ -489,7 +487,7 @@ TEST_F(MusicTest, ClearAsksAndKeepsAPlayingSlotPlayingUntilStopped)
     UiDriver ui;
     ui.QueueFile(SlotTone);
     PressMusicSlot(5);
-    DWORD h = MusicSlots[5].stream;
+    DWORD h = Music().slots[5].stream;
 
     ui.SetBoxButton(IDNO);
     AskClearMusicSlots();
@@ -504,12 +502,12 @@ TEST_F(MusicTest, ClearAsksAndKeepsAPlayingSlotPlayingUntilStopped)
     AskClearMusicSlots();
     for (int n = 1; n <= 10; n++)
         EXPECT_EQ(ReadSetting(kOptionSection, ("bgm" + std::to_string(n)).c_str(), "absent"), "") << n;
-    EXPECT_TRUE(MusicSlots[5].file.empty());
+    EXPECT_TRUE(Music().slots[5].file.empty());
     EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelStop").size(), 0u);
     EXPECT_TRUE(SlotIsPlaying(h));
 
     StopMusicSlots();
-    EXPECT_EQ(MusicSlots[5].state, kSlotReady);
+    EXPECT_EQ(Music().slots[5].state, kSlotReady);
     EXPECT_EQ(Position(h), 0u);
     EXPECT_TRUE(Contains(Trace::Since(mark), Call("BASS_ChannelStop(%lu) = 1", h)));
     ui.QueueFile("");
@@ -526,9 +524,9 @@ TEST_F(MusicTest, UnwritableSettingsStillPlayTheChosenSlot)
     ui.QueueFile(SlotTone);
     PressMusicSlot(6);
     EXPECT_EQ(ReadSetting(kOptionSection, "bgm6", "absent"), "absent");
-    EXPECT_EQ(MusicSlots[6].state, kSlotPlaying);
-    EXPECT_NEAR(Volume(MusicSlots[6].stream), 1.0f, 1e-6);
-    EXPECT_TRUE(SlotIsPlaying(MusicSlots[6].stream));
+    EXPECT_EQ(Music().slots[6].state, kSlotPlaying);
+    EXPECT_NEAR(Volume(Music().slots[6].stream), 1.0f, 1e-6);
+    EXPECT_TRUE(SlotIsPlaying(Music().slots[6].stream));
     RemoveDirectoryA(SettingsPath().c_str());
 }
 
@@ -539,17 +537,17 @@ TEST_F(MusicTest, CardSwitchKeepsPausedPausedAndPlayingPlayingAtTheirPositions)
     ui.QueueFile(MidTone);
     PressMusicSlot(7);
     PressMusicSlot(7); // paused
-    ASSERT_TRUE(BASS_ChannelSetPosition(MusicSlots[7].stream, 200000, BASS_POS_BYTE));
-    ASSERT_TRUE(BASS_ChannelSetPosition(MainTrack.stream, 300000, BASS_POS_BYTE));
-    QWORD trackAt = Position(MainTrack.stream);
+    ASSERT_TRUE(BASS_ChannelSetPosition(Music().slots[7].stream, 200000, BASS_POS_BYTE));
+    ASSERT_TRUE(BASS_ChannelSetPosition(Music().track.stream, 300000, BASS_POS_BYTE));
+    QWORD trackAt = Position(Music().track.stream);
 
     size_t mark = Trace::Mark();
     SwitchSoundCard(CommandTable[34], 1);
-    DWORD track = MainTrack.stream, slot = MusicSlots[7].stream;
+    DWORD track = Music().track.stream, slot = Music().slots[7].stream;
     ASSERT_NE(track, 0u);
     ASSERT_NE(slot, 0u);
-    EXPECT_EQ(MainTrack.playState, kMusicPlaying);
-    EXPECT_EQ(MusicSlots[7].state, kSlotReady);
+    EXPECT_EQ(Music().track.playState, kMusicPlaying);
+    EXPECT_EQ(Music().slots[7].state, kSlotReady);
     EXPECT_EQ(Position(slot), 200000u);
     EXPECT_GE(Position(track), trackAt);
     EXPECT_TRUE(SlotIsPlaying(track));
@@ -561,7 +559,7 @@ TEST_F(MusicTest, CardSwitchKeepsPausedPausedAndPlayingPlayingAtTheirPositions)
     TogglePlayPause();
     mark = Trace::Mark();
     SwitchSoundCard(CommandTable[34], 1);
-    EXPECT_EQ(MainTrack.playState, kMusicPaused);
+    EXPECT_EQ(Music().track.playState, kMusicPaused);
     EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay").size(), 0u);
 }
 

@@ -360,7 +360,7 @@ TEST_F(RecorderTest, F7IsPostedFromTheHookAndToggles)
     // Nothing is started inside the hook call: the file waits for the loop.
     EXPECT_FALSE(IsRecording());
     MSG posted;
-    EXPECT_TRUE(PeekMessageA(&posted, main, WM_RECORD_KEY, WM_RECORD_KEY, PM_NOREMOVE));
+    EXPECT_TRUE(PeekMessageA(&posted, main, WM_HOOK_KEY, WM_HOOK_KEY, PM_NOREMOVE));
     ASSERT_TRUE(PumpUntil([] { return IsRecording(); }, 5000));
     EXPECT_EQ(ItemText(), kStopText);
     std::string path = RecordingPath();
@@ -380,7 +380,7 @@ TEST_F(RecorderTest, F7IsPostedFromTheHookAndToggles)
     ASSERT_EQ(GetForegroundWindow(), other);
     EXPECT_NE(Key(VK_F7, WM_KEYUP), (LRESULT)main);
     PumpMessages();
-    EXPECT_FALSE(PeekMessageA(&posted, main, WM_RECORD_KEY, WM_RECORD_KEY, PM_NOREMOVE));
+    EXPECT_FALSE(PeekMessageA(&posted, main, WM_HOOK_KEY, WM_HOOK_KEY, PM_NOREMOVE));
     EXPECT_FALSE(IsRecording());
     DestroyWindow(other);
 }

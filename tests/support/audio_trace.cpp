@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <regex>
+#include <cstdlib>
 #include <sstream>
 
 namespace {
@@ -53,22 +54,47 @@ void Trace::Start(const std::string& path)
     SetEnvironmentVariableA("YXYT_AUDIO_TRACE", path.c_str());
 }
 
-std::vector<std::string> Trace::Lines()
+namespace {
+
+std::vector<std::string> RawLines(const std::string& path)
 {
     std::vector<std::string> lines;
-    std::istringstream in(ReadFileBytes(TraceFilePath));
+    std::istringstream in(ReadFileBytes(path));
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+} // namespace
+
+std::vector<std::string> Trace::Lines()
+{
+    std::vector<std::string> lines = RawLines(TraceFilePath);
+    for (auto& line : lines) {
         // A play call's line ends with when it came (" [at 123.456 ms]"),
         // which the tests of what was called leave out.
         size_t at = line.rfind(" [at ");
         if (at != std::string::npos && line.compare(0, 17, "BASS_ChannelPlay(") == 0)
             line.erase(at);
-        lines.push_back(line);
     }
     return lines;
+}
+
+std::vector<double> Trace::PlayTimes(size_t mark, unsigned long channel)
+{
+    std::vector<double> times;
+    std::string call = "BASS_ChannelPlay(" + std::to_string(channel) + ", ";
+    std::vector<std::string> lines = RawLines(TraceFilePath);
+    for (size_t i = mark; i < lines.size(); i++) {
+        size_t at = lines[i].rfind(" [at ");
+        if (lines[i].compare(0, call.size(), call) == 0 && at != std::string::npos)
+            times.push_back(std::atof(lines[i].c_str() + at + 5));
+    }
+    return times;
 }
 
 size_t Trace::Mark()

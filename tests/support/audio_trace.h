@@ -25,6 +25,9 @@ public:
     static std::vector<std::string> Since(size_t mark);
     // Lines since mark that begin with `prefix`.
     static std::vector<std::string> Matching(size_t mark, const std::string& prefix);
+    // When each play call of `channel` since mark came, in milliseconds of
+    // QueryPerformanceCounter.
+    static std::vector<double> PlayTimes(size_t mark, unsigned long channel);
 
     // The calls made since this object was made, only those named in `only` if any.
     Trace() : mark_(Mark()) {}

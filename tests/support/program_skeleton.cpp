@@ -1,6 +1,7 @@
 #include "tests/support/program_skeleton.h"
 
 #include "app/commands.h"
+#include "app/keyboard_hook.h"
 #include "app/startup.h"
 #include "core/command_table.h"
 #include "core/engine.h"
@@ -20,7 +21,7 @@ std::string MakeProgramDir(const std::string& folder, bool audio)
     return ProgramDir;
 }
 
-void BuildMainWindow(const char* welcome, bool audio)
+void BuildMainWindow(const char* welcome, bool audio, bool dispatch)
 {
     StartWindowFramework();
     FillCommandTable();
@@ -30,5 +31,13 @@ void BuildMainWindow(const char* welcome, bool audio)
     if (audio)
         StartAudioEngine();
     BuildMenus();
-    RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+    if (dispatch)
+        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+}
+
+LRESULT HookKey(DWORD vk, WPARAM message)
+{
+    KBDLLHOOKSTRUCT record = {};
+    record.vkCode = vk;
+    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
 }

@@ -3,6 +3,8 @@
 // directory in the temporary folder, then the main window, its label, the
 // audio engine and the menus made by the program's own steps in start-up's
 // order. Kits, Config.ini and the rest are each test's own.
+#include <windows.h>
+
 #include <string>
 
 // Makes `folder` (with a trailing backslash) ProgramDir and returns it.
@@ -11,5 +13,11 @@
 std::string MakeProgramDir(const std::string& folder, bool audio);
 
 // The main window with its label (none when `welcome` is null), the engine
-// (with `audio`), the menus, and commands going through the dispatcher.
-void BuildMainWindow(const char* welcome, bool audio);
+// (with `audio`), the menus, and, with `dispatch`, commands going through
+// the dispatcher (without it, the window stands as before start-up
+// connects the dispatcher).
+void BuildMainWindow(const char* welcome, bool audio, bool dispatch = true);
+
+// A key event of `message` (WM_KEYDOWN, WM_KEYUP...) handed to the
+// keyboard hook's procedure as the system hands it; its answer.
+LRESULT HookKey(DWORD vk, WPARAM message);

@@ -1,0 +1,90 @@
+#include "app/key_rows.h"
+
+namespace {
+
+// Virtual-key codes, as windows.h names them.
+enum : uint32_t {
+    kTab = 0x09,
+    kReturn = 0x0D,
+    kEscape = 0x1B,
+    kSpace = 0x20,
+    kPageUp = 0x21,
+    kPageDown = 0x22,
+    kEnd = 0x23,
+    kHome = 0x24,
+    kLeft = 0x25,
+    kUp = 0x26,
+    kRight = 0x27,
+    kDown = 0x28,
+    kInsert = 0x2D,
+    kKeypadPlus = 0x6B,
+    kKeypadMinus = 0x6D,
+    kF3 = 0x72,
+    kF4 = 0x73,
+    kF5 = 0x74,
+    kF6 = 0x75,
+    kF7 = 0x76,
+    kLeftAlt = 0xA4,
+    kRightAlt = 0xA5,
+};
+
+constexpr KeyEdge kPress = KeyEdge::Press;
+constexpr KeyEdge kRelease = KeyEdge::Release;
+constexpr KeyRun kInHook = KeyRun::kInHook;
+constexpr KeyRun kPosted = KeyRun::kPosted;
+constexpr CommandEntry kNoEntry = CommandEntry(0);
+
+// Page Up, Page Down, Home, End, Insert and F7 act on release, so a held
+// key acts once; the rest on press, so the keyboard's repeat repeats them.
+// Only a letter is played inside the hook call.
+const KeyRow kKeyRows[] = {
+    {'A', 'Z', kPress, KeyAction::kPlayLetter, kNoEntry, kInHook},
+    {kPageUp, kPageUp, kRelease, KeyAction::kCommand, kKitVolumeUpEntry, kPosted},
+    {kPageDown, kPageDown, kRelease, KeyAction::kCommand, kKitVolumeDownEntry, kPosted},
+    {kHome, kHome, kRelease, KeyAction::kPreviousKit, kNoEntry, kPosted},
+    {kEnd, kEnd, kRelease, KeyAction::kNextKit, kNoEntry, kPosted},
+    {kInsert, kInsert, kRelease, KeyAction::kCommand, kOpenMusicEntry, kPosted},
+    {kF7, kF7, kRelease, KeyAction::kCommand, kRecordEntry, kPosted},
+    {kSpace, kSpace, kPress, KeyAction::kCommand, kPauseMusicEntry, kPosted},
+    {kKeypadPlus, kKeypadPlus, kPress, KeyAction::kCommand, kMusicVolumeUpEntry, kPosted},
+    {kKeypadMinus, kKeypadMinus, kPress, KeyAction::kCommand, kMusicVolumeDownEntry, kPosted},
+    {kF3, kF3, kPress, KeyAction::kCommand, kSeekBackEntry, kPosted},
+    {kF4, kF4, kPress, KeyAction::kCommand, kSeekForwardEntry, kPosted},
+    {'0', '9', kPress, KeyAction::kMusicSlot, kNoEntry, kPosted},
+    {kF5, kF5, kPress, KeyAction::kAskClearSlots, kNoEntry, kPosted},
+    {kF6, kF6, kPress, KeyAction::kStopSlots, kNoEntry, kPosted},
+};
+
+} // namespace
+
+const KeyRow* FindKeyRow(uint32_t vk, KeyEdge edge)
+{
+    for (const KeyRow& row : kKeyRows)
+        if (row.edge == edge && vk >= row.firstVk && vk <= row.lastVk)
+            return &row;
+    return nullptr;
+}
+
+bool IsPassThroughKey(uint32_t vk)
+{
+    switch (vk) {
+    case kTab:
+    case kLeftAlt:
+    case kRightAlt:
+    case kReturn:
+    case kF4:
+    case kLeft:
+    case kUp:
+    case kRight:
+    case kDown:
+    case kEscape:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int MusicSlotOfKey(uint32_t vk)
+{
+    return vk == '0' ? 10 : (int)(vk - '0');
+}

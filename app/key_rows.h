@@ -1,0 +1,35 @@
+#pragma once
+// Every key the keyboard hook acts on while the main window is in front,
+// one row each: the key (or a run of keys), whether it acts on press or on
+// release, the menu command it shares or its own action, and where it runs.
+// No windows.h: the rows are checked natively.
+#include "core/command_table.h"
+
+#include <cstdint>
+
+enum class KeyEdge : uint8_t { Press, Release };
+
+// What a key does that no menu item does; kCommand runs the row's entry
+// through the menu's own action row.
+enum class KeyAction : uint8_t { kCommand, kPlayLetter, kPreviousKit, kNextKit, kMusicSlot, kAskClearSlots, kStopSlots };
+
+// Where a row runs: inside the hook call, on the hook's own thread, or on
+// the window's thread after the hook has returned (a box, a dialog, a kit
+// load, a menu change or a Config.ini write has no place in the hook call).
+enum class KeyRun : uint8_t { kInHook, kPosted };
+
+struct KeyRow {
+    uint32_t firstVk, lastVk;
+    KeyEdge edge;
+    KeyAction action;
+    CommandEntry entry; // kCommand rows only
+    KeyRun run;
+};
+
+// The row of a key event, or null when the key only gets swallowed.
+const KeyRow* FindKeyRow(uint32_t vk, KeyEdge edge);
+// The ten keys that still reach the window (Tab, Alt, Enter, F4, the
+// arrows, Esc), for press and release alike.
+bool IsPassThroughKey(uint32_t vk);
+// Slot of a digit key: '1'..'9' are 1..9, '0' is 10.
+int MusicSlotOfKey(uint32_t vk);

@@ -1,0 +1,189 @@
+// The keys in-process: the hook's rows reaching the dispatcher, against
+// the real audio library and three small kits.
+#include "app/commands.h"
+#include "app/keyboard_hook.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/engine.h"
+#include "core/program.h"
+#include "core/window_ids.h"
+#include "drumpad/kits.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+std::string Root;
+
+void KeyStroke(DWORD vk)
+{
+    HookKey(vk, WM_KEYDOWN);
+    HookKey(vk, WM_KEYUP);
+}
+
+bool BringMainToFront()
+{
+    HWND main = MainWindow.GetHandle();
+    SetForegroundWindow(main);
+    return PumpUntil([&] { return GetForegroundWindow() == main; }, 5000);
+}
+
+// The kit folders whose a.WAV was opened since `trace` began, in order.
+std::vector<std::string> KitsLoaded(const Trace& trace)
+{
+    std::vector<std::string> kits;
+    for (auto& c : trace.Calls({"BASS_StreamCreateFile"})) {
+        size_t end = c.args[1].rfind("\\a.WAV");
+        if (end != std::string::npos) {
+            size_t start = c.args[1].rfind('\\', end - 1) + 1;
+            kits.push_back(c.args[1].substr(start, end - start));
+        }
+    }
+    return kits;
+}
+
+double NowMs()
+{
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * now.QuadPart / frequency.QuadPart;
+}
+
+DWORD ChannelOf(const std::string& fileName)
+{
+    for (auto& s : SampleTable)
+        if (s.fileName == fileName)
+            return s.channel;
+    return 0;
+}
+
+// When the library was asked to play `channel` after `mark`, or a
+// negative number when it was not asked by the deadline.
+double PlayedAt(size_t mark, DWORD channel, DWORD deadlineMs)
+{
+    DWORD start = GetTickCount();
+    do {
+        auto times = Trace::PlayTimes(mark, channel);
+        if (!times.empty())
+            return times[0];
+        Sleep(2);
+    } while (GetTickCount() - start < deadlineMs);
+    return -1;
+}
+
+class Keys : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Root = MakeProgramDir(TempFolder("yxyt_keys_" + std::to_string(GetCurrentProcessId())), true);
+        std::string snd = Root + "SND\\";
+        CreateDirectoryA(snd.c_str(), NULL);
+        WriteFileBytes(snd + "Finish.wav", ToneWav(1000, 30));
+        for (const char* kit : {"K1", "K2", "K3"}) {
+            CreateDirectoryA((snd + kit).c_str(), NULL);
+            for (char c = 'a'; c <= 'z'; c++)
+                WriteFileBytes(snd + kit + "\\" + c + ".WAV", ToneWav(200 + 10 * (c - 'a'), 30));
+        }
+        WriteFileBytes(Root + "Config.ini", "");
+        BuildMainWindow("", true, false);
+        CheckKitFolder();
+        DiscoverKits();
+        ReadKitVolume();
+        LoadInitialKit();
+        ConnectDispatcher(MainWindow.GetHandle());
+    }
+    static void TearDownTestSuite() { BASS_Free(); }
+};
+
+// Start-up installs the hook before it connects the dispatcher, and loads
+// the first kit in between: keys posted then wait and run in order once
+// it is connected, and menu commands still have no effect before it.
+TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
+{
+    HWND main = MainWindow.GetHandle();
+    LoadKit(KitCommandOfNumber(1), 1);
+    ASSERT_TRUE(BringMainToFront());
+    HoldKeysUntilDispatch(main);
+    Trace trace;
+    KeyStroke(VK_END);
+    KeyStroke(VK_END);
+    SendMessageA(main, WM_COMMAND, CommandOf(kKitVolumeDownEntry), 0);
+    PumpMessages();
+    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
+    // Posted before the dispatcher, dispatched after it: it joins the queue.
+    KeyStroke(VK_HOME);
+
+    ConnectDispatcher(main);
+    ASSERT_TRUE(PumpUntil([&] { return KitsLoaded(trace).size() == 3; }, 10000)) << trace.Dump();
+    PumpMessages();
+    EXPECT_EQ(KitsLoaded(trace), (std::vector<std::string>{"K2", "K3", "K2"}));
+    EXPECT_EQ(CurrentKitIndex, 2);
+}
+
+// Windows removes a low-level hook that does not answer within about a
+// second, and the pad is deaf until restarted. The hook has a thread of its
+// own: while the window's thread is stuck for 3 s (as in a stalled device
+// open or a slow kit), every letter typed still plays at once.
+TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
+{
+    LoadKit(KitCommandOfNumber(1), 1);
+    InstallKeyboardHook();
+    struct RemoveHook {
+        ~RemoveHook() { RemoveKeyboardHook(); }
+    } removeHook;
+    ASSERT_TRUE(BringMainToFront());
+
+    const std::string letters = "QWERTYUIOP";
+    std::vector<DWORD> channels;
+    for (char c : letters)
+        channels.push_back(ChannelOf(std::string(1, (char)(c - 'A' + 'a')) + ".WAV"));
+    HANDLE busy = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::vector<double> pressed, played;
+    std::thread typist([&] {
+        WaitForSingleObject(busy, 10000);
+        for (size_t i = 0; i < letters.size(); i++) {
+            size_t mark = Trace::Mark();
+            pressed.push_back(NowMs());
+            keybd_event((BYTE)letters[i], 0, 0, 0);
+            keybd_event((BYTE)letters[i], 0, KEYEVENTF_KEYUP, 0);
+            played.push_back(PlayedAt(mark, channels[i], 250));
+        }
+    });
+    SetEvent(busy);
+    double busyFrom = NowMs();
+    Sleep(3000); // the window's thread, stuck: no message retrieved
+    double busyTo = NowMs();
+    typist.join();
+    CloseHandle(busy);
+
+    ASSERT_EQ(played.size(), letters.size());
+    for (size_t i = 0; i < letters.size(); i++) {
+        EXPECT_GE(played[i], 0) << letters[i] << " was not played within 250 ms";
+        if (played[i] >= 0) {
+            EXPECT_LT(played[i] - pressed[i], 100) << letters[i];
+            EXPECT_GT(played[i], busyFrom) << letters[i];
+            EXPECT_LT(played[i], busyTo) << letters[i] << " played only once the window's thread was free";
+            std::printf("%c: played %.1f ms after the press\n", letters[i], played[i] - pressed[i]);
+        }
+    }
+
+    // Removed, the hook's thread plays nothing more.
+    RemoveKeyboardHook();
+    size_t mark = Trace::Mark();
+    keybd_event('Q', 0, 0, 0);
+    keybd_event('Q', 0, KEYEVENTF_KEYUP, 0);
+    PumpMessages();
+    EXPECT_LT(PlayedAt(mark, channels[0], 250), 0);
+}
+
+} // namespace
