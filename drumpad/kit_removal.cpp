@@ -3,6 +3,7 @@
 #include "core/bass_api.h"
 #include "core/command_table.h"
 #include "core/engine.h"
+#include "core/exclusive_output.h"
 #include "core/program.h"
 #include "drumpad/folder_listing.h"
 #include "drumpad/kits.h"
@@ -286,6 +287,8 @@ void ForgetKit(int32_t kitCommand)
     KitMenu.RemoveItem(kitCommand);
     WithdrawKitCommand(kitCommand);
     OpenEngine(CurrentCardIndex);
+    // The reopened output may be had exclusively where it was not, or not.
+    MarkExclusiveItem();
     LoadKit(KitCommandOfNumber(1), 1);
 }
 

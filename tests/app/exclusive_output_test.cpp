@@ -10,6 +10,8 @@
 #include "core/exclusive_output.h"
 #include "core/program.h"
 #include "core/settings.h"
+#include "drumpad/kit_removal.h"
+#include "drumpad/kits.h"
 #include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/program_skeleton.h"
@@ -162,6 +164,23 @@ TEST_F(ExclusiveOption, TheItemStoresTheWishAndReopensOnTheCardInUse)
     Toggle();
     EXPECT_EQ(TakeLog(), "Free;SetExclusive(0);Init(1);");
     EXPECT_EQ(boxes.Seen().size(), 1u);
+}
+
+TEST_F(ExclusiveOption, AKitRemovalsReopenShowsWhetherTheWishIsMetNow)
+{
+    StoreExclusiveWish(true);
+    Refuse(BASS_OUTPUT_SHARED, BASS_EXCLUSIVE_BUSY, 0x8889000A);
+    BASS_Free();
+    OpenEngine(-1);
+    MarkExclusiveItem();
+    ASSERT_EQ(SoundMenu.GetItemText(kExclusiveId), "独占输出(未生效)(&X)");
+    // The card is free now; the removal's reopen gets it.
+    Grant();
+    TakeLog();
+    ForgetKit(KitCommandOfNumber(30));
+    EXPECT_NE(TakeLog().find("SetExclusive(1);Init("), std::string::npos) << "reopened";
+    EXPECT_EQ(SoundMenu.GetItemText(kExclusiveId), "独占输出(&X)");
+    EXPECT_TRUE(ItemState() & MF_CHECKED);
 }
 
 TEST_F(ExclusiveOption, OnlyOneIsAWishAndAnythingElseOrNothingIsShared)
