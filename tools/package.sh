@@ -48,6 +48,9 @@ if [ -n "$SERVER" ]; then
 fi
 
 mkdir -p "$BUILD" "$OUT"
+# One build of the folder at a time (the test command builds it ahead).
+exec 9>"$BUILD.lock"
+flock 9
 {
     cmake -S "$ROOT" --preset dist -B "$BUILD" &&
         cmake --build "$BUILD" -j"${YXYT_JOBS:-2}" --target YXYT bass

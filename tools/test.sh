@@ -5,9 +5,14 @@
 #   native-tests  its ctest
 #   fuzz          a short run of the parser fuzzers (tools/fuzz.sh)
 #   cross         the Windows build: YXYT.exe, bass.dll, Wine tests, probe.exe
-#   session       Xvfb, PulseAudio null sink and Wine prefix
+#   session       Xvfb, PulseAudio null sink and Wine prefix, two of each:
+#                 one for the end-to-end tests, one for the in-process tests
 #   wine-tests    ctest of the in-process Windows tests, run under Wine
 #   pytest        end-to-end and asset tests (tests/)
+# Both test stages mostly wait on Wine, windows and the sound server, not on
+# the processors, so they run side by side, each on a display, a sound server
+# and a Wine prefix of its own; the release build the package test needs is
+# compiled meanwhile.
 # Every stage logs to $YXYT_BUILD/logs/<stage>.log. The last line is
 # "N passed, N failed, N skipped"; the exit status is non-zero on any failure.
 #   YXYT_BUILD   cross build and session folder (default build/test)
@@ -20,7 +25,7 @@ NATIVE="$YXYT_BUILD-native"
 LOGS="$YXYT_BUILD/logs"
 JOBS="${YXYT_JOBS:-2}"
 mkdir -p "$LOGS"
-rm -f "$LOGS"/*.log "$LOGS"/*.xml
+rm -f "$LOGS"/*.log "$LOGS"/*.xml "$LOGS"/*.rc
 
 PASSED=0 FAILED=0 SKIPPED=0
 SUMMARY=()
@@ -28,20 +33,25 @@ FAILED_STAGES=()
 
 # stage NAME COMMAND...: runs the command with its output in the stage's log.
 stage() {
-    local name=$1 log="$LOGS/$1.log" start=$SECONDS rc
+    local name=$1 start=$SECONDS rc
     shift
-    printf '== %-13s ' "$name"
-    "$@" >"$log" 2>&1
+    "$@" >"$LOGS/$name.log" 2>&1
     rc=$?
-    STAGE_TIME=$((SECONDS - start))
-    if [ $rc -eq 0 ]; then
-        echo "ok (${STAGE_TIME} s)"
+    report "$name" $rc $((SECONDS - start))
+}
+
+# report NAME EXIT SECONDS: the stage's line, and its log's end if it failed.
+report() {
+    local name=$1 rc=$2 log="$LOGS/$1.log"
+    printf '== %-13s ' "$name"
+    if [ "$rc" -eq 0 ]; then
+        echo "ok ($3 s)"
     else
-        echo "FAILED (exit $rc, ${STAGE_TIME} s); last lines of $log:"
+        echo "FAILED (exit $rc, $3 s); last lines of $log:"
         tail -n 40 "$log" | sed 's/^/   | /'
         FAILED_STAGES+=("$name")
     fi
-    return $rc
+    return "$rc"
 }
 
 # A build-like stage counts as one failed check when it fails.
@@ -121,11 +131,26 @@ do_cross() {
         cmake --build "$YXYT_BUILD" -j"$JOBS"
 }
 
+# The in-process tests' own session: Wine's tools find it through YXYT_BUILD.
+WINE_TESTS_SESSION="$YXYT_BUILD/wine-tests-session"
+
+do_sessions() {
+    "$ROOT/tools/session.sh" start &&
+        YXYT_BUILD="$WINE_TESTS_SESSION" "$ROOT/tools/session.sh" start
+}
+
 do_wine_tests() {
     set -a
-    . "$YXYT_BUILD/session.env"
+    . "$WINE_TESTS_SESSION/session.env"
     set +a
-    ctest --test-dir "$YXYT_BUILD" -j1 --output-on-failure
+    YXYT_BUILD="$WINE_TESTS_SESSION" ctest --test-dir "$YXYT_BUILD" -j1 --output-on-failure
+}
+
+# The release build of the package test, without the publisher's settings.
+do_dist_build() {
+    env -u YXYT_SERVER_BASE -u YXYT_HOME_PAGE -u YXYT_SUPPORT_MAIL \
+        cmake -S "$ROOT" --preset dist -B "$YXYT_BUILD-dist" &&
+        cmake --build "$YXYT_BUILD-dist" -j1 --target YXYT bass
 }
 
 do_pytest() {
@@ -139,6 +164,9 @@ do_pytest() {
 
 stop_session() {
     [ -f "$YXYT_BUILD/session.env" ] && "$ROOT/tools/session.sh" stop >>"$LOGS/session.log" 2>&1
+    [ -f "$WINE_TESTS_SESSION/session.env" ] &&
+        YXYT_BUILD="$WINE_TESTS_SESSION" "$ROOT/tools/session.sh" stop >>"$LOGS/session.log" 2>&1
+    return 0
 }
 trap stop_session EXIT
 
@@ -167,13 +195,34 @@ stage cross do_cross && cross_ok=1
 count_stage cross $((1 - cross_ok))
 
 session_ok=0
-stage session "$ROOT/tools/session.sh" start && session_ok=1
+stage session do_sessions && session_ok=1
 count_stage session $((1 - session_ok))
 
 if [ $cross_ok -eq 1 ] && [ $session_ok -eq 1 ]; then
-    stage wine-tests do_wine_tests
-    count_ctest wine-tests
+    # The package test's own build waits on this lock until this one is done.
+    exec 9>"$YXYT_BUILD-dist.lock"
+    flock 9
+    (
+        start=$SECONDS
+        do_dist_build >"$LOGS/dist-build.log" 2>&1
+        echo "$? $((SECONDS - start))" >"$LOGS/dist-build.rc"
+    ) &
+    dist_job=$!
+    exec 9>&-
+    (
+        start=$SECONDS
+        do_wine_tests >"$LOGS/wine-tests.log" 2>&1
+        echo "$? $((SECONDS - start))" >"$LOGS/wine-tests.rc"
+    ) &
+    wine_job=$!
     stage pytest do_pytest
+    wait $dist_job $wine_job
+    read -r rc took <"$LOGS/dist-build.rc"
+    report dist-build "$rc" "$took"
+    count_stage dist-build "$rc"
+    read -r rc took <"$LOGS/wine-tests.rc"
+    report wine-tests "$rc" "$took"
+    count_ctest wine-tests
     count_pytest pytest "$LOGS/pytest.xml"
 else
     not_run wine-tests "cross build or session failed"

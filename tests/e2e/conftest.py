@@ -15,13 +15,14 @@ arrives, a file grows) up to a deadline; nothing sleeps for a fixed time.
 import http.server
 import json
 import os
+import queue
 import re
 import shutil
 import signal
+import socket
 import socketserver
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 from pathlib import Path
@@ -147,25 +148,76 @@ class ProbeError(AssertionError):
 
 
 class Probe:
+    """Runs probe commands in one long-lived `probe.exe serve`, which spares
+    every query Wine's process start (seconds on a loaded machine). A
+    command that outlives its time-out takes the process with it; the next
+    command starts a new one."""
+
     def __init__(self, session, exe):
         self.session = session
         self.exe = exe
+        self.proc = None
+        self.answers = None
+        self.lock = threading.Lock()
+
+    def _start(self):
+        self.proc = subprocess.Popen([str(TOOLS / "wine-run.sh"), str(self.exe), "serve"], env=self.session.env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.answers = queue.Queue()
+        threading.Thread(target=self._read, args=(self.proc.stdout, self.answers), daemon=True).start()
+
+    @staticmethod
+    def _read(stream, answers):
+        for line in stream:
+            answers.put(line)
+        answers.put(None)
+
+    def close(self):
+        if self.proc and self.proc.poll() is None:
+            try:
+                self.proc.stdin.write(b"quit\n")
+                self.proc.stdin.close()
+                self.proc.wait(10)
+            except (OSError, subprocess.TimeoutExpired):
+                self.proc.kill()
+                self.proc.wait()
+        self.proc = None
+
+    @staticmethod
+    def _quote(arg):
+        arg = str(arg)
+        return '"%s"' % arg if not arg or any(c in arg for c in " \t") else arg
 
     def run(self, *args, check=True, timeout=60):
         """All JSON lines of one probe command, and its exit code."""
-        # Files, not pipes: Wine's service processes started by this call
-        # inherit its output and would hold a pipe open after it ends.
-        with tempfile.TemporaryFile() as out_f, tempfile.TemporaryFile() as err_f:
-            r = self.session.wine(self.exe, *args, stdout=out_f, stderr=err_f, timeout=timeout)
-            out_f.seek(0)
-            err_f.seek(0)
-            r.stdout, r.stderr = out_f.read(), err_f.read()
-        out = r.stdout.decode("utf-8", "replace")
-        lines = [json.loads(l) for l in out.splitlines() if l.strip().startswith("{")]
-        if check and r.returncode != 0:
-            raise ProbeError("probe %s failed (%d): %s %s" % (" ".join(map(str, args)), r.returncode, out,
-                                                               r.stderr.decode("utf-8", "replace")[-500:]))
-        return lines, r.returncode
+        with self.lock:
+            if self.proc is None or self.proc.poll() is not None:
+                self._start()
+            command = " ".join(self._quote(a) for a in args)
+            self.proc.stdin.write((command + "\n").encode("utf-8"))
+            self.proc.stdin.flush()
+            end = time.monotonic() + timeout
+            lines, rc = [], None
+            while rc is None:
+                try:
+                    line = self.answers.get(timeout=max(0.0, end - time.monotonic()))
+                except queue.Empty:
+                    self.proc.kill()
+                    self.proc.wait()
+                    raise ProbeError("probe %s did not answer within %s s" % (command, timeout))
+                if line is None:
+                    raise ProbeError("probe ended during %s (exit %s)" % (command, self.proc.wait()))
+                text = line.decode("utf-8", "replace").strip()
+                if not text.startswith("{"):
+                    continue
+                obj = json.loads(text)
+                if list(obj) == ["done"]:
+                    rc = obj["done"]
+                else:
+                    lines.append(obj)
+        if check and rc != 0:
+            raise ProbeError("probe %s failed (%d): %s" % (command, rc, lines))
+        return lines, rc
 
     def lines(self, *args, **kw):
         return self.run(*args, **kw)[0]
@@ -190,7 +242,9 @@ class Probe:
 
 @pytest.fixture(scope="session")
 def probe(session, build):
-    return Probe(session, BIN / "probe.exe")
+    p = Probe(session, BIN / "probe.exe")
+    yield p
+    p.close()
 
 
 # ---------------------------------------------------------------- HTTP server
@@ -476,6 +530,16 @@ class App:
     def label_text(self):
         return self.wait_label()["text"]
 
+    def wait_ready(self, timeout=30):
+        """Waits until start-up has handed over to the message loop: the
+        label, the kit and its confirmation sound loaded (start-up's last
+        step that pumps messages), then a message sent to the window, which
+        only the message loop answers from there on. A command or a key
+        posted before that reaches no dispatcher."""
+        self.wait_label(timeout)
+        self.wait_trace(r"BASS_StreamCreateFile\(0, \".*Finish\.wav\"", timeout=timeout)
+        self.probe.one("send", self.hwnd, "WM_NULL", 0, 0)
+
     def wait_for(self, condition, what, timeout=20):
         """Polls a condition on the program's windows up to a deadline; returns its value."""
         for _ in deadline_loop(timeout, what):
@@ -610,6 +674,8 @@ class Recorder:
         self.path = path
         self.proc = None
         self.silence = None
+        self.clock = []  # (monotonic time, samples recorded by then)
+        self.clock_stop = threading.Event()
 
     def start(self, keep_running=False):
         """Starts recording; returns once data flows."""
@@ -627,7 +693,19 @@ class Recorder:
                 break
             if self.proc.poll() is not None:
                 pytest.fail("parec ended with %s" % self.proc.returncode)
+        threading.Thread(target=self._tick, daemon=True).start()
         return self
+
+    def _tick(self):
+        """Notes how much had arrived when, so a place in the recording can
+        be told its time (the sink renders only while something plays)."""
+        while not self.clock_stop.wait(0.005):
+            self.clock.append((time.monotonic(), self.path.stat().st_size // 4))
+
+    def time_of(self, sample):
+        """When the sample at `sample` reached the recording (monotonic)."""
+        later = [t for t, n in self.clock if n >= sample]
+        return later[0] if later else (self.clock[-1][0] if self.clock else None)
 
     def seconds(self):
         """Length of the recording so far."""
@@ -660,6 +738,7 @@ class Recorder:
 
     def stop(self):
         """Stops recording; returns the recording as mono floats."""
+        self.clock_stop.set()
         for p, sig in ((self.proc, signal.SIGINT), (self.silence, signal.SIGTERM)):
             if p and p.poll() is None:
                 p.send_signal(sig)
@@ -676,7 +755,83 @@ class Recorder:
 def recorder(session, tmp_path):
     r = Recorder(session, tmp_path / "recording.raw")
     yield r
+    r.clock_stop.set()
     for p in (r.proc, r.silence):
         if p and p.poll() is None:
             p.kill()
             p.wait()
+
+
+class ServerLog:
+    """The session's own sound server, at debug level while a test watches
+    it: every client stream that ran dry there ("Implicit underrun"), with
+    the time the line was seen. The sink plays silence for such a stream,
+    a break the program did not cause when the stream's writer was Wine's
+    feeding thread; a test excuses a break of the sink only with one of
+    these at its time."""
+
+    PATTERN = re.compile(rb"Implicit underrun of '([^']*)'")
+    NEAR = 0.15  # seconds between the break's arrival at parec and the line
+
+    def __init__(self, session):
+        run = session.build / "session"
+        self.path = run / "pulse.log"
+        self.cli = run / "xdg" / "pulse" / "cli"
+        self.env = session.env
+        self.underruns = []  # (monotonic time, stream name)
+        self.stopped = threading.Event()
+        self.on = self.path.exists() and self._level(4)
+        if self.on:
+            self.thread = threading.Thread(target=self._follow, daemon=True)
+            with open(self.path, "rb") as log:
+                log.seek(0, os.SEEK_END)
+                self.offset = log.tell()
+            self.thread.start()
+
+    def _level(self, n):
+        if not self.cli.exists():
+            subprocess.run(["pactl", "load-module", "module-cli-protocol-unix"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            with socket.socket(socket.AF_UNIX) as cli:
+                cli.settimeout(5)
+                cli.connect(str(self.cli))
+                cli.sendall(b"set-log-level %d\n" % n)
+                cli.shutdown(socket.SHUT_WR)
+                while cli.recv(4096):
+                    pass
+            return True
+        except OSError:
+            return False
+
+    def _follow(self):
+        with open(self.path, "rb") as log:
+            log.seek(self.offset)
+            rest = b""
+            while not self.stopped.wait(0.01):
+                rest += log.read()
+                *lines, rest = rest.split(b"\n")
+                now = time.monotonic()
+                for line in lines:
+                    m = self.PATTERN.search(line)
+                    if m:
+                        self.underruns.append((now, m.group(1).decode("utf-8", "replace")))
+
+    def explains(self, when):
+        """Whether a stream ran dry at the server about `when` (monotonic)."""
+        return when is not None and any(abs(t - when) <= self.NEAR for t, _ in self.underruns)
+
+    def close(self):
+        if self.on:
+            self.stopped.set()
+            self.thread.join(5)
+            self._level(2)
+
+
+@pytest.fixture
+def server_log(session):
+    log = ServerLog(session)
+    if not log.on:
+        pytest.skip("the sound server is not the session's own: its underruns cannot be read")
+    yield log
+    log.close()

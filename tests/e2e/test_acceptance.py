@@ -182,7 +182,9 @@ def machine(session, tmp_path_factory):
     subprocess.run(["sh", "-c", script], env=dict(fresh.env, ROOT=str(ROOT)), check=True, timeout=300,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     assert (prefix / "system.reg").exists()
-    yield fresh, Probe(fresh, BIN / "probe.exe")
+    probe = Probe(fresh, BIN / "probe.exe")
+    yield fresh, probe
+    probe.close()
     subprocess.run(["sh", "-c", '. "$ROOT/tools/wine-env.sh"; wineserver -k'], env=dict(fresh.env, ROOT=str(ROOT)),
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
@@ -314,7 +316,7 @@ def test_kits_switch_by_menu_and_home_end_with_the_confirmation_sound(start, unp
 
 def test_page_down_lowers_the_kit_volume_and_remembers_it(start, unpacked):
     a = start()
-    a.wait_label()
+    a.wait_ready()
     mark = len(a.trace_lines())
     a.keys("Next")
     sets = a.wait_trace(r"BASS_ChannelSetAttribute\(\d+, 2, ", count=27, after=mark)
@@ -326,7 +328,7 @@ def test_music_looped_a_slot_and_a_card_switch_with_music_going_on(start, unpack
     music = write_stereo_tone(tmp_path / "my music.wav", TONE, 2.0)
     slot = write_stereo_tone(tmp_path / "slot one.wav", 880, 30.0)
     a = start()
-    a.wait_label()
+    a.wait_ready()
     a.post_command(LOOP)
     track, mark = choose_with_key(a, "Insert", music)
     # Played, ended, and started again by the loop.
@@ -355,7 +357,7 @@ def test_music_looped_a_slot_and_a_card_switch_with_music_going_on(start, unpack
 
 def test_removing_the_first_kit_with_no_excludes_it(start, unpacked):
     a = start()
-    a.wait_label()
+    a.wait_ready()
     mark = len(a.trace_lines())
     a.post_command(REMOVE_KIT)
     box = a.wait_box("询问？")
@@ -369,7 +371,7 @@ def test_removing_the_first_kit_with_no_excludes_it(start, unpacked):
 
 def test_close_answers_then_the_question_switched_off(start, unpacked):
     a = start()
-    a.wait_label()
+    a.wait_ready()
     a.close()
     a.answer("IDNO", box=a.wait_box(CLOSE_CAPTION))
     a.wait_for(lambda: not a.boxes(), "the question gone")
@@ -380,14 +382,14 @@ def test_close_answers_then_the_question_switched_off(start, unpacked):
     assert "关闭提示" not in unpacked.read_config()
 
     b = start()
-    b.wait_label()
+    b.wait_ready()
     b.post_command(EXIT)
     b.answer("IDCANCEL", box=b.wait_box(CLOSE_CAPTION))
     assert b.wait_exit() == 0
     wait_config(unpacked, "选项", "关闭提示", "1")
 
     c = start()
-    c.wait_label()
+    c.wait_ready()
     c.close()
     assert c.wait_exit() == 0
     assert c.trace_lines()[-1] == "BASS_Free() = 1"
@@ -396,7 +398,7 @@ def test_close_answers_then_the_question_switched_off(start, unpacked):
 def test_a_second_start_is_turned_away_and_brings_the_first_forward(start, machine):
     session, probe = machine
     first = start()
-    first.wait_label()
+    first.wait_ready()
     probe.one("show", first.hwnd, 6)  # SW_MINIMIZE
     first.wait_for(lambda: first.window()["minimized"], "the first copy minimised")
     second = start(wait=False)

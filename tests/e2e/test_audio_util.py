@@ -126,7 +126,7 @@ def test_a_typed_key_is_recorded_as_its_sample(app, make_progdir, recorder):
     kit = d.kit("tones", tones={"a": 440, "s": 660})
     audio_util.write_tone(d.snd / "Finish.wav", 1760, 0.1)
     a = app(d)
-    a.wait_label()
+    a.wait_ready()
     recorder.start()
     # The start-up sound plays first; record the hits after it.
     start = recorder.wait_silence()

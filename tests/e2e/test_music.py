@@ -145,7 +145,7 @@ def test_a_restart_loads_the_slots_ready_and_silent(app, progdir, tmp_path):
     progdir.write_config({"选项": {"bgm2": winpath(path), "bgm3": winpath(tmp_path / "missing.wav")}})
     a = app()
     handle = stream_of(a, "ready.wav")
-    a.wait_label()
+    a.wait_ready()
     assert not [l for l in a.trace_lines() if re.match(r"BASS_ChannelPlay\(%d," % handle, l)]
     assert not [l for l in a.trace_lines() if "missing.wav" in l]
     mark = len(a.trace_lines())

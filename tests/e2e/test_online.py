@@ -115,7 +115,7 @@ def test_label_starts_with_the_welcome_text(app, server, progdir):
 def test_about_box_shows_the_remote_text(app, server):
     server.put(OWN + "gy.txt", "逸响乐台\r\n关于文本")
     a = app()
-    a.wait_label()
+    a.wait_ready()
     before = len(server.requests_for(OWN + "gy.txt"))
     a.post_command(COMMAND_BASE + 89)
     box = a.wait_box("关于")
@@ -279,7 +279,7 @@ def test_a_bad_server_holds_up_start_up_by_a_few_seconds_at_most(app, server):
 
 def test_missing_help_file_opens_the_home_page_only_when_there_is_one(app, make_progdir, browser, probe):
     a = app(make_progdir(readme=False), env=browser.env)
-    a.wait_label()
+    a.wait_ready()
     a.post_command(COMMAND_BASE + 90)
     box = a.wait_box("错误！")
     m = re.fullmatch(r"程序检测到帮助文件已经丢失,请重新下载本程序的复本解压使用，请访问官方唯一地址(\S+)"

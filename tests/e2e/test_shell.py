@@ -21,7 +21,7 @@ def freed_last(a):
 
 def test_close_asks_no_keeps_running_cancel_ends_and_switches_the_question_off(app, progdir):
     a = app()
-    a.wait_label()
+    a.wait_ready()
     a.close()
     box = a.wait_box("询问！")
     assert box["text"] == CLOSE_TEXT
@@ -42,7 +42,7 @@ def test_close_asks_no_keeps_running_cancel_ends_and_switches_the_question_off(a
 
     # The next close, from the window, ends at once.
     b = app()
-    b.wait_label()
+    b.wait_ready()
     b.close()
     assert b.wait_exit() == 0
     assert freed_last(b)
@@ -50,7 +50,7 @@ def test_close_asks_no_keeps_running_cancel_ends_and_switches_the_question_off(a
 
 def test_close_yes_ends_with_code_zero_without_touching_the_settings(app, progdir):
     a = app()
-    a.wait_label()
+    a.wait_ready()
     before = progdir.read_config()
     a.close()
     a.answer("IDYES", box=a.wait_box("询问！"))
@@ -62,7 +62,7 @@ def test_close_yes_ends_with_code_zero_without_touching_the_settings(app, progdi
 
 def test_second_copy_is_turned_away_and_brings_the_first_forward(app, probe):
     first = app()
-    first.wait_label()
+    first.wait_ready()
     probe.one("show", first.hwnd, SW_MINIMIZE)
     assert first.window()["minimized"]
     second = app(wait=False)
@@ -76,7 +76,7 @@ def test_second_copy_is_turned_away_and_brings_the_first_forward(app, probe):
 
     first.kill()
     third = app()
-    third.wait_label()
+    third.wait_ready()
     assert not [b for b in third.boxes() if b.get("title") == "友情提醒:"]
 
 
@@ -96,7 +96,7 @@ def test_removing_kit_two_of_three(app, make_progdir, answer):
     progdir = make_progdir(kits=False)
     lay_out_three_kits(progdir)
     a = app(progdir)
-    a.wait_label()
+    a.wait_ready()
     a.post_command(COMMAND_BASE + 5)  # kit 2
     a.wait_for(lambda: "K2" in a.label_text(), "kit 2 loaded")
     mark = len(a.trace_lines())
@@ -123,7 +123,7 @@ def test_a_single_kit_is_not_removed(app, make_progdir):
     audio_util.write_tone(progdir.snd / "Finish.wav", 1760, 0.1)
     progdir.kit("Only", letters="ab")
     a = app(progdir)
-    a.wait_label()
+    a.wait_ready()
     a.post_command(command(3))
     box = a.wait_box("错误！")
     assert box["text"] == "程序检测到当前只有一个鼓源，不满足删除条件"
@@ -155,7 +155,7 @@ def lay_out_linked_kit(progdir, elsewhere, link):
 
 def start_on_kit_two(app, progdir):
     a = app(progdir)
-    a.wait_label()
+    a.wait_ready()
     a.post_command(COMMAND_BASE + 5)  # kit 2
     a.wait_for(lambda: "K2" in a.label_text(), "kit 2 loaded")
     return a

@@ -138,6 +138,9 @@ def test_title_carries_the_remote_suffix(app, server):
 
 def test_label_is_a_static_control_in_the_middle_third(app):
     a = app()
+    # The menu bar, built after the label, moves the client area down.
+    a.wait_ready()
+    a.wait_trace(r"BASS_StreamCreateFile\(0, \".*Finish\.wav\"")
     win = a.window()
     label = a.label()
     assert label is not None, a.probe.children(a.hwnd)
@@ -174,7 +177,7 @@ WM_SYSCOMMAND = 0x0112
 def test_commands_with_unused_ids_change_nothing(app, browser):
     a = app(env=browser.env)
     # The label is the last thing start-up adds to what a probe can see.
-    a.wait_label()
+    a.wait_ready()
     before = snapshot(a)
     for command in UNUSED_IDS:
         # A sent message returns only after the window procedure (and so the
@@ -228,6 +231,6 @@ def test_close_during_start_up_asks_once_start_up_is_done(app, server):
     assert a.wait_exit() == 0
     # The first copy let go of the instance marker: a second start runs.
     b = app()
-    b.wait_label()
+    b.wait_ready()
     assert [x for x in b.boxes() if x["caption"] == "友情提醒:"] == []
     assert b.running()
