@@ -202,7 +202,7 @@ bool ChannelFree(uint32_t handle)
     return true;
 }
 
-bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane)
+bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane, int64_t* playedAt)
 {
     bool stream;
     {
@@ -226,6 +226,8 @@ bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane
         }
         if (lane)
             *lane = chosen;
+        if (playedAt)
+            *playedAt = ch->playedAt;
     }
     // A drum hit plays from memory: only streams have anything to decode.
     if (stream)

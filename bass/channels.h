@@ -29,8 +29,10 @@ bool ChannelFree(uint32_t handle);
 // A sound held in memory (a drum hit) is mixed by the output's lane
 // `hitLane`, which may stop while no hit rings and so start a hit from an
 // empty buffer even while music plays on lane 0. Streams stay on lane 0.
-// `lane`, when given: the lane it plays on.
-bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane = 0, uint32_t* lane = nullptr);
+// `lane`, `playedAt`, when given: the lane it plays on and the clock time
+// it is placed by.
+bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane = 0, uint32_t* lane = nullptr,
+                 int64_t* playedAt = nullptr);
 bool ChannelPause(uint32_t handle);
 bool ChannelStop(uint32_t handle);
 bool ChannelGetVolume(uint32_t handle, float* volume);

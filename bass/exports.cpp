@@ -237,15 +237,12 @@ BOOL WINAPI BASS_StreamFree(DWORD handle)
 BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
     return Guarded("BASS_ChannelPlay", FALSE, [&] {
-        BOOL ok = OutputPlay(handle, restart != FALSE);
-        // When the call came: a hit's place in the mix follows it.
-        if (TraceEnabled()) {
-            LARGE_INTEGER now, frequency;
-            QueryPerformanceCounter(&now);
-            QueryPerformanceFrequency(&frequency);
-            TraceLine("BASS_ChannelPlay(%lu, %d) = %d [at %.3f ms]", handle, restart, ok,
-                      1000.0 * now.QuadPart / frequency.QuadPart);
-        }
+        int64_t playedAt = 0;
+        BOOL ok = OutputPlay(handle, restart != FALSE, &playedAt);
+        // The time the mixer places the hit by, not a later reading that
+        // waking the mixer may have delayed.
+        if (TraceEnabled())
+            TraceLine("BASS_ChannelPlay(%lu, %d) = %d [at %.3f ms]", handle, restart, ok, playedAt / 1e6);
         return ok;
     });
 }

