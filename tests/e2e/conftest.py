@@ -817,9 +817,13 @@ class ServerLog:
                     if m:
                         self.underruns.append((now, m.group(1).decode("utf-8", "replace")))
 
-    def explains(self, when):
-        """Whether a stream ran dry at the server about `when` (monotonic)."""
-        return when is not None and any(abs(t - when) <= self.NEAR for t, _ in self.underruns)
+    def explains(self, when, until=None):
+        """Whether a stream ran dry at the server about `when`, or between
+        it and `until` (monotonic)."""
+        if when is None:
+            return False
+        until = when if until is None else until
+        return any(when - self.NEAR <= t <= until + self.NEAR for t, _ in self.underruns)
 
     def close(self):
         if self.on:
