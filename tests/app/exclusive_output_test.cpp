@@ -31,6 +31,8 @@ const char* const kBusyText = "无法独占声卡：声卡正被其他程序独�
 std::string Root;
 std::vector<SeenDialog> StartBoxes;
 
+#ifndef YXYT_LIBRARY_WITHOUT_EXCLUSIVE
+// The stand-in library's own calls, to tell it how to answer.
 template <typename Fn>
 Fn Script(const char* name)
 {
@@ -56,6 +58,7 @@ std::string Stored()
 {
     return ReadSetting(kOptionSection, kExclusiveOutputKey, "<none>");
 }
+#endif
 
 UINT ItemState()
 {
