@@ -89,7 +89,6 @@ import collections
 import math
 import os
 import re
-import socket
 import shutil
 import subprocess
 import sys
@@ -100,6 +99,7 @@ from pathlib import Path
 
 import key_to_sound as k2s
 from key_to_sound import BIN, BUILD, RATE, ROOT, audio_util, focus, open_music, press_at, readme_bytes, require_built
+from conftest import server_log_level
 
 MUSIC_HZ = 441
 CONTROL_HZ = 882
@@ -130,26 +130,13 @@ class ServerLog:
     def __init__(self, env, wanted):
         self.path = BUILD / "session" / "pulse.log"
         self.cli = BUILD / "session" / "xdg" / "pulse" / "cli"
-        self.on = wanted and session_pid("pulse") is not None and self.path.exists()
-        if self.on and not self.cli.exists():
-            subprocess.run(["pactl", "load-module", "module-cli-protocol-unix"], env=env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.on = self.on and self.level(4)
+        self.env = env
+        self.on = wanted and session_pid("pulse") is not None and self.path.exists() and self.level(4)
         self.offset = 0
         self.mark()
 
     def level(self, n):
-        try:
-            with socket.socket(socket.AF_UNIX) as cli:
-                cli.settimeout(5)
-                cli.connect(str(self.cli))
-                cli.sendall(b"set-log-level %d\n" % n)
-                cli.shutdown(socket.SHUT_WR)
-                while cli.recv(4096):
-                    pass
-            return True
-        except OSError:
-            return False
+        return server_log_level(self.cli, self.env, n)
 
     def mark(self):
         if self.on:

@@ -762,6 +762,26 @@ def recorder(session, tmp_path):
             p.wait()
 
 
+def server_log_level(cli, env, n):
+    """Sets the log level of the session's own sound server through its
+    command socket `cli`, loading that socket's module first if need be;
+    whether the server took it."""
+    if not cli.exists():
+        subprocess.run(["pactl", "load-module", "module-cli-protocol-unix"], env=env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        with socket.socket(socket.AF_UNIX) as sock:
+            sock.settimeout(5)
+            sock.connect(str(cli))
+            sock.sendall(b"set-log-level %d\n" % n)
+            sock.shutdown(socket.SHUT_WR)
+            while sock.recv(4096):
+                pass
+        return True
+    except OSError:
+        return False
+
+
 class ServerLog:
     """The session's own sound server, at debug level while a test watches
     it: every client stream that ran dry there ("Implicit underrun"), with
@@ -789,20 +809,7 @@ class ServerLog:
             self.thread.start()
 
     def _level(self, n):
-        if not self.cli.exists():
-            subprocess.run(["pactl", "load-module", "module-cli-protocol-unix"], env=self.env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            with socket.socket(socket.AF_UNIX) as cli:
-                cli.settimeout(5)
-                cli.connect(str(self.cli))
-                cli.sendall(b"set-log-level %d\n" % n)
-                cli.shutdown(socket.SHUT_WR)
-                while cli.recv(4096):
-                    pass
-            return True
-        except OSError:
-            return False
+        return server_log_level(self.cli, self.env, n)
 
     def _follow(self):
         with open(self.path, "rb") as log:
