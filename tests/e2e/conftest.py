@@ -679,6 +679,8 @@ class Recorder:
 
     def start(self, keep_running=False):
         """Starts recording; returns once data flows."""
+        self.clock = []
+        self.clock_stop = threading.Event()
         sink = self.session.vars.get("YXYT_SINK", "yxyt_sink")
         if keep_running:
             self.silence = subprocess.Popen(["pacat", "--playback", "-d", sink, "--latency-msec=5", *self.FORMAT],
