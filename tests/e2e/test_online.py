@@ -211,6 +211,7 @@ def test_without_a_server_nothing_is_asked_and_texts_are_built_in(app, server, p
     assert a.title() == PRODUCT
     assert a.label_text() == BUILT_IN_WELCOME
     a.answer("IDOK", box=box)
+    a.wait_ready()
 
     a.post_command(COMMAND_BASE + 89)
     about = a.wait_box("关于")

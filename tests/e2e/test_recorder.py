@@ -207,8 +207,10 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     assert counts.group(2) == "0", stop_line
     # Every play call of ours since F7 is in the file: the keys in the
     # order typed and the kit change's confirmation between the kits, each
-    # found near where its call's time puts it after the one before (where
-    # the device ran dry in between, the file holds that silence too).
+    # found within 60 ms of where its call's time puts it after the one
+    # before (where the device ran dry in between, the file holds that
+    # silence too; the kit change's sound, played as the new kit's load
+    # ends, has come 40 ms late on a busy machine).
     # Hits are found by the calls, not by onsets: a stall of the whole
     # machine can bring two calls close enough to run into each other.
     assert [n for n, _ in calls] == list(KIT1) + ["finish"] + list(KIT2), calls
@@ -217,7 +219,7 @@ def test_recording_is_what_the_sink_heard_key_for_key(app, make_progdir, recorde
     hits = []
     for i, (name, at) in enumerate(calls):
         guess = hits_in(wav)[0] if i == 0 else hits[-1] + round((at - calls[i - 1][1]) * RATE)
-        reach = RATE // 50 + sum(e - s for s, e, _ in in_file if i and s < guess and e > hits[-1])
+        reach = RATE // 16 + sum(e - s for s, e, _ in in_file if i and s < guess and e > hits[-1])
         place, score = find_sound(wav_hp, name, guess, reach)
         assert score > 0.9, ("call %d (%s) not in the file" % (i, name), guess, score, in_file)
         hits.append(place)
