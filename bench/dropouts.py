@@ -15,7 +15,7 @@ Usage: YXYT_BUILD=<cross build> bench/dropouts.py [seconds] [hits_per_second] [p
        "underruns": each stream's underruns at the sound server too;
        "held": the Wine programs have the sound server hold that much of
        each stream instead of the 30 ms Wine asks for; Wine then also
-       lengthens its period, see the README)
+       lengthens its period, see docs/measurements.md)
 
 Method.
 - The expected mix: the main track is a 441 Hz sine (100 samples a

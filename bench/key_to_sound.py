@@ -8,7 +8,7 @@ Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [c
        (default 40 presses, 150 ms apart, every case; "held": the Wine
        programs have the sound server hold that much of each stream
        instead of the 30 ms Wine asks for; Wine then also lengthens its
-       period, see the README)
+       period, see docs/measurements.md)
 
 Output modes of YXYT.exe: "shared" starts it without the option; "exclusive"
 writes [选项] 独占输出=1 into its Config.ini first, as the menu item would.
