@@ -159,8 +159,9 @@ TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
             played.push_back(PlayedAt(mark, channels[i], 250));
         }
     });
-    SetEvent(busy);
+    // From here on this thread retrieves no message.
     double busyFrom = NowMs();
+    SetEvent(busy);
     Sleep(3000); // the window's thread, stuck: no message retrieved
     double busyTo = NowMs();
     typist.join();
