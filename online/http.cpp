@@ -2,6 +2,7 @@
 
 #include "core/program.h"
 #include "online/url.h"
+#include "ui/system_library.h"
 #include "ui/window.h"
 
 #include <windows.h>
@@ -35,7 +36,7 @@ const WinInet& LoadWinInet()
 {
     static const WinInet api = [] {
         WinInet w;
-        HMODULE dll = LoadLibraryExA("wininet.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        HMODULE dll = LoadSystemLibrary("wininet.dll");
         if (!dll)
             return w;
         Resolve(dll, w.open, "InternetOpenA");

@@ -1,5 +1,7 @@
 #include "ui/window.h"
 
+#include "ui/system_library.h"
+
 #include <map>
 
 namespace {
@@ -57,7 +59,7 @@ void StartWindowFramework()
     ControlIdCounter = 500;
     // ActiveX hosting is initialised as the framework always did; the
     // program hosts no control, so a missing atl.dll changes nothing.
-    if (HMODULE atl = LoadLibraryExA("atl.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (HMODULE atl = LoadSystemLibrary("atl.dll")) {
         using AtlInit = BOOL(WINAPI*)();
         if (auto init = (AtlInit)GetProcAddress(atl, "AtlAxWinInit"))
             init();
