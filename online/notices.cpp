@@ -1,14 +1,12 @@
 #include "online/notices.h"
 
 #include "core/bass_api.h"
+#include "core/private_folder.h"
 #include "core/program.h"
 #include "online/http.h"
 #include "online/url.h"
 
-#include <objbase.h>
-
 #include <atomic>
-#include <cstdio>
 
 NoticeGate NoticeCheckGate;
 FetchGroup NoticeFetches(kFetchDeadlineMs);
@@ -41,23 +39,17 @@ bool StartCheckThread(FetchGroup& fetches)
 }
 
 // The notice sound's bytes in a file of their own for the audio library,
-// which opens files by name. The file is held open without letting others
-// write, rename or delete it, so what the library reads is what was
-// fetched; it is deleted when this object goes.
+// which opens files by name, in a folder only administrators may write.
+// The file is held open without letting others write, rename or delete
+// it, so what the library reads is what was fetched; file and folder are
+// deleted when this object goes.
 class NoticeSoundFile {
 public:
-    explicit NoticeSoundFile(const std::string& bytes)
+    explicit NoticeSoundFile(const std::string& bytes) : folder_(MakePrivateFolder())
     {
-        char folder[MAX_PATH];
-        const DWORD length = GetTempPathA(MAX_PATH, folder);
-        GUID unique;
-        if (length == 0 || length >= MAX_PATH || FAILED(CoCreateGuid(&unique)))
+        if (folder_.empty())
             return;
-        char name[64];
-        snprintf(name, sizeof name, "yxyt-notice-%08lx%04x%04x%02x%02x%02x%02x.tmp", unique.Data1, unique.Data2,
-                 unique.Data3, unique.Data4[0], unique.Data4[1], unique.Data4[6], unique.Data4[7]);
-        path_ = std::string(folder) + name;
-        // A new name only: never a file or link someone else put there.
+        path_ = folder_ + "notice.tmp";
         file_ = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY,
                             NULL);
         if (file_ == INVALID_HANDLE_VALUE)
@@ -69,15 +61,18 @@ public:
     NoticeSoundFile& operator=(const NoticeSoundFile&) = delete;
     ~NoticeSoundFile()
     {
-        if (file_ == INVALID_HANDLE_VALUE)
-            return;
-        CloseHandle(file_);
-        DeleteFileA(path_.c_str());
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            DeleteFileA(path_.c_str());
+        }
+        if (!folder_.empty())
+            RemoveDirectoryA(folder_.c_str());
     }
     bool Ready() const { return ready_; }
     const std::string& Path() const { return path_; }
 
 private:
+    std::string folder_;
     std::string path_;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     bool ready_ = false;

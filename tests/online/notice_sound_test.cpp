@@ -87,8 +87,12 @@ TEST_F(NoticeSoundTest, FetchedByTheProgramAndPlayedThroughItsLibrary)
     EXPECT_EQ(calls[2].result, "1");
     EXPECT_EQ(calls[3].name, "BASS_StreamFree");
     EXPECT_EQ(calls[3].args, (std::vector<std::string>{stream}));
-    // The check returned after the sound: its file is gone.
+    // The check returned after the sound: its file is gone, and so is the
+    // folder of its own it was written in.
     EXPECT_FALSE(FileExists(path)) << path;
+    const std::string folder = path.substr(0, path.rfind('\\'));
+    EXPECT_NE(folder.find("\\yxyt-"), std::string::npos) << path;
+    EXPECT_EQ(GetFileAttributesA(folder.c_str()), INVALID_FILE_ATTRIBUTES) << folder;
 
     // Nothing went to MCI.
     char mode[64] = "";
