@@ -493,7 +493,7 @@ bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt)
     uint32_t lane = 0;
     if (!ChannelPlay(handle, restart, HitsOnTheirLane() ? 1 : 0, &lane, playedAt))
         return false;
-    SetEvent(Lanes[lane].wake);
+    OutputWake(lane);
     return true;
 }
 

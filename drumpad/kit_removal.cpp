@@ -4,13 +4,12 @@
 #include "core/command_table.h"
 #include "core/engine.h"
 #include "core/exclusive_output.h"
+#include "core/private_folder.h"
 #include "core/program.h"
 #include "drumpad/folder_listing.h"
 #include "drumpad/kits.h"
 #include "drumpad/removal_rules.h"
 
-#include <ntsecapi.h>
-#include <sddl.h>
 #include <shlwapi.h>
 
 #include <vector>
@@ -63,32 +62,6 @@ void ExcludeKitFolder(const std::string& folder)
                     "在尝试修改鼓源路径" + folder +
                         "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样",
                     "错误！", MB_ICONERROR);
-}
-
-// A new folder in the temporary folder that only administrators and the
-// system may write: the temporary folder is the user's, as is the
-// environment that names it, so any program of the user could otherwise
-// put its own script or folder where cmd looks. Empty when it cannot be
-// made; an existing folder of that name is never used.
-std::string MakeScriptFolder()
-{
-    char temp[MAX_PATH + 1] = {};
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp)
-        return "";
-    unsigned char random[8];
-    if (!RtlGenRandom(random, sizeof random))
-        return "";
-    std::string folder = WithoutTrailingBackslash(std::string(temp, length)) + "\\yxyt-";
-    for (unsigned char byte : random)
-        folder += "0123456789abcdef"[byte >> 4], folder += "0123456789abcdef"[byte & 15];
-    SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
-                                                              &security.lpSecurityDescriptor, NULL))
-        return "";
-    BOOL made = CreateDirectoryA(folder.c_str(), &security);
-    LocalFree(security.lpSecurityDescriptor);
-    return made ? folder + "\\" : "";
 }
 
 // Created new, readable by all and writable or deletable by nobody else,
@@ -205,7 +178,7 @@ bool DeleteKitFolder(const std::string& folderPath, const FolderIdentity& identi
     if (IsOrHoldsLinkedFolder(folder))
         return true;
     std::string system = SystemFolder();
-    std::string scripts = system.empty() ? "" : MakeScriptFolder();
+    std::string scripts = system.empty() ? "" : MakePrivateFolder();
     if (scripts.empty())
         return true;
     std::string script = scripts + MakeTimeStamp() + "_Speed.bat";
@@ -254,9 +227,7 @@ FolderIdentity IdentifyFolder(const std::string& folder)
 
 bool IsOrHoldsLinkedFolder(const std::string& folder)
 {
-    std::string path = folder;
-    if (!path.empty() && path.back() == '\\')
-        path.pop_back();
+    std::string path = WithoutTrailingBackslash(folder);
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
