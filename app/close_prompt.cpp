@@ -10,7 +10,7 @@ int ClosePrompt()
     if (ReadSetting(kOptionSection, kClosePromptKey, "0") != "0")
         ShutdownAndExit();
     int answer =
-        ShowMessage(MainWindow.GetHandle(),
+        ShowMessage(Program().MainWindow.GetHandle(),
                     "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示",
                     "询问！", MB_YESNOCANCEL | MB_ICONQUESTION);
     if (answer == IDNO)

@@ -32,22 +32,22 @@ struct MenuRow {
 // The fixed items in the order they are appended; the kit and card items
 // and "退出(&E)" follow once the kits and cards are known.
 const MenuRow kFixedItems[] = {
-    {HelpMenu, "访问官方主页(&V)", kHomePageEntry},
-    {KitMenu, "删除当前选中鼓源(&D)", kRemoveKitEntry},
-    {SoundMenu, "增加鼓源音量(&U)", kKitVolumeUpEntry},
-    {SoundMenu, "减小鼓源音量(&D)", kKitVolumeDownEntry},
-    {SoundMenu, "打开背景音乐(&O)", kOpenMusicEntry},
-    {SoundMenu, "设置背景音乐循环(&R)", kLoopMusicEntry},
-    {SoundMenu, "暂停背景音乐(&S)", kPauseMusicEntry},
-    {SoundMenu, "增加背景音量(&M)", kMusicVolumeUpEntry},
-    {SoundMenu, "减小背景音量(&W)", kMusicVolumeDownEntry},
-    {SoundMenu, "背景音乐快进(&F)", kSeekForwardEntry},
-    {SoundMenu, "背景音乐快退(&B)", kSeekBackEntry},
-    {SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
-    {SoundMenu, kExclusiveCaption, kExclusiveEntry}, // named: the caption changes while the wish is unmet
-    {SoundMenu, "开始录音(&T)", kRecordEntry},
-    {HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
-    {HelpMenu, "关于(&A)", kAboutEntry},
+    {Program().HelpMenu, "访问官方主页(&V)", kHomePageEntry},
+    {Program().KitMenu, "删除当前选中鼓源(&D)", kRemoveKitEntry},
+    {Program().SoundMenu, "增加鼓源音量(&U)", kKitVolumeUpEntry},
+    {Program().SoundMenu, "减小鼓源音量(&D)", kKitVolumeDownEntry},
+    {Program().SoundMenu, "打开背景音乐(&O)", kOpenMusicEntry},
+    {Program().SoundMenu, "设置背景音乐循环(&R)", kLoopMusicEntry},
+    {Program().SoundMenu, "暂停背景音乐(&S)", kPauseMusicEntry},
+    {Program().SoundMenu, "增加背景音量(&M)", kMusicVolumeUpEntry},
+    {Program().SoundMenu, "减小背景音量(&W)", kMusicVolumeDownEntry},
+    {Program().SoundMenu, "背景音乐快进(&F)", kSeekForwardEntry},
+    {Program().SoundMenu, "背景音乐快退(&B)", kSeekBackEntry},
+    {Program().SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
+    {Program().SoundMenu, kExclusiveCaption, kExclusiveEntry}, // named: the caption changes while the wish is unmet
+    {Program().SoundMenu, "开始录音(&T)", kRecordEntry},
+    {Program().HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
+    {Program().HelpMenu, "关于(&A)", kAboutEntry},
 };
 
 struct CommandRow {
@@ -69,7 +69,7 @@ const CommandRow kCommandActions[] = {
     {kSeekForwardEntry, [] { SeekMusic(true); }},
     {kSeekBackEntry, [] { SeekMusic(false); }},
     {kHelpFileEntry, OpenHelpFile},
-    {kAboutEntry, [] { ShowMessage(MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION); }},
+    {kAboutEntry, [] { ShowMessage(Program().MainWindow.GetHandle(), LoadAboutText(), "关于", MB_ICONINFORMATION); }},
     {kRepeatHitEntry, ToggleRepeatHit},
     {kRecordEntry, ToggleRecording},
     {kExclusiveEntry, ToggleExclusiveOutput},
@@ -136,18 +136,18 @@ void RunHookKey(WPARAM vk, LPARAM edge)
 
 void BuildMenus()
 {
-    MenuBar.CreateMenuBar();
-    KitMenu.CreatePopup();
-    SoundMenu.CreatePopup();
-    CardMenu.CreatePopup();
-    HelpMenu.CreatePopup();
+    Program().MenuBar.CreateMenuBar();
+    Program().KitMenu.CreatePopup();
+    Program().SoundMenu.CreatePopup();
+    Program().CardMenu.CreatePopup();
+    Program().HelpMenu.CreatePopup();
 
-    MenuBar.AppendSubMenu(KitMenu, "鼓源设定(&g)");
-    MenuBar.AppendSubMenu(SoundMenu, "声效设定(&s)");
-    SoundMenu.AppendSubMenu(CardMenu, "声卡选择(&c)");
-    MenuBar.AppendSubMenu(HelpMenu, "帮助(&H)");
+    Program().MenuBar.AppendSubMenu(Program().KitMenu, "鼓源设定(&g)");
+    Program().MenuBar.AppendSubMenu(Program().SoundMenu, "声效设定(&s)");
+    Program().SoundMenu.AppendSubMenu(Program().CardMenu, "声卡选择(&c)");
+    Program().MenuBar.AppendSubMenu(Program().HelpMenu, "帮助(&H)");
 
-    MenuBar.AttachToWindow(MainWindow.GetHandle());
+    Program().MenuBar.AttachToWindow(Program().MainWindow.GetHandle());
 
     for (const MenuRow& row : kFixedItems)
         row.menu.AppendItem(row.text, CommandOf(row.entry));
@@ -236,14 +236,14 @@ void OpenHomePage()
     if (HasHomePage())
         OpenInBrowser(HomePageAddress());
     else
-        ShowMessage(MainWindow.GetHandle(), "本程序没有配置官方主页。", "友情提醒:", MB_ICONINFORMATION);
+        ShowMessage(Program().MainWindow.GetHandle(), "本程序没有配置官方主页。", "友情提醒:", MB_ICONINFORMATION);
 }
 
 void OpenHelpFile()
 {
-    std::string path = ProgramDir + "ReadMe.txt";
+    std::string path = Program().ProgramDir + "ReadMe.txt";
     HINSTANCE result = ShellExecuteA(NULL, "open", path.c_str(), NULL, "", SW_SHOWNORMAL);
     if ((INT_PTR)result != ERROR_FILE_NOT_FOUND)
         return;
-    ReportLostFile(LostFile::HelpFile, MainWindow.GetHandle(), "错误！");
+    ReportLostFile(LostFile::HelpFile, Program().MainWindow.GetHandle(), "错误！");
 }

@@ -62,7 +62,7 @@ void RemoveKeyboardHook()
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 {
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     if (GetForegroundWindow() != main)
         return CallNextHookEx(KeyboardHook, code, message, record);
 

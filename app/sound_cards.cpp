@@ -14,9 +14,9 @@
 void AddSoundCardItems()
 {
     // The command table has ids for 30 cards; later cards get no item.
-    int shown = std::min((int)SoundCards.size(), kMaxCards);
+    int shown = std::min((int)Program().SoundCards.size(), kMaxCards);
     for (int n = 1; n <= shown; n++)
-        CardMenu.AppendItem(NumberedItemText(SoundCards[n - 1], n).c_str(), CardCommand(n));
+        Program().CardMenu.AppendItem(NumberedItemText(Program().SoundCards[n - 1], n).c_str(), CardCommand(n));
 }
 
 namespace {
@@ -42,7 +42,7 @@ void SwitchSoundCard(int32_t commandId, int cardNumber)
 {
     // A card without an item: reopening on it would leave the program
     // without an engine.
-    if (cardNumber < 1 || cardNumber > std::min((int)SoundCards.size(), kMaxCards))
+    if (cardNumber < 1 || cardNumber > std::min((int)Program().SoundCards.size(), kMaxCards))
         return;
     bool opened = ReopenEngine(cardNumber);
     MarkSwitchedCard(commandId, cardNumber, opened);

@@ -53,30 +53,29 @@ void CreateMainWindow()
     args.exStyle = WS_EX_APPWINDOW;
     args.show = 1;
     args.className = "YXYT";
-    MainWindow.Create(args);
+    Program().MainWindow.Create(args);
 }
 
 void CreateWelcomeLabel(const std::string& text)
 {
-    double w = MainWindow.Width();
-    double h = MainWindow.Height();
-    KitLabel.CreateLabel(MainWindow.GetHandle(), text, SS_CENTER, (int)(w / 3), (int)(h / 3), (int)(w / 3),
-                         (int)(h / 3));
+    double w = Program().MainWindow.Width();
+    double h = Program().MainWindow.Height();
+    Program().KitLabel.CreateLabel(Program().MainWindow.GetHandle(), text, SS_CENTER, (int)(w / 3), (int)(h / 3),
+                                   (int)(w / 3), (int)(h / 3));
 }
 
 void RunStartup()
 {
-    ServerBase = ServerRoot() + "/YXProgect/yxyt/";
-    ProgramDir = ExecutableDirectory();
+    SetServerRoot(ServerRoot());
+    SetProgramDir(ExecutableDirectory());
     CheckStopNotice();
     CheckForUpdate();
-    FillCommandTable();
     CheckOutputDevices();
     CheckAudioLibrary();
-    MainWindow.SetCloseHandler(NoteCloseRequest);
+    Program().MainWindow.SetCloseHandler(NoteCloseRequest);
     CreateMainWindow();
     EnsureSingleInstance("yixiangyuetai", true, "逸响乐台已经运行，请不要重复启动啦！", MB_ICONINFORMATION, true);
-    StartPeriodicCheck(MainWindow.GetHandle());
+    StartPeriodicCheck(Program().MainWindow.GetHandle());
     CreateWelcomeLabel(LoadWelcomeText());
     StartAudioEngine();
     LetNoticeSoundsPlay();
@@ -84,18 +83,18 @@ void RunStartup()
     CheckKitFolder();
     AddSoundCardItems();
     DiscoverKits();
-    KitMenu.AppendItem("退出(&E)", CommandOf(kExitEntry));
+    Program().KitMenu.AppendItem("退出(&E)", CommandOf(kExitEntry));
     ReadKitVolume();
-    HoldKeysUntilDispatch(MainWindow.GetHandle());
+    HoldKeysUntilDispatch(Program().MainWindow.GetHandle());
     InstallKeyboardHook();
     LoadInitialKit();
-    MainWindow.SetCloseHandler(ClosePrompt);
+    Program().MainWindow.SetCloseHandler(ClosePrompt);
     // A close asked for while starting reaches the prompt from the message loop.
     if (CloseAskedDuringStartup)
-        PostMessageA(MainWindow.GetHandle(), WM_CLOSE, 0, 0);
+        PostMessageA(Program().MainWindow.GetHandle(), WM_CLOSE, 0, 0);
     LoadRepeatHitOption();
-    ConnectDispatcher(MainWindow.GetHandle());
+    ConnectDispatcher(Program().MainWindow.GetHandle());
     PlayStartupSound();
     LoadMusicSlots();
-    RunMessageLoop(MainWindow, true);
+    RunMessageLoop(Program().MainWindow, true);
 }

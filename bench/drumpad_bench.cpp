@@ -49,17 +49,17 @@ int main()
     WriteFileBytes(root + "Config.ini", "");
 
     // No trace: it would be part of every call measured.
-    ProgramDir = root;
+    SetProgramDir(root);
     BuildMainWindow("", true);
     DiscoverKits();
     ReadKitVolume();
     LoadInitialKit();
     std::printf("sample table: %u entries, %u sound cards\n", (unsigned)SampleTable.size(),
-                (unsigned)SoundCards.size());
+                (unsigned)Program().SoundCards.size());
 
-    SetForegroundWindow(MainWindow.GetHandle());
+    SetForegroundWindow(Program().MainWindow.GetHandle());
     PumpMessages();
-    if (GetForegroundWindow() != MainWindow.GetHandle())
+    if (GetForegroundWindow() != Program().MainWindow.GetHandle())
         std::printf("warning: the main window is not in front; the hook would pass keys on\n");
     KBDLLHOOKSTRUCT record = {};
     record.vkCode = 'Z'; // the last letter: a full scan finds its match late

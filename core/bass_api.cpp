@@ -7,7 +7,7 @@ namespace {
 
 int OpenedCard = -1;
 
-// Resolved once, on the first call, from ProgramDir + "bass.dll" only:
+// Resolved once, on the first call, from Program().ProgramDir + "bass.dll" only:
 // never from the search path, where another copy could be found.
 struct Library {
     HMODULE module = NULL;
@@ -19,7 +19,7 @@ Library& TheLibrary()
     static Library library;
     if (!library.loaded) {
         library.loaded = true;
-        std::string path = ProgramDir + "bass.dll";
+        std::string path = Program().ProgramDir + "bass.dll";
         library.module = LoadLibraryExA(path.c_str(), NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     }
     return library;
@@ -57,7 +57,7 @@ BOOL OpenEngine(int card)
     // Asked at every open, so the reopen of a kit removal keeps the mode too.
     if (CanAskExclusive())
         BASS_SetExclusive(ExclusiveWished());
-    return BASS_Init(card, 44100, BASS_DEVICE_3D, MainWindow.GetHandle(), NULL);
+    return BASS_Init(card, 44100, BASS_DEVICE_3D, Program().MainWindow.GetHandle(), NULL);
 }
 
 int EngineCard()

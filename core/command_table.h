@@ -1,13 +1,21 @@
 #pragma once
 // The command table: the ids of every menu item, entry by entry, with a
 // name for each entry an item or a key uses.
+#include <array>
 #include <cstdint>
 
-// Command ids of every menu item, entries 1..100 (entry k = 102422 + k);
-// entry 0 is unused so that indices read as in the menu tables.
-extern int32_t CommandTable[101];
-
 constexpr int kCommandCount = 100;
+
+// Command ids of every menu item, entries 1..100 (entry k = 102422 + k);
+// entry 0 is unused so that indices read as in the menu tables. A constant,
+// not state.
+constexpr std::array<int32_t, kCommandCount + 1> CommandTable = [] {
+    std::array<int32_t, kCommandCount + 1> table = {};
+    for (int k = 1; k <= kCommandCount; k++)
+        table[k] = 102422 + k;
+    return table;
+}();
+
 // The entries by what their items do. Entry 1 and 64..87 belong to no item.
 enum CommandEntry : int {
     kHomePageEntry = 2,
@@ -40,7 +48,6 @@ constexpr int kLastCommandEntry = kExclusiveEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 
-void FillCommandTable();
 // Position 1..100 of the first entry equal to id; 101 when none matches.
 int CommandIndex(int32_t id);
 inline int32_t CommandOf(CommandEntry entry)

@@ -6,10 +6,6 @@
 
 #include <mmsystem.h>
 
-std::vector<std::string> SoundCards;
-int CurrentCardIndex = 0;
-int32_t MarkedCardCommand = 0;
-
 void CheckOutputDevices()
 {
     if (waveOutGetNumDevs() == 0) {
@@ -18,21 +14,21 @@ void CheckOutputDevices()
                     "错误！", MB_ICONERROR);
         EndOwnProcess();
     }
-    CurrentCardIndex = 1;
+    Program().CurrentCardIndex = 1;
 }
 
 void MarkSwitchedCard(int32_t command, int card, bool opened)
 {
     if (opened)
-        CurrentCardIndex = card;
-    CardMenu.SetItemState(MarkedCardCommand, 0);
-    MarkedCardCommand = command;
-    CardMenu.SetItemState(MarkedCardCommand, MFS_CHECKED);
+        Program().CurrentCardIndex = card;
+    Program().CardMenu.SetItemState(Program().MarkedCardCommand, 0);
+    Program().MarkedCardCommand = command;
+    Program().CardMenu.SetItemState(Program().MarkedCardCommand, MFS_CHECKED);
 }
 
 void CheckAudioLibrary()
 {
-    std::string path = ProgramDir + "bass.dll";
+    std::string path = Program().ProgramDir + "bass.dll";
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return;
     ReportLostFile(LostFile::AudioLibrary, GetForegroundWindow(), "错误~");
@@ -48,7 +44,7 @@ void StartAudioEngine()
     UINT count = waveOutGetNumDevs();
     for (UINT n = 1; n <= count; n++) {
         BASS_GetDeviceInfo(n, &info);
-        SoundCards.push_back(info.name ? info.name : "");
+        Program().SoundCards.push_back(info.name ? info.name : "");
     }
     TellExclusiveFallback();
 }

@@ -3,15 +3,6 @@
 // preconditions at start-up, the sound cards it can be opened on and the
 // start-up chime.
 #include <cstdint>
-#include <string>
-#include <vector>
-
-// Device names in device-number order: entry n-1 is device n.
-extern std::vector<std::string> SoundCards;
-// Card the engine was last opened on by a switch; 1 at start-up.
-extern int CurrentCardIndex;
-// Command id of the card item with the check mark; 0 before any switch.
-extern int32_t MarkedCardCommand;
 
 // Without any wave output device: message and end.
 void CheckOutputDevices();

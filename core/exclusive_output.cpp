@@ -37,14 +37,14 @@ void MarkExclusiveItem()
 {
     const int32_t id = CommandOf(kExclusiveEntry);
     if (!CanAskExclusive()) {
-        SoundMenu.SetItemState(id, MFS_GRAYED);
+        Program().SoundMenu.SetItemState(id, MFS_GRAYED);
         return;
     }
     const bool wished = ExclusiveWished();
     BASS_OUTPUTMODE mode;
     const bool unmet = wished && OutputMode(&mode) && mode.mode != BASS_OUTPUT_EXCLUSIVE;
-    SoundMenu.SetItemState(id, wished ? MFS_CHECKED : 0);
-    SoundMenu.SetItemText(id, unmet ? kExclusiveUnmetCaption : kExclusiveCaption);
+    Program().SoundMenu.SetItemState(id, wished ? MFS_CHECKED : 0);
+    Program().SoundMenu.SetItemText(id, unmet ? kExclusiveUnmetCaption : kExclusiveCaption);
 }
 
 std::string ExclusiveFallbackText(const BASS_OUTPUTMODE& mode)
@@ -80,5 +80,5 @@ void TellExclusiveFallback()
         return;
     std::string text = ExclusiveFallbackText(mode);
     if (!text.empty())
-        ShowMessage(MainWindow.GetHandle(), text, "友情提醒:", MB_ICONINFORMATION);
+        ShowMessage(Program().MainWindow.GetHandle(), text, "友情提醒:", MB_ICONINFORMATION);
 }

@@ -13,11 +13,26 @@
 #include <cwchar>
 #include <memory>
 
-std::string ProgramDir;
-std::string ServerBase;
-Window MainWindow;
-Label KitLabel;
-Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
+namespace {
+
+ProgramState State;
+
+} // namespace
+
+ProgramState& Program()
+{
+    return State;
+}
+
+void SetProgramDir(const std::string& folder)
+{
+    State.ProgramDir = folder;
+}
+
+void SetServerRoot(const std::string& root)
+{
+    State.ServerBase = root + "/YXProgect/yxyt/";
+}
 
 const char* HomePageAddress()
 {
@@ -192,7 +207,8 @@ std::string LostFileText(LostFile file, const std::string& homePage)
     if (file == LostFile::AudioLibrary) {
         if (promise)
             return "程序检测到所需音频组件丢失无法正常运行，请访问官方唯一发布渠道" + homePage +
-                   "获取新的复本后重新运行，我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会打开官网首页。";
+                   "获取新的复本后重新运行，我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会打开官网"
+                   "首页。";
         return "程序检测到所需音频组件丢失无法正常运行，请从您获取本程序的官方发布渠道重新获取新的复本后重新运行，"
                "我们不保证您从其他渠道获取此程序的安全性和完整性，点击确定按钮将会退出程序。";
     }
@@ -219,6 +235,6 @@ int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT s
 
 HWND MessageOwner()
 {
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     return main ? main : GetForegroundWindow();
 }

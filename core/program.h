@@ -11,15 +11,31 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+#include <vector>
 
-// Directory of the executable, always ending with "\".
-extern std::string ProgramDir;
-// Update server base address followed by "/YXProgect/yxyt/".
-extern std::string ServerBase;
-// The main window, its label and its five menus.
-extern Window MainWindow;
-extern Label KitLabel;
-extern Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
+// The core's whole state.
+struct ProgramState {
+    // Directory of the executable, always ending with "\".
+    std::string ProgramDir;
+    // Update server base address followed by "/YXProgect/yxyt/".
+    std::string ServerBase;
+    // The main window, its label and its five menus.
+    Window MainWindow;
+    Label KitLabel;
+    Menu MenuBar, KitMenu, SoundMenu, CardMenu, HelpMenu;
+    // Device names in device-number order: entry n-1 is device n.
+    std::vector<std::string> SoundCards;
+    // Card the engine was last opened on by a switch; 1 at start-up.
+    int CurrentCardIndex = 0;
+    // Command id of the card item with the check mark; 0 before any switch.
+    int32_t MarkedCardCommand = 0;
+};
+ProgramState& Program();
+// The folder the program's files are found in and written to.
+void SetProgramDir(const std::string& folder);
+// ServerBase on the server at `root` (scheme and host).
+void SetServerRoot(const std::string& root);
 
 // The product's own version and its fixed addresses.
 constexpr const char* kProductName = "逸响乐台";

@@ -7,7 +7,7 @@
 
 std::string SettingsPath()
 {
-    return ProgramDir + "Config.ini";
+    return Program().ProgramDir + "Config.ini";
 }
 
 std::string ReadSetting(const char* section, const char* key, const char* defaultText)

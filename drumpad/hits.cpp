@@ -54,18 +54,18 @@ void LoadRepeatHitOption()
 {
     RepeatHit = ReadIntSetting(kOptionSection, kRepeatHitKey, "0");
     if (RepeatHit == 1)
-        SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
+        Program().SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
 }
 
 void ToggleRepeatHit()
 {
     if (RepeatHit == 0) {
         RepeatHit = 1;
-        SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
+        Program().SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), MFS_CHECKED);
     } else if (RepeatHit == 1) {
         RepeatHit = 0;
         PlayLock = false;
-        SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), 0);
+        Program().SoundMenu.SetItemState(CommandOf(kRepeatHitEntry), 0);
     }
     WriteIntSetting(kOptionSection, kRepeatHitKey, RepeatHit);
 }

@@ -34,7 +34,7 @@ bool StillTheSameFolder(const FolderIdentity& before, const std::string& folder)
 
 void SayFolderChanged(const std::string& folder)
 {
-    ShowMessage(MainWindow.GetHandle(),
+    ShowMessage(Program().MainWindow.GetHandle(),
                 "鼓源目录" + folder + "在删除过程中被替换或变成了链接，程序已停止删除，剩下的文件请您核实后手工删除。",
                 "错误！", MB_ICONERROR);
 }
@@ -48,8 +48,8 @@ bool DeleteKitFiles(const std::string& folder, const FolderIdentity& identity)
         std::string path = folder + "\\" + name;
         SetFileAttributesA(path.c_str(), 0);
         if (!DeleteFileA(path.c_str()))
-            ShowMessage(MainWindow.GetHandle(), "在尝试删除" + path + "时发生错误，请您手工删除这个文件", "错误！",
-                        MB_ICONERROR);
+            ShowMessage(Program().MainWindow.GetHandle(), "在尝试删除" + path + "时发生错误，请您手工删除这个文件",
+                        "错误！", MB_ICONERROR);
     }
     return StillTheSameFolder(identity, folder);
 }
@@ -58,7 +58,7 @@ void ExcludeKitFolder(const std::string& folder)
 {
     std::string excluded = folder + "_已排除";
     if (!MoveFileA(folder.c_str(), excluded.c_str()))
-        ShowMessage(MainWindow.GetHandle(),
+        ShowMessage(Program().MainWindow.GetHandle(),
                     "在尝试修改鼓源路径" + folder +
                         "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样",
                     "错误！", MB_ICONERROR);
@@ -116,11 +116,12 @@ void RunHiddenAndWait(const std::string& program, std::string commandLine, const
 void RemoveKit(KitChoice kit)
 {
     if (kit.command <= 0 || KitList.size() < 2 || KitNumberOfCommand(kit.command) < 1) {
-        ShowMessage(MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！", MB_ICONERROR);
+        ShowMessage(Program().MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！",
+                    MB_ICONERROR);
         return;
     }
     FolderIdentity identity = IdentifyFolder(KitList[KitNumberOfCommand(kit.command) - 1]);
-    int answer = ShowMessage(MainWindow.GetHandle(),
+    int answer = ShowMessage(Program().MainWindow.GetHandle(),
                              "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
                              "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
                              "询问？", MB_YESNOCANCEL | MB_ICONQUESTION);
@@ -135,7 +136,7 @@ void RemoveKit(KitChoice kit)
         return;
     }
     if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
-        ShowMessage(MainWindow.GetHandle(),
+        ShowMessage(Program().MainWindow.GetHandle(),
                     "鼓源目录" + folder +
                         "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
                         "除操作，或者手工删除这个链接。",
@@ -207,8 +208,9 @@ FolderIdentity IdentifyFolder(const std::string& folder)
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return identity;
     // The entry itself, not what a link at that name leads to.
-    HANDLE entry = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE entry =
+        CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     BY_HANDLE_FILE_INFORMATION info = {};
     bool known = entry != INVALID_HANDLE_VALUE && GetFileInformationByHandle(entry, &info);
     if (entry != INVALID_HANDLE_VALUE)
@@ -255,9 +257,9 @@ void ForgetKit(int32_t kitCommand)
     int kitIndex = KitNumberOfCommand(kitCommand);
     if (kitIndex >= 1 && kitIndex <= (int)KitList.size())
         KitList.erase(KitList.begin() + (kitIndex - 1));
-    KitMenu.RemoveItem(kitCommand);
+    Program().KitMenu.RemoveItem(kitCommand);
     WithdrawKitCommand(kitCommand);
-    OpenEngine(CurrentCardIndex);
+    OpenEngine(Program().CurrentCardIndex);
     // The reopened output may be had exclusively where it was not, or not.
     MarkExclusiveItem();
     LoadKit(KitCommandOfNumber(1), 1);

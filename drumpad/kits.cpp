@@ -59,17 +59,17 @@ void LoadKitNow(KitChoice kit)
         SampleTable.push_back({h, name});
         BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, KitVolume);
     }
-    std::string finish = ProgramDir + "SND\\Finish.wav";
+    std::string finish = Program().ProgramDir + "SND\\Finish.wav";
     SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
     PublishSamples();
 
-    KitMenu.SetItemState(CurrentKitCommand, 0);
+    Program().KitMenu.SetItemState(CurrentKitCommand, 0);
     CurrentKitCommand = commandId;
     CurrentKitIndex = kitIndex;
-    KitMenu.SetItemState(CurrentKitCommand, MFS_CHECKED);
+    Program().KitMenu.SetItemState(CurrentKitCommand, MFS_CHECKED);
     WriteIntSetting(kKitSection, kKitIndexKey, kitIndex);
     if (FirstLoadDone) {
-        KitLabel.LabelText(KitLabelText(KitMenu.GetItemText(commandId)));
+        Program().KitLabel.LabelText(KitLabelText(Program().KitMenu.GetItemText(commandId)));
         PlaySample("Finish.wav");
     }
     FirstLoadDone = true;
@@ -84,8 +84,8 @@ std::shared_ptr<const SampleList> PlayableSamples()
 
 void CheckKitFolder()
 {
-    if (PathIsDirectoryEmptyA((ProgramDir + "SND").c_str())) {
-        ShowMessage(MainWindow.GetHandle(), "程序检测到默认鼓源目录为空，即将停止运行，请填充默认鼓源目录！",
+    if (PathIsDirectoryEmptyA((Program().ProgramDir + "SND").c_str())) {
+        ShowMessage(Program().MainWindow.GetHandle(), "程序检测到默认鼓源目录为空，即将停止运行，请填充默认鼓源目录！",
                     "出错啦！", MB_ICONERROR);
         EndOwnProcess();
     }
@@ -93,7 +93,7 @@ void CheckKitFolder()
 
 void DiscoverKits()
 {
-    std::string root = ProgramDir + "SND\\";
+    std::string root = Program().ProgramDir + "SND\\";
     KitList.clear();
     for (auto& name : ListFolder(root, FolderEntry::Folders, nullptr)) {
         std::string path = root + name;
@@ -101,21 +101,21 @@ void DiscoverKits()
         if (!IsExcludedKit(path) && (int)KitList.size() < kMaxKits)
             KitList.push_back(path);
     }
-    KitCommands.ids.assign(CommandTable + kFirstKitEntry, CommandTable + kLastKitEntry + 1);
+    KitCommands.ids.assign(CommandTable.begin() + kFirstKitEntry, CommandTable.begin() + kLastKitEntry + 1);
 
     int empty = 0;
     for (int n = 1; n <= (int)KitList.size(); n++) {
         const std::string& path = KitList[n - 1];
         if (PathIsDirectoryEmptyA(path.c_str())) {
-            ShowMessage(MainWindow.GetHandle(), "程序检测到您位于" + path + "的目录是空的，已经跳过检测这个鼓源",
-                        "错误！", MB_ICONERROR);
+            ShowMessage(Program().MainWindow.GetHandle(),
+                        "程序检测到您位于" + path + "的目录是空的，已经跳过检测这个鼓源", "错误！", MB_ICONERROR);
             empty++;
         } else {
-            KitMenu.AppendItem(NumberedItemText(KitNameOfPath(path), n).c_str(), KitCommandOfNumber(n));
+            Program().KitMenu.AppendItem(NumberedItemText(KitNameOfPath(path), n).c_str(), KitCommandOfNumber(n));
         }
     }
     if (empty >= (int)KitList.size()) {
-        ShowMessage(MainWindow.GetHandle(),
+        ShowMessage(Program().MainWindow.GetHandle(),
                     "程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！", "错误！",
                     MB_ICONERROR);
         EndOwnProcess();
@@ -136,7 +136,8 @@ void LoadInitialKit()
     } else if (i < 1) {
         i = 1;
         WriteSetting(kKitSection, kKitIndexKey, "1");
-        ShowMessage(MainWindow.GetHandle(), "程序检测到配置文件发生异常，已经重制成默认状态", "错误！", MB_ICONERROR);
+        ShowMessage(Program().MainWindow.GetHandle(), "程序检测到配置文件发生异常，已经重制成默认状态", "错误！",
+                    MB_ICONERROR);
     }
     LoadKit(KitCommandOfNumber(i), i);
 }

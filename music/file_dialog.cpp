@@ -27,7 +27,7 @@ std::string ChooseFile(HWND owner, const char* title, const char* filter, bool r
     ofn.nMaxFile = (DWORD)file.size();
     ofn.lpstrFileTitle = fileTitle.data();
     ofn.nMaxFileTitle = (DWORD)fileTitle.size();
-    ofn.lpstrInitialDir = ProgramDir.c_str();
+    ofn.lpstrInitialDir = Program().ProgramDir.c_str();
     ofn.lpstrTitle = title ? title : "打开文件";
     // The current folder stays where it was: a folder of downloads chosen
     // here must not become where DLLs are looked for.

@@ -13,13 +13,13 @@ MusicPlayer State;
 constexpr double kVolumeStep = 0.01;
 constexpr double kSeekStep = 500000;
 
-
 const char* kPauseCaption = "暂停背景音乐(&S)";
 const char* kPlayCaption = "播放背景音乐(&P)";
 
 void ShowPlayCaption(MusicState playState)
 {
-    SoundMenu.SetItemText(CommandOf(kPauseMusicEntry), playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
+    Program().SoundMenu.SetItemText(CommandOf(kPauseMusicEntry),
+                                    playState == kMusicPlaying ? kPauseCaption : kPlayCaption);
 }
 
 std::string SlotKey(int slot)
@@ -53,7 +53,7 @@ void ReplaceMusicStream(DWORD& stream, const std::string& file)
 // Runs on the audio library's thread: only hands the channel over.
 void CALLBACK MusicEndSync(DWORD sync, DWORD channel, DWORD data, void* user)
 {
-    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, channel, 0);
+    PostMessageA(Program().MainWindow.GetHandle(), WM_MUSIC_END, channel, 0);
 }
 
 void WatchTrackEnd()
@@ -86,13 +86,13 @@ void ResetMusicPlayer()
         BASS_ChannelStop(s.stream);
     State = MusicPlayer();
     ShowPlayCaption(kMusicPlaying);
-    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), 0);
+    Program().SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), 0);
 }
 
 void OpenMusic()
 {
     BASS_ChannelStop(State.track.stream);
-    std::string name = ChooseMusicFile(MainWindow.GetHandle());
+    std::string name = ChooseMusicFile(Program().MainWindow.GetHandle());
     if (name.size() < 5)
         return;
     ReplaceMusicStream(State.track.stream, name);
@@ -142,7 +142,7 @@ void OnMusicEnd(DWORD channel)
 void ToggleLoop()
 {
     State.track.loop = !State.track.loop;
-    SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), State.track.loop ? MFS_CHECKED : 0);
+    Program().SoundMenu.SetItemState(CommandOf(kLoopMusicEntry), State.track.loop ? MFS_CHECKED : 0);
 }
 
 void ChangeMusicVolume(VolumeDirection direction)
@@ -183,7 +183,7 @@ void PressMusicSlot(int slot)
         }
         return;
     }
-    s.file = ChooseMusicFile(MainWindow.GetHandle());
+    s.file = ChooseMusicFile(Program().MainWindow.GetHandle());
     if (s.file.size() < 5)
         return;
     WriteSetting(kOptionSection, SlotKey(slot).c_str(), s.file);

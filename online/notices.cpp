@@ -17,7 +17,7 @@ std::atomic<bool> NoticeCheckRunning{false};
 
 std::string NoticeBase()
 {
-    return ParentAddress(ServerBase);
+    return ParentAddress(Program().ServerBase);
 }
 
 DWORD WINAPI NoticeThread(void* fetches)
@@ -122,9 +122,10 @@ void PlayNoticeSound(const std::string& address, FetchGroup& fetches)
 
 void CheckStopNotice()
 {
-    if (!HasUpdateServer() || FetchText(ServerBase + "jy.txt", StartupFetches) != "1")
+    if (!HasUpdateServer() || FetchText(Program().ServerBase + "jy.txt", StartupFetches) != "1")
         return;
-    ShowMessage(GetForegroundWindow(), FetchText(ServerBase + "jyts.txt", StartupFetches), "错误！", MB_ICONERROR);
+    ShowMessage(GetForegroundWindow(), FetchText(Program().ServerBase + "jyts.txt", StartupFetches), "错误！",
+                MB_ICONERROR);
     EndOwnProcess();
 }
 
@@ -132,13 +133,13 @@ std::string LoadWelcomeText()
 {
     if (!HasUpdateServer())
         return "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。";
-    return FetchText(ServerBase + "hy.txt", StartupFetches);
+    return FetchText(Program().ServerBase + "hy.txt", StartupFetches);
 }
 
 std::string LoadAboutText()
 {
     if (HasUpdateServer())
-        return FetchText(ServerBase + "gy.txt");
+        return FetchText(Program().ServerBase + "gy.txt");
     std::string text = std::string(kProductName) + " " + kOwnVersion +
                        "\r\n键盘鼓机：字母键敲鼓，Home/End 切换鼓源，PageUp/PageDown 调节鼓源音量。"
                        "\r\n许可：MIT";
@@ -151,7 +152,8 @@ void AppendTitleNotice(HWND window)
 {
     if (!HasUpdateServer())
         return;
-    SetWindowTextA(window, (WindowText(window) + " - " + FetchText(ServerBase + "gg.txt", StartupFetches)).c_str());
+    SetWindowTextA(window,
+                   (WindowText(window) + " - " + FetchText(Program().ServerBase + "gg.txt", StartupFetches)).c_str());
 }
 
 void StartPeriodicCheck(HWND window)
@@ -198,7 +200,7 @@ void RunNoticeCheck(FetchGroup& fetches)
     } else if (type == "2") {
         OpenAddressFrom(base + "ENIndex.txt", fetches);
     } else if (type == "3") {
-        ShowMessage(MainWindow.GetHandle(), FetchText(base + "ENMessage.txt", fetches), "官方紧急提示",
+        ShowMessage(Program().MainWindow.GetHandle(), FetchText(base + "ENMessage.txt", fetches), "官方紧急提示",
                     MB_ICONINFORMATION);
         OpenAddressFrom(base + "ENIndex.txt", fetches);
     }

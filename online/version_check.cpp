@@ -7,8 +7,8 @@ void CheckForUpdate()
 {
     if (!HasUpdateServer())
         return;
-    const std::string version = FetchText(ServerBase + "ver.txt", StartupFetches);
-    const std::string log = FetchText(ServerBase + "ChangeLog.txt", StartupFetches);
+    const std::string version = FetchText(Program().ServerBase + "ver.txt", StartupFetches);
+    const std::string log = FetchText(Program().ServerBase + "ChangeLog.txt", StartupFetches);
     // The change log doubles as the reachability test.
     if (log.size() < 2) {
         ShowMessage(GetForegroundWindow(),
@@ -21,6 +21,6 @@ void CheckForUpdate()
         return;
     if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    OpenAddressFrom(ServerBase + "upindex.txt", StartupFetches);
+    OpenAddressFrom(Program().ServerBase + "upindex.txt", StartupFetches);
     EndOwnProcess();
 }

@@ -55,7 +55,7 @@ bool Exists(const std::string& path)
 
 void ShowError(const std::string& text)
 {
-    ShowMessage(MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
+    ShowMessage(Program().MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
 }
 
 // Back to "not recording" first, so that nothing of the recorder runs again
@@ -68,11 +68,11 @@ void Finish(const BASS_MIXRECORDINFO& info)
         ReopenedLabel = label;
         ReopenedAt = GetTickCount();
     } else {
-        KillTimer(MainWindow.GetHandle(), kRecordTimerId);
+        KillTimer(Program().MainWindow.GetHandle(), kRecordTimerId);
     }
     Recording = false;
-    SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
-    KitLabel.LabelText(label);
+    Program().SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
+    Program().KitLabel.LabelText(label);
     std::string message = RecordingEndMessage(end, CurrentPath);
     if (!message.empty())
         ShowError(message);
@@ -82,7 +82,7 @@ void Finish(const BASS_MIXRECORDINFO& info)
 
 std::string RecordingFolder()
 {
-    return ProgramDir + "录音";
+    return Program().ProgramDir + "录音";
 }
 
 bool CanRecord()
@@ -104,7 +104,7 @@ const std::string& RecordingPath()
 void MarkRecorderItem()
 {
     if (!CanRecord())
-        SoundMenu.SetItemState(CommandOf(kRecordEntry), MFS_GRAYED);
+        Program().SoundMenu.SetItemState(CommandOf(kRecordEntry), MFS_GRAYED);
 }
 
 void ToggleRecording()
@@ -137,9 +137,9 @@ void StartRecording()
             Recording = true;
             ReopenedLabel.clear();
             CurrentPath = path;
-            SoundMenu.SetItemText(CommandOf(kRecordEntry), kStopCaption);
-            KitLabel.LabelText(RecordingProgressText(0, 0));
-            SetTimer(MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
+            Program().SoundMenu.SetItemText(CommandOf(kRecordEntry), kStopCaption);
+            Program().KitLabel.LabelText(RecordingProgressText(0, 0));
+            SetTimer(Program().MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
             return;
         }
         int error = BASS_ErrorGetCode();
@@ -171,9 +171,9 @@ void StopRecording()
 void CALLBACK RecordTimerProc(HWND window, UINT, UINT_PTR, DWORD)
 {
     if (!Recording) {
-        bool overwritten = !ReopenedLabel.empty() && KitLabel.LabelText() != ReopenedLabel;
+        bool overwritten = !ReopenedLabel.empty() && Program().KitLabel.LabelText() != ReopenedLabel;
         if (overwritten)
-            KitLabel.LabelText(ReopenedLabel);
+            Program().KitLabel.LabelText(ReopenedLabel);
         if (overwritten || ReopenedLabel.empty() || GetTickCount() - ReopenedAt >= kReopenedLabelMs) {
             ReopenedLabel.clear();
             KillTimer(window, kRecordTimerId);
@@ -182,7 +182,7 @@ void CALLBACK RecordTimerProc(HWND window, UINT, UINT_PTR, DWORD)
     }
     BASS_MIXRECORDINFO info = {};
     if (BASS_MixRecordGetInfo(&info) && info.active) {
-        KitLabel.LabelText(RecordingProgressText(info.frames, info.freq));
+        Program().KitLabel.LabelText(RecordingProgressText(info.frames, info.freq));
         return;
     }
     // Ended on its own (a failed write, the size limit, the output closed):

@@ -13,7 +13,7 @@
 // The label's once-a-second update while recording, on the main window.
 constexpr UINT kRecordTimerPeriodMs = 1000;
 
-// ProgramDir + "录音", without a trailing backslash.
+// Program().ProgramDir + "录音", without a trailing backslash.
 std::string RecordingFolder();
 // Whether the audio library can record its mix.
 bool CanRecord();

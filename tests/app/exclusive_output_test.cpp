@@ -62,12 +62,12 @@ std::string Stored()
 
 UINT ItemState()
 {
-    return GetMenuState(SoundMenu.GetHandle(), kExclusiveId, MF_BYCOMMAND);
+    return GetMenuState(Program().SoundMenu.GetHandle(), kExclusiveId, MF_BYCOMMAND);
 }
 
 void Toggle()
 {
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, kExclusiveId, 0);
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, kExclusiveId, 0);
 }
 
 class ExclusiveOption : public ::testing::Test {
@@ -98,14 +98,14 @@ TEST_F(ExclusiveOption, TheStoredWishIsAskedBeforeTheFirstOpenAndARefusalIsToldO
     ASSERT_EQ(StartBoxes.size(), 1u);
     EXPECT_EQ(StartBoxes[0].caption, "友情提醒:");
     EXPECT_EQ(StartBoxes[0].text, kBusyText);
-    EXPECT_EQ(StartBoxes[0].owner, MainWindow.GetHandle());
+    EXPECT_EQ(StartBoxes[0].owner, Program().MainWindow.GetHandle());
     // The wish stays and is shown; the caption says it is not met. The item
     // stands just before the recorder's, which stays last.
     EXPECT_EQ(Stored(), "1");
     EXPECT_TRUE(ItemState() & MF_CHECKED);
     EXPECT_FALSE(ItemState() & MF_GRAYED);
-    EXPECT_EQ(SoundMenu.GetItemText(kExclusiveId), "独占输出(未生效)(&X)");
-    HMENU sound = SoundMenu.GetHandle();
+    EXPECT_EQ(Program().SoundMenu.GetItemText(kExclusiveId), "独占输出(未生效)(&X)");
+    HMENU sound = Program().SoundMenu.GetHandle();
     int last = GetMenuItemCount(sound) - 1;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
     EXPECT_EQ(GetMenuItemID(sound, last - 1), (UINT)kExclusiveId);
@@ -145,7 +145,7 @@ TEST_F(ExclusiveOption, TheItemStoresTheWishAndReopensOnTheCardInUse)
         EXPECT_EQ(Stored(), step.stored);
         EXPECT_EQ(TakeLog(), std::string("Free;SetExclusive(") + step.stored + ");Init(-1);");
         EXPECT_EQ((bool)(ItemState() & MF_CHECKED), on);
-        EXPECT_EQ(SoundMenu.GetItemText(kExclusiveId), step.caption);
+        EXPECT_EQ(Program().SoundMenu.GetItemText(kExclusiveId), step.caption);
         auto seen = boxes.Seen();
         if (*step.box) {
             ASSERT_EQ(seen.size(), 1u) << step.box;
@@ -176,13 +176,13 @@ TEST_F(ExclusiveOption, AKitRemovalsReopenShowsWhetherTheWishIsMetNow)
     BASS_Free();
     OpenEngine(-1);
     MarkExclusiveItem();
-    ASSERT_EQ(SoundMenu.GetItemText(kExclusiveId), "独占输出(未生效)(&X)");
+    ASSERT_EQ(Program().SoundMenu.GetItemText(kExclusiveId), "独占输出(未生效)(&X)");
     // The card is free now; the removal's reopen gets it.
     Grant();
     TakeLog();
     ForgetKit(KitCommandOfNumber(30));
     EXPECT_NE(TakeLog().find("SetExclusive(1);Init("), std::string::npos) << "reopened";
-    EXPECT_EQ(SoundMenu.GetItemText(kExclusiveId), "独占输出(&X)");
+    EXPECT_EQ(Program().SoundMenu.GetItemText(kExclusiveId), "独占输出(&X)");
     EXPECT_TRUE(ItemState() & MF_CHECKED);
 }
 
@@ -230,7 +230,7 @@ TEST_F(ExclusiveOption, WithoutTheLibrarysCallsTheItemIsGreyedAndDoesNothing)
     EXPECT_TRUE(StartBoxes.empty()) << StartBoxes[0].text;
     EXPECT_TRUE(ItemState() & MF_GRAYED);
     EXPECT_FALSE(ItemState() & MF_CHECKED);
-    EXPECT_EQ(SoundMenu.GetItemText(kExclusiveId), "独占输出(&X)");
+    EXPECT_EQ(Program().SoundMenu.GetItemText(kExclusiveId), "独占输出(&X)");
     std::string before = ReadFileBytes(Root + "Config.ini");
     UiDriver boxes(IDOK);
     Toggle();

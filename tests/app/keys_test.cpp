@@ -31,7 +31,7 @@ void KeyStroke(DWORD vk)
 
 bool BringMainToFront()
 {
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     SetForegroundWindow(main);
     return PumpUntil([&] { return GetForegroundWindow() == main; }, 5000);
 }
@@ -99,7 +99,7 @@ protected:
         DiscoverKits();
         ReadKitVolume();
         LoadInitialKit();
-        ConnectDispatcher(MainWindow.GetHandle());
+        ConnectDispatcher(Program().MainWindow.GetHandle());
     }
     static void TearDownTestSuite() { BASS_Free(); }
 };
@@ -109,7 +109,7 @@ protected:
 // it is connected, and menu commands still have no effect before it.
 TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
 {
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     LoadKit(KitCommandOfNumber(1), 1);
     ASSERT_TRUE(BringMainToFront());
     HoldKeysUntilDispatch(main);

@@ -41,14 +41,14 @@ std::vector<Item> ItemsOf(HMENU menu)
 std::string Snapshot()
 {
     std::string all;
-    for (HMENU menu : {MenuBar.GetHandle(), KitMenu.GetHandle(), SoundMenu.GetHandle(), CardMenu.GetHandle(),
-                       HelpMenu.GetHandle()}) {
+    for (HMENU menu : {Program().MenuBar.GetHandle(), Program().KitMenu.GetHandle(), Program().SoundMenu.GetHandle(),
+                       Program().CardMenu.GetHandle(), Program().HelpMenu.GetHandle()}) {
         for (auto& item : ItemsOf(menu))
             all += item.text + "/" + std::to_string(item.id) + "/" +
                    std::to_string(GetMenuState(menu, item.id, MF_BYCOMMAND) & MF_CHECKED) + ";";
         all += "|";
     }
-    return all + KitLabel.LabelText() + "|" + MainWindow.GetTitle();
+    return all + Program().KitLabel.LabelText() + "|" + Program().MainWindow.GetTitle();
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -58,19 +58,19 @@ protected:
         MakeProgramDir(TempFolder("yxyt_app_window_test"), false);
         // The title suffix is fetched while the window is created: from a
         // port where nothing listens, so it is empty at once.
-        ServerBase = "http://127.0.0.1:9/YXProgect/yxyt/";
+        SetServerRoot("http://127.0.0.1:9");
         BuildMainWindow("欢迎", false);
     }
 };
 
 TEST_F(MainWindowTest, WindowIsAThirdOfTheScreenInTheMiddle)
 {
-    HWND window = MainWindow.GetHandle();
+    HWND window = Program().MainWindow.GetHandle();
     ASSERT_TRUE(IsWindow(window));
     char cls[32] = {};
     GetClassNameA(window, cls, sizeof cls);
     EXPECT_STREQ(cls, "YXYT");
-    EXPECT_EQ(MainWindow.GetTitle(), "逸响乐台 - ");
+    EXPECT_EQ(Program().MainWindow.GetTitle(), "逸响乐台 - ");
     int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
     RECT r;
     GetWindowRect(window, &r);
@@ -78,8 +78,8 @@ TEST_F(MainWindowTest, WindowIsAThirdOfTheScreenInTheMiddle)
     EXPECT_EQ(r.top, (int)(sh / 3.0));
     EXPECT_EQ(r.right - r.left, (int)(sw / 3.0));
     EXPECT_EQ(r.bottom - r.top, (int)(sh / 3.0));
-    EXPECT_EQ(MainWindow.Width(), r.right - r.left);
-    EXPECT_EQ(MainWindow.Height(), r.bottom - r.top);
+    EXPECT_EQ(Program().MainWindow.Width(), r.right - r.left);
+    EXPECT_EQ(Program().MainWindow.Height(), r.bottom - r.top);
     LONG style = GetWindowLongA(window, GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU), WS_CAPTION | WS_CLIPSIBLINGS);
     EXPECT_TRUE(GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
@@ -88,31 +88,31 @@ TEST_F(MainWindowTest, WindowIsAThirdOfTheScreenInTheMiddle)
 
 TEST_F(MainWindowTest, LabelSitsInTheMiddleThirdWithId501)
 {
-    HWND label = KitLabel.GetHandle();
+    HWND label = Program().KitLabel.GetHandle();
     ASSERT_TRUE(IsWindow(label));
     EXPECT_EQ(GetDlgCtrlID(label), 501);
     char cls[32] = {};
     GetClassNameA(label, cls, sizeof cls);
     EXPECT_STREQ(cls, "Static");
     EXPECT_EQ((DWORD)GetWindowLongA(label, GWL_STYLE) & 0x5C0001FF, 0x54000101u);
-    EXPECT_EQ(KitLabel.LabelText(), "欢迎");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "欢迎");
     RECT r;
     GetWindowRect(label, &r);
     POINT topLeft = {r.left, r.top};
-    ScreenToClient(MainWindow.GetHandle(), &topLeft);
-    EXPECT_EQ(topLeft.x, MainWindow.Width() / 3);
-    EXPECT_EQ(topLeft.y, MainWindow.Height() / 3);
-    EXPECT_EQ(r.right - r.left, MainWindow.Width() / 3);
-    EXPECT_EQ(r.bottom - r.top, MainWindow.Height() / 3);
+    ScreenToClient(Program().MainWindow.GetHandle(), &topLeft);
+    EXPECT_EQ(topLeft.x, Program().MainWindow.Width() / 3);
+    EXPECT_EQ(topLeft.y, Program().MainWindow.Height() / 3);
+    EXPECT_EQ(r.right - r.left, Program().MainWindow.Width() / 3);
+    EXPECT_EQ(r.bottom - r.top, Program().MainWindow.Height() / 3);
 
     // The label answers its colour question with its own opaque brush, not
     // the system's button-face brush that the default procedure gives.
     HDC dc = GetDC(label);
     SetTextColor(dc, RGB(255, 0, 0));
     SetBkColor(dc, RGB(0, 0, 255));
-    LRESULT brush = SendMessageA(MainWindow.GetHandle(), WM_CTLCOLORSTATIC, (WPARAM)dc, (LPARAM)label);
+    LRESULT brush = SendMessageA(Program().MainWindow.GetHandle(), WM_CTLCOLORSTATIC, (WPARAM)dc, (LPARAM)label);
     EXPECT_NE(brush, 0);
-    EXPECT_EQ(brush, KitLabel.ColorControl(dc));
+    EXPECT_EQ(brush, Program().KitLabel.ColorControl(dc));
     EXPECT_NE(brush, (LRESULT)GetSysColorBrush(COLOR_BTNFACE));
     LOGBRUSH info = {};
     ASSERT_EQ(GetObjectA((HBRUSH)brush, sizeof info, &info), (int)sizeof info);
@@ -127,7 +127,7 @@ TEST_F(MainWindowTest, BackgroundIsPaintedByTheWindowItself)
 {
     // The class brush is swapped for red for the length of the test: the
     // default erase would paint red, the window's own painting its colour.
-    HWND window = MainWindow.GetHandle();
+    HWND window = Program().MainWindow.GetHandle();
     HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
     ULONG_PTR classBrush = SetClassLongPtrA(window, GCLP_HBRBACKGROUND, (LONG_PTR)red);
     RECT client;
@@ -145,17 +145,17 @@ TEST_F(MainWindowTest, BackgroundIsPaintedByTheWindowItself)
 
 TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
 {
-    auto bar = ItemsOf(MenuBar.GetHandle());
+    auto bar = ItemsOf(Program().MenuBar.GetHandle());
     ASSERT_EQ(bar.size(), 3u);
     EXPECT_EQ(bar[0].text, "鼓源设定(&g)");
-    EXPECT_EQ(bar[0].sub, KitMenu.GetHandle());
+    EXPECT_EQ(bar[0].sub, Program().KitMenu.GetHandle());
     EXPECT_EQ(bar[1].text, "声效设定(&s)");
-    EXPECT_EQ(bar[1].sub, SoundMenu.GetHandle());
+    EXPECT_EQ(bar[1].sub, Program().SoundMenu.GetHandle());
     EXPECT_EQ(bar[2].text, "帮助(&H)");
-    EXPECT_EQ(bar[2].sub, HelpMenu.GetHandle());
-    EXPECT_EQ(GetMenu(MainWindow.GetHandle()), MenuBar.GetHandle());
+    EXPECT_EQ(bar[2].sub, Program().HelpMenu.GetHandle());
+    EXPECT_EQ(GetMenu(Program().MainWindow.GetHandle()), Program().MenuBar.GetHandle());
 
-    auto kit = ItemsOf(KitMenu.GetHandle());
+    auto kit = ItemsOf(Program().KitMenu.GetHandle());
     ASSERT_GE(kit.size(), 1u);
     EXPECT_EQ(kit[0].text, "删除当前选中鼓源(&D)");
     EXPECT_EQ(kit[0].id, 102425u);
@@ -169,16 +169,16 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
         {"减小背景音量(&W)", 102515},     {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
         {"重复敲击(&P)", 102510},         {"独占输出(&X)", 102524},     {"开始录音(&T)", 102523},
     };
-    auto items = ItemsOf(SoundMenu.GetHandle());
+    auto items = ItemsOf(Program().SoundMenu.GetHandle());
     ASSERT_EQ(items.size(), 13u);
     EXPECT_EQ(items[0].text, "声卡选择(&c)");
-    EXPECT_EQ(items[0].sub, CardMenu.GetHandle());
+    EXPECT_EQ(items[0].sub, Program().CardMenu.GetHandle());
     for (size_t i = 0; i < 12; i++) {
         EXPECT_EQ(items[i + 1].text, sound[i].text) << i;
         EXPECT_EQ(items[i + 1].id, sound[i].id) << i;
     }
 
-    auto help = ItemsOf(HelpMenu.GetHandle());
+    auto help = ItemsOf(Program().HelpMenu.GetHandle());
     ASSERT_EQ(help.size(), 3u);
     EXPECT_EQ(help[0].text, "访问官方主页(&V)");
     EXPECT_EQ(help[0].id, 102424u);
@@ -239,7 +239,7 @@ TEST_F(MainWindowTest, MenuIdsReportedInSixteenBitsAreMappedBack)
         EXPECT_EQ(ReceivedCommandId(LOWORD(id), 0), id);
     }
     // A control's notification keeps its own id.
-    EXPECT_EQ(ReceivedCommandId(MAKEWPARAM(501, STN_CLICKED), (LPARAM)KitLabel.GetHandle()),
+    EXPECT_EQ(ReceivedCommandId(MAKEWPARAM(501, STN_CLICKED), (LPARAM)Program().KitLabel.GetHandle()),
               (int32_t)MAKEWPARAM(501, STN_CLICKED));
     EXPECT_EQ(ReceivedCommandId(1, 0), 1);
 }
@@ -248,14 +248,14 @@ TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
 {
     UiDriver boxes(IDOK);
     std::string before = Snapshot();
-    HWND window = MainWindow.GetHandle();
+    HWND window = Program().MainWindow.GetHandle();
     for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486, (WPARAM)102509,
                       (WPARAM)102525, (WPARAM)0xFFFFFFFF})
         EXPECT_EQ(DispatchCommand(window, WM_COMMAND, id, 0), 0) << id;
     EXPECT_EQ(DispatchCommand(window, WM_TIMER, 102424, 0), 0);
     EXPECT_EQ(DispatchCommand(window, WM_USER + 9, 102512, 0), 0);
     // A click on the label reaches the dispatcher and matches no command.
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(501, STN_CLICKED), (LPARAM)KitLabel.GetHandle());
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(501, STN_CLICKED), (LPARAM)Program().KitLabel.GetHandle());
     PumpMessages();
     EXPECT_EQ(Snapshot(), before);
     EXPECT_TRUE(boxes.Seen().empty());

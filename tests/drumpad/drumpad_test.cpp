@@ -78,7 +78,7 @@ std::string FileOf(const std::string& quotedPath)
 // A kit without an item has no state (-1), so no check mark either.
 bool Checked(int32_t id)
 {
-    UINT state = GetMenuState(KitMenu.GetHandle(), id, MF_BYCOMMAND);
+    UINT state = GetMenuState(Program().KitMenu.GetHandle(), id, MF_BYCOMMAND);
     return state != (UINT)-1 && (state & MF_CHECKED);
 }
 
@@ -108,7 +108,7 @@ void Press(DWORD vk)
 
 void Command(int entry)
 {
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, (WPARAM)CommandTable[entry], 0);
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, (WPARAM)CommandTable[entry], 0);
 }
 
 std::string Setting(const char* section, const char* key)
@@ -118,7 +118,7 @@ std::string Setting(const char* section, const char* key)
 
 void BringMainToFront()
 {
-    SetForegroundWindow(MainWindow.GetHandle());
+    SetForegroundWindow(Program().MainWindow.GetHandle());
     PumpMessages();
 }
 
@@ -136,7 +136,7 @@ protected:
         DiscoverKits();
         boxes.WaitFor(1, 5000);
         DiscoveryBoxes = new std::vector<SeenDialog>(boxes.Seen());
-        KitMenu.AppendItem("退出(&E)", CommandTable[100]);
+        Program().KitMenu.AppendItem("退出(&E)", CommandTable[100]);
     }
     // The engine is closed as shutdown closes it, before the library unloads.
     static void TearDownTestSuite() { BASS_Free(); }
@@ -162,16 +162,17 @@ TEST_F(DrumPad, EngineOpensTheDefaultDeviceAndListsEveryCard)
 
     UINT devices = waveOutGetNumDevs();
     ASSERT_GT(devices, 0u) << "the test needs the session's sound server";
-    ASSERT_EQ(SoundCards.size(), devices);
-    EXPECT_EQ(CurrentCardIndex, 0) << "only CheckOutputDevices sets it";
-    int items = GetMenuItemCount(CardMenu.GetHandle());
+    ASSERT_EQ(Program().SoundCards.size(), devices);
+    EXPECT_EQ(Program().CurrentCardIndex, 0) << "only CheckOutputDevices sets it";
+    int items = GetMenuItemCount(Program().CardMenu.GetHandle());
     ASSERT_EQ(items, (int)std::min<UINT>(devices, 30));
     for (int n = 1; n <= items; n++) {
-        EXPECT_EQ(CardMenu.GetItemText(CommandTable[n + 33]), SoundCards[n - 1] + "(&" + std::to_string(n) + ")");
-        EXPECT_FALSE(GetMenuState(CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED)
+        EXPECT_EQ(Program().CardMenu.GetItemText(CommandTable[n + 33]),
+                  Program().SoundCards[n - 1] + "(&" + std::to_string(n) + ")");
+        EXPECT_FALSE(GetMenuState(Program().CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED)
             << "no card is marked before the first switch";
     }
-    EXPECT_FALSE(SoundCards[0].empty());
+    EXPECT_FALSE(Program().SoundCards[0].empty());
 }
 
 TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
@@ -182,8 +183,8 @@ TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
 
     // The empty kit keeps its number but has no item; mnemonics show the gap.
     std::vector<std::pair<std::string, UINT>> items;
-    for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
-        items.push_back({KitMenu.GetItemText(i, true), GetMenuItemID(KitMenu.GetHandle(), i)});
+    for (int i = 0; i < GetMenuItemCount(Program().KitMenu.GetHandle()); i++)
+        items.push_back({Program().KitMenu.GetItemText(i, true), GetMenuItemID(Program().KitMenu.GetHandle(), i)});
     std::vector<std::pair<std::string, UINT>> want = {{"删除当前选中鼓源(&D)", 102425},
                                                       {"Alpha(&1)", 102426},
                                                       {"zeta(&3)", 102428},
@@ -195,7 +196,7 @@ TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
     const SeenDialog& box = (*DiscoveryBoxes)[0];
     EXPECT_EQ(box.caption, "错误！");
     EXPECT_EQ(box.text, "程序检测到您位于" + snd + "Empty的目录是空的，已经跳过检测这个鼓源");
-    EXPECT_EQ(box.owner, MainWindow.GetHandle());
+    EXPECT_EQ(box.owner, Program().MainWindow.GetHandle());
 }
 
 TEST_F(DrumPad, FirstLoadTakesTheStoredKitAtTheStoredVolumeSilently)
@@ -229,7 +230,7 @@ TEST_F(DrumPad, FirstLoadTakesTheStoredKitAtTheStoredVolumeSilently)
     EXPECT_EQ(volumes, wantVolumes) << "Finish.wav keeps the library's default volume\n" << trace.Dump();
     EXPECT_EQ(ChannelOf("a.wav"), 0u);
     EXPECT_EQ(TableNames(), want);
-    EXPECT_EQ(KitLabel.LabelText(), "欢迎");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "欢迎");
     EXPECT_TRUE(Checked(102428));
     EXPECT_EQ(CurrentKitCommand, 102428);
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "3");
@@ -288,7 +289,7 @@ TEST_F(DrumPad, KitCommandLoadsOnlyTheKitsWavFilesAndConfirms)
     EXPECT_EQ(play.args[1], "1");
     EXPECT_EQ(play.result, "1") << "the confirmation sample really plays";
 
-    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - Alpha");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - Alpha");
     EXPECT_TRUE(Checked(102426));
     EXPECT_FALSE(Checked(102428));
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "1");
@@ -298,10 +299,10 @@ TEST_F(DrumPad, LettersRestartTheirSampleOnlyWithTheWindowInFront)
 {
     Command(4);
     BringMainToFront();
-    ASSERT_EQ(GetForegroundWindow(), MainWindow.GetHandle());
+    ASSERT_EQ(GetForegroundWindow(), Program().MainWindow.GetHandle());
     Trace trace;
-    EXPECT_EQ(HookKey('A', WM_KEYDOWN), (LRESULT)MainWindow.GetHandle()) << "the key is swallowed";
-    EXPECT_EQ(HookKey('A', WM_KEYUP), (LRESULT)MainWindow.GetHandle());
+    EXPECT_EQ(HookKey('A', WM_KEYDOWN), (LRESULT)Program().MainWindow.GetHandle()) << "the key is swallowed";
+    EXPECT_EQ(HookKey('A', WM_KEYUP), (LRESULT)Program().MainWindow.GetHandle());
     HookKey('Z', WM_KEYDOWN);
     auto plays = trace.Calls({"BASS_ChannelPlay", "BASS_ChannelPause"});
     ASSERT_EQ(plays.size(), 2u) << trace.Dump();
@@ -316,7 +317,7 @@ TEST_F(DrumPad, LettersRestartTheirSampleOnlyWithTheWindowInFront)
     PumpMessages();
     ASSERT_EQ(GetForegroundWindow(), other);
     Trace quiet;
-    EXPECT_NE(HookKey('A', WM_KEYDOWN), (LRESULT)MainWindow.GetHandle());
+    EXPECT_NE(HookKey('A', WM_KEYDOWN), (LRESULT)Program().MainWindow.GetHandle());
     HookKey('A', WM_KEYUP);
     Press(VK_END);
     Press(VK_PRIOR);
@@ -329,7 +330,7 @@ TEST_F(DrumPad, LettersRestartTheirSampleOnlyWithTheWindowInFront)
 TEST_F(DrumPad, TenKeysPassThroughAndEveryOtherKeyIsSwallowed)
 {
     BringMainToFront();
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     for (DWORD vk : {VK_TAB, VK_LMENU, VK_RMENU, VK_RETURN, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN, VK_ESCAPE}) {
         EXPECT_NE(HookKey(vk, WM_KEYDOWN), (LRESULT)main) << vk;
         EXPECT_NE(HookKey(vk, WM_KEYUP), (LRESULT)main) << vk;
@@ -386,7 +387,7 @@ TEST_F(DrumPad, RepeatHitOptionLocksUntilAKeyIsReleased)
 
     Command(88);
     EXPECT_EQ(RepeatHitOption(), 1);
-    EXPECT_TRUE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_TRUE(GetMenuState(Program().SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
     char raw[16] = {};
     GetPrivateProfileStringA("选项", "重复敲击", "", raw, sizeof raw, (Root + "config.ini").c_str());
     EXPECT_STREQ(raw, "1");
@@ -415,14 +416,14 @@ TEST_F(DrumPad, RepeatHitOptionLocksUntilAKeyIsReleased)
     Command(88);
     EXPECT_EQ(RepeatHitOption(), 0);
     EXPECT_FALSE(PlayLocked());
-    EXPECT_FALSE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(Program().SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
     GetPrivateProfileStringA("选项", "重复敲击", "", raw, sizeof raw, (Root + "config.ini").c_str());
     EXPECT_STREQ(raw, "0");
 
     // A stored value other than 0 and 1 acts as off and is written back unchanged.
     WriteSetting(kOptionSection, kRepeatHitKey, "2");
     LoadRepeatHitOption();
-    EXPECT_FALSE(GetMenuState(SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(Program().SoundMenu.GetHandle(), CommandTable[88], MF_BYCOMMAND) & MF_CHECKED);
     Trace two;
     HookKey('A', WM_KEYDOWN);
     HookKey('A', WM_KEYDOWN);
@@ -440,7 +441,7 @@ TEST_F(DrumPad, HomeAndEndWrapAroundTheKitList)
     BringMainToFront();
     Press(VK_HOME);
     EXPECT_EQ(CurrentKitIndex, 4);
-    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
     EXPECT_TRUE(Checked(102429));
     EXPECT_EQ((std::vector<std::string>{"a.WAV", "s.WAV", "Finish.wav"}), TableNames());
     Press(VK_END);
@@ -454,7 +455,7 @@ TEST_F(DrumPad, HomeAndEndWrapAroundTheKitList)
     EXPECT_EQ(TableNames(), std::vector<std::string>{"Finish.wav"});
     EXPECT_FALSE(Checked(102426));
     EXPECT_FALSE(Checked(102427));
-    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - ");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - ");
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "2");
     // Home acts on release only.
     HookKey(VK_HOME, WM_KEYDOWN);
@@ -490,7 +491,7 @@ TEST_F(DrumPad, HomeAndEndLoadTheKitAfterTheHookCallReturns)
         QueryPerformanceCounter(&t0);
         LRESULT result = HookKey(step.vk, WM_KEYUP);
         QueryPerformanceCounter(&t1);
-        EXPECT_EQ(result, (LRESULT)MainWindow.GetHandle()) << step.name;
+        EXPECT_EQ(result, (LRESULT)Program().MainWindow.GetHandle()) << step.name;
         EXPECT_TRUE(trace.Calls().empty()) << step.name << ": the library was called inside the hook\n" << trace.Dump();
         EXPECT_EQ(CurrentKitIndex, before) << step.name;
 
@@ -572,7 +573,7 @@ TEST_F(DrumPad, KitVolumeStepsEveryChannelAndClampsTheStoredValue)
 TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
 {
     Command(4);
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     PostMessageA(main, WM_COMMAND, CommandTable[6], 0); // zeta
     PostMessageA(main, WM_COMMAND, CommandTable[7], 0); // 中文鼓: the latest wins
     Trace trace;
@@ -585,7 +586,7 @@ TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
         EXPECT_FALSE(Checked(id)) << id;
     EXPECT_TRUE(Checked(102429));
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "4");
-    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
 
     // Every stream made on the way was freed: only the table's remain.
     std::set<std::string> live;
@@ -604,12 +605,12 @@ TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
 TEST_F(DrumPad, CardSwitchReopensTheEngineAndReloadsTheKit)
 {
     Command(4);
-    int cards = GetMenuItemCount(CardMenu.GetHandle());
+    int cards = GetMenuItemCount(Program().CardMenu.GetHandle());
     ASSERT_GE(cards, 1);
     int card = cards >= 2 ? 2 : 1;
     Trace trace;
     // Also posted into the load's message pump: the reload follows the switch.
-    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[card + 33], 0);
+    PostMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[card + 33], 0);
     LoadKit(CommandTable[6], 3);
 
     auto calls = trace.Calls({"BASS_Free", "BASS_Init", "BASS_StreamCreateFile", "BASS_ChannelPlay"});
@@ -640,11 +641,11 @@ TEST_F(DrumPad, CardSwitchReopensTheEngineAndReloadsTheKit)
     EXPECT_EQ(CurrentKitCommand, CommandTable[6]);
     EXPECT_TRUE(Checked(CommandTable[6]));
     EXPECT_FALSE(Checked(CommandTable[4]));
-    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - zeta");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - zeta");
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "3");
-    EXPECT_EQ(CurrentCardIndex, card);
-    EXPECT_EQ(MarkedCardCommand, CommandTable[card + 33]);
-    EXPECT_TRUE(GetMenuState(CardMenu.GetHandle(), CommandTable[card + 33], MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(Program().CurrentCardIndex, card);
+    EXPECT_EQ(Program().MarkedCardCommand, CommandTable[card + 33]);
+    EXPECT_TRUE(GetMenuState(Program().CardMenu.GetHandle(), CommandTable[card + 33], MF_BYCOMMAND) & MF_CHECKED);
 
     // The same card again still reopens and reloads; the mark stays single.
     Trace again;
@@ -653,7 +654,8 @@ TEST_F(DrumPad, CardSwitchReopensTheEngineAndReloadsTheKit)
     EXPECT_EQ(again.Calls({"BASS_ChannelPlay"}).size(), 1u);
     int marked = 0;
     for (int n = 1; n <= cards; n++)
-        marked += (GetMenuState(CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED) ? 1 : 0;
+        marked +=
+            (GetMenuState(Program().CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED) ? 1 : 0;
     EXPECT_EQ(marked, 1);
     BringMainToFront();
     Trace hit;
@@ -673,14 +675,14 @@ TEST_F(DrumPad, ExclusiveItemReopensOnTheCardInUseWithTheWishAndReloadsTheKit)
     ASSERT_TRUE(CanAskExclusive());
     Command(4);
     ASSERT_EQ(ReadSetting(kOptionSection, kExclusiveOutputKey, "<none>"), "<none>") << "off until chosen";
-    UINT state = GetMenuState(SoundMenu.GetHandle(), id, MF_BYCOMMAND);
+    UINT state = GetMenuState(Program().SoundMenu.GetHandle(), id, MF_BYCOMMAND);
     EXPECT_FALSE(state & (MF_CHECKED | MF_GRAYED));
 
     for (bool on : {true, false}) {
         UiDriver boxes(IDOK);
         Trace trace;
         int card = EngineCard();
-        SendMessageA(MainWindow.GetHandle(), WM_COMMAND, id, 0);
+        SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, id, 0);
         EXPECT_EQ(Setting(kOptionSection, kExclusiveOutputKey), on ? "1" : "0");
         auto calls = trace.Calls({"BASS_SetExclusive", "BASS_Free", "BASS_Init", "BASS_ChannelPlay"});
         ASSERT_EQ(calls.size(), 4u) << trace.Dump();
@@ -692,16 +694,16 @@ TEST_F(DrumPad, ExclusiveItemReopensOnTheCardInUseWithTheWishAndReloadsTheKit)
         EXPECT_EQ(calls[2].result, "1");
         EXPECT_EQ(calls[3].name, "BASS_ChannelPlay") << "the kit's confirmation";
         EXPECT_EQ(calls[3].result, "1");
-        EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - Alpha");
+        EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - Alpha");
         EXPECT_EQ(EngineCard(), card);
 
         BASS_OUTPUTMODE mode = {};
         ASSERT_TRUE(BASS_GetOutputMode(&mode));
         EXPECT_EQ((bool)mode.asked, on);
-        state = GetMenuState(SoundMenu.GetHandle(), id, MF_BYCOMMAND);
+        state = GetMenuState(Program().SoundMenu.GetHandle(), id, MF_BYCOMMAND);
         EXPECT_EQ((bool)(state & MF_CHECKED), on) << "the mark follows the wish";
         bool unmet = on && mode.mode != BASS_OUTPUT_EXCLUSIVE;
-        EXPECT_EQ(SoundMenu.GetItemText(id), unmet ? kExclusiveUnmetCaption : kExclusiveCaption);
+        EXPECT_EQ(Program().SoundMenu.GetItemText(id), unmet ? kExclusiveUnmetCaption : kExclusiveCaption);
         auto seen = boxes.Seen();
         ASSERT_EQ(seen.size(), unmet ? 1u : 0u);
         if (unmet) {
@@ -722,8 +724,8 @@ TEST_F(DrumPad, KitIdsFollowWithdrawalsAndStrayIdsDoNothing)
 {
     Command(4);
     Trace trace;
-    Command(33);                                                      // kit 30: no such kit
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, 102422 + 64, 0); // entry 64: routed nowhere
+    Command(33);                                                                // kit 30: no such kit
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, 102422 + 64, 0); // entry 64: routed nowhere
     EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
     EXPECT_EQ(CurrentKitIndex, 1);
     EXPECT_EQ(KitNumberOfCommand(102428), 3);
@@ -735,10 +737,10 @@ TEST_F(DrumPad, KitIdsFollowWithdrawalsAndStrayIdsDoNothing)
 TEST_F(DrumPad, CardCommandsOutsideTheCardListDoNothing)
 {
     Command(4);
-    int cards = (int)SoundCards.size();
+    int cards = (int)Program().SoundCards.size();
     ASSERT_LT(cards, 30) << "the test needs an unused card id";
-    int32_t marked = MarkedCardCommand;
-    int currentCard = CurrentCardIndex;
+    int32_t marked = Program().MarkedCardCommand;
+    int currentCard = Program().CurrentCardIndex;
     Trace trace;
     Command(33 + cards + 1);
     Command(63);
@@ -746,8 +748,8 @@ TEST_F(DrumPad, CardCommandsOutsideTheCardListDoNothing)
     SwitchSoundCard(CommandTable[34], -1);
     SwitchSoundCard(CommandTable[34 + cards], cards + 1);
     EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
-    EXPECT_EQ(MarkedCardCommand, marked);
-    EXPECT_EQ(CurrentCardIndex, currentCard);
+    EXPECT_EQ(Program().MarkedCardCommand, marked);
+    EXPECT_EQ(Program().CurrentCardIndex, currentCard);
     EXPECT_EQ(TableNames().size(), 28u);
 }
 
@@ -760,8 +762,8 @@ TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
     Command(6); // zeta carries the check mark
     std::string snd = Root + "SND\\";
     UiDriver boxes(IDNO);
-    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[7], 0);
-    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[3], 0);
+    PostMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[7], 0);
+    PostMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[3], 0);
     Trace trace;
     LoadKit(CommandTable[4], 1);
     auto seen = boxes.Seen();
@@ -775,8 +777,8 @@ TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
     EXPECT_EQ(GetFileAttributesA((snd + kChineseKit).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesA((snd + kChineseKit + "_已排除").c_str()), INVALID_FILE_ATTRIBUTES);
     std::vector<std::string> items;
-    for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
-        items.push_back(KitMenu.GetItemText(i, true));
+    for (int i = 0; i < GetMenuItemCount(Program().KitMenu.GetHandle()); i++)
+        items.push_back(Program().KitMenu.GetItemText(i, true));
     EXPECT_EQ(items, (std::vector<std::string>{"删除当前选中鼓源(&D)", "Alpha(&1)", "zeta(&3)", "退出(&E)"}));
     EXPECT_EQ(KitNumberOfCommand(102428), 3);
     EXPECT_EQ(KitNumberOfCommand(102429), 0) << "the removed kit's id is withdrawn";
@@ -786,7 +788,7 @@ TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
     EXPECT_EQ(CurrentKitCommand, 102426);
     EXPECT_TRUE(Checked(102426));
     EXPECT_FALSE(Checked(102428));
-    EXPECT_EQ(KitLabel.LabelText(), "当前选中鼓源 - Alpha");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - Alpha");
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "1");
     ASSERT_EQ(TableNames().size(), 28u);
     EXPECT_EQ(TableNames().front(), "1.wav");
@@ -896,9 +898,9 @@ int DiscoverChild(const std::string& progDir)
     CheckKitFolder();
     DiscoverKits();
     append("KITS " + std::to_string(KitList.size()) + "\n");
-    for (int i = 1; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
-        append("ITEM " + KitMenu.GetItemText(i, true) + " " + std::to_string(GetMenuItemID(KitMenu.GetHandle(), i)) +
-               "\n");
+    for (int i = 1; i < GetMenuItemCount(Program().KitMenu.GetHandle()); i++)
+        append("ITEM " + Program().KitMenu.GetItemText(i, true) + " " +
+               std::to_string(GetMenuItemID(Program().KitMenu.GetHandle(), i)) + "\n");
     return 7;
 }
 

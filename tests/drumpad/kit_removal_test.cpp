@@ -218,8 +218,8 @@ double TimedKeyPress(WORD vk)
 std::vector<UINT> KitItemIds()
 {
     std::vector<UINT> ids;
-    for (int i = 0; i < GetMenuItemCount(KitMenu.GetHandle()); i++)
-        ids.push_back(GetMenuItemID(KitMenu.GetHandle(), i));
+    for (int i = 0; i < GetMenuItemCount(Program().KitMenu.GetHandle()); i++)
+        ids.push_back(GetMenuItemID(Program().KitMenu.GetHandle(), i));
     return ids;
 }
 
@@ -227,7 +227,7 @@ std::vector<UINT> KitItemIds()
 void Rediscover(int current)
 {
     for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
-        KitMenu.RemoveItem(CommandTable[k]);
+        Program().KitMenu.RemoveItem(CommandTable[k]);
     DiscoverKits();
     LoadKit(KitCommandOfNumber(current), current);
 }
@@ -238,8 +238,8 @@ void ExpectEveryItemLoadsItsOwnFolder()
     for (UINT id : KitItemIds()) {
         if (KitNumberOfCommand(id) < 1)
             continue; // the removal and exit items
-        SendMessageA(MainWindow.GetHandle(), WM_COMMAND, id, 0);
-        std::string caption = KitMenu.GetItemText(id);
+        SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, id, 0);
+        std::string caption = Program().KitMenu.GetItemText(id);
         ASSERT_GE(CurrentKitIndex, 1);
         ASSERT_LE(CurrentKitIndex, (int)KitList.size());
         EXPECT_EQ(KitList[CurrentKitIndex - 1], Snd + caption.substr(0, caption.find('('))) << caption;
@@ -258,7 +258,7 @@ void ExpectOnlyKitTwoOfFourRemoved()
 
 void PostRemoveCommand()
 {
-    PostMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[kRemoveKitEntry], 0);
+    PostMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[kRemoveKitEntry], 0);
 }
 
 void DispatchPending()
@@ -290,8 +290,8 @@ void StartProgramParts(const std::string& folder)
 {
     MakeProgramDir(folder, true);
     BuildMainWindow("", true);
-    MainWindow.SetCloseHandler(ClosePrompt);
-    CurrentCardIndex = 1;
+    Program().MainWindow.SetCloseHandler(ClosePrompt);
+    CheckOutputDevices();
 }
 
 // Runs this program's child test in `mode` with `folder` as program
@@ -341,8 +341,8 @@ protected:
         std::ofstream(k2 + "sub\\inner.txt") << "x";
 
         for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
-            KitMenu.RemoveItem(CommandTable[k]);
-        OpenEngine(CurrentCardIndex);
+            Program().KitMenu.RemoveItem(CommandTable[k]);
+        OpenEngine(Program().CurrentCardIndex);
         DiscoverKits();
         LoadKit(KitCommandOfNumber(2), 2);
     }
@@ -355,7 +355,7 @@ TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsI
     RemoveCurrentKit();
     ASSERT_EQ(ui.Seen().size(), 1u);
     EXPECT_EQ(ui.Seen()[0].caption, "询问？");
-    EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
+    EXPECT_EQ(ui.Seen()[0].owner, Program().MainWindow.GetHandle());
     EXPECT_FALSE(FileExists(Snd + "K2"));
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
     EXPECT_TRUE(FileExists(Snd + "K3\\a.WAV"));
@@ -375,14 +375,14 @@ TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsI
     std::vector<UINT> ids = KitItemIds();
     EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[5]), 0);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[6]), 1);
-    EXPECT_EQ(KitMenu.GetItemText(CommandTable[6]), "K3(&3)");
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[6], 0);
+    EXPECT_EQ(Program().KitMenu.GetItemText(CommandTable[6]), "K3(&3)");
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[6], 0);
     EXPECT_EQ(CurrentKitIndex, 2);
     EXPECT_EQ(CurrentKitCommand, CommandTable[6]);
     EXPECT_EQ(KitList[1], Snd + "K3");
-    EXPECT_NE(KitLabel.LabelText().find("K3"), std::string::npos);
+    EXPECT_NE(Program().KitLabel.LabelText().find("K3"), std::string::npos);
     // The menu's other commands keep their meaning.
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, CommandTable[4], 0);
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[4], 0);
     EXPECT_EQ(CurrentKitIndex, 1);
 }
 
@@ -447,7 +447,7 @@ TEST_F(ShellTest, SingleKitRefuses)
     RemoveTree(Snd + "K2");
     RemoveTree(Snd + "K3");
     for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
-        KitMenu.RemoveItem(CommandTable[k]);
+        Program().KitMenu.RemoveItem(CommandTable[k]);
     DiscoverKits();
     LoadKit(KitCommandOfNumber(1), 1);
     UiDriver ui;
@@ -740,7 +740,7 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
             KeyboardHook = NULL;
         }
     } unhook;
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     SetForegroundWindow(main);
     ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
 
@@ -798,12 +798,12 @@ TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
     EXPECT_EQ(ui.Seen()[0].caption, "询问！");
     EXPECT_EQ(ui.Seen()[0].text,
               "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示");
-    EXPECT_EQ(ui.Seen()[0].owner, MainWindow.GetHandle());
+    EXPECT_EQ(ui.Seen()[0].owner, Program().MainWindow.GetHandle());
     EXPECT_TRUE(Trace::Since(mark).empty());
     EXPECT_EQ(ReadSetting(kOptionSection, kClosePromptKey, "absent"), "absent");
     // The same through the window: it stays.
-    SendMessageA(MainWindow.GetHandle(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(IsWindow(MainWindow.GetHandle()));
+    SendMessageA(Program().MainWindow.GetHandle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(Program().MainWindow.GetHandle()));
 }
 
 TEST_F(ShellTest, CloseYesAndCancelEndWithCodeZeroAfterFreeingTheLibrary)
@@ -847,7 +847,7 @@ TEST_F(ShellTest, SecondCopyTellsTheUserBringsTheFirstForwardAndEnds)
 {
     std::string name = "yxyt_instance_test_" + std::to_string(GetCurrentProcessId());
     EnsureSingleInstance(name.c_str(), true, "unused", MB_ICONINFORMATION, true);
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     ShowWindow(main, SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(main));
     std::string folder = ChildFolder("yxyt_instance_child");

@@ -31,12 +31,12 @@ std::string LongTone, ShortTone, MidTone, SlotTone;
 
 std::string PlayCaption()
 {
-    return SoundMenu.GetItemText(CommandTable[95]);
+    return Program().SoundMenu.GetItemText(CommandTable[95]);
 }
 
 bool LoopChecked()
 {
-    return (GetMenuState(SoundMenu.GetHandle(), CommandTable[96], MF_BYCOMMAND) & MF_CHECKED) != 0;
+    return (GetMenuState(Program().SoundMenu.GetHandle(), CommandTable[96], MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
 std::string Call(const char* format, DWORD a)
@@ -159,7 +159,7 @@ TEST_F(MusicTest, OpenAsksWithTheMusicDialogAndPlaysAtTheStoredVolume)
     SeenDialog dialog = ui.Seen().at(0);
     EXPECT_TRUE(dialog.fileDialog);
     EXPECT_EQ(dialog.caption, "请选择您要播放的文件");
-    EXPECT_EQ(dialog.owner, MainWindow.GetHandle());
+    EXPECT_EQ(dialog.owner, Program().MainWindow.GetHandle());
 
     DWORD h = Music().track.stream;
     ASSERT_NE(h, 0u);
@@ -282,7 +282,7 @@ TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
             if (Music().track.loop != loop)
                 ToggleLoop();
             size_t mark = Trace::Mark();
-            PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, stale, 0);
+            PostMessageA(Program().MainWindow.GetHandle(), WM_MUSIC_END, stale, 0);
             DeliverPostedMessages();
             EXPECT_EQ(Music().track.playState, kMusicPlaying) << stale << " loop " << loop;
             EXPECT_EQ(PlayCaption(), "暂停背景音乐(&S)") << stale << " loop " << loop;
@@ -292,7 +292,7 @@ TEST_F(MusicTest, EndOfAReplacedStreamDoesNotTouchTheCurrentTrack)
     // The own notice ends the track.
     ToggleLoop();
     ASSERT_FALSE(Music().track.loop);
-    PostMessageA(MainWindow.GetHandle(), WM_MUSIC_END, current, 0);
+    PostMessageA(Program().MainWindow.GetHandle(), WM_MUSIC_END, current, 0);
     DeliverPostedMessages();
     EXPECT_EQ(Music().track.playState, kMusicEnded);
     EXPECT_EQ(PlayCaption(), "播放背景音乐(&P)");
@@ -565,7 +565,7 @@ TEST_F(MusicTest, CardSwitchKeepsPausedPausedAndPlayingPlayingAtTheirPositions)
 
 TEST_F(MusicTest, DialogKeysOpenTheirDialogOnlyAfterTheHookHasReturned)
 {
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     SetForegroundWindow(main);
     ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == main; }, 5000));
     UiDriver ui;

@@ -410,7 +410,7 @@ TEST_F(FetchTest, PeriodicChecksLeaveOneHungExchangeNotOnePerTick)
         return;
     }
     EndChildWhenDone end;
-    ServerBase = "https://127.0.0.1:" + std::to_string(server.Port()) + "/YXProgect/yxyt/";
+    SetServerRoot("https://127.0.0.1:" + std::to_string(server.Port()));
     ASSERT_TRUE(RenewFetchGroup(NoticeFetches));
     const ULONGLONG start = GetTickCount64();
     RunNoticeCheck(NoticeFetches);

@@ -31,7 +31,7 @@ struct NoticeSoundTest : ::testing::Test {
     static void SetUpTestSuite()
     {
         server = new RecordingServer;
-        ServerBase = server->Root() + "/YXProgect/yxyt/";
+        SetServerRoot(server->Root());
         MakeProgramDir(TempFolder("yxyt notice sound"), true);
         BuildMainWindow(nullptr, true);
         LetNoticeSoundsPlay();

@@ -32,7 +32,7 @@ struct OnlineTest : ::testing::Test {
     FetchGroup fetches{kFetchDeadlineMs};
     void SetUp() override
     {
-        ServerBase = server.Root() + kOwn;
+        SetServerRoot(server.Root());
         NoticeCheckGate = NoticeGate{};
         ASSERT_TRUE(RenewFetchGroup(StartupFetches));
     }
@@ -273,7 +273,7 @@ TEST(OnlineChild, Run)
     const char* action = std::getenv("YXYT_ONLINE_CHILD");
     if (!action)
         GTEST_SKIP() << "runs only as a child of the end-of-program tests";
-    ServerBase = ServerRoot() + kOwn;
+    SetServerRoot(ServerRoot());
     if (std::string(action) == "stop")
         CheckStopNotice();
     else

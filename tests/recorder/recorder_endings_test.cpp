@@ -39,12 +39,12 @@ void StartError(int error)
 
 void Command()
 {
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, kRecordId, 0);
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, kRecordId, 0);
 }
 
 std::string ItemText()
 {
-    return SoundMenu.GetItemText(kRecordId);
+    return Program().SoundMenu.GetItemText(kRecordId);
 }
 
 class RecorderEndings : public ::testing::Test {
@@ -77,10 +77,11 @@ TEST_F(RecorderEndings, EndsOfTheLibrarysOwnSayWhyAndTheLabelCountsTheTimeBefore
         ASSERT_TRUE(IsRecording());
         std::string path = RecordingPath();
         Frames(44100 * 61 + 5, 0);
-        ASSERT_TRUE(PumpUntil([] { return KitLabel.LabelText() == "录音中 01:01"; }, 5000)) << KitLabel.LabelText();
+        ASSERT_TRUE(PumpUntil([] { return Program().KitLabel.LabelText() == "录音中 01:01"; }, 5000))
+            << Program().KitLabel.LabelText();
         End(c.stopped);
         ASSERT_TRUE(PumpUntil([] { return !IsRecording(); }, 5000)) << c.stopped;
-        EXPECT_EQ(KitLabel.LabelText(), c.label + path) << c.stopped;
+        EXPECT_EQ(Program().KitLabel.LabelText(), c.label + path) << c.stopped;
         EXPECT_EQ(ItemText(), "开始录音(&T)");
         auto seen = boxes.Seen();
         if (*c.box) {
@@ -102,7 +103,7 @@ TEST_F(RecorderEndings, StopNamesTheFramesTheWriterLost)
     Frames(44100, 441);
     Command();
     EXPECT_FALSE(IsRecording());
-    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + path + "（丢失 441 帧）");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + path + "（丢失 441 帧）");
 }
 
 TEST_F(RecorderEndings, AStopAfterAnEndOfItsOwnReportsThatEnd)
@@ -114,7 +115,7 @@ TEST_F(RecorderEndings, AStopAfterAnEndOfItsOwnReportsThatEnd)
     End(BASS_MIXRECORD_LIMIT);
     Command();
     EXPECT_FALSE(IsRecording());
-    EXPECT_EQ(KitLabel.LabelText(), "录音已停止，已录下的部分保存在：" + path);
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已停止，已录下的部分保存在：" + path);
     ASSERT_EQ(boxes.Seen().size(), 1u);
     EXPECT_NE(boxes.Seen()[0].text.find("4 GB"), std::string::npos);
 }
@@ -132,12 +133,12 @@ TEST_F(RecorderEndings, AStartTheLibraryRefusesSaysWhyAndRecordsNothing)
     };
     for (auto& c : cases) {
         UiDriver boxes(IDOK);
-        std::string label = KitLabel.LabelText();
+        std::string label = Program().KitLabel.LabelText();
         StartError(c.error);
         Command();
         EXPECT_FALSE(IsRecording());
         EXPECT_EQ(ItemText(), "开始录音(&T)");
-        EXPECT_EQ(KitLabel.LabelText(), label);
+        EXPECT_EQ(Program().KitLabel.LabelText(), label);
         ASSERT_EQ(boxes.Seen().size(), 1u) << c.error;
         EXPECT_EQ(boxes.Seen()[0].caption, "错误！");
         EXPECT_NE(boxes.Seen()[0].text.find(c.text), std::string::npos) << boxes.Seen()[0].text;

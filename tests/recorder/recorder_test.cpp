@@ -40,25 +40,25 @@ LRESULT Key(DWORD vk, WPARAM message)
 
 void Command(WPARAM id)
 {
-    SendMessageA(MainWindow.GetHandle(), WM_COMMAND, id, 0);
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, id, 0);
 }
 
 void BringMainToFront()
 {
-    SetForegroundWindow(MainWindow.GetHandle());
+    SetForegroundWindow(Program().MainWindow.GetHandle());
     PumpMessages();
 }
 
 std::string ItemText()
 {
-    return SoundMenu.GetItemText(kRecordId);
+    return Program().SoundMenu.GetItemText(kRecordId);
 }
 
 // True while the recorder's timer exists; the probe stops it, so callers
 // start it again through the program when it was there.
 bool TimerRuns()
 {
-    return KillTimer(MainWindow.GetHandle(), kRecordTimerId) != 0;
+    return KillTimer(Program().MainWindow.GetHandle(), kRecordTimerId) != 0;
 }
 
 BASS_MIXRECORDINFO Info()
@@ -168,16 +168,16 @@ void RecordBriefly()
 void ExpectEndedByReopen(const std::string& path, UiDriver& boxes, size_t boxesBefore)
 {
     std::string ended = "录音已结束（声音输出已重新打开）：" + path;
-    ASSERT_TRUE(PumpUntil([&] { return !IsRecording() && KitLabel.LabelText() == ended; }, 5000))
-        << KitLabel.LabelText();
+    ASSERT_TRUE(PumpUntil([&] { return !IsRecording() && Program().KitLabel.LabelText() == ended; }, 5000))
+        << Program().KitLabel.LabelText();
     EXPECT_EQ(ItemText(), kStartText);
     // A kit reload that ends after the tick that saw the end sets its own
     // label; the first tick after it shows the end again, then the timer
     // goes. (When the reload ended first, the end waits for that label.)
     if (TimerRuns()) {
-        SetTimer(MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
-        KitLabel.LabelText("当前选中鼓源 - Kit");
-        ASSERT_TRUE(PumpUntil([&] { return KitLabel.LabelText() == ended; }, 5000));
+        SetTimer(Program().MainWindow.GetHandle(), kRecordTimerId, kRecordTimerPeriodMs, RecordTimerProc);
+        Program().KitLabel.LabelText("当前选中鼓源 - Kit");
+        ASSERT_TRUE(PumpUntil([&] { return Program().KitLabel.LabelText() == ended; }, 5000));
         EXPECT_FALSE(TimerRuns());
     }
     EXPECT_EQ(boxes.Seen().size(), boxesBefore);
@@ -274,11 +274,11 @@ protected:
 
 TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
 {
-    HMENU sound = SoundMenu.GetHandle();
+    HMENU sound = Program().SoundMenu.GetHandle();
     int last = GetMenuItemCount(sound) - 1;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
-    EXPECT_EQ(SoundMenu.GetItemText(last, true), kStartText);
-    EXPECT_EQ(SoundMenu.GetItemText(last - 1, true), "独占输出(&X)");
+    EXPECT_EQ(Program().SoundMenu.GetItemText(last, true), kStartText);
+    EXPECT_EQ(Program().SoundMenu.GetItemText(last - 1, true), "独占输出(&X)");
     EXPECT_FALSE(GetMenuState(sound, kRecordId, MF_BYCOMMAND) & MF_GRAYED);
 
     SYSTEMTIME before;
@@ -288,7 +288,7 @@ TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
     GetLocalTime(&after);
     ASSERT_TRUE(IsRecording());
     EXPECT_EQ(ItemText(), kStopText);
-    EXPECT_EQ(KitLabel.LabelText(), "录音中 00:00");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音中 00:00");
     std::string path = RecordingPath();
     EXPECT_EQ(path.substr(0, path.find_last_of('\\') + 1), Root + "录音\\");
     std::string name = FileNameOf(path);
@@ -300,7 +300,8 @@ TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
         Key(vk, WM_KEYUP);
     }
     // The label counts recorded time, once a second.
-    ASSERT_TRUE(PumpUntil([] { return KitLabel.LabelText() == "录音中 00:01"; }, 5000)) << KitLabel.LabelText();
+    ASSERT_TRUE(PumpUntil([] { return Program().KitLabel.LabelText() == "录音中 00:01"; }, 5000))
+        << Program().KitLabel.LabelText();
     BASS_MIXRECORDINFO running = Info();
     EXPECT_TRUE(running.active);
     EXPECT_EQ(running.stopped, BASS_MIXRECORD_RUNNING);
@@ -310,7 +311,7 @@ TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
     Command(LOWORD(kRecordId));
     EXPECT_FALSE(IsRecording());
     EXPECT_EQ(ItemText(), kStartText);
-    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + path);
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + path);
     EXPECT_FALSE(TimerRuns());
     BASS_MIXRECORDINFO done = Info();
     EXPECT_FALSE(done.active);
@@ -353,8 +354,8 @@ TEST_F(RecorderTest, AFileOfTheSameSecondIsNeverOverwritten)
 
 TEST_F(RecorderTest, F7IsPostedFromTheHookAndToggles)
 {
-    ASSERT_EQ(GetForegroundWindow(), MainWindow.GetHandle());
-    HWND main = MainWindow.GetHandle();
+    ASSERT_EQ(GetForegroundWindow(), Program().MainWindow.GetHandle());
+    HWND main = Program().MainWindow.GetHandle();
     EXPECT_EQ(Key(VK_F7, WM_KEYDOWN), (LRESULT)main) << "the key is swallowed";
     EXPECT_EQ(Key(VK_F7, WM_KEYUP), (LRESULT)main);
     // Nothing is started inside the hook call: the file waits for the loop.
@@ -370,7 +371,7 @@ TEST_F(RecorderTest, F7IsPostedFromTheHookAndToggles)
     Key(VK_F7, WM_KEYUP);
     ASSERT_TRUE(PumpUntil([] { return !IsRecording(); }, 5000));
     EXPECT_EQ(ItemText(), kStartText);
-    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + path);
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + path);
     EXPECT_EQ(ReadWav(path).fault, "");
 
     // With another window in front F7 is not the program's.
@@ -388,11 +389,11 @@ TEST_F(RecorderTest, F7IsPostedFromTheHookAndToggles)
 TEST_F(RecorderTest, AFolderThatCannotBeMadeSaysSoAndThePadKeepsPlaying)
 {
     // A file holds the folder's name, in a program directory of its own.
-    std::string saved = ProgramDir;
-    ProgramDir = TempFolder("yxyt_recorder_blocked_" + std::to_string(GetCurrentProcessId()));
-    WriteFileBytes(ProgramDir + "录音", "a file, not a folder");
-    std::string folder = ProgramDir + "录音";
-    std::string label = KitLabel.LabelText();
+    std::string saved = Program().ProgramDir;
+    SetProgramDir(TempFolder("yxyt_recorder_blocked_" + std::to_string(GetCurrentProcessId())));
+    WriteFileBytes(Program().ProgramDir + "录音", "a file, not a folder");
+    std::string folder = Program().ProgramDir + "录音";
+    std::string label = Program().KitLabel.LabelText();
 
     DWORD music = BASS_StreamCreateFile(FALSE, (Root + "music.wav").c_str(), 0, 0, 0);
     ASSERT_NE(music, 0u);
@@ -404,11 +405,11 @@ TEST_F(RecorderTest, AFolderThatCannotBeMadeSaysSoAndThePadKeepsPlaying)
         SeenDialog box = boxes.Seen()[0];
         EXPECT_EQ(box.caption, "错误！");
         EXPECT_NE(box.text.find("无法创建录音文件夹：" + folder + "（错误代码 "), std::string::npos) << box.text;
-        EXPECT_EQ(box.owner, MainWindow.GetHandle());
+        EXPECT_EQ(box.owner, Program().MainWindow.GetHandle());
     }
     EXPECT_FALSE(IsRecording());
     EXPECT_EQ(ItemText(), kStartText);
-    EXPECT_EQ(KitLabel.LabelText(), label);
+    EXPECT_EQ(Program().KitLabel.LabelText(), label);
     EXPECT_FALSE(TimerRuns());
     EXPECT_EQ(ReadFileBytes(folder), "a file, not a folder");
 
@@ -424,12 +425,12 @@ TEST_F(RecorderTest, AFolderThatCannotBeMadeSaysSoAndThePadKeepsPlaying)
     EXPECT_EQ(plays[0].result, "1");
     BASS_StreamFree(music);
     DeleteFileA(folder.c_str());
-    ProgramDir = saved;
+    SetProgramDir(saved);
 }
 
 TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
 {
-    int cards = GetMenuItemCount(CardMenu.GetHandle());
+    int cards = GetMenuItemCount(Program().CardMenu.GetHandle());
     ASSERT_GE(cards, 1);
     UiDriver boxes(IDOK);
     Command(kRecordId);
@@ -443,7 +444,7 @@ TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
     // A new recording runs on the reopened output.
     RecordBriefly();
     EXPECT_NE(RecordingPath(), path);
-    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + RecordingPath());
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + RecordingPath());
     EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
     EXPECT_TRUE(boxes.Seen().empty());
 }
@@ -491,7 +492,7 @@ TEST_F(RecorderTest, KitRemovalEndsTheRecordingCleanlyAndTheLabelSaysSo)
     ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
     Command(kRecordId);
     EXPECT_NE(RecordingPath(), path);
-    EXPECT_EQ(KitLabel.LabelText(), "录音已保存：" + RecordingPath());
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + RecordingPath());
     EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
     EXPECT_EQ(boxes.Seen().size(), 1u);
 }

@@ -32,14 +32,14 @@ TEST(RecorderWithoutLibrary, ItemIsGreyedAndNeitherItNorF7DoesAnything)
     BuildMainWindow("欢迎", false);
     EXPECT_FALSE(CanRecord());
 
-    HMENU sound = SoundMenu.GetHandle();
+    HMENU sound = Program().SoundMenu.GetHandle();
     int last = GetMenuItemCount(sound) - 1;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
-    EXPECT_EQ(SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
+    EXPECT_EQ(Program().SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
     EXPECT_TRUE(GetMenuState(sound, kRecordId, MF_BYCOMMAND) & MF_GRAYED);
 
     UiDriver boxes(IDOK);
-    HWND main = MainWindow.GetHandle();
+    HWND main = Program().MainWindow.GetHandle();
     SendMessageA(main, WM_COMMAND, kRecordId, 0);
     SetForegroundWindow(main);
     PumpMessages();
@@ -52,8 +52,8 @@ TEST(RecorderWithoutLibrary, ItemIsGreyedAndNeitherItNorF7DoesAnything)
 
     EXPECT_FALSE(IsRecording());
     EXPECT_FALSE(FileExists(root + "录音"));
-    EXPECT_EQ(KitLabel.LabelText(), "欢迎");
-    EXPECT_EQ(SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
+    EXPECT_EQ(Program().KitLabel.LabelText(), "欢迎");
+    EXPECT_EQ(Program().SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
     EXPECT_TRUE(boxes.Seen().empty());
 }
 

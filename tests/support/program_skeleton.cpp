@@ -12,19 +12,18 @@
 std::string MakeProgramDir(const std::string& folder, bool audio)
 {
     CreateDirectoryA(folder.c_str(), NULL);
-    ProgramDir = folder;
+    SetProgramDir(folder);
     if (audio) {
         // The program loads the library from its own directory.
-        CopyFileA((ThisProgramFolder() + "bass.dll").c_str(), (ProgramDir + "bass.dll").c_str(), FALSE);
-        Trace::Start(ProgramDir + "trace.txt");
+        CopyFileA((ThisProgramFolder() + "bass.dll").c_str(), (Program().ProgramDir + "bass.dll").c_str(), FALSE);
+        Trace::Start(Program().ProgramDir + "trace.txt");
     }
-    return ProgramDir;
+    return Program().ProgramDir;
 }
 
 void BuildMainWindow(const char* welcome, bool audio, bool dispatch)
 {
     StartWindowFramework();
-    FillCommandTable();
     CreateMainWindow();
     if (welcome)
         CreateWelcomeLabel(welcome);
@@ -32,7 +31,7 @@ void BuildMainWindow(const char* welcome, bool audio, bool dispatch)
         StartAudioEngine();
     BuildMenus();
     if (dispatch)
-        RegisterMessageHook(MainWindow.GetHandle(), DispatchCommand);
+        RegisterMessageHook(Program().MainWindow.GetHandle(), DispatchCommand);
 }
 
 LRESULT HookKey(DWORD vk, WPARAM message)

@@ -7,7 +7,7 @@
 
 #include <string>
 
-// Makes `folder` (with a trailing backslash) ProgramDir and returns it.
+// Makes `folder` (with a trailing backslash) Program().ProgramDir and returns it.
 // With `audio`, the audio library is copied into it and traces to its
 // trace.txt.
 std::string MakeProgramDir(const std::string& folder, bool audio);
