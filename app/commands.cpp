@@ -213,7 +213,7 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     if (id >= CommandOf(kFirstKitEntry) && id <= CommandOf(kLastKitEntry)) {
         // A withdrawn id, or one past the last kit, selects no kit.
         int n = KitNumberOfCommand(id);
-        if (n >= 1 && n <= (int)KitList.size())
+        if (n >= 1 && n <= (int)Kits().KitList.size())
             LoadKit(id, n);
         return 0;
     }

@@ -30,9 +30,9 @@ bool ReopenEngine(int card)
     OpenEngine(card);
     // The kit asked for last, with its own item: a load in progress may not
     // have reached it yet.
-    if (AskedKit.command <= 0)
+    if (Kits().AskedKit.command <= 0)
         return false;
-    LoadKit(AskedKit.command, AskedKit.index);
+    LoadKit(Kits().AskedKit.command, Kits().AskedKit.index);
     return true;
 }
 

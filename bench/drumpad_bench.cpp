@@ -54,7 +54,7 @@ int main()
     DiscoverKits();
     ReadKitVolume();
     LoadInitialKit();
-    std::printf("sample table: %u entries, %u sound cards\n", (unsigned)SampleTable.size(),
+    std::printf("sample table: %u entries, %u sound cards\n", (unsigned)Kits().SampleTable.size(),
                 (unsigned)Program().SoundCards.size());
 
     SetForegroundWindow(Program().MainWindow.GetHandle());

@@ -115,12 +115,12 @@ void RunHiddenAndWait(const std::string& program, std::string commandLine, const
 // its id is kept across the waits; its folder is looked up after them.
 void RemoveKit(KitChoice kit)
 {
-    if (kit.command <= 0 || KitList.size() < 2 || KitNumberOfCommand(kit.command) < 1) {
+    if (kit.command <= 0 || Kits().KitList.size() < 2 || KitNumberOfCommand(kit.command) < 1) {
         ShowMessage(Program().MainWindow.GetHandle(), "程序检测到当前只有一个鼓源，不满足删除条件", "错误！",
                     MB_ICONERROR);
         return;
     }
-    FolderIdentity identity = IdentifyFolder(KitList[KitNumberOfCommand(kit.command) - 1]);
+    FolderIdentity identity = IdentifyFolder(Kits().KitList[KitNumberOfCommand(kit.command) - 1]);
     int answer = ShowMessage(Program().MainWindow.GetHandle(),
                              "您是否需要同事删除相关鼓源文件？单击是按钮程序将会彻底删除鼓源文件，单击否按钮程序将会对"
                              "鼓源目录做排除操作，您仍可以手工恢复这些鼓源,单击取消按钮放弃此操作。",
@@ -128,9 +128,9 @@ void RemoveKit(KitChoice kit)
     if (answer != IDYES && answer != IDNO)
         return;
     int kitIndex = KitNumberOfCommand(kit.command);
-    if (kitIndex < 1 || kitIndex > (int)KitList.size())
+    if (kitIndex < 1 || kitIndex > (int)Kits().KitList.size())
         return;
-    std::string folder = KitList[kitIndex - 1];
+    std::string folder = Kits().KitList[kitIndex - 1];
     if (!(IdentifyFolder(folder) == identity)) {
         SayFolderChanged(folder);
         return;
@@ -255,8 +255,8 @@ void ForgetKit(int32_t kitCommand)
     // By id, not by a number taken earlier: messages ran since, and a
     // number names whichever kit stands there now.
     int kitIndex = KitNumberOfCommand(kitCommand);
-    if (kitIndex >= 1 && kitIndex <= (int)KitList.size())
-        KitList.erase(KitList.begin() + (kitIndex - 1));
+    if (kitIndex >= 1 && kitIndex <= (int)Kits().KitList.size())
+        Kits().KitList.erase(Kits().KitList.begin() + (kitIndex - 1));
     Program().KitMenu.RemoveItem(kitCommand);
     WithdrawKitCommand(kitCommand);
     OpenEngine(Program().CurrentCardIndex);
@@ -273,6 +273,6 @@ void RemoveCurrentKit()
     if (removing)
         return;
     removing = true;
-    RemoveKit(AskedKit);
+    RemoveKit(Kits().AskedKit);
     removing = false;
 }

@@ -9,26 +9,15 @@
 
 #include <shlwapi.h>
 
-std::vector<std::string> KitList;
-int CurrentKitIndex = 0;
-int32_t CurrentKitCommand = 0;
-KitChoice AskedKit = {};
-float KitVolume = 1.0f;
-std::vector<Sample> SampleTable;
-KitCommandList KitCommands;
-
 namespace {
 
-bool FirstLoadDone = false;
-bool Loading = false;
-// AskedKit still has to be loaded once the load in progress ends.
-bool HasPendingRequest = false;
+KitState State;
 
 std::shared_ptr<const SampleList> Playable = std::make_shared<const SampleList>();
 
 void PublishSamples()
 {
-    std::atomic_store(&Playable, std::make_shared<const SampleList>(SampleTable));
+    std::atomic_store(&Playable, std::make_shared<const SampleList>(State.SampleTable));
 }
 
 // The hook stops seeing the handles before they are freed; a hit already
@@ -36,7 +25,7 @@ void PublishSamples()
 void FreeSamples()
 {
     std::vector<Sample> old;
-    old.swap(SampleTable);
+    old.swap(State.SampleTable);
     PublishSamples();
     for (auto& s : old)
         BASS_SampleFree(s.channel);
@@ -47,7 +36,8 @@ void LoadKitNow(KitChoice kit)
     int32_t commandId = kit.command;
     int kitIndex = kit.index;
     FreeSamples();
-    std::string folder = (kitIndex >= 1 && kitIndex <= (int)KitList.size()) ? KitList[kitIndex - 1] + "\\" : "";
+    std::string folder =
+        (kitIndex >= 1 && kitIndex <= (int)State.KitList.size()) ? State.KitList[kitIndex - 1] + "\\" : "";
     // Messages run while the folder is listed, so keys and menus stay
     // alive during a long listing; the table is empty meanwhile.
     std::vector<std::string> files;
@@ -56,26 +46,39 @@ void LoadKitNow(KitChoice kit)
     for (auto& name : files) {
         std::string path = folder + name;
         DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
-        SampleTable.push_back({h, name});
-        BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, KitVolume);
+        State.SampleTable.push_back({h, name});
+        BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, State.KitVolume);
     }
     std::string finish = Program().ProgramDir + "SND\\Finish.wav";
-    SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
+    State.SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
     PublishSamples();
 
-    Program().KitMenu.SetItemState(CurrentKitCommand, 0);
-    CurrentKitCommand = commandId;
-    CurrentKitIndex = kitIndex;
-    Program().KitMenu.SetItemState(CurrentKitCommand, MFS_CHECKED);
+    Program().KitMenu.SetItemState(State.CurrentKitCommand, 0);
+    State.CurrentKitCommand = commandId;
+    State.CurrentKitIndex = kitIndex;
+    Program().KitMenu.SetItemState(State.CurrentKitCommand, MFS_CHECKED);
     WriteIntSetting(kKitSection, kKitIndexKey, kitIndex);
-    if (FirstLoadDone) {
+    if (State.FirstLoadDone) {
         Program().KitLabel.LabelText(KitLabelText(Program().KitMenu.GetItemText(commandId)));
         PlaySample("Finish.wav");
     }
-    FirstLoadDone = true;
+    State.FirstLoadDone = true;
 }
 
 } // namespace
+
+KitState& Kits()
+{
+    return State;
+}
+
+void ResetKits()
+{
+    FreeSamples();
+    for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+        Program().KitMenu.RemoveItem(CommandTable[k]);
+    State = KitState();
+}
 
 std::shared_ptr<const SampleList> PlayableSamples()
 {
@@ -94,18 +97,18 @@ void CheckKitFolder()
 void DiscoverKits()
 {
     std::string root = Program().ProgramDir + "SND\\";
-    KitList.clear();
+    State.KitList.clear();
     for (auto& name : ListFolder(root, FolderEntry::Folders, nullptr)) {
         std::string path = root + name;
         // The command table has ids for 30 kits; later folders are left out.
-        if (!IsExcludedKit(path) && (int)KitList.size() < kMaxKits)
-            KitList.push_back(path);
+        if (!IsExcludedKit(path) && (int)State.KitList.size() < kMaxKits)
+            State.KitList.push_back(path);
     }
-    KitCommands.ids.assign(CommandTable.begin() + kFirstKitEntry, CommandTable.begin() + kLastKitEntry + 1);
+    State.KitCommands.ids.assign(CommandTable.begin() + kFirstKitEntry, CommandTable.begin() + kLastKitEntry + 1);
 
     int empty = 0;
-    for (int n = 1; n <= (int)KitList.size(); n++) {
-        const std::string& path = KitList[n - 1];
+    for (int n = 1; n <= (int)State.KitList.size(); n++) {
+        const std::string& path = State.KitList[n - 1];
         if (PathIsDirectoryEmptyA(path.c_str())) {
             ShowMessage(Program().MainWindow.GetHandle(),
                         "程序检测到您位于" + path + "的目录是空的，已经跳过检测这个鼓源", "错误！", MB_ICONERROR);
@@ -114,7 +117,7 @@ void DiscoverKits()
             Program().KitMenu.AppendItem(NumberedItemText(KitNameOfPath(path), n).c_str(), KitCommandOfNumber(n));
         }
     }
-    if (empty >= (int)KitList.size()) {
+    if (empty >= (int)State.KitList.size()) {
         ShowMessage(Program().MainWindow.GetHandle(),
                     "程序检测到默认鼓源路径下的所有鼓源都是空的，请填充他们然后重新运行此程序！", "错误！",
                     MB_ICONERROR);
@@ -124,13 +127,13 @@ void DiscoverKits()
 
 void ReadKitVolume()
 {
-    KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
+    State.KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
 }
 
 void LoadInitialKit()
 {
     int i = ReadIntSetting(kKitSection, kKitIndexKey, "1");
-    if (i > (int)KitList.size()) {
+    if (i > (int)State.KitList.size()) {
         i = 1;
         WriteSetting(kKitSection, kKitIndexKey, "1");
     } else if (i < 1) {
@@ -144,22 +147,22 @@ void LoadInitialKit()
 
 void LoadKit(int32_t commandId, int kitIndex)
 {
-    AskedKit = {commandId, kitIndex};
-    if (Loading) {
-        HasPendingRequest = true;
+    State.AskedKit = {commandId, kitIndex};
+    if (State.Loading) {
+        State.HasPendingRequest = true;
         return;
     }
-    Loading = true;
+    State.Loading = true;
     do {
-        HasPendingRequest = false;
-        LoadKitNow(AskedKit);
-    } while (HasPendingRequest);
-    Loading = false;
+        State.HasPendingRequest = false;
+        LoadKitNow(State.AskedKit);
+    } while (State.HasPendingRequest);
+    State.Loading = false;
 }
 
 void SelectKitByIndex(int index)
 {
-    int count = (int)KitList.size();
+    int count = (int)State.KitList.size();
     if (index > count)
         index = 1;
     if (index <= 0)
@@ -169,25 +172,25 @@ void SelectKitByIndex(int index)
 
 void SelectPreviousKit()
 {
-    SelectKitByIndex(AskedKit.index - 1);
+    SelectKitByIndex(State.AskedKit.index - 1);
 }
 
 void SelectNextKit()
 {
-    SelectKitByIndex(AskedKit.index + 1);
+    SelectKitByIndex(State.AskedKit.index + 1);
 }
 
 int KitNumberOfCommand(int32_t id)
 {
-    return KitCommands.NumberOf(id);
+    return State.KitCommands.NumberOf(id);
 }
 
 int32_t KitCommandOfNumber(int n)
 {
-    return KitCommands.CommandOf(n);
+    return State.KitCommands.CommandOf(n);
 }
 
 void WithdrawKitCommand(int32_t id)
 {
-    KitCommands.Withdraw(id);
+    State.KitCommands.Withdraw(id);
 }

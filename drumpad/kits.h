@@ -18,27 +18,39 @@ struct KitChoice {
     int index;
 };
 
-// Full path of each kit folder, kit n at entry n-1; empty kits stay listed.
-extern std::vector<std::string> KitList;
-// The loaded kit: its samples are in the table and its item is checked.
-extern int CurrentKitIndex;
-// Command id of the loaded kit's item; 0 before the first load.
-extern int32_t CurrentKitCommand;
-// The kit asked for last, loaded or still waiting for the load in progress;
-// Home, End, the card switch and kit removal start from it. Command 0
-// before the first load.
-extern KitChoice AskedKit;
-extern float KitVolume;
-// The loaded kit's streams in listing order, then "Finish.wav"; the
-// window's thread builds it.
-extern std::vector<Sample> SampleTable;
+// The drum pad's state, kept by the window's thread.
+struct KitState {
+    // Full path of each kit folder, kit n at entry n-1; empty kits stay listed.
+    std::vector<std::string> KitList;
+    // The loaded kit: its samples are in the table and its item is checked.
+    int CurrentKitIndex = 0;
+    // Command id of the loaded kit's item; 0 before the first load.
+    int32_t CurrentKitCommand = 0;
+    // The kit asked for last, loaded or still waiting for the load in
+    // progress; Home, End, the card switch and kit removal start from it.
+    // Command 0 before the first load.
+    KitChoice AskedKit = {};
+    float KitVolume = 1.0f;
+    // The loaded kit's streams in listing order, then "Finish.wav".
+    std::vector<Sample> SampleTable;
+    // The kit ids still in use (kit removal withdraws one).
+    KitCommandList KitCommands;
+    // Start-up's load is silent; every later one confirms.
+    bool FirstLoadDone = false;
+    bool Loading = false;
+    // AskedKit still has to be loaded once the load in progress ends.
+    bool HasPendingRequest = false;
+};
+KitState& Kits();
+// Back to the start of a run: the samples freed, no kit listed or loaded,
+// no kit item in the menu, full kit volume. For tests.
+void ResetKits();
+
 using SampleList = std::vector<Sample>;
 // What the keyboard hook's thread plays from: a copy of SampleTable made
 // after each change and swapped in whole, so it is never changed under a
 // hook call that holds it.
 std::shared_ptr<const SampleList> PlayableSamples();
-// The kit ids still in use (kit removal withdraws one).
-extern KitCommandList KitCommands;
 
 // Start-up: "SND" empty -> message, end.
 void CheckKitFolder();

@@ -60,7 +60,7 @@ double NowMs()
 
 DWORD ChannelOf(const std::string& fileName)
 {
-    for (auto& s : SampleTable)
+    for (auto& s : Kits().SampleTable)
         if (s.fileName == fileName)
             return s.channel;
     return 0;
@@ -118,7 +118,7 @@ TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
     KeyStroke(VK_END);
     SendMessageA(main, WM_COMMAND, CommandOf(kKitVolumeDownEntry), 0);
     PumpMessages();
-    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
     EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
     // Posted before the dispatcher, dispatched after it: it joins the queue.
     KeyStroke(VK_HOME);
@@ -127,7 +127,7 @@ TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
     ASSERT_TRUE(PumpUntil([&] { return KitsLoaded(trace).size() == 3; }, 10000)) << trace.Dump();
     PumpMessages();
     EXPECT_EQ(KitsLoaded(trace), (std::vector<std::string>{"K2", "K3", "K2"}));
-    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(Kits().CurrentKitIndex, 2);
 }
 
 // Windows removes a low-level hook that does not answer within about a

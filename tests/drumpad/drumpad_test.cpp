@@ -85,14 +85,14 @@ bool Checked(int32_t id)
 std::vector<std::string> TableNames()
 {
     std::vector<std::string> names;
-    for (auto& s : SampleTable)
+    for (auto& s : Kits().SampleTable)
         names.push_back(s.fileName);
     return names;
 }
 
 DWORD ChannelOf(const std::string& fileName)
 {
-    for (auto& s : SampleTable)
+    for (auto& s : Kits().SampleTable)
         if (s.fileName == fileName)
             return s.channel;
     return (DWORD)-1;
@@ -122,6 +122,14 @@ void BringMainToFront()
     PumpMessages();
 }
 
+// What start-up left of the engine and the card menu, before any test.
+struct EngineStart {
+    std::vector<std::string> trace;
+    int currentCard = -1;
+    int32_t markedCard = -1;
+    int checkedCards = -1;
+};
+
 class DrumPad : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -130,25 +138,44 @@ protected:
         LayOutKits(Root + "SND\\");
         WriteFileBytes(Root + "Config.ini", "");
         BuildMainWindow("欢迎", true);
-        UiDriver boxes(IDOK);
         CheckKitFolder();
         AddSoundCardItems();
-        DiscoverKits();
-        boxes.WaitFor(1, 5000);
-        DiscoveryBoxes = new std::vector<SeenDialog>(boxes.Seen());
-        Program().KitMenu.AppendItem("退出(&E)", CommandTable[100]);
+        Start = new EngineStart;
+        Start->trace = Trace::Lines();
+        Start->currentCard = Program().CurrentCardIndex;
+        Start->markedCard = Program().MarkedCardCommand;
+        Start->checkedCards = 0;
+        for (int n = 1; n <= GetMenuItemCount(Program().CardMenu.GetHandle()); n++) {
+            UINT state = GetMenuState(Program().CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND);
+            Start->checkedCards += (state & MF_CHECKED) ? 1 : 0;
+        }
+        // Where start-up leaves the card: a kit removal reopens on it.
+        CheckOutputDevices();
     }
     // The engine is closed as shutdown closes it, before the library unloads.
     static void TearDownTestSuite() { BASS_Free(); }
-    static std::vector<SeenDialog>* DiscoveryBoxes;
+    // Each test starts from the kits as start-up finds them, none loaded
+    // yet, whatever the tests before it changed.
+    void SetUp() override
+    {
+        ResetKits();
+        Program().KitMenu.RemoveItem(CommandTable[100]);
+        UiDriver boxes(IDOK);
+        DiscoverKits();
+        boxes.WaitFor(1, 5000);
+        DiscoveryBoxes = boxes.Seen();
+        Program().KitMenu.AppendItem("退出(&E)", CommandTable[100]);
+    }
+    static EngineStart* Start;
+    std::vector<SeenDialog> DiscoveryBoxes;
 };
-std::vector<SeenDialog>* DrumPad::DiscoveryBoxes;
+EngineStart* DrumPad::Start;
 
-// ---- tests, in the order start-up meets them ----
+// ---- tests, in the order start-up meets them; each runs alone as well ----
 
 TEST_F(DrumPad, EngineOpensTheDefaultDeviceAndListsEveryCard)
 {
-    auto lines = Trace::Lines();
+    const auto& lines = Start->trace;
     ASSERT_GE(lines.size(), 3u);
     // The stored wish (none: shared) goes to the library before the open.
     EXPECT_EQ(lines[0], "BASS_SetExclusive(0) = 1");
@@ -163,15 +190,14 @@ TEST_F(DrumPad, EngineOpensTheDefaultDeviceAndListsEveryCard)
     UINT devices = waveOutGetNumDevs();
     ASSERT_GT(devices, 0u) << "the test needs the session's sound server";
     ASSERT_EQ(Program().SoundCards.size(), devices);
-    EXPECT_EQ(Program().CurrentCardIndex, 0) << "only CheckOutputDevices sets it";
+    EXPECT_EQ(Start->currentCard, 0) << "only CheckOutputDevices sets it";
+    EXPECT_EQ(Start->markedCard, 0);
+    EXPECT_EQ(Start->checkedCards, 0) << "no card is marked before the first switch";
     int items = GetMenuItemCount(Program().CardMenu.GetHandle());
     ASSERT_EQ(items, (int)std::min<UINT>(devices, 30));
-    for (int n = 1; n <= items; n++) {
+    for (int n = 1; n <= items; n++)
         EXPECT_EQ(Program().CardMenu.GetItemText(CommandTable[n + 33]),
                   Program().SoundCards[n - 1] + "(&" + std::to_string(n) + ")");
-        EXPECT_FALSE(GetMenuState(Program().CardMenu.GetHandle(), CommandTable[n + 33], MF_BYCOMMAND) & MF_CHECKED)
-            << "no card is marked before the first switch";
-    }
     EXPECT_FALSE(Program().SoundCards[0].empty());
 }
 
@@ -179,7 +205,7 @@ TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
 {
     std::string snd = Root + "SND\\";
     std::vector<std::string> expected = {snd + "Alpha", snd + "Empty", snd + "zeta", snd + kChineseKit};
-    EXPECT_EQ(KitList, expected);
+    EXPECT_EQ(Kits().KitList, expected);
 
     // The empty kit keeps its number but has no item; mnemonics show the gap.
     std::vector<std::pair<std::string, UINT>> items;
@@ -192,8 +218,8 @@ TEST_F(DrumPad, DiscoveryListsKitsInNameOrderAndSkipsEmptyAndExcludedOnes)
                                                       {"退出(&E)", 102522}};
     EXPECT_EQ(items, want);
 
-    ASSERT_EQ(DiscoveryBoxes->size(), 1u);
-    const SeenDialog& box = (*DiscoveryBoxes)[0];
+    ASSERT_EQ(DiscoveryBoxes.size(), 1u);
+    const SeenDialog& box = DiscoveryBoxes[0];
     EXPECT_EQ(box.caption, "错误！");
     EXPECT_EQ(box.text, "程序检测到您位于" + snd + "Empty的目录是空的，已经跳过检测这个鼓源");
     EXPECT_EQ(box.owner, Program().MainWindow.GetHandle());
@@ -203,9 +229,10 @@ TEST_F(DrumPad, FirstLoadTakesTheStoredKitAtTheStoredVolumeSilently)
 {
     WriteSetting(kKitSection, kKitIndexKey, "3");
     WriteSetting(kKitSection, kKitVolumeKey, "0.5");
+    Program().KitLabel.LabelText("欢迎");
     Trace trace;
     ReadKitVolume();
-    EXPECT_FLOAT_EQ(KitVolume, 0.5f);
+    EXPECT_FLOAT_EQ(Kits().KitVolume, 0.5f);
     LoadInitialKit();
 
     auto calls = trace.Calls();
@@ -232,7 +259,7 @@ TEST_F(DrumPad, FirstLoadTakesTheStoredKitAtTheStoredVolumeSilently)
     EXPECT_EQ(TableNames(), want);
     EXPECT_EQ(Program().KitLabel.LabelText(), "欢迎");
     EXPECT_TRUE(Checked(102428));
-    EXPECT_EQ(CurrentKitCommand, 102428);
+    EXPECT_EQ(Kits().CurrentKitCommand, 102428);
     EXPECT_EQ(Setting(kKitSection, kKitIndexKey), "3");
 }
 
@@ -255,7 +282,7 @@ TEST_F(DrumPad, StoredIndexIsRepairedWithAMessageOnlyBelowOne)
             EXPECT_EQ(seen[0].text, "程序检测到配置文件发生异常，已经重制成默认状态");
         }
         int want = std::string(c.stored) == "4" ? 4 : 1;
-        EXPECT_EQ(CurrentKitIndex, want) << c.stored;
+        EXPECT_EQ(Kits().CurrentKitIndex, want) << c.stored;
         EXPECT_EQ(Setting(kKitSection, kKitIndexKey), std::to_string(want)) << c.stored;
     }
 }
@@ -265,7 +292,7 @@ TEST_F(DrumPad, KitCommandLoadsOnlyTheKitsWavFilesAndConfirms)
     Command(6); // zeta, kit 3
     Trace trace;
     std::vector<DWORD> before;
-    for (auto& s : SampleTable)
+    for (auto& s : Kits().SampleTable)
         before.push_back(s.channel);
     Command(4); // Alpha, kit 1
 
@@ -322,7 +349,7 @@ TEST_F(DrumPad, LettersRestartTheirSampleOnlyWithTheWindowInFront)
     Press(VK_END);
     Press(VK_PRIOR);
     EXPECT_TRUE(quiet.Calls().empty()) << quiet.Dump();
-    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
     DestroyWindow(other);
     BringMainToFront();
 }
@@ -440,18 +467,18 @@ TEST_F(DrumPad, HomeAndEndWrapAroundTheKitList)
     Command(4);
     BringMainToFront();
     Press(VK_HOME);
-    EXPECT_EQ(CurrentKitIndex, 4);
+    EXPECT_EQ(Kits().CurrentKitIndex, 4);
     EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - 中文鼓");
     EXPECT_TRUE(Checked(102429));
     EXPECT_EQ((std::vector<std::string>{"a.WAV", "s.WAV", "Finish.wav"}), TableNames());
     Press(VK_END);
-    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
     EXPECT_TRUE(Checked(102426));
     EXPECT_FALSE(Checked(102429));
 
     // Landing on the empty kit: no samples, no check mark, an empty name.
     Press(VK_END);
-    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(Kits().CurrentKitIndex, 2);
     EXPECT_EQ(TableNames(), std::vector<std::string>{"Finish.wav"});
     EXPECT_FALSE(Checked(102426));
     EXPECT_FALSE(Checked(102427));
@@ -460,10 +487,10 @@ TEST_F(DrumPad, HomeAndEndWrapAroundTheKitList)
     // Home acts on release only.
     HookKey(VK_HOME, WM_KEYDOWN);
     PumpMessages();
-    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(Kits().CurrentKitIndex, 2);
     HookKey(VK_HOME, WM_KEYUP);
     PumpMessages();
-    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
 }
 
 // A kit load inside the hook call would hold up every key of the system,
@@ -484,7 +511,7 @@ TEST_F(DrumPad, HomeAndEndLoadTheKitAfterTheHookCallReturns)
         size_t streams;
     } steps[] = {{VK_HOME, "Home", 4, 102429, 3}, {VK_END, "End", 1, 102426, 28}};
     for (auto& step : steps) {
-        int before = CurrentKitIndex;
+        int before = Kits().CurrentKitIndex;
         HookKey(step.vk, WM_KEYDOWN);
         Trace trace;
         LARGE_INTEGER t0, t1, t2;
@@ -493,13 +520,13 @@ TEST_F(DrumPad, HomeAndEndLoadTheKitAfterTheHookCallReturns)
         QueryPerformanceCounter(&t1);
         EXPECT_EQ(result, (LRESULT)Program().MainWindow.GetHandle()) << step.name;
         EXPECT_TRUE(trace.Calls().empty()) << step.name << ": the library was called inside the hook\n" << trace.Dump();
-        EXPECT_EQ(CurrentKitIndex, before) << step.name;
+        EXPECT_EQ(Kits().CurrentKitIndex, before) << step.name;
 
         PumpMessages();
         QueryPerformanceCounter(&t2);
         EXPECT_EQ(trace.Calls({"BASS_StreamCreateFile"}).size(), step.streams) << step.name << "\n" << trace.Dump();
-        EXPECT_EQ(CurrentKitIndex, step.kit) << step.name;
-        EXPECT_EQ(CurrentKitCommand, step.id) << step.name;
+        EXPECT_EQ(Kits().CurrentKitIndex, step.kit) << step.name;
+        EXPECT_EQ(Kits().CurrentKitCommand, step.id) << step.name;
         EXPECT_TRUE(Checked(step.id)) << step.name;
         EXPECT_EQ(Setting(kKitSection, kKitIndexKey), std::to_string(step.kit)) << step.name;
         std::printf("%s: hook call returned after %.3f ms; the kit load (%zu streams) took %.3f ms after it\n",
@@ -522,13 +549,13 @@ TEST_F(DrumPad, KitVolumeStepsEveryChannelAndClampsTheStoredValue)
     EXPECT_TRUE(down.Calls().empty()) << "nothing inside the hook call";
     PumpMessages();
     auto sets = down.Calls({"BASS_ChannelSetAttribute"});
-    ASSERT_EQ(sets.size(), SampleTable.size());
+    ASSERT_EQ(sets.size(), Kits().SampleTable.size());
     for (size_t i = 0; i < sets.size(); i++) {
-        EXPECT_EQ(sets[i].args[0], std::to_string(SampleTable[i].channel));
+        EXPECT_EQ(sets[i].args[0], std::to_string(Kits().SampleTable[i].channel));
         EXPECT_EQ(sets[i].args[2], "0.95") << "each channel, the confirmation too, from 1";
     }
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "0.95");
-    EXPECT_FLOAT_EQ(KitVolume, 0.95f);
+    EXPECT_FLOAT_EQ(Kits().KitVolume, 0.95f);
 
     // The next load gives the kit the new volume and the confirmation full volume.
     Trace load;
@@ -541,7 +568,7 @@ TEST_F(DrumPad, KitVolumeStepsEveryChannelAndClampsTheStoredValue)
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1");
     Command(99);
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1") << "1.05 is clamped";
-    EXPECT_FLOAT_EQ(KitVolume, 1.0f);
+    EXPECT_FLOAT_EQ(Kits().KitVolume, 1.0f);
 
     WriteSetting(kKitSection, kKitVolumeKey, "1");
     ReadKitVolume();
@@ -551,12 +578,12 @@ TEST_F(DrumPad, KitVolumeStepsEveryChannelAndClampsTheStoredValue)
     EXPECT_NEAR(std::stod(Setting(kKitSection, kKitVolumeKey)), 0.0, 1e-5);
     Command(98);
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "0") << "-0.05 is clamped";
-    EXPECT_EQ(KitVolume, 0.0f);
+    EXPECT_EQ(Kits().KitVolume, 0.0f);
 
     // A direction other than 0 and 1 moves no channel but stores and clamps.
     WriteSetting(kKitSection, kKitVolumeKey, "5");
-    KitVolume = ReadFloatSetting(kKitSection, kKitVolumeKey, "1");
-    SampleTable.clear();
+    ReadKitVolume();
+    SelectKitByIndex(2); // the empty kit: no sample but the confirmation
     ChangeKitVolume((VolumeDirection)2);
     EXPECT_EQ(Setting(kKitSection, kKitVolumeKey), "1");
     WriteSetting(kKitSection, kKitVolumeKey, "-1");
@@ -580,8 +607,8 @@ TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
     LoadKit(CommandTable[4], 1);
 
     EXPECT_EQ((std::vector<std::string>{"a.WAV", "s.WAV", "Finish.wav"}), TableNames());
-    EXPECT_EQ(CurrentKitIndex, 4);
-    EXPECT_EQ(CurrentKitCommand, 102429);
+    EXPECT_EQ(Kits().CurrentKitIndex, 4);
+    EXPECT_EQ(Kits().CurrentKitCommand, 102429);
     for (int32_t id : {102426, 102427, 102428})
         EXPECT_FALSE(Checked(id)) << id;
     EXPECT_TRUE(Checked(102429));
@@ -597,7 +624,7 @@ TEST_F(DrumPad, KitChangesDuringALoadAreDeferredToTheLatest)
             live.erase(c.args[0]);
     }
     std::set<std::string> table;
-    for (auto& s : SampleTable)
+    for (auto& s : Kits().SampleTable)
         table.insert(std::to_string(s.channel));
     EXPECT_EQ(live, table) << trace.Dump();
 }
@@ -637,8 +664,8 @@ TEST_F(DrumPad, CardSwitchReopensTheEngineAndReloadsTheKit)
     want.insert(want.end(), one.begin(), one.end());
     EXPECT_EQ(after, want) << trace.Dump();
     // The reload is of the kit asked for, with its own item, name and index.
-    EXPECT_EQ(CurrentKitIndex, 3);
-    EXPECT_EQ(CurrentKitCommand, CommandTable[6]);
+    EXPECT_EQ(Kits().CurrentKitIndex, 3);
+    EXPECT_EQ(Kits().CurrentKitCommand, CommandTable[6]);
     EXPECT_TRUE(Checked(CommandTable[6]));
     EXPECT_FALSE(Checked(CommandTable[4]));
     EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - zeta");
@@ -727,7 +754,7 @@ TEST_F(DrumPad, KitIdsFollowWithdrawalsAndStrayIdsDoNothing)
     Command(33);                                                                // kit 30: no such kit
     SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, 102422 + 64, 0); // entry 64: routed nowhere
     EXPECT_TRUE(trace.Calls().empty()) << trace.Dump();
-    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
     EXPECT_EQ(KitNumberOfCommand(102428), 3);
     EXPECT_EQ(KitCommandOfNumber(4), 102429);
 }
@@ -753,10 +780,9 @@ TEST_F(DrumPad, CardCommandsOutsideTheCardListDoNothing)
     EXPECT_EQ(TableNames().size(), 28u);
 }
 
-// Excludes 中文鼓, so it runs last among the tests that share the kit
-// list. The removal arrives while kit 1 loads and 中文鼓 waits to load
-// next: it takes the kit asked for last with that kit's own item, not the
-// item still checked.
+// The removal arrives while kit 1 loads and 中文鼓 waits to load next: it
+// takes the kit asked for last with that kit's own item, not the item
+// still checked.
 TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
 {
     Command(6); // zeta carries the check mark
@@ -773,7 +799,7 @@ TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
     ASSERT_EQ(seen.size(), 1u) << captions;
     EXPECT_EQ(seen[0].caption, "询问？");
 
-    EXPECT_EQ(KitList, (std::vector<std::string>{snd + "Alpha", snd + "Empty", snd + "zeta"}));
+    EXPECT_EQ(Kits().KitList, (std::vector<std::string>{snd + "Alpha", snd + "Empty", snd + "zeta"}));
     EXPECT_EQ(GetFileAttributesA((snd + kChineseKit).c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesA((snd + kChineseKit + "_已排除").c_str()), INVALID_FILE_ATTRIBUTES);
     std::vector<std::string> items;
@@ -784,8 +810,8 @@ TEST_F(DrumPad, RemovalDuringALoadRemovesTheKitAskedForWithItsOwnItem)
     EXPECT_EQ(KitNumberOfCommand(102429), 0) << "the removed kit's id is withdrawn";
 
     // Kit 1 follows, whole: table, item, label, index.
-    EXPECT_EQ(CurrentKitIndex, 1);
-    EXPECT_EQ(CurrentKitCommand, 102426);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitCommand, 102426);
     EXPECT_TRUE(Checked(102426));
     EXPECT_FALSE(Checked(102428));
     EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - Alpha");
@@ -897,7 +923,7 @@ int DiscoverChild(const std::string& progDir)
     boxes.LogTo(log, "BOX ", false);
     CheckKitFolder();
     DiscoverKits();
-    append("KITS " + std::to_string(KitList.size()) + "\n");
+    append("KITS " + std::to_string(Kits().KitList.size()) + "\n");
     for (int i = 1; i < GetMenuItemCount(Program().KitMenu.GetHandle()); i++)
         append("ITEM " + Program().KitMenu.GetItemText(i, true) + " " +
                std::to_string(GetMenuItemID(Program().KitMenu.GetHandle(), i)) + "\n");

@@ -240,9 +240,9 @@ void ExpectEveryItemLoadsItsOwnFolder()
             continue; // the removal and exit items
         SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, id, 0);
         std::string caption = Program().KitMenu.GetItemText(id);
-        ASSERT_GE(CurrentKitIndex, 1);
-        ASSERT_LE(CurrentKitIndex, (int)KitList.size());
-        EXPECT_EQ(KitList[CurrentKitIndex - 1], Snd + caption.substr(0, caption.find('('))) << caption;
+        ASSERT_GE(Kits().CurrentKitIndex, 1);
+        ASSERT_LE(Kits().CurrentKitIndex, (int)Kits().KitList.size());
+        EXPECT_EQ(Kits().KitList[Kits().CurrentKitIndex - 1], Snd + caption.substr(0, caption.find('('))) << caption;
     }
 }
 
@@ -252,7 +252,7 @@ void ExpectOnlyKitTwoOfFourRemoved()
     EXPECT_FALSE(FileExists(Snd + "K2"));
     for (const char* kept : {"K1", "K3", "K4"})
         EXPECT_TRUE(FileExists(Snd + kept + "\\a.WAV")) << kept;
-    EXPECT_EQ(KitList, (std::vector<std::string>{Snd + "K1", Snd + "K3", Snd + "K4"}));
+    EXPECT_EQ(Kits().KitList, (std::vector<std::string>{Snd + "K1", Snd + "K3", Snd + "K4"}));
     ExpectEveryItemLoadsItsOwnFolder();
 }
 
@@ -368,8 +368,8 @@ TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsI
         reopened |= l.rfind("BASS_Init(1, 44100, 4,", 0) == 0;
     EXPECT_TRUE(reopened);
 
-    ASSERT_EQ(KitList.size(), 2u);
-    EXPECT_EQ(CurrentKitIndex, 1);
+    ASSERT_EQ(Kits().KitList.size(), 2u);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
     EXPECT_EQ(ReadSetting(kKitSection, kKitIndexKey, ""), "1");
     // The removed kit's item is gone; kit 3's item keeps id and caption.
     std::vector<UINT> ids = KitItemIds();
@@ -377,13 +377,13 @@ TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsI
     EXPECT_EQ(std::count(ids.begin(), ids.end(), (UINT)CommandTable[6]), 1);
     EXPECT_EQ(Program().KitMenu.GetItemText(CommandTable[6]), "K3(&3)");
     SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[6], 0);
-    EXPECT_EQ(CurrentKitIndex, 2);
-    EXPECT_EQ(CurrentKitCommand, CommandTable[6]);
-    EXPECT_EQ(KitList[1], Snd + "K3");
+    EXPECT_EQ(Kits().CurrentKitIndex, 2);
+    EXPECT_EQ(Kits().CurrentKitCommand, CommandTable[6]);
+    EXPECT_EQ(Kits().KitList[1], Snd + "K3");
     EXPECT_NE(Program().KitLabel.LabelText().find("K3"), std::string::npos);
     // The menu's other commands keep their meaning.
     SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandTable[4], 0);
-    EXPECT_EQ(CurrentKitIndex, 1);
+    EXPECT_EQ(Kits().CurrentKitIndex, 1);
 }
 
 TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
@@ -393,11 +393,11 @@ TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
     EXPECT_EQ(ui.Seen().size(), 1u);
     EXPECT_FALSE(FileExists(Snd + "K2"));
     EXPECT_TRUE(FileExists(Snd + "K2_已排除\\c.WAV"));
-    ASSERT_EQ(KitList.size(), 2u);
-    EXPECT_EQ(KitList[1], Snd + "K3");
+    ASSERT_EQ(Kits().KitList.size(), 2u);
+    EXPECT_EQ(Kits().KitList[1], Snd + "K3");
     // Discovery from scratch, as at the next start, skips it.
     DiscoverKits();
-    EXPECT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(Kits().KitList.size(), 2u);
 }
 
 TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
@@ -411,7 +411,7 @@ TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
     EXPECT_EQ(ui.Seen()[1].text, "在尝试修改鼓源路径" + Snd + "K2" +
                                      "时发生错误，请您关掉程序后手工将这个文件夹名称后面追加下划线已排除字样");
     EXPECT_TRUE(FileExists(Snd + "K2\\a.WAV"));
-    EXPECT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(Kits().KitList.size(), 2u);
 }
 
 TEST_F(ShellTest, CancelTouchesNothing)
@@ -421,9 +421,9 @@ TEST_F(ShellTest, CancelTouchesNothing)
     RemoveCurrentKit();
     EXPECT_EQ(ui.Seen().size(), 1u);
     EXPECT_TRUE(Trace::Since(mark).empty());
-    EXPECT_EQ(KitList.size(), 3u);
+    EXPECT_EQ(Kits().KitList.size(), 3u);
     EXPECT_TRUE(FileExists(Snd + "K2\\a.WAV"));
-    EXPECT_EQ(CurrentKitIndex, 2);
+    EXPECT_EQ(Kits().CurrentKitIndex, 2);
 }
 
 TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
@@ -439,7 +439,7 @@ TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
     EXPECT_EQ(ui.Seen()[1].text, "在尝试删除" + locked + "时发生错误，请您手工删除这个文件");
     EXPECT_TRUE(FileExists(locked));
     EXPECT_FALSE(FileExists(Snd + "K2\\a.WAV"));
-    EXPECT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(Kits().KitList.size(), 2u);
 }
 
 TEST_F(ShellTest, SingleKitRefuses)
@@ -713,7 +713,7 @@ TEST_F(ShellTest, AFolderSwappedDuringTheQuestionIsNotTouched)
     ExpectStoppedAsChanged(boxes, Snd + "K2");
     EXPECT_TRUE(FileExists(Snd + "K2_moved\\b.wav"));
     // Refused before anything was freed or deleted: the kit stays.
-    EXPECT_EQ(KitList.size(), 3u);
+    EXPECT_EQ(Kits().KitList.size(), 3u);
 }
 
 TEST_F(ShellTest, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
@@ -721,7 +721,7 @@ TEST_F(ShellTest, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
     std::string elsewhere = Folder + "elsewhere";
     std::vector<std::string> boxes = RemoveWhileSwapped("错误！", true, elsewhere);
     ExpectStoppedAsChanged(boxes, elsewhere);
-    EXPECT_EQ(KitList.size(), 2u);
+    EXPECT_EQ(Kits().KitList.size(), 2u);
     // Windows calls cannot remove a Unix link; rm removes the link alone.
     std::string link = Snd + "K2";
     EXPECT_TRUE(RunUnixTool("/bin/rm", "", {link}, [&] { return !FileExists(link); }));
@@ -767,9 +767,9 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
     EXPECT_FALSE(FileExists(Snd + "K2"));
 
     // The hook is still installed: after the removal a letter plays kit 1.
-    ASSERT_EQ(CurrentKitIndex, 1);
+    ASSERT_EQ(Kits().CurrentKitIndex, 1);
     DWORD a = 0;
-    for (auto& sample : SampleTable)
+    for (auto& sample : Kits().SampleTable)
         if (sample.fileName == "a.WAV")
             a = sample.channel;
     SetForegroundWindow(main);

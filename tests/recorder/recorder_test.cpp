@@ -453,8 +453,8 @@ TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
 TEST_F(RecorderTest, KitRemovalEndsTheRecordingCleanlyAndTheLabelSaysSo)
 {
     int gone = 0;
-    for (size_t i = 0; i < KitList.size(); i++)
-        if (KitList[i] == Root + "SND\\Gone")
+    for (size_t i = 0; i < Kits().KitList.size(); i++)
+        if (Kits().KitList[i] == Root + "SND\\Gone")
             gone = (int)i + 1;
     ASSERT_NE(gone, 0);
     LoadKit(KitCommandOfNumber(gone), gone);
@@ -475,7 +475,7 @@ TEST_F(RecorderTest, KitRemovalEndsTheRecordingCleanlyAndTheLabelSaysSo)
     ASSERT_EQ(boxes.Seen().size(), 1u);
     EXPECT_EQ(boxes.Seen()[0].caption, "询问？");
     ASSERT_TRUE(FileExists(Root + "SND\\Gone_已排除\\a.WAV"));
-    ASSERT_EQ(KitList.size(), 1u);
+    ASSERT_EQ(Kits().KitList.size(), 1u);
     ExpectEndedByReopen(path, boxes, 1);
 
     // A new recording runs on the reopened output, with the kit left. The
