@@ -175,8 +175,6 @@ FetchReply FetchWithin(const FetchRequest& request, DWORD deadlineMs, HANDLE* le
 
 } // namespace
 
-FetchGroup StartupFetches(kStartupFetchDeadlineMs, kStartupFetchBudgetMs);
-
 FetchReply FetchUrl(const FetchRequest& request)
 {
     return FetchWithin(request, kFetchDeadlineMs, nullptr);

@@ -53,9 +53,6 @@ struct FetchGroup {
     std::atomic<HANDLE> abandoned{NULL};
 };
 
-// The fetches of this start-up, the first notice check's included.
-extern FetchGroup StartupFetches;
-
 // The waits on the exchange keep answering sent messages, so the keyboard
 // hook goes on playing when the hook's own thread fetches.
 FetchReply FetchUrl(const FetchRequest& request);

@@ -8,10 +8,9 @@
 
 #include <atomic>
 
-NoticeGate NoticeCheckGate;
-FetchGroup NoticeFetches(kFetchDeadlineMs);
-
 namespace {
+
+OnlineState State;
 
 std::atomic<bool> NoticeCheckRunning{false};
 
@@ -122,18 +121,30 @@ void PlayNoticeSound(const std::string& address, FetchGroup& fetches)
 
 void CheckStopNotice()
 {
-    if (!HasUpdateServer() || FetchText(Program().ServerBase + "jy.txt", StartupFetches) != "1")
+    if (!HasUpdateServer() || FetchText(Program().ServerBase + "jy.txt", State.StartupFetches) != "1")
         return;
-    ShowMessage(GetForegroundWindow(), FetchText(Program().ServerBase + "jyts.txt", StartupFetches), "错误！",
+    ShowMessage(GetForegroundWindow(), FetchText(Program().ServerBase + "jyts.txt", State.StartupFetches), "错误！",
                 MB_ICONERROR);
     EndOwnProcess();
+}
+
+OnlineState& Online()
+{
+    return State;
+}
+
+bool ResetOnline()
+{
+    State.NoticeCheckGate = NoticeGate{};
+    bool startup = RenewFetchGroup(State.StartupFetches);
+    return RenewFetchGroup(State.NoticeFetches) && startup;
 }
 
 std::string LoadWelcomeText()
 {
     if (!HasUpdateServer())
         return "欢迎使用逸响乐台！按字母键敲鼓，Home/End 切换鼓源。";
-    return FetchText(Program().ServerBase + "hy.txt", StartupFetches);
+    return FetchText(Program().ServerBase + "hy.txt", State.StartupFetches);
 }
 
 std::string LoadAboutText()
@@ -152,8 +163,9 @@ void AppendTitleNotice(HWND window)
 {
     if (!HasUpdateServer())
         return;
-    SetWindowTextA(window,
-                   (WindowText(window) + " - " + FetchText(Program().ServerBase + "gg.txt", StartupFetches)).c_str());
+    SetWindowTextA(
+        window,
+        (WindowText(window) + " - " + FetchText(Program().ServerBase + "gg.txt", State.StartupFetches)).c_str());
 }
 
 void StartPeriodicCheck(HWND window)
@@ -164,7 +176,7 @@ void StartPeriodicCheck(HWND window)
     // The first check still belongs to the start-up: a server that failed
     // it is not asked again now.
     if (!NoticeCheckRunning.exchange(true))
-        StartCheckThread(StartupFetches);
+        StartCheckThread(State.StartupFetches);
 }
 
 void CALLBACK NoticeTimerProc(HWND, UINT, UINT_PTR, DWORD)
@@ -178,11 +190,11 @@ bool StartNoticeCheck()
         return false;
     // An exchange of an earlier check still hanging keeps this one from
     // starting: a dead server leaves one stuck thread, not one per tick.
-    if (!RenewFetchGroup(NoticeFetches)) {
+    if (!RenewFetchGroup(State.NoticeFetches)) {
         NoticeCheckRunning = false;
         return false;
     }
-    return StartCheckThread(NoticeFetches);
+    return StartCheckThread(State.NoticeFetches);
 }
 
 void RunNoticeCheck(FetchGroup& fetches)
@@ -192,7 +204,7 @@ void RunNoticeCheck(FetchGroup& fetches)
         return;
     if (FetchText(base + "EN.txt", fetches) != "open")
         return;
-    if (!NoticeCheckGate.TryPass(GetTickCount64()))
+    if (!State.NoticeCheckGate.TryPass(GetTickCount64()))
         return;
     const std::string type = FetchText(base + "ENType.txt", fetches);
     if (type == "1") {

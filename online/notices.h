@@ -14,10 +14,19 @@ constexpr UINT kNoticePeriodMs = 200000;
 // A notice sound plays at most this long.
 constexpr DWORD kNoticeSoundLongestMs = 5 * 60 * 1000;
 
-// The channel's daily gate; read and written only by the one check running.
-extern NoticeGate NoticeCheckGate;
-// The fetches of the periodic checks, a fresh verdict for each check.
-extern FetchGroup NoticeFetches;
+// The on-line services' state.
+struct OnlineState {
+    // The fetches of this start-up, the first notice check's included.
+    FetchGroup StartupFetches{kStartupFetchDeadlineMs, kStartupFetchBudgetMs};
+    // The channel's daily gate; read and written only by the one check running.
+    NoticeGate NoticeCheckGate;
+    // The fetches of the periodic checks, a fresh verdict for each check.
+    FetchGroup NoticeFetches{kFetchDeadlineMs};
+};
+OnlineState& Online();
+// The gate open again and both groups' verdicts fresh; false while an
+// exchange a group left behind still runs. For tests.
+bool ResetOnline();
 
 // Without an update server every routine below fetches nothing: no stop
 // notice, no title suffix, no checks; the welcome and about texts are

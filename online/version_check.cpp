@@ -2,13 +2,14 @@
 
 #include "core/program.h"
 #include "online/http.h"
+#include "online/notices.h"
 
 void CheckForUpdate()
 {
     if (!HasUpdateServer())
         return;
-    const std::string version = FetchText(Program().ServerBase + "ver.txt", StartupFetches);
-    const std::string log = FetchText(Program().ServerBase + "ChangeLog.txt", StartupFetches);
+    const std::string version = FetchText(Program().ServerBase + "ver.txt", Online().StartupFetches);
+    const std::string log = FetchText(Program().ServerBase + "ChangeLog.txt", Online().StartupFetches);
     // The change log doubles as the reachability test.
     if (log.size() < 2) {
         ShowMessage(GetForegroundWindow(),
@@ -21,6 +22,6 @@ void CheckForUpdate()
         return;
     if (ShowMessage(GetForegroundWindow(), log, "逸响乐台发现新版本！", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
-    OpenAddressFrom(Program().ServerBase + "upindex.txt", StartupFetches);
+    OpenAddressFrom(Program().ServerBase + "upindex.txt", Online().StartupFetches);
     EndOwnProcess();
 }

@@ -324,17 +324,17 @@ TEST_F(FetchTest, StartUpFetchesShareOneBudget)
     const char* const files[] = {"/jy.txt", "/ver.txt", "/ChangeLog.txt", "/gg.txt", "/hy.txt"};
     for (const char* file : files)
         server.Serve(file, late);
-    ASSERT_TRUE(RenewFetchGroup(StartupFetches));
+    ASSERT_TRUE(RenewFetchGroup(Online().StartupFetches));
     const ULONGLONG start = GetTickCount64();
     std::vector<std::string> texts;
     for (const char* file : files)
-        texts.push_back(FetchText(server.Root() + file, StartupFetches));
+        texts.push_back(FetchText(server.Root() + file, Online().StartupFetches));
     const double took = Since(start);
     printf("[ figures  ] five start-up fetches, each answered after 2.9 s: %.2f s\n", took);
     // The first answer comes within the budget, the second would come past
     // it, and the rest are not asked at all.
     EXPECT_EQ(texts, (std::vector<std::string>{"late", "", "", "", ""}));
-    EXPECT_TRUE(StartupFetches.failed);
+    EXPECT_TRUE(Online().StartupFetches.failed);
     EXPECT_EQ(server.Requests().size(), 2u);
     EXPECT_LT(took, kStartupFetchBudgetMs / 1000.0 + 2);
 }
@@ -411,9 +411,9 @@ TEST_F(FetchTest, PeriodicChecksLeaveOneHungExchangeNotOnePerTick)
     }
     EndChildWhenDone end;
     SetServerRoot("https://127.0.0.1:" + std::to_string(server.Port()));
-    ASSERT_TRUE(RenewFetchGroup(NoticeFetches));
+    ASSERT_TRUE(RenewFetchGroup(Online().NoticeFetches));
     const ULONGLONG start = GetTickCount64();
-    RunNoticeCheck(NoticeFetches);
+    RunNoticeCheck(Online().NoticeFetches);
     printf("[ figures  ] check against a hung handshake ended after %.2f s\n", Since(start));
     ASSERT_TRUE(server.WaitForRequests(1, 20000));
     // Later ticks start nothing while that exchange still hangs.

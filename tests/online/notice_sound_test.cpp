@@ -43,7 +43,7 @@ struct NoticeSoundTest : ::testing::Test {
     }
     void SetUp() override
     {
-        NoticeCheckGate = NoticeGate{};
+        ResetOnline();
         server->ClearLog();
         server->ServeText(kEN, "open");
         server->ServeText(kType, "1");
@@ -109,7 +109,7 @@ TEST_F(NoticeSoundTest, OnlyWebAddressesAreFetchedAndOnlySoundsPlayed)
     for (const std::string& address : {wav, std::string("\\\\127.0.0.1\\share\\notice.wav"),
                                        std::string("http://127.0.0.1:9/a.wav\" alias other \"")}) {
         SCOPED_TRACE(address);
-        NoticeCheckGate = NoticeGate{};
+        ResetOnline();
         server->ClearLog();
         EXPECT_EQ(Check(address).size(), 0u);
         EXPECT_EQ(server->Targets(), (Targets{kEN, kEN, kType, kIndex}));
@@ -123,7 +123,7 @@ TEST_F(NoticeSoundTest, OnlyWebAddressesAreFetchedAndOnlySoundsPlayed)
     server->ServeText("/long.wav", longSound);
     for (const char* file : {"/page.wav", "/long.wav"}) {
         SCOPED_TRACE(file);
-        NoticeCheckGate = NoticeGate{};
+        ResetOnline();
         server->ClearLog();
         EXPECT_EQ(Check(server->Root() + file).size(), 0u);
         EXPECT_EQ(server->Targets(), (Targets{kEN, kEN, kType, kIndex, file}));

@@ -33,8 +33,7 @@ struct OnlineTest : ::testing::Test {
     void SetUp() override
     {
         SetServerRoot(server.Root());
-        NoticeCheckGate = NoticeGate{};
-        ASSERT_TRUE(RenewFetchGroup(StartupFetches));
+        ASSERT_TRUE(ResetOnline());
     }
 };
 
@@ -88,7 +87,7 @@ TEST_F(OnlineTest, NoticePageOpensOnlyWebAddresses)
     EXPECT_EQ(server.Targets(), (Targets{kEN, kEN, kType, kIndex}));
 
     // The line break an editor leaves after the address does not stop it.
-    NoticeCheckGate = NoticeGate{};
+    ResetOnline();
     server.ClearLog();
     server.ServeText(kIndex, "http://127.0.0.1:9/notice-page\r\n");
     RunNoticeCheck(fetches);
