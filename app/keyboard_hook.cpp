@@ -5,12 +5,16 @@
 #include "core/window_ids.h"
 #include "drumpad/hits.h"
 
-HHOOK KeyboardHook = NULL;
-
 namespace {
 
-HANDLE HookThread = NULL;
-DWORD HookThreadId = 0;
+// The hook's state: its handle is written by its thread once installed,
+// and cleared after that thread has ended.
+struct HookState {
+    HHOOK KeyboardHook = NULL;
+    HANDLE HookThread = NULL;
+    DWORD HookThreadId = 0;
+};
+HookState State;
 
 // Windows calls a low-level hook on the thread that installed it, from
 // inside that thread's message retrieval, and silently removes a hook that
@@ -24,7 +28,7 @@ DWORD WINAPI RunHookThread(void* ready)
     // The thread's queue exists before anyone can post WM_QUIT to it.
     PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
     HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
-    KeyboardHook = hook;
+    State.KeyboardHook = hook;
     SetEvent((HANDLE)ready);
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
     }
@@ -38,7 +42,7 @@ void InstallKeyboardHook()
 {
     RemoveKeyboardHook();
     HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-    HookThread = CreateThread(NULL, 0, RunHookThread, ready, 0, &HookThreadId);
+    State.HookThread = CreateThread(NULL, 0, RunHookThread, ready, 0, &State.HookThreadId);
     // Only as long as the thread takes to install the hook.
     WaitForSingleObject(ready, INFINITE);
     CloseHandle(ready);
@@ -46,14 +50,14 @@ void InstallKeyboardHook()
 
 void RemoveKeyboardHook()
 {
-    if (!HookThread)
+    if (!State.HookThread)
         return;
-    PostThreadMessageA(HookThreadId, WM_QUIT, 0, 0);
+    PostThreadMessageA(State.HookThreadId, WM_QUIT, 0, 0);
     // The thread only unhooks and ends; a hook call under way finishes first.
-    WaitForSingleObject(HookThread, 1000);
-    CloseHandle(HookThread);
-    HookThread = NULL;
-    KeyboardHook = NULL;
+    WaitForSingleObject(State.HookThread, 1000);
+    CloseHandle(State.HookThread);
+    State.HookThread = NULL;
+    State.KeyboardHook = NULL;
 }
 
 // Runs on the hook's thread: a letter plays here, every other key of a row
@@ -64,7 +68,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
     HWND main = Program().MainWindow.GetHandle();
     if (GetForegroundWindow() != main)
-        return CallNextHookEx(KeyboardHook, code, message, record);
+        return CallNextHookEx(State.KeyboardHook, code, message, record);
 
     // Alt-held keys arrive as system keys: no row, swallowed all the same.
     const KeyRow* row = nullptr;
@@ -80,6 +84,6 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     // window still get it, and so does a window that came in front meanwhile.
     LRESULT result = (LRESULT)main;
     if (GetForegroundWindow() != main || IsPassThroughKey(vk))
-        result = CallNextHookEx(KeyboardHook, code, message, record);
+        result = CallNextHookEx(State.KeyboardHook, code, message, record);
     return result;
 }

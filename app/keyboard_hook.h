@@ -4,10 +4,8 @@
 // (app/key_rows.h) to the command dispatcher, and swallows the keys.
 #include <windows.h>
 
-extern HHOOK KeyboardHook;
-
 // Installs the hook on a thread of its own (removing one installed before).
 void InstallKeyboardHook();
-// Unhooks and ends the hook's thread.
+// Unhooks and ends the hook's thread: back to the start of a run.
 void RemoveKeyboardHook();
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record);

@@ -734,11 +734,7 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
     AddManyFiles(Snd + "K2", kManyFiles);
     InstallKeyboardHook();
     struct Unhook {
-        ~Unhook()
-        {
-            UnhookWindowsHookEx(KeyboardHook);
-            KeyboardHook = NULL;
-        }
+        ~Unhook() { RemoveKeyboardHook(); }
     } unhook;
     HWND main = Program().MainWindow.GetHandle();
     SetForegroundWindow(main);
