@@ -4,6 +4,7 @@
 #include "core/command_table.h"
 #include "core/program.h"
 #include "core/settings.h"
+#include "core/window_ids.h"
 #include "drumpad/folder_listing.h"
 #include "drumpad/hits.h"
 
@@ -62,6 +63,8 @@ void LoadKitNow(KitChoice kit)
     std::string finish = ProgramDir + "SND\\Finish.wav";
     SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
     PublishSamples();
+    // The pads read the new table once the window's thread is back in its loop.
+    PostMessageA(MainWindow.GetHandle(), WM_KIT_LOADED, 0, 0);
 
     KitMenu.SetItemState(CurrentKitCommand, 0);
     CurrentKitCommand = commandId;
