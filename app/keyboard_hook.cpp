@@ -4,6 +4,7 @@
 #include "core/program.h"
 #include "core/window_ids.h"
 #include "drumpad/hits.h"
+#include "pads/pads.h"
 
 HHOOK KeyboardHook = NULL;
 
@@ -70,8 +71,9 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     const KeyRow* row = nullptr;
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
-    if (row && row->run == KeyRun::kInHook)
-        HitLetter((char)vk);
+    // The pad lights after the play call, on the window's thread.
+    if (row && row->run == KeyRun::kInHook && HitLetter((char)vk) && PadsShown())
+        PostMessageA(main, WM_PAD_HIT, vk, 0);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
     if (row && row->run == KeyRun::kPosted)
         PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);

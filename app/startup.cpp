@@ -14,6 +14,7 @@
 #include "music/music.h"
 #include "online/notices.h"
 #include "online/version_check.h"
+#include "pads/pads.h"
 
 namespace {
 
@@ -84,9 +85,10 @@ void RunStartup()
     CheckKitFolder();
     AddSoundCardItems();
     DiscoverKits();
-    KitMenu.AppendItem("退出(&E)", CommandOf(kExitEntry));
+    AppendClosingItems();
     ReadKitVolume();
     HoldKeysUntilDispatch(MainWindow.GetHandle());
+    StartPads();
     InstallKeyboardHook();
     LoadInitialKit();
     MainWindow.SetCloseHandler(ClosePrompt);
