@@ -6,12 +6,17 @@
 #include "drumpad/hits.h"
 #include "pads/pads.h"
 
+#include <atomic>
+#include <cstdint>
+
 HHOOK KeyboardHook = NULL;
 
 namespace {
 
 HANDLE HookThread = NULL;
 DWORD HookThreadId = 0;
+// Letters played by hook calls whose lights are not yet posted (bit i: 'A' + i).
+std::atomic<uint32_t> PlayedLetters{0};
 
 // Windows calls a low-level hook on the thread that installed it, from
 // inside that thread's message retrieval, and silently removes a hook that
@@ -27,10 +32,18 @@ DWORD WINAPI RunHookThread(void* ready)
     HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
     KeyboardHook = hook;
     SetEvent((HANDLE)ready);
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    // Peeking runs the hook calls waiting for this thread; once they have
+    // returned, and the system has the keys back, their pads are lit.
+    for (;;) {
+        MsgWaitForMultipleObjectsEx(0, NULL, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                UnhookWindowsHookEx(hook);
+                return 0;
+            }
+        }
+        PostPadLights();
     }
-    UnhookWindowsHookEx(hook);
-    return 0;
 }
 
 } // namespace
@@ -60,6 +73,12 @@ void RemoveKeyboardHook()
 // Runs on the hook's thread: a letter plays here, every other key of a row
 // is posted to the window, so nothing here waits for the window's thread,
 // writes Config.ini or opens a box.
+void PostPadLights()
+{
+    if (uint32_t letters = PlayedLetters.exchange(0, std::memory_order_relaxed))
+        PostMessageA(MainWindow.GetHandle(), WM_PAD_HIT, letters, 0);
+}
+
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 {
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
@@ -71,9 +90,9 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     const KeyRow* row = nullptr;
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
-    // The pad lights after the play call, on the window's thread.
+    // Its pad lights after the play call, posted once this call has returned.
     if (row && row->run == KeyRun::kInHook && HitLetter((char)vk) && PadsShown())
-        PostMessageA(main, WM_PAD_HIT, vk, 0);
+        PlayedLetters.fetch_or(1u << (vk - 'A'), std::memory_order_relaxed);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
     if (row && row->run == KeyRun::kPosted)
         PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);

@@ -12,8 +12,8 @@ constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
 constexpr UINT WM_HOOK_KEY = WM_APP + 0x32;
 // Start-up has connected the dispatcher: the keys held until then run now.
 constexpr UINT WM_HELD_KEYS = WM_APP + 0x33;
-// From the keyboard hook, after a letter's sample was played: light its
-// pad; wParam the letter's virtual key.
+// From the keyboard hook's thread, after letters' samples were played:
+// light their pads; wParam the letters, bit i for 'A' + i.
 constexpr UINT WM_PAD_HIT = WM_APP + 0x34;
 // A kit load has ended (the sample table is the new kit's).
 constexpr UINT WM_KIT_LOADED = WM_APP + 0x35;

@@ -337,8 +337,9 @@ LRESULT PadsMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         Fade(window);
         return 1;
     case WM_PAD_HIT:
-        if (wParam >= 'A' && wParam <= 'Z')
-            Light(window, (int)(wParam - 'A'));
+        for (int pad = 0; pad < kPadCount; pad++)
+            if (wParam & (1u << pad))
+                Light(window, pad);
         return 1;
     }
     return 0;
