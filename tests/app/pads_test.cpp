@@ -169,7 +169,7 @@ TEST_F(Pads, AKeyLightsItsPadAfterItsPlayCallAndTheLightEndsWithTheTimer)
     EXPECT_FALSE(KillTimer(main, kPadsTimerId)) << "nothing ticks while no pad is lit";
 }
 
-TEST_F(Pads, ARepeatKeepsThePadLitAndAChokeKeyPutsOutItsGroup)
+TEST_F(Pads, AChokeKeyPutsOutTheLitPadsOfItsGroupOnly)
 {
     HookKey('H', WM_KEYDOWN);
     HookKey('H', WM_KEYUP);
@@ -180,6 +180,7 @@ TEST_F(Pads, ARepeatKeepsThePadLitAndAChokeKeyPutsOutItsGroup)
     HookKey('J', WM_KEYUP);
     ASSERT_TRUE(PumpUntil([] { return (LitPads() & Bit('J')) != 0; }, 2000));
     EXPECT_FALSE(LitPads() & Bit('H')) << "J chokes H";
+    EXPECT_TRUE(LitPads() & Bit('A')) << "A is no hi-hat";
     ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
 }
 
