@@ -237,11 +237,19 @@ TEST_F(Pads, NamesFollowTheKitAndAnEmptyKitDimsEveryPad)
     EXPECT_EQ(DimmedPads(), 0u);
 }
 
+// Hidden mid-fade, a lit pad goes out at once and no timer is left
+// behind; hidden, keys light nothing and the window is plain.
 TEST_F(Pads, HiddenPadsLightNothingAndLeaveTheWindowPlain)
 {
     HWND main = MainWindow.GetHandle();
+    HookKey('B', WM_KEYDOWN);
+    HookKey('B', WM_KEYUP);
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == Bit('B'); }, 2000));
     SendMessageA(main, WM_COMMAND, CommandOf(kShowPadsEntry), 0);
     ASSERT_FALSE(PadsShown());
+    EXPECT_EQ(LitPads(), 0u);
+    EXPECT_FALSE(KillTimer(main, kPadsTimerId));
+
     HookKey('A', WM_KEYDOWN);
     HookKey('A', WM_KEYUP);
     PumpMessages();
@@ -249,19 +257,6 @@ TEST_F(Pads, HiddenPadsLightNothingAndLeaveTheWindowPlain)
     EXPECT_EQ(PadPixel('A'), GetSysColor(COLOR_BTNFACE));
     SendMessageA(main, WM_COMMAND, CommandOf(kShowPadsEntry), 0);
     EXPECT_NE(PadPixel('A'), GetSysColor(COLOR_BTNFACE));
-}
-
-// Hidden mid-fade, a lit pad goes out at once, and no timer is left behind.
-TEST_F(Pads, HidingWhileLitLeavesNothingLit)
-{
-    HWND main = MainWindow.GetHandle();
-    HookKey('B', WM_KEYDOWN);
-    HookKey('B', WM_KEYUP);
-    ASSERT_TRUE(PumpUntil([] { return LitPads() == Bit('B'); }, 2000));
-    SendMessageA(main, WM_COMMAND, CommandOf(kShowPadsEntry), 0);
-    EXPECT_EQ(LitPads(), 0u);
-    EXPECT_FALSE(KillTimer(main, kPadsTimerId));
-    SendMessageA(main, WM_COMMAND, CommandOf(kShowPadsEntry), 0);
 }
 
 } // namespace

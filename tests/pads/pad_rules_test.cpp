@@ -144,21 +144,6 @@ TEST(PadLayout, ChokeMarkSpansExactlyHJKL)
     EXPECT_EQ(group, "HJKL");
 }
 
-TEST(PadLayout, PointsFindTheirPadAndTheLabelFindsNone)
-{
-    WindowCase w = {640, 360, 96, 3, 18, 20};
-    Client c = ClientOf(w);
-    PadLayout l = LayOutPads(c.width, c.height, c.label, 96);
-    for (int i = 0; i < kPadCount; i++) {
-        const PadRect& p = l.pads[i];
-        EXPECT_EQ(PadAtPoint(l, (p.left + p.right) / 2, (p.top + p.bottom) / 2), i);
-        EXPECT_EQ(PadAtPoint(l, p.left, p.top), i);
-        EXPECT_NE(PadAtPoint(l, p.right, p.bottom), i);
-    }
-    EXPECT_EQ(PadAtPoint(l, (c.label.left + c.label.right) / 2, (c.label.top + c.label.bottom) / 2), -1);
-    EXPECT_EQ(PadAtPoint(l, l.strip.left + 1, l.strip.top + 1), -1);
-}
-
 // Every byte 6 pixels wide; the ellipsis 12.
 int MeasureBytes(const std::string& text, void*)
 {
