@@ -193,8 +193,7 @@ TEST_F(Pads, AClickPlaysAsTheKeyDoesADimmedPadAndTheLabelDoNothing)
     SendMessageA(main, WM_LBUTTONUP, 0, MAKELPARAM(a.x, a.y));
     auto plays = Trace::Matching(mark, "BASS_ChannelPlay(");
     ASSERT_EQ(plays.size(), 1u);
-    EXPECT_EQ(plays[0].rfind("BASS_ChannelPlay(" + std::to_string(ChannelOf("a.WAV")) + ", 1) = 1", 0), 0u)
-        << plays[0];
+    EXPECT_EQ(plays[0].rfind("BASS_ChannelPlay(" + std::to_string(ChannelOf("a.WAV")) + ", 1) = 1", 0), 0u) << plays[0];
     EXPECT_EQ(LitPads(), Bit('A'));
     ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
 

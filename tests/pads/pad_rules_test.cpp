@@ -282,7 +282,8 @@ TEST(OutputStrip, SaysTheModeWhyExclusiveWasRefusedThePeriodAndTheHitsWay)
     OutputFacts refused = shared;
     refused.asked = true;
     refused.reason = 3;
-    EXPECT_EQ(OutputStripText(refused), "共享输出（独占未生效：系统不允许独占）  周期 10.0 毫秒  敲击到声卡 至多 13 毫秒");
+    EXPECT_EQ(OutputStripText(refused),
+              "共享输出（独占未生效：系统不允许独占）  周期 10.0 毫秒  敲击到声卡 至多 13 毫秒");
     refused.reason = 1;
     EXPECT_NE(OutputStripText(refused).find("声卡被其他程序独占"), std::string::npos);
     refused.reason = 4;
