@@ -14,6 +14,7 @@
 #include "drumpad/kits.h"
 #include "music/music.h"
 #include "online/notices.h"
+#include "pads/pads.h"
 #include "recorder/recorder.h"
 
 #include <shellapi.h>
@@ -50,6 +51,12 @@ const MenuRow kFixedItems[] = {
     {Program().HelpMenu, "关于(&A)", kAboutEntry},
 };
 
+// The items after the kits, at the end of 鼓源设定.
+const MenuRow kClosingItems[] = {
+    {Program().KitMenu, "退出(&E)", kExitEntry},
+    {Program().KitMenu, "显示键盘(&K)", kShowPadsEntry},
+};
+
 struct CommandRow {
     CommandEntry entry;
     void (*action)();
@@ -73,6 +80,7 @@ const CommandRow kCommandActions[] = {
     {kRepeatHitEntry, ToggleRepeatHit},
     {kRecordEntry, ToggleRecording},
     {kExclusiveEntry, ToggleExclusiveOutput},
+    {kShowPadsEntry, TogglePads},
 };
 
 // Keys posted before the dispatcher was connected, and those that came
@@ -85,6 +93,17 @@ LRESULT HoldKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     HeldKeys.push_back({wParam, lParam});
     return 1;
+}
+
+// What the main window's hook passes on after the pads: held keys until
+// start-up connects the dispatcher, then the dispatcher.
+MessageHook Stage = HoldKeys;
+
+LRESULT MainWindowHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (LRESULT r = PadsMessage(window, message, wParam, lParam))
+        return r;
+    return Stage(window, message, wParam, lParam);
 }
 
 void RunCommandEntry(CommandEntry entry)
@@ -155,14 +174,22 @@ void BuildMenus()
     MarkExclusiveItem();
 }
 
+void AppendClosingItems()
+{
+    for (const MenuRow& row : kClosingItems)
+        row.menu.AppendItem(row.text, CommandOf(row.entry));
+}
+
 void HoldKeysUntilDispatch(HWND window)
 {
-    RegisterMessageHook(window, HoldKeys);
+    Stage = HoldKeys;
+    RegisterMessageHook(window, MainWindowHook);
 }
 
 void ConnectDispatcher(HWND window)
 {
-    RegisterMessageHook(window, DispatchCommand);
+    Stage = DispatchCommand;
+    RegisterMessageHook(window, MainWindowHook);
     if (!HeldKeys.empty())
         PostMessageA(window, WM_HELD_KEYS, 0, 0);
 }

@@ -8,6 +8,8 @@
 void BuildMenus();
 // The main window's message hook: carries out menu commands, always answers 0.
 LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Start-up, once the kits are listed: "退出(&E)" and "显示键盘(&K)".
+void AppendClosingItems();
 // Start-up, before the keyboard hook: the keys it posts wait, in order,
 // until ConnectDispatcher; every other message goes on as before.
 void HoldKeysUntilDispatch(HWND window);

@@ -4,6 +4,10 @@
 #include "core/program.h"
 #include "core/window_ids.h"
 #include "drumpad/hits.h"
+#include "pads/pads.h"
+
+#include <atomic>
+#include <cstdint>
 
 namespace {
 
@@ -13,6 +17,8 @@ struct HookState {
     HHOOK KeyboardHook = NULL;
     HANDLE HookThread = NULL;
     DWORD HookThreadId = 0;
+    // Letters played by hook calls whose lights are not yet posted (bit i: 'A' + i).
+    std::atomic<uint32_t> PlayedLetters{0};
 };
 HookState State;
 
@@ -30,10 +36,18 @@ DWORD WINAPI RunHookThread(void* ready)
     HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
     State.KeyboardHook = hook;
     SetEvent((HANDLE)ready);
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+    // Peeking runs the hook calls waiting for this thread; once they have
+    // returned, and the system has the keys back, their pads are lit.
+    for (;;) {
+        MsgWaitForMultipleObjectsEx(0, NULL, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                UnhookWindowsHookEx(hook);
+                return 0;
+            }
+        }
+        PostPadLights();
     }
-    UnhookWindowsHookEx(hook);
-    return 0;
 }
 
 } // namespace
@@ -63,6 +77,12 @@ void RemoveKeyboardHook()
 // Runs on the hook's thread: a letter plays here, every other key of a row
 // is posted to the window, so nothing here waits for the window's thread,
 // writes Config.ini or opens a box.
+void PostPadLights()
+{
+    if (uint32_t letters = State.PlayedLetters.exchange(0, std::memory_order_relaxed))
+        PostMessageA(Program().MainWindow.GetHandle(), WM_PAD_HIT, letters, 0);
+}
+
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 {
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
@@ -74,8 +94,9 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     const KeyRow* row = nullptr;
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
-    if (row && row->run == KeyRun::kInHook)
-        HitLetter((char)vk);
+    // Its pad lights after the play call, posted once this call has returned.
+    if (row && row->run == KeyRun::kInHook && HitLetter((char)vk) && PadsShown())
+        State.PlayedLetters.fetch_or(1u << (vk - 'A'), std::memory_order_relaxed);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
     if (row && row->run == KeyRun::kPosted)
         PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);

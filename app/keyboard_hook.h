@@ -9,3 +9,7 @@ void InstallKeyboardHook();
 // Unhooks and ends the hook's thread: back to the start of a run.
 void RemoveKeyboardHook();
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record);
+// What the hook's thread does after each call: posts the lights of the
+// letters played meanwhile to the window, so that the call itself, which
+// holds every key of the system, only plays.
+void PostPadLights();

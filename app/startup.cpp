@@ -14,6 +14,7 @@
 #include "music/music.h"
 #include "online/notices.h"
 #include "online/version_check.h"
+#include "pads/pads.h"
 
 namespace {
 
@@ -83,9 +84,10 @@ void RunStartup()
     CheckKitFolder();
     AddSoundCardItems();
     DiscoverKits();
-    Program().KitMenu.AppendItem("退出(&E)", CommandOf(kExitEntry));
+    AppendClosingItems();
     ReadKitVolume();
     HoldKeysUntilDispatch(Program().MainWindow.GetHandle());
+    StartPads();
     InstallKeyboardHook();
     LoadInitialKit();
     Program().MainWindow.SetCloseHandler(ClosePrompt);

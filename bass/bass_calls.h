@@ -65,6 +65,10 @@ struct BASS_OUTPUTMODE {
     DWORD code;   // the HRESULT that refused it, 0 when none
     DWORD freq;   // the output's rate
     DWORD period; // frames the device takes at each wake-up
+    // Milliseconds from a play call to the device's output at most, while
+    // hits ring: the depth the hits' stream keeps ahead plus what the
+    // device adds after its buffer (a hit from idle waits only the latter).
+    DWORD hitMs;
 };
 constexpr DWORD BASS_OUTPUT_SHARED = 1;    // a WASAPI stream beside other programs'
 constexpr DWORD BASS_OUTPUT_EXCLUSIVE = 2; // a WASAPI stream of the device's own

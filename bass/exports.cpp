@@ -96,6 +96,11 @@ BASS_OUTPUTMODE CurrentMode()
     mode.code = mode.reason == BASS_EXCLUSIVE_HAD ? 0 : (DWORD)outcome.refusal;
     mode.freq = f.rate;
     mode.period = f.periodFrames;
+    const bool hitLane = OutputHasHitLane();
+    const OutputFormat& h = hitLane ? OutputHitLaneFormat() : f;
+    const LanePolicy& p = hitLane ? OutputHitLanePolicy() : OutputCurrentPolicy();
+    if (h.rate)
+        mode.hitMs = (DWORD)(p.startFrames * 1000.0 / h.rate + h.latencyMs + 0.5);
     return mode;
 }
 

@@ -4,11 +4,12 @@ naive drum pad (baseline_pad.exe, its own keyboard hook and
 PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample, same keys, same run,
 under Wine on Xvfb with the PulseAudio null sink.
 
-Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...] [held=<ms>]
+Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...] [held=<ms>] [pads]
        (default 40 presses, 150 ms apart, every case; "held": the Wine
        programs have the sound server hold that much of each stream
        instead of the 30 ms Wine asks for; Wine then also lengthens its
-       period, see docs/measurements.md)
+       period, see docs/measurements.md; "pads": YXYT.exe with the pads
+       shown and hidden, both shared, instead of shared and exclusive)
 
 Output modes of YXYT.exe: "shared" starts it without the option; "exclusive"
 writes [选项] 独占输出=1 into its Config.ini first, as the menu item would.
@@ -334,9 +335,10 @@ def launch_yxyt(wine, prog, env, server):
 
 
 def start_yxyt(wine, prog, env, server, mode):
-    """Starts YXYT.exe with output `mode` ("shared" or "exclusive"); returns
-    the process, its window and the library's trace line of the open."""
-    (prog / "Config.ini").write_bytes(("[选项]\r\n独占输出=%d\r\n" % (mode == "exclusive")).encode("gbk"))
+    """Starts YXYT.exe in `mode` (one of MODES or PAD_MODES); returns the
+    process, its window and the library's trace line of the open."""
+    (prog / "Config.ini").write_bytes(("[选项]\r\n独占输出=%d\r\n显示键盘=%d\r\n" %
+                                       (mode == "exclusive", mode != "pads-hidden")).encode("gbk"))
     trace = prog / ("trace-%s.txt" % mode)
     trace.unlink(missing_ok=True)
     proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog),
@@ -374,6 +376,8 @@ def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ)
 
 CASES = ("idle", "music", "other-stream")
 MODES = ("shared", "exclusive")
+# With "pads" among the arguments: shared output, the pads shown and hidden.
+PAD_MODES = ("pads-shown", "pads-hidden")
 
 
 def server_held(args):
@@ -392,7 +396,8 @@ def main():
     presses = int(sys.argv[1]) if len(sys.argv) > 1 else 40
     interval = (int(sys.argv[2]) if len(sys.argv) > 2 else 150) / 1000.0
     held, held_words = server_held(sys.argv[3:])
-    cases = [a for a in sys.argv[3:] if not a.startswith("held=")] or list(CASES)
+    modes = PAD_MODES if "pads" in sys.argv[3:] else MODES
+    cases = [a for a in sys.argv[3:] if not a.startswith("held=") and a != "pads"] or list(CASES)
     unknown = [c for c in cases if c not in CASES]
     if unknown:
         sys.exit("unknown case %s; cases: %s" % (", ".join(unknown), ", ".join(CASES)))
@@ -432,14 +437,14 @@ def main():
             if case == "other-stream":
                 other = OtherStream(env)
             # Shared last: with music it keeps playing behind the pad.
-            for mode in reversed(MODES):
+            for mode in reversed(modes):
                 yxyt, hwnd, opened[mode] = start_yxyt(wine, prog, wine_env, server, mode)
                 procs.append(yxyt)
                 if case == "music":
                     open_music(session, capture, yxyt, hwnd, prog, server, music)
                     focus(env, "^逸响乐台", "YXYT")
                 runs.append((case, "YXYT " + mode, band, play(capture, keyboard, presses, interval, band)))
-                if case != "music" or mode != "shared":
+                if case != "music" or mode != modes[0]:
                     yxyt.kill()
                     yxyt.wait(30)
 
@@ -456,7 +461,7 @@ def main():
                 other.close()
                 other = None
         report([(case, name, figures(capture, *run, interval, band)) for case, name, band, run in runs], presses)
-        for mode in MODES:
+        for mode in modes:
             print("YXYT %s: BASS_Init %s" % (mode, opened[mode]))
     finally:
         for p in procs:

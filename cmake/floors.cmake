@@ -8,7 +8,7 @@
 cmake_minimum_required(VERSION 3.20)
 
 # Lowest floor first; folders on one floor know nothing of each other.
-set(floors "bass ui" "core" "drumpad music online recorder" "app")
+set(floors "bass ui" "core" "drumpad music online recorder" "pads" "app")
 
 if(NOT ROOT)
     message(FATAL_ERROR "floors.cmake: pass -DROOT=<source folder>")

@@ -43,8 +43,9 @@ enum CommandEntry : int {
     // every entry's, so an id that arrives in 16 bits still maps back.
     kRecordEntry = 101,
     kExclusiveEntry = 102,
+    kShowPadsEntry = 103,
 };
-constexpr int kLastCommandEntry = kExclusiveEntry;
+constexpr int kLastCommandEntry = kShowPadsEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 

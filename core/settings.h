@@ -13,6 +13,8 @@ constexpr const char* kMusicVolumeKey = "背景音量";
 constexpr const char* kClosePromptKey = "关闭提示";
 // "1": ask the audio library for exclusive output; anything else: shared.
 constexpr const char* kExclusiveOutputKey = "独占输出";
+// "0": the pads are hidden; anything else, or nothing: shown.
+constexpr const char* kShowPadsKey = "显示键盘";
 
 std::string SettingsPath();
 std::string ReadSetting(const char* section, const char* key, const char* defaultText);

@@ -12,7 +12,15 @@ constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
 constexpr UINT WM_HOOK_KEY = WM_APP + 0x32;
 // Start-up has connected the dispatcher: the keys held until then run now.
 constexpr UINT WM_HELD_KEYS = WM_APP + 0x33;
+// From the keyboard hook's thread, after letters' samples were played:
+// light their pads; wParam the letters, bit i for 'A' + i.
+constexpr UINT WM_PAD_HIT = WM_APP + 0x34;
+// A kit load has ended (the sample table is the new kit's).
+constexpr UINT WM_KIT_LOADED = WM_APP + 0x35;
 
-// The periodic notice check (every 200 s) and the recorder's label clock.
+// The periodic notice check (every 200 s), the recorder's label clock and
+// the pads' fade.
 constexpr UINT_PTR kNoticeTimerId = 4301;
 constexpr UINT_PTR kRecordTimerId = 4302;
+// Runs only while a pad's light fades.
+constexpr UINT_PTR kPadsTimerId = 4303;

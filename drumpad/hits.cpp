@@ -15,18 +15,33 @@ namespace {
 std::atomic<int> RepeatHit{0};
 std::atomic<bool> PlayLock{false};
 
+// The last sample of the table whose name begins with `name`; none when
+// no such sample opened.
+const Sample* FindSample(const SampleList& table, const std::string& name)
+{
+    const Sample* found = nullptr;
+    for (auto& s : table)
+        if (SampleMatches(s.fileName, name))
+            found = &s;
+    return found && found->channel ? found : nullptr;
+}
+
+std::string SampleNameOfLetter(char letter)
+{
+    return std::string(1, (char)(letter - 'A' + 'a')) + ".WAV";
+}
+
 } // namespace
 
-void PlaySample(const std::string& name)
+bool PlaySample(const std::string& name)
 {
     // Held for the call: a kit change may swap the table meanwhile.
     std::shared_ptr<const SampleList> table = PlayableSamples();
-    DWORD handle = 0;
-    for (auto& s : *table)
-        if (SampleMatches(s.fileName, name))
-            handle = s.channel;
-    if (!PlayLock.load(std::memory_order_relaxed))
-        BASS_ChannelPlay(handle, TRUE);
+    const Sample* sample = FindSample(*table, name);
+    DWORD handle = sample ? sample->channel : 0;
+    if (PlayLock.load(std::memory_order_relaxed))
+        return false;
+    return BASS_ChannelPlay(handle, TRUE) && handle;
 }
 
 void MuteChokeGroup()
@@ -37,11 +52,18 @@ void MuteChokeGroup()
             BASS_ChannelPause(s.channel);
 }
 
-void HitLetter(char letter)
+bool HitLetter(char letter)
 {
     if (letter == 'H' || letter == 'J' || letter == 'K' || letter == 'L')
         MuteChokeGroup();
-    PlaySample(std::string(1, (char)(letter - 'A' + 'a')) + ".WAV");
+    return PlaySample(SampleNameOfLetter(letter));
+}
+
+std::string LetterSampleFile(char letter)
+{
+    std::shared_ptr<const SampleList> table = PlayableSamples();
+    const Sample* sample = FindSample(*table, SampleNameOfLetter(letter));
+    return sample ? sample->fileName : "";
 }
 
 void NoteKeyForPlayLock(bool pressed)

@@ -4,6 +4,7 @@
 #include "core/command_table.h"
 #include "core/program.h"
 #include "core/settings.h"
+#include "core/window_ids.h"
 #include "drumpad/folder_listing.h"
 #include "drumpad/hits.h"
 
@@ -52,6 +53,8 @@ void LoadKitNow(KitChoice kit)
     std::string finish = Program().ProgramDir + "SND\\Finish.wav";
     State.SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
     PublishSamples();
+    // The pads read the new table once the window's thread is back in its loop.
+    PostMessageA(Program().MainWindow.GetHandle(), WM_KIT_LOADED, 0, 0);
 
     Program().KitMenu.SetItemState(State.CurrentKitCommand, 0);
     State.CurrentKitCommand = commandId;

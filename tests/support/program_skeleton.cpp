@@ -38,5 +38,7 @@ LRESULT HookKey(DWORD vk, WPARAM message)
 {
     KBDLLHOOKSTRUCT record = {};
     record.vkCode = vk;
-    return KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
+    LRESULT result = KeyboardHookProc(HC_ACTION, message, (LPARAM)&record);
+    PostPadLights();
+    return result;
 }

@@ -19,5 +19,6 @@ std::string MakeProgramDir(const std::string& folder, bool audio);
 void BuildMainWindow(const char* welcome, bool audio, bool dispatch = true);
 
 // A key event of `message` (WM_KEYDOWN, WM_KEYUP...) handed to the
-// keyboard hook's procedure as the system hands it; its answer.
+// keyboard hook's procedure as the system hands it, followed by what the
+// hook's thread does after each call; the procedure's answer.
 LRESULT HookKey(DWORD vk, WPARAM message);

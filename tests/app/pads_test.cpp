@@ -1,0 +1,261 @@
+// The pads in-process, built by start-up's own steps: the menu item and
+// its stored choice, a hooked key's light and its end, the pixels painted,
+// clicks, and the names following the kit.
+#include "app/commands.h"
+#include "app/keyboard_hook.h"
+#include "core/bass_api.h"
+#include "core/command_table.h"
+#include "core/program.h"
+#include "core/settings.h"
+#include "core/window_ids.h"
+#include "drumpad/kits.h"
+#include "pads/pad_rules.h"
+#include "pads/pads.h"
+#include "tests/support/audio_trace.h"
+#include "tests/support/files.h"
+#include "tests/support/program_skeleton.h"
+#include "tests/support/tone_wav.h"
+#include "tests/support/ui_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Root;
+constexpr uint32_t kAllPads = (1u << kPadCount) - 1;
+
+uint32_t Bit(char letter)
+{
+    return 1u << (letter - 'A');
+}
+
+// The layout the window uses, worked out from the window as it stands.
+PadLayout CurrentLayout()
+{
+    HWND main = Program().MainWindow.GetHandle();
+    RECT client, label;
+    GetClientRect(main, &client);
+    GetWindowRect(Program().KitLabel.GetHandle(), &label);
+    MapWindowPoints(NULL, main, (POINT*)&label, 2);
+    HDC screen = GetDC(NULL);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(NULL, screen);
+    return LayOutPads(client.right, client.bottom, {label.left, label.top, label.right, label.bottom}, dpi);
+}
+
+POINT CentreOf(char letter)
+{
+    PadRect r = CurrentLayout().pads[letter - 'A'];
+    return {(r.left + r.right) / 2, r.top + 3};
+}
+
+// The colour painted near the top of a pad, after pending paints ran.
+COLORREF PadPixel(char letter)
+{
+    HWND main = Program().MainWindow.GetHandle();
+    UpdateWindow(main);
+    POINT at = CentreOf(letter);
+    HDC dc = GetDC(main);
+    COLORREF c = GetPixel(dc, at.x, at.y);
+    ReleaseDC(main, dc);
+    return c;
+}
+
+bool Orange(COLORREF c)
+{
+    return GetRValue(c) > 240 && GetBValue(c) < 200 && GetRValue(c) - GetBValue(c) > 40;
+}
+
+DWORD ChannelOf(const std::string& fileName)
+{
+    for (auto& s : Kits().SampleTable)
+        if (s.fileName == fileName)
+            return s.channel;
+    return 0;
+}
+
+void LoadKitNamed(int n)
+{
+    LoadKit(KitCommandOfNumber(n), n);
+    // The pads relabel when the load's message arrives.
+    PumpMessages();
+}
+
+class Pads : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Root = MakeProgramDir(TempFolder("yxyt_pads_" + std::to_string(GetCurrentProcessId())), true);
+        std::string snd = Root + "SND\\";
+        CreateDirectoryA(snd.c_str(), NULL);
+        WriteFileBytes(snd + "Finish.wav", ToneWav(1000, 30));
+        // K1 has every letter; K2 only a to m; K3 no sample at all.
+        for (const char* kit : {"K1", "K2", "K3"})
+            CreateDirectoryA((snd + kit).c_str(), NULL);
+        for (char c = 'a'; c <= 'z'; c++) {
+            WriteFileBytes(snd + "K1\\" + c + ".WAV", ToneWav(200 + 10 * (c - 'a'), 30));
+            if (c <= 'm')
+                WriteFileBytes(snd + "K2\\" + c + ".WAV", ToneWav(300 + 10 * (c - 'a'), 30));
+        }
+        WriteFileBytes(snd + "K3\\readme.txt", "no samples");
+        WriteFileBytes(Root + "Config.ini", "");
+        BuildMainWindow("", true, false);
+        CheckKitFolder();
+        DiscoverKits();
+        AppendClosingItems();
+        ReadKitVolume();
+        HoldKeysUntilDispatch(Program().MainWindow.GetHandle());
+        StartPads();
+        LoadInitialKit();
+        ConnectDispatcher(Program().MainWindow.GetHandle());
+        PumpMessages();
+    }
+    static void TearDownTestSuite() { BASS_Free(); }
+
+    void SetUp() override
+    {
+        LoadKitNamed(1);
+        if (!PadsShown())
+            SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, CommandOf(kShowPadsEntry), 0);
+        SetForegroundWindow(Program().MainWindow.GetHandle());
+        ASSERT_TRUE(PumpUntil([] { return GetForegroundWindow() == Program().MainWindow.GetHandle(); }, 5000));
+        ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
+    }
+};
+
+TEST_F(Pads, ItemEndsTheKitMenuIsCheckedAndTheChoiceIsStored)
+{
+    HMENU kits = Program().KitMenu.GetHandle();
+    const UINT id = (UINT)CommandOf(kShowPadsEntry);
+    int n = GetMenuItemCount(kits);
+    char text[64] = {};
+    GetMenuStringA(kits, n - 1, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "显示键盘(&K)");
+    EXPECT_EQ(GetMenuItemID(kits, n - 1), id);
+    EXPECT_EQ(CommandIndex((int32_t)id), kCommandCount + 1) << "outside the command table";
+    EXPECT_TRUE(GetMenuState(kits, id, MF_BYCOMMAND) & MF_CHECKED) << "shown by default";
+
+    // A menu command that arrives with only its low word still finds the item.
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, LOWORD(id), 0);
+    EXPECT_FALSE(PadsShown());
+    EXPECT_FALSE(GetMenuState(kits, id, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_EQ(ReadSetting(kOptionSection, kShowPadsKey, "?"), "0");
+    StartPads();
+    EXPECT_FALSE(PadsShown()) << "the stored 0 is read at start";
+
+    SendMessageA(Program().MainWindow.GetHandle(), WM_COMMAND, id, 0);
+    EXPECT_TRUE(PadsShown());
+    EXPECT_EQ(ReadSetting(kOptionSection, kShowPadsKey, "?"), "1");
+    EXPECT_TRUE(GetMenuState(kits, id, MF_BYCOMMAND) & MF_CHECKED);
+}
+
+TEST_F(Pads, AKeyLightsItsPadAfterItsPlayCallAndTheLightEndsWithTheTimer)
+{
+    HWND main = Program().MainWindow.GetHandle();
+    const COLORREF unlit = PadPixel('A');
+    EXPECT_FALSE(Orange(unlit));
+    Trace trace;
+    HookKey('A', WM_KEYDOWN);
+    HookKey('A', WM_KEYUP);
+    // The hook has played before the window lights anything.
+    EXPECT_EQ(trace.Calls({"BASS_ChannelPlay"}).size(), 1u) << trace.Dump();
+    EXPECT_EQ(LitPads(), 0u);
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == Bit('A'); }, 2000));
+    EXPECT_TRUE(Orange(PadPixel('A'))) << std::hex << PadPixel('A');
+    EXPECT_EQ(PadPixel('S'), unlit) << "only the pressed pad";
+
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
+    EXPECT_EQ(PadPixel('A'), unlit);
+    EXPECT_FALSE(KillTimer(main, kPadsTimerId)) << "nothing ticks while no pad is lit";
+}
+
+TEST_F(Pads, AChokeKeyPutsOutTheLitPadsOfItsGroupOnly)
+{
+    HookKey('H', WM_KEYDOWN);
+    HookKey('H', WM_KEYUP);
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == Bit('H'); }, 2000));
+    HookKey('A', WM_KEYDOWN);
+    HookKey('A', WM_KEYUP);
+    HookKey('J', WM_KEYDOWN);
+    HookKey('J', WM_KEYUP);
+    ASSERT_TRUE(PumpUntil([] { return (LitPads() & Bit('J')) != 0; }, 2000));
+    EXPECT_FALSE(LitPads() & Bit('H')) << "J chokes H";
+    EXPECT_TRUE(LitPads() & Bit('A')) << "A is no hi-hat";
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
+}
+
+TEST_F(Pads, AClickPlaysAsTheKeyDoesADimmedPadAndTheLabelDoNothing)
+{
+    HWND main = Program().MainWindow.GetHandle();
+    POINT a = CentreOf('A');
+    size_t mark = Trace::Mark();
+    SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(a.x, a.y));
+    SendMessageA(main, WM_LBUTTONUP, 0, MAKELPARAM(a.x, a.y));
+    auto plays = Trace::Matching(mark, "BASS_ChannelPlay(");
+    ASSERT_EQ(plays.size(), 1u);
+    EXPECT_EQ(plays[0].rfind("BASS_ChannelPlay(" + std::to_string(ChannelOf("a.WAV")) + ", 1) = 1", 0), 0u) << plays[0];
+    EXPECT_EQ(LitPads(), Bit('A'));
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
+
+    // K2 has no z: its pad is dimmed and a click on it plays nothing.
+    LoadKitNamed(2);
+    ASSERT_TRUE(DimmedPads() & Bit('Z'));
+    POINT z = CentreOf('Z');
+    mark = Trace::Mark();
+    SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(z.x, z.y));
+    PumpMessages();
+    EXPECT_TRUE(Trace::Matching(mark, "BASS_ChannelPlay(").empty());
+    EXPECT_EQ(LitPads(), 0u);
+
+    // The label keeps its clicks: a click there reaches no pad and plays nothing.
+    RECT label;
+    GetWindowRect(Program().KitLabel.GetHandle(), &label);
+    MapWindowPoints(NULL, main, (POINT*)&label, 2);
+    SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM((label.left + label.right) / 2, label.top + 2));
+    SendMessageA(Program().KitLabel.GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    SendMessageA(Program().KitLabel.GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    PumpMessages();
+    EXPECT_TRUE(Trace::Matching(mark, "BASS_ChannelPlay(").empty());
+    EXPECT_EQ(LitPads(), 0u);
+}
+
+TEST_F(Pads, NamesFollowTheKitAndAnEmptyKitDimsEveryPad)
+{
+    EXPECT_EQ(DimmedPads(), 0u);
+    LoadKitNamed(2);
+    uint32_t nToZ = kAllPads & ~((1u << ('M' - 'A' + 1)) - 1);
+    EXPECT_EQ(DimmedPads(), nToZ);
+    LoadKitNamed(3);
+    EXPECT_EQ(DimmedPads(), kAllPads);
+    // A key of a dimmed pad plays nothing and lights nothing.
+    HookKey('A', WM_KEYDOWN);
+    HookKey('A', WM_KEYUP);
+    PumpMessages();
+    EXPECT_EQ(LitPads(), 0u);
+    LoadKitNamed(1);
+    EXPECT_EQ(DimmedPads(), 0u);
+}
+
+// Hidden mid-fade, a lit pad goes out at once and no timer is left
+// behind; hidden, keys light nothing and the window is plain.
+TEST_F(Pads, HiddenPadsLightNothingAndLeaveTheWindowPlain)
+{
+    HWND main = Program().MainWindow.GetHandle();
+    HookKey('B', WM_KEYDOWN);
+    HookKey('B', WM_KEYUP);
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == Bit('B'); }, 2000));
+    SendMessageA(main, WM_COMMAND, CommandOf(kShowPadsEntry), 0);
+    ASSERT_FALSE(PadsShown());
+    EXPECT_EQ(LitPads(), 0u);
+    EXPECT_FALSE(KillTimer(main, kPadsTimerId));
+
+    HookKey('A', WM_KEYDOWN);
+    HookKey('A', WM_KEYUP);
+    PumpMessages();
+    EXPECT_EQ(LitPads(), 0u);
+    EXPECT_EQ(PadPixel('A'), GetSysColor(COLOR_BTNFACE));
+    SendMessageA(main, WM_COMMAND, CommandOf(kShowPadsEntry), 0);
+    EXPECT_NE(PadPixel('A'), GetSysColor(COLOR_BTNFACE));
+}
+
+} // namespace
