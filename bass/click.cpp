@@ -94,16 +94,10 @@ ClickSettings ClickUnpack(uint64_t word, bool* running, uint32_t* starts)
 
 void ClickReset(ClickTimeline& t, uint32_t rate)
 {
-    const uint64_t word = t.word;
     t = ClickTimeline();
     t.rate = rate;
     MakeClick(t.plain, rate, kPlainHz, kPlainLevel);
     MakeClick(t.accent, rate, kAccentHz, 1.0f);
-    // The settings survive; a running click starts again with a new bar.
-    bool running = false;
-    uint32_t starts = 0;
-    t.now = ClickUnpack(word, &running, &starts);
-    t.word = ClickPack(t.now, false, starts);
 }
 
 uint64_t ClickNextBeat(const ClickTimeline& t)

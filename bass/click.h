@@ -52,7 +52,8 @@ struct ClickTimeline {
 };
 
 // Makes the clicks for a device of `rate` and puts the timeline at frame 0,
-// stopped. Allocates: not on the mixer thread.
+// stopped: a running word starts it with a new bar. Allocates: not on the
+// mixer thread.
 void ClickReset(ClickTimeline& t, uint32_t rate);
 // The frame of the next beat.
 uint64_t ClickNextBeat(const ClickTimeline& t);
