@@ -43,8 +43,10 @@ enum CommandEntry : int {
     // every entry's, so an id that arrives in 16 bits still maps back.
     kRecordEntry = 101,
     kExclusiveEntry = 102,
+    kMetronomeEntry = 103,
+    kMetronomeSettingsEntry = 104,
 };
-constexpr int kLastCommandEntry = kExclusiveEntry;
+constexpr int kLastCommandEntry = kMetronomeSettingsEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 

@@ -68,6 +68,15 @@ MetronomeSettings MetronomeFromTexts(const std::string& tempo, const std::string
     return s;
 }
 
+int MetronomeTextsValid(const std::string& tempo, const std::string& beats, const std::string& volume)
+{
+    if (InRange(tempo, kMinTempo, kMaxTempo, 0) == 0)
+        return 1;
+    if (InRange(beats, 1, kMaxBeats, 0) == 0)
+        return 2;
+    return InRange(volume, 0, 1, -1.0f) < 0 ? 3 : 0;
+}
+
 int Tap(TapTempo& taps, uint32_t nowMs)
 {
     if (taps.count && nowMs - taps.times[taps.count - 1] > kTapResetMs)

@@ -21,6 +21,10 @@ constexpr int kMinTempo = 30, kMaxTempo = 300, kMaxBeats = 12;
 MetronomeSettings MetronomeFromTexts(const std::string& tempo, const std::string& beats, const std::string& volume,
                                      const std::string& record);
 
+// The dialog's texts: 0 when each is a plain number in its range, else
+// the first that is not (1 tempo, 2 beats, 3 volume).
+int MetronomeTextsValid(const std::string& tempo, const std::string& beats, const std::string& volume);
+
 // Tap tempo: the last four taps, a tap more than 2 s after the last
 // starting over.
 struct TapTempo {
