@@ -904,4 +904,25 @@ TEST_F(TwoLaneOutput, TheRecordingsLogHasEachHitAtItsFirstFrameInTheFile)
     }
 }
 
+// A card switch closes the output and opens another: the click goes on,
+// from the new device's first frame with a new bar.
+TEST_F(TwoLaneOutput, TheClickStartsAgainWithABarOnAReopenedOutput)
+{
+    OutputSetClick(Click(true, false, 1));
+    for (int i = 0; i < 10; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    OutputClose();
+    ChannelsClose();
+    ASSERT_NO_FATAL_FAILURE(TwoLaneOutput::SetUp());
+    for (uint32_t i = 0; i < fake::kRate / fake::kPeriod * 3 / 2; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    OutputSetClick(Click(false, false, 1));
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    const std::vector<uint64_t> heard = Onsets(fake::Main.Frames);
+    ASSERT_GE(heard.size(), 3u);
+    for (size_t k = 0; k < heard.size(); k++)
+        EXPECT_EQ(heard[k], k * 22050) << "beat " << k;
+    EXPECT_GT(fake::Main.Frames[0], 1.5f * fake::Main.Frames[2 * 22050]) << "the first beat is accented";
+}
+
 } // namespace
