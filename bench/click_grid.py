@@ -33,7 +33,8 @@ import wave
 from pathlib import Path
 
 import key_to_sound as k2s
-from key_to_sound import BIN, BUILD, RATE, ROOT, audio_util, readme_bytes, require_built
+from key_to_sound import BIN, BUILD, RATE, audio_util, readme_bytes, require_built
+from record_long import instruments, stop_line
 
 TEMPO = 137
 BEAT = RATE * 60.0 / TEMPO
@@ -95,12 +96,7 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="yxyt-clickbench-"))
     server = k2s.start_update_server(work)
     prog = lay_out(work)
-    trace = work / "trace.txt"
-    env = dict(session.env, YXYT_AUDIO_TRACE=k2s.winpath(trace))
-    wine = str(ROOT / "tools" / "wine-run.sh")
-    keyboard = k2s.Keyboard(env["DISPLAY"])
-    capture = k2s.Capture(env)
-    capture.started.wait(10)
+    trace, env, wine, keyboard, capture = instruments(session, work)
     proc = busy = None
     try:
         proc, hwnd = k2s.launch_yxyt(wine, prog, env, server)
@@ -122,12 +118,7 @@ def main():
         heard_to = capture.frames()
         if not silent:
             k2s.press_at(keyboard, keyboard.keycode("F8"), [stop + 0.5])
-        end = time.monotonic() + 60
-        while not any(l.startswith("BASS_MixRecordStop(") for l in
-                      (trace.read_text("utf-8", "replace").splitlines() if trace.exists() else [])):
-            if time.monotonic() > end:
-                raise RuntimeError("no BASS_MixRecordStop in the trace")
-            time.sleep(0.1)
+        stop_line(trace)
     finally:
         if busy and busy.poll() is None:
             busy.kill()

@@ -124,6 +124,16 @@ TEST(MetronomeSettings, HostileStoredValuesGiveTheDefaultsEachOnItsOwn)
     }
 }
 
+// The dialog names the first field out of its range instead of taking a default.
+TEST(MetronomeSettings, TheDialogsTextsAreCheckedInOrder)
+{
+    EXPECT_EQ(MetronomeTextsValid("96", "3", "0.25"), 0);
+    EXPECT_EQ(MetronomeTextsValid("29", "3", "x"), 1);
+    EXPECT_EQ(MetronomeTextsValid("300", "0", "2"), 2);
+    EXPECT_EQ(MetronomeTextsValid("30", "12", "1.5"), 3);
+    EXPECT_EQ(MetronomeTextsValid("30", "12", "NaN"), 3);
+}
+
 TEST(TapTempo, AveragesTheLastFourTapsAndStartsOverAfterTwoSeconds)
 {
     TapTempo taps;
