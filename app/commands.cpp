@@ -15,6 +15,7 @@
 #include "music/music.h"
 #include "online/notices.h"
 #include "pads/pads.h"
+#include "recorder/metronome.h"
 #include "recorder/recorder.h"
 
 #include <shellapi.h>
@@ -47,6 +48,8 @@ const MenuRow kFixedItems[] = {
     {Program().SoundMenu, "重复敲击(&P)", kRepeatHitEntry},
     {Program().SoundMenu, kExclusiveCaption, kExclusiveEntry}, // named: the caption changes while the wish is unmet
     {Program().SoundMenu, "开始录音(&T)", kRecordEntry},
+    {Program().SoundMenu, "节拍器设置(&N)…", kMetronomeSettingsEntry},
+    {Program().SoundMenu, "节拍器(&M)", kMetronomeEntry},
     {Program().HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
     {Program().HelpMenu, "关于(&A)", kAboutEntry},
 };
@@ -81,6 +84,8 @@ const CommandRow kCommandActions[] = {
     {kRecordEntry, ToggleRecording},
     {kExclusiveEntry, ToggleExclusiveOutput},
     {kShowPadsEntry, TogglePads},
+    {kMetronomeEntry, ToggleMetronome},
+    {kMetronomeSettingsEntry, OpenMetronomeSettings},
 };
 
 // Keys posted before the dispatcher was connected, and those that came
@@ -142,6 +147,9 @@ void RunKeyRow(const KeyRow& row, uint32_t vk)
     case KeyAction::kStopSlots:
         StopMusicSlots();
         break;
+    case KeyAction::kTapTempo:
+        TapMetronomeTempo();
+        break;
     }
 }
 
@@ -171,6 +179,7 @@ void BuildMenus()
     for (const MenuRow& row : kFixedItems)
         row.menu.AppendItem(row.text, CommandOf(row.entry));
     MarkRecorderItem();
+    LoadMetronome();
     MarkExclusiveItem();
 }
 

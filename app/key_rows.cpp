@@ -24,6 +24,8 @@ enum : uint32_t {
     kF5 = 0x74,
     kF6 = 0x75,
     kF7 = 0x76,
+    kF8 = 0x77,
+    kF9 = 0x78,
     kLeftAlt = 0xA4,
     kRightAlt = 0xA5,
 };
@@ -34,8 +36,9 @@ constexpr KeyRun kInHook = KeyRun::kInHook;
 constexpr KeyRun kPosted = KeyRun::kPosted;
 constexpr CommandEntry kNoEntry = CommandEntry(0);
 
-// Page Up, Page Down, Home, End, Insert and F7 act on release, so a held
-// key acts once; the rest on press, so the keyboard's repeat repeats them.
+// Page Up, Page Down, Home, End, Insert, F7 and F8 act on release, so a
+// held key acts once; the rest on press, so the keyboard's repeat repeats
+// them (F9 taps the tempo when pressed).
 // Only a letter is played inside the hook call.
 const KeyRow kKeyRows[] = {
     {'A', 'Z', kPress, KeyAction::kPlayLetter, kNoEntry, kInHook},
@@ -45,6 +48,8 @@ const KeyRow kKeyRows[] = {
     {kEnd, kEnd, kRelease, KeyAction::kNextKit, kNoEntry, kPosted},
     {kInsert, kInsert, kRelease, KeyAction::kCommand, kOpenMusicEntry, kPosted},
     {kF7, kF7, kRelease, KeyAction::kCommand, kRecordEntry, kPosted},
+    {kF8, kF8, kRelease, KeyAction::kCommand, kMetronomeEntry, kPosted},
+    {kF9, kF9, kPress, KeyAction::kTapTempo, kNoEntry, kPosted},
     {kSpace, kSpace, kPress, KeyAction::kCommand, kPauseMusicEntry, kPosted},
     {kKeypadPlus, kKeypadPlus, kPress, KeyAction::kCommand, kMusicVolumeUpEntry, kPosted},
     {kKeypadMinus, kKeypadMinus, kPress, KeyAction::kCommand, kMusicVolumeDownEntry, kPosted},

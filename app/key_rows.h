@@ -11,7 +11,16 @@ enum class KeyEdge : uint8_t { Press, Release };
 
 // What a key does that no menu item does; kCommand runs the row's entry
 // through the menu's own action row.
-enum class KeyAction : uint8_t { kCommand, kPlayLetter, kPreviousKit, kNextKit, kMusicSlot, kAskClearSlots, kStopSlots };
+enum class KeyAction : uint8_t {
+    kCommand,
+    kPlayLetter,
+    kPreviousKit,
+    kNextKit,
+    kMusicSlot,
+    kAskClearSlots,
+    kStopSlots,
+    kTapTempo,
+};
 
 // Where a row runs: inside the hook call, on the hook's own thread, or on
 // the window's thread after the hook has returned (a box, a dialog, a kit

@@ -15,6 +15,10 @@
 #include "online/notices.h"
 #include "online/version_check.h"
 #include "pads/pads.h"
+#include "recorder/practice_rules.h"
+#include "recorder/recorder.h"
+
+#include <cctype>
 
 namespace {
 
@@ -27,6 +31,19 @@ int NoteCloseRequest()
 {
     CloseAskedDuringStartup = true;
     return 1;
+}
+
+// A channel of the loaded kit named "<letter>.wav" is that letter's drum;
+// anything else that sounds (music, a slot, Finish.wav) is no note.
+int NoteOfChannel(DWORD channel)
+{
+    for (const Sample& s : Kits().SampleTable) {
+        const std::string& name = s.fileName;
+        if (s.channel == channel && name.size() == 5 && std::isalpha((unsigned char)name[0]) &&
+            _stricmp(name.c_str() + 1, ".wav") == 0)
+            return DrumNoteOfLetter(name[0]);
+    }
+    return 0;
 }
 
 std::string ExecutableDirectory()
@@ -95,6 +112,7 @@ void RunStartup()
     if (CloseAskedDuringStartup)
         PostMessageA(Program().MainWindow.GetHandle(), WM_CLOSE, 0, 0);
     LoadRepeatHitOption();
+    SetHitNoteSource(NoteOfChannel);
     ConnectDispatcher(Program().MainWindow.GetHandle());
     PlayStartupSound();
     LoadMusicSlots();

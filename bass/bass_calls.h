@@ -79,6 +79,32 @@ constexpr DWORD BASS_EXCLUSIVE_FORMAT = 2; // no stereo format at the mix rate a
 constexpr DWORD BASS_EXCLUSIVE_NOT_ALLOWED = 3; // the system does not let programs take the device (0x8889000E)
 constexpr DWORD BASS_EXCLUSIVE_OTHER = 4;       // another failure: `code` says which
 
+// What the mix recorder placed in its file, in order: each hit, at the
+// frame its first sound is in the file, and each beat of the metronome
+// (BASS_MixRecordGetHits; calls of our own library only).
+struct BASS_MIXRECORDHIT {
+    QWORD frame;  // the file's frame it starts on
+    DWORD handle; // the channel played, or BASS_MIXRECORD_BEAT
+    float gain;   // a hit's gain, 1 for BASS_ChannelPlay; a beat's volume
+    DWORD beat;   // a beat's place in its bar, 1 = the accented first; 0 for a hit
+    DWORD beats;  // a beat's bar: beats in it
+    float tempo;  // a beat's tempo, beats per minute
+};
+constexpr DWORD BASS_MIXRECORD_BEAT = 0; // no channel has this handle
+
+// The metronome: a click made by the mixer on the device's own time, each
+// beat on the frame its tempo gives, the first of each bar accented
+// (higher and louder). Settings apply from the next beat; a start begins
+// a bar. They and the running click outlast BASS_Free: the next BASS_Init
+// starts it again with a new bar.
+struct BASS_METRONOME {
+    float tempo;  // beats per minute, 30 to 300
+    DWORD beats;  // per bar, 1 to 12
+    float volume; // 0 to 1
+    DWORD record; // TRUE: the click goes into the mix recorder's file too; else it is heard only
+};
+constexpr int BASS_ERROR_ILLPARAM = 20; // a value out of its range
+
 // X(return type, name, value of a failed call, parameters, arguments).
 // bass.def is made from the names in this list by the build, which reads
 // each entry from the "X(" that starts its line.
@@ -106,4 +132,7 @@ constexpr DWORD BASS_EXCLUSIVE_OTHER = 4;       // another failure: `code` says 
     X(BOOL, BASS_MixRecordStop, FALSE, (BASS_MIXRECORDINFO * info), (info))                                            \
     X(BOOL, BASS_MixRecordGetInfo, FALSE, (BASS_MIXRECORDINFO * info), (info))                                         \
     X(BOOL, BASS_SetExclusive, FALSE, (BOOL on), (on))                                                                 \
-    X(BOOL, BASS_GetOutputMode, FALSE, (BASS_OUTPUTMODE * info), (info))
+    X(BOOL, BASS_GetOutputMode, FALSE, (BASS_OUTPUTMODE * info), (info))                                              \
+    X(DWORD, BASS_MixRecordGetHits, 0, (BASS_MIXRECORDHIT * hits, DWORD first, DWORD max), (hits, first, max))        \
+    X(BOOL, BASS_MetronomeSet, FALSE, (const BASS_METRONOME* m), (m))                                                \
+    X(BOOL, BASS_MetronomeStart, FALSE, (BOOL on), (on))

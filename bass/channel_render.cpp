@@ -105,7 +105,8 @@ void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
     MixAdd(out, scratch, v.mixed, v.gain);
 }
 
-uint32_t WriteBack(Lane& lane, size_t count, bool* wakeSyncs, bool* wakeFeeder)
+// `base`: the chunk's first frame in the rendered block.
+uint32_t WriteBack(Lane& lane, size_t count, size_t base, bool* wakeSyncs, bool* wakeFeeder)
 {
     uint32_t started = 0;
     std::lock_guard<std::mutex> hold(TableLock);
@@ -121,6 +122,8 @@ uint32_t WriteBack(Lane& lane, size_t count, bool* wakeSyncs, bool* wakeFeeder)
         if (v.probe && v.mixed && ch.startProbe) {
             ch.startProbe = false;
             started = v.handle;
+            if (lane.onsetCount < kMaxVoices)
+                lane.onsets[lane.onsetCount++] = {v.handle, (uint32_t)(base + v.offset), 1.0f};
         }
         if (!v.ended)
             continue;
@@ -148,7 +151,8 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint3
     const int64_t now = Clock.load()();
     int64_t since = WriteStart(lane, now, frames, onTime);
     const bool waits = since && now - lane.timeline <= kFarOffNs;
-    while (frames) {
+    lane.onsetCount = 0;
+    for (size_t base = 0; frames;) {
         size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
         size_t waiting = 0;
@@ -158,11 +162,12 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint3
             since += Nanoseconds(chunk);
         for (size_t i = 0; i < count; i++)
             MixVoice(lane.voices[i], lane.scratch, out, chunk);
-        if (uint32_t h = WriteBack(lane, count, &wakeSyncs, &wakeFeeder))
+        if (uint32_t h = WriteBack(lane, count, base, &wakeSyncs, &wakeFeeder))
             started = h;
         LimiterProcess(lane.limiter, out, chunk);
         out += chunk * 2;
         frames -= chunk;
+        base += chunk;
     }
     if (wakeSyncs)
         SyncWake.notify_one();

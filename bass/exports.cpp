@@ -4,10 +4,12 @@
 
 #include <audioclient.h>
 
+#include <cmath>
 #include <mutex>
 #include <new>
 
 #include "bass/channels.h"
+#include "bass/click.h"
 #include "bass/decoder.h"
 #include "bass/devices.h"
 #include "bass/exclusive.h"
@@ -102,6 +104,17 @@ BASS_OUTPUTMODE CurrentMode()
     if (h.rate)
         mode.hitMs = (DWORD)(p.startFrames * 1000.0 / h.rate + h.latencyMs + 0.5);
     return mode;
+}
+
+// The metronome's settings and whether it runs; outlast BASS_Free.
+std::mutex ClickLock;
+ClickSettings Click;
+bool ClickOn = false;
+uint32_t ClickStarts = 0;
+
+void PublishClick()
+{
+    OutputSetClick(ClickPack(Click, ClickOn, ClickStarts));
 }
 
 const char* const kReasonTexts[] = {"", "device in use", "format not supported", "exclusive mode not allowed",
@@ -393,5 +406,52 @@ BOOL WINAPI BASS_GetOutputMode(BASS_OUTPUTMODE* info)
         }
         return Traced(ok, "BASS_GetOutputMode() {mode %lu, asked %lu, reason %lu, code 0x%08lX}", mode.mode, mode.asked,
                       mode.reason, mode.code);
+    });
+}
+
+DWORD WINAPI BASS_MixRecordGetHits(BASS_MIXRECORDHIT* hits, DWORD first, DWORD max)
+{
+    return Guarded("BASS_MixRecordGetHits", (DWORD)0, [&] {
+        DWORD n = RecorderHits(hits, first, max);
+        if (TraceEnabled())
+            TraceLine("BASS_MixRecordGetHits(%p, %lu, %lu) = %lu", static_cast<void*>(hits), first, max, n);
+        return n;
+    });
+}
+
+BOOL WINAPI BASS_MetronomeSet(const BASS_METRONOME* m)
+{
+    return Guarded("BASS_MetronomeSet", FALSE, [&] {
+        BOOL ok = FALSE;
+        if (m && m->tempo >= 30 && m->tempo <= 300 && m->beats >= 1 && m->beats <= kClickMaxBeats &&
+            m->volume >= 0 && m->volume <= 1) {
+            std::lock_guard<std::mutex> hold(ClickLock);
+            Click.milliBpm = (uint32_t)std::lround(m->tempo * 1000.0);
+            Click.beats = m->beats;
+            Click.volume = m->volume;
+            Click.record = m->record != FALSE;
+            PublishClick();
+            ok = TRUE;
+        } else {
+            FailCode = BASS_ERROR_ILLPARAM;
+        }
+        if (TraceEnabled())
+            TraceLine("BASS_MetronomeSet({%.3f, %lu, %.3f, %lu}) = %d", m ? m->tempo : 0.0, m ? m->beats : 0,
+                      m ? m->volume : 0.0, m ? m->record : 0, ok);
+        return ok;
+    });
+}
+
+BOOL WINAPI BASS_MetronomeStart(BOOL on)
+{
+    return Guarded("BASS_MetronomeStart", FALSE, [&] {
+        {
+            std::lock_guard<std::mutex> hold(ClickLock);
+            if (on && !ClickOn)
+                ClickStarts++;
+            ClickOn = on != FALSE;
+            PublishClick();
+        }
+        return Traced(TRUE, "BASS_MetronomeStart(%d)", on);
     });
 }

@@ -11,6 +11,7 @@
 #include <exception>
 #include <vector>
 
+#include "bass/click.h"
 #include "bass/mixer.h"
 
 struct OutputBackend;
@@ -71,6 +72,14 @@ struct Voice {
     bool ended;
 };
 
+// A channel whose first frames after a play call are in the block just
+// rendered: where in the block, and at what gain.
+struct Onset {
+    uint32_t handle;
+    uint32_t at;
+    float gain;
+};
+
 struct Lane {
     uint32_t index = 0;
     LaneState state = LaneState::Closed;
@@ -98,6 +107,11 @@ struct Lane {
     // are those the device still holds.
     std::vector<float> held;
     uint64_t heldIn = 0, heldOut = 0;
+    // Lane 0's metronome, on the timeline of the frames the device plays;
+    // and the block as the device gets it where the click is kept out of
+    // what a recording gets. Allocated when the output opens.
+    ClickTimeline click;
+    std::vector<float> clickMono, heard;
 
     // The channel table's side; `blocks` and `mixing` change under its
     // lock: a lane is mixing between its snapshot and its write-back.
@@ -109,6 +123,8 @@ struct Lane {
     Limiter limiter;
     uint64_t blocks = 0;
     bool mixing = false;
+    Onset onsets[kMaxVoices];
+    size_t onsetCount = 0; // of the last RenderMix
 };
 
 extern Lane Lanes[kLanes];

@@ -59,6 +59,7 @@ HANDLE StartEvent = nullptr;
 std::atomic<bool> StopFlag{false};
 std::atomic<bool> HitLaneOpen{false};
 std::atomic<const OutputTap*> Tap{nullptr};
+std::atomic<uint64_t> ClickWord{0};
 int OpenDevice = -1;
 
 void RaisePriority()
@@ -104,6 +105,53 @@ void Hand(const float* stereo, uint32_t frames)
 {
     if (const OutputTap* tap = Tap.load())
         tap->played(tap->self, stereo, frames);
+}
+
+void Mark(const TapMark& mark, uint64_t ahead)
+{
+    if (const OutputTap* tap = Tap.load())
+        tap->placed(tap->self, mark, ahead);
+}
+
+bool ClickRunning()
+{
+    bool running = false;
+    uint32_t starts = 0;
+    ClickUnpack(ClickWord.load(), &running, &starts);
+    return running;
+}
+
+// Lane 0: the tap learns where the block's hits and beats start, and the
+// click joins the block, known ahead like music. It goes into what a
+// recording gets only when asked; either way the hits' own lane is not
+// touched. Returns what the device gets.
+const float* AddClick(Lane& lane, uint32_t frames)
+{
+    const uint64_t ahead = lane.heldIn - lane.heldOut;
+    for (size_t i = 0; i < lane.onsetCount; i++)
+        Mark({lane.onsets[i].handle, lane.onsets[i].gain, 0, 0, 0}, ahead + lane.onsets[i].at);
+    const uint64_t word = ClickWord.load();
+    bool running = false;
+    uint32_t starts = 0;
+    const ClickSettings s = ClickUnpack(word, &running, &starts);
+    ClickBeat beats[16];
+    size_t count = 0;
+    const bool sounding = ClickRender(lane.click, word, lane.clickMono.data(), frames, beats, 16, &count);
+    for (size_t i = 0; i < count; i++)
+        Mark({0, lane.click.now.volume, beats[i].place, beats[i].beats, beats[i].milliBpm}, ahead + beats[i].at);
+    if (!sounding)
+        return lane.block.data();
+    float* out = lane.block.data();
+    if (!s.record) {
+        out = lane.heard.data();
+        std::copy(lane.block.begin(), lane.block.begin() + (size_t)frames * 2, out);
+    }
+    for (uint32_t i = 0; i < frames; i++) {
+        const float c = lane.clickMono[i];
+        out[2 * i] = std::clamp(out[2 * i] + c, -1.0f, 1.0f);
+        out[2 * i + 1] = std::clamp(out[2 * i + 1] + c, -1.0f, 1.0f);
+    }
+    return out;
 }
 
 // The frames the lane keeps ahead of the device in its state.
@@ -182,7 +230,8 @@ void Hold(Lane& lane, uint32_t frames)
 // `queued` frames.
 void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
-    if (lane.backend->write(lane.backend->self, lane.block.data(), frames) && lane.index == 0)
+    const float* out = lane.index == 0 ? AddClick(lane, frames) : lane.block.data();
+    if (lane.backend->write(lane.backend->self, out, frames) && lane.index == 0)
         Hold(lane, frames);
     const int64_t now = Now();
     lane.dryAt = now + (int64_t)((queued + frames) / lane.framesPerTick);
@@ -213,8 +262,12 @@ void FeedRunDry(Lane& lane, uint32_t queued)
         return;
     const OutputFormat& f = lane.format;
     const double frames = (Now() - lane.dryAt) * lane.framesPerTick - f.latencyMs * f.rate / 1000.0;
-    if (frames > f.periodFrames)
+    if (frames > f.periodFrames) {
         FeedSilence(lane, (uint64_t)frames);
+        // The click keeps the device's time: its beats in the gap are lost.
+        if (lane.index == 0)
+            ClickSkip(lane.click, (uint64_t)frames);
+    }
 }
 
 // Into Idle: the device is stopped and emptied. The recording gets what it
@@ -265,7 +318,7 @@ bool AwaitSound(Lane& lane)
         uint32_t frames = std::min<uint32_t>(lane.policy.startFrames, (uint32_t)(lane.block.size() / 2));
         size_t voices = 0;
         uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, false);
-        if (voices) {
+        if (voices || (lane.index == 0 && ClickRunning())) {
             Write(lane, frames, first, 0);
             return true;
         }
@@ -307,7 +360,7 @@ void Play(Lane& lane)
             size_t voices = 0;
             uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, !priming);
             Write(lane, frames, first, queued);
-            quiet = voices ? 0 : quiet + frames;
+            quiet = voices || (lane.index == 0 && ClickRunning()) ? 0 : quiet + frames;
         }
         if (priming)
             Start(lane, LaneState::Playing);
@@ -424,6 +477,8 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
     // Out of memory here, nothing is made yet.
     Lanes[0].block.resize(kBlockFrames * 2);
     Lanes[0].held.resize(kBlockFrames * 2);
+    Lanes[0].clickMono.resize(kBlockFrames);
+    Lanes[0].heard.resize(kBlockFrames * 2);
     OpenDevice = device;
     OnlyBackend = only;
     OnlyHitBackend = onlyHits;
@@ -435,6 +490,13 @@ bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* only
         if (Lanes[0].failure)
             std::rethrow_exception(std::exchange(Lanes[0].failure, nullptr));
         return false;
+    }
+    // The click starts again on the new device's time, with a new bar.
+    try {
+        ClickReset(Lanes[0].click, Lanes[0].format.rate);
+    } catch (...) {
+        OutputClose();
+        throw;
     }
     // A second stream only where the first is shared and stops while idle
     // (an exclusive stream holds the device alone). Without it everything
@@ -495,6 +557,12 @@ bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt)
         return false;
     OutputWake(lane);
     return true;
+}
+
+void OutputSetClick(uint64_t word)
+{
+    ClickWord.store(word);
+    OutputWake(0);
 }
 
 void OutputSetTap(const OutputTap* tap)

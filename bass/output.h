@@ -55,6 +55,14 @@ void OutputWake(uint32_t lane = 0);
 // Whether hits have their own stream (lane 1 of the channels).
 bool OutputHasHitLane();
 
+// Something lane 0 placed in a block: a hit's first frame, or a beat of
+// the click (handle 0).
+struct TapMark {
+    uint32_t handle;
+    float gain;
+    uint32_t place, beats, milliBpm; // a beat's
+};
+
 // What observes the mix as the device plays it (a recording): handed lane
 // 0's frames, and nothing else of the output.
 struct OutputTap {
@@ -64,9 +72,15 @@ struct OutputTap {
     bool (*listening)(void* self);
     // Mixer thread: frames the device has just played. Never waits.
     void (*played)(void* self, const float* stereo, uint32_t frames);
+    // Mixer thread: `mark` starts `ahead` frames after the last frame
+    // handed to `played` so far. Never waits.
+    void (*placed)(void* self, const TapMark& mark, uint64_t ahead);
 };
 // Set while the output is closed; null: none.
 void OutputSetTap(const OutputTap* tap);
+// The metronome's settings word (bass/click.h), taken by lane 0 at its
+// next block; a running click keeps lane 0 playing.
+void OutputSetClick(uint64_t word);
 // Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();

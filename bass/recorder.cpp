@@ -15,6 +15,8 @@ constexpr DWORD kWriterWakeMs = 100;
 // process leaves a WAV of what was written up to then.
 constexpr DWORD kSizeUpdateMs = 500;
 constexpr uint32_t kRingSeconds = 4;
+// Hits and beats kept per recording: an hour at 18 hits a second.
+constexpr uint32_t kMaxHits = 65536;
 
 BOOL PlainWrite(HANDLE file, const void* data, DWORD bytes, DWORD* written)
 {
@@ -40,6 +42,11 @@ struct Session {
     std::atomic<uint64_t> frames{0};
     std::atomic<uint32_t> overruns{0};
     bool reported = false;
+    // The mixer thread's: frames handed on so far, and the hits placed,
+    // each published by the count. Kept after the end for the reading.
+    uint64_t handed = 0;
+    std::unique_ptr<BASS_MIXRECORDHIT[]> hits{new BASS_MIXRECORDHIT[kMaxHits]};
+    std::atomic<uint32_t> hitCount{0};
 
     ~Session()
     {
@@ -55,9 +62,9 @@ struct Session {
 std::mutex ApiLock; // start, stop and info; never taken by the mixer or the writer
 std::unique_ptr<Session> Current;
 
-// The mixer's view: the ring it feeds, and whether it is inside a push, so
-// that the ring is freed only once the mixer has let go of it.
-std::atomic<RecordRing*> Feeding{nullptr};
+// The mixer's view: the recording it feeds, and whether it is inside a
+// push, so that the ring is freed only once the mixer has let go of it.
+std::atomic<Session*> Feeding{nullptr};
 std::atomic<bool> InFeed{false};
 
 // The mixer may have taken the ring just before it was detached: the ring
@@ -150,7 +157,7 @@ DWORD WINAPI WriterMain(void* arg)
     }
     // Ended on its own: the mixer stops feeding at once, and the ring
     // stays allocated until the API thread reaps the recording.
-    RecordRing* mine = s.ring.get();
+    Session* mine = &s;
     Feeding.compare_exchange_strong(mine, nullptr);
     WriteSizes(s);
     CloseHandle(s.file);
@@ -252,7 +259,7 @@ RecordStart RecorderStart(const char* path, uint32_t rate, uint32_t channels)
     if (Current)
         Finish(*Current, BASS_MIXRECORD_ASKED);
     Current = std::move(s);
-    Feeding.store(Current->ring.get());
+    Feeding.store(Current.get());
     return RecordStart::Started;
 }
 
@@ -274,6 +281,19 @@ bool RecorderStop(BASS_MIXRECORDINFO* info)
     return true;
 }
 
+uint32_t RecorderHits(BASS_MIXRECORDHIT* hits, uint32_t first, uint32_t max)
+{
+    std::lock_guard<std::mutex> hold(ApiLock);
+    if (!Current || !hits)
+        return 0;
+    const uint32_t count = Current->hitCount.load(std::memory_order_acquire);
+    if (first >= count)
+        return 0;
+    const uint32_t n = std::min(max, count - first);
+    std::copy(Current->hits.get() + first, Current->hits.get() + first + n, hits);
+    return n;
+}
+
 bool RecorderInfo(BASS_MIXRECORDINFO* info)
 {
     std::lock_guard<std::mutex> hold(ApiLock);
@@ -293,14 +313,34 @@ bool Listening(void*)
 void Played(void*, const float* stereo, uint32_t frames)
 {
     InFeed.store(true);
-    if (RecordRing* ring = Feeding.load())
-        ring->Push(stereo, frames);
+    if (Session* s = Feeding.load()) {
+        s->ring->Push(stereo, frames);
+        s->handed += frames;
+    }
+    InFeed.store(false);
+}
+
+void Placed(void*, const TapMark& mark, uint64_t ahead)
+{
+    InFeed.store(true);
+    Session* s = Feeding.load();
+    const uint32_t n = s ? s->hitCount.load(std::memory_order_relaxed) : kMaxHits;
+    if (n < kMaxHits) {
+        BASS_MIXRECORDHIT& hit = s->hits[n];
+        hit.frame = s->handed + ahead;
+        hit.handle = mark.handle;
+        hit.gain = mark.gain;
+        hit.beat = mark.place;
+        hit.beats = mark.beats;
+        hit.tempo = (float)mark.milliBpm / 1000.0f;
+        s->hitCount.store(n + 1, std::memory_order_release);
+    }
     InFeed.store(false);
 }
 
 } // namespace
 
-const OutputTap RecorderTap = {nullptr, Listening, Played};
+const OutputTap RecorderTap = {nullptr, Listening, Played, Placed};
 
 void RecorderSetWrite(RecorderWriteFn write)
 {

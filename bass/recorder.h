@@ -19,6 +19,9 @@ void RecorderEnd(DWORD reason);
 // Ends a running recording as asked, or takes the end of one that ended
 // on its own; each end is reported once. False when there is none to report.
 bool RecorderStop(BASS_MIXRECORDINFO* info);
+// Copies up to `max` of the hits and beats the current or last recording
+// placed, from index `first`; returns how many.
+uint32_t RecorderHits(BASS_MIXRECORDHIT* hits, uint32_t first, uint32_t max);
 // The current or last recording; false when there never was one.
 bool RecorderInfo(BASS_MIXRECORDINFO* info);
 

@@ -4,7 +4,8 @@ naive drum pad (baseline_pad.exe, its own keyboard hook and
 PlaySoundA(SND_MEMORY | SND_ASYNC)), same sample, same keys, same run,
 under Wine on Xvfb with the PulseAudio null sink.
 
-Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...] [held=<ms>] [pads]
+Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [case ...] [held=<ms>]
+       [modes=shared,exclusive,click] [pads]
        (default 40 presses, 150 ms apart, every case; "held": the Wine
        programs have the sound server hold that much of each stream
        instead of the 30 ms Wine asks for; Wine then also lengthens its
@@ -12,7 +13,10 @@ Usage: YXYT_BUILD=<cross build> bench/key_to_sound.py [presses] [interval_ms] [c
        shown and hidden, both shared, instead of shared and exclusive)
 
 Output modes of YXYT.exe: "shared" starts it without the option; "exclusive"
-writes [选项] 独占输出=1 into its Config.ini first, as the menu item would.
+writes [选项] 独占输出=1 into its Config.ini first, as the menu item would;
+"click" plays shared with the metronome running (F8 after start-up) at
+volume 0 ([节拍器] 音量=0), so that the sink hears only the hits while the
+click keeps the music's stream running.
 Where the sound server refuses exclusive mode, the program says so in a box
 at start-up, which this script answers, and plays shared; the line after the
 table quotes the library's trace of that start (the mode it runs in, and
@@ -337,8 +341,9 @@ def launch_yxyt(wine, prog, env, server):
 def start_yxyt(wine, prog, env, server, mode):
     """Starts YXYT.exe in `mode` (one of MODES or PAD_MODES); returns the
     process, its window and the library's trace line of the open."""
-    (prog / "Config.ini").write_bytes(("[选项]\r\n独占输出=%d\r\n显示键盘=%d\r\n" %
-                                       (mode == "exclusive", mode != "pads-hidden")).encode("gbk"))
+    click = "[节拍器]\r\n音量=0\r\n" if mode == "click" else ""
+    (prog / "Config.ini").write_bytes(("[选项]\r\n独占输出=%d\r\n显示键盘=%d\r\n%s" %
+                                       (mode == "exclusive", mode != "pads-hidden", click)).encode("gbk"))
     trace = prog / ("trace-%s.txt" % mode)
     trace.unlink(missing_ok=True)
     proc = subprocess.Popen([wine, str(prog / "YXYT.exe")], cwd=str(prog),
@@ -354,7 +359,14 @@ def start_yxyt(wine, prog, env, server, mode):
         init = next((l for l in lines if l.startswith("BASS_Init(")), None)
     if "exclusive refused" in init:
         probe(env, "answer", "--caption", "友情提醒:", "IDOK", "--timeout", "30000")
-    return proc, focus(env, "^逸响乐台", "YXYT"), init[init.find("["):]
+    hwnd = focus(env, "^逸响乐台", "YXYT")
+    if mode == "click":
+        subprocess.run(["xdotool", "key", "F8"], env=env, check=True)
+        while not any(l.startswith("BASS_MetronomeStart(1)") for l in trace.read_text("utf-8", "replace").splitlines()):
+            if time.monotonic() > end:
+                raise RuntimeError("the metronome did not start")
+            time.sleep(0.1)
+    return proc, hwnd, init[init.find("["):]
 
 
 def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ):
@@ -375,7 +387,7 @@ def open_music(session, capture, proc, hwnd, prog, server, music, freq=MUSIC_HZ)
 
 
 CASES = ("idle", "music", "other-stream")
-MODES = ("shared", "exclusive")
+MODES = ("shared", "exclusive", "click")
 # With "pads" among the arguments: shared output, the pads shown and hidden.
 PAD_MODES = ("pads-shown", "pads-hidden")
 
@@ -396,8 +408,13 @@ def main():
     presses = int(sys.argv[1]) if len(sys.argv) > 1 else 40
     interval = (int(sys.argv[2]) if len(sys.argv) > 2 else 150) / 1000.0
     held, held_words = server_held(sys.argv[3:])
-    modes = PAD_MODES if "pads" in sys.argv[3:] else MODES
-    cases = [a for a in sys.argv[3:] if not a.startswith("held=") and a != "pads"] or list(CASES)
+    chosen = [a[len("modes="):] for a in sys.argv[3:] if a.startswith("modes=")]
+    modes = chosen[-1].split(",") if chosen else ["shared", "exclusive"]
+    if any(m not in MODES for m in modes):
+        sys.exit("modes=: some of %s" % ", ".join(MODES))
+    if "pads" in sys.argv[3:]:
+        modes = list(PAD_MODES)
+    cases = [a for a in sys.argv[3:] if not a.startswith(("held=", "modes=")) and a != "pads"] or list(CASES)
     unknown = [c for c in cases if c not in CASES]
     if unknown:
         sys.exit("unknown case %s; cases: %s" % (", ".join(unknown), ", ".join(CASES)))
@@ -437,7 +454,7 @@ def main():
             if case == "other-stream":
                 other = OtherStream(env)
             # Shared last: with music it keeps playing behind the pad.
-            for mode in reversed(modes):
+            for mode in sorted(modes, key=lambda m: m == "shared"):
                 yxyt, hwnd, opened[mode] = start_yxyt(wine, prog, wine_env, server, mode)
                 procs.append(yxyt)
                 if case == "music":

@@ -133,6 +133,30 @@ def count(read):
     return breaks, hits
 
 
+def instruments(session, work):
+    """The trace file, the program's environment with it, the Wine runner,
+    the keyboard and the sink's capture, started."""
+    trace = work / "trace.txt"
+    env = dict(session.env, YXYT_AUDIO_TRACE=k2s.winpath(trace))
+    keyboard = k2s.Keyboard(env["DISPLAY"])
+    capture = k2s.Capture(env)
+    capture.started.wait(10)
+    return trace, env, str(ROOT / "tools" / "wine-run.sh"), keyboard, capture
+
+
+def stop_line(trace, timeout=60):
+    """The library's trace line of BASS_MixRecordStop, once it is there."""
+    end = time.monotonic() + timeout
+    while True:
+        line = next((l for l in (trace.read_text("utf-8", "replace").splitlines() if trace.exists() else [])
+                     if l.startswith("BASS_MixRecordStop(")), None)
+        if line:
+            return line
+        if time.monotonic() > end:
+            raise RuntimeError("no BASS_MixRecordStop in the trace")
+        time.sleep(0.1)
+
+
 def main():
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 600.0
     rate = float(sys.argv[2]) if len(sys.argv) > 2 else 4.0
@@ -144,13 +168,7 @@ def main():
     music = work / "music.wav"
     subprocess.run(["sox", "-n", "-r", str(RATE), "-c", "2", "-b", "16", str(music), "synth", str(seconds + 60),
                     "sine", str(MUSIC_HZ), "vol", "0.3"], check=True)
-    trace = work / "trace.txt"
-    env = dict(session.env, YXYT_AUDIO_TRACE=k2s.winpath(trace))
-    wine = str(ROOT / "tools" / "wine-run.sh")
-
-    keyboard = k2s.Keyboard(env["DISPLAY"])
-    capture = k2s.Capture(env)
-    capture.started.wait(10)
+    trace, env, wine, keyboard, capture = instruments(session, work)
     proc = None
     try:
         proc, hwnd = k2s.launch_yxyt(wine, prog, env, server)
@@ -159,14 +177,7 @@ def main():
         print("recording %.0f s with %.1f hits a second over a %d Hz main track, %s" %
               (seconds, rate, MUSIC_HZ, BUILD.name), flush=True)
         started, stopped, heard, keys, switches = play(keyboard, capture, seconds, rate)
-        end = time.monotonic() + 60
-        line = None
-        while not line:
-            if time.monotonic() > end:
-                raise RuntimeError("no BASS_MixRecordStop in the trace")
-            time.sleep(0.1)
-            line = next((l for l in trace.read_text("utf-8", "replace").splitlines()
-                         if l.startswith("BASS_MixRecordStop(")), None)
+        line = stop_line(trace)
     finally:
         capture.close()
         if proc:

@@ -44,8 +44,10 @@ enum CommandEntry : int {
     kRecordEntry = 101,
     kExclusiveEntry = 102,
     kShowPadsEntry = 103,
+    kMetronomeEntry = 104,
+    kMetronomeSettingsEntry = 105,
 };
-constexpr int kLastCommandEntry = kShowPadsEntry;
+constexpr int kLastCommandEntry = kMetronomeSettingsEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 

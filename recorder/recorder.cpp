@@ -3,7 +3,10 @@
 #include "core/bass_api.h"
 #include "core/command_table.h"
 #include "core/program.h"
+#include "recorder/practice_rules.h"
 #include "recorder/recording_rules.h"
+
+#include <vector>
 
 namespace {
 
@@ -17,6 +20,8 @@ std::string CurrentPath;
 std::string ReopenedLabel;
 DWORD ReopenedAt = 0;
 constexpr DWORD kReopenedLabelMs = 10000;
+
+HitNoteFn NoteOf = nullptr;
 
 const char* const kStartCaption = "开始录音(&T)";
 const char* const kStopCaption = "停止录音(&T)";
@@ -58,6 +63,36 @@ void ShowError(const std::string& text)
     ShowMessage(Program().MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
 }
 
+// The notes of the take that just ended, however it ended, beside its
+// file; the library keeps the log of its last recording until the next.
+void WriteTakeMidi(uint32_t rate)
+{
+    if (!HasBassCall("BASS_MixRecordGetHits") || !rate)
+        return;
+    std::vector<TakeMark> marks;
+    BASS_MIXRECORDHIT hits[256];
+    for (DWORD first = 0;;) {
+        const DWORD n = BASS_MixRecordGetHits(hits, first, 256);
+        for (DWORD i = 0; i < n; i++) {
+            const BASS_MIXRECORDHIT& h = hits[i];
+            const bool beat = h.handle == BASS_MIXRECORD_BEAT;
+            const int note = !beat && NoteOf ? NoteOf(h.handle) : 0;
+            marks.push_back({h.frame, beat, note, h.gain, h.beat, h.beats, h.tempo});
+        }
+        if (n < 256)
+            break;
+        first += n;
+    }
+    const std::vector<uint8_t> smf = TakeMidi(rate, marks);
+    HANDLE file = CreateFileA(MidiPathOf(CurrentPath).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(file, smf.data(), (DWORD)smf.size(), &written, NULL);
+    CloseHandle(file);
+}
+
 // Back to "not recording" first, so that nothing of the recorder runs again
 // inside the box's message loop; then what the ending needs said.
 void Finish(const BASS_MIXRECORDINFO& info)
@@ -71,6 +106,7 @@ void Finish(const BASS_MIXRECORDINFO& info)
         KillTimer(Program().MainWindow.GetHandle(), kRecordTimerId);
     }
     Recording = false;
+    WriteTakeMidi(info.freq);
     Program().SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
     Program().KitLabel.LabelText(label);
     std::string message = RecordingEndMessage(end, CurrentPath);
@@ -83,6 +119,18 @@ void Finish(const BASS_MIXRECORDINFO& info)
 std::string RecordingFolder()
 {
     return Program().ProgramDir + "录音";
+}
+
+void SetHitNoteSource(HitNoteFn noteOf)
+{
+    NoteOf = noteOf;
+}
+
+std::string MidiPathOf(const std::string& wavPath)
+{
+    const size_t dot = wavPath.find_last_of(".\\");
+    const bool extension = dot != std::string::npos && wavPath[dot] == '.';
+    return (extension ? wavPath.substr(0, dot) : wavPath) + ".mid";
 }
 
 bool CanRecord()

@@ -21,6 +21,14 @@ bool IsRecording();
 // The file of the recording running, or of the last one.
 const std::string& RecordingPath();
 
+// The General MIDI drum key of a played channel, 0 when it is no kit
+// sample (music, a slot, the confirmation sound): the recorder knows no
+// kits, so the program tells it.
+using HitNoteFn = int (*)(DWORD channel);
+void SetHitNoteSource(HitNoteFn noteOf);
+// The MIDI file beside a recording: the same name ending in ".mid".
+std::string MidiPathOf(const std::string& wavPath);
+
 // After the menus are built: greys the item when the library cannot record.
 void MarkRecorderItem();
 // The item and F7: starts a recording, or stops the one running.

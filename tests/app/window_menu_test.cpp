@@ -168,12 +168,13 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
         {"设置背景音乐循环(&R)", 102518}, {"暂停背景音乐(&S)", 102517}, {"增加背景音量(&M)", 102516},
         {"减小背景音量(&W)", 102515},     {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
         {"重复敲击(&P)", 102510},         {"独占输出(&X)", 102524},     {"开始录音(&T)", 102523},
+        {"节拍器设置(&N)…", 102527},      {"节拍器(&M)", 102526},
     };
     auto items = ItemsOf(Program().SoundMenu.GetHandle());
-    ASSERT_EQ(items.size(), 13u);
+    ASSERT_EQ(items.size(), 15u);
     EXPECT_EQ(items[0].text, "声卡选择(&c)");
     EXPECT_EQ(items[0].sub, Program().CardMenu.GetHandle());
-    for (size_t i = 0; i < 12; i++) {
+    for (size_t i = 0; i < 14; i++) {
         EXPECT_EQ(items[i + 1].text, sound[i].text) << i;
         EXPECT_EQ(items[i + 1].id, sound[i].id) << i;
     }
@@ -250,7 +251,7 @@ TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
     std::string before = Snapshot();
     HWND window = Program().MainWindow.GetHandle();
     for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486, (WPARAM)102509,
-                      (WPARAM)102525, (WPARAM)0xFFFFFFFF})
+                      (WPARAM)102528, (WPARAM)0xFFFFFFFF})
         EXPECT_EQ(DispatchCommand(window, WM_COMMAND, id, 0), 0) << id;
     EXPECT_EQ(DispatchCommand(window, WM_TIMER, 102424, 0), 0);
     EXPECT_EQ(DispatchCommand(window, WM_USER + 9, 102512, 0), 0);

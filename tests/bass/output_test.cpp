@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bass/channels.h"
+#include "bass/click.h"
 #include "bass/mixer.h"
 #include "bass/output.h"
 #include "bass/recorder.h"
@@ -689,7 +690,8 @@ TEST_F(TwoLaneOutput, AHitDuringMusicStartsItsOwnDeviceWithTheHitAtTheHead)
 std::atomic<uint64_t> TappedFrames{0};
 const OutputTap CountingTap = {
     &TappedFrames, [](void*) { return true; },
-    [](void* self, const float*, uint32_t frames) { *static_cast<std::atomic<uint64_t>*>(self) += frames; }};
+    [](void* self, const float*, uint32_t frames) { *static_cast<std::atomic<uint64_t>*>(self) += frames; },
+    [](void*, const TapMark&, uint64_t) {}};
 
 // The output places a play call: a hit on its own lane, but on lane 0
 // while a tap listens, as the tap hears lane 0 as its device plays it.
@@ -780,6 +782,147 @@ TEST_F(TwoLaneOutput, MusicAloneFillsItsDeviceAndARecordingTakesItBackToItsPerio
     std::lock_guard<std::mutex> hold(fake::Lock);
     EXPECT_EQ(fake::Main.Idles, 0);
     ExpectRampFromItsFirstFrame(fake::Main, 20 * fake::kPeriod);
+}
+
+// Where the left side starts to sound after at least 100 silent frames:
+// the clicks' onsets.
+template <class T>
+std::vector<uint64_t> Onsets(const std::vector<T>& stereo, uint64_t from = 0)
+{
+    std::vector<uint64_t> at;
+    uint64_t silent = 100;
+    for (uint64_t i = from; i < stereo.size() / 2; i++) {
+        if (stereo[2 * i] != 0 && silent >= 100)
+            at.push_back(i);
+        silent = stereo[2 * i] != 0 ? 0 : silent + 1;
+    }
+    return at;
+}
+
+std::vector<BASS_MIXRECORDHIT> LoggedHits()
+{
+    std::vector<BASS_MIXRECORDHIT> log(1000);
+    log.resize(RecorderHits(log.data(), 0, 1000));
+    return log;
+}
+
+uint64_t Click(bool running, bool record, uint32_t starts)
+{
+    ClickSettings s;
+    s.milliBpm = 120000;
+    s.beats = 4;
+    s.volume = 0.5f;
+    s.record = record;
+    return ClickPack(s, running, starts);
+}
+
+// At 120 bpm the device hears a click every 22,050 frames exactly, the
+// first of each four higher and louder; a recording holds the clicks only
+// when asked, and its log has each beat at its frame in the file either way.
+TEST_F(TwoLaneOutput, TheClickIsOnTheDevicesGridAndInARecordingOnlyWhenAsked)
+{
+    for (bool record : {false, true}) {
+        SCOPED_TRACE(record ? "into the recording" : "kept out of it");
+        uint64_t written, played;
+        ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_click_", &written));
+        {
+            std::lock_guard<std::mutex> hold(fake::Lock);
+            played = fake::Main.Played;
+        }
+        OutputSetClick(Click(true, record, record ? 2 : 1));
+        for (uint32_t i = 0; i < 5 * fake::kRate / 2 / fake::kPeriod; i++)
+            ASSERT_TRUE(fake::Main.Tick());
+        OutputSetClick(Click(false, record, 0));
+        BASS_MIXRECORDINFO info = {};
+        ASSERT_TRUE(RecorderStop(&info));
+        const std::vector<int16_t> file = ReadRecorded(recording).samples;
+        const std::vector<BASS_MIXRECORDHIT> log = LoggedHits();
+
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        const std::vector<float>& device = fake::Main.Frames;
+        const std::vector<uint64_t> heard = Onsets(device, written);
+        ASSERT_GE(heard.size(), 4u);
+        for (size_t k = 0; k < heard.size(); k++) {
+            EXPECT_EQ(heard[k] - heard[0], k * 22050) << "beat " << k;
+            const float peak = device[2 * heard[k]], first = device[2 * heard[k - k % 4]];
+            if (k % 4) {
+                EXPECT_LT(peak, 0.75f * first) << "beat " << k;
+            }
+        }
+        // The log: the beats the file spans, each where the device played it.
+        std::vector<uint64_t> logged;
+        for (const BASS_MIXRECORDHIT& h : log) {
+            ASSERT_EQ(h.handle, BASS_MIXRECORD_BEAT);
+            EXPECT_EQ(h.beats, 4u);
+            EXPECT_FLOAT_EQ(h.tempo, 120.0f);
+            EXPECT_EQ(h.beat, logged.size() % 4 + 1);
+            logged.push_back(h.frame);
+            ASSERT_LT(h.frame, info.frames);
+            EXPECT_EQ(heard[logged.size() - 1], played + h.frame);
+        }
+        EXPECT_GE(logged.size(), 4u);
+        if (record)
+            EXPECT_EQ(Onsets(file), logged);
+        else
+            EXPECT_TRUE(Onsets(file).empty());
+    }
+}
+
+TEST_F(TwoLaneOutput, TheRecordingsLogHasEachHitAtItsFirstFrameInTheFile)
+{
+    uint64_t written, played;
+    ASSERT_NO_FATAL_FAILURE(StartRecording("bass_output_hits_", &written));
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        played = fake::Main.Played;
+    }
+    const uint32_t a = Ramp(300), b = Ramp(300);
+    ASSERT_TRUE(OutputPlay(a, true));
+    for (int i = 0; i < 2; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    ASSERT_TRUE(OutputPlay(b, true));
+    ASSERT_TRUE(fake::Main.TickUntilIdle());
+    BASS_MIXRECORDINFO info = {};
+    ASSERT_TRUE(RecorderStop(&info));
+    const std::vector<int16_t> file = ReadRecorded(recording).samples;
+    const std::vector<BASS_MIXRECORDHIT> log = LoggedHits();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].handle, a);
+    EXPECT_EQ(log[1].handle, b);
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    for (const BASS_MIXRECORDHIT& h : log) {
+        EXPECT_EQ(h.gain, 1.0f);
+        EXPECT_EQ(h.beat, 0u);
+        ASSERT_LT(h.frame + 300, info.frames);
+        ASSERT_GT(h.frame, 0u);
+        // The file's frames are those the device played since the start:
+        // the hit's first frame is exactly there.
+        EXPECT_EQ(fake::Main.Frames[2 * (played + h.frame) - 2], 0.0f);
+        EXPECT_EQ(fake::Main.Frames[2 * (played + h.frame)], Scale);
+        for (uint64_t n = 0; n < 300; n++)
+            ASSERT_EQ(file[2 * (h.frame + n)], Pcm16(fake::Main.Frames[2 * (played + h.frame + n)])) << "frame " << n;
+    }
+}
+
+// A card switch closes the output and opens another: the click goes on,
+// from the new device's first frame with a new bar.
+TEST_F(TwoLaneOutput, TheClickStartsAgainWithABarOnAReopenedOutput)
+{
+    OutputSetClick(Click(true, false, 1));
+    for (int i = 0; i < 10; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    OutputClose();
+    ChannelsClose();
+    ASSERT_NO_FATAL_FAILURE(TwoLaneOutput::SetUp());
+    for (uint32_t i = 0; i < fake::kRate / fake::kPeriod * 3 / 2; i++)
+        ASSERT_TRUE(fake::Main.Tick());
+    OutputSetClick(Click(false, false, 1));
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    const std::vector<uint64_t> heard = Onsets(fake::Main.Frames);
+    ASSERT_GE(heard.size(), 3u);
+    for (size_t k = 0; k < heard.size(); k++)
+        EXPECT_EQ(heard[k], k * 22050) << "beat " << k;
+    EXPECT_GT(fake::Main.Frames[0], 1.5f * fake::Main.Frames[2 * 22050]) << "the first beat is accented";
 }
 
 } // namespace

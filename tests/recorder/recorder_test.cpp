@@ -272,10 +272,11 @@ protected:
     void SetUp() override { BringMainToFront(); }
 };
 
-TEST_F(RecorderTest, ItemSitsLastInTheSoundMenuAndFollowsTheState)
+TEST_F(RecorderTest, ItemFollowsTheExclusiveItemAndFollowsTheState)
 {
     HMENU sound = Program().SoundMenu.GetHandle();
-    int last = GetMenuItemCount(sound) - 1;
+    // The metronome's two items come after it.
+    int last = GetMenuItemCount(sound) - 3;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
     EXPECT_EQ(Program().SoundMenu.GetItemText(last, true), kStartText);
     EXPECT_EQ(Program().SoundMenu.GetItemText(last - 1, true), "独占输出(&X)");

@@ -4,6 +4,7 @@
 #include "app/commands.h"
 #include "app/keyboard_hook.h"
 #include "core/bass_api.h"
+#include "core/command_table.h"
 #include "core/program.h"
 #include "recorder/recorder.h"
 #include "tests/support/child_process.h"
@@ -33,8 +34,11 @@ TEST(RecorderWithoutLibrary, ItemIsGreyedAndNeitherItNorF7DoesAnything)
     EXPECT_FALSE(CanRecord());
 
     HMENU sound = Program().SoundMenu.GetHandle();
-    int last = GetMenuItemCount(sound) - 1;
+    int last = GetMenuItemCount(sound) - 3;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
+    // Nor the metronome's, whose items follow.
+    EXPECT_TRUE(GetMenuState(sound, CommandOf(kMetronomeEntry), MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(sound, CommandOf(kMetronomeSettingsEntry), MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_EQ(Program().SoundMenu.GetItemText(kRecordId), "开始录音(&T)");
     EXPECT_TRUE(GetMenuState(sound, kRecordId, MF_BYCOMMAND) & MF_GRAYED);
 
