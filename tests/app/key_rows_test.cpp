@@ -28,7 +28,7 @@ const Want kWant[] = {
     {0x23, R, KeyAction::kNextKit, 0, Posted},     // End
     {0x2D, R, KeyAction::kCommand, 97, Posted},  // Insert: open music
     {0x76, R, KeyAction::kCommand, 101, Posted}, // F7: recording
-    {0x77, R, KeyAction::kCommand, 103, Posted}, // F8: metronome
+    {0x77, R, KeyAction::kCommand, 104, Posted}, // F8: metronome
     {0x78, P, KeyAction::kTapTempo, 0, Posted},  // F9: tap tempo
     {0x20, P, KeyAction::kCommand, 95, Posted},     // Space: pause / play
     {0x6B, P, KeyAction::kCommand, 94, Posted},     // keypad +: music volume up
