@@ -23,15 +23,13 @@ RecordingServer::RecordingServer()
 
 RecordingServer::~RecordingServer()
 {
+    // Each thread closes its own socket once it sees the stop: a socket
+    // shut down or closed by one thread while another uses or closes it
+    // can crash the Wine server (an assertion in its socket code), which
+    // leaves every process of the prefix waiting for ever.
     SetEvent(stopEvent_);
-    closesocket(listener_);
     acceptThread_.join();
-    {
-        // Wakes handlers still waiting for a client that never finishes.
-        std::lock_guard<std::mutex> hold(lock_);
-        for (SOCKET client : clients_)
-            shutdown(client, SD_BOTH);
-    }
+    closesocket(listener_);
     std::vector<std::thread> handlers;
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -92,16 +90,34 @@ bool RecordingServer::WaitForRequests(size_t count, DWORD deadlineMs)
     return arrived_.wait_for(hold, std::chrono::milliseconds(deadlineMs), [&] { return log_.size() >= count; });
 }
 
+bool RecordingServer::WaitForEvents(SOCKET socket, long events)
+{
+    WSAEVENT ready = WSACreateEvent();
+    WSAEventSelect(socket, ready, events);
+    const HANDLE waits[2] = {stopEvent_, ready};
+    const bool happened = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+    // The selection made the socket non-blocking; the callers read blocking.
+    WSAEventSelect(socket, NULL, 0);
+    u_long blocking = 0;
+    ioctlsocket(socket, FIONBIO, &blocking);
+    WSACloseEvent(ready);
+    return happened;
+}
+
 void RecordingServer::AcceptLoop()
 {
-    for (;;) {
+    while (WaitForEvents(listener_, FD_ACCEPT)) {
         SOCKET client = accept(listener_, NULL, NULL);
         if (client == INVALID_SOCKET)
-            return; // the listener was closed
+            continue;
         std::lock_guard<std::mutex> hold(lock_);
-        clients_.push_back(client);
         handlers_.emplace_back([this, client] { Handle(client); });
     }
+}
+
+int RecordingServer::Receive(SOCKET client, char* buffer, int size)
+{
+    return WaitForEvents(client, FD_READ | FD_CLOSE) ? recv(client, buffer, size, 0) : -1;
 }
 
 void RecordingServer::Handle(SOCKET client)
@@ -126,7 +142,7 @@ void RecordingServer::Handle(SOCKET client)
         // A TLS client waits for the server's hello: record what it sent.
         if (!raw.empty() && raw[0] == '\x16')
             break;
-        int got = recv(client, buffer, sizeof buffer, 0);
+        int got = Receive(client, buffer, sizeof buffer);
         if (got <= 0)
             break;
         raw.append(buffer, got);
@@ -177,7 +193,7 @@ void RecordingServer::Handle(SOCKET client)
         // Drain until the client closes, so the reply is not reset; a
         // client that gave up on a trickle may keep its end open long after.
         shutdown(client, SD_SEND);
-        while (!stopped && recv(client, buffer, sizeof buffer, 0) > 0) {
+        while (!stopped && Receive(client, buffer, sizeof buffer) > 0) {
         }
     }
     closesocket(client);

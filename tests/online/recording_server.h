@@ -44,6 +44,11 @@ public:
     bool WaitForRequests(size_t count, DWORD deadlineMs);
 
 private:
+    // Waits for `events` (FD_ACCEPT, FD_READ...) on `socket` or the stop;
+    // true for the events.
+    bool WaitForEvents(SOCKET socket, long events);
+    // recv, or -1 once the server stops.
+    int Receive(SOCKET client, char* buffer, int size);
     void AcceptLoop();
     void Handle(SOCKET client);
 
@@ -52,7 +57,6 @@ private:
     HANDLE stopEvent_ = NULL;
     std::thread acceptThread_;
     std::vector<std::thread> handlers_;
-    std::vector<SOCKET> clients_;
     std::mutex lock_;
     std::condition_variable arrived_;
     std::map<std::string, CannedResponse> routes_;
