@@ -397,6 +397,53 @@ TEST(WavBadInput, GivesWhatIsReallyThereOrNull)
     }
 }
 
+// A coding of its own (tag, channels, block, codec bytes after a cbSize).
+Bytes CodedFmt(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint32_t chunkSize, int cbSize)
+{
+    Bytes b;
+    b.Text("fmt ").U32(chunkSize).U16(tag).U16(channels).U32(22050).U32(11025).U16(blockAlign).U16(4);
+    if (cbSize >= 0)
+        b.U16(uint16_t(cbSize));
+    return b.Zeros(chunkSize - (cbSize >= 0 ? 18 : 16));
+}
+
+// Other codings are found with what a codec needs (the whole fmt chunk,
+// the data's place and size) and left to the system's codecs; a header
+// that would make a codec read past its chunk is refused.
+TEST(WavCoded, ParsedForTheCodecsOrRefused)
+{
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool ok;
+    } cases[] = {
+        {"ms_adpcm", Riff({CodedFmt(2, 2, 2048, 50, 32), Data(4096, 4096)}), true},
+        {"mulaw_16_byte_fmt", Riff({CodedFmt(7, 1, 1, 16, -1), Data(100, 100)}), true},
+        {"cbsize_past_chunk", Riff({CodedFmt(0x11, 1, 256, 20, 40), Data(512, 512)}), false},
+        {"block_align_zero", Riff({CodedFmt(0x11, 1, 0, 20, 2), Data(512, 512)}), false},
+        {"fmt_chunk_absurd", Riff({CodedFmt(0x11, 1, 256, 4000, 3982), Data(512, 512)}), false},
+        {"data_shorter_than_a_block", Riff({CodedFmt(2, 2, 2048, 50, 32), Data(2000, 2000)}), false},
+        {"zero_channels", Riff({CodedFmt(6, 0, 1, 18, 0), Data(100, 100)}), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto source = MemorySource(c.bytes);
+        WavFormat f;
+        ASSERT_EQ(ParseWav(*source, &f), c.ok);
+        // Our own decoder plays PCM and float only.
+        EXPECT_FALSE(OpenWav(MemorySource(c.bytes)));
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(f.encoding, WavCoded);
+        EXPECT_EQ(f.frames, 0u);
+        const size_t fmtAt = 12 + 8;
+        EXPECT_EQ(f.fmtOffset, fmtAt);
+        EXPECT_EQ(f.fmtBytes, c.bytes[fmtAt - 4] | (c.bytes[fmtAt - 3] << 8));
+        EXPECT_EQ(f.dataOffset, fmtAt + f.fmtBytes + 8);
+        EXPECT_EQ(f.dataBytes, c.bytes.size() - f.dataOffset);
+    }
+}
+
 TEST(WavBadInput, NonFiniteFloatsBecomeSilence)
 {
     Bytes data;
