@@ -51,13 +51,8 @@ int64_t WriteStart(Lane& lane, int64_t now, size_t frames, bool onTime)
     return since;
 }
 
-// `since`: a channel played since that clock time starts as far into the
-// block as its play call came after it, so that hits keep the intervals
-// of their calls instead of all starting with the block. One played after
-// the block's time waits for the next where `waits` (the next follows at
-// once), else it starts at the block's end. `waiting` counts those.
-// The voice's place in this block: `timed` where its play call came after
-// the block's time `since`. False where it waits for the next block.
+// The voice's place in this block, by its play call's time (Snapshot
+// says how); false where it waits for the next block.
 bool Place(Voice& v, bool probe, int64_t playedAt, size_t chunk, int64_t since, bool waits, size_t* waiting)
 {
     const bool timed = since && probe && playedAt > since;
@@ -203,7 +198,8 @@ uint32_t WriteBack(Lane& lane, size_t count, size_t base, bool* wakeSyncs, bool*
             *wakeFeeder = true;
         if (ch.handle != v.handle)
             continue;
-        // A play, seek or free since the snapshot wins over this block.
+        // A play, seek or free since the snapshot wins over this block,
+        // but a hit that a new one left ringing keeps what it played.
         if (v.ring >= 0 || ch.gen != v.gen) {
             if (Ringing* r = RingingOf(ch, v))
                 WriteBackRinging(ch, *r, v, &started);

@@ -23,9 +23,8 @@ constexpr size_t kMaxEvents = 1024;
 
 enum class PlayState { Stopped, Playing, Paused };
 
-// Voices a channel may sound at once (BASS_ChannelSetVoices), and room
-// for the stolen ones still fading out beside them.
-constexpr uint32_t kMaxChannelVoices = 4;
+// Room for a channel's ringing voices and the stolen ones still fading
+// out beside them.
 constexpr uint32_t kRingingSlots = 2 * kMaxChannelVoices;
 // A stolen voice fades out over this instead of stopping dead: no click.
 constexpr uint32_t kStealFadeMs = 5;

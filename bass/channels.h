@@ -15,6 +15,7 @@ using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* 
 
 constexpr uint64_t kNoPosition = ~0ull;
 constexpr uint32_t kNoVoices = ~0u;
+constexpr uint32_t kMaxChannelVoices = 4;
 
 // Opens the table for an output running at `deviceRate` and starts the
 // feeder and end-routine threads. False when it is already open.
@@ -38,8 +39,8 @@ bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane = 0, uint32_t* 
                  int64_t* playedAt = nullptr, float gain = 1.0f);
 bool ChannelPause(uint32_t handle);
 bool ChannelStop(uint32_t handle);
-// Voices the channel may sound at once, 1 to 4 (a stream: 1). Pause,
-// stop, volume and fade-out act on all of them.
+// Voices the channel may sound at once, 1 to kMaxChannelVoices (a
+// stream: 1). Pause, stop, volume and fade-out act on all of them.
 bool ChannelSetVoices(uint32_t handle, uint32_t count);
 // Voices sounding now (a stolen one fading out is not counted); kNoVoices
 // for an unknown handle.

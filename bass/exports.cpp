@@ -286,6 +286,8 @@ BOOL WINAPI BASS_ChannelPlayGain(DWORD handle, float gain)
     });
 }
 
+static_assert(BASS_VOICES_MAX == kMaxChannelVoices, "the contract's voice count is the table's");
+
 BOOL WINAPI BASS_ChannelSetVoices(DWORD handle, DWORD count)
 {
     return Guarded("BASS_ChannelSetVoices", FALSE, [&] {
