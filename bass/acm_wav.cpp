@@ -110,7 +110,9 @@ std::unique_ptr<Decoder> OpenAcmWav(ByteSource& source, const WavFormat& f)
     // Whole blocks of the coding in each buffer.
     std::vector<uint8_t> src(std::max<size_t>(1, kConvertBytes / f.blockAlign) * f.blockAlign);
     c.srcBytes = static_cast<DWORD>(src.size());
-    if (acmStreamSize(c.stream, c.srcBytes, &c.dstBytes, ACM_STREAMSIZEF_SOURCE) != 0 || c.dstBytes == 0)
+    // A header that lies about its blocks can make the codec ask for any size.
+    if (acmStreamSize(c.stream, c.srcBytes, &c.dstBytes, ACM_STREAMSIZEF_SOURCE) != 0 || c.dstBytes == 0 ||
+        c.dstBytes > kMaxPcmBytes)
         return nullptr;
     std::vector<uint8_t> dst(c.dstBytes);
     c.header.cbStruct = sizeof c.header;

@@ -22,17 +22,48 @@ uint32_t Le32(const uint8_t* p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+constexpr uint16_t kFormatMsAdpcm = 2;
+constexpr uint16_t kFormatALaw = 6;
+constexpr uint16_t kFormatMuLaw = 7;
+constexpr uint16_t kFormatImaAdpcm = 0x11;
+
+// The codings of old sample packs, checked as their codecs lay out a
+// block: a codec may trust the header and divide by what it says (Wine's
+// ADPCM codecs do). `extra`: the codec bytes after the cbSize.
+bool KnownCodingHolds(const uint8_t* p, uint16_t extra, const WavFormat& f)
+{
+    const unsigned ch = f.channels, align = f.blockAlign;
+    switch (f.formatTag) {
+    case kFormatALaw:
+    case kFormatMuLaw:
+        return f.bitsPerSample == 8 && align == ch;
+    case kFormatImaAdpcm:
+        // A 4-byte header with one sample per channel, then 4 bits a sample.
+        return ch <= 2 && f.bitsPerSample == 4 && extra >= 2 && align > 4 * ch &&
+               Le16(p + 18) == (align - 4 * ch) * 2 / ch + 1;
+    case kFormatMsAdpcm:
+        // A 7-byte header with two samples per channel; at least the 7
+        // standard coefficient pairs, all inside the chunk.
+        return ch <= 2 && f.bitsPerSample == 4 && extra >= 4 && align > 7 * ch &&
+               Le16(p + 18) == (align - 7 * ch) * 2 / ch + 2 && Le16(p + 20) >= 7 && 4u + 4u * Le16(p + 20) <= extra;
+    default:
+        return true;
+    }
+}
+
 // A coding for the system's codecs: its fmt chunk goes to them whole, so
 // the size its header gives for the codec data must fit in the chunk.
+// `p`: the chunk's first 40 bytes, zeros past its end.
 bool ParseCoded(const uint8_t* p, uint64_t chunkSize, WavFormat* f)
 {
     if (chunkSize > kWavMaxFmtBytes || f->blockAlign == 0)
         return false;
-    if (chunkSize >= 18 && 18u + Le16(p + 16) > chunkSize)
+    const uint16_t extra = chunkSize >= 18 ? Le16(p + 16) : 0;
+    if (chunkSize >= 18 && 18u + extra > chunkSize)
         return false;
     f->encoding = WavCoded;
     return f->channels != 0 && f->channels <= kWavMaxChannels && f->sampleRate >= kWavMinRate &&
-           f->sampleRate <= kWavMaxRate;
+           f->sampleRate <= kWavMaxRate && KnownCodingHolds(p, extra, *f);
 }
 
 // `p`: the first `size` bytes (at most 40) of a chunk of `chunkSize`.
