@@ -158,15 +158,24 @@ void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
     v.ended = v.ended || (fadesOut && v.mixed == frames);
 }
 
+// The first frames of a hit are in this block: the recorder logs it.
+void NoteOnset(Lane& lane, const Voice& v, size_t base, float gain)
+{
+    if (lane.onsetCount < kMaxVoices)
+        lane.onsets[lane.onsetCount++] = {v.handle, (uint32_t)(base + v.offset), gain};
+}
+
 // A ringing voice's block written back; it leaves its slot once it ended.
-void WriteBackRinging(Channel& ch, Ringing& r, const Voice& v, uint32_t* started)
+void WriteBackRinging(Lane& lane, size_t base, Channel& ch, Ringing& r, const Voice& v, uint32_t* started)
 {
     r.devPos += v.mixed;
     if (v.fadeLeft && r.fade.left)
         r.fade.left -= (uint32_t)std::min<size_t>(r.fade.left - 1, v.mixed);
+    // A hit that a newer one left ringing before it was ever mixed.
     if (v.probe && v.mixed && r.startProbe) {
         r.startProbe = false;
         *started = v.handle;
+        NoteOnset(lane, v, base, r.gain);
     }
     if (v.ended)
         FreeRinging(ch, r);
@@ -202,7 +211,7 @@ uint32_t WriteBack(Lane& lane, size_t count, size_t base, bool* wakeSyncs, bool*
         // but a hit that a new one left ringing keeps what it played.
         if (v.ring >= 0 || ch.gen != v.gen) {
             if (Ringing* r = RingingOf(ch, v))
-                WriteBackRinging(ch, *r, v, &started);
+                WriteBackRinging(lane, base, ch, *r, v, &started);
             continue;
         }
         ch.playedDev += v.mixed;
@@ -211,8 +220,7 @@ uint32_t WriteBack(Lane& lane, size_t count, size_t base, bool* wakeSyncs, bool*
         if (v.probe && v.mixed && ch.startProbe) {
             ch.startProbe = false;
             started = v.handle;
-            if (lane.onsetCount < kMaxVoices)
-                lane.onsets[lane.onsetCount++] = {v.handle, (uint32_t)(base + v.offset), 1.0f};
+            NoteOnset(lane, v, base, ch.hitGain);
         }
         if (!v.ended)
             continue;

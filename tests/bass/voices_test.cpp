@@ -223,6 +223,23 @@ TEST_F(Voices, EachHitHasItsGainAndTheVolumeScalesThemAll)
     EXPECT_FALSE(ChannelPlay(h, true, 0, nullptr, nullptr, std::nanf("")));
 }
 
+// The recorder logs each hit with its own gain, a hit left ringing
+// before it was ever mixed included.
+TEST_F(Voices, EveryHitReachesTheRecordersLogWithItsGain)
+{
+    uint32_t h = Counting(4000, 2);
+    ASSERT_TRUE(ChannelPlay(h, true, 0, nullptr, nullptr, 0.25f));
+    ASSERT_TRUE(ChannelPlay(h, true));
+    Render(10 * Ms);
+    const Lane& lane = Lanes[0];
+    ASSERT_EQ(lane.onsetCount, 2u);
+    std::vector<float> gains = {lane.onsets[0].gain, lane.onsets[1].gain};
+    std::sort(gains.begin(), gains.end());
+    EXPECT_EQ(gains, (std::vector<float>{0.25f, 1.0f}));
+    EXPECT_EQ(lane.onsets[0].handle, h);
+    EXPECT_EQ(lane.onsets[1].handle, h);
+}
+
 // Fewer voices allowed than ring: the oldest go, faded, at once.
 TEST_F(Voices, CountsOutsideOneToFourAndStreamsAreRefused)
 {
