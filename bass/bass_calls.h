@@ -30,6 +30,8 @@ constexpr DWORD BASS_SYNC_ONETIME = 0x80000000u;
 // an allocation failure is told apart from the other failures.
 constexpr int BASS_OK = 0;
 constexpr int BASS_ERROR_MEM = 1;
+constexpr int BASS_ERROR_FILEOPEN = 2;  // the file cannot be opened
+constexpr int BASS_ERROR_FILEFORM = 41; // the file opens but its audio cannot be decoded
 constexpr int BASS_ERROR_UNKNOWN = -1;
 // Reasons the mix recorder gives through BASS_ErrorGetCode.
 constexpr int BASS_ERROR_INIT = 8;     // no output is open
@@ -105,6 +107,15 @@ struct BASS_METRONOME {
 };
 constexpr int BASS_ERROR_ILLPARAM = 20; // a value out of its range
 
+// Voices (calls of our own library only; the program finds them at run
+// time and does without them). BASS_ChannelSetVoices lets a channel held
+// in memory sound up to BASS_VOICES_MAX hits at once, sharing its decoded
+// audio: each BASS_ChannelPlay(handle, TRUE) or BASS_ChannelPlayGain then
+// starts a new voice while the earlier ones ring on, and one past the
+// count steals the oldest with a fade of a few milliseconds. Pause, stop,
+// BASS_ATTRIB_VOL and BASS_ChannelFadeOut act on every voice.
+constexpr DWORD BASS_VOICES_MAX = 4;
+
 // X(return type, name, value of a failed call, parameters, arguments).
 // bass.def is made from the names in this list by the build, which reads
 // each entry from the "X(" that starts its line.
@@ -135,4 +146,8 @@ constexpr int BASS_ERROR_ILLPARAM = 20; // a value out of its range
     X(BOOL, BASS_GetOutputMode, FALSE, (BASS_OUTPUTMODE * info), (info))                                              \
     X(DWORD, BASS_MixRecordGetHits, 0, (BASS_MIXRECORDHIT * hits, DWORD first, DWORD max), (hits, first, max))        \
     X(BOOL, BASS_MetronomeSet, FALSE, (const BASS_METRONOME* m), (m))                                                \
-    X(BOOL, BASS_MetronomeStart, FALSE, (BOOL on), (on))
+    X(BOOL, BASS_MetronomeStart, FALSE, (BOOL on), (on))                                                               \
+    X(BOOL, BASS_ChannelSetVoices, FALSE, (DWORD handle, DWORD count), (handle, count))                                \
+    X(BOOL, BASS_ChannelPlayGain, FALSE, (DWORD handle, float gain), (handle, gain))                                   \
+    X(DWORD, BASS_ChannelGetVoices, (DWORD)-1, (DWORD handle), (handle))                                               \
+    X(BOOL, BASS_ChannelFadeOut, FALSE, (DWORD handle, DWORD ms), (handle, ms))

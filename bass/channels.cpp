@@ -202,8 +202,10 @@ bool ChannelFree(uint32_t handle)
     return true;
 }
 
-bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane, int64_t* playedAt)
+bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane, int64_t* playedAt, float gain)
 {
+    if (gain != gain)
+        return false;
     bool stream;
     {
         std::lock_guard<std::mutex> hold(TableLock);
@@ -211,9 +213,21 @@ bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane
         if (!ch)
             return false;
         bool untouched = ch->baseFrame == 0 && ch->playedDev == 0 && !ch->atEnd;
-        // A channel that played to its end starts again from the beginning.
-        if ((restart || ch->atEnd) && !untouched)
+        // Voices that rang on past the newest's end, paused: they resume,
+        // and the newest stays ended.
+        const bool ringingOnly = !restart && ch->atEnd && ch->state == PlayState::Paused;
+        if (restart && ch->voices > 1) {
+            RingOn(*ch);
+            // Always a new generation: the ringing copy keeps the old one.
             Reposition(*ch, 0);
+        } else if ((restart || ch->atEnd) && !untouched && !ringingOnly) {
+            // A channel that played to its end starts again from the beginning.
+            Reposition(*ch, 0);
+        }
+        if ((restart || ch->atEnd || untouched) && !ringingOnly) {
+            ch->hitGain = std::min(1.0f, std::max(0.0f, gain));
+            ch->fade = Fade();
+        }
         ch->state = PlayState::Playing;
         ch->startProbe = true;
         ch->playedAt = Clock.load()();
@@ -241,8 +255,11 @@ static bool Halt(uint32_t handle, PlayState state)
     Channel* ch = Find(handle);
     if (!ch)
         return false;
-    if (ch->state == PlayState::Playing || state == PlayState::Stopped)
+    // Voices ringing on past the newest's end pause with it.
+    if (ch->state == PlayState::Playing || state == PlayState::Stopped || ch->ringingCount)
         ch->state = state;
+    if (state == PlayState::Stopped)
+        SilenceVoices(*ch);
     return true;
 }
 
@@ -254,6 +271,43 @@ bool ChannelPause(uint32_t handle)
 bool ChannelStop(uint32_t handle)
 {
     return Halt(handle, PlayState::Stopped);
+}
+
+bool ChannelSetVoices(uint32_t handle, uint32_t count)
+{
+    if (count < 1 || count > kMaxChannelVoices)
+        return false;
+    std::lock_guard<std::mutex> hold(TableLock);
+    Channel* ch = Find(handle);
+    // A stream's decoding follows one position only.
+    if (!ch || (count > 1 && ch->audio->isStream))
+        return false;
+    ch->voices = count;
+    StealVoices(*ch, count);
+    return true;
+}
+
+uint32_t ChannelGetVoices(uint32_t handle)
+{
+    std::lock_guard<std::mutex> hold(TableLock);
+    Channel* ch = Find(handle);
+    return ch ? CountVoices(*ch) : kNoVoices;
+}
+
+bool ChannelFadeOut(uint32_t handle, uint32_t ms)
+{
+    std::lock_guard<std::mutex> hold(TableLock);
+    Channel* ch = Find(handle);
+    if (!ch)
+        return false;
+    // Nothing is heard of a paused channel: there is nothing to fade.
+    if (ms == 0 || ch->state == PlayState::Paused) {
+        ch->state = PlayState::Stopped;
+        SilenceVoices(*ch);
+    } else {
+        FadeVoices(*ch, ms);
+    }
+    return true;
 }
 
 bool ChannelGetVolume(uint32_t handle, float* volume)

@@ -14,6 +14,8 @@ class Decoder;
 using SyncInvoker = void (*)(void* proc, uint32_t sync, uint32_t channel, void* user);
 
 constexpr uint64_t kNoPosition = ~0ull;
+constexpr uint32_t kNoVoices = ~0u;
+constexpr uint32_t kMaxChannelVoices = 4;
 
 // Opens the table for an output running at `deviceRate` and starts the
 // feeder and end-routine threads. False when it is already open.
@@ -30,11 +32,21 @@ bool ChannelFree(uint32_t handle);
 // `hitLane`, which may stop while no hit rings and so start a hit from an
 // empty buffer even while music plays on lane 0. Streams stay on lane 0.
 // `lane`, `playedAt`, when given: the lane it plays on and the clock time
-// it is placed by.
+// it is placed by. A new hit (a restart, or a start from the end) plays at
+// `gain` (0 to 1) times the channel's volume. With several voices a
+// restart starts a new voice and the earlier ones ring on.
 bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane = 0, uint32_t* lane = nullptr,
-                 int64_t* playedAt = nullptr);
+                 int64_t* playedAt = nullptr, float gain = 1.0f);
 bool ChannelPause(uint32_t handle);
 bool ChannelStop(uint32_t handle);
+// Voices the channel may sound at once, 1 to kMaxChannelVoices (a
+// stream: 1). Pause, stop, volume and fade-out act on all of them.
+bool ChannelSetVoices(uint32_t handle, uint32_t count);
+// Voices sounding now (a stolen one fading out is not counted); kNoVoices
+// for an unknown handle.
+uint32_t ChannelGetVoices(uint32_t handle);
+// Every voice fades to silence over `ms` and the channel stops.
+bool ChannelFadeOut(uint32_t handle, uint32_t ms);
 bool ChannelGetVolume(uint32_t handle, float* volume);
 bool ChannelSetVolume(uint32_t handle, float volume);
 // Bytes of the file's audio as 16-bit PCM at its own rate and channels.

@@ -5,24 +5,45 @@
 #include "byte_source.h"
 #include "wav.h"
 #ifdef _WIN32
+#include "acm_wav.h"
 #include "mf_decoder.h"
 #include "mp3_decoder.h"
 #endif
 
-std::unique_ptr<Decoder> OpenDecoder(const char* path)
+namespace {
+
+std::unique_ptr<Decoder> OpenSource(std::unique_ptr<ByteSource> source, const char* path)
 {
-    auto source = OpenFileSource(path);
-    if (!source)
-        return nullptr;
     uint8_t head[12] = {};
     source->ReadAt(0, head, sizeof head);
-    if (memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0)
+    if (memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0) {
+        WavFormat f;
+        if (!ParseWav(*source, &f))
+            return nullptr;
+#ifdef _WIN32
+        if (f.encoding == WavCoded)
+            return OpenAcmWav(*source, f);
+#endif
         return OpenWav(std::move(source));
+    }
 #ifdef _WIN32
     if (auto mp3 = OpenMp3(std::move(source)))
         return mp3;
     return OpenMf(path);
 #else
+    (void)path;
     return nullptr;
 #endif
+}
+
+} // namespace
+
+std::unique_ptr<Decoder> OpenDecoder(const char* path, DecodeFailure* why)
+{
+    auto source = OpenFileSource(path);
+    const bool opened = source != nullptr;
+    std::unique_ptr<Decoder> decoder = opened ? OpenSource(std::move(source), path) : nullptr;
+    if (why)
+        *why = decoder ? DecodeFailure::None : opened ? DecodeFailure::NotDecodable : DecodeFailure::CannotOpen;
+    return decoder;
 }

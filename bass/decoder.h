@@ -24,6 +24,10 @@ public:
     virtual bool InMemory() const { return false; }
 };
 
+enum class DecodeFailure { None, CannotOpen, NotDecodable };
+
 // Opens a file the library can play (WAV by our own parser; on Windows
-// also MP3 and what the system decodes). Null when it cannot be decoded.
-std::unique_ptr<Decoder> OpenDecoder(const char* path);
+// also MP3, WAV codings the system has a codec for, and what else the
+// system decodes). Null when it cannot be decoded; `why` says whether the
+// file could be opened at all.
+std::unique_ptr<Decoder> OpenDecoder(const char* path, DecodeFailure* why = nullptr);

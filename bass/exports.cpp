@@ -229,8 +229,18 @@ DWORD WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWO
     return Guarded("BASS_StreamCreateFile", (DWORD)0, [&] {
         // Only what the program asks for: a whole file by its ANSI path.
         DWORD handle = 0;
-        if (!mem && file && offset == 0 && length == 0 && ChannelsAreOpen())
-            handle = ChannelCreate(OpenDecoder(static_cast<const char*>(file)));
+        if (!ChannelsAreOpen()) {
+            FailCode = BASS_ERROR_INIT;
+        } else if (!mem && file && offset == 0 && length == 0) {
+            DecodeFailure why = DecodeFailure::None;
+            std::unique_ptr<Decoder> decoder = OpenDecoder(static_cast<const char*>(file), &why);
+            // A decoder without audio is no file we can play either.
+            FailCode = why == DecodeFailure::CannotOpen ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
+            if (decoder && decoder->LengthFrames() && decoder->SampleRate() && decoder->FileChannels()) {
+                FailCode = BASS_ERROR_UNKNOWN;
+                handle = ChannelCreate(std::move(decoder));
+            }
+        }
         if (TraceEnabled())
             TraceLine("BASS_StreamCreateFile(%d, \"%s\", %llu, %llu, %lu) = %lu", mem,
                       mem ? "<memory>" : TraceText(static_cast<const char*>(file)).c_str(), offset, length, flags,
@@ -263,6 +273,38 @@ BOOL WINAPI BASS_ChannelPlay(DWORD handle, BOOL restart)
             TraceLine("BASS_ChannelPlay(%lu, %d) = %d [at %.3f ms]", handle, restart, ok, playedAt / 1e6);
         return ok;
     });
+}
+
+BOOL WINAPI BASS_ChannelPlayGain(DWORD handle, float gain)
+{
+    return Guarded("BASS_ChannelPlayGain", FALSE, [&] {
+        int64_t playedAt = 0;
+        BOOL ok = OutputPlay(handle, true, &playedAt, gain);
+        if (TraceEnabled())
+            TraceLine("BASS_ChannelPlayGain(%lu, %g) = %d [at %.3f ms]", handle, gain, ok, playedAt / 1e6);
+        return ok;
+    });
+}
+
+static_assert(BASS_VOICES_MAX == kMaxChannelVoices, "the contract's voice count is the table's");
+
+BOOL WINAPI BASS_ChannelSetVoices(DWORD handle, DWORD count)
+{
+    return Guarded("BASS_ChannelSetVoices", FALSE, [&] {
+        return Traced(ChannelSetVoices(handle, count), "BASS_ChannelSetVoices(%lu, %lu)", handle, count);
+    });
+}
+
+// Not traced: a caller may ask after every hit.
+DWORD WINAPI BASS_ChannelGetVoices(DWORD handle)
+{
+    return Guarded("BASS_ChannelGetVoices", (DWORD)-1, [&] { return (DWORD)ChannelGetVoices(handle); });
+}
+
+BOOL WINAPI BASS_ChannelFadeOut(DWORD handle, DWORD ms)
+{
+    return Guarded("BASS_ChannelFadeOut", FALSE,
+                   [&] { return Traced(ChannelFadeOut(handle, ms), "BASS_ChannelFadeOut(%lu, %lu)", handle, ms); });
 }
 
 BOOL WINAPI BASS_ChannelPause(DWORD handle)

@@ -60,12 +60,15 @@ struct LanePolicy {
 // device refuses leads to Idle too; OutputClose ends every state.
 enum class LaneState { Closed, Opened, Priming, Playing, Idle, Resumed };
 
-// A channel being mixed in the current block.
+// A channel's voice being mixed in the current block.
 struct Voice {
     uint32_t slot, handle, gen;
+    int ring; // -1: the channel's newest hit, else its ringing voice in that slot
     Source* audio;
     uint64_t devPos; // memory sources: next frame to mix
     float gain;
+    uint32_t fadeLeft; // frames to silence, 0: not fading
+    float fadeStep;    // the gain's fall per frame while fading
     bool probe;
     size_t offset; // silent frames before its first in this block
     size_t mixed;

@@ -22,6 +22,15 @@ void MixAdd(float* out, const float* in, size_t frames, float gain)
         out[i] += in[i] * gain;
 }
 
+void MixAddRamp(float* out, const float* in, size_t frames, float gain, float step)
+{
+    for (size_t i = 0; i < frames; i++) {
+        const float g = gain - step * (float)i;
+        out[2 * i] += in[2 * i] * g;
+        out[2 * i + 1] += in[2 * i + 1] * g;
+    }
+}
+
 void LimiterSetup(Limiter& limiter, uint32_t sampleRate, float releaseMs)
 {
     // The reduction falls to 1/e of itself per release time.

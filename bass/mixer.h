@@ -11,6 +11,8 @@
 void MixClear(float* out, size_t frames);
 // out += in * gain, with the common gains 0 and 1 taken without multiplying.
 void MixAdd(float* out, const float* in, size_t frames, float gain);
+// out += in * a gain that starts at `gain` and falls by `step` each frame.
+void MixAddRamp(float* out, const float* in, size_t frames, float gain, float step);
 
 // Peak limiter with instant attack and smooth release: the output never
 // leaves [-ceiling, ceiling], and while the input stays below the ceiling

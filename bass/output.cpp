@@ -550,10 +550,10 @@ bool OutputHasHitLane()
     return HitLaneOpen.load();
 }
 
-bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt)
+bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt, float gain)
 {
     uint32_t lane = 0;
-    if (!ChannelPlay(handle, restart, HitsOnTheirLane() ? 1 : 0, &lane, playedAt))
+    if (!ChannelPlay(handle, restart, HitsOnTheirLane() ? 1 : 0, &lane, playedAt, gain))
         return false;
     OutputWake(lane);
     return true;

@@ -49,7 +49,8 @@ void OutputClose();
 // stream while there is one and no tap listens, anything else on lane 0.
 // The lane's device, stopped while nothing played there, starts again at
 // once with the new sound at the head of its buffer.
-bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt = nullptr);
+// `gain`: the new hit's, as ChannelPlay takes it.
+bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt = nullptr, float gain = 1.0f);
 // A channel was played on `lane` directly (the tests' own placing).
 void OutputWake(uint32_t lane = 0);
 // Whether hits have their own stream (lane 1 of the channels).

@@ -22,16 +22,65 @@ uint32_t Le32(const uint8_t* p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool ParseFmt(const uint8_t* p, uint32_t size, WavFormat* f)
+constexpr uint16_t kFormatMsAdpcm = 2;
+constexpr uint16_t kFormatALaw = 6;
+constexpr uint16_t kFormatMuLaw = 7;
+constexpr uint16_t kFormatImaAdpcm = 0x11;
+
+// The codings of old sample packs, checked as their codecs lay out a
+// block: a codec may trust the header and divide by what it says (Wine's
+// ADPCM codecs do). `extra`: the codec bytes after the cbSize.
+bool KnownCodingHolds(const uint8_t* p, uint16_t extra, const WavFormat& f)
+{
+    const unsigned ch = f.channels, align = f.blockAlign;
+    switch (f.formatTag) {
+    case kFormatALaw:
+    case kFormatMuLaw:
+        return f.bitsPerSample == 8 && align == ch;
+    case kFormatImaAdpcm:
+        // A 4-byte header with one sample per channel, then 4 bits a sample.
+        return ch <= 2 && f.bitsPerSample == 4 && extra >= 2 && align > 4 * ch &&
+               Le16(p + 18) == (align - 4 * ch) * 2 / ch + 1;
+    case kFormatMsAdpcm:
+        // A 7-byte header with two samples per channel; at least the 7
+        // standard coefficient pairs, all inside the chunk.
+        return ch <= 2 && f.bitsPerSample == 4 && extra >= 4 && align > 7 * ch &&
+               Le16(p + 18) == (align - 7 * ch) * 2 / ch + 2 && Le16(p + 20) >= 7 && 4u + 4u * Le16(p + 20) <= extra;
+    default:
+        return true;
+    }
+}
+
+// A coding for the system's codecs: its fmt chunk goes to them whole, so
+// the size its header gives for the codec data must fit in the chunk.
+// `p`: the chunk's first 40 bytes, zeros past its end.
+bool ParseCoded(const uint8_t* p, uint64_t chunkSize, WavFormat* f)
+{
+    if (chunkSize > kWavMaxFmtBytes || f->blockAlign == 0)
+        return false;
+    const uint16_t extra = chunkSize >= 18 ? Le16(p + 16) : 0;
+    if (chunkSize >= 18 && 18u + extra > chunkSize)
+        return false;
+    f->encoding = WavCoded;
+    return f->channels != 0 && f->channels <= kWavMaxChannels && f->sampleRate >= kWavMinRate &&
+           f->sampleRate <= kWavMaxRate && KnownCodingHolds(p, extra, *f);
+}
+
+// `p`: the first `size` bytes (at most 40) of a chunk of `chunkSize`.
+bool ParseFmt(const uint8_t* p, uint32_t size, uint64_t chunkSize, WavFormat* f)
 {
     if (size < 16)
         return false;
     uint16_t tag = Le16(p);
+    f->formatTag = tag;
     f->channels = Le16(p + 2);
     f->sampleRate = Le32(p + 4);
     uint16_t blockAlign = Le16(p + 12);
+    f->blockAlign = blockAlign;
     f->bitsPerSample = Le16(p + 14);
     f->channelMask = 0;
+    if (tag != kFormatPcm && tag != kFormatFloat && tag != kFormatExtensible)
+        return ParseCoded(p, chunkSize, f);
     if (tag == kFormatExtensible) {
         if (size < 40 || Le16(p + 16) < 22)
             return false;
@@ -89,8 +138,12 @@ bool ParseWav(ByteSource& source, WavFormat* format)
                 return false;
             uint8_t fmt[40] = {};
             uint32_t n = chunkSize < 40 ? static_cast<uint32_t>(chunkSize) : 40;
-            if (source.ReadAt(body, fmt, n) != n || !ParseFmt(fmt, n, &f))
+            if (source.ReadAt(body, fmt, n) != n || !ParseFmt(fmt, n, chunkSize, &f))
                 return false;
+            f.fmtOffset = body;
+            f.fmtBytes = n;
+            if (f.encoding == WavCoded)
+                f.fmtBytes = static_cast<uint32_t>(chunkSize);
             haveFmt = true;
         } else if (memcmp(chunk, "data", 4) == 0 && !haveData) {
             // A size that lies (larger than the file, or 0xFFFFFFFF from a
@@ -107,6 +160,14 @@ bool ParseWav(ByteSource& source, WavFormat* format)
     }
     if (!haveFmt || !haveData)
         return false;
+    f.dataBytes = dataBytes;
+    if (f.encoding == WavCoded) {
+        // At least one whole block for the codec.
+        if (dataBytes < f.blockAlign)
+            return false;
+        *format = f;
+        return true;
+    }
     f.frames = dataBytes / f.BlockAlign();
     if (f.frames == 0)
         return false;
@@ -288,7 +349,7 @@ std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t me
     if (!source)
         return nullptr;
     WavFormat f;
-    if (!ParseWav(*source, &f))
+    if (!ParseWav(*source, &f) || f.encoding == WavCoded)
         return nullptr;
     const uint64_t dataBytes = f.frames * f.BlockAlign();
     if (!source->Data() && dataBytes <= memoryBytes) {
@@ -298,4 +359,22 @@ std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t me
         return std::make_unique<WavDecoder>(std::move(memory), f, 0);
     }
     return std::make_unique<WavDecoder>(std::move(source), f, f.dataOffset);
+}
+
+std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate)
+{
+    WavFormat f;
+    f.encoding = WavPcm;
+    f.formatTag = kFormatPcm;
+    f.channels = channels;
+    f.bitsPerSample = 16;
+    f.sampleRate = sampleRate;
+    f.blockAlign = static_cast<uint16_t>(f.BlockAlign());
+    f.dataBytes = pcm.size();
+    if (channels == 0 || channels > kWavMaxChannels || sampleRate < kWavMinRate || sampleRate > kWavMaxRate)
+        return nullptr;
+    f.frames = pcm.size() / f.BlockAlign();
+    if (f.frames == 0)
+        return nullptr;
+    return std::make_unique<WavDecoder>(MemorySource(std::move(pcm)), f, 0);
 }

@@ -4,20 +4,30 @@
 #include "byte_source.h"
 #include "decoder.h"
 
-enum WavEncoding : uint16_t { WavPcm = 1, WavFloat = 3 };
+#include <vector>
+
+// WavCoded: any other coding (ADPCM, G.711 ...), left to the system's
+// codecs; `frames` is then unknown (0) until decoded.
+enum WavEncoding : uint16_t { WavCoded = 0, WavPcm = 1, WavFloat = 3 };
 
 struct WavFormat {
     WavEncoding encoding = WavPcm;
+    uint16_t formatTag = 0;  // the fmt chunk's own tag
+    uint16_t blockAlign = 0; // bytes of one block of the coding
     uint16_t channels = 0;
     uint16_t bitsPerSample = 0; // container bits: 8, 16, 24, 32 or 64
     uint32_t sampleRate = 0;
     uint32_t channelMask = 0; // speaker bits of WAVE_FORMAT_EXTENSIBLE, 0 when absent
     uint64_t dataOffset = 0;
     uint64_t frames = 0; // whole frames present in the file
+    uint64_t dataBytes = 0;
+    uint64_t fmtOffset = 0; // the fmt chunk's body: a codec takes it whole
+    uint32_t fmtBytes = 0;
     uint32_t BlockAlign() const { return channels * (bitsPerSample / 8u); }
 };
 
 // Limits of what we accept; the rest is refused as damaged or absurd.
+constexpr uint32_t kWavMaxFmtBytes = 1024; // a coding's fmt chunk with its codec data
 constexpr uint16_t kWavMaxChannels = 32;
 constexpr uint32_t kWavMinRate = 1000;
 constexpr uint32_t kWavMaxRate = 768000;
@@ -44,6 +54,10 @@ bool ParseWav(ByteSource& source, WavFormat* format);
 //   on every channel cannot clip.
 void WavStereoGains(const WavFormat& format, float gains[][2]);
 
-// A decoder of the WAVE audio in `source`; null when it is not playable.
+// A decoder of the WAVE audio in `source`; null when it is not playable
+// (a WavCoded file included: the system's codecs decode those).
 // Audio up to `memoryBytes` is read into memory at open.
 std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t memoryBytes = kWavMemoryBytes);
+
+// A decoder of 16-bit PCM held in memory (a codec's output).
+std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate);

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Makes the MP3 and WMA files of the decoding tests, and lame's and ffmpeg's
-# own decodes of them as references: tools/make_codec_fixtures.sh OUTDIR
+# Makes the MP3, WMA and coded WAV files of the decoding tests, and lame's
+# and ffmpeg's own decodes of them as references:
+# tools/make_codec_fixtures.sh OUTDIR
 set -e
 out=$1
 mkdir -p "$out"
@@ -35,6 +36,19 @@ mp3 = open("cbr.mp3", "rb").read()
 fmt = struct.pack("<4sIHHIIHHH", b"fmt ", 18, 0x55, 2, 44100, 16000, 1, 0, 0)
 body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(mp3)) + mp3
 open("mp3_in_wav.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+PY
+# The old WAV codings of sample packs, for the system's ACM codecs.
+sox -R source.wav -e ima-adpcm ima_adpcm.wav
+sox -R source.wav -e ms-adpcm ms_adpcm.wav
+sox -R source22.wav -e u-law mulaw.wav
+sox -R source22.wav -e a-law alaw.wav
+# A coding no codec knows (tag 0x7A7A), otherwise a sound WAV.
+python3 - <<'PY'
+import struct
+pcm = open("source22.wav", "rb").read()[44:44 + 8000]
+fmt = struct.pack("<4sIHHIIHHH", b"fmt ", 18, 0x7A7A, 1, 22050, 11025, 1, 4, 0)
+body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(pcm)) + pcm
+open("unknown_coding.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
 PY
 # 30 s of 16-bit stereo: past the size read into memory, so it streams.
 sox -R -n -r 44100 -c 2 -b 16 large.wav synth 30 sine 100:5000 sine 5000:100 gain -6

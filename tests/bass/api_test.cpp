@@ -2,6 +2,7 @@
 // does, playing into the test sound server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -151,6 +152,46 @@ TEST_F(Api, NewStreamIsStoppedAtZeroWithVolumeOne)
     EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, 1), ~0ull);
     PlayMarker();
     EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), 0u);
+}
+
+// A file that opens but holds nothing we decode is told apart from one
+// that does not open.
+TEST_F(Api, UndecodableFilesFailWithTheFileFormatError)
+{
+    const std::string text = Folder + "not_audio.wav";
+    std::ofstream(text) << "This is a text file that somebody named drum.wav.\r\n";
+    EXPECT_EQ(Open(text), 0u);
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+    EXPECT_EQ(Open(Folder + "missing.wav"), 0u);
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);
+    EXPECT_NE(Open(shortWav), 0u);
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_OK);
+}
+
+// The voice calls on the running output: at most the count sound, every
+// call acts on all of them, and a fade-out ends them all.
+TEST_F(Api, VoicesPlayPauseAndFadeOutThroughTheLibrary)
+{
+    DWORD h = Open(longWav);
+    ASSERT_TRUE(Bass.BASS_ChannelSetVoices(h, 4));
+    EXPECT_FALSE(Bass.BASS_ChannelSetVoices(h, 5));
+    EXPECT_FALSE(Bass.BASS_ChannelSetVoices(h + 1, 2));
+    EXPECT_EQ(Bass.BASS_ChannelGetVoices(h + 1), (DWORD)-1);
+    EXPECT_FALSE(Bass.BASS_ChannelPlayGain(h + 1, 0.5f));
+    for (int hit = 1; hit <= 6; hit++) {
+        ASSERT_TRUE(hit % 2 ? Bass.BASS_ChannelPlay(h, TRUE) : Bass.BASS_ChannelPlayGain(h, 0.3f));
+        EXPECT_EQ(Bass.BASS_ChannelGetVoices(h), (DWORD)std::min(hit, 4)) << "hit " << hit;
+    }
+    ASSERT_TRUE(Bass.BASS_ChannelPause(h));
+    EXPECT_EQ(Bass.BASS_ChannelGetVoices(h), 0u);
+    ASSERT_TRUE(Bass.BASS_ChannelPlay(h, FALSE));
+    EXPECT_EQ(Bass.BASS_ChannelGetVoices(h), 4u);
+    ASSERT_TRUE(Bass.BASS_ChannelFadeOut(h, 30));
+    ASSERT_TRUE(WaitUntil([&] { return Bass.BASS_ChannelGetVoices(h) == 0; }));
+    const QWORD faded = Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE);
+    EXPECT_LT(faded, longBytes);
+    PlayMarker();
+    EXPECT_EQ(Bass.BASS_ChannelGetPosition(h, BASS_POS_BYTE), faded);
 }
 
 TEST_F(Api, VolumeIsHeldAtTheNearestBound)

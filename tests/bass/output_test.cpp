@@ -729,6 +729,47 @@ TEST_F(TwoLaneOutput, AHitPlaysOnItsOwnLaneUnlessATapListens)
     EXPECT_GT(TappedFrames.load(), 0u);
 }
 
+// An earlier voice rings on the lane it was played on, as a channel
+// would, while the next hit of the same channel goes where a listening
+// tap hears it.
+TEST_F(TwoLaneOutput, AVoiceRingsOnItsLaneWhileTheNextGoesWhereTheTapHears)
+{
+    ASSERT_TRUE(fake::Hits.TickUntilIdle());
+    uint32_t h = Ramp(30 * fake::kPeriod);
+    ASSERT_TRUE(ChannelSetVoices(h, 2));
+    int starts;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        starts = fake::Hits.Starts;
+    }
+    ASSERT_TRUE(OutputPlay(h, true));
+    {
+        std::unique_lock<std::mutex> hold(fake::Lock);
+        ASSERT_TRUE(fake::Await(hold, [&] { return fake::Hits.Starts > starts; }));
+    }
+    ASSERT_TRUE(fake::Hits.Tick());
+    OutputSetTap(&CountingTap);
+    uint64_t before;
+    {
+        std::lock_guard<std::mutex> hold(fake::Lock);
+        before = fake::Main.Written();
+    }
+    ASSERT_TRUE(OutputPlay(h, true, nullptr, 0.5f));
+    EXPECT_EQ(ChannelGetVoices(h), 2u);
+    for (int i = 0; i < 4; i++) {
+        ASSERT_TRUE(fake::Main.Tick());
+        ASSERT_TRUE(fake::Hits.Tick());
+    }
+    std::lock_guard<std::mutex> hold(fake::Lock);
+    ExpectRampFromItsFirstFrame(fake::Hits, 6 * fake::kPeriod);
+    uint64_t first = before;
+    while (first < fake::Main.Written() && fake::Main.Frames[2 * first] == 0.0f)
+        first++;
+    ASSERT_LT(first + 1, fake::Main.Written());
+    EXPECT_EQ(fake::Main.Frames[2 * first], 0.5f * Scale);
+    EXPECT_EQ(fake::Main.Frames[2 * first + 2], 0.5f * 2 * Scale);
+}
+
 // Music alone is mixed far ahead of the device: a recording started then
 // holds what the device plays after its start, not what is mixed after it.
 TEST_F(TwoLaneOutput, ARecordingOverADeepBufferIsWhatTheDevicePlaysFromItsStartOn)

@@ -397,6 +397,67 @@ TEST(WavBadInput, GivesWhatIsReallyThereOrNull)
     }
 }
 
+// A coding's fmt chunk: the header, a cbSize (none where -1) and the
+// codec's first words, zeros up to `chunkSize`.
+Bytes CodedFmt(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bits, uint32_t chunkSize, int cbSize,
+               std::initializer_list<uint16_t> words = {})
+{
+    Bytes b;
+    b.Text("fmt ").U32(chunkSize).U16(tag).U16(channels).U32(22050).U32(11025).U16(blockAlign).U16(bits);
+    if (cbSize >= 0)
+        b.U16(uint16_t(cbSize));
+    for (uint16_t w : words)
+        b.U16(w);
+    return b.Zeros(chunkSize + 8 - b.size());
+}
+
+// Other codings are found with what a codec needs (the whole fmt chunk,
+// the data's place and size) and left to the system's codecs. A header
+// that would make a codec read past its chunk is refused, and so is one
+// of the known codings whose block layout does not add up.
+TEST(WavCoded, ParsedForTheCodecsOrRefused)
+{
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        bool ok;
+    } cases[] = {
+        {"ms_adpcm", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, {2036, 7}), Data(4096, 4096)}), true},
+        {"ima_adpcm_mono", Riff({CodedFmt(0x11, 1, 256, 4, 20, 2, {505}), Data(512, 512)}), true},
+        {"mulaw_16_byte_fmt", Riff({CodedFmt(7, 1, 1, 8, 16, -1), Data(100, 100)}), true},
+        {"unknown_coding", Riff({CodedFmt(0x7A7A, 1, 4, 4, 18, 0), Data(100, 100)}), true},
+        {"cbsize_past_chunk", Riff({CodedFmt(0x11, 1, 256, 4, 20, 40, {505}), Data(512, 512)}), false},
+        {"block_align_zero", Riff({CodedFmt(0x7A7A, 1, 0, 4, 18, 0), Data(512, 512)}), false},
+        {"fmt_chunk_absurd", Riff({CodedFmt(0x7A7A, 1, 256, 4, 4000, 3982), Data(512, 512)}), false},
+        {"data_shorter_than_a_block", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, {2036, 7}), Data(2000, 2000)}), false},
+        {"zero_channels", Riff({CodedFmt(6, 0, 1, 8, 18, 0), Data(100, 100)}), false},
+        {"ima_samples_per_block_lies", Riff({CodedFmt(0x11, 1, 256, 4, 20, 2, {0}), Data(512, 512)}), false},
+        {"ima_block_shorter_than_its_header", Riff({CodedFmt(0x11, 2, 8, 4, 20, 2, {1}), Data(512, 512)}), false},
+        {"ima_three_channels", Riff({CodedFmt(0x11, 3, 768, 4, 20, 2, {505}), Data(768, 768)}), false},
+        {"ms_adpcm_coefficients_past_chunk", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, {2036, 0xFFFF}), Data(4096, 4096)}),
+         false},
+        {"ms_adpcm_without_coefficients", Riff({CodedFmt(2, 2, 2048, 4, 22, 4, {2036, 0}), Data(4096, 4096)}), false},
+        {"alaw_16_bits", Riff({CodedFmt(6, 1, 1, 16, 18, 0), Data(100, 100)}), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto source = MemorySource(c.bytes);
+        WavFormat f;
+        ASSERT_EQ(ParseWav(*source, &f), c.ok);
+        // Our own decoder plays PCM and float only.
+        EXPECT_FALSE(OpenWav(MemorySource(c.bytes)));
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(f.encoding, WavCoded);
+        EXPECT_EQ(f.frames, 0u);
+        const size_t fmtAt = 12 + 8;
+        EXPECT_EQ(f.fmtOffset, fmtAt);
+        EXPECT_EQ(f.fmtBytes, c.bytes[fmtAt - 4] | (c.bytes[fmtAt - 3] << 8));
+        EXPECT_EQ(f.dataOffset, fmtAt + f.fmtBytes + 8);
+        EXPECT_EQ(f.dataBytes, c.bytes.size() - f.dataOffset);
+    }
+}
+
 TEST(WavBadInput, NonFiniteFloatsBecomeSilence)
 {
     Bytes data;

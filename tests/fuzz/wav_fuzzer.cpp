@@ -44,9 +44,26 @@ void Exercise(Decoder& d)
 
 } // namespace
 
+// What the system's codecs are handed of a coded file must lie inside it,
+// its codec bytes inside the fmt chunk.
+void CheckCoded(const std::vector<uint8_t>& bytes)
+{
+    WavFormat f;
+    auto source = MemorySource(bytes);
+    if (!ParseWav(*source, &f) || f.encoding != WavCoded)
+        return;
+    if (f.fmtBytes < 16 || f.fmtBytes > kWavMaxFmtBytes || f.fmtOffset + f.fmtBytes > bytes.size())
+        abort();
+    if (f.fmtBytes >= 18 && 18u + (bytes[f.fmtOffset + 16] | (bytes[f.fmtOffset + 17] << 8)) > f.fmtBytes)
+        abort();
+    if (f.blockAlign == 0 || f.dataBytes < f.blockAlign || f.dataOffset + f.dataBytes > bytes.size())
+        abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> bytes(data, data + size);
+    CheckCoded(bytes);
     if (auto d = OpenWav(MemorySource(bytes)))
         Exercise(*d);
     if (auto d = OpenWav(std::make_unique<PieceSource>(MemorySource(bytes)), 0))
