@@ -159,24 +159,34 @@ def test_repeat_hit_option(app, progdir, session, option):
         assert second == 0
 
 
-def test_card_switch_reopens_the_engine_reloads_and_confirms(app, progdir, recorder):
+def test_card_switch_reopens_the_engine_reloads_and_confirms(app, progdir, recorder, server_log):
     a = start_quiet(app, recorder)
     cards = [l for l in a.trace_lines() if l.startswith("BASS_GetDeviceInfo(")]
     assert len(cards) >= 1
     assert all(re.match(r"BASS_GetDeviceInfo\(%d\) \{.+\} = 1" % (i + 1), l) for i, l in enumerate(cards)), cards
     card = len(cards)
-    mark = len(a.trace_lines())
-    start = len(audio_util.read_s16le(recorder.path))
-    a.post_command(COMMAND_BASE + CARD_ENTRY + card)
-    a.wait_trace(r"BASS_Free\(\) = 1", after=mark)
-    a.wait_trace(r"BASS_Init\(%d, 44100, 4, " % card, after=mark)
-    a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\原声鼓\\z\.WAV"', after=mark)
-    finish = stream_of(a, "\\Finish.wav", after=mark)
-    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % finish, after=mark)
-    recorder.wait_length(1.0)
-    recording = recorder.stop()[start:]
-    score, _ = audio_util.match(recording, audio_util.read_wav(progdir.snd / "Finish.wav")[1])
-    assert score > 0.9, score
+    finish_sound = audio_util.read_wav(progdir.snd / "Finish.wav")[1]
+    # The sink breaks where the server ran our stream dry behind Wine's
+    # feeding thread; a switch whose confirmation is not heard whole while
+    # the server logged such an underrun is made once more. One not heard
+    # without an underrun fails at once.
+    for last_try in (False, True):
+        mark = len(a.trace_lines())
+        start = len(audio_util.read_s16le(recorder.path))
+        a.post_command(COMMAND_BASE + CARD_ENTRY + card)
+        a.wait_trace(r"BASS_Free\(\) = 1", after=mark)
+        a.wait_trace(r"BASS_Init\(%d, 44100, 4, " % card, after=mark)
+        a.wait_trace(r'BASS_StreamCreateFile\(0, ".*\\原声鼓\\z\.WAV"', after=mark)
+        finish = stream_of(a, "\\Finish.wav", after=mark)
+        a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % finish, after=mark)
+        recorder.wait_length(1.0)
+        recording = audio_util.read_s16le(recorder.path)[start:]
+        score, _ = audio_util.match(recording, finish_sound)
+        if score > 0.9:
+            break
+        explained = server_log.explains(recorder.time_of(start), recorder.time_of(start + len(recording)))
+        assert explained and not last_try, (score, "underruns at the server: %s" % server_log.underruns)
+        recorder.wait_silence(0.3)
 
 
 def test_without_an_output_device_the_program_ends_with_its_message(app, session, probe):
