@@ -246,12 +246,12 @@ KeyAssignment AssignKeys(const std::vector<std::string>& files, const KeyMap* ma
 
 std::vector<uint8_t> TakeOrder(size_t takes, size_t rounds, uint32_t seed)
 {
-    std::vector<uint8_t> order;
-    if (takes == 0 || rounds == 0)
+    std::vector<uint8_t> order(takes * rounds);
+    if (takes == 0)
         return order;
     uint32_t state = seed ? seed : 0x9E3779B9u;
     for (size_t r = 0; r < rounds; r++) {
-        std::vector<uint8_t> round(takes);
+        auto round = order.begin() + r * takes;
         for (size_t i = 0; i < takes; i++)
             round[i] = (uint8_t)i;
         for (size_t i = takes - 1; i > 0; i--)
@@ -260,13 +260,12 @@ std::vector<uint8_t> TakeOrder(size_t takes, size_t rounds, uint32_t seed)
         // repeat, and in the last round also leads back to the start.
         bool last = r + 1 == rounds;
         for (size_t turn = 0; turn < takes && takes > 1; turn++) {
-            bool fitsBefore = order.empty() || round.front() != order.back();
-            bool fitsAfter = !last || (order.empty() ? round.back() != round.front() : round.back() != order.front());
+            bool fitsBefore = r == 0 || round[0] != round[-1];
+            bool fitsAfter = !last || round[takes - 1] != order[0];
             if (fitsBefore && fitsAfter)
                 break;
-            std::rotate(round.begin(), round.begin() + 1, round.end());
+            std::rotate(round, round + 1, round + takes);
         }
-        order.insert(order.end(), round.begin(), round.end());
     }
     return order;
 }
