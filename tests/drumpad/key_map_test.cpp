@@ -24,7 +24,7 @@ namespace {
 
 std::string Root;
 
-// Listed order: Takes, Third Party.
+// Listed order: Takes, Third Party, UTF8.
 void LayOutKits(const std::string& snd)
 {
     CreateDirectoryA(snd.c_str(), NULL);
@@ -51,9 +51,15 @@ void LayOutKits(const std::string& snd)
                                        "B=..\\Takes\\h.wav\r\n"
                                        "[闷音组]\r\n"
                                        "踩镲=HO\r\n");
+
+    // Saved by an editor as UTF-8 with a byte-order mark.
+    std::string utf8 = snd + "UTF8\\";
+    CreateDirectoryA(utf8.c_str(), NULL);
+    WriteFileBytes(utf8 + "鼓.wav", ToneWav(600, 30));
+    WriteFileBytes(utf8 + "键位.ini", "\xEF\xBB\xBF[\xE9\x94\xAE\xE4\xBD\x8D]\r\nG=\xE9\xBC\x93.wav\r\n");
 }
 
-const int kTakesKit = 1, kThirdPartyKit = 2;
+const int kTakesKit = 1, kThirdPartyKit = 2, kUtf8Kit = 3;
 
 void Command(int32_t id)
 {
@@ -143,6 +149,13 @@ TEST_F(KeyMapKit, MappedKeysPlayTheirFilesAndTheLabelNamesWhatIsWrong)
     EXPECT_EQ(Hit('B'), "0");
     PumpMessages();
     EXPECT_TRUE(boxes.Seen().empty()) << "problems go to the label, never to a box";
+}
+
+TEST_F(KeyMapKit, AKeyMapSavedAsUtf8WithAByteOrderMarkIsReadAsGbk)
+{
+    LoadKitNumber(kUtf8Kit);
+    EXPECT_EQ(Program().KitLabel.LabelText(), "当前选中鼓源 - UTF8");
+    EXPECT_EQ(Hit('G'), Ch("鼓.wav"));
 }
 
 TEST_F(KeyMapKit, TheKitsChokeGroupsReplaceTheHiHatRule)
