@@ -159,3 +159,35 @@ def test_three_takes_of_a_each_heard_never_twice_in_a_row(app, make_progdir, rec
         levels = {f: audio_util.tone_level(piece, f) for f in freqs.values()}
         heard.append(max(levels, key=levels.get))
     assert set(heard) == set(freqs.values()), heard
+
+
+def test_kit_choke_group_v_silences_a_ringing_c_and_h_silences_nothing(app, make_progdir, recorder):
+    p = make_progdir(kits=False)
+    kit = tone_kit(p, "cymbals", {"c.WAV": 440, "v.WAV": 2000, "h.WAV": 1210, "j.WAV": 660},
+                   {"c.WAV": 2.0, "j.WAV": 2.0, "v.WAV": 0.05, "h.WAV": 0.05})
+    (kit / "键位.ini").write_bytes("[闷音组]\r\n镲片=CV\r\n".encode("gbk"))
+    audio_util.write_tone(p.snd / "Finish.wav", 1500, 0.05)
+    a = start_quiet(app, recorder, p)
+    c, v, h = (stream_of(a, "\\%s.WAV" % k) for k in "cvh")
+    mark = len(a.trace_lines())
+    start = len(audio_util.read_s16le(recorder.path))
+    # J rings on: H is in no group of this kit, so it no longer chokes J.
+    a.keys("c", "j")
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % c, after=mark)
+    recorder.wait_length(0.4)
+    a.keys("h", focus=False)
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % h, after=mark)
+    recorder.wait_length(0.3)
+    before_v = len(audio_util.read_s16le(recorder.path))
+    a.keys("v", focus=False)
+    a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % v, after=mark)
+    recorder.wait_length(0.6)
+    rec = recorder.stop()
+    paused = {int(m.group(1)) for l in a.trace_lines()[mark:] for m in [re.match(r"BASS_ChannelPause\((\d+)\)", l)] if m}
+    assert paused == {c, v}, "only the group's keys choke each other"
+    ringing = audio_util.tone_level(rec[start + 4410:before_v], 440)
+    after = audio_util.tone_level(rec[-int(0.3 * 44100):], 440)
+    still = audio_util.tone_level(rec[-int(0.3 * 44100):], 660)
+    assert ringing > 0.1, ringing
+    assert after < 0.01, (ringing, after)
+    assert still > 0.05, still
