@@ -183,19 +183,6 @@ TEST_F(KeyMapKit, TheKitsChokeGroupsReplaceTheHiHatRule)
     EXPECT_EQ(paused, (std::set<std::string>{Ch("h.wav"), Ch("Finish.wav")})) << old.Dump();
 }
 
-TEST_F(KeyMapKit, TakesPlayInTurnNeverTwiceInARow)
-{
-    LoadKitNumber(kTakesKit);
-    std::vector<std::string> played;
-    for (int i = 0; i < 30; i++)
-        played.push_back(Hit('A'));
-    std::set<std::string> heard(played.begin(), played.end());
-    EXPECT_EQ(heard, (std::set<std::string>{Ch("a.WAV"), Ch("a-2.WAV"), Ch("A-3.wav")}));
-    for (size_t i = 1; i < played.size(); i++)
-        EXPECT_NE(played[i], played[i - 1]) << "press " << i;
-    EXPECT_EQ(Hit('H'), Ch("h.wav")); // one file, one take
-}
-
 TEST_F(KeyMapKit, HoldOnceIgnoresTheAutoRepeatOfTheHeldKeyOnly)
 {
     LoadKitNumber(kTakesKit);
