@@ -91,7 +91,8 @@ std::vector<std::string> Played(const Trace& trace)
 std::vector<std::string> Paused(const Trace& trace)
 {
     std::vector<std::string> channels;
-    for (auto& c : trace.Calls({"BASS_ChannelPause"}))
+    // A fade where the library has one, else a pause.
+    for (auto& c : trace.Calls({"BASS_ChannelPause", "BASS_ChannelFadeOut"}))
         channels.push_back(c.args[0]);
     return channels;
 }
