@@ -9,6 +9,7 @@
 #include "core/program.h"
 #include "core/window_ids.h"
 #include "drumpad/hits.h"
+#include "drumpad/key_map_edit.h"
 #include "drumpad/kit_removal.h"
 #include "drumpad/kit_volume.h"
 #include "drumpad/kits.h"
@@ -50,6 +51,8 @@ const MenuRow kFixedItems[] = {
     {Program().SoundMenu, "开始录音(&T)", kRecordEntry},
     {Program().SoundMenu, "节拍器设置(&N)…", kMetronomeSettingsEntry},
     {Program().SoundMenu, "节拍器(&M)", kMetronomeEntry},
+    {Program().SoundMenu, "余音叠加(&O)", kRingOverEntry},
+    {Program().SoundMenu, "按住只响一次(&E)", kHoldOnceEntry},
     {Program().HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
     {Program().HelpMenu, "关于(&A)", kAboutEntry},
 };
@@ -58,6 +61,7 @@ const MenuRow kFixedItems[] = {
 const MenuRow kClosingItems[] = {
     {Program().KitMenu, "退出(&E)", kExitEntry},
     {Program().KitMenu, "显示键盘(&K)", kShowPadsEntry},
+    {Program().KitMenu, "编辑键位(&M)", kEditKeyMapEntry},
 };
 
 struct CommandRow {
@@ -86,6 +90,9 @@ const CommandRow kCommandActions[] = {
     {kShowPadsEntry, TogglePads},
     {kMetronomeEntry, ToggleMetronome},
     {kMetronomeSettingsEntry, OpenMetronomeSettings},
+    {kRingOverEntry, ToggleRingOver},
+    {kHoldOnceEntry, ToggleHoldOnce},
+    {kEditKeyMapEntry, EditKeyMap},
 };
 
 // Keys posted before the dispatcher was connected, and those that came
@@ -221,6 +228,10 @@ int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
 
 LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE) {
+        ReloadKitIfKeyMapChanged();
+        return 0;
+    }
     if (message == WM_MUSIC_END) {
         OnMusicEnd((DWORD)wParam);
         return 0;

@@ -6,6 +6,7 @@ namespace {
 enum : uint32_t {
     kTab = 0x09,
     kReturn = 0x0D,
+    kShift = 0x10,
     kEscape = 0x1B,
     kSpace = 0x20,
     kPageUp = 0x21,
@@ -26,6 +27,8 @@ enum : uint32_t {
     kF7 = 0x76,
     kF8 = 0x77,
     kF9 = 0x78,
+    kLeftShift = 0xA0,
+    kRightShift = 0xA1,
     kLeftAlt = 0xA4,
     kRightAlt = 0xA5,
 };
@@ -92,4 +95,29 @@ bool IsPassThroughKey(uint32_t vk)
 int MusicSlotOfKey(uint32_t vk)
 {
     return vk == '0' ? 10 : (int)(vk - '0');
+}
+
+bool HeldKeySet::Press(uint32_t vk)
+{
+    if (vk > 255)
+        return true;
+    bool wasUp = !Held(vk);
+    bits[vk / 64] |= 1ull << (vk % 64);
+    return wasUp;
+}
+
+void HeldKeySet::Release(uint32_t vk)
+{
+    if (vk <= 255)
+        bits[vk / 64] &= ~(1ull << (vk % 64));
+}
+
+bool HeldKeySet::Held(uint32_t vk) const
+{
+    return vk <= 255 && (bits[vk / 64] >> (vk % 64)) & 1;
+}
+
+bool HeldKeySet::ShiftHeld() const
+{
+    return Held(kShift) || Held(kLeftShift) || Held(kRightShift);
 }

@@ -42,3 +42,16 @@ const KeyRow* FindKeyRow(uint32_t vk, KeyEdge edge);
 bool IsPassThroughKey(uint32_t vk);
 // Slot of a digit key: '1'..'9' are 1..9, '0' is 10.
 int MusicSlotOfKey(uint32_t vk);
+
+// The keys down now, as the hook saw them go down and up (a low-level
+// hook is told no repeat flag): a press of a key already down is the
+// keyboard's auto-repeat.
+struct HeldKeySet {
+    uint64_t bits[4] = {};
+    // Notes the press; true when the key was up, false for a repeat.
+    bool Press(uint32_t vk);
+    void Release(uint32_t vk);
+    bool Held(uint32_t vk) const;
+    // Either Shift key, or Shift as the system names both.
+    bool ShiftHeld() const;
+};

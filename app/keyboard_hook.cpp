@@ -19,6 +19,10 @@ struct HookState {
     DWORD HookThreadId = 0;
     // Letters played by hook calls whose lights are not yet posted (bit i: 'A' + i).
     std::atomic<uint32_t> PlayedLetters{0};
+    // The keys down now, seen by the hook alone whichever window is in
+    // front: a press of a key already down is auto-repeat, and Shift makes
+    // a soft note.
+    HeldKeySet HeldKeys;
 };
 HookState State;
 
@@ -86,6 +90,11 @@ void PostPadLights()
 LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
 {
     DWORD vk = ((const KBDLLHOOKSTRUCT*)record)->vkCode;
+    bool firstPress = true;
+    if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN)
+        firstPress = State.HeldKeys.Press(vk);
+    else if (message == WM_KEYUP || message == WM_SYSKEYUP)
+        State.HeldKeys.Release(vk);
     HWND main = Program().MainWindow.GetHandle();
     if (GetForegroundWindow() != main)
         return CallNextHookEx(State.KeyboardHook, code, message, record);
@@ -95,7 +104,8 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
     // Its pad lights after the play call, posted once this call has returned.
-    if (row && row->run == KeyRun::kInHook && HitLetter((char)vk) && PadsShown())
+    if (row && row->run == KeyRun::kInHook && (firstPress || !HoldOnceOption()) &&
+        HitLetter((char)vk, State.HeldKeys.ShiftHeld() ? kSoftNoteGain : 1.0f) && PadsShown())
         State.PlayedLetters.fetch_or(1u << (vk - 'A'), std::memory_order_relaxed);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
     if (row && row->run == KeyRun::kPosted)

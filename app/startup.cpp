@@ -103,6 +103,7 @@ void RunStartup()
     DiscoverKits();
     AppendClosingItems();
     ReadKitVolume();
+    LoadPlayOptions();
     HoldKeysUntilDispatch(Program().MainWindow.GetHandle());
     StartPads();
     InstallKeyboardHook();

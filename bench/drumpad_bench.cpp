@@ -1,6 +1,8 @@
 // Figures of the drum pad, in-process against the real audio library:
 //   hook cost  - KeyboardHookProc for a letter press, full 27-entry table;
 //                then with the pads shown and hidden
+//                and with 余音叠加 and 按住只响一次 on (each press then
+//                released, so that none is taken for auto-repeat)
 //   kit load   - LoadKit of 26 one-second WAVs plus Finish.wav, warm cache,
 //                against reading the same files' bytes in the same run
 // Run under Wine with bass.dll beside this program and a sound session.
@@ -12,6 +14,8 @@
 #include "core/command_table.h"
 #include "core/engine.h"
 #include "core/program.h"
+#include "core/settings.h"
+#include "drumpad/hits.h"
 #include "drumpad/kits.h"
 #include "pads/pads.h"
 #include "tests/support/child_process.h"
@@ -73,6 +77,23 @@ int main()
     }
     std::printf("hook cost, letter press, 10000 calls: median %.2f us, p99 %.2f us, max %.2f us\n",
                 Percentile(hook, 0.5), Percentile(hook, 0.99), Percentile(hook, 1.0));
+
+    WriteSetting(kOptionSection, kRingOverKey, "1");
+    WriteSetting(kOptionSection, kHoldOnceKey, "1");
+    LoadPlayOptions();
+    LoadKit(KitCommandOfNumber(1), 1);
+    std::vector<double> options;
+    for (int i = 0; i < 10000; i++) {
+        double t0 = Now();
+        KeyboardHookProc(HC_ACTION, WM_KEYDOWN, (LPARAM)&record);
+        options.push_back((Now() - t0) * 1e6);
+        KeyboardHookProc(HC_ACTION, WM_KEYUP, (LPARAM)&record);
+    }
+    std::printf("hook cost, letter press, play options on, 10000 calls: median %.2f us, p99 %.2f us, max %.2f us\n",
+                Percentile(options, 0.5), Percentile(options, 0.99), Percentile(options, 1.0));
+    WriteSetting(kOptionSection, kRingOverKey, "0");
+    WriteSetting(kOptionSection, kHoldOnceKey, "0");
+    LoadPlayOptions();
 
     // The pads shown against hidden, in alternating blocks, 2,000 fast keys
     // each: after every call the hook's thread posts the light (timed

@@ -46,8 +46,11 @@ enum CommandEntry : int {
     kShowPadsEntry = 103,
     kMetronomeEntry = 104,
     kMetronomeSettingsEntry = 105,
+    kRingOverEntry = 106,
+    kHoldOnceEntry = 107,
+    kEditKeyMapEntry = 108,
 };
-constexpr int kLastCommandEntry = kMetronomeSettingsEntry;
+constexpr int kLastCommandEntry = kEditKeyMapEntry;
 constexpr int kMaxKits = kLastKitEntry - kFirstKitEntry + 1;
 constexpr int kMaxCards = kLastCardEntry - kFirstCardEntry + 1;
 

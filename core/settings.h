@@ -22,6 +22,10 @@ constexpr const char* kTempoKey = "速度";
 constexpr const char* kBeatsKey = "拍数";
 constexpr const char* kClickVolumeKey = "音量";
 constexpr const char* kClickRecordKey = "录入录音";
+// "1": a new hit of a key rings over the earlier ones; anything else: off.
+constexpr const char* kRingOverKey = "余音叠加";
+// "1": a held key's auto-repeat plays nothing; anything else: off.
+constexpr const char* kHoldOnceKey = "按住只响一次";
 
 std::string SettingsPath();
 std::string ReadSetting(const char* section, const char* key, const char* defaultText);

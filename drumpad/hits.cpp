@@ -14,6 +14,61 @@ namespace {
 // only by the menu.
 std::atomic<int> RepeatHit{0};
 std::atomic<bool> PlayLock{false};
+std::atomic<bool> RingOver{false};
+std::atomic<bool> HoldOnce{false};
+
+constexpr uint32_t kRingOverVoices = 4;
+// Short enough to act as a choke, long enough not to click.
+constexpr uint32_t kChokeFadeMs = 5;
+
+BOOL PlayChannel(uint32_t channel, float gain)
+{
+    static const bool hasGain = HasBassCall("BASS_ChannelPlayGain");
+    if (gain != 1.0f && hasGain)
+        return BASS_ChannelPlayGain(channel, gain);
+    return BASS_ChannelPlay(channel, TRUE);
+}
+
+void Silence(uint32_t channel)
+{
+    static const bool hasFade = HasBassCall("BASS_ChannelFadeOut");
+    if (hasFade)
+        BASS_ChannelFadeOut(channel, kChokeFadeMs);
+    else
+        BASS_ChannelPause(channel);
+}
+
+bool Plays(const LetterTakes& letter, uint32_t channel)
+{
+    for (uint32_t c : letter.channels)
+        if (c == channel)
+            return true;
+    return false;
+}
+
+// The kit's own groups: every channel of the other letters of the
+// pressed letter's groups, except one the pressed letter plays itself.
+void ChokeOwnGroups(const PlayableKit& kit, int letter)
+{
+    uint32_t choked = ChokedBy(kit.chokeGroups, letter);
+    for (int l = 0; l < kLetters; l++) {
+        if (!(choked & (1u << l)))
+            continue;
+        for (uint32_t c : kit.letters[l].channels)
+            if (!Plays(kit.letters[letter], c))
+                Silence(c);
+    }
+}
+
+void SetOptionItem(CommandEntry entry, bool on)
+{
+    Program().SoundMenu.SetItemState(CommandOf(entry), on ? MFS_CHECKED : 0);
+}
+
+bool ReadOption(const char* key)
+{
+    return ReadSetting(kOptionSection, key, "0") == "1";
+}
 
 // The last sample of the table whose name begins with `name`; none when
 // no such sample opened.
@@ -36,8 +91,8 @@ std::string SampleNameOfLetter(char letter)
 bool PlaySample(const std::string& name)
 {
     // Held for the call: a kit change may swap the table meanwhile.
-    std::shared_ptr<const SampleList> table = PlayableSamples();
-    const Sample* sample = FindSample(*table, name);
+    std::shared_ptr<const PlayableKit> kit = PlayableKitNow();
+    const Sample* sample = FindSample(kit->samples, name);
     DWORD handle = sample ? sample->channel : 0;
     if (PlayLock.load(std::memory_order_relaxed))
         return false;
@@ -46,24 +101,39 @@ bool PlaySample(const std::string& name)
 
 void MuteChokeGroup()
 {
-    std::shared_ptr<const SampleList> table = PlayableSamples();
-    for (auto& s : *table)
+    std::shared_ptr<const PlayableKit> kit = PlayableKitNow();
+    for (auto& s : kit->samples)
         if (InChokeGroup(s.fileName))
             BASS_ChannelPause(s.channel);
 }
 
-bool HitLetter(char letter)
+bool HitLetter(char letter, float gain)
 {
-    if (letter == 'H' || letter == 'J' || letter == 'K' || letter == 'L')
+    std::shared_ptr<const PlayableKit> kit = PlayableKitNow();
+    int l = letter - 'A';
+    if (kit->ownChokeGroups)
+        ChokeOwnGroups(*kit, l);
+    else if (letter == 'H' || letter == 'J' || letter == 'K' || letter == 'L')
         MuteChokeGroup();
-    return PlaySample(SampleNameOfLetter(letter));
+    const LetterTakes& takes = kit->letters[l];
+    if (takes.channels.empty()) {
+        // A letter the key map names with a missing file stays silent; any
+        // other without a file asks as it always did, and gets silence.
+        return !takes.mapped && PlaySample(SampleNameOfLetter(letter));
+    }
+    if (PlayLock.load(std::memory_order_relaxed))
+        return false;
+    uint32_t channel = takes.channels[0];
+    if (takes.channels.size() > 1)
+        channel = takes.channels[takes.order[takes.next.fetch_add(1) % takes.order.size()]];
+    return PlayChannel(channel, gain) && channel;
 }
 
 std::string LetterSampleFile(char letter)
 {
-    std::shared_ptr<const SampleList> table = PlayableSamples();
-    const Sample* sample = FindSample(*table, SampleNameOfLetter(letter));
-    return sample ? sample->fileName : "";
+    std::shared_ptr<const PlayableKit> kit = PlayableKitNow();
+    const LetterTakes& takes = kit->letters[letter - 'A'];
+    return !takes.channels.empty() && takes.channels[0] ? takes.file : "";
 }
 
 void NoteKeyForPlayLock(bool pressed)
@@ -100,4 +170,44 @@ int RepeatHitOption()
 bool PlayLocked()
 {
     return PlayLock;
+}
+
+void LoadPlayOptions()
+{
+    RingOver = ReadOption(kRingOverKey);
+    HoldOnce = ReadOption(kHoldOnceKey);
+    SetOptionItem(kRingOverEntry, RingOver);
+    SetOptionItem(kHoldOnceEntry, HoldOnce);
+}
+
+void ToggleRingOver()
+{
+    RingOver = !RingOver;
+    SetOptionItem(kRingOverEntry, RingOver);
+    WriteSetting(kOptionSection, kRingOverKey, RingOver ? "1" : "0");
+    // The confirmation sample keeps its one voice.
+    for (size_t i = 0; i + 1 < Kits().SampleTable.size(); i++)
+        BASS_ChannelSetVoices(Kits().SampleTable[i].channel, RingOver ? kRingOverVoices : 1);
+}
+
+bool RingOverOption()
+{
+    return RingOver;
+}
+
+void SetSampleVoices(uint32_t channel)
+{
+    BASS_ChannelSetVoices(channel, RingOver ? kRingOverVoices : 1);
+}
+
+void ToggleHoldOnce()
+{
+    HoldOnce = !HoldOnce;
+    SetOptionItem(kHoldOnceEntry, HoldOnce);
+    WriteSetting(kOptionSection, kHoldOnceKey, HoldOnce ? "1" : "0");
+}
+
+bool HoldOnceOption()
+{
+    return HoldOnce;
 }

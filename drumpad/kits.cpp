@@ -14,11 +14,63 @@ namespace {
 
 KitState State;
 
-std::shared_ptr<const SampleList> Playable = std::make_shared<const SampleList>();
+std::shared_ptr<const PlayableKit> Playable = std::make_shared<const PlayableKit>();
+
+// Rounds of the take order: enough that a roll does not hear the order
+// come round again.
+constexpr size_t kTakeRounds = 16;
+
+void PublishKit(const KeyMap* map, const std::vector<DWORD>& channels)
+{
+    auto kit = std::make_shared<PlayableKit>();
+    kit->samples = State.SampleTable;
+    for (int l = 0; l < kLetters; l++) {
+        LetterTakes& letter = kit->letters[l];
+        for (size_t i : State.KitKeys.takes[l])
+            letter.channels.push_back(channels[i]);
+        if (!State.KitKeys.takes[l].empty())
+            letter.file = State.KitFiles[State.KitKeys.takes[l].front()];
+        letter.order = TakeOrder(letter.channels.size(), kTakeRounds, GetTickCount() * 2654435761u + l);
+        letter.mapped = map && !map->keys[l].file.empty();
+    }
+    if (map && map->hasChokeSection) {
+        kit->ownChokeGroups = true;
+        kit->chokeGroups = map->chokeGroups;
+    }
+    std::atomic_store(&Playable, std::shared_ptr<const PlayableKit>(kit));
+}
 
 void PublishSamples()
 {
-    std::atomic_store(&Playable, std::make_shared<const SampleList>(State.SampleTable));
+    State.KitFiles.clear();
+    State.KitKeys = KeyAssignment();
+    PublishKit(nullptr, {});
+}
+
+// The kit's 键位.ini, at most kMaxKeyMapBytes of it; a file saved as UTF-8
+// with a byte-order mark is turned into GBK first. False when there is none.
+bool ReadKeyMap(const std::string& folder, KeyMap* map)
+{
+    HANDLE file = CreateFileA((folder + kKeyMapFileName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::string text(kMaxKeyMapBytes, '\0');
+    DWORD got = 0;
+    if (!ReadFile(file, &text[0], (DWORD)text.size(), &got, NULL))
+        got = 0;
+    CloseHandle(file);
+    text.resize(got);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        int n = MultiByteToWideChar(CP_UTF8, 0, text.data() + 3, (int)text.size() - 3, NULL, 0);
+        std::wstring wide(n, L'\0');
+        MultiByteToWideChar(CP_UTF8, 0, text.data() + 3, (int)text.size() - 3, &wide[0], n);
+        int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, NULL, 0, NULL, NULL);
+        text.assign(m, '\0');
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), n, &text[0], m, NULL, NULL);
+    }
+    *map = ParseKeyMap(text);
+    return true;
 }
 
 // The hook stops seeing the handles before they are freed; a hit already
@@ -44,15 +96,31 @@ void LoadKitNow(KitChoice kit)
     std::vector<std::string> files;
     if (!folder.empty())
         files = ListFolder(folder, FolderEntry::WavFiles, PumpMessages);
+    std::vector<std::string> problems;
+    std::vector<DWORD> channels;
     for (auto& name : files) {
         std::string path = folder + name;
         DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
+        if (!h && BASS_ErrorGetCode() == BASS_ERROR_FILEFORM)
+            problems.push_back(KitProblemText(KitProblem::Undecodable, name));
         State.SampleTable.push_back({h, name});
+        channels.push_back(h);
         BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, State.KitVolume);
+        if (RingOverOption())
+            SetSampleVoices(h);
     }
     std::string finish = Program().ProgramDir + "SND\\Finish.wav";
     State.SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
-    PublishSamples();
+
+    KeyMap map;
+    bool hasMap = !folder.empty() && ReadKeyMap(folder, &map);
+    State.KitFiles = files;
+    State.KitKeys = AssignKeys(files, hasMap ? &map : nullptr);
+    for (auto& name : map.refused)
+        problems.push_back(KitProblemText(KitProblem::RefusedName, name));
+    for (auto& name : State.KitKeys.missing)
+        problems.push_back(KitProblemText(KitProblem::MissingFile, name));
+    PublishKit(hasMap ? &map : nullptr, channels);
     // The pads read the new table once the window's thread is back in its loop.
     PostMessageA(Program().MainWindow.GetHandle(), WM_KIT_LOADED, 0, 0);
 
@@ -61,10 +129,13 @@ void LoadKitNow(KitChoice kit)
     State.CurrentKitIndex = kitIndex;
     Program().KitMenu.SetItemState(State.CurrentKitCommand, MFS_CHECKED);
     WriteIntSetting(kKitSection, kKitIndexKey, kitIndex);
-    if (State.FirstLoadDone) {
-        Program().KitLabel.LabelText(KitLabelText(Program().KitMenu.GetItemText(commandId)));
+    // Problems are told in the label, also on the first load, where the
+    // label otherwise keeps the welcome text.
+    if (State.FirstLoadDone || !problems.empty())
+        Program().KitLabel.LabelText(
+            LabelWithProblems(KitLabelText(Program().KitMenu.GetItemText(commandId)), problems));
+    if (State.FirstLoadDone)
         PlaySample("Finish.wav");
-    }
     State.FirstLoadDone = true;
 }
 
@@ -83,9 +154,16 @@ void ResetKits()
     State = KitState();
 }
 
-std::shared_ptr<const SampleList> PlayableSamples()
+std::shared_ptr<const PlayableKit> PlayableKitNow()
 {
     return std::atomic_load(&Playable);
+}
+
+std::string CurrentKitFolder()
+{
+    if (State.CurrentKitCommand == 0 || State.CurrentKitIndex < 1 || State.CurrentKitIndex > (int)State.KitList.size())
+        return "";
+    return State.KitList[State.CurrentKitIndex - 1] + "\\";
 }
 
 void CheckKitFolder()

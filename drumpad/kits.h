@@ -1,7 +1,9 @@
 #pragma once
 // The drum kits under SND, the loaded kit's samples and the kit changes.
+#include "drumpad/key_map_rules.h"
 #include "drumpad/kit_rules.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -40,6 +42,10 @@ struct KitState {
     bool Loading = false;
     // AskedKit still has to be loaded once the load in progress ends.
     bool HasPendingRequest = false;
+    // The loaded kit's files (listing order) and what each letter plays:
+    // what 编辑键位 writes when the kit has no key map.
+    std::vector<std::string> KitFiles;
+    KeyAssignment KitKeys;
 };
 KitState& Kits();
 // Back to the start of a run: the samples freed, no kit listed or loaded,
@@ -47,10 +53,30 @@ KitState& Kits();
 void ResetKits();
 
 using SampleList = std::vector<Sample>;
-// What the keyboard hook's thread plays from: a copy of SampleTable made
-// after each change and swapped in whole, so it is never changed under a
-// hook call that holds it.
-std::shared_ptr<const SampleList> PlayableSamples();
+
+// The channels of a letter's takes and the order they play in.
+struct LetterTakes {
+    std::vector<uint32_t> channels; // take 1 first; empty: the key is silent
+    std::vector<uint8_t> order;     // indices into channels, walked round and round
+    mutable std::atomic<uint32_t> next{0};
+    bool mapped = false; // named by the kit's key map
+    std::string file;    // take 1's file name
+};
+
+// What the keyboard hook's thread plays from: a copy of SampleTable and
+// the letters' takes, made after each change and swapped in whole, so it
+// is never changed under a hook call that holds it.
+struct PlayableKit {
+    SampleList samples;
+    std::array<LetterTakes, kLetters> letters;
+    // The key map's [闷音组]: when present only these groups choke.
+    bool ownChokeGroups = false;
+    std::vector<uint32_t> chokeGroups;
+};
+std::shared_ptr<const PlayableKit> PlayableKitNow();
+
+// The current kit's folder, ending with "\"; empty when none is loaded.
+std::string CurrentKitFolder();
 
 // Start-up: "SND" empty -> message, end.
 void CheckKitFolder();

@@ -100,15 +100,16 @@ TEST_F(ExclusiveOption, TheStoredWishIsAskedBeforeTheFirstOpenAndARefusalIsToldO
     EXPECT_EQ(StartBoxes[0].text, kBusyText);
     EXPECT_EQ(StartBoxes[0].owner, Program().MainWindow.GetHandle());
     // The wish stays and is shown; the caption says it is not met. The item
-    // stands just before the recorder's, which the two metronome items follow.
+    // stands just before the recorder's, which the two metronome items and
+    // the play options follow.
     EXPECT_EQ(Stored(), "1");
     EXPECT_TRUE(ItemState() & MF_CHECKED);
     EXPECT_FALSE(ItemState() & MF_GRAYED);
     EXPECT_EQ(Program().SoundMenu.GetItemText(kExclusiveId), "独占输出(未生效)(&X)");
     HMENU sound = Program().SoundMenu.GetHandle();
     int last = GetMenuItemCount(sound) - 1;
-    EXPECT_EQ(GetMenuItemID(sound, last - 2), (UINT)kRecordId);
-    EXPECT_EQ(GetMenuItemID(sound, last - 3), (UINT)kExclusiveId);
+    EXPECT_EQ(GetMenuItemID(sound, last - 4), (UINT)kRecordId);
+    EXPECT_EQ(GetMenuItemID(sound, last - 5), (UINT)kExclusiveId);
 }
 
 TEST_F(ExclusiveOption, TheItemStoresTheWishAndReopensOnTheCardInUse)

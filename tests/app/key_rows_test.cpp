@@ -94,3 +94,41 @@ TEST(KeyRows, EveryOtherKeyHasNoRowAndTenPassThrough)
 }
 
 } // namespace
+
+TEST(HeldKeys, APressOfAKeyAlreadyDownIsARepeatOfThatKeyOnly)
+{
+    HeldKeySet keys;
+    EXPECT_TRUE(keys.Press('A'));
+    EXPECT_FALSE(keys.Press('A')); // auto-repeat
+    EXPECT_FALSE(keys.Press('A'));
+    EXPECT_TRUE(keys.Press('S')); // a second key during the hold
+    EXPECT_FALSE(keys.Press('S'));
+    keys.Release('A');
+    EXPECT_TRUE(keys.Press('A'));
+    EXPECT_TRUE(keys.Held('S'));
+    // Keys in every word of the set, and codes past it.
+    for (uint32_t vk : {0u, 63u, 64u, 127u, 128u, 255u}) {
+        EXPECT_TRUE(keys.Press(vk)) << vk;
+        EXPECT_FALSE(keys.Press(vk)) << vk;
+        keys.Release(vk);
+        EXPECT_FALSE(keys.Held(vk)) << vk;
+    }
+    EXPECT_TRUE(keys.Press(256));
+    EXPECT_TRUE(keys.Press(256));
+    keys.Release(256);
+}
+
+TEST(HeldKeys, ShiftIsEitherShiftKey)
+{
+    for (uint32_t shift : {0x10u, 0xA0u, 0xA1u}) {
+        HeldKeySet keys;
+        EXPECT_FALSE(keys.ShiftHeld());
+        keys.Press(shift);
+        EXPECT_TRUE(keys.ShiftHeld()) << shift;
+        keys.Release(shift);
+        EXPECT_FALSE(keys.ShiftHeld()) << shift;
+    }
+    HeldKeySet keys;
+    keys.Press(0xA2); // Ctrl is no Shift
+    EXPECT_FALSE(keys.ShiftHeld());
+}

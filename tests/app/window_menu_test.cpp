@@ -169,12 +169,13 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
         {"减小背景音量(&W)", 102515},     {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
         {"重复敲击(&P)", 102510},         {"独占输出(&X)", 102524},     {"开始录音(&T)", 102523},
         {"节拍器设置(&N)…", 102527},      {"节拍器(&M)", 102526},
+        {"余音叠加(&O)", 102528},         {"按住只响一次(&E)", 102529},
     };
     auto items = ItemsOf(Program().SoundMenu.GetHandle());
-    ASSERT_EQ(items.size(), 15u);
+    ASSERT_EQ(items.size(), 17u);
     EXPECT_EQ(items[0].text, "声卡选择(&c)");
     EXPECT_EQ(items[0].sub, Program().CardMenu.GetHandle());
-    for (size_t i = 0; i < 14; i++) {
+    for (size_t i = 0; i < 16; i++) {
         EXPECT_EQ(items[i + 1].text, sound[i].text) << i;
         EXPECT_EQ(items[i + 1].id, sound[i].id) << i;
     }
@@ -230,11 +231,14 @@ TEST_F(MainWindowTest, MenuIdsReportedInSixteenBitsAreMappedBack)
         EXPECT_EQ(ReceivedCommandId(CommandTable[k], 0), CommandTable[k]);
         EXPECT_EQ(ReceivedCommandId(LOWORD(CommandTable[k]), 0), CommandTable[k]);
     }
-    // The recorder's and the exclusive output's commands lie past the table,
-    // and their low words are no entry's.
+    // The commands added later lie past the table, and their low words are
+    // no entry's.
     EXPECT_EQ(CommandOf(kRecordEntry), 102523);
     EXPECT_EQ(CommandOf(kExclusiveEntry), 102524);
-    for (int32_t id : {102523, 102524}) {
+    EXPECT_EQ(CommandOf(kRingOverEntry), 102528);
+    EXPECT_EQ(CommandOf(kHoldOnceEntry), 102529);
+    EXPECT_EQ(CommandOf(kEditKeyMapEntry), 102530);
+    for (int32_t id : {102523, 102524, 102525, 102526, 102527, 102528, 102529, 102530}) {
         EXPECT_EQ(CommandIndex(id), 101);
         EXPECT_EQ(ReceivedCommandId(id, 0), id);
         EXPECT_EQ(ReceivedCommandId(LOWORD(id), 0), id);
@@ -251,7 +255,7 @@ TEST_F(MainWindowTest, UnknownCommandsAndOtherMessagesChangeNothing)
     std::string before = Snapshot();
     HWND window = Program().MainWindow.GetHandle();
     for (WPARAM id : {(WPARAM)0, (WPARAM)1, (WPARAM)2, (WPARAM)102422, (WPARAM)102423, (WPARAM)102486, (WPARAM)102509,
-                      (WPARAM)102528, (WPARAM)0xFFFFFFFF})
+                      (WPARAM)102531, (WPARAM)0xFFFFFFFF})
         EXPECT_EQ(DispatchCommand(window, WM_COMMAND, id, 0), 0) << id;
     EXPECT_EQ(DispatchCommand(window, WM_TIMER, 102424, 0), 0);
     EXPECT_EQ(DispatchCommand(window, WM_USER + 9, 102512, 0), 0);

@@ -275,8 +275,8 @@ protected:
 TEST_F(RecorderTest, ItemFollowsTheExclusiveItemAndFollowsTheState)
 {
     HMENU sound = Program().SoundMenu.GetHandle();
-    // The metronome's two items come after it.
-    int last = GetMenuItemCount(sound) - 3;
+    // The metronome's two items and the play options come after it.
+    int last = GetMenuItemCount(sound) - 5;
     EXPECT_EQ(GetMenuItemID(sound, last), (UINT)kRecordId);
     EXPECT_EQ(Program().SoundMenu.GetItemText(last, true), kStartText);
     EXPECT_EQ(Program().SoundMenu.GetItemText(last - 1, true), "独占输出(&X)");
