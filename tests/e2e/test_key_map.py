@@ -188,8 +188,10 @@ def test_kit_choke_group_v_silences_a_ringing_c_and_h_silences_nothing(app, make
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % v, after=mark)
     recorder.wait_length(0.6)
     rec = recorder.stop()
-    paused = {int(m.group(1)) for l in a.trace_lines()[mark:] for m in [re.match(r"BASS_ChannelPause\((\d+)\)", l)] if m}
-    assert paused == {c, v}, "only the group's keys choke each other"
+    # A kit's own groups fade out where the library can, else pause.
+    silenced = {int(m.group(1)) for l in a.trace_lines()[mark:]
+                for m in [re.match(r"BASS_Channel(?:Pause|FadeOut)\((\d+)", l)] if m}
+    assert silenced == {c, v}, "only the group's keys choke each other"
     ringing = audio_util.tone_level(rec[start + 4410:before_v], 440)
     after = audio_util.tone_level(rec[-int(0.3 * 44100):], 440)
     still = audio_util.tone_level(rec[-int(0.3 * 44100):], 660)
