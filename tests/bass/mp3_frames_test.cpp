@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -232,6 +233,14 @@ TEST(Mp3Index, LameFilesHoldTheirSamplesAfterGaplessTrim)
 {
     char pattern[] = "/tmp/bass_mp3_framesXXXXXX";
     const std::string dir = mkdtemp(pattern);
+    struct RemovedAtEnd {
+        std::string dir;
+        ~RemovedAtEnd()
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    } removed{dir};
     const LameCase cases[] = {
         {"cbr", "-r 44100 -c 2", "-b 128", 44100, 2, 44100, true},
         {"vbr", "-r 44100 -c 2", "-V 2", 44100, 2, 44100, true},

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,14 +17,27 @@
 
 namespace {
 
+// One folder for the run's files, removed when the run ends.
+struct TempFolder {
+    std::string path;
+    TempFolder()
+    {
+        char pattern[] = "/tmp/bass_wav_testXXXXXX";
+        if (const char* made = mkdtemp(pattern))
+            path = made;
+    }
+    ~TempFolder()
+    {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
+};
+
 std::string TempDir()
 {
-    static std::string dir = [] {
-        char pattern[] = "/tmp/bass_wav_testXXXXXX";
-        const char* made = mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir;
+    static TempFolder folder;
+    return folder.path.empty() ? std::string("/tmp") : folder.path;
 }
 
 void Shell(const std::string& command)
