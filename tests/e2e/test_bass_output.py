@@ -46,15 +46,19 @@ def first_onset(samples, threshold=0.05):
 
 def check_recording(recording, reference, seconds):
     """None when every excerpt is where the first one puts the sound's
-    start, else (first, end, what) of the recording where it is not."""
+    start, else (first, end, what) of the recording where it is not.
+    A break anywhere after the last excerpt found moves the next one, so
+    the span given starts there."""
     onset = first_onset(recording)
     places = []
+    found_until = onset
     for skip in (0.1, seconds / 2, seconds - 0.35):
         score, pos = audio_util.match(recording, reference, near=onset, search=0.03, skip=skip, length=0.2)
+        end = onset + int((skip + 0.2) * RATE)
         if score <= 0.9:
-            at = onset + int(skip * RATE)
-            return at, at + int(0.2 * RATE), "excerpt at %.2f s: correlation %.3f" % (skip, score)
+            return found_until, end, "excerpt at %.2f s: correlation %.3f" % (skip, score)
         places.append(pos)
+        found_until = end
     # Every excerpt puts the sound's start at the same sample (2 ms slack).
     if max(places) - min(places) > 88:
         return onset, len(recording), "excerpts at %s" % places
