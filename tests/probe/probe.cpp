@@ -43,6 +43,8 @@ static const DWORD DefaultTimeout = 10000;
 // Polling interval of the wait commands: other processes' windows give no
 // event we could wait on from here.
 static const DWORD PollInterval = 15;
+// How long a box's icon may take to reach the screen under load.
+static const DWORD IconDeadline = 3000;
 
 static std::string Utf8FromWide(const std::wstring& w)
 {
@@ -327,6 +329,37 @@ static std::vector<COLORREF> DrawnIcon(HICON icon, int w, int h)
     return px;
 }
 
+static const char* IconShown(HWND box, HWND child)
+{
+    RedrawWindow(box, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RECT r;
+    GetWindowRect(child, &r);
+    int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
+    HDC screen = GetDC(NULL);
+    std::vector<COLORREF> shown = Pixels(screen, r.left, r.top, w, h);
+    ReleaseDC(NULL, screen);
+    struct {
+        LPCSTR id;
+        const char* name;
+    } known[] = {{IDI_HAND, "error"},
+                 {IDI_ASTERISK, "information"},
+                 {IDI_QUESTION, "question"},
+                 {IDI_EXCLAMATION, "warning"}};
+    const char* best = "unknown";
+    size_t bestDiff = shown.size() / 10 + 1;
+    for (auto& k : known) {
+        std::vector<COLORREF> drawn = DrawnIcon(LoadIconA(NULL, k.id), w, h);
+        size_t diff = 0;
+        for (size_t i = 0; i < shown.size(); ++i)
+            diff += shown[i] != drawn[i];
+        if (diff < bestDiff) {
+            bestDiff = diff;
+            best = k.name;
+        }
+    }
+    return best;
+}
+
 static const char* IconName(HWND box)
 {
     for (HWND child : Children(box)) {
@@ -334,32 +367,14 @@ static const char* IconName(HWND box)
             continue;
         if (!IsWindowVisible(child))
             return "none";
-        // A box just shown may not have painted yet: have it paint now.
-        RedrawWindow(box, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        RECT r;
-        GetWindowRect(child, &r);
-        int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
-        HDC screen = GetDC(NULL);
-        std::vector<COLORREF> shown = Pixels(screen, r.left, r.top, w, h);
-        ReleaseDC(NULL, screen);
-        struct {
-            LPCSTR id;
-            const char* name;
-        } known[] = {{IDI_HAND, "error"},
-                     {IDI_ASTERISK, "information"},
-                     {IDI_QUESTION, "question"},
-                     {IDI_EXCLAMATION, "warning"}};
+        // A box just shown may not be on the screen yet (the X server maps
+        // it a moment later, or it has not painted): have it paint and look
+        // again until one of the system's icons is there, within a deadline.
         const char* best = "unknown";
-        size_t bestDiff = shown.size() / 10 + 1;
-        for (auto& k : known) {
-            std::vector<COLORREF> drawn = DrawnIcon(LoadIconA(NULL, k.id), w, h);
-            size_t diff = 0;
-            for (size_t i = 0; i < shown.size(); ++i)
-                diff += shown[i] != drawn[i];
-            if (diff < bestDiff) {
-                bestDiff = diff;
-                best = k.name;
-            }
+        for (DWORD start = GetTickCount(); GetTickCount() - start < IconDeadline; Sleep(PollInterval)) {
+            best = IconShown(box, child);
+            if (strcmp(best, "unknown") != 0)
+                break;
         }
         return best;
     }
