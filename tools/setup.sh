@@ -33,8 +33,20 @@ if [ -n "$need" ]; then
     if ! dpkg --print-foreign-architectures | grep -q i386; then
         dpkg --add-architecture i386
     fi
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends $need >/dev/null
+    # A mirror caught mid-sync serves an index that does not match its
+    # release file, and apt leaves that index out. Without the security
+    # archive's i386 index, its amd64 versions outrun the i386 ones and no
+    # 32-bit library can be installed beside its 64-bit twin; the main
+    # archive's versions of both still match, so take those.
+    release=""
+    if ! apt-get update -qq; then
+        sleep 10
+        if ! apt-get update -qq; then
+            echo "setup: the package index is incomplete; installing the main archive's versions"
+            release="-t $(. /etc/os-release && echo "$VERSION_CODENAME")"
+        fi
+    fi
+    apt-get install -y -qq --no-install-recommends $release $need >/dev/null
 fi
 
 # Wine takes its ANSI code page from the glibc locale: without zh_CN.UTF-8
