@@ -87,7 +87,9 @@ def lags_in_sink(hits, wav_hp, heard, breaks):
     """How much later each hit of the file lies in the sink's recording,
     found by its correlation there (its music breaks where the file's does
     not). A hit the sink broke on, while it sounded or just before, can be
-    cut or missing there: its lag is None."""
+    cut or missing there: its lag is None. The first hit is looked for at
+    the onsets alone, so whether the sink broke on it is judged at the best
+    of them."""
     heard_hp = audio_util.highpass(heard, HIGHPASS)
     # Onsets, and for all but the first also the place at the last lag:
     # two hits close together are one onset.
@@ -98,7 +100,8 @@ def lags_in_sink(hits, wav_hp, heard, breaks):
         hit = wav_hp[at - 44:at + int(0.05 * RATE)]
         near = candidates if last is None else [at + last] + [c for c in candidates if abs(c - at - last) < 0.15 * RATE]
         score, where = locate(hit, heard_hp, near)
-        if score <= 0.9 and last is not None and broken(at + last - len(hit), at + last + len(hit), breaks):
+        place = where if last is None else at + last
+        if score <= 0.9 and place is not None and broken(place - len(hit), place + len(hit), breaks):
             lags.append(None)
             continue
         assert score > 0.9, (at, score)
