@@ -1,5 +1,6 @@
 #include "drumpad/key_map_rules.h"
 
+#include "core/ascii.h"
 #include "drumpad/kit_rules.h"
 
 #include <algorithm>
@@ -9,11 +10,6 @@ namespace {
 bool IsLeadByte(unsigned char c)
 {
     return c >= 0x81 && c <= 0xFE;
-}
-
-char FoldAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
 }
 
 // Equal texts with ASCII letters compared without case; the trail byte of
@@ -27,7 +23,7 @@ bool SameName(const std::string& a, const std::string& b)
             if (a[i] != b[i] || a[i + 1] != b[i + 1])
                 return false;
             i++;
-        } else if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+        } else if (UpperAscii(a[i]) != UpperAscii(b[i])) {
             return false;
         }
     }
@@ -47,7 +43,7 @@ int LetterOf(const std::string& key)
 {
     if (key.size() != 1)
         return -1;
-    char c = FoldAscii(key[0]);
+    char c = UpperAscii(key[0]);
     return (c >= 'A' && c <= 'Z') ? c - 'A' : -1;
 }
 

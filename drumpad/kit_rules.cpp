@@ -1,20 +1,8 @@
 #include "drumpad/kit_rules.h"
 
+#include "core/ascii.h"
+
 #include <algorithm>
-
-namespace {
-
-char FoldAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
-
-char16_t FoldAscii16(char16_t c)
-{
-    return (c >= u'a' && c <= u'z') ? (char16_t)(c - u'a' + u'A') : c;
-}
-
-} // namespace
 
 std::string KitNameOfPath(const std::string& path)
 {
@@ -50,7 +38,7 @@ bool SampleMatches(const std::string& fileName, const std::string& name)
     if (fileName.size() < name.size())
         return false;
     for (size_t i = 0; i < name.size(); i++)
-        if (FoldAscii(fileName[i]) != FoldAscii(name[i]))
+        if (UpperAscii(fileName[i]) != UpperAscii(name[i]))
             return false;
     return true;
 }
@@ -58,7 +46,7 @@ bool SampleMatches(const std::string& fileName, const std::string& name)
 bool InChokeGroup(const std::string& fileName)
 {
     for (char c : fileName) {
-        char u = FoldAscii(c);
+        char u = UpperAscii(c);
         if (u == 'H' || u == 'J' || u == 'K' || u == 'L')
             return true;
     }
@@ -76,7 +64,7 @@ bool HasWavExtension(const std::string& fileName)
 bool ListsBefore(const std::u16string& a, const std::u16string& b)
 {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char16_t x, char16_t y) { return FoldAscii16(x) < FoldAscii16(y); });
+                                        [](char16_t x, char16_t y) { return UpperAscii(x) < UpperAscii(y); });
 }
 
 int KitCommandList::NumberOf(int32_t id) const

@@ -1,5 +1,7 @@
 #include "drumpad/removal_rules.h"
 
+#include "core/ascii.h"
+
 #include <cstdint>
 
 namespace {
@@ -31,9 +33,7 @@ bool IsSafeFolderPath(const std::string& path)
     CollapseRepeats(t, "//");
     if (t.empty())
         return false;
-    char first = t[0];
-    if (first >= 'a' && first <= 'z')
-        first = (char)(first - 'a' + 'A');
+    char first = UpperAscii(t[0]);
     if (first < 'A' || first > 'Z')
         return false;
     if (t.find(":\\") == std::string::npos && t.find(":/") == std::string::npos)
