@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "bass/metronome_tempo.h"
+
 typedef uint64_t QWORD;
 
 struct BASS_DEVICEINFO {
@@ -100,7 +102,7 @@ constexpr DWORD BASS_MIXRECORD_BEAT = 0; // no channel has this handle
 // a bar. They and the running click outlast BASS_Free: the next BASS_Init
 // starts it again with a new bar.
 struct BASS_METRONOME {
-    float tempo;  // beats per minute, 30 to 300
+    float tempo;  // beats per minute, BASS_METRONOME_TEMPO_MIN to _MAX
     DWORD beats;  // per bar, 1 to 12
     float volume; // 0 to 1
     DWORD record; // TRUE: the click goes into the mix recorder's file too; else it is heard only

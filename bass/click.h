@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <vector>
 
-constexpr uint32_t kClickMinMilliBpm = 30000;
-constexpr uint32_t kClickMaxMilliBpm = 300000;
+#include "bass/metronome_tempo.h"
+
+constexpr uint32_t kClickMinMilliBpm = BASS_METRONOME_TEMPO_MIN * 1000u;
+constexpr uint32_t kClickMaxMilliBpm = BASS_METRONOME_TEMPO_MAX * 1000u;
 constexpr uint32_t kClickMaxBeats = 12;
 
 struct ClickSettings {

@@ -465,7 +465,7 @@ BOOL WINAPI BASS_MetronomeSet(const BASS_METRONOME* m)
 {
     return Guarded("BASS_MetronomeSet", FALSE, [&] {
         BOOL ok = FALSE;
-        if (m && m->tempo >= 30 && m->tempo <= 300 && m->beats >= 1 && m->beats <= kClickMaxBeats &&
+        if (m && m->tempo >= BASS_METRONOME_TEMPO_MIN && m->tempo <= BASS_METRONOME_TEMPO_MAX && m->beats >= 1 && m->beats <= kClickMaxBeats &&
             m->volume >= 0 && m->volume <= 1) {
             std::lock_guard<std::mutex> hold(ClickLock);
             Click.milliBpm = (uint32_t)std::lround(m->tempo * 1000.0);

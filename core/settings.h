@@ -15,8 +15,8 @@ constexpr const char* kClosePromptKey = "关闭提示";
 constexpr const char* kExclusiveOutputKey = "独占输出";
 // "0": the pads are hidden; anything else, or nothing: shown.
 constexpr const char* kShowPadsKey = "显示键盘";
-// The metronome: tempo 30..300, beats per bar 1..12, click volume 0..1,
-// and "1" when the click goes into recordings.
+// The metronome: tempo in BASS_METRONOME_TEMPO_MIN..MAX, beats per bar
+// 1..12, click volume 0..1, and "1" when the click goes into recordings.
 constexpr const char* kMetronomeSection = "节拍器";
 constexpr const char* kTempoKey = "速度";
 constexpr const char* kBeatsKey = "拍数";

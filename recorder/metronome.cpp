@@ -168,7 +168,9 @@ void OpenMetronomeSettings()
     t.Text("节拍器设置");
     t.words.push_back(9);
     t.Text("宋体");
-    t.Item(SS_LEFT, 8, 10, 80, 10, 0xffff, kStatic, "速度(30-300 拍/分):");
+    const std::string tempoRange = "速度(" + std::to_string(BASS_METRONOME_TEMPO_MIN) + "-" +
+                                   std::to_string(BASS_METRONOME_TEMPO_MAX) + " 拍/分):";
+    t.Item(SS_LEFT, 8, 10, 80, 10, 0xffff, kStatic, tempoRange.c_str());
     t.Item(ES_NUMBER | WS_BORDER | WS_TABSTOP, 100, 8, 60, 12, kTempoEdit, kEdit, "");
     t.Item(SS_LEFT, 8, 26, 80, 10, 0xffff, kStatic, "每小节拍数(1-12):");
     t.Item(ES_NUMBER | WS_BORDER | WS_TABSTOP, 100, 24, 60, 12, kBeatsEdit, kEdit, "");

@@ -61,7 +61,7 @@ MetronomeSettings MetronomeFromTexts(const std::string& tempo, const std::string
                                      const std::string& record)
 {
     MetronomeSettings s;
-    s.tempo = InRange(tempo, kMinTempo, kMaxTempo, s.tempo);
+    s.tempo = InRange(tempo, BASS_METRONOME_TEMPO_MIN, BASS_METRONOME_TEMPO_MAX, s.tempo);
     s.beats = InRange(beats, 1, kMaxBeats, s.beats);
     s.volume = InRange(volume, 0, 1, s.volume);
     s.record = record == "1";
@@ -70,7 +70,7 @@ MetronomeSettings MetronomeFromTexts(const std::string& tempo, const std::string
 
 int MetronomeTextsValid(const std::string& tempo, const std::string& beats, const std::string& volume)
 {
-    if (InRange(tempo, kMinTempo, kMaxTempo, 0) == 0)
+    if (InRange(tempo, BASS_METRONOME_TEMPO_MIN, BASS_METRONOME_TEMPO_MAX, 0) == 0)
         return 1;
     if (InRange(beats, 1, kMaxBeats, 0) == 0)
         return 2;
@@ -90,8 +90,8 @@ int Tap(TapTempo& taps, uint32_t nowMs)
         return 0;
     const double interval = (double)(nowMs - taps.times[0]) / (taps.count - 1);
     if (interval <= 0)
-        return kMaxTempo;
-    return std::clamp((int)std::lround(60000.0 / interval), kMinTempo, kMaxTempo);
+        return BASS_METRONOME_TEMPO_MAX;
+    return std::clamp((int)std::lround(60000.0 / interval), BASS_METRONOME_TEMPO_MIN, BASS_METRONOME_TEMPO_MAX);
 }
 
 std::string MetronomeLabel(int tempo)

@@ -2,18 +2,20 @@
 // The rules of practising with the pad: the metronome's settings as
 // Config.ini holds them, tap tempo, the label, and a recording's hits as a
 // MIDI file. Pure: no windows.h.
+#include "bass/metronome_tempo.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 struct MetronomeSettings {
-    int tempo = 120; // beats per minute, 30..300
+    int tempo = 120; // beats per minute, BASS_METRONOME_TEMPO_MIN..MAX
     int beats = 4;   // per bar, 1..12
     float volume = 0.5f;
     bool record = false; // the click goes into recordings
 };
 
-constexpr int kMinTempo = 30, kMaxTempo = 300, kMaxBeats = 12;
+constexpr int kMaxBeats = 12;
 
 // [节拍器] as read: each value that is no plain number in its range (0,
 // -5, 1e30, NaN, text; a fraction for the whole numbers) gives its
@@ -33,7 +35,8 @@ struct TapTempo {
 };
 constexpr uint32_t kTapResetMs = 2000;
 // A tap at `nowMs` (a millisecond clock that may wrap): the tempo of the
-// average interval of the taps kept, within 30..300; 0 after a first tap.
+// average interval of the taps kept, within the metronome's range; 0 after
+// a first tap.
 int Tap(TapTempo& taps, uint32_t nowMs);
 
 // "节拍器 速度=96": the quarter-note sign has no GBK character.
