@@ -96,20 +96,20 @@ const CommandRow kCommandActions[] = {
 };
 
 // Keys posted before the dispatcher was connected, and those that came
-// after them while they waited for WM_HELD_KEYS.
-std::deque<std::pair<WPARAM, LPARAM>> HeldKeys;
+// after them while they waited for WM_QUEUED_KEYS.
+std::deque<std::pair<WPARAM, LPARAM>> QueuedKeys;
 
-LRESULT HoldKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT QueueKey(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message != WM_HOOK_KEY)
         return 0;
-    HeldKeys.push_back({wParam, lParam});
+    QueuedKeys.push_back({wParam, lParam});
     return 1;
 }
 
-// What the main window's hook passes on after the pads: held keys until
+// What the main window's hook passes on after the pads: queued keys until
 // start-up connects the dispatcher, then the dispatcher.
-MessageHook Stage = HoldKeys;
+MessageHook Stage = QueueKey;
 
 LRESULT MainWindowHook(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -128,16 +128,13 @@ void RunCommandEntry(CommandEntry entry)
     }
 }
 
-// A key's row: its menu command through the menu's own action row, or
-// its own action.
+// A posted key's row: its menu command through the menu's own action row,
+// or its own action. Letters are played in the hook call and never posted.
 void RunKeyRow(const KeyRow& row, uint32_t vk)
 {
     switch (row.action) {
     case KeyAction::kCommand:
         RunCommandEntry(row.entry);
-        break;
-    case KeyAction::kPlayLetter:
-        HitLetter((char)vk);
         break;
     case KeyAction::kPreviousKit:
         SelectPreviousKit();
@@ -156,6 +153,8 @@ void RunKeyRow(const KeyRow& row, uint32_t vk)
         break;
     case KeyAction::kTapTempo:
         TapMetronomeTempo();
+        break;
+    default:
         break;
     }
 }
@@ -196,9 +195,9 @@ void AppendClosingItems()
         row.menu.AppendItem(row.text, CommandOf(row.entry));
 }
 
-void HoldKeysUntilDispatch(HWND window)
+void QueueKeysUntilDispatch(HWND window)
 {
-    Stage = HoldKeys;
+    Stage = QueueKey;
     RegisterMessageHook(window, MainWindowHook);
 }
 
@@ -206,8 +205,8 @@ void ConnectDispatcher(HWND window)
 {
     Stage = DispatchCommand;
     RegisterMessageHook(window, MainWindowHook);
-    if (!HeldKeys.empty())
-        PostMessageA(window, WM_HELD_KEYS, 0, 0);
+    if (!QueuedKeys.empty())
+        PostMessageA(window, WM_QUEUED_KEYS, 0, 0);
 }
 
 int32_t ReceivedCommandId(WPARAM wParam, LPARAM lParam)
@@ -237,18 +236,18 @@ LRESULT DispatchCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     if (message == WM_HOOK_KEY) {
-        if (HeldKeys.empty())
+        if (QueuedKeys.empty())
             RunHookKey(wParam, lParam);
         else
-            HeldKeys.push_back({wParam, lParam});
+            QueuedKeys.push_back({wParam, lParam});
         return 0;
     }
-    if (message == WM_HELD_KEYS) {
+    if (message == WM_QUEUED_KEYS) {
         // One at a time: a key may pump messages, and a key arriving then
         // joins the end of the queue.
-        while (!HeldKeys.empty()) {
-            auto key = HeldKeys.front();
-            HeldKeys.pop_front();
+        while (!QueuedKeys.empty()) {
+            auto key = QueuedKeys.front();
+            QueuedKeys.pop_front();
             RunHookKey(key.first, key.second);
         }
         return 0;

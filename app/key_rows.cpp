@@ -35,32 +35,29 @@ enum : uint32_t {
 
 constexpr KeyEdge kPress = KeyEdge::Press;
 constexpr KeyEdge kRelease = KeyEdge::Release;
-constexpr KeyRun kInHook = KeyRun::kInHook;
-constexpr KeyRun kPosted = KeyRun::kPosted;
 constexpr CommandEntry kNoEntry = CommandEntry(0);
 
 // Page Up, Page Down, Home, End, Insert, F7 and F8 act on release, so a
 // held key acts once; the rest on press, so the keyboard's repeat repeats
 // them (F9 taps the tempo when pressed).
-// Only a letter is played inside the hook call.
 const KeyRow kKeyRows[] = {
-    {'A', 'Z', kPress, KeyAction::kPlayLetter, kNoEntry, kInHook},
-    {kPageUp, kPageUp, kRelease, KeyAction::kCommand, kKitVolumeUpEntry, kPosted},
-    {kPageDown, kPageDown, kRelease, KeyAction::kCommand, kKitVolumeDownEntry, kPosted},
-    {kHome, kHome, kRelease, KeyAction::kPreviousKit, kNoEntry, kPosted},
-    {kEnd, kEnd, kRelease, KeyAction::kNextKit, kNoEntry, kPosted},
-    {kInsert, kInsert, kRelease, KeyAction::kCommand, kOpenMusicEntry, kPosted},
-    {kF7, kF7, kRelease, KeyAction::kCommand, kRecordEntry, kPosted},
-    {kF8, kF8, kRelease, KeyAction::kCommand, kMetronomeEntry, kPosted},
-    {kF9, kF9, kPress, KeyAction::kTapTempo, kNoEntry, kPosted},
-    {kSpace, kSpace, kPress, KeyAction::kCommand, kPauseMusicEntry, kPosted},
-    {kKeypadPlus, kKeypadPlus, kPress, KeyAction::kCommand, kMusicVolumeUpEntry, kPosted},
-    {kKeypadMinus, kKeypadMinus, kPress, KeyAction::kCommand, kMusicVolumeDownEntry, kPosted},
-    {kF3, kF3, kPress, KeyAction::kCommand, kSeekBackEntry, kPosted},
-    {kF4, kF4, kPress, KeyAction::kCommand, kSeekForwardEntry, kPosted},
-    {'0', '9', kPress, KeyAction::kMusicSlot, kNoEntry, kPosted},
-    {kF5, kF5, kPress, KeyAction::kAskClearSlots, kNoEntry, kPosted},
-    {kF6, kF6, kPress, KeyAction::kStopSlots, kNoEntry, kPosted},
+    {'A', 'Z', kPress, KeyAction::kPlayLetter, kNoEntry},
+    {kPageUp, kPageUp, kRelease, KeyAction::kCommand, kKitVolumeUpEntry},
+    {kPageDown, kPageDown, kRelease, KeyAction::kCommand, kKitVolumeDownEntry},
+    {kHome, kHome, kRelease, KeyAction::kPreviousKit, kNoEntry},
+    {kEnd, kEnd, kRelease, KeyAction::kNextKit, kNoEntry},
+    {kInsert, kInsert, kRelease, KeyAction::kCommand, kOpenMusicEntry},
+    {kF7, kF7, kRelease, KeyAction::kCommand, kRecordEntry},
+    {kF8, kF8, kRelease, KeyAction::kCommand, kMetronomeEntry},
+    {kF9, kF9, kPress, KeyAction::kTapTempo, kNoEntry},
+    {kSpace, kSpace, kPress, KeyAction::kCommand, kPauseMusicEntry},
+    {kKeypadPlus, kKeypadPlus, kPress, KeyAction::kCommand, kMusicVolumeUpEntry},
+    {kKeypadMinus, kKeypadMinus, kPress, KeyAction::kCommand, kMusicVolumeDownEntry},
+    {kF3, kF3, kPress, KeyAction::kCommand, kSeekBackEntry},
+    {kF4, kF4, kPress, KeyAction::kCommand, kSeekForwardEntry},
+    {'0', '9', kPress, KeyAction::kMusicSlot, kNoEntry},
+    {kF5, kF5, kPress, KeyAction::kAskClearSlots, kNoEntry},
+    {kF6, kF6, kPress, KeyAction::kStopSlots, kNoEntry},
 };
 
 } // namespace

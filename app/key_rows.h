@@ -1,8 +1,11 @@
 #pragma once
 // Every key the keyboard hook acts on while the main window is in front,
 // one row each: the key (or a run of keys), whether it acts on press or on
-// release, the menu command it shares or its own action, and where it runs.
-// No windows.h: the rows are checked natively.
+// release, and the menu command it shares or its own action. A letter plays
+// inside the hook call, on the hook's own thread; every other row is posted
+// to the window's thread and runs there after the hook has returned (a box,
+// a dialog, a kit load, a menu change or a Config.ini write has no place in
+// the hook call). No windows.h: the rows are checked natively.
 #include "core/command_table.h"
 
 #include <cstdint>
@@ -13,7 +16,7 @@ enum class KeyEdge : uint8_t { Press, Release };
 // through the menu's own action row.
 enum class KeyAction : uint8_t {
     kCommand,
-    kPlayLetter,
+    kPlayLetter, // the one action of the hook call itself, never posted
     kPreviousKit,
     kNextKit,
     kMusicSlot,
@@ -22,17 +25,11 @@ enum class KeyAction : uint8_t {
     kTapTempo,
 };
 
-// Where a row runs: inside the hook call, on the hook's own thread, or on
-// the window's thread after the hook has returned (a box, a dialog, a kit
-// load, a menu change or a Config.ini write has no place in the hook call).
-enum class KeyRun : uint8_t { kInHook, kPosted };
-
 struct KeyRow {
     uint32_t firstVk, lastVk;
     KeyEdge edge;
     KeyAction action;
     CommandEntry entry; // kCommand rows only
-    KeyRun run;
 };
 
 // The row of a key event, or null when the key only gets swallowed.

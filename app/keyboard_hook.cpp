@@ -104,11 +104,12 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     if (message == WM_KEYDOWN || message == WM_KEYUP)
         row = FindKeyRow(vk, message == WM_KEYDOWN ? KeyEdge::Press : KeyEdge::Release);
     // Its pad lights after the play call, posted once this call has returned.
-    if (row && row->run == KeyRun::kInHook && (firstPress || !HoldOnceOption()) &&
+    const bool letter = row && row->action == KeyAction::kPlayLetter;
+    if (letter && (firstPress || !HoldOnceOption()) &&
         HitLetter((char)vk, State.HeldKeys.ShiftHeld() ? kSoftNoteGain : 1.0f) && PadsShown())
         State.PlayedLetters.fetch_or(1u << (vk - 'A'), std::memory_order_relaxed);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
-    if (row && row->run == KeyRun::kPosted)
+    if (row && !letter)
         PostMessageA(main, WM_HOOK_KEY, vk, (LPARAM)row->edge);
 
     // Non-zero swallows the key; the keys that work the menu bar and the

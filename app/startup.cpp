@@ -104,7 +104,7 @@ void RunStartup()
     AppendClosingItems();
     ReadKitVolume();
     LoadPlayOptions();
-    HoldKeysUntilDispatch(Program().MainWindow.GetHandle());
+    QueueKeysUntilDispatch(Program().MainWindow.GetHandle());
     StartPads();
     InstallKeyboardHook();
     LoadInitialKit();

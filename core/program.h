@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-#include <vector>
 
 // The core's whole state.
 struct ProgramState {

@@ -10,8 +10,8 @@ constexpr UINT WM_MUSIC_END = WM_APP + 0x31;
 // From the keyboard hook: a key whose row runs on the window's thread;
 // wParam the virtual key, lParam its edge (KeyEdge).
 constexpr UINT WM_HOOK_KEY = WM_APP + 0x32;
-// Start-up has connected the dispatcher: the keys held until then run now.
-constexpr UINT WM_HELD_KEYS = WM_APP + 0x33;
+// Start-up has connected the dispatcher: the keys queued until then run now.
+constexpr UINT WM_QUEUED_KEYS = WM_APP + 0x33;
 // From the keyboard hook's thread, after letters' samples were played:
 // light their pads; wParam the letters, bit i for 'A' + i.
 constexpr UINT WM_PAD_HIT = WM_APP + 0x34;

@@ -1,96 +1,143 @@
-// The keys of the drum pad against their documented behaviour: which edge
-// each acts on, what it does, and which run after the hook has returned.
+// The keys of the drum pad by what they do: which edge acts, what the
+// hook plays itself and what it posts to the window's thread, and which
+// keys still reach the window.
 #include "app/key_rows.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 namespace {
 
-struct Want {
-    uint32_t vk;
-    KeyEdge edge;
-    KeyAction action;
-    int entry;
-    KeyRun run;
+// Virtual keys by number, as the platform documents them.
+enum : uint32_t {
+    kTab = 0x09,
+    kReturn = 0x0D,
+    kEscape = 0x1B,
+    kSpace = 0x20,
+    kPageUp = 0x21,
+    kPageDown = 0x22,
+    kEnd = 0x23,
+    kHome = 0x24,
+    kLeft = 0x25,
+    kUp = 0x26,
+    kRight = 0x27,
+    kDown = 0x28,
+    kInsert = 0x2D,
+    kKeypadPlus = 0x6B,
+    kKeypadMinus = 0x6D,
+    kF3 = 0x72,
+    kF4 = 0x73,
+    kF5 = 0x74,
+    kF6 = 0x75,
+    kF7 = 0x76,
+    kF8 = 0x77,
+    kF9 = 0x78,
+    kLeftAlt = 0xA4,
+    kRightAlt = 0xA5,
 };
 
 constexpr KeyEdge P = KeyEdge::Press, R = KeyEdge::Release;
-constexpr KeyRun Now = KeyRun::kInHook, Posted = KeyRun::kPosted;
-// Only a letter runs inside the hook call; every other key is posted.
 
-// Virtual keys by number, as the platform documents them.
-const Want kWant[] = {
-    {0x21, R, KeyAction::kCommand, 99, Posted},     // Page Up: kit volume up
-    {0x22, R, KeyAction::kCommand, 98, Posted},     // Page Down: kit volume down
-    {0x24, R, KeyAction::kPreviousKit, 0, Posted}, // Home
-    {0x23, R, KeyAction::kNextKit, 0, Posted},     // End
-    {0x2D, R, KeyAction::kCommand, 97, Posted},  // Insert: open music
-    {0x76, R, KeyAction::kCommand, 101, Posted}, // F7: recording
-    {0x77, R, KeyAction::kCommand, 104, Posted}, // F8: metronome
-    {0x78, P, KeyAction::kTapTempo, 0, Posted},  // F9: tap tempo
-    {0x20, P, KeyAction::kCommand, 95, Posted},     // Space: pause / play
-    {0x6B, P, KeyAction::kCommand, 94, Posted},     // keypad +: music volume up
-    {0x6D, P, KeyAction::kCommand, 93, Posted},     // keypad -: music volume down
-    {0x72, P, KeyAction::kCommand, 91, Posted},     // F3: seek back
-    {0x73, P, KeyAction::kCommand, 92, Posted},     // F4: seek forward
-    {0x74, P, KeyAction::kAskClearSlots, 0, Posted}, // F5
-    {0x75, P, KeyAction::kStopSlots, 0, Posted},        // F6
-};
-
-TEST(KeyRows, EachKeyActsOnItsOwnEdgeOnlyWithItsCommand)
+std::vector<uint32_t> Range(uint32_t first, uint32_t last)
 {
-    for (const Want& w : kWant) {
-        const KeyRow* row = FindKeyRow(w.vk, w.edge);
-        ASSERT_NE(row, nullptr) << std::hex << w.vk;
-        EXPECT_EQ(row->action, w.action) << std::hex << w.vk;
-        if (w.action == KeyAction::kCommand) {
-            EXPECT_EQ((int)row->entry, w.entry) << std::hex << w.vk;
-        }
-        EXPECT_EQ(row->run, w.run) << std::hex << w.vk;
-        // The other edge does nothing: a held Page Up steps once, on release.
-        EXPECT_EQ(FindKeyRow(w.vk, w.edge == P ? R : P), nullptr) << std::hex << w.vk;
-    }
+    std::vector<uint32_t> keys;
+    for (uint32_t vk = first; vk <= last; vk++)
+        keys.push_back(vk);
+    return keys;
 }
 
-TEST(KeyRows, LettersPlayOnPressAndDigitsPressTheirSlot)
+// A key whose action must not repeat while it is held (a kit change, a
+// dialog, a recording or the metronome switched on and off) acts once, on
+// release; the others act on press, so the keyboard's repeat repeats them.
+TEST(KeyRows, AHeldKeyRepeatsOnlyWhereRepeatingHelps)
 {
-    for (uint32_t vk = 'A'; vk <= 'Z'; vk++) {
-        const KeyRow* row = FindKeyRow(vk, P);
-        ASSERT_NE(row, nullptr) << (char)vk;
-        EXPECT_EQ(row->action, KeyAction::kPlayLetter);
-        EXPECT_EQ(row->run, Now) << "a letter plays inside the hook call";
-        EXPECT_EQ(FindKeyRow(vk, R), nullptr) << (char)vk;
-    }
-    for (uint32_t vk = '0'; vk <= '9'; vk++) {
-        const KeyRow* row = FindKeyRow(vk, P);
-        ASSERT_NE(row, nullptr) << (char)vk;
-        EXPECT_EQ(row->action, KeyAction::kMusicSlot);
-        EXPECT_EQ(row->run, Posted) << "a slot may open the file dialog";
-        EXPECT_EQ(FindKeyRow(vk, R), nullptr);
-        EXPECT_EQ(MusicSlotOfKey(vk), vk == '0' ? 10 : (int)(vk - '0'));
-    }
-}
-
-TEST(KeyRows, EveryOtherKeyHasNoRowAndTenPassThrough)
-{
-    std::set<uint32_t> acting;
-    for (const Want& w : kWant)
-        acting.insert(w.vk);
-    for (uint32_t vk = 'A'; vk <= 'Z'; vk++)
-        acting.insert(vk);
-    for (uint32_t vk = '0'; vk <= '9'; vk++)
-        acting.insert(vk);
-    for (uint32_t vk = 0; vk < 256; vk++) {
-        if (acting.count(vk))
-            continue;
+    for (uint32_t vk : {kPageUp, kPageDown, kHome, kEnd, kInsert, kF7, kF8}) {
         EXPECT_EQ(FindKeyRow(vk, P), nullptr) << std::hex << vk;
+        EXPECT_NE(FindKeyRow(vk, R), nullptr) << std::hex << vk;
+    }
+    std::vector<uint32_t> onPress = {kSpace, kKeypadPlus, kKeypadMinus, kF3, kF4, kF5, kF6, kF9};
+    for (auto range : {Range('A', 'Z'), Range('0', '9')})
+        onPress.insert(onPress.end(), range.begin(), range.end());
+    for (uint32_t vk : onPress) {
+        EXPECT_NE(FindKeyRow(vk, P), nullptr) << std::hex << vk;
         EXPECT_EQ(FindKeyRow(vk, R), nullptr) << std::hex << vk;
     }
-    const std::set<uint32_t> passing = {0x09, 0xA4, 0xA5, 0x0D, 0x73, 0x25, 0x26, 0x27, 0x28, 0x1B};
+}
+
+// The hook plays a letter itself and posts every other key that has a
+// row; a key without one is only swallowed.
+TEST(KeyRows, LettersPlayInTheHookAndEveryOtherActingKeyIsPosted)
+{
+    std::set<uint32_t> posted = {kPageUp, kPageDown, kHome, kEnd, kInsert, kF3, kF4,         kF5,
+                                 kF6,     kF7,       kF8,   kF9,  kSpace,  kKeypadPlus, kKeypadMinus};
+    for (uint32_t vk : Range('0', '9'))
+        posted.insert(vk);
+    for (uint32_t vk = 0; vk < 256; vk++) {
+        const bool letter = vk >= 'A' && vk <= 'Z';
+        const KeyRow* row = FindKeyRow(vk, P);
+        if (!row)
+            row = FindKeyRow(vk, R);
+        if (!letter && !posted.count(vk)) {
+            EXPECT_EQ(row, nullptr) << std::hex << vk;
+            continue;
+        }
+        ASSERT_NE(row, nullptr) << std::hex << vk;
+        EXPECT_EQ(row->action == KeyAction::kPlayLetter, letter) << std::hex << vk;
+    }
+}
+
+// What a posted key runs: the command of the menu item it stands for, or
+// an action of its own; the digits press slots 1 to 10.
+TEST(KeyRows, PostedKeysRunTheirMenuItemsOrTheirOwnActions)
+{
+    const struct {
+        uint32_t vk;
+        KeyEdge edge;
+        CommandEntry item;
+    } items[] = {
+        {kPageUp, R, kKitVolumeUpEntry},       {kPageDown, R, kKitVolumeDownEntry},
+        {kInsert, R, kOpenMusicEntry},         {kSpace, P, kPauseMusicEntry},
+        {kKeypadPlus, P, kMusicVolumeUpEntry}, {kKeypadMinus, P, kMusicVolumeDownEntry},
+        {kF3, P, kSeekBackEntry},              {kF4, P, kSeekForwardEntry},
+        {kF7, R, kRecordEntry},                {kF8, R, kMetronomeEntry},
+    };
+    for (const auto& k : items) {
+        const KeyRow* row = FindKeyRow(k.vk, k.edge);
+        ASSERT_NE(row, nullptr) << std::hex << k.vk;
+        EXPECT_EQ(row->action, KeyAction::kCommand) << std::hex << k.vk;
+        EXPECT_EQ(row->entry, k.item) << std::hex << k.vk;
+    }
+    const struct {
+        uint32_t vk;
+        KeyEdge edge;
+        KeyAction action;
+    } own[] = {{kHome, R, KeyAction::kPreviousKit}, {kEnd, R, KeyAction::kNextKit}, {kF5, P, KeyAction::kAskClearSlots},
+               {kF6, P, KeyAction::kStopSlots},     {kF9, P, KeyAction::kTapTempo}};
+    for (const auto& k : own) {
+        const KeyRow* row = FindKeyRow(k.vk, k.edge);
+        ASSERT_NE(row, nullptr) << std::hex << k.vk;
+        EXPECT_EQ(row->action, k.action) << std::hex << k.vk;
+    }
+    std::set<int> slots;
+    for (uint32_t vk : Range('0', '9')) {
+        EXPECT_EQ(FindKeyRow(vk, P)->action, KeyAction::kMusicSlot) << (char)vk;
+        slots.insert(MusicSlotOfKey(vk));
+    }
+    EXPECT_EQ(slots, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(MusicSlotOfKey('1'), 1);
+    EXPECT_EQ(MusicSlotOfKey('0'), 10) << "0 is the last key of the row";
+}
+
+// The keys that work the menu bar and the window reach it, on both edges;
+// F4 also seeks the music, so Alt+F4 still closes the window.
+TEST(KeyRows, TenKeysPassThroughToTheWindow)
+{
+    const std::set<uint32_t> passing = {kTab, kLeftAlt, kRightAlt, kReturn, kF4, kLeft, kUp, kRight, kDown, kEscape};
     for (uint32_t vk = 0; vk < 256; vk++)
         EXPECT_EQ(IsPassThroughKey(vk), passing.count(vk) == 1) << std::hex << vk;
+    EXPECT_NE(FindKeyRow(kF4, P), nullptr);
 }
 
 } // namespace

@@ -112,7 +112,7 @@ TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
     HWND main = Program().MainWindow.GetHandle();
     LoadKit(KitCommandOfNumber(1), 1);
     ASSERT_TRUE(BringMainToFront());
-    HoldKeysUntilDispatch(main);
+    QueueKeysUntilDispatch(main);
     Trace trace;
     KeyStroke(VK_END);
     KeyStroke(VK_END);

@@ -104,7 +104,7 @@ protected:
         DiscoverKits();
         AppendClosingItems();
         ReadKitVolume();
-        HoldKeysUntilDispatch(Program().MainWindow.GetHandle());
+        QueueKeysUntilDispatch(Program().MainWindow.GetHandle());
         StartPads();
         LoadInitialKit();
         ConnectDispatcher(Program().MainWindow.GetHandle());
