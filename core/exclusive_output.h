@@ -5,7 +5,7 @@
 // device to itself it plays shared and the user is told why, once for each
 // open the user asked for; the wish stays, so the next open tries again.
 // The library's calls for it are later exports: without them the item is
-// greyed and every open is shared, as before.
+// greyed and every open is shared.
 #include "bass/bass_calls.h"
 
 #include <string>

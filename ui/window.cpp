@@ -57,8 +57,9 @@ void StartWindowFramework()
     if (!Module)
         Module = GetModuleHandleA(NULL);
     ControlIdCounter = 500;
-    // ActiveX hosting is initialised as the framework always did; the
-    // program hosts no control, so a missing atl.dll changes nothing.
+    // ActiveX hosting is part of the framework's start, for a control a
+    // window might host; the program hosts none, so a missing atl.dll
+    // changes nothing.
     if (HMODULE atl = LoadSystemLibrary("atl.dll")) {
         using AtlInit = BOOL(WINAPI*)();
         if (auto init = (AtlInit)GetProcAddress(atl, "AtlAxWinInit"))

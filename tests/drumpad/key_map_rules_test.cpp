@@ -126,9 +126,9 @@ TEST(AssignKeys, WithoutAMapEveryLetterKeepsTheRuleAndGainsItsTakes)
     const Names_ files = {"A.wav", "a-3.WAV", "a-2.wav", "b.wav", "b.wav.wav", "c-2.wav", "Kick.wav", "Finish.wav"};
     KeyAssignment keys = AssignKeys(files, nullptr);
     EXPECT_EQ(Names(files, keys.takes[0]), (Names_{"A.wav", "a-2.wav", "a-3.WAV"}));
-    // The last file beginning with "b.wav" wins, as before; it has no takes.
+    // The last file beginning with "b.wav" wins, as the play call's search has it; it has no takes.
     EXPECT_EQ(Names(files, keys.takes[1]), (Names_{"b.wav.wav"}));
-    // Takes without their first file play nothing, as the key did before.
+    // Takes without their first file play nothing: a key plays its x.wav only.
     EXPECT_TRUE(keys.takes[2].empty());
     EXPECT_TRUE(keys.takes['K' - 'A'].empty());
     EXPECT_TRUE(keys.missing.empty());
@@ -205,7 +205,7 @@ TEST(KeyMapText, WrittenUnchangedItMapsWhatPlayedBefore)
     KeyAssignment after = AssignKeys(files, &map);
     EXPECT_EQ(after.takes, before.takes);
     EXPECT_TRUE(after.missing.empty());
-    EXPECT_FALSE(map.hasChokeSection); // today's hi-hat rule stays until the user adds a group
+    EXPECT_FALSE(map.hasChokeSection); // the hi-hat rule stays until the user adds a group
     EXPECT_NE(text.find("A=A.wav\r\n"), std::string::npos);
     EXPECT_NE(text.find(";C=\r\n"), std::string::npos);
     // Files no letter plays are listed as comments; takes are played.

@@ -244,7 +244,7 @@ TEST_F(KeyMapKit, OptionsAreOnOnlyWhenStoredAsOne)
         UINT state = GetMenuState(Program().SoundMenu.GetHandle(), CommandOf(kRingOverEntry), MF_BYCOMMAND);
         EXPECT_EQ((state & MF_CHECKED) != 0, c.on) << c.stored;
     }
-    // A library without voices: the option is kept, hits play as before.
+    // A library without voices: the option is kept, hits play with one voice.
     Command(CommandOf(kRingOverEntry));
     EXPECT_TRUE(RingOverOption());
     EXPECT_EQ(ReadSetting(kOptionSection, kRingOverKey, ""), "1");

@@ -73,7 +73,7 @@ TEST_F(LaterCalls, RingOverGivesEveryKitSampleFourVoicesAndTakesThemBack)
     EXPECT_EQ(ReadSetting(kOptionSection, kRingOverKey, ""), "0");
     EXPECT_EQ(TakeLog(), "SetVoices(" + Ch("a.wav") + ", 1);SetVoices(" + Ch("c.wav") + ", 1);SetVoices(" + Ch("v.wav") +
                              ", 1);SetVoices(0, 1);");
-    // Off, a load asks nothing of voices, as before the option.
+    // Off, a load asks nothing of voices: a library without them is asked nothing new.
     Command(KitCommandOfNumber(1));
     EXPECT_EQ(TakeLog(), "Play(" + Ch("Finish.wav") + ");");
     Command(CommandOf(kRingOverEntry));

@@ -75,7 +75,7 @@ def test_third_party_kit_plays_its_key_map_and_names_the_missing_file(app, make_
         assert all(v < levels[freq] / 3 for f, v in levels.items() if f != freq), (key, name, levels)
     mark = len(a.trace_lines())
     a.keys("m", "a", focus=False)
-    # A, which no map line names and which has no a.wav, asks as always.
+    # A, which no map line names and which has no a.wav, still asks, with handle 0.
     a.wait_trace(r"BASS_ChannelPlay\(0, 1\)", after=mark)
     assert played_handles(a, mark) == [0], "M, mapped to a missing file, plays nothing"
     assert a.running()
@@ -178,7 +178,7 @@ def test_kit_choke_group_v_silences_a_ringing_c_and_h_silences_nothing(app, make
     c, v, h = (stream_of(a, "\\%s.WAV" % k) for k in "cvh")
     mark = len(a.trace_lines())
     start = len(audio_util.read_s16le(recorder.path))
-    # J rings on: H is in no group of this kit, so it no longer chokes J.
+    # J rings on: H is in no group of this kit, so it does not choke J.
     a.keys("c", "j")
     a.wait_trace(r"BASS_ChannelPlay\(%d, 1\) = 1" % c, after=mark)
     recorder.wait_length(0.4)
