@@ -18,8 +18,6 @@ std::atomic<bool> RingOver{false};
 std::atomic<bool> HoldOnce{false};
 
 constexpr uint32_t kRingOverVoices = 4;
-// Short enough to act as a choke, long enough not to click.
-constexpr uint32_t kChokeFadeMs = 5;
 
 BOOL PlayChannel(uint32_t channel, float gain)
 {
@@ -29,34 +27,17 @@ BOOL PlayChannel(uint32_t channel, float gain)
     return BASS_ChannelPlay(channel, TRUE);
 }
 
-void Silence(uint32_t channel)
+// Silences what a hit of `instrument` chokes; a kit's own groups fade
+// where the library can, else they pause as the hi-hat rule does.
+void Choke(const KitChokes& chokes, int instrument)
 {
     static const bool hasFade = HasBassCall("BASS_ChannelFadeOut");
-    if (hasFade)
-        BASS_ChannelFadeOut(channel, kChokeFadeMs);
-    else
-        BASS_ChannelPause(channel);
-}
-
-bool Plays(const LetterTakes& letter, uint32_t channel)
-{
-    for (uint32_t c : letter.channels)
-        if (c == channel)
-            return true;
-    return false;
-}
-
-// The kit's own groups: every channel of the other letters of the
-// pressed letter's groups, except one the pressed letter plays itself.
-void ChokeOwnGroups(const PlayableKit& kit, int letter)
-{
-    uint32_t choked = ChokedBy(kit.chokeGroups, letter);
-    for (int l = 0; l < kLetters; l++) {
-        if (!(choked & (1u << l)))
-            continue;
-        for (uint32_t c : kit.letters[l].channels)
-            if (!Plays(kit.letters[letter], c))
-                Silence(c);
+    const bool fade = chokes.style == ChokeStyle::Fade && hasFade;
+    for (uint32_t channel : chokes.silences[instrument]) {
+        if (fade)
+            BASS_ChannelFadeOut(channel, kChokeFadeMs);
+        else
+            BASS_ChannelPause(channel);
     }
 }
 
@@ -99,26 +80,16 @@ bool PlaySample(const std::string& name)
     return BASS_ChannelPlay(handle, TRUE) && handle;
 }
 
-void MuteChokeGroup()
-{
-    std::shared_ptr<const PlayableKit> kit = PlayableKitNow();
-    for (auto& s : kit->samples)
-        if (InChokeGroup(s.fileName))
-            BASS_ChannelPause(s.channel);
-}
-
 bool HitLetter(char letter, float gain)
 {
     std::shared_ptr<const PlayableKit> kit = PlayableKitNow();
     int l = letter - 'A';
-    if (kit->ownChokeGroups)
-        ChokeOwnGroups(*kit, l);
-    else if (letter == 'H' || letter == 'J' || letter == 'K' || letter == 'L')
-        MuteChokeGroup();
+    Choke(kit->chokes, l);
     const LetterTakes& takes = kit->letters[l];
     if (takes.channels.empty()) {
         // A letter the key map names with a missing file stays silent; any
-        // other without a file asks as it always did, and gets silence.
+        // other without a file still makes its play call, with handle 0,
+        // and the library's refusal is the silence of a missing sample.
         return !takes.mapped && PlaySample(SampleNameOfLetter(letter));
     }
     if (PlayLock.load(std::memory_order_relaxed))
@@ -127,6 +98,11 @@ bool HitLetter(char letter, float gain)
     if (takes.channels.size() > 1)
         channel = takes.channels[takes.order[takes.next.fetch_add(1) % takes.order.size()]];
     return PlayChannel(channel, gain) && channel;
+}
+
+std::array<uint32_t, kLetters> LetterChokes()
+{
+    return PlayableKitNow()->chokes.putsOut;
 }
 
 std::string LetterSampleFile(char letter)

@@ -266,16 +266,6 @@ std::vector<uint8_t> TakeOrder(size_t takes, size_t rounds, uint32_t seed)
     return order;
 }
 
-uint32_t ChokedBy(const std::vector<uint32_t>& groups, int letter)
-{
-    uint32_t bit = 1u << letter;
-    uint32_t mask = 0;
-    for (uint32_t g : groups)
-        if (g & bit)
-            mask |= g;
-    return mask & ~bit;
-}
-
 std::string KeyMapText(const std::vector<std::string>& files, const KeyAssignment& current)
 {
     std::string text = "; 逸响乐台的键位：每行“字母=文件名”，文件在本鼓源文件夹里；文件名后可加“,音符”（0-127）。\r\n"

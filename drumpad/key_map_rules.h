@@ -1,7 +1,8 @@
 #pragma once
 // Rules of a kit's own key map (键位.ini) and of several takes per key,
 // without windows.h: parsing a hostile file, which files a letter plays,
-// the shuffled order of takes, the choke groups and the file 编辑键位 writes.
+// the shuffled order of takes, the choke groups' lines and the file
+// 编辑键位 writes.
 // Texts are GBK bytes as the file and the file system give them.
 #include <array>
 #include <cstdint>
@@ -59,10 +60,6 @@ KeyAssignment AssignKeys(const std::vector<std::string>& files, const KeyMap* ma
 // holding every take once, no take twice in a row, also from the last
 // entry back to the first, so a counter can walk it round and round.
 std::vector<uint8_t> TakeOrder(size_t takes, size_t rounds, uint32_t seed);
-
-// The letters a press of `letter` (0..25) silences: the other letters of
-// every group holding it.
-uint32_t ChokedBy(const std::vector<uint32_t>& groups, int letter);
 
 // The key map 编辑键位 writes for a kit without one: every letter with the
 // file it plays now (take 1), letters without one and the files no letter

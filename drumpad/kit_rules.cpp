@@ -43,16 +43,6 @@ bool SampleMatches(const std::string& fileName, const std::string& name)
     return true;
 }
 
-bool InChokeGroup(const std::string& fileName)
-{
-    for (char c : fileName) {
-        char u = UpperAscii(c);
-        if (u == 'H' || u == 'J' || u == 'K' || u == 'L')
-            return true;
-    }
-    return false;
-}
-
 bool HasWavExtension(const std::string& fileName)
 {
     static const std::string ext = ".WAV";

@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+// A sound of the loaded kit: its channel (0 when the file did not open)
+// and file name.
+struct Sample {
+    uint32_t channel;
+    std::string fileName;
+};
+using SampleList = std::vector<Sample>;
+
 // The text after the last "\" of a kit folder's path.
 std::string KitNameOfPath(const std::string& path);
 // Menu item of kit n: name + "(&" + n + ")"; sound cards use the same form.
@@ -18,8 +26,6 @@ std::string KitLabelText(const std::string& itemText);
 bool IsExcludedKit(const std::string& path);
 // Whether fileName begins with name, ASCII letters compared without case.
 bool SampleMatches(const std::string& fileName, const std::string& name);
-// Whether fileName holds h, j, k or l in any case (the hi-hat choke group).
-bool InChokeGroup(const std::string& fileName);
 // Whether a listed file is a kit sample: its name ends in ".wav" in any
 // case (the "*.wav" pattern, without the 8.3 short-name extras).
 bool HasWavExtension(const std::string& fileName);

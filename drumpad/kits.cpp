@@ -33,10 +33,11 @@ void PublishKit(const KeyMap* map, const std::vector<DWORD>& channels)
         letter.order = TakeOrder(letter.channels.size(), kTakeRounds, GetTickCount() * 2654435761u + l);
         letter.mapped = map && !map->keys[l].file.empty();
     }
-    if (map && map->hasChokeSection) {
-        kit->ownChokeGroups = true;
-        kit->chokeGroups = map->chokeGroups;
-    }
+    LetterChannels letters;
+    for (int l = 0; l < kLetters; l++)
+        letters[l] = kit->letters[l].channels;
+    kit->chokes = ResolveChokes(map && map->hasChokeSection ? GroupChokes(map->chokeGroups, letters)
+                                                            : HiHatChokes(kit->samples, letters));
     std::atomic_store(&Playable, std::shared_ptr<const PlayableKit>(kit));
 }
 

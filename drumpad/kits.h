@@ -1,5 +1,6 @@
 #pragma once
 // The drum kits under SND, the loaded kit's samples and the kit changes.
+#include "drumpad/choke_rules.h"
 #include "drumpad/key_map_rules.h"
 #include "drumpad/kit_rules.h"
 
@@ -8,11 +9,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-struct Sample {
-    uint32_t channel;
-    std::string fileName;
-};
 
 // A kit number and the command id of that kit's item, always taken together.
 struct KitChoice {
@@ -52,8 +48,6 @@ KitState& Kits();
 // no kit item in the menu, full kit volume. For tests.
 void ResetKits();
 
-using SampleList = std::vector<Sample>;
-
 // The channels of a letter's takes and the order they play in.
 struct LetterTakes {
     std::vector<uint32_t> channels; // take 1 first; empty: the key is silent
@@ -69,9 +63,9 @@ struct LetterTakes {
 struct PlayableKit {
     SampleList samples;
     std::array<LetterTakes, kLetters> letters;
-    // The key map's [闷音组]: when present only these groups choke.
-    bool ownChokeGroups = false;
-    std::vector<uint32_t> chokeGroups;
+    // What each letter's hit silences: the key map's [闷音组] when it has
+    // one, else the hi-hat rule.
+    KitChokes chokes;
 };
 std::shared_ptr<const PlayableKit> PlayableKitNow();
 

@@ -18,6 +18,10 @@ const HandRow kRightHand[] = {{"YUIOP", 0}, {"HJKL", 0.25}, {"NM", 0.75}};
 constexpr double kLeftHandWidth = 5.75;
 constexpr double kRightHandWidth = 5.0;
 
+// Room around the pads, and between a row and the one above it, where a
+// choke group's mark goes.
+constexpr int kMarginPx96 = 4;
+
 // Text below this height is not legible: the strip is left out instead.
 constexpr int kMinStripHeight = 12;
 
@@ -33,12 +37,6 @@ bool Overlaps(const PadRect& a, const PadRect& b)
     return !a.Empty() && !b.Empty() && a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-bool InChokePads(int pad)
-{
-    char c = LetterOfPad(pad);
-    return c == 'H' || c == 'J' || c == 'K' || c == 'L';
-}
-
 int ScaledForDpi(int px96, int dpi)
 {
     if (dpi <= 0)
@@ -49,7 +47,7 @@ int ScaledForDpi(int px96, int dpi)
 PadLayout LayOutPads(int clientWidth, int clientHeight, const PadRect& label, int dpi)
 {
     PadLayout out;
-    const int margin = ScaledForDpi(4, dpi);
+    const int margin = ScaledForDpi(kMarginPx96, dpi);
     const int gap = ScaledForDpi(3, dpi);
 
     int stripHeight = std::min(ScaledForDpi(18, dpi), clientHeight - label.bottom);
@@ -80,12 +78,6 @@ PadLayout LayOutPads(int clientWidth, int clientHeight, const PadRect& label, in
     place(kLeftHand, margin);
     place(kRightHand, label.right + margin);
 
-    const int mark = std::max(1, ScaledForDpi(2, dpi));
-    const PadRect& h = out.pads['H' - 'A'];
-    const PadRect& l = out.pads['L' - 'A'];
-    out.chokeMark = {h.left, h.top - margin + (margin - mark) / 2, l.right, 0};
-    out.chokeMark.bottom = out.chokeMark.top + mark;
-
     out.letterFontHeight = std::min(ScaledForDpi(18, dpi), height / 2);
     out.nameFontHeight = std::min(ScaledForDpi(12, dpi), height / 3);
     return out;
@@ -97,6 +89,43 @@ int PadAtPoint(const PadLayout& layout, int x, int y)
         if (layout.pads[i].Contains(x, y))
             return i;
     return -1;
+}
+
+uint32_t ChokePads(const PadChokes& chokes)
+{
+    uint32_t pads = 0;
+    for (int i = 0; i < kPadCount; i++)
+        if (chokes[i])
+            pads |= chokes[i] | (1u << i);
+    return pads;
+}
+
+std::vector<PadRect> ChokeMarks(const PadLayout& layout, const PadChokes& chokes, int dpi)
+{
+    auto mutual = [&](int a, int b) { return (chokes[a] >> b & 1) && (chokes[b] >> a & 1); };
+    std::vector<PadRect> marks;
+    for (const HandRow* hand : {kLeftHand, kRightHand}) {
+        for (int r = 0; r < 3; r++) {
+            const char* row = hand[r].letters;
+            // Centred in the room above the row: the margin above the top
+            // row, else the space down from the row above.
+            const PadRect& start = layout.pads[row[0] - 'A'];
+            int room =
+                r == 0 ? ScaledForDpi(kMarginPx96, dpi) : start.top - layout.pads[hand[r - 1].letters[0] - 'A'].bottom;
+            int thickness = std::min(room, std::max(1, ScaledForDpi(2, dpi)));
+            int top = start.top - room + (room - thickness) / 2;
+            size_t first = 0;
+            for (size_t i = 1; row[i - 1]; i++) {
+                if (row[i] && mutual(row[i - 1] - 'A', row[i] - 'A'))
+                    continue;
+                if (i - 1 > first && !start.Empty())
+                    marks.push_back({layout.pads[row[first] - 'A'].left, top, layout.pads[row[i - 1] - 'A'].right,
+                                     top + thickness});
+                first = i;
+            }
+        }
+    }
+    return marks;
 }
 
 std::string PadNameOfFile(const std::string& fileName)
@@ -126,19 +155,13 @@ std::string ShortenedToFit(const std::string& text, int maxWidth, TextMeasure me
     return fitting + kPadEllipsis;
 }
 
-uint32_t LightPad(PadLights& lights, int pad, int64_t nowMs)
+uint32_t LightPad(PadLights& lights, int pad, int64_t nowMs, const PadChokes& chokes)
 {
     if (pad < 0 || pad >= kPadCount)
         return 0;
-    uint32_t changed = 1u << pad;
-    if (InChokePads(pad)) {
-        for (int other = 0; other < kPadCount; other++) {
-            if (other != pad && InChokePads(other) && (lights.lit & (1u << other))) {
-                lights.lit &= ~(1u << other);
-                changed |= 1u << other;
-            }
-        }
-    }
+    const uint32_t putOut = lights.lit & chokes[pad] & ~(1u << pad);
+    lights.lit &= ~putOut;
+    const uint32_t changed = putOut | (1u << pad);
     lights.lit |= 1u << pad;
     lights.litAt[pad] = nowMs;
     return changed;

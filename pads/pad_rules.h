@@ -1,10 +1,12 @@
 #pragma once
 // Rules of the on-screen pads that need no window: where the 26 letter
 // pads and the output strip go around the label, how a sample's name is
-// shortened to fit a pad, which pads form the hi-hat choke group, how long
+// shortened to fit a pad, how the kit's choke groups are marked, how long
 // a hit's light lasts, and the strip's text. Texts are GBK bytes.
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int kPadCount = 26;
 // How long a hit's light takes to fade out.
@@ -24,13 +26,13 @@ inline char LetterOfPad(int pad)
 {
     return (char)('A' + pad);
 }
-// H, J, K and L silence each other's samples: their pads are marked as one group.
-bool InChokePads(int pad);
+
+// The loaded kit's chokes as the pads see them, bit j of entry i: a hit of
+// pad i silences a sound of pad j, so it puts out j's light.
+using PadChokes = std::array<uint32_t, kPadCount>;
 
 struct PadLayout {
     PadRect pads[kPadCount];
-    // A bar just above H, J, K and L that spans the four: the choke group's mark.
-    PadRect chokeMark;
     // The output's line along the bottom edge; empty when the room below
     // the label is too low for legible text.
     PadRect strip;
@@ -49,6 +51,13 @@ PadLayout LayOutPads(int clientWidth, int clientHeight, const PadRect& label, in
 // The pad under a point; -1 for none.
 int PadAtPoint(const PadLayout& layout, int x, int y);
 
+// The pads in a choke: a hit of them silences another pad's sound, or
+// another's hit silences theirs. Their edges are drawn in the group's colour.
+uint32_t ChokePads(const PadChokes& chokes);
+// A bar just above each run of neighbouring pads of a keyboard row whose
+// hits silence each other (H J K L for the hi-hat rule), spanning the run.
+std::vector<PadRect> ChokeMarks(const PadLayout& layout, const PadChokes& chokes, int dpi);
+
 // A sample's name on its pad: the file name without its extension.
 std::string PadNameOfFile(const std::string& fileName);
 // Measures a GBK text in pixels.
@@ -60,14 +69,14 @@ using TextMeasure = int (*)(const std::string& text, void* context);
 std::string ShortenedToFit(const std::string& text, int maxWidth, TextMeasure measure, void* context);
 extern const char* const kPadEllipsis;
 
-// The lights of the pads: each hit restarts its pad's fade; a pad of the
-// choke group going on puts the others of the group out.
+// The lights of the pads: each hit restarts its pad's fade and puts out
+// the lights of the pads whose sounds it silences.
 struct PadLights {
     int64_t litAt[kPadCount] = {};
     uint32_t lit = 0; // bit i: pad i is lit
 };
 // Pad `pad` lit at `nowMs`; the pads whose light changed (bit mask).
-uint32_t LightPad(PadLights& lights, int pad, int64_t nowMs);
+uint32_t LightPad(PadLights& lights, int pad, int64_t nowMs, const PadChokes& chokes);
 // 0 (dark) to 255 (just hit).
 int PadGlow(const PadLights& lights, int pad, int64_t nowMs);
 // Puts out the pads whose fade has ended; the pads to be drawn again (the

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,6 +22,9 @@ struct PadsState {
     PadRect label;
     int dpi = 96;
     std::string names[kPadCount]; // empty: the kit has no sample for the letter
+    // The loaded kit's chokes, as its hits do them, and their marks.
+    PadChokes chokes = {};
+    std::vector<PadRect> chokeMarks;
     PadLights lights;
     bool ticking = false;
     std::string strip;
@@ -123,10 +127,13 @@ std::string ReadOutputLine()
     return OutputStripText(facts);
 }
 
+// The loaded kit's names and chokes, on the layout as it stands.
 void Relabel()
 {
     for (int i = 0; i < kPadCount; i++)
         Pads.names[i] = LetterSampleFile(LetterOfPad(i));
+    Pads.chokes = LetterChokes();
+    Pads.chokeMarks = ChokeMarks(Pads.layout, Pads.chokes, Pads.dpi);
     Pads.strip = ReadOutputLine();
 }
 
@@ -149,7 +156,7 @@ void StopFade(HWND window)
 
 void Light(HWND window, int pad)
 {
-    InvalidatePads(window, LightPad(Pads.lights, pad, NowMs()));
+    InvalidatePads(window, LightPad(Pads.lights, pad, NowMs(), Pads.chokes));
     if (!Pads.ticking)
         Pads.ticking = SetTimer(window, kPadsTimerId, kFrameMs, NULL) != 0;
 }
@@ -186,7 +193,7 @@ void DrawPad(HDC dc, int pad, int64_t now)
     const PadRect& p = Pads.layout.pads[pad];
     RECT r = ToRect(p);
     const bool playable = !Pads.names[pad].empty();
-    const COLORREF edge = InChokePads(pad) ? kChokeColour : kEdgeColour;
+    const COLORREF edge = (ChokePads(Pads.chokes) >> pad & 1) ? kChokeColour : kEdgeColour;
     FillSolid(dc, r, edge);
     RECT inner = {r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
     COLORREF face = playable ? Blend(kPadColour, kLitColour, PadGlow(Pads.lights, pad, now)) : kDimColour;
@@ -246,10 +253,9 @@ void Paint(HWND window)
     for (int i = 0; i < kPadCount; i++)
         if (Touches(area, Pads.layout.pads[i]))
             DrawPad(dc, i, now);
-    if (Touches(area, Pads.layout.chokeMark)) {
-        RECT mark = ToRect(Pads.layout.chokeMark);
-        FillSolid(dc, mark, kChokeColour);
-    }
+    for (const PadRect& mark : Pads.chokeMarks)
+        if (Touches(area, mark))
+            FillSolid(dc, ToRect(mark), kChokeColour);
     if (Touches(area, Pads.layout.strip))
         DrawStrip(dc, client);
 

@@ -1,6 +1,7 @@
 // The pads in-process, built by start-up's own steps: the menu item and
 // its stored choice, a hooked key's light and its end, the pixels painted,
-// clicks, and the names following the kit.
+// clicks, the names following the kit, and the lights a hit puts out
+// agreeing with what the hit silenced.
 #include "app/commands.h"
 #include "app/keyboard_hook.h"
 #include "core/bass_api.h"
@@ -8,6 +9,7 @@
 #include "core/program.h"
 #include "core/settings.h"
 #include "core/window_ids.h"
+#include "drumpad/hits.h"
 #include "drumpad/kits.h"
 #include "pads/pad_rules.h"
 #include "pads/pads.h"
@@ -18,6 +20,9 @@
 #include "tests/support/ui_driver.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <set>
 
 namespace {
 
@@ -49,16 +54,22 @@ POINT CentreOf(char letter)
     return {(r.left + r.right) / 2, r.top + 3};
 }
 
-// The colour painted near the top of a pad, after pending paints ran.
-COLORREF PadPixel(char letter)
+// The colour painted at a point of the window, after pending paints ran.
+COLORREF PixelAt(int x, int y)
 {
     HWND main = Program().MainWindow.GetHandle();
     UpdateWindow(main);
-    POINT at = CentreOf(letter);
     HDC dc = GetDC(main);
-    COLORREF c = GetPixel(dc, at.x, at.y);
+    COLORREF c = GetPixel(dc, x, y);
     ReleaseDC(main, dc);
     return c;
+}
+
+// The colour painted near the top of a pad.
+COLORREF PadPixel(char letter)
+{
+    POINT at = CentreOf(letter);
+    return PixelAt(at.x, at.y);
 }
 
 bool Orange(COLORREF c)
@@ -72,6 +83,37 @@ DWORD ChannelOf(const std::string& fileName)
         if (s.fileName == fileName)
             return s.channel;
     return 0;
+}
+
+// The group's colour, of the pads' edges and the marks above them.
+bool ChokeBlue(COLORREF c)
+{
+    return GetRValue(c) < 40 && GetBValue(c) > 150;
+}
+
+// The middle of a pad's left edge.
+COLORREF EdgePixel(char letter)
+{
+    PadRect r = CurrentLayout().pads[letter - 'A'];
+    return PixelAt(r.left, (r.top + r.bottom) / 2);
+}
+
+// The middle of the room between a pad and the pad `above` it, where a
+// group's mark goes.
+COLORREF PixelAbove(char letter, char above)
+{
+    PadLayout layout = CurrentLayout();
+    PadRect r = layout.pads[letter - 'A'];
+    return PixelAt((r.left + r.right) / 2, (layout.pads[above - 'A'].bottom + r.top) / 2);
+}
+
+// Runs the pads' light messages and nothing else: no timer runs, so no
+// light fades meanwhile.
+void DeliverLights()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, WM_PAD_HIT, WM_PAD_HIT, PM_REMOVE))
+        DispatchMessageA(&msg);
 }
 
 void LoadKitNamed(int n)
@@ -89,9 +131,13 @@ protected:
         std::string snd = Root + "SND\\";
         CreateDirectoryA(snd.c_str(), NULL);
         WriteFileBytes(snd + "Finish.wav", ToneWav(1000, 30));
-        // K1 has every letter; K2 only a to m; K3 no sample at all.
-        for (const char* kit : {"K1", "K2", "K3"})
+        // K1 has every letter; K2 only a to m; K3 no sample at all; K4
+        // cymbals and hats with one group of its own, C and V.
+        for (const char* kit : {"K1", "K2", "K3", "K4"})
             CreateDirectoryA((snd + kit).c_str(), NULL);
+        for (const char* name : {"c.WAV", "v.WAV", "h.WAV", "j.WAV", "k.WAV", "l.WAV"})
+            WriteFileBytes(snd + "K4\\" + name, ToneWav(700, 30));
+        WriteFileBytes(snd + "K4\\键位.ini", "[闷音组]\r\n镲片=CV\r\n");
         for (char c = 'a'; c <= 'z'; c++) {
             WriteFileBytes(snd + "K1\\" + c + ".WAV", ToneWav(200 + 10 * (c - 'a'), 30));
             if (c <= 'm')
@@ -234,6 +280,61 @@ TEST_F(Pads, NamesFollowTheKitAndAnEmptyKitDimsEveryPad)
     EXPECT_EQ(LitPads(), 0u);
     LoadKitNamed(1);
     EXPECT_EQ(DimmedPads(), 0u);
+}
+
+// For every letter in both kinds of kit: the lit pads a hit puts out are
+// exactly the letters whose samples the hit paused or faded.
+TEST_F(Pads, AHitPutsOutTheLightsOfTheSamplesItSilences)
+{
+    constexpr int kHiHatKit = 1, kOwnGroupKit = 4;
+    for (int kit : {kHiHatKit, kOwnGroupKit}) {
+        LoadKitNamed(kit);
+        SCOPED_TRACE("kit " + std::to_string(kit));
+        std::map<std::string, char> letterOf;
+        for (char c = 'A'; c <= 'Z'; c++)
+            if (!LetterSampleFile(c).empty())
+                letterOf[std::to_string(ChannelOf(LetterSampleFile(c)))] = c;
+        for (char hit = 'A'; hit <= 'Z'; hit++) {
+            std::set<char> silenced, putOut;
+            for (char other = 'A'; other <= 'Z'; other++) {
+                if (other == hit || LetterSampleFile(other).empty())
+                    continue;
+                PostMessageA(Program().MainWindow.GetHandle(), WM_PAD_HIT, Bit(other), 0);
+                DeliverLights();
+                ASSERT_TRUE(LitPads() & Bit(other));
+                Trace trace;
+                HookKey(hit, WM_KEYDOWN);
+                HookKey(hit, WM_KEYUP);
+                DeliverLights();
+                if (!(LitPads() & Bit(other)))
+                    putOut.insert(other);
+                for (auto& c : trace.Calls({"BASS_ChannelPause", "BASS_ChannelFadeOut"}))
+                    if (letterOf.count(c.args[0]) && letterOf[c.args[0]] != hit)
+                        silenced.insert(letterOf[c.args[0]]);
+            }
+            EXPECT_EQ(putOut, silenced) << hit;
+        }
+        // What the two kits choke, as their rules have it.
+        EXPECT_EQ(LetterChokes()['J' - 'A'], kit == kHiHatKit ? Bit('H') | Bit('K') | Bit('L') : 0u);
+        EXPECT_EQ(LetterChokes()['V' - 'A'], kit == kHiHatKit ? 0u : Bit('C'));
+    }
+    ASSERT_TRUE(PumpUntil([] { return LitPads() == 0; }, 2000));
+}
+
+// The pads frame the groups of the loaded kit: H J K L for the hi-hat
+// rule, C and V for a kit whose one group they are.
+TEST_F(Pads, AKitsOwnGroupsAreWhatThePadsFrame)
+{
+    for (int kit : {1, 4}) {
+        LoadKitNamed(kit);
+        const bool hiHats = kit == 1;
+        for (char c : {'H', 'J', 'K', 'L'})
+            EXPECT_EQ(ChokeBlue(EdgePixel(c)), hiHats) << c << " in kit " << kit;
+        for (char c : {'C', 'V'})
+            EXPECT_EQ(ChokeBlue(EdgePixel(c)), !hiHats) << c << " in kit " << kit;
+        EXPECT_EQ(ChokeBlue(PixelAbove('J', 'U')), hiHats) << "the mark over H J K L, kit " << kit;
+        EXPECT_EQ(ChokeBlue(PixelAbove('C', 'D')), !hiHats) << "the mark over C V, kit " << kit;
+    }
 }
 
 // Hidden mid-fade, a lit pad goes out at once and no timer is left

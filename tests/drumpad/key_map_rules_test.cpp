@@ -1,5 +1,6 @@
 // A kit's key map and its takes against tables: hostile files, the
 // letters' files, the shuffled take order and the file 编辑键位 writes.
+#include "drumpad/choke_rules.h"
 #include "drumpad/key_map_rules.h"
 
 #include <gtest/gtest.h>
@@ -189,11 +190,16 @@ TEST(ChokeGroups, AKeySilencesTheOtherLettersOfItsGroups)
 {
     const uint32_t H = 1u << 7, J = 1u << 9, K = 1u << 10, C = 1u << 2, V = 1u << 21;
     std::vector<uint32_t> groups = {H | J | K, C | V, K | V};
-    EXPECT_EQ(ChokedBy(groups, 7), J | K);
-    EXPECT_EQ(ChokedBy(groups, 2), V);
-    EXPECT_EQ(ChokedBy(groups, 21), C | K); // in two groups
-    EXPECT_EQ(ChokedBy(groups, 0), 0u);      // in none
-    EXPECT_EQ(ChokedBy({}, 7), 0u);
+    // One file for each letter: channel l + 1.
+    LetterChannels letters;
+    for (int l = 0; l < kLetters; l++)
+        letters[l] = {(uint32_t)l + 1};
+    KitChokes chokes = ResolveChokes(GroupChokes(groups, letters));
+    EXPECT_EQ(chokes.putsOut[7], J | K);
+    EXPECT_EQ(chokes.putsOut[2], V);
+    EXPECT_EQ(chokes.putsOut[21], C | K); // in two groups
+    EXPECT_EQ(chokes.putsOut[0], 0u);     // in none
+    EXPECT_EQ(ResolveChokes(GroupChokes({}, letters)).putsOut[7], 0u);
 }
 
 TEST(KeyMapText, WrittenUnchangedItMapsWhatPlayedBefore)

@@ -1,4 +1,5 @@
 // The kit rules against tables of expected values.
+#include "drumpad/choke_rules.h"
 #include "drumpad/kit_rules.h"
 
 #include <gtest/gtest.h>

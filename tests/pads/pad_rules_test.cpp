@@ -1,5 +1,5 @@
 // The pads' rules: layout around the label at every window size and DPI
-// the program meets, names shortened to fit, the choke group's mark, the
+// the program meets, names shortened to fit, the choke groups' marks, the
 // lights' fade and the output line.
 #include "pads/pad_rules.h"
 
@@ -45,6 +45,23 @@ std::vector<WindowCase> AllWindows()
     return cases;
 }
 
+uint32_t Bit(char letter)
+{
+    return 1u << (letter - 'A');
+}
+
+// Chokes where each letter of a group silences the others of it.
+PadChokes GroupsOf(std::initializer_list<const char*> groups)
+{
+    PadChokes chokes = {};
+    for (const char* group : groups)
+        for (const char* a = group; *a; a++)
+            for (const char* b = group; *b; b++)
+                if (a != b)
+                    chokes[*a - 'A'] |= Bit(*b);
+    return chokes;
+}
+
 std::string Name(const WindowCase& w)
 {
     return std::to_string(w.outerWidth) + "x" + std::to_string(w.outerHeight) + " at " + std::to_string(w.dpi) +
@@ -57,6 +74,9 @@ TEST(PadLayout, EveryPadFitsTheClientAreaBesideTheLabelAtEverySizeAndDpi)
         SCOPED_TRACE(Name(w));
         Client c = ClientOf(w);
         PadLayout layout = LayOutPads(c.width, c.height, c.label, w.dpi);
+        const std::vector<PadRect> marks =
+            ChokeMarks(layout, GroupsOf({"QWERT", "ASDFG", "ZXCVB", "YUIOP", "HJKL", "NM"}), w.dpi);
+        EXPECT_EQ(marks.size(), 6u) << "one above each row of each hand";
         for (int i = 0; i < kPadCount; i++) {
             SCOPED_TRACE(std::string(1, LetterOfPad(i)));
             const PadRect& p = layout.pads[i];
@@ -68,12 +88,16 @@ TEST(PadLayout, EveryPadFitsTheClientAreaBesideTheLabelAtEverySizeAndDpi)
             EXPECT_LE(p.bottom, c.height);
             EXPECT_FALSE(Overlaps(p, c.label));
             EXPECT_FALSE(Overlaps(p, layout.strip));
-            EXPECT_FALSE(Overlaps(p, layout.chokeMark));
+            for (const PadRect& m : marks)
+                EXPECT_FALSE(Overlaps(p, m));
             for (int j = i + 1; j < kPadCount; j++)
                 EXPECT_FALSE(Overlaps(p, layout.pads[j])) << LetterOfPad(j);
         }
         EXPECT_FALSE(Overlaps(layout.strip, c.label));
-        EXPECT_FALSE(Overlaps(layout.chokeMark, c.label));
+        for (const PadRect& m : marks) {
+            EXPECT_FALSE(m.Empty());
+            EXPECT_FALSE(Overlaps(m, c.label));
+        }
         EXPECT_GT(layout.letterFontHeight, layout.nameFontHeight);
         EXPECT_GE(layout.nameFontHeight, 5);
     }
@@ -123,25 +147,53 @@ TEST(PadLayout, RowsAreStaggeredAsOnAKeyboardAndSplitAroundTheLabel)
     }
 }
 
-TEST(PadLayout, ChokeMarkSpansExactlyHJKL)
+// The letters whose pads lie just under a mark.
+std::string Under(const PadLayout& l, const PadRect& mark, int dpi)
 {
+    std::string letters;
+    for (int i = 0; i < kPadCount; i++) {
+        const PadRect& p = l.pads[i];
+        if (p.left < mark.right && mark.left < p.right && p.top >= mark.bottom &&
+            p.top - mark.bottom <= ScaledForDpi(4, dpi))
+            letters += LetterOfPad(i);
+    }
+    return letters;
+}
+
+TEST(PadLayout, AMarkSpansEachRunOfNeighbouringPadsThatChokeEachOther)
+{
+    // H silences J, K and L, which do not silence H (a kit without h.wav):
+    // all four are edged, only J K L marked.
+    PadChokes oneWay = GroupsOf({"JKL"});
+    oneWay['H' - 'A'] = Bit('J') | Bit('K') | Bit('L');
+    EXPECT_EQ(ChokePads(oneWay), Bit('H') | Bit('J') | Bit('K') | Bit('L'));
+    EXPECT_EQ(ChokePads(GroupsOf({"CV"})), Bit('C') | Bit('V'));
+    EXPECT_EQ(ChokePads(PadChokes{}), 0u);
+    struct Case {
+        PadChokes chokes;
+        std::vector<std::string> marked; // the pads under each mark, left hand first
+    } cases[] = {
+        {GroupsOf({"HJKL"}), {"HJKL"}},
+        {GroupsOf({"HJ", "KL"}), {"HJ", "KL"}},
+        {GroupsOf({"CV"}), {"CV"}},
+        // H and K choke each other with J between them: no run, no mark.
+        {GroupsOf({"HK"}), {}},
+        // G and H are neighbours only across the label.
+        {GroupsOf({"GH"}), {}},
+        {oneWay, {"JKL"}},
+        {PadChokes{}, {}},
+    };
     for (const WindowCase& w : AllWindows()) {
         SCOPED_TRACE(Name(w));
         Client c = ClientOf(w);
         PadLayout l = LayOutPads(c.width, c.height, c.label, w.dpi);
-        ASSERT_FALSE(l.chokeMark.Empty());
-        for (int i = 0; i < kPadCount; i++) {
-            const PadRect& p = l.pads[i];
-            bool under = p.left < l.chokeMark.right && l.chokeMark.left < p.right && p.top >= l.chokeMark.bottom &&
-                         p.top - l.chokeMark.bottom <= ScaledForDpi(4, w.dpi);
-            EXPECT_EQ(under, InChokePads(i)) << LetterOfPad(i);
+        for (const Case& k : cases) {
+            std::vector<std::string> marked;
+            for (const PadRect& m : ChokeMarks(l, k.chokes, w.dpi))
+                marked.push_back(Under(l, m, w.dpi));
+            EXPECT_EQ(marked, k.marked);
         }
     }
-    std::string group;
-    for (int i = 0; i < kPadCount; i++)
-        if (InChokePads(i))
-            group += LetterOfPad(i);
-    EXPECT_EQ(group, "HJKL");
 }
 
 // Every byte 6 pixels wide; the ellipsis 12.
@@ -198,7 +250,7 @@ TEST(PadNames, FileNameWithoutItsExtension)
 TEST(PadLights, AHitGlowsAndFadesOutAfterItsTime)
 {
     PadLights l;
-    EXPECT_EQ(LightPad(l, 0, 1000), 1u);
+    EXPECT_EQ(LightPad(l, 0, 1000, {}), 1u);
     EXPECT_EQ(PadGlow(l, 0, 1000), 255);
     int mid = PadGlow(l, 0, 1000 + kPadFadeMs / 2);
     EXPECT_GT(mid, 0);
@@ -215,8 +267,8 @@ TEST(PadLights, AHitGlowsAndFadesOutAfterItsTime)
 TEST(PadLights, ARepeatRestartsTheFade)
 {
     PadLights l;
-    LightPad(l, 3, 0);
-    LightPad(l, 3, 100);
+    LightPad(l, 3, 0, {});
+    LightPad(l, 3, 100, {});
     FadePads(l, 200);
     EXPECT_GT(PadGlow(l, 3, 200), 0);
     EXPECT_EQ(PadGlow(l, 3, 200), PadGlow(l, 3, 200));
@@ -227,22 +279,32 @@ TEST(PadLights, ARepeatRestartsTheFade)
 
 TEST(PadLights, AChokePadPutsOutTheOthersOfItsGroupOnly)
 {
+    const PadChokes hiHats = GroupsOf({"HJKL"});
     PadLights l;
-    const int H = 'H' - 'A', J = 'J' - 'A', K = 'K' - 'A', A = 0;
-    LightPad(l, H, 0);
-    LightPad(l, K, 0);
+    const int H = 'H' - 'A', J = 'J' - 'A', K = 'K' - 'A', A = 0, C_ = 'C' - 'A', V_ = 'V' - 'A';
+    LightPad(l, H, 0, hiHats);
+    LightPad(l, K, 0, hiHats);
     EXPECT_EQ(l.lit, 1u << K) << "K put out H";
-    LightPad(l, A, 10);
-    EXPECT_EQ(LightPad(l, J, 20), (1u << J) | (1u << K));
+    LightPad(l, A, 10, hiHats);
+    EXPECT_EQ(LightPad(l, J, 20, hiHats), (1u << J) | (1u << K));
     EXPECT_EQ(l.lit, (1u << J) | (1u << A));
     EXPECT_EQ(PadGlow(l, K, 20), 0);
     EXPECT_EQ(PutOutPads(l), (1u << J) | (1u << A));
     EXPECT_EQ(l.lit, 0u);
+
+    // A kit whose only group is C and V: J puts out nothing, V puts out C.
+    const PadChokes cymbals = GroupsOf({"CV"});
+    LightPad(l, H, 30, cymbals);
+    LightPad(l, C_, 30, cymbals);
+    EXPECT_EQ(LightPad(l, J, 40, cymbals), 1u << J);
+    EXPECT_EQ(LightPad(l, V_, 40, cymbals), (1u << V_) | (1u << C_));
+    EXPECT_EQ(l.lit, (1u << H) | (1u << J) | (1u << V_));
 }
 
 TEST(PadLights, NothingStaysLitAfterTheFadeWhateverTheOrder)
 {
     std::mt19937 random(7);
+    const PadChokes chokes = GroupsOf({"HJKL", "CV"});
     for (int round = 0; round < 200; round++) {
         PadLights l;
         int64_t now = 0;
@@ -251,7 +313,7 @@ TEST(PadLights, NothingStaysLitAfterTheFadeWhateverTheOrder)
             switch (random() % 4) {
             case 0:
             case 1:
-                LightPad(l, (int)(random() % kPadCount), now);
+                LightPad(l, (int)(random() % kPadCount), now, chokes);
                 break;
             case 2:
                 FadePads(l, now);
