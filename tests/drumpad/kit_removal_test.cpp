@@ -1,9 +1,7 @@
-// Close prompt, single-instance guard and kit removal in-process, with
-// real folders, the real audio library and its trace. The ways that end
-// the process run in a child copy of this program.
-#include "app/close_prompt.h"
+// Kit removal in-process, with real folders, the real command processor,
+// the real audio library and its trace. A removal started from another
+// folder runs in a child copy of this program.
 #include "app/commands.h"
-#include "app/instance.h"
 #include "app/keyboard_hook.h"
 #include "app/startup.h"
 #include "core/bass_api.h"
@@ -286,39 +284,23 @@ LRESULT CALLBACK PostRemoveWhenBoxCloses(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(BoxClosedHook, code, wParam, lParam);
 }
 
-void StartProgramParts(const std::string& folder)
+// Runs this program's child test with `folder` as program directory,
+// pumping messages meanwhile; returns its exit code. `exe` is this program
+// or a copy of it.
+DWORD RunRemovalChild(const std::string& folder, const std::string& exe)
 {
-    MakeProgramDir(folder, true);
-    BuildMainWindow("", true);
-    Program().MainWindow.SetCloseHandler(ClosePrompt);
-    CheckOutputDevices();
+    return RunChild(exe, "--gtest_filter=RemovalChild.Run", {{"YXYT_CHILD_DIR", folder}}, 60000);
 }
 
-// Runs this program's child test in `mode` with `folder` as program
-// directory, pumping messages meanwhile; returns its exit code. `exe` is
-// this program or a copy of it.
-DWORD RunShellChild(const std::string& mode, const std::string& folder, const std::string& exe = ThisProgram())
-{
-    return RunChild(exe, "--gtest_filter=ShellChild.Run", {{"YXYT_CHILD_MODE", mode}, {"YXYT_CHILD_DIR", folder}},
-                    60000);
-}
-
-std::string ChildFolder(const std::string& name)
-{
-    std::string folder = TempFolder(name);
-    DeleteFileA((folder + "trace.txt").c_str());
-    DeleteFileA((folder + "boxes.txt").c_str());
-    DeleteFileA((folder + "Config.ini").c_str());
-    return folder;
-}
-
-class ShellTest : public ::testing::Test {
+class KitRemoval : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         Folder = TempFolder("yxyt_shell_test");
         Snd = Folder + "SND\\";
-        StartProgramParts(Folder);
+        MakeProgramDir(Folder, true);
+        BuildMainWindow("", true);
+        CheckOutputDevices();
     }
 
     static void TearDownTestSuite() { BASS_Free(); }
@@ -348,7 +330,7 @@ protected:
     }
 };
 
-TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsItem)
+TEST_F(KitRemoval, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsItem)
 {
     UiDriver ui(IDYES);
     size_t mark = Trace::Mark();
@@ -386,7 +368,7 @@ TEST_F(ShellTest, YesDeletesKitTwoWithReadOnlyAndHiddenFilesAndKitThreeKeepsItsI
     EXPECT_EQ(Kits().CurrentKitIndex, 1);
 }
 
-TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
+TEST_F(KitRemoval, NoRenamesTheFolderAsExcluded)
 {
     UiDriver ui(IDNO);
     RemoveCurrentKit();
@@ -400,7 +382,7 @@ TEST_F(ShellTest, NoRenamesTheFolderAsExcluded)
     EXPECT_EQ(Kits().KitList.size(), 2u);
 }
 
-TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
+TEST_F(KitRemoval, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
 {
     CreateDirectoryA((Snd + "K2_已排除").c_str(), NULL);
     std::ofstream(Snd + "K2_已排除\\block.txt") << "x";
@@ -414,7 +396,7 @@ TEST_F(ShellTest, FailedRenameSaysSoAndTheKitIsForgottenAnyway)
     EXPECT_EQ(Kits().KitList.size(), 2u);
 }
 
-TEST_F(ShellTest, CancelTouchesNothing)
+TEST_F(KitRemoval, CancelTouchesNothing)
 {
     UiDriver ui(IDCANCEL);
     size_t mark = Trace::Mark();
@@ -426,7 +408,7 @@ TEST_F(ShellTest, CancelTouchesNothing)
     EXPECT_EQ(Kits().CurrentKitIndex, 2);
 }
 
-TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
+TEST_F(KitRemoval, LockedFileIsReportedWithItsPathAndTheFolderStays)
 {
     std::string locked = Snd + "K2\\b.wav";
     HANDLE hold = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
@@ -442,7 +424,7 @@ TEST_F(ShellTest, LockedFileIsReportedWithItsPathAndTheFolderStays)
     EXPECT_EQ(Kits().KitList.size(), 2u);
 }
 
-TEST_F(ShellTest, SingleKitRefuses)
+TEST_F(KitRemoval, SingleKitRefuses)
 {
     RemoveTree(Snd + "K2");
     RemoveTree(Snd + "K3");
@@ -460,7 +442,7 @@ TEST_F(ShellTest, SingleKitRefuses)
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
 }
 
-TEST_F(ShellTest, ASecondRemovalInsideTheQuestionBoxDoesNothing)
+TEST_F(KitRemoval, ASecondRemovalInsideTheQuestionBoxDoesNothing)
 {
     // Kits 1 to 4, kit 2 current; both commands are queued before the
     // first runs, so its question box dispatches the second.
@@ -474,7 +456,7 @@ TEST_F(ShellTest, ASecondRemovalInsideTheQuestionBoxDoesNothing)
     ExpectOnlyKitTwoOfFourRemoved();
 }
 
-TEST_F(ShellTest, ASecondRemovalInsideTheFolderListingDoesNothing)
+TEST_F(KitRemoval, ASecondRemovalInsideTheFolderListingDoesNothing)
 {
     MakeKit("K4");
     Rediscover(2);
@@ -490,7 +472,7 @@ TEST_F(ShellTest, ASecondRemovalInsideTheFolderListingDoesNothing)
     ExpectOnlyKitTwoOfFourRemoved();
 }
 
-TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
+TEST_F(KitRemoval, RemovalScriptRemovesExactlyTheNamedFolder)
 {
     // Each name is next to the sibling cmd would reach if it read the name
     // as it reads unquoted or unescaped text: %b% expands to nothing, a
@@ -527,7 +509,7 @@ TEST_F(ShellTest, RemovalScriptRemovesExactlyTheNamedFolder)
     RemoveTree(root.substr(0, root.size() - 1));
 }
 
-TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
+TEST_F(KitRemoval, UnsafeOrMissingFoldersAreLeftAlone)
 {
     std::string file = Snd + "K1\\a.WAV";
     DeleteKitFolder(file);
@@ -537,7 +519,7 @@ TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
 }
 
-TEST_F(ShellTest, LinkedFoldersAndWhatTheyPointToAreNotDeleted)
+TEST_F(KitRemoval, LinkedFoldersAndWhatTheyPointToAreNotDeleted)
 {
     // "is" is a link to "elsewhere"; "holds" is a folder holding one.
     std::string root = TempFolder("yxyt_linked_" + std::to_string(GetCurrentProcessId()));
@@ -567,7 +549,7 @@ TEST_F(ShellTest, LinkedFoldersAndWhatTheyPointToAreNotDeleted)
     EXPECT_TRUE(RunUnixTool("/bin/rm", "-rf", {top}, [&] { return !FileExists(top); }));
 }
 
-TEST_F(ShellTest, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
+TEST_F(KitRemoval, RemovalScriptCannotBeChangedWhileCmdRunsAndIsGoneAfterwards)
 {
     std::string root = TempFolder("yxyt_held_script");
     std::string slow = root + "slow", victim = root + "victim";
@@ -707,7 +689,7 @@ void ExpectStoppedAsChanged(const std::vector<std::string>& boxes, const std::st
         EXPECT_TRUE(FileExists(replacement + "\\" + name)) << name;
 }
 
-TEST_F(ShellTest, AFolderSwappedDuringTheQuestionIsNotTouched)
+TEST_F(KitRemoval, AFolderSwappedDuringTheQuestionIsNotTouched)
 {
     std::vector<std::string> boxes = RemoveWhileSwapped("询问？", false, Folder + "other");
     ExpectStoppedAsChanged(boxes, Snd + "K2");
@@ -716,7 +698,7 @@ TEST_F(ShellTest, AFolderSwappedDuringTheQuestionIsNotTouched)
     EXPECT_EQ(Kits().KitList.size(), 3u);
 }
 
-TEST_F(ShellTest, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
+TEST_F(KitRemoval, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
 {
     std::string elsewhere = Folder + "elsewhere";
     std::vector<std::string> boxes = RemoveWhileSwapped("错误！", true, elsewhere);
@@ -728,7 +710,7 @@ TEST_F(ShellTest, ALinkPutInDuringAnErrorBoxStopsTheDeletion)
     RemoveTree(elsewhere);
 }
 
-TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
+TEST_F(KitRemoval, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
 {
     // The current kit K2 takes the real cmd a while to remove.
     AddManyFiles(Snd + "K2", kManyFiles);
@@ -785,109 +767,6 @@ TEST_F(ShellTest, KeysReachTheHookWhileTheRemovalWaitsAndPlayAgainAfterIt)
     EXPECT_TRUE(played);
 }
 
-TEST_F(ShellTest, CloseAnsweredNoKeepsEverything)
-{
-    UiDriver ui(IDNO);
-    size_t mark = Trace::Mark();
-    EXPECT_EQ(ClosePrompt(), 1);
-    ASSERT_EQ(ui.Seen().size(), 1u);
-    EXPECT_EQ(ui.Seen()[0].caption, "询问！");
-    EXPECT_EQ(ui.Seen()[0].text,
-              "您是否希望退出逸响乐台,点击是按钮退出程序，点击否按钮放弃操作，点击取消按钮退出程序并下次不再提示");
-    EXPECT_EQ(ui.Seen()[0].owner, Program().MainWindow.GetHandle());
-    EXPECT_TRUE(Trace::Since(mark).empty());
-    EXPECT_EQ(ReadSetting(kOptionSection, kClosePromptKey, "absent"), "absent");
-    // The same through the window: it stays.
-    SendMessageA(Program().MainWindow.GetHandle(), WM_CLOSE, 0, 0);
-    EXPECT_TRUE(IsWindow(Program().MainWindow.GetHandle()));
-}
-
-TEST_F(ShellTest, CloseYesAndCancelEndWithCodeZeroAfterFreeingTheLibrary)
-{
-    struct Case {
-        const char* mode;
-        const char* stored; // 关闭提示 before
-        const char* after;  // 关闭提示 after, "-" = no Config.ini
-        int boxes;
-    } cases[] = {
-        {"close:6", nullptr, "-", 1}, // Yes
-        {"close:2", nullptr, "1", 1}, // Cancel switches the question off
-        {"close:7", "1", "1", 0},     // switched off: no question (a No would fail the child)
-        {"close:7", "2", "2", 0},     {"close:7", "", "", 0},
-    };
-    for (const Case& c : cases) {
-        std::string folder = ChildFolder("yxyt_close_child");
-        std::string ini = folder + "Config.ini";
-        if (c.stored)
-            WritePrivateProfileStringA("选项", "关闭提示", c.stored, ini.c_str());
-        EXPECT_EQ(RunShellChild(c.mode, folder), 0u) << c.mode;
-        std::string trace = ReadFileBytes(folder + "trace.txt");
-        ASSERT_GE(trace.size(), 17u) << c.mode;
-        EXPECT_EQ(trace.substr(trace.size() - 17), "BASS_Free() = 1\r\n") << c.mode;
-        std::string boxes = ReadFileBytes(folder + "boxes.txt");
-        EXPECT_EQ((int)std::count(boxes.begin(), boxes.end(), '\n'), c.boxes) << c.mode;
-        if (c.boxes) {
-            EXPECT_EQ(boxes.substr(0, boxes.find('|')), "询问！");
-        }
-        if (std::string(c.after) == "-") {
-            EXPECT_FALSE(FileExists(ini)) << c.mode;
-        } else {
-            char value[32] = {};
-            GetPrivateProfileStringA("选项", "关闭提示", "absent", value, sizeof value, ini.c_str());
-            EXPECT_STREQ(value, c.after) << c.mode;
-        }
-    }
-}
-
-TEST_F(ShellTest, SecondCopyTellsTheUserBringsTheFirstForwardAndEnds)
-{
-    std::string name = "yxyt_instance_test_" + std::to_string(GetCurrentProcessId());
-    EnsureSingleInstance(name.c_str(), true, "unused", MB_ICONINFORMATION, true);
-    HWND main = Program().MainWindow.GetHandle();
-    ShowWindow(main, SW_MINIMIZE);
-    ASSERT_TRUE(IsIconic(main));
-    std::string folder = ChildFolder("yxyt_instance_child");
-    SetEnvironmentVariableA("YXYT_INSTANCE_NAME", name.c_str());
-    EXPECT_EQ(RunShellChild("instance", folder), 0u);
-    EXPECT_EQ(ReadFileBytes(folder + "boxes.txt"), "友情提醒:|逸响乐台已经运行，请不要重复启动啦！|none\n");
-    EXPECT_TRUE(PumpUntil([&] { return !IsIconic(main); }, 5000));
-}
-
-TEST(ProcessSearch, FindsTheFirstCopyByNameWithoutRegardToCase)
-{
-    std::string exe = ThisProgram();
-    std::string name = exe.substr(exe.find_last_of('\\') + 1);
-    DWORD pid = FindProcessByExeName(name);
-    EXPECT_NE(pid, 0u);
-    std::string upper = name;
-    CharUpperBuffA(&upper[0], (DWORD)upper.size());
-    EXPECT_EQ(FindProcessByExeName(upper), pid);
-    EXPECT_EQ(FindProcessByExeName("no-such-program.exe"), 0u);
-}
-
-TEST(ProcessSearch, WindowSearchForAWindowlessProcessGivesUp)
-{
-    // A process without windows: the search gives up after its 5 s with none.
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    std::string cmd = std::string(system) + "\\cmd.exe";
-    std::string command = "\"" + cmd + "\" /c pause";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(
-        CreateProcessA(cmd.c_str(), &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &process));
-    DWORD start = GetTickCount();
-    EXPECT_EQ(FindVisibleWindowOfProcess(process.dwProcessId), (HWND)NULL);
-    DWORD spent = GetTickCount() - start;
-    printf("search gave up after %lu ms\n", (unsigned long)spent);
-    EXPECT_GE(spent, 5000u);
-    EXPECT_LE(spent, 15000u);
-    TerminateProcess(process.hProcess, 0);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
-
 TEST(PlantedCommandProcessor, NeitherTheProgramFolderNorTheCurrentFolderIsSearched)
 {
     // A copy of this program, started in another folder, removes a folder
@@ -908,39 +787,22 @@ TEST(PlantedCommandProcessor, NeitherTheProgramFolderNorTheCurrentFolderIsSearch
         CreateDirectoryA((kit + "\\sub").c_str(), NULL);
         std::ofstream(kit + "\\sub\\f.txt") << "x";
 
-        EXPECT_EQ(RunShellChild("planted", root, copy), 0u) << planted;
+        EXPECT_EQ(RunRemovalChild(root, copy), 0u) << planted;
         EXPECT_FALSE(FileExists(planted + "ran.txt")) << planted;
         EXPECT_FALSE(FileExists(kit)) << planted;
     }
     RemoveTree(root.substr(0, root.size() - 1));
 }
 
-// The child copy: ends inside the program's own code, or fails.
-TEST(ShellChild, Run)
+// The child copy: removes the kit folder of its program directory from a
+// current folder of its own.
+TEST(RemovalChild, Run)
 {
-    const char* mode = getenv("YXYT_CHILD_MODE");
-    if (!mode || !*mode)
+    const char* folder = getenv("YXYT_CHILD_DIR");
+    if (!folder || !*folder)
         GTEST_SKIP() << "runs only as a child copy";
-    std::string folder = getenv("YXYT_CHILD_DIR");
-    std::string m = mode;
-    if (m == "planted") {
-        ASSERT_TRUE(SetCurrentDirectoryA((folder + "current").c_str()));
-        DeleteKitFolder(folder + "kit");
-        return;
-    }
-    StartProgramParts(folder);
-    UiDriver ui;
-    ui.LogTo(folder + "boxes.txt");
-    if (m.rfind("close:", 0) == 0) {
-        ui.SetBoxButton(atoi(m.c_str() + 6));
-        InstallKeyboardHook();
-        ClosePrompt();
-        FAIL() << "ClosePrompt returned";
-    } else if (m == "instance") {
-        EnsureSingleInstance(getenv("YXYT_INSTANCE_NAME"), true, "逸响乐台已经运行，请不要重复启动啦！",
-                             MB_ICONINFORMATION, true);
-        FAIL() << "the second copy kept running";
-    }
+    ASSERT_TRUE(SetCurrentDirectoryA((std::string(folder) + "current").c_str()));
+    DeleteKitFolder(std::string(folder) + "kit");
 }
 
 } // namespace
