@@ -50,7 +50,7 @@ TEST(RecorderWithoutLibrary, ItemIsGreyedAndNeitherItNorF7DoesAnything)
     ASSERT_EQ(GetForegroundWindow(), main);
     KBDLLHOOKSTRUCT record = {};
     record.vkCode = VK_F7;
-    EXPECT_EQ(KeyboardHookProc(HC_ACTION, WM_KEYDOWN, (LPARAM)&record), (LRESULT)main) << "swallowed like any key of the window";
+    EXPECT_EQ(KeyboardHookProc(HC_ACTION, WM_KEYDOWN, (LPARAM)&record), (LRESULT)main) << "swallowed like any key";
     KeyboardHookProc(HC_ACTION, WM_KEYUP, (LPARAM)&record);
     PumpMessages();
 
