@@ -9,8 +9,11 @@ import audio_util
 from conftest import COMMAND_BASE, deadline_loop
 from drum_util import tone_kit
 from music_util import stream_of
+from screen_util import Screen
 from test_drumpad import start_quiet
 
+# The colour the pads draw a choke group's edges and mark in.
+CHOKE_COLOUR = (0, 120, 170)
 HOLD_ONCE = COMMAND_BASE + 107
 EDIT_KEY_MAP = COMMAND_BASE + 108
 
@@ -168,7 +171,7 @@ def test_three_takes_of_a_each_heard_never_twice_in_a_row(app, make_progdir, rec
     assert set(heard) == set(freqs.values()), heard
 
 
-def test_kit_choke_group_v_silences_a_ringing_c_and_h_silences_nothing(app, make_progdir, recorder):
+def test_kit_choke_group_v_silences_a_ringing_c_and_h_silences_nothing(app, make_progdir, recorder, session):
     p = make_progdir(kits=False)
     kit = tone_kit(p, "cymbals", {"c.WAV": 440, "v.WAV": 2000, "h.WAV": 1210, "j.WAV": 660},
                    {"c.WAV": 2.0, "j.WAV": 2.0, "v.WAV": 0.05, "h.WAV": 0.05})
@@ -200,3 +203,14 @@ def test_kit_choke_group_v_silences_a_ringing_c_and_h_silences_nothing(app, make
     assert ringing > 0.1, ringing
     assert after < 0.01, (ringing, after)
     assert still > 0.05, still
+    # The pads frame the kit's group: C and V, left of the label; H J K L,
+    # right of it, are no group in this kit.
+    w, lab = a.window(), a.label()
+    screen = Screen(session.env["DISPLAY"])
+    try:
+        pic = screen.grab(w["client_x"], w["client_y"], w["client_w"], w["client_h"])
+    finally:
+        screen.close()
+    framed = [x for y in range(pic.height) for x in range(pic.width) if pic.pixel(x, y) == CHOKE_COLOUR]
+    assert framed, "no pad is framed as a group"
+    assert max(framed) < lab["x"] - w["client_x"], "a pad right of the label is framed as a group"
