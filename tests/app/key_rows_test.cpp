@@ -11,32 +11,10 @@
 namespace {
 
 // Virtual keys by number, as the platform documents them.
-enum : uint32_t {
-    kTab = 0x09,
-    kReturn = 0x0D,
-    kEscape = 0x1B,
-    kSpace = 0x20,
-    kPageUp = 0x21,
-    kPageDown = 0x22,
-    kEnd = 0x23,
-    kHome = 0x24,
-    kLeft = 0x25,
-    kUp = 0x26,
-    kRight = 0x27,
-    kDown = 0x28,
-    kInsert = 0x2D,
-    kKeypadPlus = 0x6B,
-    kKeypadMinus = 0x6D,
-    kF3 = 0x72,
-    kF4 = 0x73,
-    kF5 = 0x74,
-    kF6 = 0x75,
-    kF7 = 0x76,
-    kF8 = 0x77,
-    kF9 = 0x78,
-    kLeftAlt = 0xA4,
-    kRightAlt = 0xA5,
-};
+constexpr uint32_t kTab = 0x09, kReturn = 0x0D, kEscape = 0x1B, kSpace = 0x20, kPageUp = 0x21, kPageDown = 0x22;
+constexpr uint32_t kEnd = 0x23, kHome = 0x24, kLeft = 0x25, kUp = 0x26, kRight = 0x27, kDown = 0x28, kInsert = 0x2D;
+constexpr uint32_t kKeypadPlus = 0x6B, kKeypadMinus = 0x6D, kF3 = 0x72, kF4 = 0x73, kF5 = 0x74, kF6 = 0x75;
+constexpr uint32_t kF7 = 0x76, kF8 = 0x77, kF9 = 0x78, kLeftAlt = 0xA4, kRightAlt = 0xA5;
 
 constexpr KeyEdge P = KeyEdge::Press, R = KeyEdge::Release;
 
@@ -70,7 +48,7 @@ TEST(KeyRows, AHeldKeyRepeatsOnlyWhereRepeatingHelps)
 // row; a key without one is only swallowed.
 TEST(KeyRows, LettersPlayInTheHookAndEveryOtherActingKeyIsPosted)
 {
-    std::set<uint32_t> posted = {kPageUp, kPageDown, kHome, kEnd, kInsert, kF3, kF4,         kF5,
+    std::set<uint32_t> posted = {kPageUp, kPageDown, kHome, kEnd, kInsert, kF3,         kF4,         kF5,
                                  kF6,     kF7,       kF8,   kF9,  kSpace,  kKeypadPlus, kKeypadMinus};
     for (uint32_t vk : Range('0', '9'))
         posted.insert(vk);
@@ -97,11 +75,16 @@ TEST(KeyRows, PostedKeysRunTheirMenuItemsOrTheirOwnActions)
         KeyEdge edge;
         CommandEntry item;
     } items[] = {
-        {kPageUp, R, kKitVolumeUpEntry},       {kPageDown, R, kKitVolumeDownEntry},
-        {kInsert, R, kOpenMusicEntry},         {kSpace, P, kPauseMusicEntry},
-        {kKeypadPlus, P, kMusicVolumeUpEntry}, {kKeypadMinus, P, kMusicVolumeDownEntry},
-        {kF3, P, kSeekBackEntry},              {kF4, P, kSeekForwardEntry},
-        {kF7, R, kRecordEntry},                {kF8, R, kMetronomeEntry},
+        {kPageUp, R, kKitVolumeUpEntry},
+        {kPageDown, R, kKitVolumeDownEntry},
+        {kInsert, R, kOpenMusicEntry},
+        {kSpace, P, kPauseMusicEntry},
+        {kKeypadPlus, P, kMusicVolumeUpEntry},
+        {kKeypadMinus, P, kMusicVolumeDownEntry},
+        {kF3, P, kSeekBackEntry},
+        {kF4, P, kSeekForwardEntry},
+        {kF7, R, kRecordEntry},
+        {kF8, R, kMetronomeEntry},
     };
     for (const auto& k : items) {
         const KeyRow* row = FindKeyRow(k.vk, k.edge);
@@ -113,8 +96,11 @@ TEST(KeyRows, PostedKeysRunTheirMenuItemsOrTheirOwnActions)
         uint32_t vk;
         KeyEdge edge;
         KeyAction action;
-    } own[] = {{kHome, R, KeyAction::kPreviousKit}, {kEnd, R, KeyAction::kNextKit}, {kF5, P, KeyAction::kAskClearSlots},
-               {kF6, P, KeyAction::kStopSlots},     {kF9, P, KeyAction::kTapTempo}};
+    } own[] = {{kHome, R, KeyAction::kPreviousKit},
+               {kEnd, R, KeyAction::kNextKit},
+               {kF5, P, KeyAction::kAskClearSlots},
+               {kF6, P, KeyAction::kStopSlots},
+               {kF9, P, KeyAction::kTapTempo}};
     for (const auto& k : own) {
         const KeyRow* row = FindKeyRow(k.vk, k.edge);
         ASSERT_NE(row, nullptr) << std::hex << k.vk;
