@@ -202,7 +202,7 @@ bool ParseKitNumber(const std::string& text, double* value)
     std::string s = Stripped(text);
     // from_chars takes no "+", and reads "nan" and "inf", which no kit means.
     size_t from = !s.empty() && s[0] == '+' ? 1 : 0;
-    if (from == s.size() || s[from] == '-' || s.find_first_of("nNiI") != std::string::npos)
+    if (from == s.size() || (from == 1 && s[1] == '-') || s.find_first_of("nNiI") != std::string::npos)
         return false;
     double v;
     auto r = std::from_chars(s.data() + from, s.data() + s.size(), v);
