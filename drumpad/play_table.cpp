@@ -182,13 +182,25 @@ uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, int veloc
             random = random || l.randomLow > 0.0 || l.randomHigh < 1.0;
         }
         uint64_t rounds = random ? std::max<uint64_t>(1, std::min<uint64_t>(2 * kRandomRounds, kMaxSteps / length)) : 1;
+        // Each turn of the sequence gets `rounds` random values, one from
+        // each equal slice of [0, 1) in shuffled order, so every random band
+        // sounds as often as its width says over one walk of the order.
+        std::vector<double> draws(length * rounds, 0.0);
+        for (uint64_t turn = 0; random && turn < length; turn++) {
+            std::vector<double> slice(rounds);
+            for (uint64_t j = 0; j < rounds; j++)
+                slice[j] = (j + (NextRandom(state) >> 8) / 16777216.0) / rounds;
+            for (uint64_t j = rounds - 1; j > 0; j--)
+                std::swap(slice[j], slice[NextRandom(state) % (j + 1)]);
+            for (uint64_t j = 0; j < rounds; j++)
+                draws[turn + j * length] = slice[j];
+        }
         for (uint64_t k = 0; k < length * rounds; k++) {
             Step step = {(uint32_t)sounds_.size(), 0};
-            double r = random ? (NextRandom(state) >> 8) / 16777216.0 : 0.0;
             for (size_t i = 1; i < key.size(); i++) {
                 const KitLayer& l = ins.layers[key[i]];
                 bool inTurn = (int)(k % (uint64_t)std::max(1, l.sequenceLength)) == l.sequencePosition - 1;
-                if (inTurn && r >= l.randomLow && r < l.randomHigh)
+                if (inTurn && draws[k] >= l.randomLow && draws[k] < l.randomHigh)
                     sound(key[i]);
             }
             step.count = (uint32_t)sounds_.size() - step.first;
