@@ -78,36 +78,58 @@ PlayTable::PlayTable(const KitModel& kit, const InstrumentLetters& letters, uint
         for (int v = 0; v < 128; v++)
             velocityGains_.back()[v] = VelocityGain(rule, v);
     }
+    // A letter and a note that play one instrument share its row.
+    std::map<int, std::array<uint16_t, 128>> rows;
+    auto row = [&](int ins) {
+        std::array<uint16_t, 128> none;
+        none.fill(kNone);
+        if (ins < 0)
+            return none;
+        auto it = rows.find(ins);
+        if (it == rows.end())
+            it = rows.emplace(ins, RowOf(kit, (uint32_t)ins)).first;
+        return it->second;
+    };
     for (int l = 0; l < kLetters; l++) {
-        int ins = letterInstrument_[l];
-        if (ins >= (int)kit.instruments.size())
-            ins = letterInstrument_[l] = -1;
-        for (int v = 0; v < 128; v++)
-            letterChoice_[l][v] = ins >= 0 && v > 0 ? ChoiceOf(kit, (uint32_t)ins, v) : kNone;
+        if (letterInstrument_[l] >= (int)kit.instruments.size())
+            letterInstrument_[l] = -1;
+        letterChoice_[l] = row(letterInstrument_[l]);
     }
     for (int n = 0; n < 128; n++) {
         int ins = -1;
         for (size_t i = 0; i < kit.instruments.size() && ins < 0; i++)
             if (kit.instruments[i].note == n && !kit.instruments[i].muted && !kit.instruments[i].layers.empty())
                 ins = (int)i;
-        for (int v = 0; v < 128; v++)
-            noteChoice_[n][v] = ins >= 0 && v > 0 ? ChoiceOf(kit, (uint32_t)ins, v) : kNone;
+        noteChoice_[n] = row(ins);
     }
     counters_.reset(new std::atomic<uint32_t>[choices_.size() ? choices_.size() : 1]);
     for (size_t i = 0; i < choices_.size(); i++)
         counters_[i].store(0, std::memory_order_relaxed);
     built_.clear();
-    built_.shrink_to_fit();
 }
 
-uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, int velocity)
+std::array<uint16_t, 128> PlayTable::RowOf(const KitModel& kit, uint32_t instrument)
+{
+    std::array<uint16_t, 128> row;
+    row.fill(kNone);
+    std::vector<uint32_t> last;
+    for (int v = 1; v < 128; v++) {
+        std::vector<uint32_t> key = CandidatesOf(kit, instrument, v);
+        // Neighbouring velocities mostly hold the same layers.
+        row[v] = v > 1 && key == last ? row[v - 1] : ChoiceOf(kit, instrument, key);
+        last = std::move(key);
+    }
+    return row;
+}
+
+std::vector<uint32_t> PlayTable::CandidatesOf(const KitModel& kit, uint32_t instrument, int velocity)
 {
     const KitInstrument& ins = kit.instruments[instrument];
-    if (ins.muted || ins.layers.empty())
-        return kNone;
-    const double x = velocity / 127.0;
-    // The candidates, a component's layers after each other.
+    // The instrument, then the candidates, a component's layers after each other.
     std::vector<uint32_t> key = {instrument};
+    if (ins.muted)
+        return key;
+    const double x = velocity / 127.0;
     if (kit.kind == KitModel::Kind::Hydrogen) {
         std::vector<uint32_t> components;
         for (const KitLayer& l : ins.layers)
@@ -125,14 +147,23 @@ uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, int veloc
                 key.push_back(i);
         }
     }
-    for (auto& b : built_)
-        if (b.first == key)
-            return b.second;
-    if (key.size() == 1 || choices_.size() >= kNone)
+    return key;
+}
+
+uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, const std::vector<uint32_t>& key)
+{
+    const KitInstrument& ins = kit.instruments[instrument];
+    auto known = built_.find(key);
+    if (known != built_.end())
+        return known->second;
+    if (key.size() == 1 || choices_.size() >= kNone || sounds_.size() >= kMaxPreparedSounds)
         return kNone;
 
+    Step step = {0, 0};
     auto sound = [&](uint32_t layer) {
         const KitLayer& l = ins.layers[layer];
+        if (sounds_.size() - step.first >= kMaxSoundsPerHit)
+            return;
         if (l.velocityRule < velocityGains_.size() && l.sample < kit.samples.size())
             sounds_.push_back({l.sample, instrument, layer, ins.gain * l.gain, CombinedPan(ins.pan, l.pan), l.velocityRule});
     };
@@ -164,7 +195,7 @@ uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, int veloc
             period = Period(period, std::max<uint64_t>(1, own));
         }
         for (uint64_t k = 0; k < period; k++) {
-            Step step = {(uint32_t)sounds_.size(), 0};
+            step = {(uint32_t)sounds_.size(), 0};
             for (const Options& c : components) {
                 size_t n = std::min<size_t>(c.layers.size(), 255);
                 size_t pick = c.how == LayerChoice::RoundRobin ? k % n : !c.order.empty() ? c.order[k % c.order.size()] : 0;
@@ -196,7 +227,7 @@ uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, int veloc
                 draws[turn + j * length] = slice[j];
         }
         for (uint64_t k = 0; k < length * rounds; k++) {
-            Step step = {(uint32_t)sounds_.size(), 0};
+            step = {(uint32_t)sounds_.size(), 0};
             for (size_t i = 1; i < key.size(); i++) {
                 const KitLayer& l = ins.layers[key[i]];
                 bool inTurn = (int)(k % (uint64_t)std::max(1, l.sequenceLength)) == l.sequencePosition - 1;
@@ -209,7 +240,7 @@ uint16_t PlayTable::ChoiceOf(const KitModel& kit, uint32_t instrument, int veloc
     }
     choice.steps = (uint32_t)steps_.size() - choice.firstStep;
     choices_.push_back(choice);
-    built_.push_back({std::move(key), (uint16_t)(choices_.size() - 1)});
+    built_.emplace(key, (uint16_t)(choices_.size() - 1));
     return (uint16_t)(choices_.size() - 1);
 }
 

@@ -10,12 +10,15 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
 // The velocities of a letter key: a plain hit and a soft note (Shift).
 constexpr int kLetterVelocity = 100;
 constexpr int kSoftLetterVelocity = 40;
+constexpr uint32_t kMaxSoundsPerHit = 16;
+constexpr size_t kMaxPreparedSounds = 1 << 20;
 
 // The instruments of a kit as the letters see them (names and files in
 // the kit's own coding).
@@ -59,7 +62,9 @@ private:
         uint32_t firstStep, steps; // into steps_
     };
 
-    uint16_t ChoiceOf(const KitModel& kit, uint32_t instrument, int velocity);
+    std::array<uint16_t, 128> RowOf(const KitModel& kit, uint32_t instrument);
+    std::vector<uint32_t> CandidatesOf(const KitModel& kit, uint32_t instrument, int velocity);
+    uint16_t ChoiceOf(const KitModel& kit, uint32_t instrument, const std::vector<uint32_t>& key);
     PlayHit Walk(uint16_t choice) const;
 
     std::vector<PlayedSound> sounds_;
@@ -72,5 +77,5 @@ private:
     std::vector<std::array<float, 128>> velocityGains_;
     uint32_t seed_;
     // While building: the choice of each distinct set of candidate layers.
-    std::vector<std::pair<std::vector<uint32_t>, uint16_t>> built_;
+    std::map<std::vector<uint32_t>, uint16_t> built_;
 };
