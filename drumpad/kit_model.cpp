@@ -204,7 +204,7 @@ bool ParseKitNumber(const std::string& text, double* value)
     size_t from = !s.empty() && s[0] == '+' ? 1 : 0;
     if (from == s.size() || (from == 1 && s[1] == '-') || s.find_first_of("nNiI") != std::string::npos)
         return false;
-    double v;
+    double v = 0;
     auto r = std::from_chars(s.data() + from, s.data() + s.size(), v);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size() || !std::isfinite(v))
         return false;
@@ -216,7 +216,7 @@ bool ParseKitInteger(const std::string& text, int64_t* value)
 {
     std::string s = Stripped(text);
     size_t from = !s.empty() && s[0] == '+' ? 1 : 0;
-    int64_t v;
+    int64_t v = 0;
     auto r = std::from_chars(s.data() + from, s.data() + s.size(), v);
     if (from == s.size() || (from == 1 && s[1] == '-') || r.ec != std::errc() || r.ptr != s.data() + s.size())
         return false;

@@ -94,7 +94,8 @@ struct KitModel {
     std::vector<VelocityRule> velocityRules;
     // The hi-hat pedal's value before any controller message (SFZ set_cc4).
     uint8_t pedal = 0;
-    // Sample names refused because they would leave the kit folder.
+    // Names refused: samples and SFZ includes that would leave the kit
+    // folder, includes that repeat, lie too deep or cannot be read.
     std::vector<std::string> refused;
     // SFZ opcodes and headers the reader does not act on, each once.
     std::vector<std::string> unknownOpcodes;

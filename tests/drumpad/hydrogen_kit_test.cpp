@@ -2,13 +2,11 @@
 // older ones, hostile files, and every real kit of Debian's
 // hydrogen-drumkits package.
 #include "drumpad/hydrogen_kit.h"
+#include "real_kits.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 namespace {
 
@@ -22,14 +20,6 @@ KitModel Read(const std::string& text)
     HydrogenKitResult r = ReadHydrogenKit(text);
     EXPECT_TRUE(r.ok) << r.error;
     return r.kit;
-}
-
-std::string File(const std::filesystem::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 } // namespace
@@ -169,11 +159,11 @@ TEST(HydrogenKit, EveryRealKitOfDebianParsesAndFindsItsSamples)
                                                 "Millo_MultiLayered2/misc_Cowbell.flac"};
     int kits = 0, layers = 0;
     std::set<std::string> missing;
-    for (const auto& folder : std::filesystem::directory_iterator(YXYT_HYDROGEN_KITS)) {
+    for (const auto& folder : std::filesystem::directory_iterator(kRealKits)) {
         if (!std::filesystem::exists(folder.path() / "drumkit.xml"))
             continue;
         kits++;
-        HydrogenKitResult r = ReadHydrogenKit(File(folder.path() / "drumkit.xml"));
+        HydrogenKitResult r = ReadHydrogenKit(FileText(folder.path() / "drumkit.xml"));
         ASSERT_TRUE(r.ok) << folder.path() << ": " << r.error;
         EXPECT_FALSE(r.kit.instruments.empty()) << folder.path();
         EXPECT_TRUE(r.kit.refused.empty()) << folder.path();

@@ -2,15 +2,14 @@
 // kind of hostile entry, a real kit packed by GNU tar, and gzip bombs.
 #include "drumpad/packed_kit.h"
 #include "drumpad/tar_reader.h"
+#include "real_kits.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
+
 #include <unistd.h>
 
 namespace {
@@ -158,14 +157,6 @@ std::string Gzip(const std::string& head, uint64_t zeros = 0, const std::string&
     return out;
 }
 
-std::string Contents(const std::filesystem::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 } // namespace
 
 TEST(TarReader, UstarGnuLongNamesAndPaxHeadersInAnyChunks)
@@ -250,7 +241,7 @@ TEST(TarReader, EntriesThatLeaveTheKitLinksDevicesAndBrokenArchivesStopIt)
 
 TEST(PackedKit, ARealKitPackedByGnuTarComesOutByteForByte)
 {
-    const std::filesystem::path kits = YXYT_HYDROGEN_KITS;
+    const std::filesystem::path& kits = kRealKits;
     const std::filesystem::path out = std::filesystem::temp_directory_path() / ("yxyt_packed_" + std::to_string(getpid()));
     std::filesystem::create_directories(out);
     for (const char* kit : {"VariBreaks", "Gimme A Hand 1.0"}) {
@@ -260,7 +251,7 @@ TEST(PackedKit, ARealKitPackedByGnuTarComesOutByteForByte)
                                   "' -C '" + kits.string() + "' '" + kit + "'";
             ASSERT_EQ(std::system(command.c_str()), 0) << command;
             Sink sink;
-            MemorySource source(Contents(archive));
+            MemorySource source(FileText(archive));
             UnpackResult r = UnpackPackedKit(source, sink, {});
             ASSERT_TRUE(r.ok) << kit << " " << format << ": " << TarRefusalText(r.refusal) << " " << r.refusedEntry
                               << r.gzipError;
@@ -271,7 +262,7 @@ TEST(PackedKit, ARealKitPackedByGnuTarComesOutByteForByte)
                     continue;
                 files++;
                 std::string name = std::string(kit) + "/" + std::filesystem::relative(f.path(), kits / kit).string();
-                EXPECT_TRUE(sink.files.count(name) && sink.files[name] == Contents(f.path())) << name;
+                EXPECT_TRUE(sink.files.count(name) && sink.files[name] == FileText(f.path())) << name;
             }
             EXPECT_EQ(sink.files.size(), files);
             EXPECT_GT(files, 10u);
