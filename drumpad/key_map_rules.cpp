@@ -1,6 +1,7 @@
 #include "drumpad/key_map_rules.h"
 
 #include "core/ascii.h"
+#include "drumpad/kit_model.h"
 #include "drumpad/kit_rules.h"
 
 #include <algorithm>
@@ -78,11 +79,15 @@ void ParseKeyLine(KeyMap& map, std::array<bool, kLetters>& seen, int letter, con
     }
     if (file.empty())
         return;
+    map.keys[letter].target = file;
+    int target = file[0] == '#' ? SmallNumber(file.substr(1)) : -1;
+    map.keys[letter].targetNote = target <= 127 ? target : -1;
     if (!IsKitLocalName(file)) {
         map.refused.push_back(file);
         return;
     }
-    map.keys[letter] = {file, note};
+    map.keys[letter].file = file;
+    map.keys[letter].note = note;
 }
 
 uint32_t LetterMask(const std::string& letters)
@@ -166,18 +171,7 @@ KeyMap ParseKeyMap(const std::string& whole)
 
 bool IsKitLocalName(const std::string& name)
 {
-    if (name.empty() || name.size() > 200 || name == "." || name == "..")
-        return false;
-    for (size_t i = 0; i < name.size(); i++) {
-        unsigned char c = (unsigned char)name[i];
-        if (IsLeadByte(c) && i + 1 < name.size()) {
-            i++;
-            continue;
-        }
-        if (c < 0x20 || std::string("\\/:*?\"<>|").find((char)c) != std::string::npos)
-            return false;
-    }
-    return true;
+    return name.size() <= 200 && name != "." && name != ".." && HasOnlyFileNameCharacters(name, TextCoding::Ansi);
 }
 
 int TakeNumber(const std::string& fileName, const std::string& base)
@@ -293,6 +287,128 @@ std::string KeyMapText(const std::vector<std::string>& files, const KeyAssignmen
             text += "; 没有键使用的文件：\r\n";
         heading = true;
         text += "; " + files[i] + "\r\n";
+    }
+    return text;
+}
+
+namespace {
+
+// A letter's General MIDI note when the kit has it, -1 for the free letters.
+constexpr int kDefaultNotes[kLetters] = {
+    36, -1, -1, 37, 47, 39, 52, 44, 57, 42, 46, 55, -1, // A .. M
+    -1, 51, 53, 50, 45, 38, 43, 49, -1, 48, -1, 41, -1, // N .. Z
+};
+
+int FirstWithNote(const std::vector<LetterInstrument>& instruments, int note)
+{
+    for (size_t i = 0; i < instruments.size(); i++)
+        if (instruments[i].playable && instruments[i].note == note)
+            return (int)i;
+    return -1;
+}
+
+// The instrument a key map's target names: "#N", a name, or a file of one.
+int InstrumentOfTarget(const std::vector<LetterInstrument>& instruments, const KeyMapEntry& entry)
+{
+    if (entry.targetNote >= 0)
+        return FirstWithNote(instruments, entry.targetNote);
+    for (size_t i = 0; i < instruments.size(); i++)
+        if (instruments[i].name == entry.target)
+            return (int)i;
+    for (size_t i = 0; i < instruments.size(); i++)
+        if (SameName(instruments[i].name, entry.target))
+            return (int)i;
+    for (size_t i = 0; i < instruments.size(); i++)
+        for (const std::string& f : instruments[i].files)
+            if (SameName(f, entry.target) || SameName(f.substr(f.rfind('/') + 1), entry.target))
+                return (int)i;
+    return -1;
+}
+
+// A name as one line of the key map holds it: no line end, no comment.
+std::string OneLine(std::string name)
+{
+    for (char& c : name)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return Trimmed(name);
+}
+
+} // namespace
+
+InstrumentLetters AssignInstrumentLetters(const std::vector<LetterInstrument>& instruments, const KeyMap* map)
+{
+    InstrumentLetters result;
+    result.instrument.fill(-1);
+    std::array<bool, kLetters> decided = {};
+    for (int l = 0; map && l < kLetters; l++) {
+        const KeyMapEntry& entry = map->keys[l];
+        if (entry.target.empty())
+            continue;
+        decided[l] = true;
+        result.instrument[l] = InstrumentOfTarget(instruments, entry);
+        if (result.instrument[l] < 0 &&
+            std::none_of(result.missing.begin(), result.missing.end(),
+                         [&](const std::string& m) { return m == entry.target; }))
+            result.missing.push_back(entry.target);
+    }
+    std::vector<bool> lettered(instruments.size(), false);
+    for (int l = 0; l < kLetters; l++)
+        if (result.instrument[l] >= 0)
+            lettered[result.instrument[l]] = true;
+    for (int l = 0; l < kLetters; l++) {
+        if (decided[l] || kDefaultNotes[l] < 0)
+            continue;
+        int i = FirstWithNote(instruments, kDefaultNotes[l]);
+        if (i < 0 && l == 'A' - 'A')
+            i = FirstWithNote(instruments, 35);
+        if (i < 0 && l == 'S' - 'A')
+            i = FirstWithNote(instruments, 40);
+        if (i >= 0) {
+            result.instrument[l] = i;
+            lettered[i] = decided[l] = true;
+        }
+    }
+    int free = 0;
+    for (size_t i = 0; i < instruments.size(); i++) {
+        if (lettered[i] || !instruments[i].playable)
+            continue;
+        while (free < kLetters && decided[free])
+            free++;
+        if (free == kLetters)
+            break;
+        result.instrument[free] = (int)i;
+        decided[free] = true;
+    }
+    return result;
+}
+
+std::string InstrumentKeyMapText(const std::vector<LetterInstrument>& instruments, const InstrumentLetters& current)
+{
+    std::string text = "; 逸响乐台的键位：每行“字母=乐器名”，也可写“字母=#音符”（0-127）或乐器的采样文件名。\r\n"
+                       "[键位]\r\n";
+    std::vector<bool> played(instruments.size(), false);
+    for (int l = 0; l < kLetters; l++) {
+        std::string letter(1, (char)('A' + l));
+        int i = current.instrument[l];
+        if (i < 0) {
+            text += ";" + letter + "=\r\n";
+            continue;
+        }
+        played[i] = true;
+        // A name that is no name a line can hold is written as its note.
+        std::string name = OneLine(instruments[i].name);
+        bool byName = !name.empty() && name[0] != '#' && name[0] != ';' && InstrumentOfTarget(instruments, {"", -1, name, -1}) == i;
+        text += letter + "=" + (byName ? name : "#" + std::to_string(instruments[i].note)) + "\r\n";
+    }
+    bool heading = false;
+    for (size_t i = 0; i < instruments.size(); i++) {
+        if (played[i] || !instruments[i].playable)
+            continue;
+        if (!heading)
+            text += "; 没有键使用的乐器：\r\n";
+        heading = true;
+        text += "; " + OneLine(instruments[i].name) + " #" + std::to_string(instruments[i].note) + "\r\n";
     }
     return text;
 }

@@ -20,6 +20,10 @@ constexpr int kMaxTakes = 16;
 struct KeyMapEntry {
     std::string file; // empty: the letter is not mapped
     int note = -1;    // General MIDI note 0..127 after ",", -1 when none
+    // What the line names, also when it is refused as a file: in a kit of
+    // instruments an instrument's name, a file of one, or "#36", a note.
+    std::string target;
+    int targetNote = -1; // N of "#N", 0..127; -1 when the target is no note
 };
 
 struct KeyMap {
@@ -65,6 +69,32 @@ std::vector<uint8_t> TakeOrder(size_t takes, size_t rounds, uint32_t seed);
 // file it plays now (take 1), letters without one and the files no letter
 // plays as comment lines, CR LF. Read back unchanged it maps the same.
 std::string KeyMapText(const std::vector<std::string>& files, const KeyAssignment& current);
+
+// An instrument of a Hydrogen or SFZ kit as the letters see it: texts in
+// the key map's coding.
+struct LetterInstrument {
+    std::string name;
+    int note = -1; // General MIDI
+    std::vector<std::string> files;
+    bool playable = true; // not muted, with at least one layer
+};
+// Which instrument each letter plays (an index, -1: none).
+struct InstrumentLetters {
+    std::array<int, kLetters> instrument;
+    // Targets of the key map that name nothing of the kit, each once.
+    std::vector<std::string> missing;
+};
+// The default letter of each General MIDI drum note: A kick 36 (35 when
+// the kit has no 36), S snare 38 (40), D 37, F 39, H 44, J 42, K 46,
+// Q W E R T Y toms 50 48 47 45 43 41, U 49, I 57, O 51, P 53, L 55, G 52.
+// A key map's letters come first (a note "#N", an instrument's name, or
+// a file of one, ASCII letters in any case); playable instruments the
+// letters leave over take the free letters in kit order.
+InstrumentLetters AssignInstrumentLetters(const std::vector<LetterInstrument>& instruments, const KeyMap* map);
+// The key map 编辑键位 writes for a kit of instruments without one: each
+// letter with the instrument it plays now, the instruments no letter
+// plays as comments, CR LF. Read back unchanged it maps the same.
+std::string InstrumentKeyMapText(const std::vector<LetterInstrument>& instruments, const InstrumentLetters& current);
 
 // What a load reports in the label, a long name cut to a short one:
 // "键位.ini：找不到 x", "键位.ini：不接受 x" (a name outside the folder),

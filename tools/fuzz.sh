@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds the parser fuzzers (libFuzzer, AddressSanitizer, UBSan, clang-14)
 # and runs them on copies of their seed corpora.
-#   tools/fuzz.sh [seconds]   total run time, 30 by default; two thirds go
-#                             to the WAV fuzzer, the rest to the MP3 frames
+#   tools/fuzz.sh [seconds]   total run time, 30 by default; a third goes
+#                             to the WAV fuzzer, the rest in equal parts to
+#                             the MP3 frames, drumkit.xml, SFZ and tar readers
 set -e
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SECONDS_TOTAL=${1:-30}
@@ -13,6 +14,12 @@ mkdir -p "$OUT"
 $CXX $FLAGS -o "$OUT/wav_fuzzer" "$ROOT/tests/fuzz/wav_fuzzer.cpp" \
     "$ROOT/bass/wav.cpp" "$ROOT/bass/byte_source.cpp"
 $CXX $FLAGS -o "$OUT/mp3_frames_fuzzer" "$ROOT/tests/fuzz/mp3_frames_fuzzer.cpp" "$ROOT/bass/mp3_frames.cpp"
+KIT="$ROOT/drumpad/kit_model.cpp $ROOT/drumpad/play_table.cpp $ROOT/drumpad/key_map_rules.cpp $ROOT/drumpad/kit_rules.cpp"
+$CXX $FLAGS -I"$ROOT" -o "$OUT/drumkit_xml_fuzzer" "$ROOT/tests/fuzz/drumkit_xml_fuzzer.cpp" \
+    "$ROOT/drumpad/hydrogen_xml.cpp" "$ROOT/drumpad/hydrogen_kit.cpp" $KIT -lpugixml
+$CXX $FLAGS -I"$ROOT" -o "$OUT/sfz_fuzzer" "$ROOT/tests/fuzz/sfz_fuzzer.cpp" "$ROOT/drumpad/sfz_kit.cpp" $KIT
+$CXX $FLAGS -I"$ROOT" -o "$OUT/tar_fuzzer" "$ROOT/tests/fuzz/tar_fuzzer.cpp" "$ROOT/drumpad/tar_reader.cpp" \
+    "$ROOT/drumpad/packed_kit.cpp" "$ROOT/drumpad/kit_model.cpp" -lz
 
 run() {
     name=$1 seconds=$2 seeds=$3
@@ -29,5 +36,10 @@ run() {
         exit $status
     fi
 }
-run wav_fuzzer $((SECONDS_TOTAL * 2 / 3)) "$ROOT/tests/fuzz/wav_corpus"
-run mp3_frames_fuzzer $((SECONDS_TOTAL - SECONDS_TOTAL * 2 / 3)) "$ROOT/tests/fuzz/mp3_corpus"
+PART=$((SECONDS_TOTAL * 2 / 3 / 4))
+[ "$PART" -ge 1 ] || PART=1
+run wav_fuzzer $((SECONDS_TOTAL - 4 * PART > 0 ? SECONDS_TOTAL - 4 * PART : 1)) "$ROOT/tests/fuzz/wav_corpus"
+run mp3_frames_fuzzer $PART "$ROOT/tests/fuzz/mp3_corpus"
+run drumkit_xml_fuzzer $PART "$ROOT/tests/fuzz/drumkit_corpus"
+run sfz_fuzzer $PART "$ROOT/tests/fuzz/sfz_corpus"
+run tar_fuzzer $PART "$ROOT/tests/fuzz/tar_corpus"

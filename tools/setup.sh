@@ -24,7 +24,8 @@ PKGS="g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32 
 xvfb xdotool x11-utils pulseaudio pulseaudio-utils fonts-wqy-microhei sox lame \
 googletest python3-pytest locales cmake make g++ clang libclang-rt-14-dev imagemagick zip unzip \
 ffmpeg gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386 \
-gstreamer1.0-libav:i386"
+gstreamer1.0-libav:i386 \
+libpugixml-dev zlib1g-dev hydrogen-drumkits"
 
 for p in $PKGS; do have "$p" || need="$need $p"; done
 
