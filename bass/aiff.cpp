@@ -1,6 +1,7 @@
 #include "aiff.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -50,8 +51,8 @@ bool ParseComm(const uint8_t* p, uint32_t n, bool compressed, AiffFormat* f)
     const uint32_t bits = Be16(p + 6);
     f->rate = ExtendedRate(p + 8);
     const char* type = compressed ? reinterpret_cast<const char*>(p + 18) : "NONE";
-    if (!memcmp(type, "NONE", 4) || !memcmp(type, "twos", 4) || !memcmp(type, "in24", 4) ||
-        !memcmp(type, "in32", 4) || !memcmp(type, "sowt", 4)) {
+    if (!memcmp(type, "NONE", 4) || !memcmp(type, "twos", 4) || !memcmp(type, "in24", 4) || !memcmp(type, "in32", 4) ||
+        !memcmp(type, "sowt", 4)) {
         f->coding = memcmp(type, "sowt", 4) ? Coding::BigInteger : Coding::LittleInteger;
         if (bits < 1 || bits > 32)
             return false;
@@ -131,8 +132,9 @@ float SampleAt(const uint8_t* p, Coding coding, uint32_t bytes)
             const uint64_t u = static_cast<uint64_t>(Be32(p)) << 32 | Be32(p + 4);
             memcpy(&v, &u, 8);
         }
-        // NaN or infinity from a damaged file must not reach the mixer.
-        return std::isfinite(v) ? static_cast<float>(v) : 0.0f;
+        // NaN, infinity or a number beyond float's range from a damaged
+        // file must not reach the mixer.
+        return std::isfinite(v) && std::fabs(v) <= FLT_MAX ? static_cast<float>(v) : 0.0f;
     }
     // Samples are left-justified in their bytes: laid into the top of 32
     // bits, every depth scales alike (AIFF's 8-bit samples are signed).
@@ -163,7 +165,8 @@ public:
     {
         size_t done = 0;
         while (done < frames && position_ < format_.frames) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>({frames - done, chunkFrames_, format_.frames - position_}));
+            size_t n =
+                static_cast<size_t>(std::min<uint64_t>({frames - done, chunkFrames_, format_.frames - position_}));
             const uint64_t offset = base_ + position_ * block_;
             const uint8_t* bytes = source_->Data();
             if (bytes) {
@@ -208,8 +211,9 @@ private:
                 l += v * gains_[c][0];
                 r += v * gains_[c][1];
             }
-            out[0] = l;
-            out[1] = r;
+            // Channels near float's limit may sum past it.
+            out[0] = std::isfinite(l) ? l : 0.0f;
+            out[1] = std::isfinite(r) ? r : 0.0f;
         }
     }
 

@@ -10,8 +10,7 @@ class DecodedAudio : public Decoder {
 public:
     DecodedAudio(std::vector<float> stereo, uint32_t rate, uint32_t channels)
         : stereo_(std::move(stereo)), rate_(rate), channels_(channels)
-    {
-    }
+    {}
     uint32_t SampleRate() const override { return rate_; }
     uint32_t FileChannels() const override { return channels_; }
     uint64_t LengthFrames() const override { return stereo_.size() / 2; }

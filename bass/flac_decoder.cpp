@@ -24,9 +24,9 @@ public:
     bool Open()
     {
         flac_ = FLAC__stream_decoder_new();
-        if (!flac_ || FLAC__stream_decoder_init_stream(flac_, ReadBytes, SeekBytes, TellBytes, LengthOfBytes, AtEnd,
-                                                       TakeBlock, TakeInfo, NoteError,
-                                                       this) != FLAC__STREAM_DECODER_INIT_STATUS_OK)
+        if (!flac_ ||
+            FLAC__stream_decoder_init_stream(flac_, ReadBytes, SeekBytes, TellBytes, LengthOfBytes, AtEnd, TakeBlock,
+                                             TakeInfo, NoteError, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK)
             return false;
         if (!FLAC__stream_decoder_process_until_end_of_metadata(flac_) || !info_.channels)
             return false;
@@ -186,10 +186,7 @@ private:
         *length = Of(me).source_->Size();
         return FLAC__STREAM_DECODER_LENGTH_STATUS_OK;
     }
-    static FLAC__bool AtEnd(const FLAC__StreamDecoder*, void* me)
-    {
-        return Of(me).cursor_ >= Of(me).source_->Size();
-    }
+    static FLAC__bool AtEnd(const FLAC__StreamDecoder*, void* me) { return Of(me).cursor_ >= Of(me).source_->Size(); }
     static FLAC__StreamDecoderWriteStatus TakeBlock(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
                                                     const FLAC__int32* const planes[], void* me)
     {

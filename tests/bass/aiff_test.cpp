@@ -53,7 +53,7 @@ protected:
         for (unsigned c = 0; c < v.channels; ++c)
             synth += " sine " + std::to_string(220 + 110 * c);
         Shell(std::string(SOX) + " -R -n -r " + std::to_string(v.rate) + " -c " + std::to_string(v.channels) + " -b " +
-            std::to_string(v.bits) + " -e " + v.encoding + " -t " + v.type + " " + path_ + synth + " gain -3");
+              std::to_string(v.bits) + " -e " + v.encoding + " -t " + v.type + " " + path_ + synth + " gain -3");
         // Mono and stereo as sox converts them to float; more channels as
         // sox's WAV copy of the file plays, down-mixed.
         if (v.channels <= 2) {
@@ -264,6 +264,8 @@ TEST(AiffBadInput, GivesWhatIsReallyThereOrNull)
     }
 }
 
+// Non-numbers, infinities and doubles beyond float's range (as fl64 holds
+// when the bytes are not really doubles) must not reach the mixer.
 TEST(AiffBadInput, NonFiniteFloatsBecomeSilence)
 {
     Bytes sound;
@@ -281,6 +283,21 @@ TEST(AiffBadInput, NonFiniteFloatsBecomeSilence)
     EXPECT_EQ(out[1], 0.0f);
     EXPECT_EQ(out[2], 0.0f);
     EXPECT_EQ(out[3], 0.5f);
+
+    Bytes doubles;
+    doubles.Text("SSND").U32(8 + 32).U32(0).U32(0);
+    for (double v : {1e300, -1e39, 0.25, double(NAN)}) {
+        uint64_t u;
+        memcpy(&u, &v, 8);
+        doubles.U32(uint32_t(u >> 32)).U32(uint32_t(u));
+    }
+    d = OpenAiff(MemorySource(Form({Comm(2, 2, 64, k44100, "fl64"), doubles}, "AIFC")));
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->Read(out, 2), 2u);
+    EXPECT_EQ(out[0], 0.0f);
+    EXPECT_EQ(out[1], 0.0f);
+    EXPECT_EQ(out[2], 0.25f);
+    EXPECT_EQ(out[3], 0.0f);
 }
 
 } // namespace

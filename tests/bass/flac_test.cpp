@@ -44,11 +44,11 @@ void MakeFlac(const std::string& name, unsigned bits, unsigned channels, unsigne
 {
     const std::string raw = Path(name + ".source.raw");
     Shell(std::string(SOX) + " -V1 -R -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b " +
-        std::to_string(bits) + " -e signed -t raw " + raw + " " + synth);
+          std::to_string(bits) + " -e signed -t raw " + raw + " " + synth);
     Shell(std::string(FLAC) + " -s -f" + RawFormat(bits, channels, rate) + " " + options + " " + raw + " -o " +
-        Path(name + ".flac"));
+          Path(name + ".flac"));
     Shell(std::string(FLAC) + " -s -f -d --force-raw-format --endian=little --sign=signed " + Path(name + ".flac") +
-        " -o " + Path(name + ".raw"));
+          " -o " + Path(name + ".raw"));
 }
 
 // What a stereo or mono file decodes to: each sample scaled by its depth.
@@ -165,7 +165,7 @@ TEST(FlacCodings, EveryStereoCodingDecodesExactly)
     for (const char* coding : {"INDEPENDENT", "LEFT_SIDE", "RIGHT_SIDE", "MID_SIDE"})
         EXPECT_NE(analysis.find(std::string("channel_assignment=") + coding), std::string::npos) << coding;
     Shell(std::string(FLAC) + " -s -f -d --force-raw-format --endian=little --sign=signed " + flac + " -o " +
-        Path("codings.out.raw"));
+          Path("codings.out.raw"));
     auto d = OpenDecoder(flac.c_str());
     ASSERT_TRUE(d);
     EXPECT_EQ(ReadThrough(*d), Scaled(ReadInts(Path("codings.out.raw"), 16), 16, 2));
@@ -255,7 +255,7 @@ TEST_F(FlacStated, AnUnstatedLengthIsCounted)
 
     const std::string piped = Path("piped.flac");
     Shell(std::string(FLAC) + " -s -d -c --force-raw-format --endian=little --sign=signed " + Path("stated.flac") +
-        " | " + FLAC + " -s -c" + RawFormat(16, 2, 44100) + " - > " + piped);
+          " | " + FLAC + " -s -c" + RawFormat(16, 2, 44100) + " - > " + piped);
     std::vector<uint8_t> bytes = ReadSamples<uint8_t>(piped);
     ASSERT_GT(bytes.size(), 26u);
     EXPECT_EQ(bytes[21] & 0x0F, 0);

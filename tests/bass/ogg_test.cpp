@@ -26,7 +26,7 @@ void MakeOgg(const std::string& name, unsigned channels, unsigned rate, const st
 {
     const std::string wav = Path(name + ".source.wav");
     Shell(std::string(SOX) + " -R -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " -b 16 " + wav +
-        " " + synth);
+          " " + synth);
     Shell(std::string(OGGENC) + " -Q " + options + " " + wav + " -o " + Path(name + ".ogg"));
     Shell(std::string(OGGDEC) + " -Q -R " + Path(name + ".ogg") + " -o " + Path(name + ".raw"));
 }
@@ -57,12 +57,9 @@ struct Variant {
 };
 
 const Variant kVariants[] = {
-    {"mono_22k_q3", 1, 22050, "-q 3"},
-    {"stereo_44k_q_minus1", 2, 44100, "-q -1"},
-    {"stereo_44k_q5", 2, 44100, "-q 5"},
-    {"stereo_48k_q10", 2, 48000, "-q 10"},
-    {"stereo_96k_q4", 2, 96000, "-q 4"},
-    {"stereo_44k_managed_160k", 2, 44100, "--managed -b 160"},
+    {"mono_22k_q3", 1, 22050, "-q 3"},   {"stereo_44k_q_minus1", 2, 44100, "-q -1"},
+    {"stereo_44k_q5", 2, 44100, "-q 5"}, {"stereo_48k_q10", 2, 48000, "-q 10"},
+    {"stereo_96k_q4", 2, 96000, "-q 4"}, {"stereo_44k_managed_160k", 2, 44100, "--managed -b 160"},
 };
 
 void PrintTo(const Variant& v, std::ostream* os)
@@ -235,6 +232,32 @@ TEST(OggBadInput, DamagedFilesGiveWhatIsThereOrNull)
     WriteFile(Path("text.ogg"), std::vector<uint8_t>(text.begin(), text.end()));
     for (const char* name : {"flac_in.ogg", "headers.ogg", "page.ogg", "text.ogg"})
         EXPECT_FALSE(OpenDecoder(Path(name).c_str())) << name;
+}
+
+// A comment header whose lengths run past its packet: stb_vorbis would
+// write by them far outside its memory. The vendor text and every comment
+// are length-prefixed; each length is made too large in turn.
+TEST(OggBadInput, CommentLengthsPastTheirPacketAreRefused)
+{
+    MakeOgg("comments", 1, 22050, "synth 0.2 sine 440 gain -9", "-q 2 -c ARTIST=someone");
+    const std::vector<uint8_t> bytes = ReadSamples<uint8_t>(Path("comments.ogg"));
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t packet = text.find("\x03vorbis");
+    ASSERT_NE(packet, std::string::npos);
+    ASSERT_TRUE(OpenOgg(MemorySource(bytes)));
+    auto le32 = [&](size_t at) {
+        return uint32_t(bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16) | uint32_t(bytes[at + 3]) << 24;
+    };
+    const size_t vendor = packet + 7, count = vendor + 4 + le32(vendor), first = count + 4;
+    ASSERT_GE(le32(count), 1u);
+    for (size_t at : {vendor, count, first}) {
+        for (uint32_t lie : {0x80000000u, 0xFFFFFFFFu, 0x00FFFFFFu}) {
+            std::vector<uint8_t> hostile = bytes;
+            for (int i = 0; i < 4; ++i)
+                hostile[at + i] = uint8_t(lie >> (8 * i));
+            EXPECT_FALSE(OpenOgg(MemorySource(hostile))) << at - packet << " " << lie;
+        }
+    }
 }
 
 } // namespace
