@@ -1,23 +1,19 @@
 #include "aiff.h"
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-enum class Coding { BigInteger, LittleInteger, Float };
-
+// How an AIFF file's samples differ from a WAV file's: byte order, and the
+// sign of 8-bit samples (signed in AIFF, offset in WAV).
 struct AiffFormat {
-    Coding coding = Coding::BigInteger;
-    uint32_t channels = 0;
-    uint32_t sampleBytes = 0; // container bytes of one sample
-    uint32_t rate = 0;
-    uint64_t frames = 0;
-    uint64_t dataOffset = 0;
-    uint32_t BlockAlign() const { return channels * sampleBytes; }
+    WavFormat wav; // channels, rate, frames and where the samples lie
+    bool swapped = true;
+    bool signed8 = false;
+    uint32_t SampleBytes() const { return wav.bitsPerSample / 8u; }
 };
 
 uint16_t Be16(const uint8_t* p)
@@ -46,27 +42,33 @@ bool ParseComm(const uint8_t* p, uint32_t n, bool compressed, AiffFormat* f)
 {
     if (n < 18 || (compressed && n < 22))
         return false;
-    f->channels = Be16(p);
-    f->frames = Be32(p + 2);
+    WavFormat& w = f->wav;
+    w.channels = Be16(p);
+    w.frames = Be32(p + 2);
     const uint32_t bits = Be16(p + 6);
-    f->rate = ExtendedRate(p + 8);
+    w.sampleRate = ExtendedRate(p + 8);
     const char* type = compressed ? reinterpret_cast<const char*>(p + 18) : "NONE";
-    if (!memcmp(type, "NONE", 4) || !memcmp(type, "twos", 4) || !memcmp(type, "in24", 4) || !memcmp(type, "in32", 4) ||
-        !memcmp(type, "sowt", 4)) {
-        f->coding = memcmp(type, "sowt", 4) ? Coding::BigInteger : Coding::LittleInteger;
+    const bool little = !memcmp(type, "sowt", 4);
+    if (little || !memcmp(type, "NONE", 4) || !memcmp(type, "twos", 4) || !memcmp(type, "in24", 4) ||
+        !memcmp(type, "in32", 4)) {
+        // Fewer bits than their bytes hold are left-justified, as in WAV.
         if (bits < 1 || bits > 32)
             return false;
-        f->sampleBytes = (bits + 7) / 8;
+        w.encoding = WavPcm;
+        w.bitsPerSample = static_cast<uint16_t>((bits + 7) / 8 * 8);
+        f->swapped = !little;
+        f->signed8 = w.bitsPerSample == 8;
     } else if (!memcmp(type, "fl32", 4) || !memcmp(type, "FL32", 4)) {
-        f->coding = Coding::Float;
-        f->sampleBytes = 4;
+        w.encoding = WavFloat;
+        w.bitsPerSample = 32;
     } else if (!memcmp(type, "fl64", 4) || !memcmp(type, "FL64", 4)) {
-        f->coding = Coding::Float;
-        f->sampleBytes = 8;
+        w.encoding = WavFloat;
+        w.bitsPerSample = 64;
     } else {
         return false;
     }
-    return f->channels != 0 && f->channels <= kWavMaxChannels && f->rate != 0;
+    w.blockAlign = static_cast<uint16_t>(w.BlockAlign());
+    return w.channels != 0 && w.channels <= kWavMaxChannels && w.sampleRate != 0;
 }
 
 // Walks the chunks up to the real end of the file (the FORM size is not
@@ -102,7 +104,7 @@ bool ParseAiff(ByteSource& source, AiffFormat* format)
                 chunkSize = left;
             if (chunkSize < 8 || source.ReadAt(body, offset, 4) != 4 || Be32(offset) > chunkSize - 8)
                 return false;
-            f.dataOffset = body + 8 + Be32(offset);
+            f.wav.dataOffset = body + 8 + Be32(offset);
             soundBytes = chunkSize - 8 - Be32(offset);
             haveSound = true;
         } else if (chunkSize > left) {
@@ -112,119 +114,45 @@ bool ParseAiff(ByteSource& source, AiffFormat* format)
     }
     if (!haveComm || !haveSound)
         return false;
-    f.frames = std::min(f.frames, soundBytes / f.BlockAlign());
-    if (f.frames == 0)
+    f.wav.frames = std::min(f.wav.frames, soundBytes / f.wav.BlockAlign());
+    f.wav.dataBytes = f.wav.frames * f.wav.BlockAlign();
+    if (f.wav.frames == 0)
         return false;
     *format = f;
     return true;
 }
 
-float SampleAt(const uint8_t* p, Coding coding, uint32_t bytes)
+// Turns whole samples into WAV's layout: little-endian, 8-bit ones offset.
+void ToWavLayout(uint8_t* p, size_t n, const AiffFormat& f)
 {
-    if (coding == Coding::Float) {
-        double v;
-        if (bytes == 4) {
-            const uint32_t u = Be32(p);
-            float x;
-            memcpy(&x, &u, 4);
-            v = x;
-        } else {
-            const uint64_t u = static_cast<uint64_t>(Be32(p)) << 32 | Be32(p + 4);
-            memcpy(&v, &u, 8);
-        }
-        // NaN, infinity or a number beyond float's range from a damaged
-        // file must not reach the mixer.
-        return std::isfinite(v) && std::fabs(v) <= FLT_MAX ? static_cast<float>(v) : 0.0f;
+    const uint32_t bytes = f.SampleBytes();
+    for (size_t i = 0; i + bytes <= n; i += bytes) {
+        if (f.swapped)
+            std::reverse(p + i, p + i + bytes);
+        if (f.signed8)
+            p[i] ^= 0x80;
     }
-    // Samples are left-justified in their bytes: laid into the top of 32
-    // bits, every depth scales alike (AIFF's 8-bit samples are signed).
-    uint32_t u = 0;
-    for (uint32_t i = 0; i < bytes; ++i)
-        u |= static_cast<uint32_t>(p[coding == Coding::BigInteger ? i : bytes - 1 - i]) << (24 - 8 * i);
-    return static_cast<int32_t>(u) * (1.0f / 2147483648.0f);
 }
 
-class AiffDecoder : public Decoder {
+// The sound data of a file too large to hold, in WAV's layout as it is
+// read: the WAV decoder reads whole samples.
+class WavLayoutView : public ByteSource {
 public:
-    AiffDecoder(std::unique_ptr<ByteSource> source, const AiffFormat& f, uint64_t base)
-        : source_(std::move(source)), format_(f), base_(base), block_(f.BlockAlign())
+    WavLayoutView(std::unique_ptr<ByteSource> file, const AiffFormat& f) : file_(std::move(file)), format_(f) {}
+    uint64_t Size() const override { return format_.wav.dataBytes; }
+    size_t ReadAt(uint64_t offset, void* buffer, size_t n) override
     {
-        WavFormat layout;
-        layout.channels = static_cast<uint16_t>(f.channels);
-        WavStereoGains(layout, gains_);
-        chunkFrames_ = kChunkBytes / block_;
-        if (!source_->Data())
-            raw_.resize(chunkFrames_ * block_);
-    }
-    uint32_t SampleRate() const override { return format_.rate; }
-    uint32_t FileChannels() const override { return format_.channels; }
-    uint64_t LengthFrames() const override { return format_.frames; }
-    bool InMemory() const override { return source_->Data() != nullptr; }
-
-    size_t Read(float* stereo, size_t frames) override
-    {
-        size_t done = 0;
-        while (done < frames && position_ < format_.frames) {
-            size_t n =
-                static_cast<size_t>(std::min<uint64_t>({frames - done, chunkFrames_, format_.frames - position_}));
-            const uint64_t offset = base_ + position_ * block_;
-            const uint8_t* bytes = source_->Data();
-            if (bytes) {
-                bytes += offset;
-            } else {
-                // A short read (file cut while playing) ends the audio there.
-                n = source_->ReadAt(offset, raw_.data(), n * block_) / block_;
-                if (n == 0)
-                    break;
-                bytes = raw_.data();
-            }
-            Convert(bytes, n, stereo + 2 * done);
-            done += n;
-            position_ += n;
-        }
-        return done;
-    }
-
-    bool Seek(uint64_t frame) override
-    {
-        if (frame >= format_.frames)
-            return false;
-        position_ = frame;
-        return true;
+        if (offset >= Size())
+            return 0;
+        n = static_cast<size_t>(std::min<uint64_t>(n, Size() - offset));
+        const size_t got = file_->ReadAt(format_.wav.dataOffset + offset, buffer, n);
+        ToWavLayout(static_cast<uint8_t*>(buffer), got, format_);
+        return got;
     }
 
 private:
-    static constexpr size_t kChunkBytes = 64 * 1024;
-
-    void Convert(const uint8_t* p, size_t frames, float* out) const
-    {
-        const uint32_t n = format_.channels, bytes = format_.sampleBytes;
-        for (size_t i = 0; i < frames; ++i, p += block_, out += 2) {
-            if (n <= 2) {
-                out[0] = SampleAt(p, format_.coding, bytes);
-                out[1] = n == 2 ? SampleAt(p + bytes, format_.coding, bytes) : out[0];
-                continue;
-            }
-            float l = 0, r = 0;
-            for (uint32_t c = 0; c < n; ++c) {
-                const float v = SampleAt(p + c * bytes, format_.coding, bytes);
-                l += v * gains_[c][0];
-                r += v * gains_[c][1];
-            }
-            // Channels near float's limit may sum past it.
-            out[0] = std::isfinite(l) ? l : 0.0f;
-            out[1] = std::isfinite(r) ? r : 0.0f;
-        }
-    }
-
-    std::unique_ptr<ByteSource> source_;
+    std::unique_ptr<ByteSource> file_;
     AiffFormat format_;
-    uint64_t base_;
-    uint32_t block_;
-    size_t chunkFrames_;
-    float gains_[kWavMaxChannels][2];
-    std::vector<uint8_t> raw_;
-    uint64_t position_ = 0;
 };
 
 } // namespace
@@ -234,12 +162,13 @@ std::unique_ptr<Decoder> OpenAiff(std::unique_ptr<ByteSource> source, uint64_t m
     AiffFormat f;
     if (!source || !ParseAiff(*source, &f))
         return nullptr;
-    const uint64_t dataBytes = f.frames * f.BlockAlign();
-    if (!source->Data() && dataBytes <= memoryBytes) {
-        auto memory = LoadIntoMemory(*source, f.dataOffset, dataBytes);
-        if (!memory)
-            return nullptr;
-        return std::make_unique<AiffDecoder>(std::move(memory), f, 0);
-    }
-    return std::make_unique<AiffDecoder>(std::move(source), f, f.dataOffset);
+    WavFormat samples = f.wav;
+    samples.dataOffset = 0;
+    if (f.wav.dataBytes > memoryBytes)
+        return OpenWavSamples(std::make_unique<WavLayoutView>(std::move(source), f), samples);
+    std::vector<uint8_t> bytes(static_cast<size_t>(f.wav.dataBytes));
+    if (source->ReadAt(f.wav.dataOffset, bytes.data(), bytes.size()) != bytes.size())
+        return nullptr;
+    ToWavLayout(bytes.data(), bytes.size(), f);
+    return OpenWavSamples(MemorySource(std::move(bytes)), samples);
 }

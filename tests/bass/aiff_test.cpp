@@ -1,6 +1,7 @@
 // AIFF and AIFF-C decoding compared with sox's own conversion of the same
 // files, and a table of damaged files that must give a decoder of what is
 // really there or none.
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -150,6 +151,18 @@ struct Bytes : std::vector<uint8_t> {
         return *this;
     }
     Bytes& U32(uint32_t v) { return U16(uint16_t(v >> 16)).U16(uint16_t(v)); }
+    Bytes& F32(float v)
+    {
+        uint32_t u;
+        memcpy(&u, &v, 4);
+        return U32(u);
+    }
+    Bytes& F64(double v)
+    {
+        uint64_t u;
+        memcpy(&u, &v, 8);
+        return U32(uint32_t(u >> 32)).U32(uint32_t(u));
+    }
     Bytes& Fill(size_t n, uint8_t b = 0x11)
     {
         insert(end(), n, b);
@@ -270,11 +283,8 @@ TEST(AiffBadInput, NonFiniteFloatsBecomeSilence)
 {
     Bytes sound;
     sound.Text("SSND").U32(8 + 16).U32(0).U32(0);
-    for (float v : {NAN, INFINITY, -INFINITY, 0.5f}) {
-        uint32_t u;
-        memcpy(&u, &v, 4);
-        sound.U32(u);
-    }
+    for (float v : {NAN, INFINITY, -INFINITY, 0.5f})
+        sound.F32(v);
     auto d = OpenAiff(MemorySource(Form({Comm(2, 2, 32, k44100, "fl32"), sound}, "AIFC")));
     ASSERT_TRUE(d);
     float out[4];
@@ -286,11 +296,8 @@ TEST(AiffBadInput, NonFiniteFloatsBecomeSilence)
 
     Bytes doubles;
     doubles.Text("SSND").U32(8 + 32).U32(0).U32(0);
-    for (double v : {1e300, -1e39, 0.25, double(NAN)}) {
-        uint64_t u;
-        memcpy(&u, &v, 8);
-        doubles.U32(uint32_t(u >> 32)).U32(uint32_t(u));
-    }
+    for (double v : {1e300, -1e39, 0.25, double(NAN)})
+        doubles.F64(v);
     d = OpenAiff(MemorySource(Form({Comm(2, 2, 64, k44100, "fl64"), doubles}, "AIFC")));
     ASSERT_TRUE(d);
     ASSERT_EQ(d->Read(out, 2), 2u);
@@ -298,6 +305,16 @@ TEST(AiffBadInput, NonFiniteFloatsBecomeSilence)
     EXPECT_EQ(out[1], 0.0f);
     EXPECT_EQ(out[2], 0.25f);
     EXPECT_EQ(out[3], 0.0f);
+
+    // Sixteen channels at float's limit: rounding takes their down-mix past it.
+    Bytes loud;
+    loud.Text("SSND").U32(8 + 16 * 4).U32(0).U32(0);
+    for (int c = 0; c < 16; ++c)
+        loud.F32(FLT_MAX);
+    d = OpenAiff(MemorySource(Form({Comm(16, 1, 32, k44100, "fl32"), loud}, "AIFC")));
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->Read(out, 1), 1u);
+    EXPECT_TRUE(std::isfinite(out[0]) && std::isfinite(out[1])) << out[0] << " " << out[1];
 }
 
 } // namespace
