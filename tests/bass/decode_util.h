@@ -4,6 +4,8 @@
 // samples read back, and a decoder read through.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,6 +34,11 @@ inline std::string TestFolder()
     };
     static Folder folder;
     return folder.path.empty() ? std::string("/tmp") : folder.path;
+}
+
+inline std::string Path(const std::string& name)
+{
+    return TestFolder() + "/" + name;
 }
 
 inline void Shell(const std::string& command)
@@ -68,4 +75,12 @@ inline std::vector<float> ReadThrough(Decoder& d, size_t chunk = 4096)
     for (size_t n; (n = d.Read(buf.data(), chunk)) > 0;)
         all.insert(all.end(), buf.begin(), buf.begin() + 2 * n);
     return all;
+}
+
+inline double WorstDifference(const std::vector<float>& a, const std::vector<float>& b)
+{
+    double worst = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        worst = std::max(worst, std::fabs(double(a[i]) - b[i]));
+    return worst;
 }

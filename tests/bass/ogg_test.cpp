@@ -14,11 +14,6 @@ namespace {
 
 constexpr double kStep = 1.0 / 32768;
 
-std::string Path(const std::string& name)
-{
-    return TestFolder() + "/" + name;
-}
-
 // Encodes `synth` (sox synth arguments) with oggenc's `options` into
 // name.ogg, and decodes it with oggdec into 16-bit name.raw.
 void MakeOgg(const std::string& name, unsigned channels, unsigned rate, const std::string& synth,
@@ -40,14 +35,6 @@ std::vector<float> Stereo(const std::vector<int16_t>& ints, unsigned channels)
         stereo.push_back(ints[i + channels - 1] * float(kStep));
     }
     return stereo;
-}
-
-double WorstDifference(const std::vector<float>& a, const std::vector<float>& b)
-{
-    double worst = 0;
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        worst = std::max(worst, std::fabs(double(a[i]) - b[i]));
-    return worst;
 }
 
 struct Variant {
@@ -191,9 +178,9 @@ TEST(OggLong, StreamsAndSeeksToTheFrame)
     EXPECT_LE(WorstDifference(all, reference), kStep);
 }
 
-// Cut and damaged files give what they hold, never a crash or a
-// non-number; files that are no Ogg Vorbis stream give no decoder.
-TEST(OggBadInput, DamagedFilesGiveWhatIsThereOrNull)
+// A cut file gives what it holds; files that are no Ogg Vorbis stream give
+// no decoder. (The fuzzer tries damage of every other kind.)
+TEST(OggBadInput, CutFilesGiveWhatIsThereOthersNull)
 {
     MakeOgg("bad", 2, 44100, "synth 2 sine 440 pinknoise gain -9", "-q 4");
     const std::vector<uint8_t> bytes = ReadSamples<uint8_t>(Path("bad.ogg"));
@@ -205,16 +192,6 @@ TEST(OggBadInput, DamagedFilesGiveWhatIsThereOrNull)
     EXPECT_GT(got.size(), reference.size() / 4);
     EXPECT_LT(got.size(), reference.size());
     EXPECT_LE(WorstDifference(got, reference), kStep);
-
-    std::vector<uint8_t> damaged = bytes;
-    for (size_t i = damaged.size() / 3; i < damaged.size() / 3 + 200; i += 3)
-        damaged[i] ^= 0xA5;
-    d = OpenOgg(MemorySource(damaged));
-    ASSERT_TRUE(d);
-    got = ReadThrough(*d);
-    EXPECT_LE(got.size(), reference.size());
-    for (float v : got)
-        ASSERT_TRUE(std::isfinite(v));
 
     // Ogg holding FLAC rather than Vorbis, the header pages without a page
     // of audio (the first with a granule position), a page header alone,
