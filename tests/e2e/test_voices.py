@@ -90,19 +90,27 @@ def sweep(tmp_path):
     return source
 
 
-def assert_each_key_plays(a, recorder, files, reference):
+def assert_each_key_plays(a, recorder, files, reference, server_log=None):
     """Presses each key of `files` (key -> file name in the kit) in turn and
-    finds the reference in what the sink heard after it."""
+    finds the reference in what the sink heard after it. With `server_log`, a
+    miss while the sound server ran a stream dry is pressed again (twice at
+    most); a miss without one fails at once."""
     assert "无法解码" not in a.label_text()
     for key, name in files.items():
         handle = stream_of(a, "\\%s" % name)
-        mark = len(a.trace_lines())
-        start = len(audio_util.read_s16le(recorder.path))
-        a.keys(key)
-        wait_hits(a, handle, mark, 1)
-        recorder.wait_length(0.5)
-        score, _ = audio_util.match(audio_util.read_s16le(recorder.path)[start:], reference)
-        assert score > 0.8, (key, name, score)
+        for last_try in (False, False, True) if server_log else (True,):
+            mark = len(a.trace_lines())
+            start = len(audio_util.read_s16le(recorder.path))
+            a.keys(key)
+            wait_hits(a, handle, mark, 1)
+            recorder.wait_length(0.5)
+            heard = audio_util.read_s16le(recorder.path)
+            score, _ = audio_util.match(heard[start:], reference)
+            if score > 0.8:
+                break
+            explained = server_log and server_log.explains(recorder.time_of(start), recorder.time_of(len(heard)))
+            assert explained and not last_try, (key, name, score)
+            print("the server ran a stream dry while %s played (%.2f); pressing it again" % (name, score))
 
 
 @pytest.mark.skipif(not shutil.which("sox"), reason="sox makes the coded files")
@@ -120,7 +128,7 @@ def test_older_wav_codings_play_their_files(app, make_progdir, recorder, tmp_pat
     assert_each_key_plays(a, recorder, {key: "%s.WAV" % key for key in codings}, audio_util.read_wav(source)[1])
 
 
-def test_flac_ogg_and_aiff_samples_play_their_files(app, make_progdir, recorder, tmp_path):
+def test_flac_ogg_and_aiff_samples_play_their_files(app, make_progdir, recorder, server_log, tmp_path):
     p = make_progdir(kits=False)
     kit = p.snd / "other formats"
     kit.mkdir(parents=True)
@@ -133,4 +141,4 @@ def test_flac_ogg_and_aiff_samples_play_their_files(app, make_progdir, recorder,
     audio_util.write_tone(p.snd / "Finish.wav", 1500, 0.05)
     a = start_quiet(app, recorder, p)
     assert_each_key_plays(a, recorder, {"w": "w.flac", "e": "e.ogg", "r": "r.aif", "t": "T.AIFF"},
-                          audio_util.read_wav(source)[1])
+                          audio_util.read_wav(source)[1], server_log)
