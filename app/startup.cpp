@@ -10,6 +10,7 @@
 #include "core/path_rules.h"
 #include "core/program.h"
 #include "drumpad/hits.h"
+#include "drumpad/kit_rules.h"
 #include "drumpad/kits.h"
 #include "music/music.h"
 #include "online/notices.h"
@@ -17,8 +18,6 @@
 #include "pads/pads.h"
 #include "recorder/practice_rules.h"
 #include "recorder/recorder.h"
-
-#include <cctype>
 
 namespace {
 
@@ -33,16 +32,14 @@ int NoteCloseRequest()
     return 1;
 }
 
-// A channel of the loaded kit named "<letter>.wav" is that letter's drum;
-// anything else that sounds (music, a slot, Finish.wav) is no note.
+// A channel of the loaded kit named "<letter>.wav" (or .flac, .ogg ...) is
+// that letter's drum; anything else that sounds (music, a slot, Finish.wav)
+// is no note.
 int NoteOfChannel(DWORD channel)
 {
-    for (const Sample& s : Kits().SampleTable) {
-        const std::string& name = s.fileName;
-        if (s.channel == channel && name.size() == 5 && std::isalpha((unsigned char)name[0]) &&
-            _stricmp(name.c_str() + 1, ".wav") == 0)
-            return DrumNoteOfLetter(name[0]);
-    }
+    for (const Sample& s : Kits().SampleTable)
+        if (s.channel == channel && LetterOfSample(s.fileName))
+            return DrumNoteOfLetter(LetterOfSample(s.fileName));
     return 0;
 }
 

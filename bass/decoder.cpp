@@ -2,7 +2,11 @@
 
 #include <cstring>
 
+#include "aiff.h"
 #include "byte_source.h"
+#include "flac_decoder.h"
+#include "mp3_frames.h"
+#include "ogg_decoder.h"
 #include "wav.h"
 #ifdef _WIN32
 #include "acm_wav.h"
@@ -26,6 +30,15 @@ std::unique_ptr<Decoder> OpenSource(std::unique_ptr<ByteSource> source, const ch
 #endif
         return OpenWav(std::move(source));
     }
+    if (memcmp(head, "FORM", 4) == 0 && (memcmp(head + 8, "AIFF", 4) == 0 || memcmp(head + 8, "AIFC", 4) == 0))
+        return OpenAiff(std::move(source));
+    if (memcmp(head, "OggS", 4) == 0)
+        return OpenOgg(std::move(source));
+    // A FLAC stream, like an MP3 one, may follow an ID3v2 tag.
+    uint8_t marker[4] = {};
+    source->ReadAt(Id3v2Size(head, sizeof head), marker, sizeof marker);
+    if (memcmp(marker, "fLaC", 4) == 0)
+        return OpenFlac(std::move(source));
 #ifdef _WIN32
     if (auto mp3 = OpenMp3(std::move(source)))
         return mp3;

@@ -1,5 +1,6 @@
 #include "wav.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -239,8 +240,9 @@ float SampleAt(const uint8_t* p, WavEncoding encoding, unsigned bits)
             uint64_t u = Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
             memcpy(&v, &u, 8);
         }
-        // NaN or infinity from a damaged file must not reach the mixer.
-        return std::isfinite(v) ? static_cast<float>(v) : 0.0f;
+        // NaN, infinity or a double beyond float's range from a damaged
+        // file must not reach the mixer.
+        return std::isfinite(v) && std::fabs(v) <= FLT_MAX ? static_cast<float>(v) : 0.0f;
     }
     switch (bits) {
     case 8:
@@ -327,8 +329,9 @@ private:
                 l += v * gains_[c][0];
                 r += v * gains_[c][1];
             }
-            out[0] = l;
-            out[1] = r;
+            // Float channels near float's limit may sum past it.
+            out[0] = std::isfinite(l) ? l : 0.0f;
+            out[1] = std::isfinite(r) ? r : 0.0f;
         }
     }
 
@@ -377,4 +380,16 @@ std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, 
     if (f.frames == 0)
         return nullptr;
     return std::make_unique<WavDecoder>(MemorySource(std::move(pcm)), f, 0);
+}
+
+std::unique_ptr<Decoder> OpenWavSamples(std::unique_ptr<ByteSource> samples, const WavFormat& f)
+{
+    const bool pcm = f.encoding == WavPcm &&
+                     (f.bitsPerSample == 8 || f.bitsPerSample == 16 || f.bitsPerSample == 24 || f.bitsPerSample == 32);
+    const bool floats = f.encoding == WavFloat && (f.bitsPerSample == 32 || f.bitsPerSample == 64);
+    if (!samples || !(pcm || floats) || f.channels == 0 || f.channels > kWavMaxChannels || f.sampleRate < kWavMinRate ||
+        f.sampleRate > kWavMaxRate || f.frames == 0 || f.dataOffset > samples->Size() ||
+        f.frames > (samples->Size() - f.dataOffset) / f.BlockAlign())
+        return nullptr;
+    return std::make_unique<WavDecoder>(std::move(samples), f, f.dataOffset);
 }

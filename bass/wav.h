@@ -61,3 +61,9 @@ std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t me
 
 // A decoder of 16-bit PCM held in memory (a codec's output).
 std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate);
+
+// A decoder of `format.frames` frames of PCM or float samples laid out as a
+// WAV file's data chunk, at `format.dataOffset` of `samples` (another
+// format's audio brought into that layout); null when the format is none
+// OpenWav plays or the bytes are not all there.
+std::unique_ptr<Decoder> OpenWavSamples(std::unique_ptr<ByteSource> samples, const WavFormat& format);

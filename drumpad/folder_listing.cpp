@@ -21,8 +21,8 @@ bool Wanted(const WIN32_FIND_DATAA& data, FolderEntry kind)
     switch (kind) {
     case FolderEntry::Folders:
         return isFolder && data.cFileName[0] != '.';
-    case FolderEntry::WavFiles:
-        return !isFolder && HasWavExtension(data.cFileName);
+    case FolderEntry::SampleFiles:
+        return !isFolder && HasSampleExtension(data.cFileName);
     case FolderEntry::AllFiles:
         return !isFolder;
     }

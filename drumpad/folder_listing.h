@@ -4,9 +4,9 @@
 #include <vector>
 
 enum class FolderEntry {
-    Folders,  // sub-folders, names beginning with "." left out (the kits of SND)
-    WavFiles, // files whose names end in ".wav" in any case (a kit's samples)
-    AllFiles, // every file, hidden ones included
+    Folders,     // sub-folders, names beginning with "." left out (the kits of SND)
+    SampleFiles, // files with a sample's extension (HasSampleExtension): a kit's samples
+    AllFiles,    // every file, hidden ones included
 };
 
 // Names of the entries of `folder` (ending with "\"), sorted as NTFS lists

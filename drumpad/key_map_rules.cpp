@@ -212,9 +212,8 @@ KeyAssignment AssignKeys(const std::vector<std::string>& files, const KeyMap* ma
                 continue;
             }
         } else {
-            std::string name = std::string(1, (char)('a' + l)) + ".WAV";
             for (size_t i = 0; i < files.size(); i++)
-                if (SampleMatches(files[i], name))
+                if (IsLetterSample(files[i], (char)('a' + l)))
                     base = i;
             if (base == files.size())
                 continue;

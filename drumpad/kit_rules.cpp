@@ -3,6 +3,7 @@
 #include "core/ascii.h"
 
 #include <algorithm>
+#include <cstring>
 
 std::string KitNameOfPath(const std::string& path)
 {
@@ -43,12 +44,43 @@ bool SampleMatches(const std::string& fileName, const std::string& name)
     return true;
 }
 
-bool HasWavExtension(const std::string& fileName)
+namespace {
+
+// The formats the audio library decodes for a kit.
+const char* const kSampleExtensions[] = {".WAV", ".FLAC", ".OGG", ".AIF", ".AIFF"};
+
+bool EndsWith(const std::string& fileName, const std::string& ext)
 {
-    static const std::string ext = ".WAV";
-    if (fileName.size() < ext.size())
-        return false;
-    return SampleMatches(fileName.substr(fileName.size() - ext.size()), ext);
+    return fileName.size() >= ext.size() && SampleMatches(fileName.substr(fileName.size() - ext.size()), ext);
+}
+
+} // namespace
+
+bool HasSampleExtension(const std::string& fileName)
+{
+    for (const char* ext : kSampleExtensions)
+        if (EndsWith(fileName, ext))
+            return true;
+    return false;
+}
+
+bool IsLetterSample(const std::string& fileName, char letter)
+{
+    for (const char* ext : kSampleExtensions)
+        if (SampleMatches(fileName, letter + std::string(ext)))
+            return true;
+    return false;
+}
+
+char LetterOfSample(const std::string& fileName)
+{
+    const char letter = (char)(UpperAscii(fileName.empty() ? char(0) : fileName[0]) - 'A' + 'a');
+    if (letter < 'a' || letter > 'z')
+        return 0;
+    for (const char* ext : kSampleExtensions)
+        if (fileName.size() == 1 + strlen(ext) && EndsWith(fileName, ext))
+            return letter;
+    return 0;
 }
 
 bool ListsBefore(const std::u16string& a, const std::u16string& b)

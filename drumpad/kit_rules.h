@@ -26,9 +26,17 @@ std::string KitLabelText(const std::string& itemText);
 bool IsExcludedKit(const std::string& path);
 // Whether fileName begins with name, ASCII letters compared without case.
 bool SampleMatches(const std::string& fileName, const std::string& name);
-// Whether a listed file is a kit sample: its name ends in ".wav" in any
-// case (the "*.wav" pattern, without the 8.3 short-name extras).
-bool HasWavExtension(const std::string& fileName);
+// Whether a listed file is a kit sample: its name ends in ".wav", ".flac",
+// ".ogg", ".aif" or ".aiff" in any case (without the 8.3 short-name extras
+// a "*.wav" pattern would match).
+bool HasSampleExtension(const std::string& fileName);
+// Whether fileName is letter `letter`'s sample by the a-z rule: it begins
+// with the letter, a dot and a sample extension ("a.WAV", "A.flac"), cases
+// compared as in SampleMatches.
+bool IsLetterSample(const std::string& fileName, char letter);
+// The letter whose sample fileName is, exactly "<letter><extension>" in any
+// case ('a' .. 'z'), or 0.
+char LetterOfSample(const std::string& fileName);
 
 // Folder listing order: names compared as UTF-16 code units with ASCII
 // letters folded to upper case, as NTFS orders a directory.

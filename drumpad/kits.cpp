@@ -96,7 +96,7 @@ void LoadKitNow(KitChoice kit)
     // alive during a long listing; the table is empty meanwhile.
     std::vector<std::string> files;
     if (!folder.empty())
-        files = ListFolder(folder, FolderEntry::WavFiles, PumpMessages);
+        files = ListFolder(folder, FolderEntry::SampleFiles, PumpMessages);
     std::vector<std::string> problems;
     std::vector<DWORD> channels;
     for (auto& name : files) {

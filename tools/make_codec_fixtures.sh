@@ -1,6 +1,7 @@
 #!/bin/sh
 # Makes the MP3, WMA and coded WAV files of the decoding tests, and lame's
-# and ffmpeg's own decodes of them as references:
+# and ffmpeg's own decodes of them as references; and FLAC and Ogg Vorbis
+# files for the decode benchmark:
 # tools/make_codec_fixtures.sh OUTDIR
 set -e
 out=$1
@@ -52,6 +53,12 @@ open("unknown_coding.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + 
 PY
 # 30 s of 16-bit stereo: past the size read into memory, so it streams.
 sox -R -n -r 44100 -c 2 -b 16 large.wav synth 30 sine 100:5000 sine 5000:100 gain -6
+# 19 s of stereo drums-like sound in FLAC and Ogg Vorbis for the decode
+# benchmark: a sweep and noise bursts.
+sox -R -n -r 44100 -c 2 -b 16 drums19.wav synth 19 sine 60:8000 whitenoise tremolo 4 90 gain -6
+flac -s -f drums19.wav -o drums19.flac
+oggenc -Q drums19.wav -o drums19.ogg
+rm -f drums19.wav
 # Names in Chinese reach the program as GBK and are stored as UTF-8 on disk.
 cp cbr.mp3 "音乐.mp3"
 cp source22.wav "鼓声.wav"

@@ -9,7 +9,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 
 if [ "$(id -u)" -ne 0 ]; then
     missing=""
-    for t in cmake i686-w64-mingw32-g++-posix wine Xvfb xdotool pulseaudio parec sox python3; do
+    for t in cmake i686-w64-mingw32-g++-posix wine Xvfb xdotool pulseaudio parec sox flac oggenc oggdec python3; do
         command -v "$t" >/dev/null || missing="$missing $t"
     done
     if [ -n "$missing" ]; then
@@ -25,7 +25,7 @@ xvfb xdotool x11-utils pulseaudio pulseaudio-utils fonts-wqy-microhei sox lame \
 googletest python3-pytest locales cmake make g++ clang libclang-rt-14-dev imagemagick zip unzip \
 ffmpeg gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-ugly:i386 \
 gstreamer1.0-libav:i386 \
-libpugixml-dev zlib1g-dev hydrogen-drumkits"
+flac vorbis-tools libflac-dev libpugixml-dev zlib1g-dev libstb-dev libz-mingw-w64-dev dpkg-dev pkg-config hydrogen-drumkits"
 
 for p in $PKGS; do have "$p" || need="$need $p"; done
 
@@ -57,3 +57,6 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
     grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
     locale-gen >/dev/null
 fi
+
+# libFLAC and pugixml for the Windows build, from Debian's source packages.
+"$(dirname "$0")/formats.sh"

@@ -135,6 +135,18 @@ TEST(AssignKeys, WithoutAMapEveryLetterKeepsTheRuleAndGainsItsTakes)
     EXPECT_TRUE(keys.missing.empty());
 }
 
+TEST(AssignKeys, FlacOggAndAiffSamplesFollowTheRuleAsWavOnesDo)
+{
+    const Names_ files = {"a.flac", "a-2.FLAC", "a-3.wav", "b.ogg", "B-2.ogg", "c.AIF", "c-2.aif", "d.aiff", "e.mp3"};
+    KeyAssignment keys = AssignKeys(files, nullptr);
+    // A take is the first file's name numbered, its extension kept.
+    EXPECT_EQ(Names(files, keys.takes[0]), (Names_{"a.flac", "a-2.FLAC"}));
+    EXPECT_EQ(Names(files, keys.takes[1]), (Names_{"b.ogg", "B-2.ogg"}));
+    EXPECT_EQ(Names(files, keys.takes[2]), (Names_{"c.AIF", "c-2.aif"}));
+    EXPECT_EQ(Names(files, keys.takes[3]), (Names_{"d.aiff"}));
+    EXPECT_TRUE(keys.takes[4].empty());
+}
+
 TEST(AssignKeys, MappedLettersPlayTheirFilesAndMissingOnesAreReportedOnce)
 {
     const Names_ files = {"a.wav", "Kick-Hard.wav", "Snare 1.wav", "snare 1-2.WAV", "hat 24.wav"};

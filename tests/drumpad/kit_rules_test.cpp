@@ -78,12 +78,33 @@ TEST(KitRules, ChokeGroupIsAnyOfHJKL)
         EXPECT_FALSE(InChokeGroup(out)) << out;
 }
 
-TEST(KitRules, OnlyWavFilesAreSamples)
+TEST(KitRules, OnlyWavFlacOggAndAiffFilesAreSamples)
 {
-    for (const char* yes : {"a.WAV", "a.wav", "x.Wav", ".wav", "中.wav"})
-        EXPECT_TRUE(HasWavExtension(yes)) << yes;
-    for (const char* no : {"a.WAVE", "a.mp3", "wav", "a.wav.txt", "", "a.wa"})
-        EXPECT_FALSE(HasWavExtension(no)) << no;
+    for (const char* yes : {"a.WAV", "a.wav", "x.Wav", ".wav", "中.wav", "a.flac", "B.FLAC", "c.ogg", "d.Aif", "e.AIFF",
+                            "Kick Hard.aiff"})
+        EXPECT_TRUE(HasSampleExtension(yes)) << yes;
+    for (const char* no : {"a.WAVE", "a.mp3", "wav", "a.wav.txt", "", "a.wa", "a.fla", "a.oga", "a.aifc", "a.flac.bak",
+                           "flac"})
+        EXPECT_FALSE(HasSampleExtension(no)) << no;
+}
+
+TEST(KitRules, ALetterSampleIsTheLetterADotAndASampleExtension)
+{
+    struct Case {
+        const char* file;
+        char letter; // the a-z rule's letter of the file, 0 for none
+        char exact;  // LetterOfSample: only "<letter><extension>"
+    } cases[] = {
+        {"a.WAV", 'a', 'a'},        {"A.flac", 'a', 'a'},     {"s.OGG", 's', 's'},    {"z.aif", 'z', 'z'},
+        {"Z.AIFF", 'z', 'z'},       {"a.wav.wav", 'a', 0},    {"a.flac.ogg", 'a', 0}, {"aa.flac", 0, 0},
+        {"a.mp3", 0, 0},            {"a-2.flac", 0, 0},       {"1.wav", 0, 0},        {"a.", 0, 0},
+        {"中.wav", 0, 0},           {"", 0, 0},
+    };
+    for (auto& c : cases) {
+        for (char letter = 'a'; letter <= 'z'; letter++)
+            EXPECT_EQ(IsLetterSample(c.file, letter), letter == c.letter) << c.file << " / " << letter;
+        EXPECT_EQ(LetterOfSample(c.file), c.exact) << c.file;
+    }
 }
 
 TEST(KitRules, FoldersSortAsNtfsListsThem)
