@@ -231,13 +231,13 @@ TEST_F(Voices, EveryHitReachesTheRecordersLogWithItsGain)
     ASSERT_TRUE(ChannelPlay(h, true, 0, nullptr, nullptr, 0.25f));
     ASSERT_TRUE(ChannelPlay(h, true));
     Render(10 * Ms);
-    const Lane& lane = Lanes[0];
-    ASSERT_EQ(lane.onsetCount, 2u);
-    std::vector<float> gains = {lane.onsets[0].gain, lane.onsets[1].gain};
+    const Onset* onsets = nullptr;
+    ASSERT_EQ(ChannelsOnsets(0, &onsets), 2u);
+    std::vector<float> gains = {onsets[0].gain, onsets[1].gain};
     std::sort(gains.begin(), gains.end());
     EXPECT_EQ(gains, (std::vector<float>{0.25f, 1.0f}));
-    EXPECT_EQ(lane.onsets[0].handle, h);
-    EXPECT_EQ(lane.onsets[1].handle, h);
+    EXPECT_EQ(onsets[0].handle, h);
+    EXPECT_EQ(onsets[1].handle, h);
 }
 
 // Fewer voices allowed than ring: the oldest go, faded, at once.
