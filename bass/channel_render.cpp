@@ -10,7 +10,7 @@ namespace channels {
 
 namespace {
 
-// A write taken this much later than the time where the last one ended
+// A write begun this much later than the time where the last one ended
 // means the device ran dry or stalled, not that the thread came late.
 constexpr int64_t kFarOffNs = 20000000;
 
@@ -21,8 +21,8 @@ int64_t Nanoseconds(const ChannelTable& t, size_t frames)
 }
 
 // The clock time the first frame of this write stands for: the time the
-// last write was taken, as the blocks follow each other at the device's
-// pace. Where that write was taken late (the mixer thread woke late, as
+// last write began, as the blocks follow each other at the device's
+// pace. Where that write began late (the mixer thread woke late, as
 // under Wine or on a busy machine, but not so late that the device ran
 // dry) the time where it ended instead, so the late wake-up moves no hit.
 // A gap the write before had too is no late wake-up but the device's
@@ -30,15 +30,15 @@ int64_t Nanoseconds(const ChannelTable& t, size_t frames)
 // 0: the write keeps no timing.
 int64_t WriteStart(const ChannelTable& t, MixLane& lane, int64_t now, size_t frames, bool onTime)
 {
-    const int64_t taken = std::exchange(lane.taken, now);
+    const int64_t last = std::exchange(lane.lastStart, now);
     const bool paced = std::exchange(lane.paced, true);
     if (!onTime || !paced) {
         lane.timeline = now;
         lane.gap = 0;
         return 0;
     }
-    const int64_t gap = taken - lane.timeline;
-    int64_t since = taken;
+    const int64_t gap = last - lane.timeline;
+    int64_t since = last;
     if (gap > 0 && gap <= kFarOffNs) {
         const int64_t moved = std::min(gap, lane.gap);
         since = lane.timeline + moved;
@@ -205,7 +205,7 @@ uint32_t WriteBack(ChannelTable& t, MixLane& lane, size_t count, size_t base, bo
 void OpenLane(MixLane& lane, uint32_t deviceRate)
 {
     lane.paced = false;
-    lane.taken = lane.timeline = lane.gap = 0;
+    lane.lastStart = lane.timeline = lane.gap = 0;
     lane.mixing = false;
     LimiterSetup(lane.limiter, deviceRate);
 }

@@ -117,10 +117,10 @@ struct ChunkVoice {
 // a freed source reads them.
 struct MixLane {
     ChunkVoice voices[kMaxVoices];
-    // The blocks' timing: when the last block took the channels, the clock
-    // time it ended at, and how late it was taken, not yet followed.
-    bool paced = false; // a block was taken since the table opened
-    int64_t taken = 0;
+    // The blocks' timing: when the last block began, the clock time it
+    // ended at, and how late it began, not yet followed.
+    bool paced = false; // a block began since the table opened
+    int64_t lastStart = 0;
     int64_t timeline = 0;
     int64_t gap = 0;
     float scratch[kChunkFrames * 2];

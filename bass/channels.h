@@ -29,7 +29,7 @@ bool ChannelsAreOpen();
 uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder);
 bool ChannelFree(uint32_t handle);
 // A sound held in memory (a drum hit) is mixed by the output's lane
-// `hitLane`, which may stop while no hit rings and so start a hit from an
+// `hitLane`, which idles while no hit rings and so starts a hit from an
 // empty buffer even while music plays on lane 0. Streams stay on lane 0.
 // `lane`, `playedAt`, when given: the lane it plays on and the clock time
 // it is placed by. A new hit (a restart, or a start from the end) plays at

@@ -17,7 +17,7 @@ struct OutputFormat {
     uint32_t periodFrames = 0; // what the device asks for per wake-up
     uint32_t bufferFrames = 0; // the real buffer size read back
     double latencyMs = 0;      // what the device adds after its buffer
-    // The device can be stopped and emptied (the backend's `idle`).
+    // The device can be halted and emptied (the backend's `idle`).
     bool canIdle = false;
     // Each wake-up takes a whole buffer while the device plays the other
     // (an exclusive stream): nothing else is queued behind it.
@@ -38,12 +38,12 @@ struct LanePolicy {
     // Kept ahead while lane 0 holds no hit, only music: a mixer thread
     // that comes late under load still finds the device playing. 0: never.
     uint32_t deepFrames = 0;
-    bool idles = false; // the device is stopped and emptied while nothing plays
+    bool idles = false; // the device is halted and emptied while nothing plays
 };
 
 // Closed -> Opened (device open) -> Priming (OutputStart: the buffer is
 // filled before the device starts) -> Playing (target ahead, deep with
-// music alone) -> Idle (all it holds is silence: stopped and emptied) ->
+// music alone) -> Idle (all it holds is silence: halted and emptied) ->
 // Resumed (a play call: its sound written at the head of the empty
 // buffer, the device started, start depth ahead) -> Idle ... A start the
 // device refuses leads to Idle too. OutputClose puts every state in

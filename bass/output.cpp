@@ -153,7 +153,7 @@ bool OpenBackend(OutputLane& lane)
     return false;
 }
 
-// A hit played now goes to its own lane: a listening tap takes the hits
+// A hit played now goes to its own lane: a listening tap brings the hits
 // onto lane 0, whose mix it hears, and lane 0 holds no hit otherwise.
 bool HitsOnTheirLane()
 {
