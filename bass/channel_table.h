@@ -192,7 +192,11 @@ void MoveNewest(Channel& ch, uint64_t frame);
 // newest's place; otherwise the newest, which has not moved since its
 // start, is only given the gain.
 void StartVoice(ChannelTable& t, Channel& ch, float gain, bool anew);
-// Whether the voice in slot `i` sounds on its lane now.
+// Whether the voice in slot `i` sounds or waits, paused, to sound on: an
+// older voice until it ends (it leaves its slot then), the newest while
+// the channel is not stopped and it has not played to its end.
+bool Held(const Channel& ch, uint32_t i);
+// Whether the voice in slot `i` sounds on its lane now: held, not paused.
 bool Sounds(const Channel& ch, uint32_t i);
 // Older voices ring on: slots in use besides the newest.
 uint32_t OlderVoices(const Channel& ch);

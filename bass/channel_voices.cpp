@@ -9,12 +9,6 @@ namespace channels {
 
 namespace {
 
-// The newest voice still sounds or waits, paused, to sound on.
-bool NewestHeld(const Channel& ch)
-{
-    return ch.state != PlayState::Stopped && !Newest(ch).atEnd;
-}
-
 uint32_t FadeFrames(const ChannelTable& t, uint32_t ms)
 {
     const uint64_t frames = (uint64_t)ms * t.deviceRate / 1000;
@@ -66,7 +60,7 @@ void MoveNewest(Channel& ch, uint64_t frame)
 void StartVoice(ChannelTable& t, Channel& ch, float gain, bool anew)
 {
     if (anew) {
-        if (ch.voices > 1 && !ch.audio->isStream && NewestHeld(ch)) {
+        if (ch.voices > 1 && !ch.audio->isStream && Held(ch, ch.newest)) {
             // Room for the new hit within the count; the newest rings on
             // where it is, and the new voice starts from its settings.
             StealVoices(t, ch, ch.voices - 1);
@@ -82,12 +76,15 @@ void StartVoice(ChannelTable& t, Channel& ch, float gain, bool anew)
     v.fade = Fade();
 }
 
+bool Held(const Channel& ch, uint32_t i)
+{
+    // An older voice rings on past the newest's end or fade.
+    return i != ch.newest || (ch.state != PlayState::Stopped && !ch.slot[i].atEnd);
+}
+
 bool Sounds(const Channel& ch, uint32_t i)
 {
-    if (ch.state == PlayState::Paused || ch.slot[i].atEnd)
-        return false;
-    // An older voice rings on past the newest's end or fade.
-    return i != ch.newest || ch.state == PlayState::Playing;
+    return ch.state != PlayState::Paused && Held(ch, i);
 }
 
 uint32_t OlderVoices(const Channel& ch)
@@ -112,9 +109,12 @@ uint32_t CountVoices(const Channel& ch)
 
 void StealVoices(ChannelTable& t, Channel& ch, uint32_t keep)
 {
-    uint32_t held = NewestHeld(ch) ? 1 : 0;
-    for (uint32_t older = OlderVoices(ch); older; older &= older - 1)
-        held += !ch.slot[__builtin_ctz(older)].stolen;
+    uint32_t held = 0;
+    for (uint32_t used = ch.used; used; used &= used - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(used);
+        held += Held(ch, i) && !ch.slot[i].stolen;
+    }
+    // The newest is never stolen: the oldest goes first.
     for (; held > keep; held--) {
         VoiceSlot* oldest = nullptr;
         for (uint32_t older = OlderVoices(ch); older; older &= older - 1) {
@@ -138,10 +138,11 @@ void SilenceVoices(Channel& ch)
 void FadeVoices(ChannelTable& t, Channel& ch, uint32_t ms)
 {
     const uint32_t frames = FadeFrames(t, ms);
-    if (NewestHeld(ch))
-        Newest(ch).fade.Start(frames);
-    for (uint32_t older = OlderVoices(ch); older; older &= older - 1)
-        ch.slot[__builtin_ctz(older)].fade.Start(frames);
+    for (uint32_t used = ch.used; used; used &= used - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(used);
+        if (Held(ch, i))
+            ch.slot[i].fade.Start(frames);
+    }
 }
 
 } // namespace channels
