@@ -1,45 +1,44 @@
-// Mixing a lane's playing channels into the output's blocks, on the
-// lane's mixer thread: the table is held only to take a snapshot of the
-// voices and to write their positions back.
+// Mixing a lane's sounding voices into the output's blocks, on the lane's
+// mixer thread: the table is held only to copy the voices and to write
+// their positions back.
 #include <algorithm>
 #include <utility>
 
 #include "bass/channel_table.h"
 
-using namespace channels;
-
-Lane Lanes[kLanes];
+namespace channels {
 
 namespace {
 
-// A write taken this much later than the time where the last one ended
+// A write begun this much later than the time where the last one ended
 // means the device ran dry or stalled, not that the thread came late.
 constexpr int64_t kFarOffNs = 20000000;
 
 // How long `frames` play at the device's rate, on the clock.
-int64_t Nanoseconds(size_t frames)
+int64_t Nanoseconds(const ChannelTable& t, size_t frames)
 {
-    return (int64_t)frames * 1000000000 / DeviceRate;
+    return (int64_t)frames * 1000000000 / t.deviceRate;
 }
 
 // The clock time the first frame of this write stands for: the time the
-// last write was taken, as the blocks follow each other at the device's
-// pace. Where that write was taken late (the mixer thread woke late, as
+// last write began, as the blocks follow each other at the device's
+// pace. Where that write began late (the mixer thread woke late, as
 // under Wine or on a busy machine, but not so late that the device ran
 // dry) the time where it ended instead, so the late wake-up moves no hit.
 // A gap the write before had too is no late wake-up but the device's
 // time moving (the process stalled, the clocks drift apart): followed.
 // 0: the write keeps no timing.
-int64_t WriteStart(Lane& lane, int64_t now, size_t frames, bool onTime)
+int64_t WriteStart(const ChannelTable& t, MixLane& lane, int64_t now, size_t frames, bool onTime)
 {
-    const int64_t taken = std::exchange(lane.taken, now);
-    if (!onTime || !taken) {
+    const int64_t last = std::exchange(lane.lastStart, now);
+    const bool paced = std::exchange(lane.paced, true);
+    if (!onTime || !paced) {
         lane.timeline = now;
         lane.gap = 0;
         return 0;
     }
-    const int64_t gap = taken - lane.timeline;
-    int64_t since = taken;
+    const int64_t gap = last - lane.timeline;
+    int64_t since = last;
     if (gap > 0 && gap <= kFarOffNs) {
         const int64_t moved = std::min(gap, lane.gap);
         since = lane.timeline + moved;
@@ -47,87 +46,69 @@ int64_t WriteStart(Lane& lane, int64_t now, size_t frames, bool onTime)
     } else {
         lane.gap = 0;
     }
-    lane.timeline = since + Nanoseconds(frames);
+    lane.timeline = since + Nanoseconds(t, frames);
     return since;
 }
 
-// The voice's place in this block, by its play call's time (Snapshot
-// says how); false where it waits for the next block.
-bool Place(Voice& v, bool probe, int64_t playedAt, size_t chunk, int64_t since, bool waits, size_t* waiting)
+// `since`: a voice played since that clock time starts as far into the
+// chunk as its play call came after it, so that hits keep the intervals
+// of their calls instead of all starting with the chunk. One played after
+// the chunk's time waits for the next where `waits` (the next follows at
+// once), else it starts at the chunk's end. `waiting` counts those.
+struct Placing {
+    size_t chunk;
+    int64_t since;
+    bool waits;
+    size_t* waiting;
+};
+
+// Copies the voice in slot `i` of the channel for this chunk; false where
+// it waits for the next.
+bool TakeVoice(const ChannelTable& t, ChunkVoice& v, uint32_t c, const Channel& ch, uint32_t i, const Placing& p)
 {
-    const bool timed = since && probe && playedAt > since;
-    if (timed && playedAt >= since + Nanoseconds(chunk) && waits) {
-        ++*waiting;
+    const VoiceSlot& s = ch.slot[i];
+    const bool timed = p.since && s.startProbe && s.playedAt > p.since;
+    if (timed && s.playedAt >= p.since + Nanoseconds(t, p.chunk) && p.waits) {
+        ++*p.waiting;
         return false;
     }
-    v.probe = probe;
-    v.offset = timed ? (size_t)std::min<int64_t>((int64_t)chunk - 1, (playedAt - since) * DeviceRate / 1000000000) : 0;
+    v.channel = c;
+    v.handle = ch.handle;
+    v.voice = i;
+    v.gen = s.gen;
+    v.source = s.source;
+    v.devPos = s.source->DeviceFrameOf(s.base) + s.played;
+    v.gain = ch.volume * s.gain;
+    v.fadeLeft = s.fade.left;
+    v.fadeStep = s.fade.step;
+    v.probe = s.startProbe;
+    v.offset =
+        timed ? (size_t)std::min<int64_t>((int64_t)p.chunk - 1, (s.playedAt - p.since) * t.deviceRate / 1000000000) : 0;
     v.mixed = 0;
     v.ended = false;
     return true;
 }
 
-// An earlier hit of the channel, ringing on where it was played.
-void TakeRinging(Lane& lane, uint32_t index, const Channel& ch, uint32_t slot, size_t chunk, int64_t since, bool waits,
-                 size_t* n, size_t* waiting)
-{
-    for (int i = 0; i < (int)kRingingSlots && *n < kMaxVoices; i++) {
-        const Ringing& r = ch.ringing[i];
-        if (!r.gen || r.lane != index)
-            continue;
-        Voice& v = lane.voices[*n];
-        if (!Place(v, r.startProbe, r.playedAt, chunk, since, waits, waiting))
-            continue;
-        v.slot = slot;
-        v.handle = ch.handle;
-        v.gen = r.gen;
-        v.ring = i;
-        v.audio = ch.audio.get();
-        v.devPos = r.devPos;
-        v.gain = ch.volume * r.gain;
-        v.fadeLeft = r.fade.left;
-        v.fadeStep = r.fade.step;
-        ++*n;
-    }
-}
-
-// `since`: a channel played since that clock time starts as far into the
-// block as its play call came after it, so that hits keep the intervals
-// of their calls instead of all starting with the block. One played after
-// the block's time waits for the next where `waits` (the next follows at
-// once), else it starts at the block's end. `waiting` counts those.
-size_t Snapshot(Lane& lane, uint32_t index, size_t chunk, int64_t since, bool waits, size_t* waiting)
+size_t Snapshot(ChannelTable& t, MixLane& lane, uint32_t index, const Placing& p)
 {
     size_t n = 0;
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(t.lock);
     lane.mixing = true;
-    for (uint32_t slot = 0; slot < kMaxChannels && n < kMaxVoices; slot++) {
-        const Channel& ch = Table[slot];
-        if (!ch.handle)
+    for (uint32_t c = 0; c < kMaxChannels && n < kMaxVoices; c++) {
+        const Channel& ch = t.channels[c];
+        if (!ch.handle || ch.state == PlayState::Paused)
             continue;
-        if (ch.ringingCount && ch.state != PlayState::Paused)
-            TakeRinging(lane, index, ch, slot, chunk, since, waits, &n, waiting);
-        if (ch.state != PlayState::Playing || ch.atEnd || ch.lane != index || n == kMaxVoices)
-            continue;
-        Voice& v = lane.voices[n];
-        if (!Place(v, ch.startProbe, ch.playedAt, chunk, since, waits, waiting))
-            continue;
-        v.slot = slot;
-        v.handle = ch.handle;
-        v.gen = ch.gen;
-        v.ring = -1;
-        v.audio = ch.audio.get();
-        v.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
-        v.gain = ch.volume * ch.hitGain;
-        v.fadeLeft = ch.fade.left;
-        v.fadeStep = ch.fade.step;
-        n++;
+        for (uint32_t used = ch.used; used && n < kMaxVoices; used &= used - 1) {
+            const uint32_t i = (uint32_t)__builtin_ctz(used);
+            if (ch.slot[i].lane == index && Sounds(ch, i) && TakeVoice(t, lane.voices[n], c, ch, i, p))
+                n++;
+        }
     }
     return n;
 }
 
 // Adds `frames` of the voice's audio, through its fade where it fades.
-void AddFaded(const Voice& v, float* out, const float* in, size_t frames)
+void AddFaded(const ChunkVoice& v, float* out, const float* in, size_t frames)
 {
     if (v.fadeLeft)
         MixAddRamp(out, in, frames, v.gain * v.fadeStep * (float)v.fadeLeft, v.gain * v.fadeStep);
@@ -135,7 +116,7 @@ void AddFaded(const Voice& v, float* out, const float* in, size_t frames)
         MixAdd(out, in, frames, v.gain);
 }
 
-void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
+void MixVoice(ChunkVoice& v, float* scratch, float* out, size_t frames)
 {
     out += v.offset * 2;
     frames -= v.offset;
@@ -143,8 +124,8 @@ void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
     const bool fadesOut = v.fadeLeft && v.fadeLeft <= frames;
     if (v.fadeLeft)
         frames = std::min<size_t>(frames, v.fadeLeft);
-    if (!v.audio->isStream) {
-        const MemorySource& m = static_cast<const MemorySource&>(*v.audio);
+    if (!v.source->isStream) {
+        const MemorySource& m = static_cast<const MemorySource&>(*v.source);
         uint64_t total = m.Frames();
         size_t n = v.devPos < total ? (size_t)std::min<uint64_t>(frames, total - v.devPos) : 0;
         AddFaded(v, out, m.pcm.get() + v.devPos * 2, n);
@@ -152,91 +133,67 @@ void MixVoice(Voice& v, float* scratch, float* out, size_t frames)
         v.ended = v.devPos + n >= total || fadesOut;
         return;
     }
-    StreamSource& s = static_cast<StreamSource&>(*v.audio);
+    StreamSource& s = static_cast<StreamSource&>(*v.source);
     v.mixed = s.Read(scratch, frames, v.gen, &v.ended);
     AddFaded(v, out, scratch, v.mixed);
     v.ended = v.ended || (fadesOut && v.mixed == frames);
 }
 
 // The first frames of a hit are in this block: the recorder logs it.
-void NoteOnset(Lane& lane, const Voice& v, size_t base, float gain)
+void NoteOnset(MixLane& lane, const ChunkVoice& v, size_t base, float gain)
 {
     if (lane.onsetCount < kMaxVoices)
         lane.onsets[lane.onsetCount++] = {v.handle, (uint32_t)(base + v.offset), gain};
 }
 
-// A ringing voice's block written back; it leaves its slot once it ended.
-void WriteBackRinging(Lane& lane, size_t base, Channel& ch, Ringing& r, const Voice& v, uint32_t* started)
+// A voice that ended: an older one leaves its slot; the newest stays for
+// the channel's position, stopped, and its end routines run unless it
+// faded out (stopped as by a stop call).
+void EndVoice(ChannelTable& t, Channel& ch, const ChunkVoice& v, bool* wakeSyncs)
 {
-    r.devPos += v.mixed;
-    if (v.fadeLeft && r.fade.left)
-        r.fade.left -= (uint32_t)std::min<size_t>(r.fade.left - 1, v.mixed);
-    // A hit that a newer one left ringing before it was ever mixed.
-    if (v.probe && v.mixed && r.startProbe) {
-        r.startProbe = false;
-        *started = v.handle;
-        NoteOnset(lane, v, base, r.gain);
+    if (v.voice != ch.newest) {
+        FreeVoice(ch, v.voice);
+        return;
     }
-    if (v.ended)
-        FreeRinging(ch, r);
-}
-
-// The ringing voice the snapshot took as `v`: still in its slot, or moved
-// there from the newest since (a new hit came meanwhile).
-Ringing* RingingOf(Channel& ch, const Voice& v)
-{
-    if (v.ring >= 0)
-        return ch.ringing[v.ring].gen == v.gen ? &ch.ringing[v.ring] : nullptr;
-    if (!ch.ringingCount)
-        return nullptr;
-    for (Ringing& r : ch.ringing)
-        if (r.gen == v.gen)
-            return &r;
-    return nullptr;
+    VoiceSlot& s = ch.slot[v.voice];
+    ch.state = PlayState::Stopped;
+    if (v.fadeLeft && v.fadeLeft <= v.mixed) {
+        s.fade = Fade();
+        return;
+    }
+    s.atEnd = true;
+    if (t.eventCount < kMaxEvents) {
+        t.endEvents[(t.eventHead + t.eventCount) % kMaxEvents] = v.handle;
+        t.eventCount++;
+        *wakeSyncs = true;
+    }
 }
 
 // `base`: the chunk's first frame in the rendered block.
-uint32_t WriteBack(Lane& lane, size_t count, size_t base, bool* wakeSyncs, bool* wakeFeeder)
+uint32_t WriteBack(ChannelTable& t, MixLane& lane, size_t count, size_t base, bool* wakeSyncs, bool* wakeFeeder)
 {
     uint32_t started = 0;
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(t.lock);
     for (size_t i = 0; i < count; i++) {
-        const Voice& v = lane.voices[i];
-        Channel& ch = Table[v.slot];
-        if (v.audio->isStream && static_cast<const StreamSource&>(*v.audio).Starved())
+        const ChunkVoice& v = lane.voices[i];
+        Channel& ch = t.channels[v.channel];
+        if (v.source->isStream && static_cast<const StreamSource&>(*v.source).Starved())
             *wakeFeeder = true;
-        if (ch.handle != v.handle)
+        // A play, seek or free since the snapshot wins over this chunk, but
+        // a voice that a new hit left ringing keeps what it played.
+        VoiceSlot& s = ch.slot[v.voice];
+        if (ch.handle != v.handle || !(ch.used >> v.voice & 1) || s.gen != v.gen)
             continue;
-        // A play, seek or free since the snapshot wins over this block,
-        // but a hit that a new one left ringing keeps what it played.
-        if (v.ring >= 0 || ch.gen != v.gen) {
-            if (Ringing* r = RingingOf(ch, v))
-                WriteBackRinging(lane, base, ch, *r, v, &started);
-            continue;
-        }
-        ch.playedDev += v.mixed;
-        if (v.fadeLeft && ch.fade.left)
-            ch.fade.left -= (uint32_t)std::min<size_t>(ch.fade.left - 1, v.mixed);
-        if (v.probe && v.mixed && ch.startProbe) {
-            ch.startProbe = false;
+        s.played += v.mixed;
+        if (v.fadeLeft && s.fade.left)
+            s.fade.left -= (uint32_t)std::min<size_t>(s.fade.left - 1, v.mixed);
+        if (v.probe && v.mixed && s.startProbe) {
+            s.startProbe = false;
             started = v.handle;
-            NoteOnset(lane, v, base, ch.hitGain);
+            NoteOnset(lane, v, base, s.gain);
         }
-        if (!v.ended)
-            continue;
-        // Faded out: stopped, as by a stop call, with no end routine.
-        if (v.fadeLeft && v.fadeLeft <= v.mixed) {
-            ch.state = PlayState::Stopped;
-            ch.fade = Fade();
-            continue;
-        }
-        ch.atEnd = true;
-        ch.state = PlayState::Stopped;
-        if (EventCount < kMaxEvents) {
-            EndEvents[(EventHead + EventCount) % kMaxEvents] = v.handle;
-            EventCount++;
-            *wakeSyncs = true;
-        }
+        if (v.ended)
+            EndVoice(t, ch, v, wakeSyncs);
     }
     lane.blocks++;
     lane.mixing = false;
@@ -245,27 +202,35 @@ uint32_t WriteBack(Lane& lane, size_t count, size_t base, bool* wakeSyncs, bool*
 
 } // namespace
 
-uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint32_t laneIndex)
+void OpenLane(MixLane& lane, uint32_t deviceRate)
 {
-    Lane& lane = Lanes[laneIndex];
+    lane.paced = false;
+    lane.lastStart = lane.timeline = lane.gap = 0;
+    lane.mixing = false;
+    LimiterSetup(lane.limiter, deviceRate);
+}
+
+uint32_t Render(ChannelTable& t, float* out, size_t frames, size_t* voices, bool onTime, uint32_t index)
+{
+    MixLane& lane = t.lanes[index];
     uint32_t started = 0;
     size_t most = 0;
     bool wakeSyncs = false, wakeFeeder = false;
-    const int64_t now = Clock.load()();
-    int64_t since = WriteStart(lane, now, frames, onTime);
+    const int64_t now = t.clock.load()();
+    int64_t since = WriteStart(t, lane, now, frames, onTime);
     const bool waits = since && now - lane.timeline <= kFarOffNs;
     lane.onsetCount = 0;
     for (size_t base = 0; frames;) {
         size_t chunk = std::min(frames, kChunkFrames);
         MixClear(out, chunk);
         size_t waiting = 0;
-        size_t count = Snapshot(lane, laneIndex, chunk, since, waits, &waiting);
+        size_t count = Snapshot(t, lane, index, {chunk, since, waits, &waiting});
         most = std::max(most, count + waiting);
         if (since)
-            since += Nanoseconds(chunk);
+            since += Nanoseconds(t, chunk);
         for (size_t i = 0; i < count; i++)
             MixVoice(lane.voices[i], lane.scratch, out, chunk);
-        if (uint32_t h = WriteBack(lane, count, base, &wakeSyncs, &wakeFeeder))
+        if (uint32_t h = WriteBack(t, lane, count, base, &wakeSyncs, &wakeFeeder))
             started = h;
         LimiterProcess(lane.limiter, out, chunk);
         out += chunk * 2;
@@ -273,10 +238,12 @@ uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint3
         base += chunk;
     }
     if (wakeSyncs)
-        SyncWake.notify_one();
+        t.syncWake.notify_one();
     if (wakeFeeder)
-        FeederWake.notify_one();
+        t.feederWake.notify_one();
     if (voices)
         *voices = most;
     return started;
 }
+
+} // namespace channels

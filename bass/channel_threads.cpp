@@ -13,45 +13,26 @@ namespace {
 
 constexpr size_t kMaxSyncsPerEvent = 16;
 
-// One flag per thread instance: a thread told to stop from inside itself
-// (BASS_Free in an end routine) is left to finish alone.
-struct Worker {
-    Worker() = default;
-    Worker(Worker&&) = default;
-    Worker& operator=(Worker&&) = default;
-    // A program that exits without BASS_Free still has the threads running
-    // when the library's globals are destroyed; the exit ends them anyway.
-    ~Worker()
-    {
-        if (thread.joinable())
-            thread.detach();
-    }
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> stop;
-};
-
-Worker Feeder, Deliverer;
-
 // One round of the feeder: frees what the mixer has let go, then decodes
 // ahead in every stream. True when it decoded anything.
-bool Feed(std::vector<std::shared_ptr<Source>>& streams, std::vector<std::shared_ptr<Source>>& dead)
+bool Feed(ChannelTable& t, std::vector<std::shared_ptr<Source>>& streams, std::vector<std::shared_ptr<Source>>& dead)
 {
     {
-        std::unique_lock<std::mutex> hold(TableLock);
+        std::unique_lock<std::mutex> hold(t.lock);
         streams.clear();
-        for (Channel& ch : Table)
+        for (Channel& ch : t.channels)
             if (ch.handle && ch.audio->isStream)
                 streams.push_back(ch.audio);
         // Free what no lane can still be reading, outside the lock.
-        auto keep = std::partition(Retired.begin(), Retired.end(), [](const RetiredSource& r) {
+        auto keep = std::partition(t.retired.begin(), t.retired.end(), [&](const RetiredSource& r) {
             for (uint32_t l = 0; l < kLanes; l++)
-                if (Lanes[l].blocks < r.until[l])
+                if (t.lanes[l].blocks < r.until[l])
                     return true;
             return false;
         });
-        for (auto it = keep; it != Retired.end(); ++it)
+        for (auto it = keep; it != t.retired.end(); ++it)
             dead.push_back(std::move(it->audio));
-        Retired.erase(keep, Retired.end());
+        t.retired.erase(keep, t.retired.end());
     }
     dead.clear();
     bool work = false;
@@ -61,16 +42,17 @@ bool Feed(std::vector<std::shared_ptr<Source>>& streams, std::vector<std::shared
     return work;
 }
 
-void FeederMain(std::shared_ptr<std::atomic<bool>> stop)
+void FeederMain(ChannelTable* table, std::shared_ptr<std::atomic<bool>> quit)
 {
+    ChannelTable& t = *table;
     std::vector<std::shared_ptr<Source>> streams;
     std::vector<std::shared_ptr<Source>> dead;
-    while (!stop->load()) {
+    while (!quit->load()) {
         bool work = false;
         try {
             streams.reserve(kMaxChannels);
             dead.reserve(kMaxChannels);
-            work = Feed(streams, dead);
+            work = Feed(t, streams, dead);
         } catch (...) {
             // Out of memory while decoding: a stream misses a block, and the
             // feeder tries again after its pause instead of ending the process.
@@ -79,33 +61,34 @@ void FeederMain(std::shared_ptr<std::atomic<bool>> stop)
         }
         if (work)
             continue;
-        std::unique_lock<std::mutex> hold(TableLock);
-        FeederWake.wait_for(hold, std::chrono::milliseconds(20), [&] { return stop->load(); });
+        std::unique_lock<std::mutex> hold(t.lock);
+        t.feederWake.wait_for(hold, std::chrono::milliseconds(20), [&] { return quit->load(); });
     }
 }
 
-void DelivererMain(std::shared_ptr<std::atomic<bool>> stop)
+void DelivererMain(ChannelTable* table, std::shared_ptr<std::atomic<bool>> quit)
 {
+    ChannelTable& t = *table;
     Sync calls[kMaxSyncsPerEvent];
-    std::unique_lock<std::mutex> hold(TableLock);
-    while (!stop->load()) {
-        if (!EventCount) {
-            SyncWake.wait(hold, [&] { return stop->load() || EventCount; });
+    std::unique_lock<std::mutex> hold(t.lock);
+    while (!quit->load()) {
+        if (!t.eventCount) {
+            t.syncWake.wait(hold, [&] { return quit->load() || t.eventCount; });
             continue;
         }
-        uint32_t channel = EndEvents[EventHead];
-        EventHead = (EventHead + 1) % kMaxEvents;
-        EventCount--;
+        uint32_t channel = t.endEvents[t.eventHead];
+        t.eventHead = (t.eventHead + 1) % kMaxEvents;
+        t.eventCount--;
         size_t n = 0;
-        for (const Sync& s : Syncs)
+        for (const Sync& s : t.syncs)
             if (s.channel == channel && n < kMaxSyncsPerEvent)
                 calls[n++] = s;
-        Syncs.erase(std::remove_if(Syncs.begin(), Syncs.end(),
-                                   [&](const Sync& s) { return s.channel == channel && s.oneTime; }),
-                    Syncs.end());
-        SyncInvoker invoke = Invoker;
+        t.syncs.erase(std::remove_if(t.syncs.begin(), t.syncs.end(),
+                                     [&](const Sync& s) { return s.channel == channel && s.oneTime; }),
+                      t.syncs.end());
+        SyncInvoker invoke = t.invoker;
         hold.unlock();
-        for (size_t i = 0; i < n && !stop->load(); i++) {
+        for (size_t i = 0; i < n && !quit->load(); i++) {
             // An end routine that throws loses its call, not this thread.
             try {
                 invoke(calls[i].proc, calls[i].handle, calls[i].channel, calls[i].user);
@@ -116,21 +99,21 @@ void DelivererMain(std::shared_ptr<std::atomic<bool>> stop)
     }
 }
 
-Worker StartWorker(void (*main)(std::shared_ptr<std::atomic<bool>>))
+Worker StartWorker(ChannelTable& t, void (*main)(ChannelTable*, std::shared_ptr<std::atomic<bool>>))
 {
     Worker w;
-    w.stop = std::make_shared<std::atomic<bool>>(false);
-    w.thread = std::thread(main, w.stop);
+    w.quit = std::make_shared<std::atomic<bool>>(false);
+    w.thread = std::thread(main, &t, w.quit);
     return w;
 }
 
-void StopWorker(Worker& w, std::condition_variable& wake)
+void EndWorker(ChannelTable& t, Worker& w, std::condition_variable& wake)
 {
     if (!w.thread.joinable())
         return;
     {
-        std::lock_guard<std::mutex> hold(TableLock);
-        w.stop->store(true);
+        std::lock_guard<std::mutex> hold(t.lock);
+        w.quit->store(true);
     }
     wake.notify_all();
     if (w.thread.get_id() == std::this_thread::get_id())
@@ -142,16 +125,16 @@ void StopWorker(Worker& w, std::condition_variable& wake)
 
 } // namespace
 
-void StartThreads()
+void StartThreads(ChannelTable& t)
 {
-    Feeder = StartWorker(FeederMain);
-    Deliverer = StartWorker(DelivererMain);
+    t.feeder = StartWorker(t, FeederMain);
+    t.deliverer = StartWorker(t, DelivererMain);
 }
 
-void StopThreads()
+void EndThreads(ChannelTable& t)
 {
-    StopWorker(Feeder, FeederWake);
-    StopWorker(Deliverer, SyncWake);
+    EndWorker(t, t.feeder, t.feederWake);
+    EndWorker(t, t.deliverer, t.syncWake);
 }
 
 } // namespace channels

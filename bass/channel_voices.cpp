@@ -1,110 +1,148 @@
-// A channel's voices: with a voice count above one, each new hit leaves
-// the one before ringing on, and past the count the oldest is stolen with
-// a short fade. All under the table's lock, called from channels.cpp.
+// A channel's voices, all of one shape: a hit starts a voice in a slot of
+// the channel, and the channel knows which is the newest. With a voice
+// count above one each new hit leaves the one before ringing on, and past
+// the count the oldest is stolen with a short fade. All under the table's
+// lock, called from channels.cpp and channel_render.cpp.
 #include "bass/channel_table.h"
 
 namespace channels {
 
 namespace {
 
-// The newest hit still sounds or waits, paused, to sound on.
-bool NewestHeld(const Channel& ch)
+uint32_t FadeFrames(const ChannelTable& t, uint32_t ms)
 {
-    return ch.state != PlayState::Stopped && !ch.atEnd;
-}
-
-uint32_t FadeFrames(uint32_t ms)
-{
-    const uint64_t frames = (uint64_t)ms * DeviceRate / 1000;
+    const uint64_t frames = (uint64_t)ms * t.deviceRate / 1000;
     return frames > UINT32_MAX ? UINT32_MAX : (uint32_t)frames;
 }
 
-// The slot for a voice to ring on: a free one, else the stolen voice
-// nearest its end, cut there (only a burst of steals within one fade
-// gets this far).
-Ringing& FreeSlot(Channel& ch)
+// A slot for a new voice: a free one, else the stolen voice nearest its
+// end, cut there (only a burst of steals within one fade gets this far).
+uint32_t FreeSlot(Channel& ch)
 {
-    Ringing* best = nullptr;
-    for (Ringing& r : ch.ringing) {
-        if (!r.gen)
-            return r;
-        if (r.stolen && (!best || r.fade.left < best->fade.left))
-            best = &r;
+    const uint32_t free = ~ch.used & ((1u << kVoiceSlots) - 1);
+    if (free)
+        return (uint32_t)__builtin_ctz(free);
+    uint32_t best = kVoiceSlots;
+    for (uint32_t older = OlderVoices(ch); older; older &= older - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(older);
+        if (ch.slot[i].stolen && (best == kVoiceSlots || ch.slot[i].fade.left < ch.slot[best].fade.left))
+            best = i;
     }
     // The count never leaves more than kMaxChannelVoices unstolen voices.
-    FreeRinging(ch, *best);
-    return *best;
+    FreeVoice(ch, best);
+    return best;
 }
 
 } // namespace
 
-void FreeRinging(Channel& ch, Ringing& r)
+void MakeChannel(Channel& ch, uint32_t handle, std::shared_ptr<Source> audio)
 {
-    r = Ringing();
-    ch.ringingCount--;
+    ch = Channel();
+    ch.handle = handle;
+    ch.audio = std::move(audio);
+    VoiceSlot& v = Newest(ch);
+    v.source = ch.audio.get();
+    // A stream decodes ahead for its first generation from the start.
+    v.gen = ch.gens;
+}
+
+void MoveNewest(Channel& ch, uint64_t frame)
+{
+    VoiceSlot& v = Newest(ch);
+    v.base = frame;
+    v.played = 0;
+    v.atEnd = false;
+    v.gen = ++ch.gens;
+    if (ch.audio->isStream)
+        static_cast<StreamSource&>(*ch.audio).Request(v.gen, frame);
+}
+
+void StartVoice(ChannelTable& t, Channel& ch, float gain, bool anew)
+{
+    if (anew) {
+        if (ch.voices > 1 && !ch.audio->isStream && Held(ch, ch.newest)) {
+            // Room for the new hit within the count; the newest rings on
+            // where it is, and the new voice starts from its settings.
+            StealVoices(t, ch, ch.voices - 1);
+            const uint32_t i = FreeSlot(ch);
+            ch.slot[i] = Newest(ch);
+            ch.used |= (uint16_t)(1u << i);
+            ch.newest = (uint8_t)i;
+        }
+        MoveNewest(ch, 0);
+    }
+    VoiceSlot& v = Newest(ch);
+    v.gain = gain;
+    v.fade = Fade();
+}
+
+bool Held(const Channel& ch, uint32_t i)
+{
+    // An older voice rings on past the newest's end or fade.
+    return i != ch.newest || (ch.state != PlayState::Stopped && !ch.slot[i].atEnd);
+}
+
+bool Sounds(const Channel& ch, uint32_t i)
+{
+    return ch.state != PlayState::Paused && Held(ch, i);
+}
+
+uint32_t OlderVoices(const Channel& ch)
+{
+    return ch.used & ~(1u << ch.newest);
+}
+
+void FreeVoice(Channel& ch, uint32_t i)
+{
+    ch.used &= (uint16_t) ~(1u << i);
 }
 
 uint32_t CountVoices(const Channel& ch)
 {
-    if (ch.state == PlayState::Paused)
-        return 0;
-    uint32_t n = ch.state == PlayState::Playing && !ch.atEnd ? 1 : 0;
-    for (const Ringing& r : ch.ringing)
-        n += r.gen && !r.stolen;
+    uint32_t n = 0;
+    for (uint32_t used = ch.used; used; used &= used - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(used);
+        n += Sounds(ch, i) && !ch.slot[i].stolen;
+    }
     return n;
 }
 
-void StealVoices(Channel& ch, uint32_t keep)
+void StealVoices(ChannelTable& t, Channel& ch, uint32_t keep)
 {
-    uint32_t held = NewestHeld(ch) ? 1 : 0;
-    for (const Ringing& r : ch.ringing)
-        held += r.gen && !r.stolen;
+    uint32_t held = 0;
+    for (uint32_t used = ch.used; used; used &= used - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(used);
+        held += Held(ch, i) && !ch.slot[i].stolen;
+    }
+    // The newest is never stolen: the oldest goes first.
     for (; held > keep; held--) {
-        Ringing* oldest = nullptr;
-        for (Ringing& r : ch.ringing)
-            if (r.gen && !r.stolen && (!oldest || r.gen < oldest->gen))
-                oldest = &r;
+        VoiceSlot* oldest = nullptr;
+        for (uint32_t older = OlderVoices(ch); older; older &= older - 1) {
+            VoiceSlot& v = ch.slot[__builtin_ctz(older)];
+            if (!v.stolen && (!oldest || v.gen < oldest->gen))
+                oldest = &v;
+        }
         if (!oldest)
             return;
         oldest->stolen = true;
-        oldest->fade.Start(FadeFrames(kStealFadeMs));
+        oldest->fade.Start(FadeFrames(t, kStealFadeMs));
     }
-}
-
-void RingOn(Channel& ch)
-{
-    if (ch.voices < 2 || ch.audio->isStream || !NewestHeld(ch))
-        return;
-    // Room for the new hit within the count.
-    StealVoices(ch, ch.voices - 1);
-    Ringing& r = FreeSlot(ch);
-    r.gen = ch.gen;
-    r.devPos = ch.audio->DeviceFrameOf(ch.baseFrame) + ch.playedDev;
-    r.gain = ch.hitGain;
-    r.fade = ch.fade;
-    r.stolen = false;
-    r.startProbe = ch.startProbe;
-    r.playedAt = ch.playedAt;
-    r.lane = ch.lane;
-    ch.ringingCount++;
 }
 
 void SilenceVoices(Channel& ch)
 {
-    for (Ringing& r : ch.ringing)
-        if (r.gen)
-            FreeRinging(ch, r);
-    ch.fade = Fade();
+    ch.used &= (uint16_t)(1u << ch.newest);
+    Newest(ch).fade = Fade();
 }
 
-void FadeVoices(Channel& ch, uint32_t ms)
+void FadeVoices(ChannelTable& t, Channel& ch, uint32_t ms)
 {
-    const uint32_t frames = FadeFrames(ms);
-    if (NewestHeld(ch))
-        ch.fade.Start(frames);
-    for (Ringing& r : ch.ringing)
-        if (r.gen)
-            r.fade.Start(frames);
+    const uint32_t frames = FadeFrames(t, ms);
+    for (uint32_t used = ch.used; used; used &= used - 1) {
+        const uint32_t i = (uint32_t)__builtin_ctz(used);
+        if (Held(ch, i))
+            ch.slot[i].fade.Start(frames);
+    }
 }
 
 } // namespace channels

@@ -9,27 +9,11 @@
 
 namespace channels {
 
-std::mutex TableLock;
-Channel Table[kMaxChannels];
-std::vector<Sync> Syncs;
-std::vector<RetiredSource> Retired;
-uint32_t EndEvents[kMaxEvents];
-size_t EventHead = 0, EventCount = 0;
-uint32_t DeviceRate = 44100;
-SyncInvoker Invoker = nullptr;
-std::condition_variable FeederWake, SyncWake;
-
-namespace {
-
 int64_t SteadyNanoseconds()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-} // namespace
-
-std::atomic<ClockFn> Clock{SteadyNanoseconds};
 
 } // namespace channels
 
@@ -41,49 +25,37 @@ namespace {
 // longer ones (music) are decoded as they play.
 constexpr uint64_t kMemorySeconds = 20;
 
-// Room, reserved at open, for the table's sources at close: closing must
-// not need memory.
-std::vector<std::shared_ptr<Source>> Closing;
-bool Open = false;
-uint32_t Serial = 0; // never reset, so handles are not reused soon
-uint32_t SyncSerial = 0;
-uint32_t NextSlot = 0;
+// The one table of the library.
+ChannelTable Table;
 
 Channel* Find(uint32_t handle)
 {
     if (!handle)
         return nullptr;
-    Channel& ch = Table[handle & (kMaxChannels - 1)];
+    Channel& ch = Table.channels[handle & (kMaxChannels - 1)];
     return ch.handle == handle ? &ch : nullptr;
 }
 
+// The channel's position: its newest voice's.
 uint64_t CurrentFrame(const Channel& ch)
 {
     const Source& s = *ch.audio;
-    if (ch.atEnd)
+    const VoiceSlot& v = Newest(ch);
+    if (v.atEnd)
         return s.fileFrames;
-    return std::min(s.fileFrames, ch.baseFrame + s.FileFramesOf(ch.playedDev));
-}
-
-void Reposition(Channel& ch, uint64_t frame)
-{
-    ch.baseFrame = frame;
-    ch.playedDev = 0;
-    ch.atEnd = false;
-    ch.gen++;
-    if (ch.audio->isStream)
-        static_cast<StreamSource&>(*ch.audio).Request(ch.gen, frame);
+    return std::min(s.fileFrames, v.base + s.FileFramesOf(v.played));
 }
 
 void RetireLocked(Channel& ch)
 {
     RetiredSource r{std::move(ch.audio), {}};
     for (uint32_t l = 0; l < kLanes; l++)
-        r.until[l] = Lanes[l].mixing ? Lanes[l].blocks + 1 : 0;
-    Retired.push_back(std::move(r));
+        r.until[l] = Table.lanes[l].mixing ? Table.lanes[l].blocks + 1 : 0;
+    Table.retired.push_back(std::move(r));
     uint32_t handle = ch.handle;
-    Syncs.erase(std::remove_if(Syncs.begin(), Syncs.end(), [&](const Sync& s) { return s.channel == handle; }),
-                Syncs.end());
+    std::vector<Sync>& syncs = Table.syncs;
+    syncs.erase(std::remove_if(syncs.begin(), syncs.end(), [&](const Sync& s) { return s.channel == handle; }),
+                syncs.end());
     ch = Channel();
 }
 
@@ -92,29 +64,25 @@ void RetireLocked(Channel& ch)
 bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
 {
     {
-        std::lock_guard<std::mutex> hold(TableLock);
-        if (Open)
+        std::lock_guard<std::mutex> hold(Table.lock);
+        if (Table.open)
             return false;
-        Open = true;
-        DeviceRate = deviceRate;
-        Invoker = invoker;
-        for (Lane& lane : Lanes) {
-            lane.taken = lane.timeline = lane.gap = 0;
-            lane.mixing = false;
-        }
-        EventHead = EventCount = 0;
+        Table.open = true;
+        Table.deviceRate = deviceRate;
+        Table.invoker = invoker;
+        Table.eventHead = Table.eventCount = 0;
     }
     // Out of memory (or threads) half-way, what was started is closed again.
     try {
         {
-            std::lock_guard<std::mutex> hold(TableLock);
-            Syncs.reserve(256);
-            Retired.reserve(kMaxChannels);
-            Closing.reserve(kMaxChannels);
+            std::lock_guard<std::mutex> hold(Table.lock);
+            Table.syncs.reserve(256);
+            Table.retired.reserve(kMaxChannels);
+            Table.closing.reserve(kMaxChannels);
         }
-        for (Lane& lane : Lanes)
-            LimiterSetup(lane.limiter, deviceRate);
-        StartThreads();
+        for (MixLane& lane : Table.lanes)
+            OpenLane(lane, deviceRate);
+        StartThreads(Table);
     } catch (...) {
         ChannelsClose();
         throw;
@@ -124,29 +92,29 @@ bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker)
 
 void ChannelsClose()
 {
-    StopThreads();
+    EndThreads(Table);
     std::vector<std::shared_ptr<Source>> closing;
     std::vector<RetiredSource> retired;
     {
-        std::lock_guard<std::mutex> hold(TableLock);
-        for (Channel& ch : Table) {
-            if (ch.handle && Closing.size() < Closing.capacity())
-                Closing.push_back(std::move(ch.audio));
+        std::lock_guard<std::mutex> hold(Table.lock);
+        for (Channel& ch : Table.channels) {
+            if (ch.handle && Table.closing.size() < Table.closing.capacity())
+                Table.closing.push_back(std::move(ch.audio));
             ch = Channel();
         }
         // The sources are destroyed outside the lock.
-        closing.swap(Closing);
-        retired.swap(Retired);
-        Syncs.clear();
-        EventHead = EventCount = 0;
-        Open = false;
+        closing.swap(Table.closing);
+        retired.swap(Table.retired);
+        Table.syncs.clear();
+        Table.eventHead = Table.eventCount = 0;
+        Table.open = false;
     }
 }
 
 bool ChannelsAreOpen()
 {
-    std::lock_guard<std::mutex> hold(TableLock);
-    return Open;
+    std::lock_guard<std::mutex> hold(Table.lock);
+    return Table.open;
 }
 
 uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder)
@@ -155,10 +123,10 @@ uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder)
         return 0;
     uint32_t rate;
     {
-        std::lock_guard<std::mutex> hold(TableLock);
-        if (!Open)
+        std::lock_guard<std::mutex> hold(Table.lock);
+        if (!Table.open)
             return 0;
-        rate = DeviceRate;
+        rate = Table.deviceRate;
     }
     std::shared_ptr<Source> audio;
     if (decoder->LengthFrames() <= kMemorySeconds * decoder->SampleRate())
@@ -170,31 +138,28 @@ uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder)
     const bool isStream = audio->isStream;
     uint32_t handle = 0;
     {
-        std::lock_guard<std::mutex> hold(TableLock);
-        if (!Open || rate != DeviceRate)
+        std::lock_guard<std::mutex> hold(Table.lock);
+        if (!Table.open || rate != Table.deviceRate)
             return 0;
         for (uint32_t i = 0; i < kMaxChannels && !handle; i++) {
-            uint32_t slot = (NextSlot + i) % kMaxChannels;
-            if (Table[slot].handle)
+            uint32_t slot = (Table.nextSlot + i) % kMaxChannels;
+            if (Table.channels[slot].handle)
                 continue;
-            if (++Serial >= (1u << (32 - kSlotBits)))
-                Serial = 1;
-            handle = (Serial << kSlotBits) | slot;
-            NextSlot = slot + 1;
-            Channel& ch = Table[slot];
-            ch = Channel();
-            ch.handle = handle;
-            ch.audio = std::move(audio);
+            if (++Table.serial >= (1u << (32 - kSlotBits)))
+                Table.serial = 1;
+            handle = (Table.serial << kSlotBits) | slot;
+            Table.nextSlot = slot + 1;
+            MakeChannel(Table.channels[slot], handle, std::move(audio));
         }
     }
     if (handle && isStream)
-        FeederWake.notify_one();
+        Table.feederWake.notify_one();
     return handle;
 }
 
 bool ChannelFree(uint32_t handle)
 {
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     if (!ch)
         return false;
@@ -208,55 +173,51 @@ bool ChannelPlay(uint32_t handle, bool restart, uint32_t hitLane, uint32_t* lane
         return false;
     bool stream;
     {
-        std::lock_guard<std::mutex> hold(TableLock);
+        std::lock_guard<std::mutex> hold(Table.lock);
         Channel* ch = Find(handle);
         if (!ch)
             return false;
-        bool untouched = ch->baseFrame == 0 && ch->playedDev == 0 && !ch->atEnd;
+        const VoiceSlot& head = Newest(*ch);
+        const bool untouched = head.base == 0 && head.played == 0 && !head.atEnd;
         // Voices that rang on past the newest's end, paused: they resume,
         // and the newest stays ended.
-        const bool ringingOnly = !restart && ch->atEnd && ch->state == PlayState::Paused;
-        if (restart && ch->voices > 1) {
-            RingOn(*ch);
-            // Always a new generation: the ringing copy keeps the old one.
-            Reposition(*ch, 0);
-        } else if ((restart || ch->atEnd) && !untouched && !ringingOnly) {
-            // A channel that played to its end starts again from the beginning.
-            Reposition(*ch, 0);
-        }
-        if ((restart || ch->atEnd || untouched) && !ringingOnly) {
-            ch->hitGain = std::min(1.0f, std::max(0.0f, gain));
-            ch->fade = Fade();
-        }
+        const bool ringingOnly = !restart && head.atEnd && ch->state == PlayState::Paused;
+        // A new hit: a restart, or a start from the end or from the first
+        // frame. A channel that played to its end starts again from the
+        // beginning; a new generation for a restart with several voices
+        // always, as the voice that rings on keeps the old one.
+        if ((restart || head.atEnd || untouched) && !ringingOnly)
+            StartVoice(Table, *ch, std::min(1.0f, std::max(0.0f, gain)), (restart && ch->voices > 1) || !untouched);
         ch->state = PlayState::Playing;
-        ch->startProbe = true;
-        ch->playedAt = Clock.load()();
+        VoiceSlot& v = Newest(*ch);
+        v.startProbe = true;
+        v.playedAt = Table.clock.load()();
         stream = ch->audio->isStream;
         // A lane mixing it since before this call must not write back.
         const uint32_t chosen = stream || hitLane >= kLanes ? 0 : hitLane;
-        if (chosen != ch->lane) {
-            ch->lane = chosen;
-            ch->gen++;
+        if (chosen != v.lane) {
+            v.lane = chosen;
+            v.gen = ++ch->gens;
         }
         if (lane)
             *lane = chosen;
         if (playedAt)
-            *playedAt = ch->playedAt;
+            *playedAt = v.playedAt;
     }
     // A drum hit plays from memory: only streams have anything to decode.
     if (stream)
-        FeederWake.notify_one();
+        Table.feederWake.notify_one();
     return true;
 }
 
-static bool Halt(uint32_t handle, PlayState state)
+static bool PauseOrStop(uint32_t handle, PlayState state)
 {
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     if (!ch)
         return false;
     // Voices ringing on past the newest's end pause with it.
-    if (ch->state == PlayState::Playing || state == PlayState::Stopped || ch->ringingCount)
+    if (ch->state == PlayState::Playing || state == PlayState::Stopped || OlderVoices(*ch))
         ch->state = state;
     if (state == PlayState::Stopped)
         SilenceVoices(*ch);
@@ -265,38 +226,38 @@ static bool Halt(uint32_t handle, PlayState state)
 
 bool ChannelPause(uint32_t handle)
 {
-    return Halt(handle, PlayState::Paused);
+    return PauseOrStop(handle, PlayState::Paused);
 }
 
 bool ChannelStop(uint32_t handle)
 {
-    return Halt(handle, PlayState::Stopped);
+    return PauseOrStop(handle, PlayState::Stopped);
 }
 
 bool ChannelSetVoices(uint32_t handle, uint32_t count)
 {
     if (count < 1 || count > kMaxChannelVoices)
         return false;
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     // A stream's decoding follows one position only.
     if (!ch || (count > 1 && ch->audio->isStream))
         return false;
     ch->voices = count;
-    StealVoices(*ch, count);
+    StealVoices(Table, *ch, count);
     return true;
 }
 
 uint32_t ChannelGetVoices(uint32_t handle)
 {
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     return ch ? CountVoices(*ch) : kNoVoices;
 }
 
 bool ChannelFadeOut(uint32_t handle, uint32_t ms)
 {
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     if (!ch)
         return false;
@@ -305,14 +266,14 @@ bool ChannelFadeOut(uint32_t handle, uint32_t ms)
         ch->state = PlayState::Stopped;
         SilenceVoices(*ch);
     } else {
-        FadeVoices(*ch, ms);
+        FadeVoices(Table, *ch, ms);
     }
     return true;
 }
 
 bool ChannelGetVolume(uint32_t handle, float* volume)
 {
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     if (!ch || !volume)
         return false;
@@ -324,7 +285,7 @@ bool ChannelSetVolume(uint32_t handle, float volume)
 {
     if (volume != volume)
         return false;
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     if (!ch)
         return false;
@@ -334,7 +295,7 @@ bool ChannelSetVolume(uint32_t handle, float volume)
 
 uint64_t ChannelGetPosition(uint32_t handle)
 {
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     Channel* ch = Find(handle);
     if (!ch)
         return kNoPosition;
@@ -344,16 +305,16 @@ uint64_t ChannelGetPosition(uint32_t handle)
 bool ChannelSetPosition(uint32_t handle, uint64_t bytes)
 {
     {
-        std::lock_guard<std::mutex> hold(TableLock);
+        std::lock_guard<std::mutex> hold(Table.lock);
         Channel* ch = Find(handle);
         if (!ch)
             return false;
         uint64_t frame = bytes / (ch->audio->fileChannels * 2);
         if (frame >= ch->audio->fileFrames)
             return false;
-        Reposition(*ch, frame);
+        MoveNewest(*ch, frame);
     }
-    FeederWake.notify_one();
+    Table.feederWake.notify_one();
     return true;
 }
 
@@ -361,16 +322,28 @@ uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime
 {
     if (!proc)
         return 0;
-    std::lock_guard<std::mutex> hold(TableLock);
+    std::lock_guard<std::mutex> hold(Table.lock);
     if (!Find(handle))
         return 0;
-    if (++SyncSerial == 0)
-        SyncSerial = 1;
-    Syncs.push_back(Sync{SyncSerial, handle, proc, user, oneTime});
-    return SyncSerial;
+    if (++Table.syncSerial == 0)
+        Table.syncSerial = 1;
+    Table.syncs.push_back(Sync{Table.syncSerial, handle, proc, user, oneTime});
+    return Table.syncSerial;
+}
+
+uint32_t RenderMix(float* out, size_t frames, size_t* voices, bool onTime, uint32_t lane)
+{
+    return Render(Table, out, frames, voices, onTime, lane);
+}
+
+size_t ChannelsOnsets(uint32_t lane, const Onset** onsets)
+{
+    const MixLane& l = Table.lanes[lane];
+    *onsets = l.onsets;
+    return l.onsetCount;
 }
 
 void ChannelsSetClock(ClockFn now)
 {
-    Clock.store(now ? now : SteadyNanoseconds);
+    Table.clock.store(now ? now : SteadyNanoseconds);
 }

@@ -21,7 +21,7 @@ constexpr uint32_t kMaxChannelVoices = 4;
 // feeder and end-routine threads. False when it is already open.
 bool ChannelsOpen(uint32_t deviceRate, SyncInvoker invoker);
 // Frees every channel (their handles fail from now on) and joins the
-// threads. The mixer must no longer call RenderMix.
+// threads. The mixer must not call RenderMix again until the next open.
 void ChannelsClose();
 bool ChannelsAreOpen();
 
@@ -29,7 +29,7 @@ bool ChannelsAreOpen();
 uint32_t ChannelCreate(std::unique_ptr<Decoder> decoder);
 bool ChannelFree(uint32_t handle);
 // A sound held in memory (a drum hit) is mixed by the output's lane
-// `hitLane`, which may stop while no hit rings and so start a hit from an
+// `hitLane`, which idles while no hit rings and so starts a hit from an
 // empty buffer even while music plays on lane 0. Streams stay on lane 0.
 // `lane`, `playedAt`, when given: the lane it plays on and the clock time
 // it is placed by. A new hit (a restart, or a start from the end) plays at
@@ -56,14 +56,25 @@ bool ChannelSetPosition(uint32_t handle, uint64_t bytes);
 uint32_t ChannelSetEndSync(uint32_t handle, void* proc, void* user, bool oneTime);
 
 // A lane's mixer thread: renders `frames` stereo frames of the lane's
-// playing channels, limited to full scale. Returns the handle of a channel whose first
-// frames after a play call are in this block, else 0; `voices`, when
-// given, is how many channels played in it or wait for the next.
-// `onTime`: the blocks follow each other at the device's pace, each
-// standing for the time since the last, and a channel played in that
-// time starts as far into this block as its play call came into it;
-// otherwise it starts with the block (a device started for it).
+// playing channels, limited to full scale. Returns the handle of a channel
+// whose first frames after a play call are in this block, else 0;
+// `voices`, when given, is how many channels played in it or wait for the
+// next. `onTime`: the blocks follow each other at the device's pace, each
+// standing for the time since the last, and a channel played in that time
+// starts as far into this block as its play call came into it; otherwise
+// it starts with the block (a device started for it).
 uint32_t RenderMix(float* out, size_t frames, size_t* voices = nullptr, bool onTime = false, uint32_t lane = 0);
+
+// A hit whose first frames after a play call are in the block just
+// rendered: where in the block, and at what gain.
+struct Onset {
+    uint32_t handle;
+    uint32_t at;
+    float gain;
+};
+// The lane's mixer thread, after RenderMix: the hits that started in its
+// block; valid until its next RenderMix.
+size_t ChannelsOnsets(uint32_t lane, const Onset** onsets);
 
 // The clock of play calls and blocks, in nanoseconds (a steady clock
 // unless a test sets its own; null puts it back).

@@ -27,9 +27,9 @@ bool SameBeat(const ClickSettings& a, const ClickSettings& b)
     return a.milliBpm == b.milliBpm && a.beats == b.beats && a.volume == b.volume;
 }
 
-// Takes the settings word: a start (or a stop and start) begins a bar at
+// Reads the settings word: a start (or a stop and start) begins a bar at
 // the next frame rendered; other changes wait for the next beat.
-void Take(ClickTimeline& t, uint64_t word, ClickSettings* next)
+void ReadWord(ClickTimeline& t, uint64_t word, ClickSettings* next)
 {
     bool running = false;
     uint32_t starts = 0, oldStarts = 0;
@@ -50,7 +50,7 @@ void Take(ClickTimeline& t, uint64_t word, ClickSettings* next)
     t.running = running;
 }
 
-// Beat k is reached: settings given since the last take effect here, from
+// Beat k is reached: settings given since the last word read apply here, from
 // this beat on.
 void Advance(ClickTimeline& t, uint64_t at, const ClickSettings& next)
 {
@@ -113,7 +113,7 @@ bool ClickRender(ClickTimeline& t, uint64_t word, float* mono, uint32_t frames, 
     *beatCount = 0;
     std::fill(mono, mono + frames, 0.0f);
     ClickSettings next;
-    Take(t, word, &next);
+    ReadWord(t, word, &next);
     const uint64_t start = t.pos, end = t.pos + frames;
     t.pos = end;
     if (!t.running || !t.rate)

@@ -2,7 +2,7 @@
 // The metronome's click, made on the output's own timeline of device
 // frames: each beat starts on the frame its tempo gives, counted from the
 // beat where that tempo began as an exact fraction, so no rounding adds up
-// over a long take. Pure: no platform code.
+// over a long recording. Pure: no platform code.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -38,7 +38,7 @@ struct ClickBeat {
 struct ClickTimeline {
     uint32_t rate = 0;
     std::vector<float> plain, accent; // the two clicks at the rate, full scale
-    uint64_t word = 0;                // the settings last taken
+    uint64_t word = 0;                // the settings word last read
     bool running = false;
     ClickSettings now; // of the beats since `origin`
     // Beat k after `origin` starts on origin + k * rate * 60000 / milliBpm
@@ -60,7 +60,7 @@ void ClickReset(ClickTimeline& t, uint32_t rate);
 // The frame of the next beat.
 uint64_t ClickNextBeat(const ClickTimeline& t);
 // Renders `frames` mono samples of the click (0 where none sounds) from
-// the timeline's position on, taking `word` first: a start begins a bar
+// the timeline's position on, reading `word` first: a start begins a bar
 // with the first frame, other changes apply from the next beat. Up to
 // `maxBeats` beats that start in the block are listed in `beats`.
 // Returns whether any sample is not silent.

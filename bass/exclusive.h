@@ -1,7 +1,8 @@
 #pragma once
 // Exclusive WASAPI output: asked for before an open, and what the open got.
-// The WASAPI backend tries it first when asked and opens shared as before
-// when the device refuses; the reason is kept for BASS_GetOutputMode.
+// The WASAPI backend tries it first when asked and opens shared, as
+// without the wish, when the device refuses; the reason is kept for
+// BASS_GetOutputMode.
 #include <windows.h>
 
 // API threads, before BASS_Init: the opens that follow try exclusive first.

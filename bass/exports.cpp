@@ -20,7 +20,8 @@
 namespace {
 
 std::mutex LifeLock; // serialises BASS_Init and BASS_Free
-int OpenDevice = 0;
+// The device BASS_Init opened (-1: the default, n: the n-th); 0: none open.
+int DeviceInUse = 0;
 thread_local int LastError = BASS_OK;
 thread_local int FailCode = BASS_ERROR_UNKNOWN; // what a failed body says went wrong
 
@@ -106,17 +107,6 @@ BASS_OUTPUTMODE CurrentMode()
     return mode;
 }
 
-// The metronome's settings and whether it runs; outlast BASS_Free.
-std::mutex ClickLock;
-ClickSettings Click;
-bool ClickOn = false;
-uint32_t ClickStarts = 0;
-
-void PublishClick()
-{
-    OutputSetClick(ClickPack(Click, ClickOn, ClickStarts));
-}
-
 const char* const kReasonTexts[] = {"", "device in use", "format not supported", "exclusive mode not allowed",
                                     "failed"};
 
@@ -129,7 +119,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
         {
             std::lock_guard<std::mutex> hold(LifeLock);
             OutputSetTap(&RecorderTap);
-            if (!OpenDevice && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
+            if (!DeviceInUse && (device == -1 || (device >= 1 && device <= DeviceCount())) && OutputOpen(device)) {
                 bool channels = false;
                 try {
                     channels = ChannelsOpen(OutputCurrentFormat().rate, InvokeSync);
@@ -139,7 +129,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                 }
                 if (channels) {
                     OutputStart();
-                    OpenDevice = device;
+                    DeviceInUse = device;
                     ok = TRUE;
                 } else {
                     OutputClose();
@@ -170,7 +160,7 @@ BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD flags, HWND win, const void*
                       "hit stream %s]",
                       device, freq, flags, (void*)win, clsid, ok, mode, OutputBackendName(), f.api, f.rate,
                       f.periodFrames, p.targetFrames, p.startFrames, ok && OutputHasHitLane() ? p.deepFrames : 0,
-                      p.startFrames, f.bufferFrames, f.latencyMs, p.idleStop ? "on" : "off", hits);
+                      p.startFrames, f.bufferFrames, f.latencyMs, p.idles ? "on" : "off", hits);
         }
         return ok;
     });
@@ -193,7 +183,7 @@ BOOL WINAPI BASS_GetDeviceInfo(DWORD device, BASS_DEVICEINFO* info)
         BOOL ok = info && device <= 0x7fffffff && DeviceDescribe((int)device, &name, &driver, &flags);
         if (ok) {
             std::lock_guard<std::mutex> hold(LifeLock);
-            if (OpenDevice == (int)device || (OpenDevice == -1 && (flags & BASS_DEVICE_DEFAULT)))
+            if (DeviceInUse == (int)device || (DeviceInUse == -1 && (flags & BASS_DEVICE_DEFAULT)))
                 flags |= BASS_DEVICE_INIT;
             info->name = name;
             info->driver = driver;
@@ -211,12 +201,12 @@ BOOL WINAPI BASS_Free()
         BOOL ok = FALSE;
         {
             std::lock_guard<std::mutex> hold(LifeLock);
-            if (OpenDevice) {
+            if (DeviceInUse) {
                 // The output's last frames reach the file before it is closed.
                 OutputClose();
                 RecorderEnd(BASS_MIXRECORD_FREED);
                 ChannelsClose();
-                OpenDevice = 0;
+                DeviceInUse = 0;
                 ok = TRUE;
             }
         }
@@ -377,7 +367,7 @@ BOOL WINAPI BASS_MixRecordStart(const char* file)
         RecordStart result = RecordStart::Failed;
         {
             std::lock_guard<std::mutex> hold(LifeLock);
-            if (!OpenDevice) {
+            if (!DeviceInUse) {
                 FailCode = BASS_ERROR_INIT;
             } else if (!file) {
                 FailCode = BASS_ERROR_CREATE;
@@ -438,7 +428,7 @@ BOOL WINAPI BASS_GetOutputMode(BASS_OUTPUTMODE* info)
         BASS_OUTPUTMODE mode = {};
         {
             std::lock_guard<std::mutex> hold(LifeLock);
-            if (!OpenDevice) {
+            if (!DeviceInUse) {
                 FailCode = BASS_ERROR_INIT;
             } else if (info) {
                 mode = CurrentMode();
@@ -467,12 +457,12 @@ BOOL WINAPI BASS_MetronomeSet(const BASS_METRONOME* m)
         BOOL ok = FALSE;
         if (m && m->tempo >= BASS_METRONOME_TEMPO_MIN && m->tempo <= BASS_METRONOME_TEMPO_MAX && m->beats >= 1 && m->beats <= kClickMaxBeats &&
             m->volume >= 0 && m->volume <= 1) {
-            std::lock_guard<std::mutex> hold(ClickLock);
-            Click.milliBpm = (uint32_t)std::lround(m->tempo * 1000.0);
-            Click.beats = m->beats;
-            Click.volume = m->volume;
-            Click.record = m->record != FALSE;
-            PublishClick();
+            ClickSettings s;
+            s.milliBpm = (uint32_t)std::lround(m->tempo * 1000.0);
+            s.beats = m->beats;
+            s.volume = m->volume;
+            s.record = m->record != FALSE;
+            OutputSetMetronome(s);
             ok = TRUE;
         } else {
             FailCode = BASS_ERROR_ILLPARAM;
@@ -487,13 +477,7 @@ BOOL WINAPI BASS_MetronomeSet(const BASS_METRONOME* m)
 BOOL WINAPI BASS_MetronomeStart(BOOL on)
 {
     return Guarded("BASS_MetronomeStart", FALSE, [&] {
-        {
-            std::lock_guard<std::mutex> hold(ClickLock);
-            if (on && !ClickOn)
-                ClickStarts++;
-            ClickOn = on != FALSE;
-            PublishClick();
-        }
+        OutputRunMetronome(on != FALSE);
         return Traced(TRUE, "BASS_MetronomeStart(%d)", on);
     });
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -17,7 +18,11 @@
 #include "bass/trace.h"
 
 #ifdef OUTPUT_START_PROBE
-StartProbe OutputStartProbe;
+StartProbe& OutputStartProbe()
+{
+    static StartProbe probe;
+    return probe;
+}
 #endif
 
 namespace {
@@ -27,10 +32,11 @@ void Probe(uint32_t first, int64_t now, uint32_t queued)
 {
     if (!first)
         return;
-    OutputStartProbe.handle.store(first);
-    OutputStartProbe.ticks.store(now);
-    OutputStartProbe.queued.store(queued);
-    OutputStartProbe.seq.fetch_add(1);
+    StartProbe& p = OutputStartProbe();
+    p.handle.store(first);
+    p.ticks.store(now);
+    p.queued.store(queued);
+    p.seq.fetch_add(1);
 }
 #else
 void Probe(uint32_t, int64_t, uint32_t)
@@ -38,29 +44,83 @@ void Probe(uint32_t, int64_t, uint32_t)
 #endif
 
 // After the last sound, this much silence on top of the device's buffer and
-// stream latency is written before the device stops and drops its buffer:
+// stream latency is written before the device idles and drops its buffer:
 // what it drops is silence.
 constexpr double kIdleMarginMs = 20;
-// While the device is stopped a recording still gets its silence, counted
-// this often: a recording started meanwhile begins with at most this much
-// of the time before it.
+// While the device idles a recording still gets its silence, counted this
+// often: a recording started meanwhile begins with at most this much of
+// the time before it.
 constexpr DWORD kIdleFeedMs = 20;
 // A running device's wake-ups come within this; a longer wait ends only
-// with the stop.
+// with the close.
 constexpr DWORD kWakeMs = 200;
 // The most a lane mixes at once.
 constexpr size_t kBlockFrames = 65536;
 
-const OutputBackend* OnlyBackend = nullptr;
-const OutputBackend* OnlyHitBackend = nullptr;
-HANDLE StopEvent = nullptr;
-// Set once the channels are open: the lanes mix nothing before.
-HANDLE StartEvent = nullptr;
-std::atomic<bool> StopFlag{false};
-std::atomic<bool> HitLaneOpen{false};
-std::atomic<const OutputTap*> Tap{nullptr};
-std::atomic<uint64_t> ClickWord{0};
-int OpenDevice = -1;
+// The output's side of a lane: its device, the mixer thread that feeds
+// it, and on lane 0 the tap's feed and the click.
+struct OutputLane {
+    uint32_t index = 0;
+    // Changed by Enter on the lane's mixer thread; Closing and Closed by
+    // OutputClose. Read by the API threads and by the other lane.
+    std::atomic<LaneState> state{LaneState::Closed};
+    const OutputBackend* backend = nullptr;
+    OutputFormat format;
+    LanePolicy policy;
+    HANDLE thread = nullptr;    // the mixer thread
+    HANDLE openEvent = nullptr; // set once the thread has tried to open the device
+    // Made once and never closed: a play call may set it while the output closes.
+    HANDLE wake = nullptr;
+    std::exception_ptr failure; // thrown while opening, rethrown to the caller
+    std::vector<float> block;   // allocated by the caller: mixing allocates nothing
+    // The mixer thread's clock: performance-counter ticks, and the device's
+    // frames per tick (set when the output opens).
+    double framesPerTick = 0;
+    // When the device runs out of what was written.
+    int64_t dryAt = 0;
+    // Frames written since the last sound: the lane idles once they cover
+    // what the device holds.
+    uint64_t quiet = 0;
+    // Lane 0 hands a recording each frame as the device plays it, not as
+    // it is mixed: music alone is mixed a deep buffer ahead, and a
+    // recording started meanwhile begins with what is heard after its
+    // start. A ring of the frames written and not yet handed on, which
+    // are those the device still holds.
+    std::vector<float> held;
+    uint64_t heldIn = 0, heldOut = 0;
+    // Lane 0's metronome, on the timeline of the frames the device plays;
+    // and the block as the device gets it where the click is kept out of
+    // what a recording gets. Allocated when the output opens.
+    ClickTimeline click;
+    std::vector<float> clickMono, heard;
+};
+
+// The metronome as the program sets it: it outlasts BASS_Free, and each
+// change reaches lane 0 as one word.
+struct Metronome {
+    std::mutex lock;
+    ClickSettings settings;
+    bool on = false;
+    uint32_t starts = 0;
+};
+
+// The output: its lanes and what they share.
+struct Output {
+    OutputLane lanes[kLanes];
+    // The device the lanes open: -1 the default, n the n-th wave output device.
+    int device = -1;
+    // The tests' own backends; null: the system's.
+    const OutputBackend* only = nullptr;
+    const OutputBackend* onlyHits = nullptr;
+    HANDLE closeEvent = nullptr; // set by OutputClose: every wait of the lanes ends
+    // Set once the channels are open: the lanes mix nothing before.
+    HANDLE startEvent = nullptr;
+    std::atomic<const OutputTap*> tap{nullptr};
+    std::atomic<uint64_t> clickWord{0}; // the metronome's settings (bass/click.h)
+    Metronome metronome;
+};
+
+Output Out;
 
 void RaisePriority()
 {
@@ -69,22 +129,22 @@ void RaisePriority()
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
-bool OpenBackend(Lane& lane)
+bool OpenBackend(OutputLane& lane)
 {
     std::wstring endpoint;
     UINT wave = WAVE_MAPPER;
-    if (OpenDevice != -1) {
-        if (!DeviceEndpoint(OpenDevice, &endpoint))
+    if (Out.device != -1) {
+        if (!DeviceEndpoint(Out.device, &endpoint))
             return false;
-        wave = (UINT)(OpenDevice - 1);
+        wave = (UINT)(Out.device - 1);
     }
     const OutputBackend* system[] = {&WasapiOutput, &WaveOutOutput};
-    const OutputBackend* hits = OnlyHitBackend ? OnlyHitBackend : &WasapiHitOutput;
-    const OutputBackend* const* tried = lane.index ? &hits : OnlyBackend ? &OnlyBackend : system;
-    size_t count = lane.index || OnlyBackend ? 1 : 2;
+    const OutputBackend* hits = Out.onlyHits ? Out.onlyHits : &WasapiHitOutput;
+    const OutputBackend* const* tried = lane.index ? &hits : Out.only ? &Out.only : system;
+    size_t count = lane.index || Out.only ? 1 : 2;
     for (size_t i = 0; i < count; i++) {
         lane.format = OutputFormat();
-        if (tried[i]->open(tried[i]->self, endpoint, wave, StopEvent, &lane.format)) {
+        if (tried[i]->open(tried[i]->self, endpoint, wave, Out.closeEvent, &lane.format)) {
             lane.backend = tried[i];
             lane.policy = OutputPolicy(lane.format);
             return true;
@@ -93,44 +153,50 @@ bool OpenBackend(Lane& lane)
     return false;
 }
 
-// A hit played now goes to its own lane: a listening tap takes the hits
+// A hit played now goes to its own lane: a listening tap brings the hits
 // onto lane 0, whose mix it hears, and lane 0 holds no hit otherwise.
 bool HitsOnTheirLane()
 {
-    const OutputTap* tap = Tap.load();
-    return HitLaneOpen.load() && !(tap && tap->listening(tap->self));
+    const OutputTap* tap = Out.tap.load();
+    return LaneIsOpen(Out.lanes[1].state.load()) && !(tap && tap->listening(tap->self));
 }
 
 void Hand(const float* stereo, uint32_t frames)
 {
-    if (const OutputTap* tap = Tap.load())
+    if (const OutputTap* tap = Out.tap.load())
         tap->played(tap->self, stereo, frames);
 }
 
 void Mark(const TapMark& mark, uint64_t ahead)
 {
-    if (const OutputTap* tap = Tap.load())
+    if (const OutputTap* tap = Out.tap.load())
         tap->placed(tap->self, mark, ahead);
 }
 
-bool ClickRunning()
+// Something to play on the lane: voices, or on lane 0 a running click,
+// which keeps it from idling.
+bool HasSound(const OutputLane& lane, size_t voices)
 {
+    if (voices)
+        return true;
     bool running = false;
     uint32_t starts = 0;
-    ClickUnpack(ClickWord.load(), &running, &starts);
-    return running;
+    ClickUnpack(Out.clickWord.load(), &running, &starts);
+    return lane.index == 0 && running;
 }
 
 // Lane 0: the tap learns where the block's hits and beats start, and the
 // click joins the block, known ahead like music. It goes into what a
 // recording gets only when asked; either way the hits' own lane is not
 // touched. Returns what the device gets.
-const float* AddClick(Lane& lane, uint32_t frames)
+const float* AddClick(OutputLane& lane, uint32_t frames)
 {
     const uint64_t ahead = lane.heldIn - lane.heldOut;
-    for (size_t i = 0; i < lane.onsetCount; i++)
-        Mark({lane.onsets[i].handle, lane.onsets[i].gain, 0, 0, 0}, ahead + lane.onsets[i].at);
-    const uint64_t word = ClickWord.load();
+    const Onset* onsets = nullptr;
+    const size_t onsetCount = ChannelsOnsets(lane.index, &onsets);
+    for (size_t i = 0; i < onsetCount; i++)
+        Mark({onsets[i].handle, onsets[i].gain, 0, 0, 0}, ahead + onsets[i].at);
+    const uint64_t word = Out.clickWord.load();
     bool running = false;
     uint32_t starts = 0;
     const ClickSettings s = ClickUnpack(word, &running, &starts);
@@ -155,20 +221,20 @@ const float* AddClick(Lane& lane, uint32_t frames)
 }
 
 // The frames the lane keeps ahead of the device in its state.
-uint32_t KeptAhead(const Lane& lane)
+uint32_t KeptAhead(const OutputLane& lane, LaneState state)
 {
     const LanePolicy& p = lane.policy;
-    const uint32_t keep = lane.state == LaneState::Resumed ? p.startFrames : p.targetFrames;
+    const uint32_t keep = state == LaneState::Resumed ? p.startFrames : p.targetFrames;
     // Lane 0 then holds no hit, only music. Not before the start: what is
     // played first after the open is heard at once.
-    if (lane.index == 0 && lane.state != LaneState::Priming && HitsOnTheirLane())
+    if (lane.index == 0 && state != LaneState::Priming && HitsOnTheirLane())
         return std::max(keep, p.deepFrames);
     return keep;
 }
 
 // A C++ exception must not end this thread, and with it the process: a
 // block that cannot be mixed plays as silence.
-uint32_t MixOrSilence(const Lane& lane, float* out, uint32_t frames, size_t* voices, bool onTime)
+uint32_t MixOrSilence(const OutputLane& lane, float* out, uint32_t frames, size_t* voices, bool onTime)
 {
     try {
         return RenderMix(out, frames, voices, onTime, lane.index);
@@ -187,7 +253,7 @@ int64_t Now()
 }
 
 // Hands the oldest `frames` written to the tap.
-void FeedOldest(Lane& lane, uint64_t frames)
+void FeedOldest(OutputLane& lane, uint64_t frames)
 {
     const uint64_t ring = lane.held.size() / 2;
     frames = std::min(frames, lane.heldIn - lane.heldOut);
@@ -201,7 +267,7 @@ void FeedOldest(Lane& lane, uint64_t frames)
 }
 
 // The device played all it was given but the `queued` frames it still holds.
-void FeedPlayed(Lane& lane, uint32_t queued)
+void FeedPlayed(OutputLane& lane, uint32_t queued)
 {
     const uint64_t held = lane.heldIn - lane.heldOut;
     if (held > queued)
@@ -210,7 +276,7 @@ void FeedPlayed(Lane& lane, uint32_t queued)
 
 // Keeps the block until it plays. A ring that would overflow (a device
 // holding more than the ring) hands its oldest frames on early.
-void Hold(Lane& lane, uint32_t frames)
+void Hold(OutputLane& lane, uint32_t frames)
 {
     const uint64_t ring = lane.held.size() / 2;
     if (lane.heldIn - lane.heldOut + frames > ring)
@@ -228,7 +294,7 @@ void Hold(Lane& lane, uint32_t frames)
 // Hands the mixed block to the device, and on lane 0 keeps it for the
 // recording; `first`: the channel whose first frames it holds, behind
 // `queued` frames.
-void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
+void Write(OutputLane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 {
     const float* out = lane.index == 0 ? AddClick(lane, frames) : lane.block.data();
     if (lane.backend->write(lane.backend->self, out, frames) && lane.index == 0)
@@ -239,7 +305,7 @@ void Write(Lane& lane, uint32_t frames, uint32_t first, uint32_t queued)
 }
 
 // Lane 0 only: the recording's time is lane 0's.
-void FeedSilence(Lane& lane, uint64_t frames)
+void FeedSilence(OutputLane& lane, uint64_t frames)
 {
     if (lane.index)
         return;
@@ -256,9 +322,9 @@ void FeedSilence(Lane& lane, uint64_t frames)
 // load): it played silence that no block holds. A recording gets that
 // silence too, less what the device keeps after its buffer, so it stays as
 // long as the time it covers.
-void FeedRunDry(Lane& lane, uint32_t queued)
+void FeedRunDry(OutputLane& lane, uint32_t queued)
 {
-    if (queued || !lane.dryAt)
+    if (queued)
         return;
     const OutputFormat& f = lane.format;
     const double frames = (Now() - lane.dryAt) * lane.framesPerTick - f.latencyMs * f.rate / 1000.0;
@@ -270,40 +336,59 @@ void FeedRunDry(Lane& lane, uint32_t queued)
     }
 }
 
-// Into Idle: the device is stopped and emptied. The recording gets what it
-// played before the stop, not what it dropped.
-void Stop(Lane& lane)
+// Every change of a lane's state, on its mixer thread, with what the change
+// does to the device. A lane that OutputClose put in Closing stays there.
+void Enter(OutputLane& lane, LaneState next)
 {
-    const uint32_t dropped = lane.backend->idle ? lane.backend->idle(lane.backend->self) : 0;
-    FeedPlayed(lane, dropped);
-    lane.heldOut = lane.heldIn;
-    lane.state = LaneState::Idle;
-}
-
-// Starts the device on what was written; refused, the lane idles until the
-// next play call tries again.
-void Start(Lane& lane, LaneState running)
-{
-    if (lane.backend->start(lane.backend->self))
-        lane.state = running;
-    else
-        Stop(lane);
+    const OutputBackend& b = *lane.backend;
+    switch (next) {
+    case LaneState::Priming:
+        // Nothing written yet: the device would run dry from its start.
+        lane.dryAt = Now();
+        lane.quiet = 0;
+        break;
+    case LaneState::Resumed:
+        lane.quiet = 0;
+        [[fallthrough]];
+    case LaneState::Playing:
+        // The device starts on what was written; refused, the lane idles
+        // until the next play call tries again.
+        if (b.start(b.self))
+            break;
+        next = LaneState::Idle;
+        [[fallthrough]];
+    case LaneState::Idle: {
+        // The device is halted and emptied. The recording gets what it
+        // played before, not what it dropped.
+        const uint32_t dropped = b.idle ? b.idle(b.self) : 0;
+        FeedPlayed(lane, dropped);
+        lane.heldOut = lane.heldIn;
+        break;
+    }
+    default:
+        break;
+    }
+    LaneState now = lane.state.load();
+    do {
+        if (now == LaneState::Closing)
+            return;
+    } while (!lane.state.compare_exchange_weak(now, next));
 }
 
 // Idle: a play call starts the device again with its sound at the head of
 // the empty buffer, as a fresh stream would start; a recording gets the
-// silence of the stopped time meanwhile. Returns true with the first block
+// silence of the idle time meanwhile. Returns true with the first block
 // written, false when the output closes.
-bool AwaitSound(Lane& lane)
+bool AwaitSound(OutputLane& lane)
 {
     const int64_t since = Now();
     uint64_t fed = 0;
-    HANDLE events[2] = {StopEvent, lane.wake};
+    HANDLE events[2] = {Out.closeEvent, lane.wake};
     // Only lane 0 has a recording's silence to count.
     const DWORD timeout = lane.index ? INFINITE : kIdleFeedMs;
     for (;;) {
         DWORD r = WaitForMultipleObjects(2, events, FALSE, timeout);
-        if (StopFlag.load())
+        if (lane.state.load() == LaneState::Closing)
             return false;
         const uint64_t elapsed = (uint64_t)((Now() - since) * lane.framesPerTick);
         if (elapsed > fed) {
@@ -313,60 +398,61 @@ bool AwaitSound(Lane& lane)
         if (r != WAIT_OBJECT_0 + 1)
             continue;
         // A wake can be stale (a play that the running device already
-        // took): a block with nothing in it is no start, and mixing it
+        // mixed): a block with nothing in it is no start, and mixing it
         // moved nothing.
         uint32_t frames = std::min<uint32_t>(lane.policy.startFrames, (uint32_t)(lane.block.size() / 2));
         size_t voices = 0;
         uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, false);
-        if (voices || (lane.index == 0 && ClickRunning())) {
+        if (HasSound(lane, voices)) {
             Write(lane, frames, first, 0);
             return true;
         }
     }
 }
 
-// The lane's mixer thread from OutputStart to OutputClose, state by state.
-void Play(Lane& lane)
+// The lane's mixer thread from OutputStart to OutputClose: each pass does
+// what the lane's state asks, and the facts it meets decide the next.
+void MixUntilClosed(OutputLane& lane)
 {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     const OutputFormat& f = lane.format;
-    const OutputBackend* backend = lane.backend;
+    const OutputBackend& backend = *lane.backend;
     lane.framesPerTick = (double)f.rate / frequency.QuadPart;
     // Silence beyond what the device holds, before it may idle.
     const uint64_t margin = (uint64_t)((f.latencyMs + kIdleMarginMs) * f.rate / 1000.0);
-    uint64_t quiet = 0; // frames written since the last sound
-    lane.state = LaneState::Priming;
-    while (!StopFlag.load()) {
-        if (lane.state == LaneState::Idle) {
-            if (!AwaitSound(lane))
-                break;
-            Start(lane, LaneState::Resumed);
-            quiet = 0;
+    Enter(lane, LaneState::Priming);
+    for (;;) {
+        const LaneState state = lane.state.load();
+        if (state == LaneState::Closing)
+            return;
+        if (state == LaneState::Idle) {
+            if (AwaitSound(lane))
+                Enter(lane, LaneState::Resumed);
             continue;
         }
-        const bool priming = lane.state == LaneState::Priming;
+        const bool priming = state == LaneState::Priming;
         uint32_t queued = 0;
         // Primed without waiting: the device has not started.
-        uint32_t frames = backend->wait(backend->self, priming ? 0 : kWakeMs, &queued);
-        if (StopFlag.load())
-            break;
+        uint32_t frames = backend.wait(backend.self, priming ? 0 : kWakeMs, &queued);
+        if (lane.state.load() == LaneState::Closing)
+            return;
         FeedPlayed(lane, queued);
         if (!priming)
             FeedRunDry(lane, queued);
-        const uint32_t keep = KeptAhead(lane);
+        const uint32_t keep = KeptAhead(lane, state);
         frames = std::min({frames, keep > queued ? keep - queued : 0, (uint32_t)(lane.block.size() / 2)});
         if (frames) {
             size_t voices = 0;
             uint32_t first = MixOrSilence(lane, lane.block.data(), frames, &voices, !priming);
             Write(lane, frames, first, queued);
-            quiet = voices || (lane.index == 0 && ClickRunning()) ? 0 : quiet + frames;
+            lane.quiet = HasSound(lane, voices) ? 0 : lane.quiet + frames;
         }
         if (priming)
-            Start(lane, LaneState::Playing);
+            Enter(lane, LaneState::Playing);
         // All the device holds is silence, and what it played before too.
-        else if (lane.policy.idleStop && quiet >= (uint64_t)queued + frames + margin)
-            Stop(lane);
+        else if (lane.policy.idles && lane.quiet >= (uint64_t)queued + frames + margin)
+            Enter(lane, LaneState::Idle);
     }
 }
 
@@ -375,32 +461,31 @@ void Play(Lane& lane)
 // (out of memory) is handed to the caller's thread.
 DWORD WINAPI MixerMain(void* param)
 {
-    Lane& lane = *static_cast<Lane*>(param);
+    OutputLane& lane = *static_cast<OutputLane*>(param);
     HRESULT co = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    bool opened = false;
     try {
-        lane.openResult = OpenBackend(lane);
+        opened = OpenBackend(lane);
         // The hits' stream must run at the rate the channels were made for.
-        if (lane.openResult && lane.index && lane.format.rate != Lanes[0].format.rate) {
-            TraceLine("output: hit lane at %u Hz, not %u Hz: not used", lane.format.rate, Lanes[0].format.rate);
+        if (opened && lane.index && lane.format.rate != Out.lanes[0].format.rate) {
+            TraceLine("output: hit lane at %u Hz, not %u Hz: not used", lane.format.rate, Out.lanes[0].format.rate);
             lane.backend->close(lane.backend->self);
-            lane.openResult = false;
+            opened = false;
         }
     } catch (...) {
-        lane.openResult = false;
+        opened = false;
         lane.failure = std::current_exception();
     }
-    if (lane.openResult)
-        lane.state = LaneState::Opened;
-    SetEvent(lane.opened);
-    HANDLE events[2] = {StopEvent, StartEvent};
-    if (lane.openResult) {
+    if (opened)
+        Enter(lane, LaneState::Opened);
+    SetEvent(lane.openEvent);
+    if (opened) {
+        HANDLE events[2] = {Out.closeEvent, Out.startEvent};
         if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
             RaisePriority();
-            Play(lane);
+            MixUntilClosed(lane);
         }
-        lane.backend->stop(lane.backend->self);
         lane.backend->close(lane.backend->self);
-        lane.state = LaneState::Closed;
     }
     if (SUCCEEDED(co))
         CoUninitialize();
@@ -408,24 +493,27 @@ DWORD WINAPI MixerMain(void* param)
 }
 
 // Starts the lane's mixer thread, which opens its device; true when it did.
-bool StartLane(Lane& lane, uint32_t index)
+bool StartLane(OutputLane& lane, uint32_t index)
 {
     lane.index = index;
     lane.block.resize(kBlockFrames * 2);
     lane.heldIn = lane.heldOut = 0;
-    lane.dryAt = 0;
     lane.failure = nullptr;
-    lane.openResult = false;
     ResetEvent(lane.wake);
-    lane.opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (lane.opened)
+    lane.openEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (lane.openEvent)
         lane.thread = CreateThread(nullptr, 0, MixerMain, &lane, 0, nullptr);
     if (lane.thread)
-        WaitForSingleObject(lane.opened, INFINITE);
-    if (lane.opened)
-        CloseHandle(lane.opened);
-    lane.opened = nullptr;
-    return lane.thread && lane.openResult;
+        WaitForSingleObject(lane.openEvent, INFINITE);
+    if (lane.openEvent)
+        CloseHandle(lane.openEvent);
+    lane.openEvent = nullptr;
+    return lane.thread && lane.state.load() == LaneState::Opened;
+}
+
+void PublishMetronome(const Metronome& m)
+{
+    OutputSetClick(ClickPack(m.settings, m.on, m.starts));
 }
 
 } // namespace
@@ -436,8 +524,8 @@ LanePolicy OutputPolicy(const OutputFormat& device)
     if (device.wholeBuffers) {
         // The device plays one buffer while the next is written: at each
         // wake-up the one it plays is queued and a whole one is written
-        // behind it. Nothing else is queued, so stopping while idle would
-        // gain nothing.
+        // behind it. Nothing else is queued, so idling would gain
+        // nothing.
         p.targetFrames = 2 * device.bufferFrames;
         p.startFrames = device.bufferFrames;
     } else if (!device.canIdle) {
@@ -460,74 +548,75 @@ LanePolicy OutputPolicy(const OutputFormat& device)
         // start, too: the hit is at its head either way.
         p.startFrames = shallow;
         p.deepFrames = device.bufferFrames > shallow ? device.bufferFrames : 0;
-        p.idleStop = true;
+        p.idles = true;
     }
     return p;
 }
 
 bool OutputOpen(int device, const OutputBackend* only, const OutputBackend* onlyHits)
 {
-    if (Lanes[0].thread)
+    OutputLane& first = Out.lanes[0];
+    if (first.thread)
         return false;
-    for (Lane& lane : Lanes)
+    for (OutputLane& lane : Out.lanes)
         if (!lane.wake)
             lane.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!Lanes[0].wake || !Lanes[1].wake)
+    if (!Out.lanes[0].wake || !Out.lanes[1].wake)
         return false;
     // Out of memory here, nothing is made yet.
-    Lanes[0].block.resize(kBlockFrames * 2);
-    Lanes[0].held.resize(kBlockFrames * 2);
-    Lanes[0].clickMono.resize(kBlockFrames);
-    Lanes[0].heard.resize(kBlockFrames * 2);
-    OpenDevice = device;
-    OnlyBackend = only;
-    OnlyHitBackend = onlyHits;
-    StopFlag.store(false);
-    StopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    StartEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!StopEvent || !StartEvent || !StartLane(Lanes[0], 0)) {
+    first.block.resize(kBlockFrames * 2);
+    first.held.resize(kBlockFrames * 2);
+    first.clickMono.resize(kBlockFrames);
+    first.heard.resize(kBlockFrames * 2);
+    Out.device = device;
+    Out.only = only;
+    Out.onlyHits = onlyHits;
+    Out.closeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Out.startEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!Out.closeEvent || !Out.startEvent || !StartLane(first, 0)) {
         OutputClose();
-        if (Lanes[0].failure)
-            std::rethrow_exception(std::exchange(Lanes[0].failure, nullptr));
+        if (first.failure)
+            std::rethrow_exception(std::exchange(first.failure, nullptr));
         return false;
     }
     // The click starts again on the new device's time, with a new bar.
     try {
-        ClickReset(Lanes[0].click, Lanes[0].format.rate);
+        ClickReset(first.click, first.format.rate);
     } catch (...) {
         OutputClose();
         throw;
     }
-    // A second stream only where the first is shared and stops while idle
-    // (an exclusive stream holds the device alone). Without it everything
-    // plays on the first, as before.
-    const bool system = !only && Lanes[0].backend == &WasapiOutput;
-    if (Lanes[0].policy.idleStop && (system || onlyHits)) {
+    // A second stream only where the first is shared and idles (an
+    // exclusive stream holds the device alone). Without it everything
+    // plays on the first.
+    const bool system = !only && first.backend == &WasapiOutput;
+    if (first.policy.idles && (system || onlyHits)) {
         try {
-            HitLaneOpen.store(StartLane(Lanes[1], 1));
+            StartLane(Out.lanes[1], 1);
         } catch (...) {
-            HitLaneOpen.store(false);
         }
-        Lanes[1].failure = nullptr;
+        Out.lanes[1].failure = nullptr;
     }
     return true;
 }
 
 void OutputClose()
 {
-    HitLaneOpen.store(false);
-    StopFlag.store(true);
-    if (StopEvent)
-        SetEvent(StopEvent);
-    for (Lane& lane : Lanes) {
+    for (OutputLane& lane : Out.lanes)
+        if (lane.thread)
+            lane.state.store(LaneState::Closing);
+    if (Out.closeEvent)
+        SetEvent(Out.closeEvent);
+    for (OutputLane& lane : Out.lanes) {
         if (lane.thread) {
             WaitForSingleObject(lane.thread, INFINITE);
             CloseHandle(lane.thread);
         }
         lane.thread = nullptr;
         lane.backend = nullptr;
+        lane.state.store(LaneState::Closed);
     }
-    for (HANDLE* event : {&StopEvent, &StartEvent}) {
+    for (HANDLE* event : {&Out.closeEvent, &Out.startEvent}) {
         if (*event)
             CloseHandle(*event);
         *event = nullptr;
@@ -536,18 +625,18 @@ void OutputClose()
 
 void OutputStart()
 {
-    SetEvent(StartEvent);
+    SetEvent(Out.startEvent);
 }
 
 void OutputWake(uint32_t lane)
 {
     if (lane < kLanes)
-        SetEvent(Lanes[lane].wake);
+        SetEvent(Out.lanes[lane].wake);
 }
 
 bool OutputHasHitLane()
 {
-    return HitLaneOpen.load();
+    return LaneIsOpen(Out.lanes[1].state.load());
 }
 
 bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt, float gain)
@@ -561,36 +650,55 @@ bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt, float gain)
 
 void OutputSetClick(uint64_t word)
 {
-    ClickWord.store(word);
+    Out.clickWord.store(word);
     OutputWake(0);
+}
+
+void OutputSetMetronome(const ClickSettings& settings)
+{
+    std::lock_guard<std::mutex> hold(Out.metronome.lock);
+    Out.metronome.settings = settings;
+    PublishMetronome(Out.metronome);
+}
+
+void OutputRunMetronome(bool on)
+{
+    Metronome& m = Out.metronome;
+    std::lock_guard<std::mutex> hold(m.lock);
+    // A start begins a new bar, even one that follows a switch-off within
+    // the same block.
+    if (on && !m.on)
+        m.starts++;
+    m.on = on;
+    PublishMetronome(m);
 }
 
 void OutputSetTap(const OutputTap* tap)
 {
-    Tap.store(tap);
+    Out.tap.store(tap);
 }
 
 const OutputFormat& OutputCurrentFormat()
 {
-    return Lanes[0].format;
+    return Out.lanes[0].format;
 }
 
 const OutputFormat& OutputHitLaneFormat()
 {
-    return Lanes[1].format;
+    return Out.lanes[1].format;
 }
 
 const LanePolicy& OutputCurrentPolicy()
 {
-    return Lanes[0].policy;
+    return Out.lanes[0].policy;
 }
 
 const LanePolicy& OutputHitLanePolicy()
 {
-    return Lanes[1].policy;
+    return Out.lanes[1].policy;
 }
 
 const char* OutputBackendName()
 {
-    return Lanes[0].backend ? Lanes[0].backend->name : "";
+    return Out.lanes[0].backend ? Out.lanes[0].backend->name : "";
 }

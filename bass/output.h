@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bass/click.h"
 #include "bass/lane.h"
 
 // Each function is handed `self`, the backend's own state, so that one
@@ -15,16 +16,19 @@
 struct OutputBackend {
     const char* name;
     void* self;
-    // `endpoint` empty: the default device. `waveDevice`: WAVE_MAPPER or an index.
-    bool (*open)(void* self, const std::wstring& endpoint, UINT waveDevice, HANDLE stopEvent, OutputFormat* format);
+    // `endpoint` empty: the default device. `waveDevice`: WAVE_MAPPER or an
+    // index. `closeEvent`: set when the output closes, ending any wait.
+    bool (*open)(void* self, const std::wstring& endpoint, UINT waveDevice, HANDLE closeEvent, OutputFormat* format);
     bool (*start)(void* self);
-    void (*stop)(void* self);
+    // Halts the device if it plays, and releases it.
     void (*close)(void* self);
-    // Waits for the device (or the stop event, or the time-out) and returns
-    // the frames it takes now and, in `queued`, the frames still ahead of them.
+    // Waits for the device (or the close event, or the time-out) and returns
+    // the frames it takes now and, in `queued`, the frames still ahead of
+    // them. A time-out of 0: the device has not started (the lane primes),
+    // nothing is waited for.
     uint32_t (*wait)(void* self, DWORD timeoutMs, uint32_t* queued);
     bool (*write)(void* self, const float* stereo, uint32_t frames);
-    // Stops the device and drops what its buffer still holds, so the next
+    // Halts the device and drops what its buffer still holds, so the next
     // start plays from an empty buffer; returns the frames dropped. Null
     // when the device cannot (the format's `canIdle`).
     uint32_t (*idle)(void* self);
@@ -38,8 +42,8 @@ extern const OutputBackend WaveOutOutput;
 // Opens the device (-1: default, n: the n-th wave output device) on the
 // mixer thread, which mixes nothing until OutputStart: the channels are
 // opened at the device's rate in between. False when no backend opens it.
-// A shared stream that stops while idle gets a second stream for the hits
-// when the device gives one. `only`, `onlyHits`: those backends instead of
+// A shared stream that idles gets a second stream for the hits when the
+// device gives one. `only`, `onlyHits`: those backends instead of
 // the system's (the tests' own devices); no hit lane without `onlyHits`.
 bool OutputOpen(int device, const OutputBackend* only = nullptr, const OutputBackend* onlyHits = nullptr);
 // The opened lanes begin to mix the channels into their devices.
@@ -47,7 +51,7 @@ void OutputStart();
 void OutputClose();
 // Plays the channel on the lane it belongs to: a hit on the hits' own
 // stream while there is one and no tap listens, anything else on lane 0.
-// The lane's device, stopped while nothing played there, starts again at
+// The lane's device, idle while nothing played there, starts again at
 // once with the new sound at the head of its buffer.
 // `gain`: the new hit's, as ChannelPlay takes it.
 bool OutputPlay(uint32_t handle, bool restart, int64_t* playedAt = nullptr, float gain = 1.0f);
@@ -79,9 +83,14 @@ struct OutputTap {
 };
 // Set while the output is closed; null: none.
 void OutputSetTap(const OutputTap* tap);
-// The metronome's settings word (bass/click.h), taken by lane 0 at its
+// The metronome's settings word (bass/click.h), read by lane 0 at its
 // next block; a running click keeps lane 0 playing.
 void OutputSetClick(uint64_t word);
+// The metronome as the program sets it, kept across closes: its settings,
+// and whether it runs (a start begins a bar). Each reaches lane 0 as the
+// word above.
+void OutputSetMetronome(const ClickSettings& settings);
+void OutputRunMetronome(bool on);
 // Lane 0's format: the rate of the channels, and the recording's format.
 const OutputFormat& OutputCurrentFormat();
 const OutputFormat& OutputHitLaneFormat();
@@ -100,5 +109,5 @@ struct StartProbe {
     std::atomic<int64_t> ticks{0};   // QueryPerformanceCounter after the write
     std::atomic<uint32_t> queued{0}; // frames ahead of them in the buffer
 };
-extern StartProbe OutputStartProbe;
+StartProbe& OutputStartProbe();
 #endif

@@ -70,11 +70,10 @@ struct WasapiStream {
     IAudioClient* Client = nullptr;
     IAudioRenderClient* Render = nullptr;
     HANDLE DeviceEvent = nullptr;
-    HANDLE Stop = nullptr;
+    HANDLE CloseEvent = nullptr;
     OutputFormat* Format = nullptr;
     WORD Channels = 2;
     enum class SampleType { Float32, Pcm16, Pcm24, Pcm32 } Type = SampleType::Float32;
-    bool Running = false;
     // Written by an open on the mixer thread; read once OutputOpen has returned.
     ExclusiveOutcome Outcome;
 
@@ -193,118 +192,127 @@ struct WasapiStream {
         return hr;
     }
 
-    bool WasapiOpen(const std::wstring& endpoint, HANDLE stopEvent, OutputFormat* format)
+    // The device's client: the default endpoint's, or the named one's.
+    bool ActivateEndpoint(const std::wstring& endpoint)
     {
-        Format = format;
-        Stop = stopEvent;
-        // Until the device says why, a wish not met is an unknown failure.
-        Outcome = ExclusiveOutcome();
-        Outcome.asked = mayBeExclusive && ExclusiveWanted.load();
-        Outcome.refusal = Outcome.asked ? E_FAIL : S_OK;
         IMMDeviceEnumerator* enumerator = nullptr;
-        WAVEFORMATEX* wfx = nullptr;
-        bool ok = false;
-        UINT32 bufferFrames = 0;
-        REFERENCE_TIME latency = 0;
-        if (Failed(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
-                                    (void**)&enumerator),
-                   "CoCreateInstance(MMDeviceEnumerator)"))
-            goto done;
-        if (endpoint.empty()
-                ? Failed(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device),
-                         "IMMDeviceEnumerator::GetDefaultAudioEndpoint")
-                : Failed(enumerator->GetDevice(endpoint.c_str(), &Device), "IMMDeviceEnumerator::GetDevice"))
-            goto done;
-        if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
-                   "IMMDevice::Activate(IAudioClient)"))
-            goto done;
-        if (Failed(Client->GetMixFormat(&wfx), "IAudioClient::GetMixFormat"))
-            goto done;
-        if (!ReadFormat(wfx)) {
-            TraceLine("wasapi: mix format not playable: tag 0x%04X, %u bits, %u channels", wfx->wFormatTag,
-                      wfx->wBitsPerSample, wfx->nChannels);
-            goto done;
+        const bool ok = !Failed(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                                 __uuidof(IMMDeviceEnumerator), (void**)&enumerator),
+                                "CoCreateInstance(MMDeviceEnumerator)") &&
+                        !(endpoint.empty() ? Failed(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &Device),
+                                                    "IMMDeviceEnumerator::GetDefaultAudioEndpoint")
+                                           : Failed(enumerator->GetDevice(endpoint.c_str(), &Device),
+                                                    "IMMDeviceEnumerator::GetDevice")) &&
+                        !Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
+                                "IMMDevice::Activate(IAudioClient)");
+        if (enumerator)
+            enumerator->Release();
+        return ok;
+    }
+
+    // The engine's mix format: a shared stream plays in it, an exclusive
+    // one at its rate. The caller frees `wfx`.
+    bool ReadMixFormat(WAVEFORMATEX** wfx)
+    {
+        if (Failed(Client->GetMixFormat(wfx), "IAudioClient::GetMixFormat"))
+            return false;
+        if (!ReadFormat(*wfx)) {
+            TraceLine("wasapi: mix format not playable: tag 0x%04X, %u bits, %u channels", (*wfx)->wFormatTag,
+                      (*wfx)->wBitsPerSample, (*wfx)->nChannels);
+            return false;
         }
-        format->rate = wfx->nSamplesPerSec;
-        format->channels = wfx->nChannels;
+        Format->rate = (*wfx)->nSamplesPerSec;
+        Format->channels = (*wfx)->nChannels;
+        return true;
+    }
+
+    // Exclusive where asked and granted; refused, shared as without the
+    // wish, on a client that has not been initialised.
+    bool InitializeStream(WAVEFORMATEX* wfx)
+    {
         if (Outcome.asked) {
             WAVEFORMATEXTENSIBLE chosen;
             HRESULT hr = InitializeExclusive(wfx->nSamplesPerSec, &chosen);
             Outcome.refusal = SUCCEEDED(hr) ? S_OK : hr;
             if (SUCCEEDED(hr)) {
                 ReadFormat(&chosen.Format);
-                format->channels = chosen.Format.nChannels;
+                Format->channels = chosen.Format.nChannels;
                 Outcome.granted = true;
-            } else {
-                // Refused: shared as without the wish, on a client that has not
-                // been initialised.
-                Release(Client);
-                if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
-                           "IMMDevice::Activate(IAudioClient)"))
-                    goto done;
+                return true;
             }
+            Release(Client);
+            if (Failed(Device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr, (void**)&Client),
+                       "IMMDevice::Activate(IAudioClient)"))
+                return false;
         }
-        if (!Outcome.granted && Failed(InitializeClient(wfx), "IAudioClient::Initialize"))
-            goto done;
+        return !Failed(InitializeClient(wfx), "IAudioClient::Initialize");
+    }
+
+    // The buffer and latency the stream really got.
+    bool ReadBackBuffer()
+    {
+        UINT32 bufferFrames = 0;
+        REFERENCE_TIME latency = 0;
         if (Failed(Client->GetBufferSize(&bufferFrames), "IAudioClient::GetBufferSize"))
-            goto done;
+            return false;
         if (!bufferFrames) {
             TraceLine("wasapi: IAudioClient::GetBufferSize gave 0 frames");
-            goto done;
+            return false;
         }
         Client->GetStreamLatency(&latency);
-        format->bufferFrames = bufferFrames;
-        format->latencyMs = latency / 10000.0;
-        format->canIdle = true;
+        Format->bufferFrames = bufferFrames;
+        Format->latencyMs = latency / 10000.0;
+        Format->canIdle = true;
         if (Outcome.granted) {
             // One buffer of one period, written whole at each wake-up.
-            format->periodFrames = bufferFrames;
-            format->wholeBuffers = true;
-            format->api = "exclusive";
+            Format->periodFrames = bufferFrames;
+            Format->wholeBuffers = true;
+            Format->api = "exclusive";
         }
+        return true;
+    }
+
+    // The device's wake-ups as an event, and the service that writes.
+    bool ConnectRendering()
+    {
         DeviceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!DeviceEvent) {
             TraceFailure("wasapi", "CreateEvent", HRESULT_FROM_WIN32(GetLastError()));
-            goto done;
+            return false;
         }
-        if (Failed(Client->SetEventHandle(DeviceEvent), "IAudioClient::SetEventHandle"))
-            goto done;
-        if (Failed(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render),
-                   "IAudioClient::GetService(IAudioRenderClient)"))
-            goto done;
-        ok = true;
-    done:
+        return !Failed(Client->SetEventHandle(DeviceEvent), "IAudioClient::SetEventHandle") &&
+               !Failed(Client->GetService(__uuidof(IAudioRenderClient), (void**)&Render),
+                       "IAudioClient::GetService(IAudioRenderClient)");
+    }
+
+    bool WasapiOpen(const std::wstring& endpoint, HANDLE closeEvent, OutputFormat* format)
+    {
+        Format = format;
+        CloseEvent = closeEvent;
+        // Until the device says why, a wish not met is an unknown failure.
+        Outcome = ExclusiveOutcome();
+        Outcome.asked = mayBeExclusive && ExclusiveWanted.load();
+        Outcome.refusal = Outcome.asked ? E_FAIL : S_OK;
+        WAVEFORMATEX* wfx = nullptr;
+        const bool ok = ActivateEndpoint(endpoint) && ReadMixFormat(&wfx) && InitializeStream(wfx) &&
+                        ReadBackBuffer() && ConnectRendering();
         if (wfx)
             CoTaskMemFree(wfx);
-        if (enumerator)
-            enumerator->Release();
         if (!ok)
             WasapiClose();
         return ok;
     }
 
-    bool WasapiStart()
-    {
-        Running = !Failed(Client->Start(), "IAudioClient::Start");
-        return Running;
-    }
+    bool WasapiStart() { return !Failed(Client->Start(), "IAudioClient::Start"); }
 
-    void WasapiStop()
-    {
-        if (Running)
-            Client->Stop();
-        Running = false;
-    }
-
-    // A shared stream cannot take back what it has queued, but a stopped and
+    // A shared stream cannot take back what it has queued, but a halted and
     // reset one starts again from an empty buffer and the engine's own queue
     // at nothing: a hit is then heard as soon as a fresh stream's would be.
+    // Halting a stream that never started only says so.
     uint32_t WasapiIdle()
     {
         UINT32 padding = 0;
-        if (Running)
-            Failed(Client->Stop(), "IAudioClient::Stop");
-        Running = false;
+        Failed(Client->Stop(), "IAudioClient::Stop");
         Client->GetCurrentPadding(&padding);
         if (Failed(Client->Reset(), "IAudioClient::Reset"))
             return 0;
@@ -313,6 +321,9 @@ struct WasapiStream {
 
     void WasapiClose()
     {
+        // Only a stream opened whole may have been started.
+        if (Render)
+            Client->Stop();
         Release(Render);
         Release(Client);
         Release(Device);
@@ -325,7 +336,7 @@ struct WasapiStream {
     {
         DWORD r = WAIT_OBJECT_0 + 1;
         if (timeoutMs) {
-            HANDLE events[2] = {Stop, DeviceEvent};
+            HANDLE events[2] = {CloseEvent, DeviceEvent};
             r = WaitForMultipleObjects(2, events, FALSE, timeoutMs);
             if (r == WAIT_OBJECT_0)
                 return 0;
@@ -335,7 +346,7 @@ struct WasapiStream {
         if (Outcome.granted) {
             if (r != WAIT_OBJECT_0 + 1)
                 return 0;
-            *queued = Running ? Format->bufferFrames : 0;
+            *queued = timeoutMs ? Format->bufferFrames : 0;
             return Format->bufferFrames;
         }
         UINT32 padding = 0;
@@ -385,17 +396,13 @@ WasapiStream& Of(void* self)
 {
     return *static_cast<WasapiStream*>(self);
 }
-bool Open(void* self, const std::wstring& endpoint, UINT, HANDLE stopEvent, OutputFormat* format)
+bool Open(void* self, const std::wstring& endpoint, UINT, HANDLE closeEvent, OutputFormat* format)
 {
-    return Of(self).WasapiOpen(endpoint, stopEvent, format);
+    return Of(self).WasapiOpen(endpoint, closeEvent, format);
 }
 bool Start(void* self)
 {
     return Of(self).WasapiStart();
-}
-void Stop(void* self)
-{
-    Of(self).WasapiStop();
 }
 void Close(void* self)
 {
@@ -431,5 +438,5 @@ void WasapiRefuseExclusive(HRESULT code)
     ExclusiveSeam.store(code);
 }
 
-const OutputBackend WasapiOutput = {"WASAPI", &Streams[0], Open, Start, Stop, Close, Wait, Write, Idle};
-const OutputBackend WasapiHitOutput = {"WASAPI", &Streams[1], Open, Start, Stop, Close, Wait, Write, Idle};
+const OutputBackend WasapiOutput = {"WASAPI", &Streams[0], Open, Start, Close, Wait, Write, Idle};
+const OutputBackend WasapiHitOutput = {"WASAPI", &Streams[1], Open, Start, Close, Wait, Write, Idle};

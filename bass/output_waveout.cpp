@@ -17,16 +17,16 @@ constexpr uint32_t kPeriodFrames = 441; // 10 ms, about what waveOut drivers kee
 
 HWAVEOUT Wave = nullptr;
 HANDLE DoneEvent = nullptr;
-HANDLE Stop = nullptr;
+HANDLE CloseEvent = nullptr;
 WAVEHDR Headers[kBufferCount];
 std::vector<int16_t> Memory;
 int Next = 0;
 
 void WaveClose(void*);
 
-bool WaveOpen(void*, const std::wstring&, UINT waveDevice, HANDLE stopEvent, OutputFormat* format)
+bool WaveOpen(void*, const std::wstring&, UINT waveDevice, HANDLE closeEvent, OutputFormat* format)
 {
-    Stop = stopEvent;
+    CloseEvent = closeEvent;
     WAVEFORMATEX wfx = {};
     wfx.wFormatTag = WAVE_FORMAT_PCM;
     wfx.nChannels = 2;
@@ -64,12 +64,6 @@ bool WaveStart(void*)
     return true;
 }
 
-void WaveStop(void*)
-{
-    if (Wave)
-        waveOutReset(Wave);
-}
-
 void WaveClose(void*)
 {
     if (Wave) {
@@ -96,7 +90,7 @@ uint32_t QueuedFrames()
 uint32_t WaveWait(void*, DWORD timeoutMs, uint32_t* queued)
 {
     if (!(Headers[Next].dwFlags & WHDR_DONE) && timeoutMs) {
-        HANDLE events[2] = {Stop, DoneEvent};
+        HANDLE events[2] = {CloseEvent, DoneEvent};
         if (WaitForMultipleObjects(2, events, FALSE, timeoutMs) == WAIT_OBJECT_0)
             return 0;
     }
@@ -117,5 +111,4 @@ bool WaveWrite(void*, const float* stereo, uint32_t frames)
 } // namespace
 
 // waveOut keeps running: it never idles.
-const OutputBackend WaveOutOutput = {"waveOut", nullptr,  WaveOpen,  WaveStart, WaveStop,
-                                     WaveClose, WaveWait, WaveWrite, nullptr};
+const OutputBackend WaveOutOutput = {"waveOut", nullptr, WaveOpen, WaveStart, WaveClose, WaveWait, WaveWrite, nullptr};

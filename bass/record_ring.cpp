@@ -17,12 +17,12 @@ uint32_t RecordRing::Push(const float* stereo, uint32_t frames)
 {
     uint32_t write = write_.load(std::memory_order_relaxed);
     uint32_t free = Capacity() - (write - read_.load(std::memory_order_acquire));
-    uint32_t take = frames < free ? frames : free;
-    for (uint32_t i = 0; i < take;) {
+    uint32_t stored = frames < free ? frames : free;
+    for (uint32_t i = 0; i < stored;) {
         uint32_t at = (write + i) & mask_;
         uint32_t run = Capacity() - at;
-        if (run > take - i)
-            run = take - i;
+        if (run > stored - i)
+            run = stored - i;
         int16_t* out = samples_.get() + (size_t)at * channels_;
         const float* in = stereo + 2 * (size_t)i;
         if (channels_ == 2) {
@@ -34,10 +34,10 @@ uint32_t RecordRing::Push(const float* stereo, uint32_t frames)
         }
         i += run;
     }
-    write_.store(write + take, std::memory_order_release);
-    if (take < frames)
-        overruns_.store(overruns_.load(std::memory_order_relaxed) + (frames - take), std::memory_order_relaxed);
-    return take;
+    write_.store(write + stored, std::memory_order_release);
+    if (stored < frames)
+        overruns_.store(overruns_.load(std::memory_order_relaxed) + (frames - stored), std::memory_order_relaxed);
+    return stored;
 }
 
 uint32_t RecordRing::Peek(const int16_t** data) const

@@ -198,7 +198,7 @@ int main(int argc, char** argv)
                 "%.2f ms, idle stop %s\n",
                 OutputBackendName(), f.api, f.rate, f.periodFrames, 1000.0 * f.periodFrames / f.rate, p.targetFrames,
                 1000.0 * p.targetFrames / f.rate, p.startFrames, OutputHasHitLane() ? p.deepFrames : 0, p.startFrames,
-                f.bufferFrames, f.latencyMs, p.idleStop ? "on" : "off");
+                f.bufferFrames, f.latencyMs, p.idles ? "on" : "off");
     if (OutputHasHitLane()) {
         const OutputFormat& h = OutputHitLaneFormat();
         std::printf("hits' own stream: %s, period %u frames, buffer %u frames (%u written before a start), stream "
@@ -219,16 +219,16 @@ int main(int argc, char** argv)
 
     std::vector<double> mixer, device, total;
     for (int i = 0; i < hits; i++) {
-        uint32_t seq = OutputStartProbe.seq.load();
+        uint32_t seq = OutputStartProbe().seq.load();
         BASS_ChannelPlay(h, TRUE);
         int64_t t0 = Ticks();
         DWORD start = GetTickCount();
-        while (OutputStartProbe.seq.load() == seq && GetTickCount() - start < 1000)
+        while (OutputStartProbe().seq.load() == seq && GetTickCount() - start < 1000)
             std::this_thread::yield();
-        if (OutputStartProbe.handle.load() != h)
+        if (OutputStartProbe().handle.load() != h)
             continue;
-        double m = std::max(0.0, (OutputStartProbe.ticks.load() - t0) * 1000.0 / freq);
-        double d = OutputStartProbe.queued.load() * 1000.0 / f.rate + f.latencyMs;
+        double m = std::max(0.0, (OutputStartProbe().ticks.load() - t0) * 1000.0 / freq);
+        double d = OutputStartProbe().queued.load() * 1000.0 / f.rate + f.latencyMs;
         mixer.push_back(m);
         device.push_back(d);
         total.push_back(m + d);

@@ -90,9 +90,9 @@ void PlayFor(const OutputBackend& backend, const OutputFormat& format, uint64_t 
 void Drive(const OutputBackend& backend)
 {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE closeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
-    ASSERT_TRUE(backend.open(backend.self, std::wstring(), WAVE_MAPPER, stop, &format)) << backend.name;
+    ASSERT_TRUE(backend.open(backend.self, std::wstring(), WAVE_MAPPER, closeEvent, &format)) << backend.name;
     EXPECT_GT(format.rate, 0u);
     EXPECT_GT(format.periodFrames, 0u);
     EXPECT_EQ(format.canIdle, backend.idle != nullptr) << backend.name;
@@ -102,7 +102,7 @@ void Drive(const OutputBackend& backend)
     EXPECT_LE(policy.startFrames, format.bufferFrames);
     EXPECT_LE(policy.deepFrames, format.bufferFrames);
     PlayFor(backend, format, format.rate / 2);
-    if (policy.idleStop) {
+    if (policy.idles) {
         // Stopped and emptied: nothing is left queued, and the device
         // plays again from an empty buffer.
         EXPECT_LE(backend.idle(backend.self), format.bufferFrames);
@@ -111,16 +111,15 @@ void Drive(const OutputBackend& backend)
         EXPECT_EQ(queued, 0u);
         PlayFor(backend, format, format.rate / 5);
     }
-    // The stop event ends a wait at once.
-    SetEvent(stop);
+    // The close event ends a wait at once.
+    SetEvent(closeEvent);
     uint32_t queued = 0;
     DWORD before = GetTickCount();
     while (backend.wait(backend.self, 5000, &queued) && GetTickCount() - before < 10000) {
     }
     EXPECT_LT(GetTickCount() - before, 4000u);
-    backend.stop(backend.self);
     backend.close(backend.self);
-    CloseHandle(stop);
+    CloseHandle(closeEvent);
     CoUninitialize();
 }
 
@@ -139,11 +138,11 @@ TEST(Output, WasapiNamesTheStepThatFailedAndItsCode)
     ASSERT_TRUE(TraceNamed);
     size_t before = TraceLines().size();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE closeEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     OutputFormat format;
     EXPECT_FALSE(
-        WasapiOutput.open(WasapiOutput.self, L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, stop, &format));
-    CloseHandle(stop);
+        WasapiOutput.open(WasapiOutput.self, L"{0.0.0.00000000}.{no-such-endpoint}", WAVE_MAPPER, closeEvent, &format));
+    CloseHandle(closeEvent);
     CoUninitialize();
 
     std::vector<std::string> lines = TraceLines();
@@ -168,7 +167,7 @@ TEST(OutputPolicy, DepthsFollowWhatTheDeviceReports)
         uint32_t period, buffer;
         bool canIdle, wholeBuffers, shortPeriods;
         uint32_t target, start, deep;
-        bool idleStop;
+        bool idles;
     } cases[] = {
         // One period ahead, three after a start from idle, the whole deep buffer with music alone.
         {"shared", 441, 8820, true, false, false, 441, 1323, 8820, true},
@@ -193,7 +192,7 @@ TEST(OutputPolicy, DepthsFollowWhatTheDeviceReports)
         EXPECT_EQ(p.targetFrames, c.target) << c.device;
         EXPECT_EQ(p.startFrames, c.start) << c.device;
         EXPECT_EQ(p.deepFrames, c.deep) << c.device;
-        EXPECT_EQ(p.idleStop, c.idleStop) << c.device;
+        EXPECT_EQ(p.idles, c.idles) << c.device;
     }
 }
 
@@ -230,12 +229,12 @@ struct Device {
     uint64_t WrittenAtStart = 0;
     LARGE_INTEGER IdleTime, StartTime;
     LARGE_INTEGER DryTickTime; // when the mixer thread took the tick that found the buffer empty
-    HANDLE Stop = nullptr;
+    HANDLE CloseEvent = nullptr;
     HANDLE Ticks = nullptr;
 
     uint64_t Written() const { return Frames.size() / 2; }
 
-    bool Open(HANDLE stop, OutputFormat* format)
+    bool Open(HANDLE closeEvent, OutputFormat* format)
     {
         std::lock_guard<std::mutex> hold(Lock);
         Frames.clear();
@@ -244,7 +243,7 @@ struct Device {
         Played = 0;
         Running = false;
         Starts = Idles = Waits = WritesBeforeChannels = 0;
-        Stop = stop;
+        CloseEvent = closeEvent;
         Ticks = CreateSemaphoreW(nullptr, 0, 1000, nullptr);
         format->rate = kRate;
         format->channels = 2;
@@ -267,15 +266,9 @@ struct Device {
         return true;
     }
 
-    void StopDevice()
-    {
-        std::lock_guard<std::mutex> hold(Lock);
-        Running = false;
-    }
-
     void Close() { CloseHandle(Ticks); }
 
-    // Never times out: only a tick or the stop moves it.
+    // Never times out: only a tick or the close moves it.
     uint32_t Wait(DWORD timeoutMs, uint32_t* queued)
     {
         if (timeoutMs) {
@@ -284,7 +277,7 @@ struct Device {
                 Waits++;
             }
             Changed.notify_all();
-            HANDLE events[2] = {Stop, Ticks};
+            HANDLE events[2] = {CloseEvent, Ticks};
             if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
                 return 0;
         }
@@ -368,9 +361,9 @@ auto Call(void* self, Args... args) -> decltype((std::declval<Device&>().*Method
 {
     return (static_cast<Device*>(self)->*Method)(args...);
 }
-bool Open(void* self, const std::wstring&, UINT, HANDLE stop, OutputFormat* format)
+bool Open(void* self, const std::wstring&, UINT, HANDLE closeEvent, OutputFormat* format)
 {
-    return static_cast<Device*>(self)->Open(stop, format);
+    return static_cast<Device*>(self)->Open(closeEvent, format);
 }
 
 OutputBackend Backend(const char* name, Device& device)
@@ -379,7 +372,6 @@ OutputBackend Backend(const char* name, Device& device)
             &device,
             Open,
             Call<&Device::Start>,
-            Call<&Device::StopDevice>,
             Call<&Device::Close>,
             Call<&Device::Wait>,
             Call<&Device::Write>,

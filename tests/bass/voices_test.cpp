@@ -1,6 +1,7 @@
 // A channel's voices, rendered the way the mixer thread renders them:
 // hits that ring over each other, the count, the steal's fade, fade-out,
-// pause and stop of all voices, and each hit's gain.
+// pause and stop of all voices, each hit's gain, and each voice's own
+// place and lane.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -231,13 +232,13 @@ TEST_F(Voices, EveryHitReachesTheRecordersLogWithItsGain)
     ASSERT_TRUE(ChannelPlay(h, true, 0, nullptr, nullptr, 0.25f));
     ASSERT_TRUE(ChannelPlay(h, true));
     Render(10 * Ms);
-    const Lane& lane = Lanes[0];
-    ASSERT_EQ(lane.onsetCount, 2u);
-    std::vector<float> gains = {lane.onsets[0].gain, lane.onsets[1].gain};
+    const Onset* onsets = nullptr;
+    ASSERT_EQ(ChannelsOnsets(0, &onsets), 2u);
+    std::vector<float> gains = {onsets[0].gain, onsets[1].gain};
     std::sort(gains.begin(), gains.end());
     EXPECT_EQ(gains, (std::vector<float>{0.25f, 1.0f}));
-    EXPECT_EQ(lane.onsets[0].handle, h);
-    EXPECT_EQ(lane.onsets[1].handle, h);
+    EXPECT_EQ(onsets[0].handle, h);
+    EXPECT_EQ(onsets[1].handle, h);
 }
 
 // Fewer voices allowed than ring: the oldest go, faded, at once.
@@ -260,6 +261,66 @@ TEST_F(Voices, CountsOutsideOneToFourAndStreamsAreRefused)
     uint32_t music = ChannelCreate(std::make_unique<CountingDecoder>(Rate, 2, 30 * Rate));
     EXPECT_FALSE(ChannelSetVoices(music, 2));
     EXPECT_TRUE(ChannelSetVoices(music, 1));
+}
+
+// Every voice has its own place: moving the newest leaves the older where
+// it was, the older rings on past the newest's end, and a pause and a
+// resume then act on it alone, the newest staying ended.
+TEST_F(Voices, AnOlderVoiceKeepsItsPlaceWhileTheNewestMovesAndEnds)
+{
+    uint32_t h = Counting(4000, 2);
+    ASSERT_TRUE(ChannelPlay(h, true));
+    Render(80 * Ms);
+    ASSERT_TRUE(ChannelPlay(h, true));
+    ASSERT_TRUE(ChannelSetPosition(h, (4000 - 10 * Ms) * 4));
+    size_t at = Render(20 * Ms);
+    for (size_t i = 0; i < 20 * Ms; i++) {
+        const float newest = i < 10 * Ms ? (float)(4000 - 10 * Ms + i + 1) * Scale : 0.0f;
+        ASSERT_EQ(heard[at + i], (float)(80 * Ms + i + 1) * Scale + newest) << "frame " << i;
+    }
+    EXPECT_EQ(ChannelGetVoices(h), 1u);
+    EXPECT_EQ(ChannelGetPosition(h), 4000u * 4);
+    ASSERT_TRUE(ChannelPause(h));
+    at = Render(10 * Ms);
+    EXPECT_TRUE(std::all_of(heard.begin() + at, heard.end(), [](float s) { return s == 0.0f; }));
+    ASSERT_TRUE(ChannelPlay(h, false));
+    EXPECT_EQ(ChannelGetVoices(h), 1u);
+    EXPECT_EQ(heard[Render(1)], (float)(100 * Ms + 1) * Scale);
+    EXPECT_EQ(ChannelGetPosition(h), 4000u * 4);
+}
+
+// Twelve hits before a single block: more than the slots hold, so the
+// last ones cut stolen voices short. Four sound, and once the steals have
+// faded the block is those four alone, each from its first frame.
+TEST_F(Voices, ABurstOfHitsBeyondTheSlotsKeepsTheCount)
+{
+    uint32_t h = Counting(4000, 4);
+    for (int hit = 0; hit < 12; hit++) {
+        ASSERT_TRUE(ChannelPlay(h, true));
+        ASSERT_EQ(ChannelGetVoices(h), std::min(hit + 1, 4)) << "hit " << hit;
+    }
+    Render(10 * Ms);
+    size_t at = Render(10 * Ms);
+    for (size_t i = 0; i < 10 * Ms; i++)
+        ASSERT_EQ(heard[at + i], 4 * (float)(10 * Ms + i + 1) * Scale) << "frame " << i;
+    EXPECT_EQ(ChannelGetPosition(h), 20 * Ms * 4);
+}
+
+// A voice rings on the lane it was played on while the next hit of the
+// channel plays on another.
+TEST_F(Voices, EachVoiceStaysOnTheLaneItWasPlayedOn)
+{
+    uint32_t h = Counting(4000, 2);
+    std::vector<float> lane0(10 * Ms * 2), lane1(10 * Ms * 2);
+    ASSERT_TRUE(ChannelPlay(h, true, 1));
+    RenderMix(lane1.data(), 10 * Ms, nullptr, false, 1);
+    ASSERT_TRUE(ChannelPlay(h, true, 0));
+    RenderMix(lane0.data(), 10 * Ms, nullptr, false, 0);
+    RenderMix(lane1.data(), 10 * Ms, nullptr, false, 1);
+    for (size_t i = 0; i < 10 * Ms; i++) {
+        ASSERT_EQ(lane0[2 * i], (float)(i + 1) * Scale) << "frame " << i;
+        ASSERT_EQ(lane1[2 * i], (float)(10 * Ms + i + 1) * Scale) << "frame " << i;
+    }
 }
 
 } // namespace
