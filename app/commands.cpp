@@ -50,8 +50,8 @@ const MenuRow kFixedItems[] = {
     {Program().SoundMenu, kExclusiveCaption, kExclusiveEntry}, // named: the caption changes while the wish is unmet
     {Program().SoundMenu, "开始录音(&T)", kRecordEntry},
     {Program().SoundMenu, "节拍器设置(&N)…", kMetronomeSettingsEntry},
-    {Program().SoundMenu, "节拍器(&M)", kMetronomeEntry},
-    {Program().SoundMenu, "余音叠加(&O)", kRingOverEntry},
+    {Program().SoundMenu, "节拍器(&J)", kMetronomeEntry},
+    {Program().SoundMenu, "余音叠加(&Y)", kRingOverEntry},
     {Program().SoundMenu, "按住只响一次(&E)", kHoldOnceEntry},
     {Program().HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
     {Program().HelpMenu, "关于(&A)", kAboutEntry},
