@@ -19,8 +19,6 @@
 #include "recorder/metronome.h"
 #include "recorder/recorder.h"
 
-#include <shellapi.h>
-
 #include <deque>
 #include <utility>
 
@@ -289,8 +287,8 @@ void OpenHomePage()
 void OpenHelpFile()
 {
     std::string path = Program().ProgramDir + "ReadMe.txt";
-    HINSTANCE result = ShellExecuteA(NULL, "open", path.c_str(), NULL, "", SW_SHOWNORMAL);
-    if ((INT_PTR)result != ERROR_FILE_NOT_FOUND)
-        return;
-    ReportLostFile(LostFile::HelpFile, Program().MainWindow.GetHandle(), "错误！");
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        ReportLostFile(LostFile::HelpFile, Program().MainWindow.GetHandle(), "错误！");
+    OpenWithItsProgram(path.c_str());
 }

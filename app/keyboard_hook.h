@@ -10,9 +10,8 @@
 void InstallKeyboardHook();
 // The system's calls the hook is started with; a test hands in ones that fail.
 struct HookStartCalls {
-    HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
-                                 LPDWORD) = CreateThread;
-    HHOOK(WINAPI* setHook)(int, HOOKPROC, HINSTANCE, DWORD) = SetWindowsHookExA;
+    decltype(&CreateThread) createThread = CreateThread;
+    decltype(&SetWindowsHookExA) setHook = SetWindowsHookExA;
 };
 void UseHookStartCalls(const HookStartCalls& calls);
 // Unhooks and ends the hook's thread: back to the start of a run.
