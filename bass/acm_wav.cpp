@@ -15,21 +15,6 @@ namespace {
 constexpr size_t kMaxPcmBytes = 128u << 20;
 constexpr size_t kConvertBytes = 64 * 1024;
 
-// The fmt chunk as the codec takes it: a WAVEFORMATEX whose cbSize
-// counts the codec's own bytes that follow (none in a 16-byte chunk).
-bool ReadCodedFormat(ByteSource& source, const WavFormat& f, std::vector<uint8_t>* wfx)
-{
-    std::vector<uint8_t> chunk(f.fmtBytes);
-    if (source.ReadAt(f.fmtOffset, chunk.data(), chunk.size()) != chunk.size())
-        return false;
-    // ParseWav checked that cbSize fits in the chunk.
-    const size_t extra = chunk.size() >= sizeof(WAVEFORMATEX) ? chunk[16] | (chunk[17] << 8) : 0;
-    wfx->assign(sizeof(WAVEFORMATEX) + extra, 0);
-    std::memcpy(wfx->data(), chunk.data(), std::min(chunk.size(), wfx->size()));
-    reinterpret_cast<WAVEFORMATEX*>(wfx->data())->cbSize = static_cast<WORD>(extra);
-    return true;
-}
-
 struct Conversion {
     HACMSTREAM stream = nullptr;
     ACMSTREAMHEADER header = {};
@@ -87,9 +72,9 @@ bool Decode(ByteSource& source, const WavFormat& f, Conversion& c, std::vector<u
 
 std::unique_ptr<Decoder> OpenAcmWav(ByteSource& source, const WavFormat& f)
 {
-    std::vector<uint8_t> wfx;
-    if (f.encoding != WavCoded || !ReadCodedFormat(source, f, &wfx))
+    if (f.encoding != WavCoded || f.codecHeader.size() < sizeof(WAVEFORMATEX))
         return nullptr;
+    std::vector<uint8_t> wfx = f.codecHeader;
     WAVEFORMATEX* in = reinterpret_cast<WAVEFORMATEX*>(wfx.data());
     // 16-bit PCM at the file's own rate and channels, if the codec gives it.
     WAVEFORMATEX out = {};
