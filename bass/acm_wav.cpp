@@ -35,7 +35,7 @@ struct Conversion {
 
 // Feeds the data chunk to the codec a buffer at a time into `pcm`.
 bool Decode(ByteSource& source, const WavFormat& f, Conversion& c, std::vector<uint8_t>& src, std::vector<uint8_t>& dst,
-            std::vector<uint8_t>* pcm)
+            std::vector<uint8_t>* pcm, DecodedBytes* held)
 {
     uint64_t read = 0;
     size_t pending = 0;
@@ -59,6 +59,7 @@ bool Decode(ByteSource& source, const WavFormat& f, Conversion& c, std::vector<u
         pending -= used;
         if (pcm->size() + made > kMaxPcmBytes)
             return false;
+        held->Grow(made);
         pcm->insert(pcm->end(), dst.begin(), dst.begin() + made);
         if (last && (used == 0 || pending == 0))
             return true;
@@ -108,9 +109,11 @@ std::unique_ptr<Decoder> OpenAcmWav(ByteSource& source, const WavFormat& f)
     if (acmStreamPrepareHeader(c.stream, &c.header, 0) != 0)
         return nullptr;
     c.prepared = true;
+    // Grown as the codec gives it, counted as it comes: the data chunk's
+    // size says little of what its coding decodes to.
     std::vector<uint8_t> pcm;
-    pcm.reserve(static_cast<size_t>(std::min<uint64_t>(f.dataBytes * 4, kMaxPcmBytes)));
-    if (!Decode(source, f, c, src, dst, &pcm))
+    DecodedBytes held;
+    if (!Decode(source, f, c, src, dst, &pcm, &held))
         return nullptr;
-    return OpenPcm16(std::move(pcm), out.nChannels, out.nSamplesPerSec);
+    return OpenPcm16(std::move(pcm), out.nChannels, out.nSamplesPerSec, std::move(held));
 }

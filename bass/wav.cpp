@@ -407,7 +407,7 @@ std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t me
     return std::make_unique<WavDecoder>(std::move(source), f, f.dataOffset);
 }
 
-std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate)
+std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate, DecodedBytes held)
 {
     WavFormat f;
     f.encoding = WavPcm;
@@ -422,5 +422,5 @@ std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, 
     f.frames = pcm.size() / f.BlockAlign();
     if (f.frames == 0)
         return nullptr;
-    return std::make_unique<WavDecoder>(MemorySource(std::move(pcm)), f, 0);
+    return std::make_unique<WavDecoder>(MemorySource(std::move(pcm), std::move(held)), f, 0);
 }

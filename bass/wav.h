@@ -62,5 +62,6 @@ void WavStereoGains(const WavFormat& format, float gains[][2]);
 // Audio up to `memoryBytes` is read into memory at open.
 std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t memoryBytes = kWavMemoryBytes);
 
-// A decoder of 16-bit PCM held in memory (a codec's output).
-std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate);
+// A decoder of 16-bit PCM held in memory (a codec's output), counted as `held`.
+std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate,
+                                   DecodedBytes held = DecodedBytes());

@@ -11,7 +11,7 @@ CXX=${CXX_FUZZ:-clang++-14}
 FLAGS="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$ROOT/bass"
 mkdir -p "$OUT"
 $CXX $FLAGS -o "$OUT/wav_fuzzer" "$ROOT/tests/fuzz/wav_fuzzer.cpp" \
-    "$ROOT/bass/wav.cpp" "$ROOT/bass/byte_source.cpp"
+    "$ROOT/bass/wav.cpp" "$ROOT/bass/byte_source.cpp" "$ROOT/bass/decode_budget.cpp"
 $CXX $FLAGS -o "$OUT/mp3_frames_fuzzer" "$ROOT/tests/fuzz/mp3_frames_fuzzer.cpp" "$ROOT/bass/mp3_frames.cpp"
 
 run() {
