@@ -18,8 +18,6 @@
 #include "recorder/practice_rules.h"
 #include "recorder/recorder.h"
 
-#include <cctype>
-
 namespace {
 
 bool CloseAskedDuringStartup = false;
@@ -33,17 +31,16 @@ int NoteCloseRequest()
     return 1;
 }
 
-// A channel of the loaded kit named "<letter>.wav" is that letter's drum;
-// anything else that sounds (music, a slot, Finish.wav) is no note.
+// A hit's note is its key's: the note the kit's key map gives the letter,
+// else the letter's drum, whatever file of the letter played and whichever
+// kit it was loaded with. What no letter plays (music, a slot, Finish.wav)
+// is no note.
 int NoteOfChannel(DWORD channel)
 {
-    for (const Sample& s : Kits().SampleTable) {
-        const std::string& name = s.fileName;
-        if (s.channel == channel && name.size() == 5 && std::isalpha((unsigned char)name[0]) &&
-            _stricmp(name.c_str() + 1, ".wav") == 0)
-            return DrumNoteOfLetter(name[0]);
-    }
-    return 0;
+    const ChannelKey* key = KeyOfChannel(channel);
+    if (!key)
+        return 0;
+    return key->note >= 0 ? key->note : DrumNoteOfLetter(key->letter);
 }
 
 std::string ExecutableDirectory()
@@ -54,6 +51,11 @@ std::string ExecutableDirectory()
 }
 
 } // namespace
+
+void ConnectHitNotes()
+{
+    SetHitNotes({KeepChannelKeys, NoteOfChannel, ForgetChannelKeys});
+}
 
 void CreateMainWindow()
 {
@@ -113,7 +115,7 @@ void RunStartup()
     if (CloseAskedDuringStartup)
         PostMessageA(Program().MainWindow.GetHandle(), WM_CLOSE, 0, 0);
     LoadRepeatHitOption();
-    SetHitNoteSource(NoteOfChannel);
+    ConnectHitNotes();
     ConnectDispatcher(Program().MainWindow.GetHandle());
     PlayStartupSound();
     LoadMusicSlots();

@@ -29,10 +29,17 @@ void PublishKit(const KeyMap* map, const std::vector<DWORD>& channels)
 {
     auto kit = std::make_shared<PlayableKit>();
     kit->samples = State.SampleTable;
+    if (!State.KeepingChannelKeys)
+        State.ChannelKeys.clear();
+    State.LoadedKeysFrom = State.ChannelKeys.size();
     for (int l = 0; l < kLetters; l++) {
         LetterTakes& letter = kit->letters[l];
-        for (size_t i : State.KitKeys.takes[l])
+        const int note = map ? map->keys[l].note : -1;
+        for (size_t i : State.KitKeys.takes[l]) {
             letter.channels.push_back(channels[i]);
+            if (channels[i])
+                State.ChannelKeys.push_back({channels[i], (char)('A' + l), note});
+        }
         if (!State.KitKeys.takes[l].empty())
             letter.file = State.KitFiles[State.KitKeys.takes[l].front()];
         letter.order = TakeOrder(letter.channels.size(), kTakeRounds, GetTickCount() * 2654435761u + l);
@@ -269,6 +276,26 @@ void SelectPreviousKit()
 void SelectNextKit()
 {
     SelectKitByIndex(State.AskedKit.index + 1);
+}
+
+void KeepChannelKeys()
+{
+    State.KeepingChannelKeys = true;
+}
+
+void ForgetChannelKeys()
+{
+    State.KeepingChannelKeys = false;
+    State.ChannelKeys.erase(State.ChannelKeys.begin(), State.ChannelKeys.begin() + State.LoadedKeysFrom);
+    State.LoadedKeysFrom = 0;
+}
+
+const ChannelKey* KeyOfChannel(uint32_t channel)
+{
+    for (const ChannelKey& key : State.ChannelKeys)
+        if (key.channel == channel)
+            return &key;
+    return nullptr;
 }
 
 int KitNumberOfCommand(int32_t id)
