@@ -93,6 +93,16 @@ HHOOK WINAPI NoHook(int, HOOKPROC, HINSTANCE, DWORD)
     return NULL;
 }
 
+// Kit 1 loaded and the hook installed, removed again at the end.
+struct HookedKitOne {
+    HookedKitOne()
+    {
+        LoadKit(KitCommandOfNumber(1), 1);
+        InstallKeyboardHook();
+    }
+    ~HookedKitOne() { RemoveKeyboardHook(); }
+};
+
 class Keys : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -149,11 +159,7 @@ TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
 // open or a slow kit), every letter typed still plays at once.
 TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
 {
-    LoadKit(KitCommandOfNumber(1), 1);
-    InstallKeyboardHook();
-    struct RemoveHook {
-        ~RemoveHook() { RemoveKeyboardHook(); }
-    } removeHook;
+    HookedKitOne hooked;
     ASSERT_TRUE(BringMainToFront());
 
     const std::string letters = "QWERTYUIOP";
@@ -248,11 +254,7 @@ TEST_F(Keys, AHookThatCannotBeHadIsToldOnceAndTheProgramGoesOn)
                                  "菜单和键盘图的鼠标点击仍可使用。");
     EXPECT_EQ(ui.Seen()[0].owner, Program().MainWindow.GetHandle());
 
-    LoadKit(KitCommandOfNumber(1), 1);
-    InstallKeyboardHook();
-    struct RemoveHook {
-        ~RemoveHook() { RemoveKeyboardHook(); }
-    } removeHook;
+    HookedKitOne hooked;
     ASSERT_TRUE(BringMainToFront());
     size_t mark = Trace::Mark();
     keybd_event('Q', 0, 0, 0);
