@@ -22,7 +22,8 @@ constexpr DWORD kListingBytes = 64 * 1024;
 void (*Probe)(const std::string&) = nullptr;
 
 // Win32 opens nothing relative to a folder's handle; the native call does.
-// Loaded at run time: it is no documented import.
+// Looked up in ntdll at run time: the native layer is no part of the
+// Win32 contract the program links against.
 using NtOpenFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, ULONG, ULONG);
 using NtStatusToErrorFn = ULONG(NTAPI*)(NTSTATUS);
 
@@ -184,12 +185,22 @@ Outcome DeleteEntry(HANDLE folder, const Entry& entry, const std::string& path, 
     }
     const Held what = WhatIsHeld(held, entry);
     Outcome inside = what == Held::Other ? Outcome::Changed : Outcome::Deleted;
-    if (what == Held::Entry && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY))
-        inside = depth < kMaxDepth ? DeleteEntries(held, path, depth + 1) : Outcome::SomeLeft;
-    error = inside == Outcome::Changed ? 0 : MarkForDeletion(held);
-    CloseHandle(held);
-    if (inside == Outcome::Changed || !error)
+    if (what == Held::Entry && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (depth >= kMaxDepth) {
+            CloseHandle(held);
+            SayNotDeleted(path);
+            return Outcome::SomeLeft;
+        }
+        inside = DeleteEntries(held, path, depth + 1);
+    }
+    if (inside == Outcome::Changed) {
+        CloseHandle(held);
         return inside;
+    }
+    error = MarkForDeletion(held);
+    CloseHandle(held);
+    if (!error)
+        return Outcome::Deleted;
     // A folder that something stayed in has been told of already.
     if (inside == Outcome::Deleted)
         SayNotDeleted(path);
