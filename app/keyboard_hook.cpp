@@ -78,6 +78,13 @@ bool ShiftDownNow()
     return GetAsyncKeyState(VK_SHIFT) < 0;
 }
 
+// Shift goes on to the system even in front: a key the hook swallows never
+// reaches the system's key state, which ShiftDownNow reads.
+bool IsShiftKey(DWORD vk)
+{
+    return vk == VK_SHIFT || vk == VK_LSHIFT || vk == VK_RSHIFT;
+}
+
 void TellHookMissing(DWORD error)
 {
     if (HookFailureTold)
@@ -170,7 +177,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     // Non-zero swallows the key; the keys that work the menu bar and the
     // window still get it, and so does a window that came in front meanwhile.
     LRESULT result = (LRESULT)main;
-    if (GetForegroundWindow() != main || IsPassThroughKey(vk))
+    if (GetForegroundWindow() != main || IsPassThroughKey(vk) || IsShiftKey(vk))
         result = CallNextHookEx(State.KeyboardHook, code, message, record);
     return result;
 }

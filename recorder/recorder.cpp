@@ -120,11 +120,12 @@ void Finish(const BASS_MIXRECORDINFO& info)
         Notes.forget();
     Program().SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
     Program().KitLabel.LabelText(label);
+    // One box for an ending that needs one, the MIDI file's failure with it.
     std::string message = RecordingEndMessage(end, CurrentPath);
+    if (midiError)
+        message += (message.empty() ? "" : "\r\n") + MidiFailureMessage(MidiPathOf(CurrentPath), midiError);
     if (!message.empty())
         ShowError(message);
-    if (midiError)
-        ShowError(MidiFailureMessage(MidiPathOf(CurrentPath), midiError));
 }
 
 } // namespace

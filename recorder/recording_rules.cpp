@@ -73,6 +73,5 @@ std::string NoOutputMessage()
 
 std::string MidiFailureMessage(const std::string& midiPath, unsigned long systemError)
 {
-    return "无法写入录音的MIDI文件：" + midiPath + "（错误代码 " + std::to_string(systemError) +
-           "）。录音的WAV文件已照常保存。";
+    return "无法写入录音的MIDI文件：" + midiPath + "（错误代码 " + std::to_string(systemError) + "）。";
 }

@@ -444,6 +444,27 @@ TEST_F(ShellTest, UnsafeOrMissingFoldersAreLeftAlone)
     EXPECT_TRUE(FileExists(Snd + "K1\\a.WAV"));
 }
 
+// A kit that nests folders deeper than the deletion goes is told and kept,
+// with what lies above that depth deleted.
+TEST_F(ShellTest, FoldersNestedTooDeepAreToldAndTheKitStays)
+{
+    std::string deep = Snd + "K2";
+    for (int level = 0; level < 70; level++) {
+        deep += "\\d";
+        ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL)) << level;
+    }
+    UiDriver ui(IDYES);
+    RemoveCurrentKit();
+    std::string limit = Snd + "K2";
+    for (int level = 0; level <= 64; level++)
+        limit += "\\d";
+    ASSERT_EQ(ui.Seen().size(), 3u);
+    EXPECT_EQ(ui.Seen()[1].text, "在尝试删除" + limit + "时发生错误，请您手工删除这个文件");
+    EXPECT_TRUE(FileExists(deep));
+    EXPECT_FALSE(FileExists(Snd + "K2\\a.WAV"));
+    EXPECT_EQ(Kits().KitList.size(), 3u);
+}
+
 TEST_F(ShellTest, LinkedFoldersAndWhatTheyPointToAreNotDeleted)
 {
     // "is" is a link to "elsewhere"; "holds" is a folder holding one.

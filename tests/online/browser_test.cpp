@@ -98,7 +98,8 @@ std::string ProgramName()
 TEST(OpenInBrowser, OpensThroughTheDesktopsShell)
 {
     StandInBrowser browser;
-    EXPECT_EQ(OpenInBrowser("http://127.0.0.1:9/desktop?a=1&b=%E4"), OpenedIn::UserDesktop);
+    DebugOutput debug;
+    EXPECT_EQ(OpenInBrowser("http://127.0.0.1:9/desktop?a=1&b=%E4"), OpenedIn::UserDesktop) << DebugOutput::Text();
     ASSERT_TRUE(browser.WaitFor("http://127.0.0.1:9/desktop?a=1&b=%E4\n", 20000)) << browser.Log();
     // Started by the desktop's shell process, not by this one: there the
     // browser gets the signed-in user's rights, not this process's.
@@ -114,9 +115,10 @@ TEST(OpenInBrowser, TheHelpFileOpensThroughTheDesktopsShell)
     SetProgramDir(TempFolder("yxyt_help_file"));
     const std::string help = Program().ProgramDir + "ReadMe.txt";
     WriteFileBytes(help, "help\r\n");
+    DebugOutput debug;
     OpenHelpFile();
     ASSERT_TRUE(browser.WaitFor(help + "\n", 20000)) << browser.Log();
-    EXPECT_EQ(LowerAscii(browser.Starters()), "explorer.exe\n");
+    EXPECT_EQ(LowerAscii(browser.Starters()), "explorer.exe\n") << DebugOutput::Text();
 }
 
 // Only where there is no desktop's shell to ask does this process open an
