@@ -19,8 +19,6 @@
 #include "recorder/metronome.h"
 #include "recorder/recorder.h"
 
-#include <shellapi.h>
-
 #include <deque>
 #include <utility>
 
@@ -50,8 +48,8 @@ const MenuRow kFixedItems[] = {
     {Program().SoundMenu, kExclusiveCaption, kExclusiveEntry}, // named: the caption changes while the wish is unmet
     {Program().SoundMenu, "开始录音(&T)", kRecordEntry},
     {Program().SoundMenu, "节拍器设置(&N)…", kMetronomeSettingsEntry},
-    {Program().SoundMenu, "节拍器(&M)", kMetronomeEntry},
-    {Program().SoundMenu, "余音叠加(&O)", kRingOverEntry},
+    {Program().SoundMenu, "节拍器(&J)", kMetronomeEntry},
+    {Program().SoundMenu, "余音叠加(&Y)", kRingOverEntry},
     {Program().SoundMenu, "按住只响一次(&E)", kHoldOnceEntry},
     {Program().HelpMenu, "阅读帮助文件(&R)", kHelpFileEntry},
     {Program().HelpMenu, "关于(&A)", kAboutEntry},
@@ -288,8 +286,8 @@ void OpenHomePage()
 void OpenHelpFile()
 {
     std::string path = Program().ProgramDir + "ReadMe.txt";
-    HINSTANCE result = ShellExecuteA(NULL, "open", path.c_str(), NULL, "", SW_SHOWNORMAL);
-    if ((INT_PTR)result != ERROR_FILE_NOT_FOUND)
-        return;
-    ReportLostFile(LostFile::HelpFile, Program().MainWindow.GetHandle(), "错误！");
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        ReportLostFile(LostFile::HelpFile, Program().MainWindow.GetHandle(), "错误！");
+    OpenWithItsProgram(path.c_str());
 }

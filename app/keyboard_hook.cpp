@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -20,26 +21,41 @@ struct HookState {
     // Letters played by hook calls whose lights are not yet posted (bit i: 'A' + i).
     std::atomic<uint32_t> PlayedLetters{0};
     // The keys down now, seen by the hook alone whichever window is in
-    // front: a press of a key already down is auto-repeat, and Shift makes
-    // a soft note.
+    // front: a press of a key already down is auto-repeat.
     HeldKeySet HeldKeys;
 };
 HookState State;
+HookStartCalls StartCalls;
+// The box that says the keys cannot be heard comes once a run.
+bool HookFailureTold = false;
+
+// What the hook's thread reports back before its starter goes on.
+struct HookStart {
+    HANDLE ready = NULL;
+    DWORD error = 0;
+};
 
 // Windows calls a low-level hook on the thread that installed it, from
 // inside that thread's message retrieval, and silently removes a hook that
 // does not answer within about a second. Installed on a thread of its own
 // that does nothing else, the hook answers at once whatever the window's
 // thread is doing: a device open, a kit load, a box.
-DWORD WINAPI RunHookThread(void* ready)
+DWORD WINAPI RunHookThread(void* parameter)
 {
+    HookStart* start = static_cast<HookStart*>(parameter);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
     MSG msg;
     // The thread's queue exists before anyone can post WM_QUIT to it.
     PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
-    HHOOK hook = SetWindowsHookExA(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
+    HHOOK hook = StartCalls.setHook(WH_KEYBOARD_LL, KeyboardHookProc, NULL, 0);
     State.KeyboardHook = hook;
-    SetEvent((HANDLE)ready);
+    if (!hook) {
+        start->error = GetLastError();
+        SetEvent(start->ready);
+        return 1;
+    }
+    // `start` belongs to the starter from here on.
+    SetEvent(start->ready);
     // Peeking runs the hook calls waiting for this thread; once they have
     // returned, and the system has the keys back, their pads are lit.
     for (;;) {
@@ -54,16 +70,63 @@ DWORD WINAPI RunHookThread(void* ready)
     }
 }
 
+// Shift as the system has it at this press, not as the hook saw it go: a
+// release the hook missed (the secure desktop of a UAC prompt takes the
+// keys) must not leave every later hit soft.
+bool ShiftDownNow()
+{
+    return GetAsyncKeyState(VK_SHIFT) < 0;
+}
+
+// Shift goes on to the system even in front: a key the hook swallows never
+// reaches the system's key state, which ShiftDownNow reads.
+bool IsShiftKey(DWORD vk)
+{
+    return vk == VK_SHIFT || vk == VK_LSHIFT || vk == VK_RSHIFT;
+}
+
+void TellHookMissing(DWORD error)
+{
+    if (HookFailureTold)
+        return;
+    HookFailureTold = true;
+    ShowMessage(MessageOwner(),
+                "程序无法接收键盘按键（错误代码 " + std::to_string(error) +
+                    "），本次运行中字母键和功能键都不起作用；菜单和键盘图的鼠标点击仍可使用。",
+                "错误！", MB_ICONERROR);
+}
+
 } // namespace
+
+void UseHookStartCalls(const HookStartCalls& calls)
+{
+    StartCalls = calls;
+}
 
 void InstallKeyboardHook()
 {
     RemoveKeyboardHook();
-    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL);
-    State.HookThread = CreateThread(NULL, 0, RunHookThread, ready, 0, &State.HookThreadId);
-    // Only as long as the thread takes to install the hook.
-    WaitForSingleObject(ready, INFINITE);
-    CloseHandle(ready);
+    HookStart start;
+    start.ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+    State.HookThread =
+        start.ready ? StartCalls.createThread(NULL, 0, RunHookThread, &start, 0, &State.HookThreadId) : NULL;
+    DWORD error = GetLastError();
+    if (State.HookThread) {
+        // Only as long as the thread takes to install the hook, or to end
+        // when it could not.
+        HANDLE either[] = {start.ready, State.HookThread};
+        WaitForMultipleObjects(2, either, FALSE, INFINITE);
+        error = start.error;
+        if (!State.KeyboardHook) {
+            WaitForSingleObject(State.HookThread, INFINITE);
+            CloseHandle(State.HookThread);
+            State.HookThread = NULL;
+        }
+    }
+    if (start.ready)
+        CloseHandle(start.ready);
+    if (!State.KeyboardHook)
+        TellHookMissing(error);
 }
 
 void RemoveKeyboardHook()
@@ -106,7 +169,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     // Its pad lights after the play call, posted once this call has returned.
     const bool letter = row && row->action == KeyAction::kPlayLetter;
     if (letter && (firstPress || !HoldOnceOption()) &&
-        HitLetter((char)vk, State.HeldKeys.ShiftHeld() ? kSoftNoteGain : 1.0f) && PadsShown())
+        HitLetter((char)vk, ShiftDownNow() ? kSoftNoteGain : 1.0f) && PadsShown())
         State.PlayedLetters.fetch_or(1u << (vk - 'A'), std::memory_order_relaxed);
     NoteKeyForPlayLock(message == WM_KEYDOWN);
     if (row && !letter)
@@ -115,7 +178,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM message, LPARAM record)
     // Non-zero swallows the key; the keys that work the menu bar and the
     // window still get it, and so does a window that came in front meanwhile.
     LRESULT result = (LRESULT)main;
-    if (GetForegroundWindow() != main || IsPassThroughKey(vk))
+    if (GetForegroundWindow() != main || IsPassThroughKey(vk) || IsShiftKey(vk))
         result = CallNextHookEx(State.KeyboardHook, code, message, record);
     return result;
 }

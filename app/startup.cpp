@@ -32,15 +32,16 @@ int NoteCloseRequest()
     return 1;
 }
 
-// A channel of the loaded kit named "<letter>.wav" (or .flac, .ogg ...) is
-// that letter's drum; anything else that sounds (music, a slot, Finish.wav)
+// A hit's note is its key's: the note the kit's key map gives the letter,
+// else the letter's drum, whatever file of the letter played and whichever
+// kit it was loaded with. What no letter plays (music, a slot, Finish.wav)
 // is no note.
 int NoteOfChannel(DWORD channel)
 {
-    for (const Sample& s : Kits().SampleTable)
-        if (s.channel == channel && LetterOfSample(s.fileName))
-            return DrumNoteOfLetter(LetterOfSample(s.fileName));
-    return 0;
+    const ChannelKey* key = KeyOfChannel(channel);
+    if (!key)
+        return 0;
+    return key->note >= 0 ? key->note : DrumNoteOfLetter(key->letter);
 }
 
 std::string ExecutableDirectory()
@@ -51,6 +52,11 @@ std::string ExecutableDirectory()
 }
 
 } // namespace
+
+void ConnectHitNotes()
+{
+    SetHitNotes({KeepChannelKeys, NoteOfChannel, ForgetChannelKeys});
+}
 
 void CreateMainWindow()
 {
@@ -110,7 +116,7 @@ void RunStartup()
     if (CloseAskedDuringStartup)
         PostMessageA(Program().MainWindow.GetHandle(), WM_CLOSE, 0, 0);
     LoadRepeatHitOption();
-    SetHitNoteSource(NoteOfChannel);
+    ConnectHitNotes();
     ConnectDispatcher(Program().MainWindow.GetHandle());
     PlayStartupSound();
     LoadMusicSlots();

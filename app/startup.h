@@ -9,3 +9,6 @@ void RunStartup();
 // middle, and the label in the middle third of the window.
 void CreateMainWindow();
 void CreateWelcomeLabel(const std::string& text);
+// The start-up step that lets the recorder name its hits by the kits'
+// keys: every drum hit of a recording becomes its key's note.
+void ConnectHitNotes();

@@ -15,21 +15,6 @@ namespace {
 constexpr size_t kMaxPcmBytes = 128u << 20;
 constexpr size_t kConvertBytes = 64 * 1024;
 
-// The fmt chunk as the codec takes it: a WAVEFORMATEX whose cbSize
-// counts the codec's own bytes that follow (none in a 16-byte chunk).
-bool ReadCodedFormat(ByteSource& source, const WavFormat& f, std::vector<uint8_t>* wfx)
-{
-    std::vector<uint8_t> chunk(f.fmtBytes);
-    if (source.ReadAt(f.fmtOffset, chunk.data(), chunk.size()) != chunk.size())
-        return false;
-    // ParseWav checked that cbSize fits in the chunk.
-    const size_t extra = chunk.size() >= sizeof(WAVEFORMATEX) ? chunk[16] | (chunk[17] << 8) : 0;
-    wfx->assign(sizeof(WAVEFORMATEX) + extra, 0);
-    std::memcpy(wfx->data(), chunk.data(), std::min(chunk.size(), wfx->size()));
-    reinterpret_cast<WAVEFORMATEX*>(wfx->data())->cbSize = static_cast<WORD>(extra);
-    return true;
-}
-
 struct Conversion {
     HACMSTREAM stream = nullptr;
     ACMSTREAMHEADER header = {};
@@ -50,7 +35,7 @@ struct Conversion {
 
 // Feeds the data chunk to the codec a buffer at a time into `pcm`.
 bool Decode(ByteSource& source, const WavFormat& f, Conversion& c, std::vector<uint8_t>& src, std::vector<uint8_t>& dst,
-            std::vector<uint8_t>* pcm)
+            std::vector<uint8_t>* pcm, DecodedBytes* held)
 {
     uint64_t read = 0;
     size_t pending = 0;
@@ -74,6 +59,7 @@ bool Decode(ByteSource& source, const WavFormat& f, Conversion& c, std::vector<u
         pending -= used;
         if (pcm->size() + made > kMaxPcmBytes)
             return false;
+        held->Grow(made);
         pcm->insert(pcm->end(), dst.begin(), dst.begin() + made);
         if (last && (used == 0 || pending == 0))
             return true;
@@ -87,9 +73,9 @@ bool Decode(ByteSource& source, const WavFormat& f, Conversion& c, std::vector<u
 
 std::unique_ptr<Decoder> OpenAcmWav(ByteSource& source, const WavFormat& f)
 {
-    std::vector<uint8_t> wfx;
-    if (f.encoding != WavCoded || !ReadCodedFormat(source, f, &wfx))
+    if (f.encoding != WavCoded || f.codecHeader.size() < sizeof(WAVEFORMATEX))
         return nullptr;
+    std::vector<uint8_t> wfx = f.codecHeader;
     WAVEFORMATEX* in = reinterpret_cast<WAVEFORMATEX*>(wfx.data());
     // 16-bit PCM at the file's own rate and channels, if the codec gives it.
     WAVEFORMATEX out = {};
@@ -123,9 +109,11 @@ std::unique_ptr<Decoder> OpenAcmWav(ByteSource& source, const WavFormat& f)
     if (acmStreamPrepareHeader(c.stream, &c.header, 0) != 0)
         return nullptr;
     c.prepared = true;
+    // Grown as the codec gives it, counted as it comes: the data chunk's
+    // size says little of what its coding decodes to.
     std::vector<uint8_t> pcm;
-    pcm.reserve(static_cast<size_t>(std::min<uint64_t>(f.dataBytes * 4, kMaxPcmBytes)));
-    if (!Decode(source, f, c, src, dst, &pcm))
+    DecodedBytes held;
+    if (!Decode(source, f, c, src, dst, &pcm, &held))
         return nullptr;
-    return OpenPcm16(std::move(pcm), out.nChannels, out.nSamplesPerSec);
+    return OpenPcm16(std::move(pcm), out.nChannels, out.nSamplesPerSec, std::move(held));
 }

@@ -118,6 +118,13 @@ constexpr int BASS_ERROR_ILLPARAM = 20; // a value out of its range
 // BASS_ATTRIB_VOL and BASS_ChannelFadeOut act on every voice.
 constexpr DWORD BASS_VOICES_MAX = 4;
 
+// The decode budget (a call of our own library only; the program finds it
+// at run time and does without it). BASS_SetDecodeBudget starts a new
+// count for the streams created from then on: the decoded audio and file
+// bytes they hold in memory may come to `bytes` in all (0: no limit), and
+// a file that would pass it is refused with BASS_ERROR_MEM before its
+// memory is taken. What earlier streams hold is not counted anew.
+
 // X(return type, name, value of a failed call, parameters, arguments).
 // bass.def is made from the names in this list by the build, which reads
 // each entry from the "X(" that starts its line.
@@ -152,4 +159,5 @@ constexpr DWORD BASS_VOICES_MAX = 4;
     X(BOOL, BASS_ChannelSetVoices, FALSE, (DWORD handle, DWORD count), (handle, count))                                \
     X(BOOL, BASS_ChannelPlayGain, FALSE, (DWORD handle, float gain), (handle, gain))                                   \
     X(DWORD, BASS_ChannelGetVoices, (DWORD)-1, (DWORD handle), (handle))                                               \
-    X(BOOL, BASS_ChannelFadeOut, FALSE, (DWORD handle, DWORD ms), (handle, ms))
+    X(BOOL, BASS_ChannelFadeOut, FALSE, (DWORD handle, DWORD ms), (handle, ms))                                    \
+    X(BOOL, BASS_SetDecodeBudget, FALSE, (QWORD bytes), (bytes))

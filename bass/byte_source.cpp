@@ -51,7 +51,7 @@ private:
 
 class MemoryBytes : public ByteSource {
 public:
-    explicit MemoryBytes(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    MemoryBytes(std::vector<uint8_t> bytes, DecodedBytes held) : bytes_(std::move(bytes)), held_(std::move(held)) {}
     uint64_t Size() const override { return bytes_.size(); }
     size_t ReadAt(uint64_t offset, void* buffer, size_t n) override
     {
@@ -67,6 +67,7 @@ public:
 
 private:
     std::vector<uint8_t> bytes_;
+    DecodedBytes held_;
 };
 
 } // namespace
@@ -90,17 +91,19 @@ std::unique_ptr<ByteSource> OpenFileSource(const char* path)
     return std::make_unique<FileSource>(f, static_cast<uint64_t>(st.st_size));
 }
 
-std::unique_ptr<ByteSource> MemorySource(std::vector<uint8_t> bytes)
+std::unique_ptr<ByteSource> MemorySource(std::vector<uint8_t> bytes, DecodedBytes held)
 {
-    return std::make_unique<MemoryBytes>(std::move(bytes));
+    return std::make_unique<MemoryBytes>(std::move(bytes), std::move(held));
 }
 
 std::unique_ptr<ByteSource> LoadIntoMemory(ByteSource& source, uint64_t offset, uint64_t n)
 {
     if (n > SIZE_MAX)
         return nullptr;
+    DecodedBytes held;
+    held.Grow(n);
     std::vector<uint8_t> bytes(static_cast<size_t>(n));
     if (source.ReadAt(offset, bytes.data(), bytes.size()) != bytes.size())
         return nullptr;
-    return MemorySource(std::move(bytes));
+    return MemorySource(std::move(bytes), std::move(held));
 }

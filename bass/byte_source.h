@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "decode_budget.h"
+
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
@@ -22,7 +24,10 @@ public:
 // text on Windows). Null for a missing file, a directory or a file another
 // process holds without sharing.
 std::unique_ptr<ByteSource> OpenFileSource(const char* path);
-std::unique_ptr<ByteSource> MemorySource(std::vector<uint8_t> bytes);
-// Reads `n` bytes of `source` from `offset` into memory; null when they
-// cannot all be read.
+// Bytes held in memory, with what they are counted as against the decode
+// budget (by default nothing).
+std::unique_ptr<ByteSource> MemorySource(std::vector<uint8_t> bytes, DecodedBytes held = DecodedBytes());
+// Reads `n` bytes of `source` from `offset` into memory, counting them
+// against the decode budget first (DecodeBudgetExceeded when they do not
+// fit); null when they cannot all be read.
 std::unique_ptr<ByteSource> LoadIntoMemory(ByteSource& source, uint64_t offset, uint64_t n);

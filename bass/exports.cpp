@@ -10,6 +10,7 @@
 
 #include "bass/channels.h"
 #include "bass/click.h"
+#include "bass/decode_budget.h"
 #include "bass/decoder.h"
 #include "bass/devices.h"
 #include "bass/exclusive.h"
@@ -479,5 +480,13 @@ BOOL WINAPI BASS_MetronomeStart(BOOL on)
     return Guarded("BASS_MetronomeStart", FALSE, [&] {
         OutputRunMetronome(on != FALSE);
         return Traced(TRUE, "BASS_MetronomeStart(%d)", on);
+    });
+}
+
+BOOL WINAPI BASS_SetDecodeBudget(QWORD bytes)
+{
+    return Guarded("BASS_SetDecodeBudget", FALSE, [&] {
+        SetDecodeBudget(bytes);
+        return Traced(TRUE, "BASS_SetDecodeBudget(%llu)", bytes);
     });
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 uint64_t Source::DeviceFrameOf(uint64_t frame) const
 {
@@ -25,27 +26,94 @@ static void Describe(Source& s, const Decoder& d, uint32_t deviceRate)
     s.deviceRate = deviceRate;
 }
 
+namespace {
+
+// Frames decoded and converted at a time while a file is loaded whole.
+constexpr size_t kLoadFrames = 16384;
+
+// Device-rate frames of a file loaded whole, a block at a time as they
+// are made, each block counted before it is taken.
+class LoadedFrames {
+public:
+    explicit LoadedFrames(DecodedBytes& held) : held_(held) {}
+    void Add(const float* stereo, size_t frames)
+    {
+        while (frames) {
+            if (blocks_.empty() || used_ == kLoadFrames) {
+                held_.Grow(kLoadFrames * 2 * sizeof(float));
+                blocks_.emplace_back(new float[kLoadFrames * 2]);
+                used_ = 0;
+            }
+            const size_t n = std::min(frames, kLoadFrames - used_);
+            std::memcpy(blocks_.back().get() + used_ * 2, stereo, n * 2 * sizeof(float));
+            used_ += n;
+            stereo += n * 2;
+            frames -= n;
+        }
+    }
+    uint64_t Frames() const { return blocks_.empty() ? 0 : (blocks_.size() - 1) * kLoadFrames + used_; }
+    // The frames in one block of their exact size; the counted blocks go.
+    std::unique_ptr<float[]> Join()
+    {
+        const uint64_t frames = Frames();
+        std::unique_ptr<float[]> all(new float[frames * 2]);
+        for (size_t b = 0; b < blocks_.size(); b++) {
+            const size_t n = b + 1 < blocks_.size() ? kLoadFrames : used_;
+            std::memcpy(all.get() + b * kLoadFrames * 2, blocks_[b].get(), n * 2 * sizeof(float));
+        }
+        blocks_.clear();
+        return all;
+    }
+
+private:
+    DecodedBytes& held_;
+    std::vector<std::unique_ptr<float[]>> blocks_;
+    size_t used_ = 0;
+};
+
+} // namespace
+
 std::shared_ptr<MemorySource> LoadMemorySource(Decoder& decoder, uint32_t deviceRate)
 {
     auto src = std::make_shared<MemorySource>();
     Describe(*src, decoder, deviceRate);
-    std::unique_ptr<float[]> pcm(new float[src->fileFrames * 2]);
-    size_t got = decoder.Read(pcm.get(), src->fileFrames);
-    src->fileFrames = got;
-    if (src->fileRate == deviceRate || got == 0) {
-        src->pcm = std::move(pcm);
-        src->pcmFrames = got;
-        return src;
-    }
+    // Read as far as the stated length, but sized by what really comes: a
+    // header that lies about its length must not size an allocation.
+    const bool resample = src->fileRate != deviceRate;
     Resampler rs;
-    rs.Configure(src->fileRate, deviceRate);
-    size_t outCap = (size_t)((uint64_t)got * deviceRate / src->fileRate) + 16;
-    src->pcm.reset(new float[outCap * 2]);
-    size_t used = 0, made = 0;
-    rs.Process(pcm.get(), got, &used, src->pcm.get(), outCap, &made);
-    size_t tail = 0;
-    rs.Drain(src->pcm.get() + made * 2, outCap - made, &tail);
-    src->pcmFrames = made + tail;
+    if (resample)
+        rs.Configure(src->fileRate, deviceRate);
+    std::vector<float> in(kLoadFrames * 2), converted(kLoadFrames * 2);
+    LoadedFrames frames(src->held);
+    uint64_t read = 0;
+    while (read < src->fileFrames) {
+        const size_t want = (size_t)std::min<uint64_t>(kLoadFrames, src->fileFrames - read);
+        const size_t got = decoder.Read(in.data(), want);
+        read += got;
+        if (!resample) {
+            frames.Add(in.data(), got);
+        } else {
+            for (size_t used = 0; used < got;) {
+                size_t taken = 0, made = 0;
+                rs.Process(in.data() + used * 2, got - used, &taken, converted.data(), kLoadFrames, &made);
+                frames.Add(converted.data(), made);
+                used += taken;
+                if (!taken && !made)
+                    break;
+            }
+        }
+        if (got < want)
+            break;
+    }
+    if (resample && read) {
+        for (size_t made = 1; made;) {
+            rs.Drain(converted.data(), kLoadFrames, &made);
+            frames.Add(converted.data(), made);
+        }
+    }
+    src->fileFrames = read;
+    src->pcmFrames = frames.Frames();
+    src->pcm = frames.Join();
     return src;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bass/decode_budget.h"
 #include "bass/decoder.h"
 #include "bass/resampler.h"
 
@@ -30,6 +31,7 @@ struct MemorySource : Source {
     // frame is written by the decoder before use.
     std::unique_ptr<float[]> pcm;
     uint64_t pcmFrames = 0;
+    DecodedBytes held; // pcm, counted against the budget
     uint64_t Frames() const { return pcmFrames; }
 };
 
@@ -74,5 +76,7 @@ private:
     size_t Produce(float* out, size_t frames, bool* last);
 };
 
-// Decodes the whole file now, resampled to the device rate.
+// Decodes the whole file now, resampled to the device rate, up to its
+// stated length; throws std::bad_alloc (DecodeBudgetExceeded among them)
+// when what it really holds does not fit.
 std::shared_ptr<MemorySource> LoadMemorySource(Decoder& decoder, uint32_t deviceRate);

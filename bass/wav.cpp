@@ -28,12 +28,22 @@ constexpr uint16_t kFormatALaw = 6;
 constexpr uint16_t kFormatMuLaw = 7;
 constexpr uint16_t kFormatImaAdpcm = 0x11;
 
-// The codings of old sample packs, checked as their codecs lay out a
-// block: a codec may trust the header and divide by what it says (Wine's
-// ADPCM codecs do). `extra`: the codec bytes after the cbSize.
-bool KnownCodingHolds(const uint8_t* p, uint16_t extra, const WavFormat& f)
+// The codings of old sample packs, the only ones handed to the system's
+// codecs: any other tag would reach whatever codec claims it (GSM, MPEG
+// layer 3, a codec some program installed), which then parses a
+// stranger's header and data inside this elevated process.
+bool IsCodecTag(uint16_t tag)
+{
+    return tag == kFormatMsAdpcm || tag == kFormatALaw || tag == kFormatMuLaw || tag == kFormatImaAdpcm;
+}
+
+// Those codings, checked as their codecs lay out a block: a codec may
+// trust the header and divide by what it says (Wine's ADPCM codecs do).
+// `h`: the header the codec gets, its codec bytes after the cbSize.
+bool CodingHolds(const std::vector<uint8_t>& h, const WavFormat& f)
 {
     const unsigned ch = f.channels, align = f.blockAlign;
+    const size_t extra = h.size() - 18;
     switch (f.formatTag) {
     case kFormatALaw:
     case kFormatMuLaw:
@@ -41,33 +51,63 @@ bool KnownCodingHolds(const uint8_t* p, uint16_t extra, const WavFormat& f)
     case kFormatImaAdpcm:
         // A 4-byte header with one sample per channel, then 4 bits a sample.
         return ch <= 2 && f.bitsPerSample == 4 && extra >= 2 && align > 4 * ch &&
-               Le16(p + 18) == (align - 4 * ch) * 2 / ch + 1;
+               Le16(&h[18]) == (align - 4 * ch) * 2 / ch + 1;
     case kFormatMsAdpcm:
         // A 7-byte header with two samples per channel; at least the 7
-        // standard coefficient pairs, all inside the chunk.
+        // standard coefficient pairs, all inside the header.
         return ch <= 2 && f.bitsPerSample == 4 && extra >= 4 && align > 7 * ch &&
-               Le16(p + 18) == (align - 7 * ch) * 2 / ch + 2 && Le16(p + 20) >= 7 && 4u + 4u * Le16(p + 20) <= extra;
+               Le16(&h[18]) == (align - 7 * ch) * 2 / ch + 2 && Le16(&h[20]) >= 7 && 4u + 4u * Le16(&h[20]) <= extra;
     default:
-        return true;
+        return false;
     }
 }
 
-// A coding for the system's codecs: its fmt chunk goes to them whole, so
-// the size its header gives for the codec data must fit in the chunk.
-// `p`: the chunk's first 40 bytes, zeros past its end.
-bool ParseCoded(const uint8_t* p, uint64_t chunkSize, WavFormat* f)
+// The codec's header: the WAVEFORMATEX fields with `tag`, a cbSize, and
+// the coding's own bytes after it.
+std::vector<uint8_t> CodecHeader(const uint8_t* p, uint16_t tag, const uint8_t* codecBytes, size_t n)
+{
+    std::vector<uint8_t> h(p, p + 16);
+    h[0] = static_cast<uint8_t>(tag);
+    h[1] = static_cast<uint8_t>(tag >> 8);
+    h.push_back(static_cast<uint8_t>(n));
+    h.push_back(static_cast<uint8_t>(n >> 8));
+    h.insert(h.end(), codecBytes, codecBytes + n);
+    return h;
+}
+
+// One of the codings above, for the system's codecs. Its header must lie
+// inside the fmt chunk: `p` holds the chunk's first `size` bytes, all of
+// it for a chunk of up to kWavMaxFmtBytes. An extensible header carries
+// its coding's samples per block where PCM has its valid bits, and the
+// rest of the coding's bytes after the subformat; a plain one, all of
+// them after the cbSize.
+bool ParseCoded(const uint8_t* p, uint32_t size, uint64_t chunkSize, bool extensible, WavFormat* f)
 {
     if (chunkSize > kWavMaxFmtBytes || f->blockAlign == 0)
         return false;
-    const uint16_t extra = chunkSize >= 18 ? Le16(p + 16) : 0;
-    if (chunkSize >= 18 && 18u + extra > chunkSize)
+    const uint16_t cbSize = size >= 18 ? Le16(p + 16) : 0;
+    if (18u + cbSize > size && size >= 18)
         return false;
+    std::vector<uint8_t> header;
+    if (!extensible) {
+        header = CodecHeader(p, f->formatTag, p + 18, cbSize);
+    } else if (f->formatTag == kFormatALaw || f->formatTag == kFormatMuLaw) {
+        header = CodecHeader(p, f->formatTag, nullptr, 0);
+    } else {
+        std::vector<uint8_t> bytes(p + 18, p + 20);
+        bytes.insert(bytes.end(), p + 40, p + 18 + cbSize);
+        header = CodecHeader(p, f->formatTag, bytes.data(), bytes.size());
+    }
     f->encoding = WavCoded;
-    return f->channels != 0 && f->channels <= kWavMaxChannels && f->sampleRate >= kWavMinRate &&
-           f->sampleRate <= kWavMaxRate && KnownCodingHolds(p, extra, *f);
+    if (f->channels == 0 || f->channels > kWavMaxChannels || f->sampleRate < kWavMinRate ||
+        f->sampleRate > kWavMaxRate || !CodingHolds(header, *f))
+        return false;
+    f->codecHeader = std::move(header);
+    return true;
 }
 
-// `p`: the first `size` bytes (at most 40) of a chunk of `chunkSize`.
+// `p`: the first `size` bytes of a chunk of `chunkSize`; the whole chunk
+// when it is at most kWavMaxFmtBytes long, else at least 40 bytes of it.
 bool ParseFmt(const uint8_t* p, uint32_t size, uint64_t chunkSize, WavFormat* f)
 {
     if (size < 16)
@@ -80,8 +120,10 @@ bool ParseFmt(const uint8_t* p, uint32_t size, uint64_t chunkSize, WavFormat* f)
     f->blockAlign = blockAlign;
     f->bitsPerSample = Le16(p + 14);
     f->channelMask = 0;
+    if (IsCodecTag(tag))
+        return ParseCoded(p, size, chunkSize, false, f);
     if (tag != kFormatPcm && tag != kFormatFloat && tag != kFormatExtensible)
-        return ParseCoded(p, chunkSize, f);
+        return false;
     if (tag == kFormatExtensible) {
         if (size < 40 || Le16(p + 16) < 22)
             return false;
@@ -89,6 +131,10 @@ bool ParseFmt(const uint8_t* p, uint32_t size, uint64_t chunkSize, WavFormat* f)
         if (memcmp(p + 26, kSubtypeTail, sizeof kSubtypeTail) != 0)
             return false;
         tag = Le16(p + 24);
+        if (IsCodecTag(tag)) {
+            f->formatTag = tag;
+            return ParseCoded(p, size, chunkSize, true, f);
+        }
     }
     if (tag == kFormatPcm) {
         f->encoding = WavPcm;
@@ -137,14 +183,14 @@ bool ParseWav(ByteSource& source, WavFormat* format)
         if (memcmp(chunk, "fmt ", 4) == 0 && !haveFmt) {
             if (chunkSize > left)
                 return false;
-            uint8_t fmt[40] = {};
-            uint32_t n = chunkSize < 40 ? static_cast<uint32_t>(chunkSize) : 40;
+            // Whole up to the size a coding's header may have; of a longer
+            // one (PCM with padding) only what PCM reads.
+            uint8_t fmt[kWavMaxFmtBytes] = {};
+            uint32_t n = chunkSize <= kWavMaxFmtBytes ? static_cast<uint32_t>(chunkSize) : 40;
             if (source.ReadAt(body, fmt, n) != n || !ParseFmt(fmt, n, chunkSize, &f))
                 return false;
             f.fmtOffset = body;
             f.fmtBytes = n;
-            if (f.encoding == WavCoded)
-                f.fmtBytes = static_cast<uint32_t>(chunkSize);
             haveFmt = true;
         } else if (memcmp(chunk, "data", 4) == 0 && !haveData) {
             // A size that lies (larger than the file, or 0xFFFFFFFF from a
@@ -364,7 +410,7 @@ std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t me
     return std::make_unique<WavDecoder>(std::move(source), f, f.dataOffset);
 }
 
-std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate)
+std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate, DecodedBytes held)
 {
     WavFormat f;
     f.encoding = WavPcm;
@@ -379,7 +425,7 @@ std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, 
     f.frames = pcm.size() / f.BlockAlign();
     if (f.frames == 0)
         return nullptr;
-    return std::make_unique<WavDecoder>(MemorySource(std::move(pcm)), f, 0);
+    return std::make_unique<WavDecoder>(MemorySource(std::move(pcm), std::move(held)), f, 0);
 }
 
 std::unique_ptr<Decoder> OpenWavSamples(std::unique_ptr<ByteSource> samples, const WavFormat& f)

@@ -6,13 +6,13 @@
 
 #include <vector>
 
-// WavCoded: any other coding (ADPCM, G.711 ...), left to the system's
-// codecs; `frames` is then unknown (0) until decoded.
+// WavCoded: IMA or MS ADPCM, µ-law or A-law, left to the system's codecs;
+// `frames` is then unknown (0) until decoded. Every other coding is refused.
 enum WavEncoding : uint16_t { WavCoded = 0, WavPcm = 1, WavFloat = 3 };
 
 struct WavFormat {
     WavEncoding encoding = WavPcm;
-    uint16_t formatTag = 0;  // the fmt chunk's own tag
+    uint16_t formatTag = 0;  // the coding's tag (an extensible header's subformat)
     uint16_t blockAlign = 0; // bytes of one block of the coding
     uint16_t channels = 0;
     uint16_t bitsPerSample = 0; // container bits: 8, 16, 24, 32 or 64
@@ -21,8 +21,11 @@ struct WavFormat {
     uint64_t dataOffset = 0;
     uint64_t frames = 0; // whole frames present in the file
     uint64_t dataBytes = 0;
-    uint64_t fmtOffset = 0; // the fmt chunk's body: a codec takes it whole
+    uint64_t fmtOffset = 0; // the fmt chunk's body, and how much of it was read
     uint32_t fmtBytes = 0;
+    // A coded file's header as its codec takes it: a WAVEFORMATEX with the
+    // coding's tag, whose cbSize counts the coding's bytes that follow.
+    std::vector<uint8_t> codecHeader;
     uint32_t BlockAlign() const { return channels * (bitsPerSample / 8u); }
 };
 
@@ -59,8 +62,9 @@ void WavStereoGains(const WavFormat& format, float gains[][2]);
 // Audio up to `memoryBytes` is read into memory at open.
 std::unique_ptr<Decoder> OpenWav(std::unique_ptr<ByteSource> source, uint64_t memoryBytes = kWavMemoryBytes);
 
-// A decoder of 16-bit PCM held in memory (a codec's output).
-std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate);
+// A decoder of 16-bit PCM held in memory (a codec's output), counted as `held`.
+std::unique_ptr<Decoder> OpenPcm16(std::vector<uint8_t> pcm, uint16_t channels, uint32_t sampleRate,
+                                   DecodedBytes held = DecodedBytes());
 
 // A decoder of `format.frames` frames of PCM or float samples laid out as a
 // WAV file's data chunk, at `format.dataOffset` of `samples` (another

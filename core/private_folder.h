@@ -1,6 +1,6 @@
 #pragma once
-// Files the elevated program writes for itself to read back or run (the
-// kit removal's script, a notice's sound) go into a folder of their own.
+// Files the elevated program writes for itself to read back (a notice's
+// sound) go into a folder of their own.
 #include <string>
 
 // A new folder, under a random name in the temporary folder, that only

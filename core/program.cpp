@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <memory>
@@ -116,23 +117,48 @@ std::wstring Wide(const char* text)
     return wide;
 }
 
+// How far the desktop's shell took an address, and the call that stopped it.
+struct DesktopAnswer {
+    enum Kind { Opened, NoDesktop, Refused } kind = Refused;
+    const char* step = "";
+    HRESULT code = S_OK;
+};
+
+DesktopAnswer Answer(DesktopAnswer::Kind kind, const char* step, HRESULT code)
+{
+    DesktopAnswer answer;
+    answer.kind = kind;
+    answer.step = step;
+    answer.code = code;
+    return answer;
+}
+
+// The desktop's window among the shell's windows, which only Explorer
+// keeps: S_FALSE or a failure where the desktop is no Explorer's.
+HRESULT FindExplorerDesktop(IDispatch** desktop)
+{
+    ComRef<IShellWindows> windows;
+    HRESULT found = CoCreateInstance(CLSID_ShellWindows, NULL, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.Out());
+    if (FAILED(found))
+        return found;
+    Variant where(long(CSIDL_DESKTOP)), root;
+    long desktopWindow = 0;
+    found = windows->FindWindowSW(&where.v, &root.v, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH, desktop);
+    return found == S_OK && !*desktop ? S_FALSE : found;
+}
+
+DesktopFinder FindDesktop = FindExplorerDesktop;
+
 // Hands the address to the shell of the desktop window, which Explorer
 // runs in the signed-in user's own context: the Explorer window of the
 // desktop, its active view, that view's automation object and the shell
-// object behind it, whose ShellExecute runs in Explorer's process. False
-// when a step is missing; then nothing was opened.
-bool ExecuteOnDesktop(const std::wstring& address)
+// object behind it, whose ShellExecute runs in Explorer's process.
+DesktopAnswer ExecuteOnDesktop(const std::wstring& address)
 {
-    ComRef<IShellWindows> windows;
-    if (FAILED(CoCreateInstance(CLSID_ShellWindows, NULL, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.Out())))
-        return false;
-    Variant desktop(long(CSIDL_DESKTOP)), root;
-    long desktopWindow = 0;
     ComRef<IDispatch> found;
-    if (windows->FindWindowSW(&desktop.v, &root.v, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH,
-                              reinterpret_cast<IDispatch**>(found.Out())) != S_OK ||
-        !found.p)
-        return false;
+    const HRESULT desktop = FindDesktop(reinterpret_cast<IDispatch**>(found.Out()));
+    if (desktop != S_OK || !found.p)
+        return Answer(DesktopAnswer::NoDesktop, "the desktop among the shell's windows", desktop);
     ComRef<IServiceProvider> services;
     ComRef<IShellBrowser> browser;
     ComRef<IShellView> view;
@@ -140,22 +166,29 @@ bool ExecuteOnDesktop(const std::wstring& address)
     ComRef<IShellFolderViewDual> folderView;
     ComRef<IDispatch> application;
     ComRef<IShellDispatch2> shell;
-    if (FAILED(found->QueryInterface(IID_IServiceProvider, services.Out())) ||
-        FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.Out())) ||
-        FAILED(browser->QueryActiveShellView(reinterpret_cast<IShellView**>(view.Out()))) || !view.p ||
-        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.Out())) ||
-        FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.Out())) ||
-        FAILED(folderView->get_Application(reinterpret_cast<IDispatch**>(application.Out()))) || !application.p ||
-        FAILED(application->QueryInterface(IID_IShellDispatch2, shell.Out())))
-        return false;
+    HRESULT hr;
+    if (FAILED(hr = found->QueryInterface(IID_IServiceProvider, services.Out())))
+        return Answer(DesktopAnswer::Refused, "IServiceProvider", hr);
+    if (FAILED(hr = services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.Out())))
+        return Answer(DesktopAnswer::Refused, "IShellBrowser", hr);
+    if (FAILED(hr = browser->QueryActiveShellView(reinterpret_cast<IShellView**>(view.Out()))) || !view.p)
+        return Answer(DesktopAnswer::Refused, "IShellBrowser::QueryActiveShellView", hr);
+    if (FAILED(hr = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.Out())))
+        return Answer(DesktopAnswer::Refused, "IShellView::GetItemObject", hr);
+    if (FAILED(hr = background->QueryInterface(IID_IShellFolderViewDual, folderView.Out())))
+        return Answer(DesktopAnswer::Refused, "IShellFolderViewDual", hr);
+    if (FAILED(hr = folderView->get_Application(reinterpret_cast<IDispatch**>(application.Out()))) || !application.p)
+        return Answer(DesktopAnswer::Refused, "IShellFolderViewDual::get_Application", hr);
+    if (FAILED(hr = application->QueryInterface(IID_IShellDispatch2, shell.Out())))
+        return Answer(DesktopAnswer::Refused, "IShellDispatch2", hr);
     BSTR file = SysAllocString(address.c_str());
     Variant parameters(std::wstring(L"")), directory(std::wstring(L"")), verb(std::wstring(L"open"));
     Variant show(long(SW_SHOWNORMAL));
     // S_FALSE: Explorer tried and could not open it, which this process
     // would not do better with administrator rights.
-    const HRESULT result = shell->ShellExecute(file, parameters.v, directory.v, verb.v, show.v);
+    hr = shell->ShellExecute(file, parameters.v, directory.v, verb.v, show.v);
     SysFreeString(file);
-    return SUCCEEDED(result);
+    return Answer(SUCCEEDED(hr) ? DesktopAnswer::Opened : DesktopAnswer::Refused, "IShellDispatch2::ShellExecute", hr);
 }
 
 // Explorer answers within milliseconds; a hung one must not keep a
@@ -164,41 +197,78 @@ constexpr DWORD kDesktopOpenDeadlineMs = 10000;
 
 struct DesktopOpen {
     std::wstring address;
-    bool handedOver = false;
+    DesktopAnswer answer;
 };
 
 DWORD WINAPI RunDesktopOpen(void* parameter)
 {
     auto* held = static_cast<std::shared_ptr<DesktopOpen>*>(parameter);
     // An apartment of its own: the caller's thread may have none or another.
-    if (SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED))) {
-        (*held)->handedOver = ExecuteOnDesktop((*held)->address);
+    const HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+    if (SUCCEEDED(com)) {
+        (*held)->answer = ExecuteOnDesktop((*held)->address);
         CoUninitialize();
+    } else {
+        (*held)->answer = Answer(DesktopAnswer::Refused, "CoInitializeEx", com);
     }
     delete held;
     return 0;
 }
 
+// One line for whoever watches the program's debug output.
+void TraceOpen(const char* address, const char* outcome, const DesktopAnswer& answer)
+{
+    char line[1200];
+    snprintf(line, sizeof line, "YXYT: %s %s: %s failed 0x%08lX\n", address, outcome, answer.step,
+             (unsigned long)answer.code);
+    OutputDebugStringA(line);
+}
+
+OpenedIn OpenThroughDesktop(const char* target)
+{
+    auto job = std::make_shared<DesktopOpen>();
+    job->address = Wide(target);
+    auto* held = new std::shared_ptr<DesktopOpen>(job);
+    HANDLE thread = CreateThread(NULL, 0, RunDesktopOpen, held, 0, NULL);
+    if (!thread) {
+        delete held;
+        TraceOpen(target, "not opened",
+                  Answer(DesktopAnswer::Refused, "CreateThread", HRESULT_FROM_WIN32(GetLastError())));
+        return OpenedIn::Nowhere;
+    }
+    // A desktop still busy at the deadline keeps the address: opening it
+    // here as well could open it twice.
+    const bool done = WaitAnsweringSentMessages(thread, kDesktopOpenDeadlineMs);
+    CloseHandle(thread);
+    if (!done || job->answer.kind == DesktopAnswer::Opened)
+        return OpenedIn::UserDesktop;
+    if (job->answer.kind == DesktopAnswer::Refused) {
+        // Explorer is there and failed: this process, with administrator
+        // rights, is no place to retry through the user's associations.
+        TraceOpen(target, "not opened", job->answer);
+        return OpenedIn::Nowhere;
+    }
+    // No Explorer desktop at all: nobody else could open it unelevated.
+    TraceOpen(target, "opened by this process, no desktop shell", job->answer);
+    ShellExecuteA(NULL, "open", target, "", "", SW_SHOWNORMAL);
+    return OpenedIn::ThisProcess;
+}
+
 } // namespace
+
+void UseDesktopFinder(DesktopFinder finder)
+{
+    FindDesktop = finder ? finder : FindExplorerDesktop;
+}
 
 OpenedIn OpenInBrowser(const char* address)
 {
-    auto job = std::make_shared<DesktopOpen>();
-    job->address = Wide(address);
-    auto* held = new std::shared_ptr<DesktopOpen>(job);
-    HANDLE thread = CreateThread(NULL, 0, RunDesktopOpen, held, 0, NULL);
-    if (thread) {
-        // A desktop still busy at the deadline keeps the address: opening
-        // it here as well could open it twice.
-        const bool done = WaitAnsweringSentMessages(thread, kDesktopOpenDeadlineMs);
-        CloseHandle(thread);
-        if (!done || job->handedOver)
-            return OpenedIn::UserDesktop;
-    } else {
-        delete held;
-    }
-    ShellExecuteA(NULL, "open", address, "", "", SW_SHOWNORMAL);
-    return OpenedIn::ThisProcess;
+    return OpenThroughDesktop(address);
+}
+
+OpenedIn OpenWithItsProgram(const char* path)
+{
+    return OpenThroughDesktop(path);
 }
 
 std::string LostFileText(LostFile file, const std::string& homePage)

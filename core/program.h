@@ -65,9 +65,21 @@ std::string LostFileText(LostFile file, const std::string& homePage);
 // Where an address was opened: through the desktop's shell, which starts
 // the browser in the signed-in user's own context and not with this
 // process's administrator rights; or, where there is no such desktop to
-// ask (a shell that is not Explorer, no COM), in this process.
-enum class OpenedIn { UserDesktop, ThisProcess };
+// ask (a shell that is not Explorer), in this process; or nowhere, when
+// the desktop's shell is there and a step of it failed. Either of the
+// last two leaves a line in the debug output saying why.
+enum class OpenedIn { UserDesktop, ThisProcess, Nowhere };
 OpenedIn OpenInBrowser(const char* address);
+// A file such as the help file, with the program its type is associated
+// with, the same way: the association is the user's to change, so it must
+// not run with this process's rights.
+OpenedIn OpenWithItsProgram(const char* path);
+// How the desktop's window is found among the shell's windows: S_OK with
+// its automation object, anything else when there is none. Null puts the
+// system's way back; tests hand in their own.
+struct IDispatch;
+using DesktopFinder = HRESULT (*)(IDispatch** desktop);
+void UseDesktopFinder(DesktopFinder finder);
 
 // Every box of the program is task-modal and answers what MessageBoxA answers.
 int ShowMessage(HWND owner, const std::string& text, const char* caption, UINT style);

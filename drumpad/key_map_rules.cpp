@@ -421,6 +421,8 @@ std::string KitProblemText(KitProblem problem, const std::string& name)
         return "键位.ini：不接受 " + ShortName(name);
     case KitProblem::Undecodable:
         return "无法解码 " + ShortName(name);
+    case KitProblem::OverBudget:
+        return "超出鼓源内存上限 " + ShortName(name);
     }
     return ShortName(name);
 }

@@ -98,8 +98,9 @@ std::string InstrumentKeyMapText(const std::vector<LetterInstrument>& instrument
 
 // What a load reports in the label, a long name cut to a short one:
 // "键位.ini：找不到 x", "键位.ini：不接受 x" (a name outside the folder),
-// "无法解码 x" (a file the library cannot read).
-enum class KitProblem { MissingFile, RefusedName, Undecodable };
+// "无法解码 x" (a file the library cannot read), "超出鼓源内存上限 x" (a
+// file the kit's decode budget had no room left for).
+enum class KitProblem { MissingFile, RefusedName, Undecodable, OverBudget };
 std::string KitProblemText(KitProblem problem, const std::string& name);
 // The kit label with the load's problems under it, the first three and
 // how many more.

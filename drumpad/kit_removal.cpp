@@ -4,15 +4,12 @@
 #include "core/command_table.h"
 #include "core/engine.h"
 #include "core/exclusive_output.h"
-#include "core/private_folder.h"
 #include "core/program.h"
-#include "drumpad/folder_listing.h"
+#include "drumpad/folder_deletion.h"
 #include "drumpad/kits.h"
 #include "drumpad/removal_rules.h"
 
 #include <shlwapi.h>
-
-#include <vector>
 
 namespace {
 
@@ -23,35 +20,9 @@ std::string WithoutTrailingBackslash(std::string path)
     return path;
 }
 
-// The same folder as when the removal began, and no link: every box and
-// every message dispatched is a wait in which another program of the user
-// could put a junction to any folder in its place.
-bool StillTheSameFolder(const FolderIdentity& before, const std::string& folder)
+void SayKitNotDeleted(KitDeletion deletion, const std::string& folder)
 {
-    FolderIdentity now = IdentifyFolder(folder);
-    return now == before && !now.link;
-}
-
-void SayFolderChanged(const std::string& folder)
-{
-    ShowMessage(Program().MainWindow.GetHandle(),
-                "鼓源目录" + folder + "在删除过程中被替换或变成了链接，程序已停止删除，剩下的文件请您核实后手工删除。",
-                "错误！", MB_ICONERROR);
-}
-
-// False when it stopped because the folder changed.
-bool DeleteKitFiles(const std::string& folder, const FolderIdentity& identity)
-{
-    for (const std::string& name : ListFolder(folder + "\\", FolderEntry::AllFiles, PumpMessages)) {
-        if (!StillTheSameFolder(identity, folder))
-            return false;
-        std::string path = folder + "\\" + name;
-        SetFileAttributesA(path.c_str(), 0);
-        if (!DeleteFileA(path.c_str()))
-            ShowMessage(Program().MainWindow.GetHandle(), "在尝试删除" + path + "时发生错误，请您手工删除这个文件",
-                        "错误！", MB_ICONERROR);
-    }
-    return StillTheSameFolder(identity, folder);
+    ShowMessage(Program().MainWindow.GetHandle(), KitNotDeletedText(deletion, folder), "错误！", MB_ICONERROR);
 }
 
 void ExcludeKitFolder(const std::string& folder)
@@ -64,50 +35,32 @@ void ExcludeKitFolder(const std::string& folder)
                     "错误！", MB_ICONERROR);
 }
 
-// Created new, readable by all and writable or deletable by nobody else,
-// and kept open until cmd has ended: cmd reads the script line by line
-// while it runs elevated, so nobody may swap its text in between. cmd
-// opens a batch file sharing read and write, which this handle allows.
-HANDLE CreateHeldScript(const std::string& path, const std::string& text)
+// What a held folder is, as IdentifyFolder tells it of a name.
+FolderIdentity IdentifyHeld(HANDLE held)
 {
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return file;
-    DWORD written = 0;
-    if (!WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL) || written != text.size()) {
-        CloseHandle(file);
-        DeleteFileA(path.c_str());
-        return INVALID_HANDLE_VALUE;
+    FolderIdentity identity;
+    identity.exists = true;
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandle(held, &info) ||
+        !GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, sizeof tag)) {
+        identity.link = true;
+        return identity;
     }
-    return file;
+    identity.link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.indexHigh = info.nFileIndexHigh;
+    identity.indexLow = info.nFileIndexLow;
+    return identity;
 }
 
-// This program runs elevated: a command processor found by name could be
-// one planted in the program's folder or the current folder, which come
-// first in that search. Empty when the system folder is unknown.
-std::string SystemFolder()
+// A kit that was not deleted stays: the output, closed for the deletion,
+// opens again and the kit loads with what is left of it.
+void KeepKit(int32_t kitCommand)
 {
-    char folder[MAX_PATH + 1] = {};
-    UINT length = GetSystemDirectoryA(folder, sizeof folder);
-    return length && length < sizeof folder ? std::string(folder, length) : std::string();
-}
-
-// Waits answering sent messages: the keyboard hook's calls come to this
-// thread, and Windows drops a hook that stops answering.
-void RunHiddenAndWait(const std::string& program, std::string commandLine, const std::string& workFolder)
-{
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, workFolder.c_str(),
-                        &startup, &process))
-        return;
-    WaitAnsweringSentMessages(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    OpenEngine(Program().CurrentCardIndex);
+    MarkExclusiveItem();
+    LoadKit(kitCommand, KitNumberOfCommand(kitCommand));
 }
 
 // The kit asked for last, with its own item: a load in progress may not
@@ -132,21 +85,21 @@ void RemoveKit(KitChoice kit)
         return;
     std::string folder = Kits().KitList[kitIndex - 1];
     if (!(IdentifyFolder(folder) == identity)) {
-        SayFolderChanged(folder);
+        SayKitNotDeleted(KitDeletion::Changed, folder);
         return;
     }
     if (answer == IDYES && IsOrHoldsLinkedFolder(folder)) {
-        ShowMessage(Program().MainWindow.GetHandle(),
-                    "鼓源目录" + folder +
-                        "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排"
-                        "除操作，或者手工删除这个链接。",
-                    "错误！", MB_ICONERROR);
+        SayKitNotDeleted(KitDeletion::Linked, folder);
         return;
     }
     BASS_Free();
     if (answer == IDYES) {
-        if (!DeleteKitFiles(folder, identity) || !DeleteKitFolder(folder, identity))
-            SayFolderChanged(folder);
+        const KitDeletion deletion = DeleteKitFolder(folder, identity);
+        if (deletion != KitDeletion::Deleted) {
+            SayKitNotDeleted(deletion, folder);
+            KeepKit(kit.command);
+            return;
+        }
     } else {
         ExcludeKitFolder(folder);
     }
@@ -155,49 +108,43 @@ void RemoveKit(KitChoice kit)
 
 } // namespace
 
-std::string MakeTimeStamp()
-{
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    return TimeStampOf({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds});
-}
-
-bool DeleteKitFolder(const std::string& folderPath)
+KitDeletion DeleteKitFolder(const std::string& folderPath)
 {
     return DeleteKitFolder(folderPath, IdentifyFolder(folderPath));
 }
 
-bool DeleteKitFolder(const std::string& folderPath, const FolderIdentity& identity)
+KitDeletion DeleteKitFolder(const std::string& folderPath, const FolderIdentity& identity)
 {
     if (!IsSafeFolderPath(folderPath))
-        return true;
-    std::string folder = folderPath;
-    if (folder.back() != '\\')
-        folder += "\\";
-    if (PathIsDirectoryA(folder.c_str()) != FILE_ATTRIBUTE_DIRECTORY)
-        return true;
+        return KitDeletion::Unsafe;
+    std::string folder = WithoutTrailingBackslash(folderPath);
+    if (PathIsDirectoryA((folder + "\\").c_str()) != FILE_ATTRIBUTE_DIRECTORY)
+        return KitDeletion::NotAFolder;
     if (IsOrHoldsLinkedFolder(folder))
-        return true;
-    std::string system = SystemFolder();
-    std::string scripts = system.empty() ? "" : MakePrivateFolder();
-    if (scripts.empty())
-        return true;
-    std::string script = scripts + MakeTimeStamp() + "_Speed.bat";
-    HANDLE held = CreateHeldScript(script, RemovalScriptText(folder, script));
-    bool same = true;
-    if (held != INVALID_HANDLE_VALUE) {
-        same = StillTheSameFolder(identity, folder);
-        // AutoRun (/D) and delayed expansion (/V:OFF, which would eat "!"
-        // in a folder name) are off whatever the registry says.
-        std::string cmd = system + "\\cmd.exe";
-        if (same)
-            RunHiddenAndWait(cmd, "\"" + cmd + "\" /D /V:OFF /C \"\"" + script + "\"\"", system);
-        // The script's own last line could not delete it while it was held.
-        CloseHandle(held);
-        DeleteFileA(script.c_str());
+        return KitDeletion::Linked;
+    HANDLE held = OpenHeldFolder(folder);
+    if (held == INVALID_HANDLE_VALUE)
+        return KitDeletion::Incomplete;
+    // Held now, it cannot be swapped any more; it must still be the folder
+    // the user was asked about.
+    const FolderIdentity now = IdentifyHeld(held);
+    KitDeletion deletion = KitDeletion::Changed;
+    if (now == identity && !now.link) {
+        switch (DeleteHeldFolder(held, folder)) {
+        case TreeDeletion::Deleted:
+            deletion = KitDeletion::Deleted;
+            break;
+        case TreeDeletion::Changed:
+            deletion = KitDeletion::Changed;
+            break;
+        case TreeDeletion::Incomplete:
+            deletion = KitDeletion::Incomplete;
+            break;
+        }
     }
-    RemoveDirectoryA(scripts.c_str());
-    return same;
+    // The folder goes when its last handle closes.
+    CloseHandle(held);
+    return deletion;
 }
 
 FolderIdentity IdentifyFolder(const std::string& folder)

@@ -1,6 +1,8 @@
 #pragma once
 // Taking the current kit out of the running program: delete its files for
 // good or exclude its folder by renaming it.
+#include "drumpad/removal_rules.h"
+
 #include <cstdint>
 #include <string>
 
@@ -22,21 +24,19 @@ struct FolderIdentity {
 };
 FolderIdentity IdentifyFolder(const std::string& folder);
 
-// Removes a kit folder with everything in it through a hidden batch script,
-// written into a new folder of the temporary folder that only
-// administrators may write, and waits for it. Unsafe paths, non-folders
-// and linked folders are left alone. Right before the script runs the
-// folder must still be `identity` (by default, what it was at the call)
-// and no link; false when it was not, and nothing ran.
-bool DeleteKitFolder(const std::string& folderPath);
-bool DeleteKitFolder(const std::string& folderPath, const FolderIdentity& identity);
+// Removes a kit folder with everything in it, in this process, through
+// held handles (drumpad/folder_deletion.h): no link is followed, a link
+// found inside is deleted as a link or stops it. Unsafe paths, non-folders
+// and folders that are or hold a link are left alone. When it is opened to
+// be deleted the folder must still be `identity` (by default, what it was
+// at the call) and no link. Each file it cannot delete gets a box; what
+// the whole came to is returned, for the caller to tell.
+KitDeletion DeleteKitFolder(const std::string& folderPath);
+KitDeletion DeleteKitFolder(const std::string& folderPath, const FolderIdentity& identity);
 // A folder that is a link (junction, symbolic link; under Wine a Unix
 // symbolic link too, all marked as reparse points) or holds one at any
-// depth: deleting through it would delete the files it points to, and
-// Wine's "Rd /s" follows links inside the folder it removes.
+// depth: deleting through it would delete the files it points to.
 bool IsOrHoldsLinkedFolder(const std::string& folder);
-// 13-digit millisecond stamp of the local time (the script's name).
-std::string MakeTimeStamp();
 // The common tail: the kit whose item has `kitCommand` leaves the list and
 // the menu, its id is withdrawn, the engine reopens and kit 1 is loaded.
 void ForgetKit(int32_t kitCommand);

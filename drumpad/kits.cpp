@@ -20,14 +20,26 @@ std::shared_ptr<const PlayableKit> Playable = std::make_shared<const PlayableKit
 // come round again.
 constexpr size_t kTakeRounds = 16;
 
+// What one kit's files may hold in memory in all, decoded: about twenty
+// minutes of stereo at 48 kHz, many times a large kit, and a fraction of
+// what a 32-bit process can address. A file past it is left out and named.
+constexpr QWORD kKitDecodeBudget = 512ull << 20;
+
 void PublishKit(const KeyMap* map, const std::vector<DWORD>& channels)
 {
     auto kit = std::make_shared<PlayableKit>();
     kit->samples = State.SampleTable;
+    if (!State.KeepingChannelKeys)
+        State.ChannelKeys.clear();
+    State.LoadedKeysFrom = State.ChannelKeys.size();
     for (int l = 0; l < kLetters; l++) {
         LetterTakes& letter = kit->letters[l];
-        for (size_t i : State.KitKeys.takes[l])
+        const int note = map ? map->keys[l].note : -1;
+        for (size_t i : State.KitKeys.takes[l]) {
             letter.channels.push_back(channels[i]);
+            if (channels[i])
+                State.ChannelKeys.push_back({channels[i], (char)('A' + l), note});
+        }
         if (!State.KitKeys.takes[l].empty())
             letter.file = State.KitFiles[State.KitKeys.takes[l].front()];
         letter.order = TakeOrder(letter.channels.size(), kTakeRounds, GetTickCount() * 2654435761u + l);
@@ -99,17 +111,22 @@ void LoadKitNow(KitChoice kit)
         files = ListFolder(folder, FolderEntry::SampleFiles, PumpMessages);
     std::vector<std::string> problems;
     std::vector<DWORD> channels;
+    BASS_SetDecodeBudget(kKitDecodeBudget);
     for (auto& name : files) {
         std::string path = folder + name;
         DWORD h = BASS_StreamCreateFile(FALSE, path.c_str(), 0, 0, 0);
-        if (!h && BASS_ErrorGetCode() == BASS_ERROR_FILEFORM)
+        const int error = h ? BASS_OK : BASS_ErrorGetCode();
+        if (error == BASS_ERROR_FILEFORM)
             problems.push_back(KitProblemText(KitProblem::Undecodable, name));
+        else if (error == BASS_ERROR_MEM)
+            problems.push_back(KitProblemText(KitProblem::OverBudget, name));
         State.SampleTable.push_back({h, name});
         channels.push_back(h);
         BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, State.KitVolume);
         if (RingOverOption())
             SetSampleVoices(h);
     }
+    BASS_SetDecodeBudget(0);
     std::string finish = Program().ProgramDir + "SND\\Finish.wav";
     State.SampleTable.push_back({BASS_StreamCreateFile(FALSE, finish.c_str(), 0, 0, 0), "Finish.wav"});
 
@@ -260,6 +277,26 @@ void SelectPreviousKit()
 void SelectNextKit()
 {
     SelectKitByIndex(State.AskedKit.index + 1);
+}
+
+void KeepChannelKeys()
+{
+    State.KeepingChannelKeys = true;
+}
+
+void ForgetChannelKeys()
+{
+    State.KeepingChannelKeys = false;
+    State.ChannelKeys.erase(State.ChannelKeys.begin(), State.ChannelKeys.begin() + State.LoadedKeysFrom);
+    State.LoadedKeysFrom = 0;
+}
+
+const ChannelKey* KeyOfChannel(uint32_t channel)
+{
+    for (const ChannelKey& key : State.ChannelKeys)
+        if (key.channel == channel)
+            return &key;
+    return nullptr;
 }
 
 int KitNumberOfCommand(int32_t id)

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// The key a kit sample was loaded for: its letter, and the MIDI note the
+// kit's key map gives that letter (-1: none).
+struct ChannelKey {
+    uint32_t channel;
+    char letter; // 'A'..'Z'
+    int note;
+};
+
 // A kit number and the command id of that kit's item, always taken together.
 struct KitChoice {
     int32_t command;
@@ -42,6 +50,12 @@ struct KitState {
     // what 编辑键位 writes when the kit has no key map.
     std::vector<std::string> KitFiles;
     KeyAssignment KitKeys;
+    // The key of each sample the letters of the loaded kit play, from
+    // LoadedKeysFrom on; before it, while they are kept, those of the kits
+    // loaded earlier, whose hits a recording still names after a change.
+    std::vector<ChannelKey> ChannelKeys;
+    size_t LoadedKeysFrom = 0;
+    bool KeepingChannelKeys = false;
 };
 KitState& Kits();
 // Back to the start of a run: the samples freed, no kit listed or loaded,
@@ -90,6 +104,14 @@ void SelectKitByIndex(int index);
 // Home and End: the kit before or after the one asked for last.
 void SelectPreviousKit();
 void SelectNextKit();
+
+// From now on the keys of every kit loaded are kept beside the loaded
+// kit's, until ForgetChannelKeys keeps the loaded kit's alone again.
+void KeepChannelKeys();
+void ForgetChannelKeys();
+// The key `channel` was loaded for, among those kept; null for a channel
+// no letter plays (music, a slot, Finish.wav).
+const ChannelKey* KeyOfChannel(uint32_t channel);
 
 // Kit number of a kit id: its position among the ids still in use.
 int KitNumberOfCommand(int32_t id);

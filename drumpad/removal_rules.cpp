@@ -13,17 +13,6 @@ void CollapseRepeats(std::string& text, const std::string& doubled)
         text.replace(at, doubled.size(), single);
 }
 
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 } // namespace
 
 bool IsSafeFolderPath(const std::string& path)
@@ -41,31 +30,23 @@ bool IsSafeFolderPath(const std::string& path)
     return t.size() != 3;
 }
 
-std::string TimeStampOf(const LocalTime& t)
+std::string KitNotDeletedText(KitDeletion deletion, const std::string& folder)
 {
-    int64_t seconds =
-        DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second - 8 * 3600;
-    std::string ms = std::to_string(t.millisecond);
-    while (ms.size() < 3)
-        ms.insert(0, "0");
-    std::string stamp = std::to_string(seconds) + ms;
-    while (stamp.size() <= 12)
-        stamp += "0";
-    return stamp;
-}
-
-std::string BatchQuotedPath(const std::string& path)
-{
-    std::string quoted = "\"";
-    for (char c : path) {
-        quoted += c;
-        if (c == '%')
-            quoted += '%';
+    switch (deletion) {
+    case KitDeletion::Deleted:
+        return "";
+    case KitDeletion::Unsafe:
+        return "鼓源目录" + folder + "不是一个可以安全删除的位置，程序没有删除任何文件，这个鼓源仍然保留。";
+    case KitDeletion::NotAFolder:
+        return "找不到鼓源目录" + folder + "，程序没有删除任何文件，这个鼓源仍然保留。";
+    case KitDeletion::Linked:
+        return "鼓源目录" + folder +
+               "是一个链接或含有链接，删除它会连带删除链接所指向的其他位置的文件，程序已放弃删除。您可以改用排除操作，"
+               "或者手工删除这个链接。";
+    case KitDeletion::Changed:
+        return "鼓源目录" + folder + "在删除过程中被替换或变成了链接，程序已停止删除，剩下的文件请您核实后手工删除。";
+    case KitDeletion::Incomplete:
+        return "鼓源目录" + folder + "没有被完全删除，剩下的文件请您核实后手工删除，这个鼓源仍然保留。";
     }
-    return quoted + "\"";
-}
-
-std::string RemovalScriptText(const std::string& folderPath, const std::string& scriptPath)
-{
-    return "Rd /s /q " + BatchQuotedPath(folderPath) + "\r\nDel /f /q " + BatchQuotedPath(scriptPath);
+    return "";
 }

@@ -10,13 +10,15 @@
 // The version-4 size of the record: older comdlg32 versions accept only this one.
 constexpr DWORD kOpenFileNameSize = 76;
 
-std::string ChooseFile(HWND owner, const char* title, const char* filter, bool restoreDirectory)
+std::string ChooseFile(HWND owner, const char* title, const char* filter)
 {
     std::string filterList = BuildDialogFilter(filter ? filter : "所有文件(*.*)|*.*");
     std::vector<char> file(512, 0), fileTitle(512, 0);
+    // The current folder stays where it was: a folder of downloads chosen
+    // here must not become where DLLs are looked for. OFN_NOCHANGEDIR does
+    // not see to that for GetOpenFileName (documented), so it is put back here.
     char savedDirectory[MAX_PATH * 2] = {};
-    if (restoreDirectory)
-        GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory);
+    const DWORD saved = GetCurrentDirectoryA(sizeof savedDirectory, savedDirectory);
 
     OPENFILENAMEA ofn = {};
     ofn.lStructSize = kOpenFileNameSize;
@@ -29,12 +31,10 @@ std::string ChooseFile(HWND owner, const char* title, const char* filter, bool r
     ofn.nMaxFileTitle = (DWORD)fileTitle.size();
     ofn.lpstrInitialDir = Program().ProgramDir.c_str();
     ofn.lpstrTitle = title ? title : "打开文件";
-    // The current folder stays where it was: a folder of downloads chosen
-    // here must not become where DLLs are looked for.
-    ofn.Flags = OFN_NOCHANGEDIR;
+    ofn.Flags = OFN_NOCHANGEDIR; // honoured by other dialogs and by Wine's
 
     BOOL chosen = GetOpenFileNameA(&ofn);
-    if (restoreDirectory)
+    if (saved > 0 && saved < sizeof savedDirectory)
         SetCurrentDirectoryA(savedDirectory);
     return chosen ? std::string(file.data()) : std::string();
 }

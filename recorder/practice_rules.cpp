@@ -111,73 +111,102 @@ int DrumNoteOfLetter(char letter)
     return c >= 'a' && c <= 'z' ? notes[c - 'a'] : 0;
 }
 
-std::vector<uint8_t> TakeMidi(uint32_t rate, const std::vector<TakeMark>& marks)
+namespace {
+
+using Beats = std::vector<const RecordingMark*>;
+
+Beats BeatsOf(const std::vector<RecordingMark>& marks)
 {
-    std::vector<SmfEvent> events;
-    std::vector<Segment> map;
-    std::vector<const TakeMark*> beats;
-    for (const TakeMark& m : marks)
+    Beats beats;
+    for (const RecordingMark& m : marks)
         if (m.beat && m.tempo > 0)
             beats.push_back(&m);
-    if (beats.empty()) {
-        map.push_back({0, 0, UsqOf(120)});
-        events.push_back({0, SmfKind::kTimeSignature, 4, 0});
-    } else {
-        size_t first = 0;
-        while (first < beats.size() && beats[first]->place != 1)
-            first++;
-        if (first == beats.size())
-            first = 0;
-        const TakeMark& down = *beats[first];
-        uint32_t bar = std::max<uint32_t>(1, down.beats);
-        uint32_t usq = UsqOf(down.tempo);
-        uint64_t tick = 0;
-        if (down.frame) {
-            // The time before the first bar line: a pickup of whole beats
-            // as near the click's as fit, at the tempo that makes it end
-            // exactly there.
-            const double leadUs = (double)down.frame * 1e6 / rate;
-            uint64_t m = std::max<uint64_t>(1, (uint64_t)std::llround(leadUs / usq));
-            while (leadUs / m > kMaxUsq)
-                m++;
-            map.push_back({0, 0, (uint32_t)std::max<int64_t>(1, std::llround(leadUs / m))});
-            const uint32_t pickup = m % bar ? (uint32_t)(m % bar) : bar;
-            events.push_back({0, SmfKind::kTimeSignature, std::min<uint32_t>(pickup, 255), 0});
-            if (pickup != m)
-                events.push_back({pickup * kMidiTicksPerQuarter, SmfKind::kTimeSignature, bar, 0});
-            tick = m * kMidiTicksPerQuarter;
-        }
-        map.push_back({down.frame, tick, usq});
-        events.push_back({(uint32_t)tick, SmfKind::kTimeSignature, bar, 0});
-        for (size_t i = first + 1; i < beats.size(); i++) {
-            const TakeMark& b = *beats[i];
-            const uint32_t u = UsqOf(b.tempo);
-            const bool newBar = b.place == 1 && b.beats != bar;
-            if (u == usq && !newBar)
-                continue;
-            // A change comes on a beat: whole beats since the last one.
-            const Segment& last = map.back();
-            const double sinceUs = (double)(b.frame - last.frame) * 1e6 / rate;
-            const uint64_t at = last.tick + (uint64_t)std::llround(sinceUs / last.usq) * kMidiTicksPerQuarter;
-            usq = u;
-            map.push_back({b.frame, at, usq});
-            if (newBar) {
-                bar = b.beats;
-                events.push_back({(uint32_t)at, SmfKind::kTimeSignature, bar, 0});
-            }
+    return beats;
+}
+
+// The first beat that starts a bar; the first beat when none does.
+size_t FirstDownbeat(const Beats& beats)
+{
+    for (size_t i = 0; i < beats.size(); i++)
+        if (beats[i]->place == 1)
+            return i;
+    return 0;
+}
+
+// The time before the first bar line at `down`: a pickup of whole beats
+// as near the click's as fit, at the tempo that makes it end exactly
+// there. Its ticks.
+uint64_t AddPickup(uint32_t rate, const RecordingMark& down, uint32_t bar, std::vector<Segment>* map,
+                   std::vector<SmfEvent>* events)
+{
+    const double leadUs = (double)down.frame * 1e6 / rate;
+    uint64_t m = std::max<uint64_t>(1, (uint64_t)std::llround(leadUs / UsqOf(down.tempo)));
+    while (leadUs / m > kMaxUsq)
+        m++;
+    map->push_back({0, 0, (uint32_t)std::max<int64_t>(1, std::llround(leadUs / m))});
+    const uint32_t pickup = m % bar ? (uint32_t)(m % bar) : bar;
+    events->push_back({0, SmfKind::kTimeSignature, std::min<uint32_t>(pickup, 255), 0});
+    if (pickup != m)
+        events->push_back({pickup * kMidiTicksPerQuarter, SmfKind::kTimeSignature, bar, 0});
+    return m * kMidiTicksPerQuarter;
+}
+
+// The click's changes after its first bar line: a new tempo or a bar of
+// another length, each on a beat, whole beats after the last change.
+void FollowTheClick(uint32_t rate, const Beats& beats, size_t first, uint32_t bar, std::vector<Segment>* map,
+                    std::vector<SmfEvent>* events)
+{
+    uint32_t usq = map->back().usq;
+    for (size_t i = first + 1; i < beats.size(); i++) {
+        const RecordingMark& b = *beats[i];
+        const uint32_t u = UsqOf(b.tempo);
+        const bool newBar = b.place == 1 && b.beats != bar;
+        if (u == usq && !newBar)
+            continue;
+        const Segment& last = map->back();
+        const double sinceUs = (double)(b.frame - last.frame) * 1e6 / rate;
+        const uint64_t at = last.tick + (uint64_t)std::llround(sinceUs / last.usq) * kMidiTicksPerQuarter;
+        usq = u;
+        map->push_back({b.frame, at, usq});
+        if (newBar) {
+            bar = b.beats;
+            events->push_back({(uint32_t)at, SmfKind::kTimeSignature, bar, 0});
         }
     }
-    for (const Segment& s : map)
-        events.push_back({(uint32_t)s.tick, SmfKind::kTempo, std::min(s.usq, kMaxUsq), 0});
+}
 
-    // Each note lasts a sixteenth, or until the same key sounds again.
+// Where each frame of the recording lies in ticks, with the bar lines:
+// the click's when it ran, else 120 a minute in 4/4.
+std::vector<Segment> TempoMapOf(uint32_t rate, const std::vector<RecordingMark>& marks, std::vector<SmfEvent>* events)
+{
+    std::vector<Segment> map;
+    const Beats beats = BeatsOf(marks);
+    if (beats.empty()) {
+        map.push_back({0, 0, UsqOf(120)});
+        events->push_back({0, SmfKind::kTimeSignature, 4, 0});
+        return map;
+    }
+    const size_t first = FirstDownbeat(beats);
+    const RecordingMark& down = *beats[first];
+    const uint32_t bar = std::max<uint32_t>(1, down.beats);
+    const uint64_t tick = down.frame ? AddPickup(rate, down, bar, &map, events) : 0;
+    map.push_back({down.frame, tick, UsqOf(down.tempo)});
+    events->push_back({(uint32_t)tick, SmfKind::kTimeSignature, bar, 0});
+    FollowTheClick(rate, beats, first, bar, &map, events);
+    return map;
+}
+
+// One note a hit: a sixteenth long, or until the same key sounds again.
+void AddNotes(uint32_t rate, const std::vector<Segment>& map, const std::vector<RecordingMark>& marks,
+              std::vector<SmfEvent>* events)
+{
     struct Note {
         uint64_t tick;
         int key;
         uint8_t velocity;
     };
     std::vector<Note> notes;
-    for (const TakeMark& m : marks)
+    for (const RecordingMark& m : marks)
         if (!m.beat && m.note > 0 && m.note < 128)
             notes.push_back({TickOf(map, rate, m.frame), m.note, m.gain < 1.0f ? kSoftVelocity : kPlainVelocity});
     std::stable_sort(notes.begin(), notes.end(), [](const Note& a, const Note& b) { return a.tick < b.tick; });
@@ -189,8 +218,19 @@ std::vector<uint8_t> TakeMidi(uint32_t rate, const std::vector<TakeMark>& marks)
                 break;
             }
         }
-        events.push_back({(uint32_t)notes[i].tick, SmfKind::kNoteOn, (uint32_t)notes[i].key, notes[i].velocity});
-        events.push_back({(uint32_t)off, SmfKind::kNoteOff, (uint32_t)notes[i].key, 0});
+        events->push_back({(uint32_t)notes[i].tick, SmfKind::kNoteOn, (uint32_t)notes[i].key, notes[i].velocity});
+        events->push_back({(uint32_t)off, SmfKind::kNoteOff, (uint32_t)notes[i].key, 0});
     }
+}
+
+} // namespace
+
+std::vector<uint8_t> RecordingMidi(uint32_t rate, const std::vector<RecordingMark>& marks)
+{
+    std::vector<SmfEvent> events;
+    const std::vector<Segment> map = TempoMapOf(rate, marks, &events);
+    for (const Segment& s : map)
+        events.push_back({(uint32_t)s.tick, SmfKind::kTempo, std::min(s.usq, kMaxUsq), 0});
+    AddNotes(rate, map, marks, &events);
     return SmfFormat0(kMidiTicksPerQuarter, events);
 }

@@ -46,9 +46,9 @@ std::string MetronomeLabel(int tempo);
 // demo kits lay out their sounds; 0 for none.
 int DrumNoteOfLetter(char letter);
 
-// What the recorder placed in a file: a hit of a kit sample (note 0: not
-// a kit sample, no note) or a beat of the metronome.
-struct TakeMark {
+// What the recorder placed in a recording: a hit of a kit sample (note 0:
+// not a kit sample, no note) or a beat of the metronome.
+struct RecordingMark {
     uint64_t frame;
     bool beat;
     int note;
@@ -60,9 +60,9 @@ struct TakeMark {
 constexpr uint16_t kMidiTicksPerQuarter = 3840;
 constexpr uint8_t kPlainVelocity = 100, kSoftVelocity = 40;
 
-// The Standard MIDI File of a take at `rate` frames a second: one note
-// per hit at its time in the file (velocity 40 below full gain, else 100).
-// The tempo and bars follow the metronome's beats, the first logged bar
-// line on its first downbeat (the time before is one pickup bar); 120 and
-// 4/4 without beats.
-std::vector<uint8_t> TakeMidi(uint32_t rate, const std::vector<TakeMark>& marks);
+// The Standard MIDI File of a recording at `rate` frames a second: one
+// note per hit at its time in the file (velocity 40 below full gain, else
+// 100). The tempo and bars follow the metronome's beats, the first logged
+// bar line on its first downbeat (the time before is one pickup bar); 120
+// and 4/4 without beats.
+std::vector<uint8_t> RecordingMidi(uint32_t rate, const std::vector<RecordingMark>& marks);

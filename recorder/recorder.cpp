@@ -21,7 +21,7 @@ std::string ReopenedLabel;
 DWORD ReopenedAt = 0;
 constexpr DWORD kReopenedLabelMs = 10000;
 
-HitNoteFn NoteOf = nullptr;
+HitNotes Notes;
 
 const char* const kStartCaption = "开始录音(&T)";
 const char* const kStopCaption = "停止录音(&T)";
@@ -63,34 +63,42 @@ void ShowError(const std::string& text)
     ShowMessage(Program().MainWindow.GetHandle(), text, "错误！", MB_ICONERROR);
 }
 
-// The notes of the take that just ended, however it ended, beside its
-// file; the library keeps the log of its last recording until the next.
-void WriteTakeMidi(uint32_t rate)
+// The notes of the recording that just ended, however it ended; the
+// library keeps the log of its last recording until the next.
+std::vector<RecordingMark> RecordedMarks()
 {
-    if (!HasBassCall("BASS_MixRecordGetHits") || !rate)
-        return;
-    std::vector<TakeMark> marks;
+    std::vector<RecordingMark> marks;
     BASS_MIXRECORDHIT hits[256];
     for (DWORD first = 0;;) {
         const DWORD n = BASS_MixRecordGetHits(hits, first, 256);
         for (DWORD i = 0; i < n; i++) {
             const BASS_MIXRECORDHIT& h = hits[i];
             const bool beat = h.handle == BASS_MIXRECORD_BEAT;
-            const int note = !beat && NoteOf ? NoteOf(h.handle) : 0;
+            const int note = !beat && Notes.noteOf ? Notes.noteOf(h.handle) : 0;
             marks.push_back({h.frame, beat, note, h.gain, h.beat, h.beats, h.tempo});
         }
         if (n < 256)
             break;
         first += n;
     }
-    const std::vector<uint8_t> smf = TakeMidi(rate, marks);
-    HANDLE file = CreateFileA(MidiPathOf(CurrentPath).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    return marks;
+}
+
+// The MIDI file beside the recording; the system's error code when it
+// could not be written whole, else 0.
+DWORD WriteRecordingMidi(uint32_t rate)
+{
+    const std::vector<uint8_t> smf = RecordingMidi(rate, RecordedMarks());
+    HANDLE file =
+        CreateFileA(MidiPathOf(CurrentPath).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
-        return;
+        return GetLastError();
     DWORD written = 0;
-    WriteFile(file, smf.data(), (DWORD)smf.size(), &written, NULL);
+    DWORD error = WriteFile(file, smf.data(), (DWORD)smf.size(), &written, NULL) ? 0 : GetLastError();
+    if (!error && written != smf.size())
+        error = ERROR_HANDLE_DISK_FULL;
     CloseHandle(file);
+    return error;
 }
 
 // Back to "not recording" first, so that nothing of the recorder runs again
@@ -106,10 +114,16 @@ void Finish(const BASS_MIXRECORDINFO& info)
         KillTimer(Program().MainWindow.GetHandle(), kRecordTimerId);
     }
     Recording = false;
-    WriteTakeMidi(info.freq);
+    const DWORD midiError =
+        HasBassCall("BASS_MixRecordGetHits") && info.freq ? WriteRecordingMidi(info.freq) : ERROR_SUCCESS;
+    if (Notes.forget)
+        Notes.forget();
     Program().SoundMenu.SetItemText(CommandOf(kRecordEntry), kStartCaption);
     Program().KitLabel.LabelText(label);
+    // One box for an ending that needs one, the MIDI file's failure with it.
     std::string message = RecordingEndMessage(end, CurrentPath);
+    if (midiError)
+        message += (message.empty() ? "" : "\r\n") + MidiFailureMessage(MidiPathOf(CurrentPath), midiError);
     if (!message.empty())
         ShowError(message);
 }
@@ -121,9 +135,9 @@ std::string RecordingFolder()
     return Program().ProgramDir + "录音";
 }
 
-void SetHitNoteSource(HitNoteFn noteOf)
+void SetHitNotes(const HitNotes& notes)
 {
-    NoteOf = noteOf;
+    Notes = notes;
 }
 
 std::string MidiPathOf(const std::string& wavPath)
@@ -183,6 +197,8 @@ void StartRecording()
             continue;
         if (BASS_MixRecordStart(path.c_str())) {
             Recording = true;
+            if (Notes.keep)
+                Notes.keep();
             ReopenedLabel.clear();
             CurrentPath = path;
             Program().SoundMenu.SetItemText(CommandOf(kRecordEntry), kStopCaption);

@@ -21,11 +21,18 @@ bool IsRecording();
 // The file of the recording running, or of the last one.
 const std::string& RecordingPath();
 
-// The General MIDI drum key of a played channel, 0 when it is no kit
-// sample (music, a slot, the confirmation sound): the recorder knows no
-// kits, so the program tells it.
-using HitNoteFn = int (*)(DWORD channel);
-void SetHitNoteSource(HitNoteFn noteOf);
+// What the recorder asks the program about the hits it logged: it knows
+// no kits. `keep` when a recording starts, so that the kits loaded while
+// it runs keep what their samples' notes were; `noteOf` for each hit once
+// it has ended, the General MIDI drum key of the channel played, 0 when it
+// is no kit sample (music, a slot, the confirmation sound); `forget` after
+// that.
+struct HitNotes {
+    void (*keep)() = nullptr;
+    int (*noteOf)(DWORD channel) = nullptr;
+    void (*forget)() = nullptr;
+};
+void SetHitNotes(const HitNotes& notes);
 // The MIDI file beside a recording: the same name ending in ".mid".
 std::string MidiPathOf(const std::string& wavPath);
 

@@ -70,3 +70,8 @@ std::string NoOutputMessage()
 {
     return "声音输出没有打开，无法录音。请在“声卡选择”中重新选择声卡后再试。";
 }
+
+std::string MidiFailureMessage(const std::string& midiPath, unsigned long systemError)
+{
+    return "无法写入录音的MIDI文件：" + midiPath + "（错误代码 " + std::to_string(systemError) + "）。";
+}

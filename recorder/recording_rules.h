@@ -38,3 +38,6 @@ std::string RecordingEndMessage(RecordingEnd end, const std::string& path);
 std::string FolderFailureMessage(const std::string& folder, unsigned long systemError);
 std::string FileFailureMessage(const std::string& folder, const std::string& name, int libraryError);
 std::string NoOutputMessage();
+// The line that says a recording's MIDI file could not be written: a box
+// of its own, or under the box of the recording's ending.
+std::string MidiFailureMessage(const std::string& midiPath, unsigned long systemError);

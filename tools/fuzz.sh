@@ -13,17 +13,17 @@ CXX=${CXX_FUZZ:-clang++-14}
 FLAGS="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$ROOT/bass -I$ROOT/tests/fuzz"
 BASS=$ROOT/bass
 mkdir -p "$OUT"
-$CXX $FLAGS -o "$OUT/wav_fuzzer" "$ROOT/tests/fuzz/wav_fuzzer.cpp" "$BASS/wav.cpp" "$BASS/byte_source.cpp"
+$CXX $FLAGS -o "$OUT/wav_fuzzer" "$ROOT/tests/fuzz/wav_fuzzer.cpp" "$BASS/wav.cpp" "$BASS/byte_source.cpp" "$BASS/decode_budget.cpp"
 $CXX $FLAGS -o "$OUT/mp3_frames_fuzzer" "$ROOT/tests/fuzz/mp3_frames_fuzzer.cpp" "$BASS/mp3_frames.cpp"
 $CXX $FLAGS -o "$OUT/flac_fuzzer" "$ROOT/tests/fuzz/flac_fuzzer.cpp" "$BASS/flac_decoder.cpp" "$BASS/decoded_audio.cpp" \
-    "$BASS/wav.cpp" "$BASS/byte_source.cpp" -lFLAC
+    "$BASS/wav.cpp" "$BASS/byte_source.cpp" "$BASS/decode_budget.cpp" -lFLAC
 # stb_vorbis from the build machine's own headers (Debian's libstb-dev).
 $CXX $FLAGS -fsanitize-ignorelist="$ROOT/tests/fuzz/stb_vorbis_ubsan.ignore" \
     -DYXYT_STB_VORBIS='<stb/stb_vorbis.h>' -DSTB_VORBIS_NO_STDIO -DSTB_VORBIS_NO_PUSHDATA_API \
     -o "$OUT/ogg_fuzzer" "$ROOT/tests/fuzz/ogg_fuzzer.cpp" "$BASS/ogg_decoder.cpp" "$BASS/decoded_audio.cpp" \
-    "$BASS/wav.cpp" "$BASS/byte_source.cpp"
+    "$BASS/wav.cpp" "$BASS/byte_source.cpp" "$BASS/decode_budget.cpp"
 $CXX $FLAGS -o "$OUT/aiff_fuzzer" "$ROOT/tests/fuzz/aiff_fuzzer.cpp" "$BASS/aiff.cpp" "$BASS/wav.cpp" \
-    "$BASS/byte_source.cpp"
+    "$BASS/byte_source.cpp" "$BASS/decode_budget.cpp"
 
 # Seeds: short files of each coding the decoders take, repeatable (sox -R).
 seeds() {

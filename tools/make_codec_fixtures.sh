@@ -51,6 +51,40 @@ fmt = struct.pack("<4sIHHIIHHH", b"fmt ", 18, 0x7A7A, 1, 22050, 11025, 1, 4, 0)
 body = b"WAVE" + fmt + b"data" + struct.pack("<I", len(pcm)) + pcm
 open("unknown_coding.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
 PY
+# The same codings in extensible headers, as some editors write them, and a
+# WAV of MPEG layer 3 with the header its codec takes: a coding the
+# program refuses although the system has a codec for it.
+python3 - <<'PY'
+import struct
+
+def chunks(path):
+    data = open(path, "rb").read()
+    found, at = {}, 12
+    while at + 8 <= len(data):
+        name, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        found.setdefault(name, data[at + 8:at + 8 + size])
+        at += 8 + size + (size & 1)
+    return found
+
+def write(path, fmt, data):
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    open(path, "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+guid_tail = bytes([0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71])
+for name in ("ima_adpcm", "ms_adpcm", "mulaw"):
+    c = chunks(name + ".wav")
+    fmt = c[b"fmt "]
+    tag, channels = struct.unpack("<HH", fmt[:4])
+    extra = fmt[18:18 + struct.unpack("<H", fmt[16:18])[0]] if len(fmt) >= 18 else b""
+    union, rest = (extra[:2], extra[2:]) if extra else (struct.pack("<H", 8), b"")
+    ext = (struct.pack("<H", 0xFFFE) + fmt[2:16] + struct.pack("<H", 22 + len(rest)) + union +
+           struct.pack("<I", 4 if channels == 1 else 3) + struct.pack("<H", tag) + guid_tail + rest)
+    write(name + "_extensible.wav", ext, c[b"data"])
+
+mp3 = open("cbr.mp3", "rb").read()
+fmt = struct.pack("<HHIIHHHHIHHH", 0x55, 2, 44100, 16000, 1, 0, 12, 1, 2, 417, 1, 1393)
+write("mpeg_layer3.wav", fmt, mp3)
+PY
 # 30 s of 16-bit stereo: past the size read into memory, so it streams.
 sox -R -n -r 44100 -c 2 -b 16 large.wav synth 30 sine 100:5000 sine 5000:100 gain -6
 # 19 s of stereo drums-like sound in FLAC and Ogg Vorbis for the decode

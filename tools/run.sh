@@ -93,7 +93,7 @@ echo $! >"$RUN/yxyt.pid"
 cd "$ROOT"
 
 if [ -z "$sound" ]; then
-    where="the PulseAudio null sink ${YXYT_SINK:-yxyt_sink} (record: parec -d ${YXYT_SINK:-yxyt_sink}.monitor --latency-msec=5 --raw --format=s16le --rate=44100 --channels=2 > out.raw)"
+    where="the PulseAudio null sink $YXYT_SINK (record: $("$ROOT/tools/session.sh" record-command) > out.raw)"
 else
     where="your sound server"
 fi

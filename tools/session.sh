@@ -4,6 +4,8 @@
 # recorded, and the Wine prefix. Writes the variables to build/session.env.
 #   tools/session.sh start   idempotent; reuses a live session
 #   tools/session.sh stop
+#   tools/session.sh record-command   what records the session's null sink,
+#                                     ready to paste into another shell
 set -e
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 : "${YXYT_BUILD:=$ROOT/build}"
@@ -79,8 +81,18 @@ start() {
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# The sink is reached through the session's own server, which a shell
+# that did not read session.env does not know of.
+record_command() {
+    [ -f "$ENV" ] || { echo "no session running for $YXYT_BUILD" >&2; exit 1; }
+    . "$ENV"
+    [ -n "${YXYT_SINK:-}" ] || { echo "the session plays to your own sound server" >&2; exit 1; }
+    echo "PULSE_SERVER='$PULSE_SERVER' parec -d $YXYT_SINK.monitor --latency-msec=5 --raw --format=s16le --rate=44100 --channels=2"
+}
+
 case "$1" in
     start) start ;;
     stop) stop ;;
-    *) echo "usage: $0 start|stop" >&2; exit 2 ;;
+    record-command) record_command ;;
+    *) echo "usage: $0 start|stop|record-command" >&2; exit 2 ;;
 esac

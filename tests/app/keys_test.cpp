@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -80,6 +81,28 @@ double PlayedAt(size_t mark, DWORD channel, DWORD deadlineMs)
     return -1;
 }
 
+HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return NULL;
+}
+
+HHOOK WINAPI NoHook(int, HOOKPROC, HINSTANCE, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return NULL;
+}
+
+// Kit 1 loaded and the hook installed, removed again at the end.
+struct HookedKitOne {
+    HookedKitOne()
+    {
+        LoadKit(KitCommandOfNumber(1), 1);
+        InstallKeyboardHook();
+    }
+    ~HookedKitOne() { RemoveKeyboardHook(); }
+};
+
 class Keys : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -136,11 +159,7 @@ TEST_F(Keys, KeysPostedBeforeTheDispatcherIsConnectedWaitForItInOrder)
 // open or a slow kit), every letter typed still plays at once.
 TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
 {
-    LoadKit(KitCommandOfNumber(1), 1);
-    InstallKeyboardHook();
-    struct RemoveHook {
-        ~RemoveHook() { RemoveKeyboardHook(); }
-    } removeHook;
+    HookedKitOne hooked;
     ASSERT_TRUE(BringMainToFront());
 
     const std::string letters = "QWERTYUIOP";
@@ -185,6 +204,63 @@ TEST_F(Keys, LettersPlayAtOnceWhileTheWindowThreadIsBusy)
     keybd_event('Q', 0, KEYEVENTF_KEYUP, 0);
     PumpMessages();
     EXPECT_LT(PlayedAt(mark, channels[0], 250), 0);
+}
+
+// A Shift release the hook never saw (the secure desktop of a UAC prompt
+// takes it) leaves no soft notes behind, and a Shift the system has down
+// makes one: what counts is Shift as the system has it at the press.
+TEST_F(Keys, ASoftNoteFollowsShiftAsTheSystemHasItAtThePress)
+{
+    LoadKit(KitCommandOfNumber(1), 1);
+    ASSERT_TRUE(BringMainToFront());
+    const std::string a = std::to_string(ChannelOf("a.WAV"));
+    HookKey(VK_LSHIFT, WM_KEYDOWN);
+    size_t mark = Trace::Mark();
+    KeyStroke('A');
+    EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlay(" + a + ", 1) = 1").size(), 1u);
+    EXPECT_TRUE(Trace::Matching(mark, "BASS_ChannelPlayGain(").empty());
+    HookKey(VK_LSHIFT, WM_KEYUP);
+
+    keybd_event(VK_SHIFT, 0, 0, 0);
+    mark = Trace::Mark();
+    KeyStroke('A');
+    keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_EQ(Trace::Matching(mark, "BASS_ChannelPlayGain(" + a + ", 0.316) = 1").size(), 1u);
+    EXPECT_TRUE(Trace::Matching(mark, "BASS_ChannelPlay(").empty());
+}
+
+// Without a thread for the hook, or without the hook, start-up goes on
+// after one box; the hook comes back once the system gives it again.
+TEST_F(Keys, AHookThatCannotBeHadIsToldOnceAndTheProgramGoesOn)
+{
+    UiDriver ui;
+    for (HookStartCalls failing : {HookStartCalls{CreateThread, NoHook}, HookStartCalls{NoThread, SetWindowsHookExA}}) {
+        UseHookStartCalls(failing);
+        std::atomic<bool> returned{false};
+        std::thread install([&] {
+            InstallKeyboardHook();
+            returned = true;
+        });
+        if (!PumpUntil([&] { return returned.load(); }, 10000)) {
+            install.detach();
+            FAIL() << "the install waits for a hook that never comes";
+        }
+        install.join();
+    }
+    UseHookStartCalls(HookStartCalls());
+    ASSERT_EQ(ui.Seen().size(), 1u);
+    EXPECT_EQ(ui.Seen()[0].caption, "错误！");
+    EXPECT_EQ(ui.Seen()[0].text, "程序无法接收键盘按键（错误代码 5），本次运行中字母键和功能键都不起作用；"
+                                 "菜单和键盘图的鼠标点击仍可使用。");
+    EXPECT_EQ(ui.Seen()[0].owner, Program().MainWindow.GetHandle());
+
+    HookedKitOne hooked;
+    ASSERT_TRUE(BringMainToFront());
+    size_t mark = Trace::Mark();
+    keybd_event('Q', 0, 0, 0);
+    keybd_event('Q', 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_GE(PlayedAt(mark, ChannelOf("q.WAV"), 2000), 0);
+    EXPECT_EQ(ui.Seen().size(), 1u);
 }
 
 } // namespace

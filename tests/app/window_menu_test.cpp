@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace {
@@ -168,8 +170,8 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
         {"设置背景音乐循环(&R)", 102518}, {"暂停背景音乐(&S)", 102517}, {"增加背景音量(&M)", 102516},
         {"减小背景音量(&W)", 102515},     {"背景音乐快进(&F)", 102514}, {"背景音乐快退(&B)", 102513},
         {"重复敲击(&P)", 102510},         {"独占输出(&X)", 102524},     {"开始录音(&T)", 102523},
-        {"节拍器设置(&N)…", 102527},      {"节拍器(&M)", 102526},
-        {"余音叠加(&O)", 102528},         {"按住只响一次(&E)", 102529},
+        {"节拍器设置(&N)…", 102527},      {"节拍器(&J)", 102526},
+        {"余音叠加(&Y)", 102528},         {"按住只响一次(&E)", 102529},
     };
     auto items = ItemsOf(Program().SoundMenu.GetHandle());
     ASSERT_EQ(items.size(), 17u);
@@ -188,6 +190,22 @@ TEST_F(MainWindowTest, MenusHoldEveryFixedItemInOrder)
     EXPECT_EQ(help[1].id, 102512u);
     EXPECT_EQ(help[2].text, "关于(&A)");
     EXPECT_EQ(help[2].id, 102511u);
+}
+
+// Alt+S then a letter must reach one item: each item of 声效设定 has a
+// letter of its own, the card submenu's included.
+TEST_F(MainWindowTest, SoundMenuItemsHaveLettersOfTheirOwn)
+{
+    std::vector<char> letters;
+    for (const Item& item : ItemsOf(Program().SoundMenu.GetHandle())) {
+        const size_t amp = item.text.find('&');
+        ASSERT_NE(amp, std::string::npos) << item.text;
+        ASSERT_LT(amp + 1, item.text.size()) << item.text;
+        const char letter = (char)toupper((unsigned char)item.text[amp + 1]);
+        EXPECT_EQ(std::count(letters.begin(), letters.end(), letter), 0) << item.text;
+        letters.push_back(letter);
+    }
+    EXPECT_EQ(letters.size(), 17u);
 }
 
 TEST_F(MainWindowTest, MenuObjectsAddressItemsByCommand)

@@ -168,6 +168,30 @@ TEST_F(Api, UndecodableFilesFailWithTheFileFormatError)
     EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_OK);
 }
 
+// A kit's decode budget through the library: files are taken until the
+// next would pass it, which fails as out of memory; a short one still fits
+// what is left; a new budget counts from nothing while the earlier files
+// live, and without a budget there is no limit.
+TEST_F(Api, AFilePastTheDecodeBudgetFailsAsOutOfMemory)
+{
+    // long.wav decodes to 2 s of the mixer's stereo floats, 706 KB.
+    const QWORD budget = 3u << 20;
+    ASSERT_TRUE(Bass.BASS_SetDecodeBudget(budget));
+    int taken = 0;
+    for (; taken < 10; taken++)
+        if (!Open(longWav))
+            break;
+    EXPECT_EQ(Bass.BASS_ErrorGetCode(), BASS_ERROR_MEM);
+    EXPECT_GE(taken, 2);
+    EXPECT_LE(QWORD(taken) * 88200 * 8, budget);
+    EXPECT_NE(Open(shortWav), 0u);
+    ASSERT_TRUE(Bass.BASS_SetDecodeBudget(budget));
+    EXPECT_NE(Open(longWav), 0u);
+    ASSERT_TRUE(Bass.BASS_SetDecodeBudget(0));
+    for (int i = 0; i < taken + 2; i++)
+        EXPECT_NE(Open(longWav), 0u) << i;
+}
+
 // The voice calls on the running output: at most the count sound, every
 // call acts on all of them, and a fade-out ends them all.
 TEST_F(Api, VoicesPlayPauseAndFadeOutThroughTheLibrary)

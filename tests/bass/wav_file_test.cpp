@@ -4,6 +4,11 @@
 // files sox coded them from.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmreg.h>
+#include <msacm.h>
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -86,7 +91,10 @@ TEST_P(WavCoding, DecodesLikeItsSource)
 
 INSTANTIATE_TEST_SUITE_P(Acm, WavCoding,
                          ::testing::Values(Coded{"ima_adpcm.wav", "source.wav"}, Coded{"ms_adpcm.wav", "source.wav"},
-                                           Coded{"mulaw.wav", "source22.wav"}, Coded{"alaw.wav", "source22.wav"}),
+                                           Coded{"mulaw.wav", "source22.wav"}, Coded{"alaw.wav", "source22.wav"},
+                                           Coded{"ima_adpcm_extensible.wav", "source.wav"},
+                                           Coded{"ms_adpcm_extensible.wav", "source.wav"},
+                                           Coded{"mulaw_extensible.wav", "source22.wav"}),
                          [](const ::testing::TestParamInfo<Coded>& info) {
                              std::string name = info.param.file;
                              return name.substr(0, name.find('.'));
@@ -135,6 +143,26 @@ TEST(WavCoding, ACodingNoCodecKnowsIsRefusedAsNotDecodable)
     EXPECT_EQ(why, DecodeFailure::NotDecodable);
     EXPECT_FALSE(OpenDecoder((std::string(MP3_FIXTURES) + "/no_such_file.wav").c_str(), &why));
     EXPECT_EQ(why, DecodeFailure::CannotOpen);
+}
+
+// MPEG layer 3 in a WAV has a codec on this system, which decodes the
+// header below; the program refuses the coding all the same, so that no
+// codec but the four old ones parses a stranger's file in this process.
+TEST(WavCoding, ACodingOutsideTheFourIsRefusedThoughTheSystemHasItsCodec)
+{
+    const std::string path = std::string(MP3_FIXTURES) + "/mpeg_layer3.wav";
+    auto file = OpenFileSource(path.c_str());
+    ASSERT_TRUE(file);
+    std::vector<uint8_t> fmt(30);
+    ASSERT_EQ(file->ReadAt(20, fmt.data(), fmt.size()), fmt.size());
+    WAVEFORMATEX pcm = {};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    ASSERT_EQ(acmFormatSuggest(nullptr, reinterpret_cast<WAVEFORMATEX*>(fmt.data()), &pcm, sizeof pcm,
+                               ACM_FORMATSUGGESTF_WFORMATTAG),
+              0u);
+    DecodeFailure why = DecodeFailure::None;
+    EXPECT_FALSE(OpenDecoder(path.c_str(), &why));
+    EXPECT_EQ(why, DecodeFailure::NotDecodable);
 }
 
 } // namespace

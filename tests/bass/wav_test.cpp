@@ -425,49 +425,96 @@ Bytes CodedFmt(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bi
     return b.Zeros(chunkSize + 8 - b.size());
 }
 
-// Other codings are found with what a codec needs (the whole fmt chunk,
-// the data's place and size) and left to the system's codecs. A header
-// that would make a codec read past its chunk is refused, and so is one
-// of the known codings whose block layout does not add up.
-TEST(WavCoded, ParsedForTheCodecsOrRefused)
+// An extensible fmt chunk of a coding: its samples per block where PCM
+// has its valid bits, the subformat's GUID, then the coding's other words.
+Bytes CodedExtensible(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bits, uint16_t samplesPerBlock,
+                      std::initializer_list<uint16_t> words = {})
 {
+    Bytes b;
+    const uint32_t size = 40 + 2 * uint32_t(words.size());
+    b.Text("fmt ").U32(size).U16(0xFFFE).U16(channels).U32(22050).U32(11025).U16(blockAlign).U16(bits);
+    b.U16(uint16_t(size - 18)).U16(samplesPerBlock).U32(channels == 2 ? 3 : 4).U16(tag);
+    const uint8_t tail[14] = {0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    b.Add(tail, 14);
+    for (uint16_t w : words)
+        b.U16(w);
+    return b;
+}
+
+// The header a codec takes: the WAVEFORMATEX fields, a cbSize, the
+// coding's words.
+Bytes CodecHeader(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bits,
+                  std::initializer_list<uint16_t> words)
+{
+    Bytes b;
+    b.U16(tag).U16(channels).U32(22050).U32(11025).U16(blockAlign).U16(bits).U16(uint16_t(2 * words.size()));
+    for (uint16_t w : words)
+        b.U16(w);
+    return b;
+}
+
+// IMA and MS ADPCM, µ-law and A-law, plain or in an extensible header,
+// are found with what their codec needs: its header, the data's place and
+// size. Every other coding is refused, whatever codec the system has for
+// it, and so is a header that would make a codec read past its chunk or
+// whose block layout does not add up.
+TEST(WavCoded, OnlyTheFourOldCodingsAreHandedToCodecs)
+{
+    const std::initializer_list<uint16_t> msCoefficients = {2036, 7, 256, 0, 512, 0xFF00, 0, 0, 192, 64, 240, 0, 460,
+                                                            0xFF30, 392, 0xFF18};
     struct Case {
         const char* name;
         Bytes bytes;
-        bool ok;
+        Bytes header; // what the codec is given; empty: refused
     } cases[] = {
-        {"ms_adpcm", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, {2036, 7}), Data(4096, 4096)}), true},
-        {"ima_adpcm_mono", Riff({CodedFmt(0x11, 1, 256, 4, 20, 2, {505}), Data(512, 512)}), true},
-        {"mulaw_16_byte_fmt", Riff({CodedFmt(7, 1, 1, 8, 16, -1), Data(100, 100)}), true},
-        {"unknown_coding", Riff({CodedFmt(0x7A7A, 1, 4, 4, 18, 0), Data(100, 100)}), true},
-        {"cbsize_past_chunk", Riff({CodedFmt(0x11, 1, 256, 4, 20, 40, {505}), Data(512, 512)}), false},
-        {"block_align_zero", Riff({CodedFmt(0x7A7A, 1, 0, 4, 18, 0), Data(512, 512)}), false},
-        {"fmt_chunk_absurd", Riff({CodedFmt(0x7A7A, 1, 256, 4, 4000, 3982), Data(512, 512)}), false},
-        {"data_shorter_than_a_block", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, {2036, 7}), Data(2000, 2000)}), false},
-        {"zero_channels", Riff({CodedFmt(6, 0, 1, 8, 18, 0), Data(100, 100)}), false},
-        {"ima_samples_per_block_lies", Riff({CodedFmt(0x11, 1, 256, 4, 20, 2, {0}), Data(512, 512)}), false},
-        {"ima_block_shorter_than_its_header", Riff({CodedFmt(0x11, 2, 8, 4, 20, 2, {1}), Data(512, 512)}), false},
-        {"ima_three_channels", Riff({CodedFmt(0x11, 3, 768, 4, 20, 2, {505}), Data(768, 768)}), false},
+        {"ms_adpcm", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, msCoefficients), Data(4096, 4096)}),
+         CodecHeader(2, 2, 2048, 4, msCoefficients)},
+        {"ima_adpcm_mono", Riff({CodedFmt(0x11, 1, 256, 4, 20, 2, {505}), Data(512, 512)}),
+         CodecHeader(0x11, 1, 256, 4, {505})},
+        {"mulaw_16_byte_fmt", Riff({CodedFmt(7, 1, 1, 8, 16, -1), Data(100, 100)}), CodecHeader(7, 1, 1, 8, {})},
+        {"alaw", Riff({CodedFmt(6, 2, 2, 8, 18, 0), Data(100, 100)}), CodecHeader(6, 2, 2, 8, {})},
+        {"extensible_ima_adpcm", Riff({CodedExtensible(0x11, 1, 256, 4, 505), Data(512, 512)}),
+         CodecHeader(0x11, 1, 256, 4, {505})},
+        {"extensible_ms_adpcm",
+         Riff({CodedExtensible(2, 2, 2048, 4, 2036, {7, 256, 0, 512, 0xFF00, 0, 0, 192, 64, 240, 0, 460, 0xFF30, 392,
+                                                     0xFF18}),
+               Data(4096, 4096)}),
+         CodecHeader(2, 2, 2048, 4, msCoefficients)},
+        {"extensible_mulaw", Riff({CodedExtensible(7, 1, 1, 8, 8), Data(100, 100)}), CodecHeader(7, 1, 1, 8, {})},
+        {"unknown_coding", Riff({CodedFmt(0x7A7A, 1, 4, 4, 18, 0), Data(100, 100)}), {}},
+        {"gsm_610", Riff({CodedFmt(0x31, 1, 65, 0, 20, 2, {320}), Data(650, 650)}), {}},
+        {"mpeg_layer3", Riff({CodedFmt(0x55, 2, 1, 0, 30, 12, {1, 2, 0, 417, 1, 1393}), Data(4170, 4170)}), {}},
+        {"extensible_gsm_610", Riff({CodedExtensible(0x31, 1, 65, 0, 320), Data(650, 650)}), {}},
+        {"cbsize_past_chunk", Riff({CodedFmt(0x11, 1, 256, 4, 20, 40, {505}), Data(512, 512)}), {}},
+        {"block_align_zero", Riff({CodedFmt(6, 1, 0, 8, 18, 0), Data(512, 512)}), {}},
+        {"fmt_chunk_absurd", Riff({CodedFmt(2, 2, 2048, 4, 4000, 3982, msCoefficients), Data(4096, 4096)}), {}},
+        {"data_shorter_than_a_block", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, msCoefficients), Data(2000, 2000)}), {}},
+        {"zero_channels", Riff({CodedFmt(6, 0, 1, 8, 18, 0), Data(100, 100)}), {}},
+        {"ima_samples_per_block_lies", Riff({CodedFmt(0x11, 1, 256, 4, 20, 2, {0}), Data(512, 512)}), {}},
+        {"ima_block_shorter_than_its_header", Riff({CodedFmt(0x11, 2, 8, 4, 20, 2, {1}), Data(512, 512)}), {}},
+        {"ima_three_channels", Riff({CodedFmt(0x11, 3, 768, 4, 20, 2, {505}), Data(768, 768)}), {}},
         {"ms_adpcm_coefficients_past_chunk", Riff({CodedFmt(2, 2, 2048, 4, 50, 32, {2036, 0xFFFF}), Data(4096, 4096)}),
-         false},
-        {"ms_adpcm_without_coefficients", Riff({CodedFmt(2, 2, 2048, 4, 22, 4, {2036, 0}), Data(4096, 4096)}), false},
-        {"alaw_16_bits", Riff({CodedFmt(6, 1, 1, 16, 18, 0), Data(100, 100)}), false},
+         {}},
+        {"ms_adpcm_without_coefficients", Riff({CodedFmt(2, 2, 2048, 4, 22, 4, {2036, 0}), Data(4096, 4096)}), {}},
+        {"extensible_ms_adpcm_coefficients_past_chunk",
+         Riff({CodedExtensible(2, 2, 2048, 4, 2036, {7, 256, 0}), Data(4096, 4096)}), {}},
+        {"alaw_16_bits", Riff({CodedFmt(6, 1, 1, 16, 18, 0), Data(100, 100)}), {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto source = MemorySource(c.bytes);
         WavFormat f;
-        ASSERT_EQ(ParseWav(*source, &f), c.ok);
+        ASSERT_EQ(ParseWav(*source, &f), !c.header.empty());
         // Our own decoder plays PCM and float only.
         EXPECT_FALSE(OpenWav(MemorySource(c.bytes)));
-        if (!c.ok)
+        if (c.header.empty())
             continue;
         EXPECT_EQ(f.encoding, WavCoded);
         EXPECT_EQ(f.frames, 0u);
+        EXPECT_EQ(f.codecHeader, static_cast<const std::vector<uint8_t>&>(c.header));
         const size_t fmtAt = 12 + 8;
         EXPECT_EQ(f.fmtOffset, fmtAt);
-        EXPECT_EQ(f.fmtBytes, c.bytes[fmtAt - 4] | (c.bytes[fmtAt - 3] << 8));
-        EXPECT_EQ(f.dataOffset, fmtAt + f.fmtBytes + 8);
+        EXPECT_EQ(f.dataOffset, fmtAt + (c.bytes[fmtAt - 4] | (c.bytes[fmtAt - 3] << 8)) + 8);
         EXPECT_EQ(f.dataBytes, c.bytes.size() - f.dataOffset);
     }
 }

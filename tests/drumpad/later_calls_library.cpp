@@ -1,7 +1,8 @@
 // A stand-in audio library with the later calls the drum pad uses when it
 // finds them (voices, a hit's own gain, a fade-out) and the refusal of a
 // file it cannot decode. It logs every call on a channel, in order, for
-// the test to read; "bad" in a file's name makes it undecodable.
+// the test to read; "bad" in a file's name makes it undecodable, "big" one
+// past the kit's decode budget.
 #include "bass/bass_calls.h"
 
 #include <cstdio>
@@ -36,6 +37,10 @@ __declspec(dllexport) DWORD WINAPI BASS_StreamCreateFile(BOOL, const void* file,
 {
     if (std::string((const char*)file).find("bad") != std::string::npos) {
         LastError = 41; // BASS_ERROR_FILEFORM
+        return 0;
+    }
+    if (std::string((const char*)file).find("big") != std::string::npos) {
+        LastError = 1; // BASS_ERROR_MEM
         return 0;
     }
     LastError = 0;

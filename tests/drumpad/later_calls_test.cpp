@@ -52,6 +52,10 @@ protected:
         for (const char* name : {"a.wav", "c.wav", "v.wav", "x bad.wav"})
             WriteFileBytes(kit + name, ToneWav(300, 30));
         WriteFileBytes(kit + "键位.ini", "[键位]\r\nX=x bad.wav\r\n[闷音组]\r\n镲片=CV\r\n");
+        std::string large = snd + "Kit2\\";
+        CreateDirectoryA(large.c_str(), NULL);
+        for (const char* name : {"a.wav", "b big.wav", "c big.wav"})
+            WriteFileBytes(large + name, ToneWav(300, 30));
         WriteFileBytes(Root + "Config.ini", "[选项]\r\n余音叠加=1\r\n");
         BuildMainWindow("欢迎", true);
         DiscoverKits();
@@ -80,14 +84,22 @@ TEST_F(LaterCalls, RingOverGivesEveryKitSampleFourVoicesAndTakesThemBack)
     TakeLog();
 }
 
+// Shift as a keyboard gives it: to the system, whose state the hook reads
+// at a letter's press, and to the hook.
+void ShiftKey(WPARAM message)
+{
+    keybd_event(VK_SHIFT, 0, message == WM_KEYUP ? KEYEVENTF_KEYUP : 0, 0);
+    HookKey(VK_LSHIFT, message);
+}
+
 TEST_F(LaterCalls, ShiftPlaysASoftNoteAtMinusTenDecibels)
 {
     HookKey('A', WM_KEYDOWN);
     HookKey('A', WM_KEYUP);
-    HookKey(VK_LSHIFT, WM_KEYDOWN);
+    ShiftKey(WM_KEYDOWN);
     HookKey('A', WM_KEYDOWN);
     HookKey('A', WM_KEYUP);
-    HookKey(VK_LSHIFT, WM_KEYUP);
+    ShiftKey(WM_KEYUP);
     HookKey('A', WM_KEYDOWN);
     HookKey('A', WM_KEYUP);
     std::string a = Ch("a.wav");
@@ -102,6 +114,21 @@ TEST_F(LaterCalls, TheKitsChokeGroupFadesTheOtherKeysAndTheLabelNamesTheUndecoda
     HookKey('H', WM_KEYDOWN); // in no group of this kit: silences nothing
     std::string c = Ch("c.wav"), v = Ch("v.wav");
     EXPECT_EQ(TakeLog(), "FadeOut(" + v + ", 5);Play(" + c + ");FadeOut(" + c + ", 5);Play(" + v + ");Play(0);");
+}
+
+// Files the kit's decode budget has no room left for are named in the
+// label, after what the library could not decode, and the kit plays on.
+TEST_F(LaterCalls, FilesPastTheKitsDecodeBudgetAreNamedInTheLabel)
+{
+    Command(KitCommandOfNumber(2));
+    EXPECT_EQ(Program().KitLabel.LabelText(),
+              "当前选中鼓源 - Kit2\r\n超出鼓源内存上限 b big.wav\r\n超出鼓源内存上限 c big.wav");
+    TakeLog();
+    HookKey('A', WM_KEYDOWN);
+    HookKey('A', WM_KEYUP);
+    EXPECT_EQ(TakeLog(), "Play(" + Ch("a.wav") + ");");
+    Command(KitCommandOfNumber(1));
+    TakeLog();
 }
 
 } // namespace

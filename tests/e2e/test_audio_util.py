@@ -1,11 +1,13 @@
 """The sound analysis and the recorder, checked against sox and paplay."""
 import math
+import os
 import shutil
 import subprocess
 
 import pytest
 
 import audio_util
+from conftest import TOOLS, deadline_loop
 
 RATE = audio_util.RATE
 
@@ -116,6 +118,28 @@ def test_recorder_captures_what_the_sink_plays(session, recorder, tmp_path):
     score, at = audio_util.match(recording, audio_util.read_wav(ref)[1])
     assert score > 0.95, "best correlation %.3f" % score
     assert at is not None and at >= 0
+
+
+def test_the_printed_recording_command_records_from_a_shell_without_the_session(session, tmp_path):
+    """What `make run` prints for recording the null sink, pasted into a
+    shell that never read session.env: parec reaches the session's server
+    and delivers (the monitor sends silence as soon as it is connected)."""
+    line = subprocess.run([str(TOOLS / "session.sh"), "record-command"], check=True, capture_output=True, text=True,
+                          env=dict(os.environ, YXYT_BUILD=str(session.build))).stdout.strip()
+    shell = {k: v for k, v in os.environ.items() if k != "PULSE_SERVER"}
+    out = tmp_path / "out.raw"
+    parec = subprocess.Popen(["sh", "-c", line + ' > "$1"', "sh", str(out)], env=shell, stderr=subprocess.PIPE,
+                             start_new_session=True)
+    try:
+        for _ in deadline_loop(10, "the printed command to record"):
+            if parec.poll() is not None:
+                pytest.fail("%s\nended with %s: %s" % (line, parec.returncode, parec.stderr.read().decode()))
+            if out.exists() and out.stat().st_size > 0:
+                break
+    finally:
+        if parec.poll() is None:
+            os.killpg(parec.pid, 15)
+        parec.wait()
 
 
 def test_a_typed_key_is_recorded_as_its_sample(app, make_progdir, recorder):

@@ -331,10 +331,14 @@ def test_full_disk_says_so_keeps_what_was_written_and_the_pad_plays_on(app, make
         box = a.wait_box("错误！", timeout=30)
         text = box["text"]
         assert text.startswith("录音文件写入失败（磁盘可能已满），录音已停止。已录下的部分保存在：" + p.win + "\\" + FOLDER), text
-        name = text.rsplit("\\", 1)[1]
+        saved, _, midi = text.split("保存在：", 1)[1].partition("\r\n")
+        # The MIDI file beside it, when the disk had no room left for it
+        # either, is told in the same box.
+        assert midi == "" or midi.startswith("无法写入录音的MIDI文件：" + saved[:-len(".wav")] + ".mid（错误代码 "), text
+        name = saved.rsplit("\\", 1)[1]
         mark = len(a.trace_lines())
         a.answer("IDOK", box=box)
-        assert a.label_text() == "录音已停止，已录下的部分保存在：" + text.split("保存在：", 1)[1]
+        assert a.label_text() == "录音已停止，已录下的部分保存在：" + saved
         w = assert_whole(disk / name)
         assert w["data"] > RATE * 4, w
         # The pad plays on.

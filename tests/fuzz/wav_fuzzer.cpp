@@ -58,6 +58,10 @@ void CheckCoded(const std::vector<uint8_t>& bytes)
         abort();
     if (f.blockAlign == 0 || f.dataBytes < f.blockAlign || f.dataOffset + f.dataBytes > bytes.size())
         abort();
+    // The header handed to the codec counts its own codec bytes exactly.
+    const std::vector<uint8_t>& h = f.codecHeader;
+    if (h.size() < 18 || 18u + (h[16] | (h[17] << 8)) != h.size() || h.size() > kWavMaxFmtBytes)
+        abort();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -48,6 +48,9 @@ StandInBrowser::StandInBrowser()
         RegCloseKey(scheme);
     }
     WriteDefault(HKEY_CLASSES_ROOT, "yxtest\\shell\\open\\command", command);
+    savedTxt_ = ReadDefault(HKEY_CLASSES_ROOT, ".txt");
+    WriteDefault(HKEY_CLASSES_ROOT, ".txt", "yxtest.txtfile");
+    WriteDefault(HKEY_CLASSES_ROOT, "yxtest.txtfile\\shell\\open\\command", command);
 }
 
 StandInBrowser::~StandInBrowser()
@@ -56,6 +59,11 @@ StandInBrowser::~StandInBrowser()
         if (!saved_[i].empty())
             WriteDefault(HKEY_CLASSES_ROOT, std::string(kSchemes[i]) + "\\shell\\open\\command", saved_[i]);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "yxtest");
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "yxtest.txtfile");
+    if (savedTxt_.empty())
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, ".txt");
+    else
+        WriteDefault(HKEY_CLASSES_ROOT, ".txt", savedTxt_);
     DeleteFileA(logPath_.c_str());
     DeleteFileA((logPath_ + ".from").c_str());
 }

@@ -4,9 +4,10 @@
 
 #include <string>
 
-// Points the shell's "open" of http, https and the test scheme "yxtest:"
-// at open_recorder.exe beside the test, which logs every address it is
-// given and which program started it; restores the previous handlers on destruction.
+// Points the shell's "open" of http, https, the test scheme "yxtest:" and
+// of .txt files at open_recorder.exe beside the test, which logs every
+// address or path it is given and which program started it; restores the
+// previous handlers on destruction.
 class StandInBrowser {
 public:
     StandInBrowser();
@@ -20,4 +21,5 @@ public:
 private:
     std::string logPath_;
     std::string saved_[2];
+    std::string savedTxt_;
 };

@@ -1,5 +1,5 @@
 // Practising: the metronome's stored settings against hostile values, tap
-// tempo, the MIDI file's bytes, and a take's notes and bar lines read back
+// tempo, the MIDI file's bytes, and a recording's notes and bar lines read back
 // by a small independent reader at their times in the recording.
 #include <gtest/gtest.h>
 
@@ -86,12 +86,12 @@ ReadBack Read(const std::vector<uint8_t>& f)
     return r;
 }
 
-TakeMark Hit(uint64_t frame, int note, float gain = 1.0f)
+RecordingMark Hit(uint64_t frame, int note, float gain = 1.0f)
 {
     return {frame, false, note, gain, 0, 0, 0};
 }
 
-TakeMark Beat(uint64_t frame, uint32_t place, uint32_t beats, float tempo)
+RecordingMark Beat(uint64_t frame, uint32_t place, uint32_t beats, float tempo)
 {
     return {frame, true, 0, 1.0f, place, beats, tempo};
 }
@@ -180,11 +180,11 @@ TEST(Smf, BytesOfAFormatZeroFile)
     EXPECT_EQ(SmfFormat0(3840, events), expected);
 }
 
-TEST(TakeMidi, WithoutBeatsNotesAreAtTheirTimesAt120In44)
+TEST(RecordingMidi, WithoutBeatsNotesAreAtTheirTimesAt120In44)
 {
     const uint32_t rate = 44100;
-    std::vector<TakeMark> marks = {Hit(0, 36), Hit(12345, 38, 0.5f), Hit(12346, 0), Hit(44100 * 61 + 7, 42)};
-    ReadBack r = Read(TakeMidi(rate, marks));
+    std::vector<RecordingMark> marks = {Hit(0, 36), Hit(12345, 38, 0.5f), Hit(12346, 0), Hit(44100 * 61 + 7, 42)};
+    ReadBack r = Read(RecordingMidi(rate, marks));
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.format, 0);
@@ -205,14 +205,14 @@ TEST(TakeMidi, WithoutBeatsNotesAreAtTheirTimesAt120In44)
     }
 }
 
-// The click ran before the take began: its first logged beat is the third
+// The click ran before the recording began: its first logged beat is the third
 // of a 3/4 bar. Bars start on the click's downbeats, a tempo change on a
 // beat moves them on, and notes keep their times over five minutes.
-TEST(TakeMidi, BarLinesFallOnTheClicksDownbeatsAndNotesKeepTheirTimes)
+TEST(RecordingMidi, BarLinesFallOnTheClicksDownbeatsAndNotesKeepTheirTimes)
 {
     const uint32_t rate = 48000;
     const double beat137 = rate * 60.0 / 137, beat90 = rate * 60.0 / 90;
-    std::vector<TakeMark> marks;
+    std::vector<RecordingMark> marks;
     std::vector<double> downbeats;
     const double first = 7000;
     for (int k = 0; k < 601; k++) {
@@ -232,11 +232,11 @@ TEST(TakeMidi, BarLinesFallOnTheClicksDownbeatsAndNotesKeepTheirTimes)
         marks.push_back(Beat((uint64_t)std::llround(at), (uint32_t)(k % 3 + 1), 3, 90.0f));
         marks.push_back(Hit((uint64_t)std::llround(at + 333), 38, 0.25f));
     }
-    ReadBack r = Read(TakeMidi(rate, marks));
+    ReadBack r = Read(RecordingMidi(rate, marks));
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(r.notes.size(), 631u);
     size_t n = 0;
-    for (const TakeMark& m : marks) {
+    for (const RecordingMark& m : marks) {
         if (m.beat)
             continue;
         EXPECT_NEAR(r.notes[n].seconds, (double)m.frame / rate, 0.001) << "note " << n;

@@ -4,6 +4,7 @@
 #include "app/commands.h"
 #include "app/keyboard_hook.h"
 #include "app/sound_cards.h"
+#include "app/startup.h"
 #include "core/bass_api.h"
 #include "core/command_table.h"
 #include "core/engine.h"
@@ -448,6 +449,116 @@ TEST_F(RecorderTest, CardSwitchEndsTheRecordingCleanlyAndTheLabelSaysSo)
     EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + RecordingPath());
     EXPECT_EQ(ReadWav(RecordingPath()).fault, "");
     EXPECT_TRUE(boxes.Seen().empty());
+}
+
+// The keys of the note-ons of a format-0 MIDI file, in order.
+std::vector<int> NotesOf(const std::string& smf)
+{
+    std::vector<int> keys;
+    size_t p = 22; // past the header and the track's
+    while (p < smf.size()) {
+        while (p < smf.size() && (smf[p] & 0x80))
+            p++;
+        p++; // the delta time's last byte
+        if (p >= smf.size())
+            break;
+        const uint8_t status = (uint8_t)smf[p];
+        if (status == 0xFF) {
+            p += 3 + (uint8_t)smf[p + 2];
+            continue;
+        }
+        if ((status & 0xF0) == 0x90 && smf[p + 2] != 0)
+            keys.push_back((uint8_t)smf[p + 1]);
+        p += 3;
+    }
+    return keys;
+}
+
+// Lists the kits of SND again, as at start-up, and loads the kit named `name`.
+void LoadKitNamed(const std::string& name)
+{
+    for (int k = kFirstKitEntry; k <= kLastKitEntry; k++)
+        Program().KitMenu.RemoveItem(CommandTable[k]);
+    DiscoverKits();
+    for (size_t i = 0; i < Kits().KitList.size(); i++)
+        if (Kits().KitList[i] == Root + "SND\\" + name)
+            LoadKit(KitCommandOfNumber((int)i + 1), (int)i + 1);
+}
+
+// Hits logged so far by the recording running or last.
+DWORD LoggedHits()
+{
+    BASS_MIXRECORDHIT hits[64];
+    return BASS_MixRecordGetHits(hits, 0, 64);
+}
+
+void RemoveKitFolder(const std::string& name, std::initializer_list<const char*> files)
+{
+    for (const char* file : files)
+        DeleteFileA((Root + "SND\\" + name + "\\" + file).c_str());
+    RemoveDirectoryA((Root + "SND\\" + name).c_str());
+}
+
+// As a user plays it: A four times on a kit with two takes of A, Q mapped
+// to a file of another name, Z mapped with a note of its own, End to the
+// next kit, A there. Every hit is a note of its key, the hits before the
+// kit change too; Finish.wav, which the change sounds, is none.
+TEST_F(RecorderTest, EveryHitIsItsKeysNoteWhateverFileOrKitPlayedIt)
+{
+    const std::string takes = Root + "SND\\Takes\\", next = Root + "SND\\Takes2\\";
+    CreateDirectoryA(takes.c_str(), NULL);
+    CreateDirectoryA(next.c_str(), NULL);
+    WriteFileBytes(takes + "a.WAV", ToneWav(300, 100));
+    WriteFileBytes(takes + "a-2.WAV", ToneWav(320, 100));
+    WriteFileBytes(takes + "Kick Hard.wav", ToneWav(340, 100));
+    WriteFileBytes(takes + "Snare.wav", ToneWav(360, 100));
+    WriteFileBytes(takes + "键位.ini", "[键位]\r\nQ=Kick Hard.wav\r\nZ=Snare.wav,38\r\n");
+    WriteFileBytes(next + "a.WAV", ToneWav(380, 100));
+    LoadKitNamed("Takes");
+    ConnectHitNotes();
+
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    // Each press once the one before is in the file, as a player's are:
+    // a restart before a hit has sounded leaves nothing of that hit.
+    DWORD logged = 0;
+    for (DWORD vk : {DWORD('A'), DWORD('A'), DWORD('A'), DWORD('A'), DWORD('Q'), DWORD('Z'), DWORD(VK_END), DWORD('A')}) {
+        Key(vk, WM_KEYDOWN);
+        Key(vk, WM_KEYUP);
+        // The kit change sounds Finish.wav, a hit too.
+        ASSERT_TRUE(PumpUntil([&] { return LoggedHits() > logged; }, 5000)) << vk;
+        logged = LoggedHits();
+    }
+    ASSERT_NE(CurrentKitFolder().find("Takes2"), std::string::npos);
+    const std::string path = RecordingPath();
+    Command(kRecordId);
+    ASSERT_FALSE(IsRecording());
+    EXPECT_EQ(NotesOf(ReadFileBytes(MidiPathOf(path))), (std::vector<int>{36, 36, 36, 36, 49, 38, 36}));
+
+    LoadKitNamed("Kit");
+    RemoveKitFolder("Takes", {"a.WAV", "a-2.WAV", "Kick Hard.wav", "Snare.wav", "键位.ini"});
+    RemoveKitFolder("Takes2", {"a.WAV"});
+    LoadKitNamed("Kit");
+}
+
+// A MIDI file that cannot be written is told; the WAV is kept.
+TEST_F(RecorderTest, AMidiFileThatCannotBeWrittenIsTold)
+{
+    UiDriver boxes(IDOK);
+    Command(kRecordId);
+    ASSERT_TRUE(IsRecording());
+    const std::string path = RecordingPath(), midi = MidiPathOf(path);
+    ASSERT_TRUE(CreateDirectoryA(midi.c_str(), NULL));
+    ASSERT_TRUE(PumpUntil([] { return Info().frames > 0; }, 5000));
+    Command(kRecordId);
+    ASSERT_FALSE(IsRecording());
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].caption, "错误！");
+    EXPECT_EQ(boxes.Seen()[0].text.rfind("无法写入录音的MIDI文件：" + midi + "（错误代码 ", 0), 0u)
+        << boxes.Seen()[0].text;
+    EXPECT_EQ(Program().KitLabel.LabelText(), "录音已保存：" + path);
+    EXPECT_EQ(ReadWav(path).fault, "");
+    RemoveDirectoryA(midi.c_str());
 }
 
 // Last: the suite has one kit fewer afterwards.
